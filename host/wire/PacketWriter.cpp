@@ -1,0 +1,191 @@
+#include "host/wire/PacketWriter.h"
+
+#include <rapidjson/writer.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace host::wire {
+namespace {
+
+// RapidJSON output stream appending to a std::string owned by the caller.
+class StringAppendStream {
+ public:
+  using Ch = char;
+  explicit StringAppendStream(std::string& out) : out_(&out) {}
+  void Put(char c) { out_->push_back(c); }
+  void Flush() {}
+
+ private:
+  std::string* out_;
+};
+
+using JsonWriter = rapidjson::Writer<StringAppendStream, rapidjson::UTF8<>, rapidjson::UTF8<>,
+                                     rapidjson::CrtAllocator, rapidjson::kWriteValidateEncodingFlag>;
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when the byte there does not start
+// one (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, truncated sequence).
+size_t ValidSequenceLength(std::string_view s, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b0 = byte(i);
+  const size_t left = s.size() - i;
+  if (b0 < 0x80) return 1;
+  const auto cont = [&](size_t k) { return k < s.size() && (byte(k) & 0xC0) == 0x80; };
+  if (b0 >= 0xC2 && b0 <= 0xDF) return left >= 2 && cont(i + 1) ? 2 : 0;
+  if (b0 >= 0xE0 && b0 <= 0xEF) {
+    if (left < 3 || !cont(i + 1) || !cont(i + 2)) return 0;
+    const unsigned char b1 = byte(i + 1);
+    if (b0 == 0xE0 && b1 < 0xA0) return 0;  // overlong
+    if (b0 == 0xED && b1 > 0x9F) return 0;  // UTF-16 surrogate
+    return 3;
+  }
+  if (b0 >= 0xF0 && b0 <= 0xF4) {
+    if (left < 4 || !cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
+    const unsigned char b1 = byte(i + 1);
+    if (b0 == 0xF0 && b1 < 0x90) return 0;  // overlong
+    if (b0 == 0xF4 && b1 > 0x8F) return 0;  // beyond U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+bool IsAscii(std::string_view s) {
+  for (const char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  if (IsAscii(s)) return true;
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = ValidSequenceLength(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct PacketWriter::Impl {
+  enum class Kind { None, Data, Changes };
+
+  explicit Impl(std::string& o) : out(o), stream(o), writer(stream) {}
+
+  std::string& out;
+  StringAppendStream stream;
+  JsonWriter writer;
+  Kind open = Kind::None;
+  size_t fieldCount = 0;
+  std::string scratch;
+
+  void Value(std::string_view v) {
+    if (IsValidUtf8(v)) {
+      writer.String(v.data(), static_cast<rapidjson::SizeType>(v.size()));
+    } else {
+      scratch = SanitizeUtf8(v);
+      writer.String(scratch.data(), static_cast<rapidjson::SizeType>(scratch.size()));
+    }
+  }
+
+  void Begin(std::span<const FieldDef> fields, Kind kind) {
+    if (open != Kind::None) throw EWireError("PacketWriter: a packet is already open");
+    writer.Reset(stream);
+    writer.StartObject();
+    writer.Key("fields");
+    writer.StartArray();
+    for (const FieldDef& f : fields) {
+      writer.StartObject();
+      writer.Key("name");
+      Value(f.name);
+      writer.Key("size");
+      writer.Int(f.size);
+      writer.EndObject();
+    }
+    writer.EndArray();
+    writer.Key(kind == Kind::Data ? "rows" : "changes");
+    writer.StartArray();
+    open = kind;
+    fieldCount = fields.size();
+  }
+
+  void Values(std::span<const std::string_view> values) {
+    writer.StartArray();
+    for (const std::string_view v : values) Value(v);
+    writer.EndArray();
+  }
+
+  void CheckWidth(size_t n) const {
+    if (n != fieldCount) {
+      throw EWireError("PacketWriter: row has " + std::to_string(n) + " values, packet has " +
+                       std::to_string(fieldCount) + " fields");
+    }
+  }
+};
+
+PacketWriter::PacketWriter(std::string& out) : impl_(std::make_unique<Impl>(out)) {}
+PacketWriter::~PacketWriter() = default;
+
+void PacketWriter::BeginData(std::span<const FieldDef> fields) { impl_->Begin(fields, Impl::Kind::Data); }
+
+void PacketWriter::BeginChanges(std::span<const FieldDef> fields) {
+  impl_->Begin(fields, Impl::Kind::Changes);
+}
+
+void PacketWriter::Row(std::span<const std::string_view> values) {
+  if (impl_->open != Impl::Kind::Data) throw EWireError("PacketWriter: Row outside a data packet");
+  impl_->CheckWidth(values.size());
+  impl_->Values(values);
+}
+
+void PacketWriter::Change(ChangeOp op, std::span<const std::string_view> values) {
+  if (impl_->open != Impl::Kind::Changes) throw EWireError("PacketWriter: Change outside a change packet");
+  impl_->CheckWidth(values.size());
+  JsonWriter& w = impl_->writer;
+  w.StartObject();
+  w.Key("op");
+  w.String(op == ChangeOp::Insert ? "insert" : "delete");
+  w.Key("row");
+  impl_->Values(values);
+  w.EndObject();
+}
+
+void PacketWriter::End() {
+  if (impl_->open == Impl::Kind::None) throw EWireError("PacketWriter: End without an open packet");
+  impl_->writer.EndArray();
+  impl_->writer.EndObject();
+  impl_->open = Impl::Kind::None;
+}
+
+bool PacketWriter::IsOpen() const { return impl_->open != Impl::Kind::None; }
+
+void PacketWriter::AppendJsonString(std::string& out, std::string_view value) {
+  StringAppendStream stream(out);
+  JsonWriter writer(stream);
+  if (IsValidUtf8(value)) {
+    writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+  } else {
+    const std::string clean = SanitizeUtf8(value);
+    writer.String(clean.data(), static_cast<rapidjson::SizeType>(clean.size()));
+  }
+}
+
+std::string PacketWriter::SanitizeUtf8(std::string_view value) {
+  if (IsValidUtf8(value)) return std::string(value);
+  std::string clean;
+  clean.reserve(value.size() + 8);
+  for (size_t i = 0; i < value.size();) {
+    const size_t n = ValidSequenceLength(value, i);
+    if (n == 0) {
+      clean += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      clean.append(value, i, n);
+      i += n;
+    }
+  }
+  return clean;
+}
+
+}  // namespace host::wire
