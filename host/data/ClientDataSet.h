@@ -1,0 +1,154 @@
+// TClientDataSet is the in-memory record set: rows of text fields loaded from a data packet (or
+// row by row through the bulk-load calls), a log of the rows inserted and deleted since the last
+// merge, a filter, and packets out (Data, Delta).
+//
+// Promises, beyond TDataSet's:
+// - Storage is one text arena per record set, with cells as (offset, length) and rows as fixed
+//   arrays of cells, so a million rows cost a few large allocations, not one per value.
+// - SetData replaces the whole content atomically: the packet is read into new storage, and only
+//   when all of it was read is it swapped in. A malformed packet raises EPacketError and leaves
+//   the record set exactly as it was. Loading empties the change log, keeps Filter and Filtered,
+//   reopens the set (raising AfterOpen) and raises AfterScroll when a row is visible.
+// - Change log: every posted insertion and every deletion of a stored row is logged in the order
+//   made. A row inserted and deleted before a merge leaves no trace; a stored row deleted appears
+//   as a delete carrying its values. Editing a stored row logs the delete of its old values and
+//   the insert of its new ones (the change packet knows only inserts and deletes); editing a
+//   pending inserted row just changes that insert. With LogChanges off, changes are applied as if
+//   merged at once.
+// - Filter: the expression `FIELD = 'text'` (field name in any letter case, blanks allowed around
+//   the parts, a quote inside the text doubled). With Filtered on, the set shows, counts and
+//   navigates only rows whose field equals the text. Rows are looked up through a per-field index
+//   (value -> rows, built on first use and kept up to date on load, insert, post and delete), so
+//   switching to another key costs the rows of that key, not the whole set. Changing Filter or
+//   Filtered ends a pending edit or insertion, positions on the first visible row and raises no
+//   AfterScroll (filters are set from after-scroll handlers). A posted row is visible when it
+//   matches the filter: a row posted with a value outside the filter leaves the view, and the
+//   row after it (or before it, when it was last) becomes current, still without AfterScroll.
+//   The row being inserted is visible until it is posted or cancelled.
+// - AfterScroll is raised: after opening (Open, SetData, EndLoad) with a visible row; after each
+//   navigation call that moved the current row to a different row; when an insertion begins
+//   (after the new, empty row is current); after an insertion is cancelled (row removed, state
+//   dsBrowse, AfterCancel, then AfterScroll); after a deletion (AfterDelete, then AfterScroll).
+//   Never after a post, never from filtering.
+//
+// A read-only set (SetReadOnly(true), used by local queries) refuses Insert, Append, Edit and
+// Delete with EDataSetError.
+//
+// Used on the user-interface thread only. Not copyable or movable.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "host/data/DataSet.h"
+#include "host/data/Variant.h"
+
+namespace host {
+
+class TClientDataSet : public TDataSet {
+ public:
+  explicit TClientDataSet(std::string name = {}, TComponent* owner = nullptr);
+  ~TClientDataSet() override;
+
+  // ---- TDataSet -------------------------------------------------------------------------------
+  void Open() override;
+  void Close() override;
+  void Insert() override;
+  void Append() override;
+  void Edit() override;
+  void Post() override;
+  void Cancel() override;
+  void Delete() override;
+  void First() override;
+  void Next() override;
+  void Prior() override;
+  void Last() override;
+  int MoveBy(int n) override;
+  int RecNo() const override;
+  void SetRecNo(int n) override;
+  bool Eof() const override;
+  bool Bof() const override;
+  bool IsEmpty() const override;
+  int RecordCount() const override;
+
+  // ---- Packets --------------------------------------------------------------------------------
+
+  // A data packet of every stored row (pending insertions included, deleted rows and a row still
+  // being inserted or edited excluded) in row order, ignoring the filter. Raises EDataSetError
+  // when closed.
+  Variant Data() const;
+  // Loads a data packet (see the class comment). Fields are matched by name in any letter case;
+  // fields the packet lacks read as empty, packet fields the set lacks are ignored, and a set
+  // with no fields takes the packet's fields. Values longer than a field keep their first Size()
+  // characters; a JSON null reads as empty.
+  // Raises EPacketError when packet is not a data packet or is malformed; EFilterError when the
+  // set is filtered on a field that the loaded set lacks. Either way nothing changes.
+  void SetData(const Variant& packet);
+
+  // ---- Change log -----------------------------------------------------------------------------
+
+  // Number of logged changes (each insert and each delete counts one).
+  int ChangeCount() const;
+  // The change packet of the logged changes, in the order made. Raises EDataSetError when closed.
+  Variant Delta() const;
+  bool LogChanges() const { return logChanges_; }
+  // Turning logging off does not discard changes already logged.
+  void SetLogChanges(bool on) { logChanges_ = on; }
+  // Makes the logged changes part of the stored data and empties the log.
+  void MergeChangeLog();
+
+  // ---- Filter ---------------------------------------------------------------------------------
+
+  const std::string& Filter() const { return filter_; }
+  // Sets the filter expression; an empty text means no filtering. Raises EFilterError, naming the
+  // expression, when it is outside the filter language (the previous filter stays), or, when
+  // filtering is on and the set open, when it names an unknown field.
+  void SetFilter(std::string expression);
+  bool Filtered() const { return filtered_; }
+  // Switches filtering on or off; switching on re-evaluates the rows even when the expression is
+  // unchanged. Raises EFilterError when the expression names an unknown field (filtering stays
+  // off).
+  void SetFiltered(bool on);
+
+  // ---- Bulk load (local queries, hosts) -------------------------------------------------------
+
+  // Starts loading rows into new storage; the visible content is unchanged until EndLoad.
+  // A load already begun is discarded. REQUIRES: the fields are defined.
+  void BeginLoad();
+  // Appends one row, values in field order, each kept to its field's size.
+  // Raises EDataSetError when no load is in progress or values.size() != FieldCount().
+  void LoadRow(std::span<const std::string_view> values);
+  // Replaces the content with the loaded rows exactly as SetData does (change log emptied,
+  // filter kept, reopened, AfterOpen, AfterScroll when a row is visible).
+  // Raises EDataSetError when no load is in progress.
+  void EndLoad();
+  // Discards a load in progress (a no-op when none).
+  void CancelLoad();
+
+  // ---- Modification policy --------------------------------------------------------------------
+
+  bool ReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool on) { readOnly_ = on; }
+
+ protected:
+  std::string_view CurrentValue(int index) const override;
+  void WriteCurrentValue(int index, std::string_view value) override;
+  bool HasCurrentRow() const override;
+
+ private:
+  friend std::string DescribeChanges(const TClientDataSet& dataSet);
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  std::string filter_;
+  bool filtered_ = false;
+  bool logChanges_ = true;
+  bool readOnly_ = false;
+};
+
+// The change log in one line, for assertions and diagnostics: each change as op(values,...)
+// separated by one blank, e.g. "insert(a,b) delete(c,d)"; empty when there is no change.
+std::string DescribeChanges(const TClientDataSet& dataSet);
+
+}  // namespace host
