@@ -1,0 +1,99 @@
+#include "host/wire/ChangePacketReader.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+namespace host::wire {
+namespace {
+
+// Prints a packet as "FIELD/size,… | insert(a,b) delete(c,d)" so one comparison shows it all.
+std::string Describe(const ChangePacket& packet) {
+  std::string out;
+  for (const FieldDef& f : packet.fields) out += f.name + "/" + std::to_string(f.size) + ",";
+  out += " |";
+  for (const ChangeRow& c : packet.changes) {
+    out += c.op == ChangeOp::Insert ? " insert(" : " delete(";
+    for (size_t i = 0; i < c.values.size(); ++i) out += (i ? "," : "") + c.values[i];
+    out += ")";
+  }
+  return out;
+}
+
+TEST(ChangePacketReader, ReadsWhatPacketWriterWrote) {
+  const std::array<FieldDef, 3> fields{{{"CDPRODUTODES", 10}, {"CDFILIALDES", 4}, {"NMFILIAL", 30}}};
+  std::string json;
+  PacketWriter w(json);
+  w.BeginChanges(fields);
+  std::array<std::string_view, 3> a{"P'01", "SP01", "São Paulo \"Centro\""};
+  std::array<std::string_view, 3> b{"P'01", "RJ02", "Niterói\n"};
+  w.Change(ChangeOp::Insert, a);
+  w.Change(ChangeOp::Delete, b);
+  w.End();
+  const ChangePacket packet = ChangePacketReader::Read(json);
+  EXPECT_EQ(Describe(packet),
+            "CDPRODUTODES/10,CDFILIALDES/4,NMFILIAL/30, | insert(P'01,SP01,São Paulo \"Centro\") "
+            "delete(P'01,RJ02,Niterói\n)");
+  EXPECT_EQ(packet.FieldIndex("CDFILIALDES"), 1);
+  EXPECT_EQ(packet.FieldIndex("cdfilialdes"), -1);
+}
+
+TEST(ChangePacketReader, AcceptsChangesBeforeFieldsNullsAndUnknownMembers) {
+  const ChangePacket packet = ChangePacketReader::Read(
+      R"( {"changes":[{"row":[null,"x"],"op":"delete","extra":[1,{"a":2}]}],"version":3,)"
+      R"("fields":[{"name":"A"},{"size":2,"name":"B","type":"string"}]} )");
+  EXPECT_EQ(Describe(packet), "A/0,B/2, | delete(,x)");
+}
+
+TEST(ChangePacketReader, EmptyPacketIsValid) {
+  EXPECT_EQ(Describe(ChangePacketReader::Read(R"({"fields":[],"changes":[]})")), " |");
+}
+
+TEST(ChangePacketReader, RefusesWhatIsNotAChangePacket) {
+  const char* bad[] = {
+      "",
+      "   ",
+      "[]",
+      "\"text\"",
+      R"({"fields":[]})",
+      R"({"changes":[]})",
+      R"({"fields":[],"rows":[]})",
+      R"({"fields":{},"changes":[]})",
+      R"({"fields":[{"size":1}],"changes":[]})",
+      R"({"fields":[{"name":""}],"changes":[]})",
+      R"({"fields":[{"name":"A"},{"name":"A"}],"changes":[]})",
+      R"({"fields":[{"name":"A","size":-1}],"changes":[]})",
+      R"({"fields":[{"name":"A","size":1.5}],"changes":[]})",
+      R"({"fields":[{"name":"A","size":99999999999}],"changes":[]})",
+      R"({"fields":[{"name":"A"}],"changes":[{"op":"update","row":["x"]}]})",
+      R"({"fields":[{"name":"A"}],"changes":[{"row":["x"]}]})",
+      R"({"fields":[{"name":"A"}],"changes":[{"op":"insert"}]})",
+      R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":["x","y"]}]})",
+      R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":[]}]})",
+      R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":[1]}]})",
+      R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":[["x"]]}]})",
+      R"({"fields":[{"name":"A"}],"changes":["insert"]})",
+      R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":["x"]}]} trailing)",
+      R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":["x"]}])",
+      R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":["\x"]}]})",
+      "{\"fields\":[{\"name\":\"A\"}],\"changes\":[{\"op\":\"insert\",\"row\":[\"\xFF\"]}]}",
+      R"({"fields":[],"fields":[],"changes":[]})",
+  };
+  for (const char* json : bad) {
+    EXPECT_THROW(ChangePacketReader::Read(json), EWireError) << json;
+  }
+}
+
+TEST(ChangePacketReader, MessageSaysWhereThePacketIsWrong) {
+  try {
+    ChangePacketReader::Read(R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":["x"]},)"
+                             R"({"op":"insert","row":["x","y"]}]})");
+    FAIL() << "no exception";
+  } catch (const EWireError& e) {
+    EXPECT_STREQ(e.what(), "Invalid change packet: change 2 has 2 values, the packet has 1 fields");
+  }
+}
+
+}  // namespace
+}  // namespace host::wire
