@@ -42,10 +42,18 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "host/data/DataSet.h"
 #include "host/data/Variant.h"
 
 namespace host {
+
+class FilterExpression;
+class RowStore;
+namespace wire {
+struct FieldDef;
+}
 
 class TClientDataSet : public TDataSet {
  public:
@@ -75,9 +83,9 @@ class TClientDataSet : public TDataSet {
 
   // ---- Packets --------------------------------------------------------------------------------
 
-  // A data packet of every stored row (pending insertions included, deleted rows and a row still
-  // being inserted or edited excluded) in row order, ignoring the filter. Raises EDataSetError
-  // when closed.
+  // A data packet of every row in row order, ignoring the filter: posted insertions included,
+  // deleted rows and a row still being inserted excluded, a row being edited as it was before the
+  // edit. Raises EDataSetError when closed.
   Variant Data() const;
   // Loads a data packet (see the class comment). Fields are matched by name in any letter case;
   // fields the packet lacks read as empty, packet fields the set lacks are ignored, and a set
@@ -140,6 +148,17 @@ class TClientDataSet : public TDataSet {
  private:
   friend std::string DescribeChanges(const TClientDataSet& dataSet);
   struct Impl;
+
+  void BeginInsertion(bool append);
+  // Makes view position pos current; raises AfterScroll when that is a different position.
+  void MoveTo(std::ptrdiff_t pos, bool bof, bool eof);
+  // The column the expression compares. Raises EFilterError when the set has no such field.
+  int ResolveFilterColumn(const FilterExpression& expression, const std::string& text) const;
+  // Recomputes the visible rows and puts the cursor on the first one (no AfterScroll).
+  void ApplyFilterView();
+  // Replaces the content with store (fields created from newFields when given) and reopens.
+  void Install(RowStore&& store, const std::vector<wire::FieldDef>* newFields);
+
   std::unique_ptr<Impl> impl_;
   std::string filter_;
   bool filtered_ = false;

@@ -156,8 +156,6 @@ class TDataSet : public TComponent {
   void NotifyDataChanged();
   void NotifyActiveRowChanged();
   void NotifyFocusField(TField& field);
-  // Removes every field. REQUIRES: closed.
-  void ClearFields();
 
  private:
   void AttachSource(TDataSource* source);

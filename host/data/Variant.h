@@ -97,6 +97,10 @@ class Variant {
   std::string DebugString() const;
 
  private:
+  // Builds a packet variant after checking the range and the padding rule.
+  static Variant MakePacket(VariantKind kind, std::shared_ptr<const std::string> buffer,
+                            std::size_t offset, std::size_t length);
+
   VariantKind kind_ = VariantKind::Null;
   bool bool_ = false;
   std::int64_t int_ = 0;

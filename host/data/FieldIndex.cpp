@@ -1,0 +1,42 @@
+#include "host/data/FieldIndex.h"
+
+#include <algorithm>
+
+namespace host {
+
+void FieldIndex::Build(const RowStore& store, std::span<const RowId> rows) {
+  map_.clear();
+  for (RowId row : rows) {
+    const std::string_view key = store.Cell(row, column_);
+    auto it = map_.find(key);
+    if (it == map_.end()) it = map_.emplace(std::string(key), std::vector<RowId>{}).first;
+    it->second.push_back(row);
+  }
+}
+
+void FieldIndex::Add(RowId row, std::string_view key, const std::vector<std::uint64_t>& seq) {
+  auto it = map_.find(key);
+  if (it == map_.end()) it = map_.emplace(std::string(key), std::vector<RowId>{}).first;
+  auto& rows = it->second;
+  const auto pos = std::lower_bound(rows.begin(), rows.end(), seq[row],
+                                    [&](RowId r, std::uint64_t s) { return seq[r] < s; });
+  rows.insert(pos, row);
+}
+
+void FieldIndex::Remove(RowId row, std::string_view key, const std::vector<std::uint64_t>& seq) {
+  auto it = map_.find(key);
+  if (it == map_.end()) return;
+  auto& rows = it->second;
+  const auto pos = std::lower_bound(rows.begin(), rows.end(), seq[row],
+                                    [&](RowId r, std::uint64_t s) { return seq[r] < s; });
+  if (pos != rows.end() && *pos == row) rows.erase(pos);
+  if (rows.empty()) map_.erase(it);
+}
+
+const std::vector<RowId>& FieldIndex::Rows(std::string_view key) const {
+  static const std::vector<RowId> kNone;
+  const auto it = map_.find(key);
+  return it == map_.end() ? kNone : it->second;
+}
+
+}  // namespace host

@@ -1,0 +1,172 @@
+#include "host/data/PacketReader.h"
+
+#include <simdjson.h>
+
+#include <string>
+
+#include "host/data/DataErrors.h"
+#include "host/data/Field.h"
+#include "host/data/TextLimit.h"
+#include "host/data/Variant.h"
+
+namespace host {
+
+namespace od = simdjson::ondemand;
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw EPacketError("Malformed data packet: " + what);
+}
+
+[[noreturn]] void FailJson(simdjson::error_code err, const std::string& where) {
+  Fail(std::string(simdjson::error_message(err)) + " (" + where + ")");
+}
+
+std::vector<wire::FieldDef> ReadFields(od::value& value) {
+  std::vector<wire::FieldDef> fields;
+  od::array array;
+  if (auto err = value.get_array().get(array)) FailJson(err, "\"fields\" must be an array");
+  for (auto itemResult : array) {
+    const std::string where = "field " + std::to_string(fields.size() + 1);
+    od::object object;
+    if (auto err = itemResult.get_object().get(object)) FailJson(err, where + " is not an object");
+    wire::FieldDef def;
+    def.size = kDefaultFieldSize;
+    bool haveName = false;
+    for (auto memberResult : object) {
+      od::field member;
+      if (auto err = std::move(memberResult).get(member)) FailJson(err, where);
+      std::string_view key;
+      if (auto err = member.unescaped_key().get(key)) FailJson(err, where);
+      if (key == "name") {
+        std::string_view name;
+        if (auto err = member.value().get_string().get(name))
+          FailJson(err, where + ": \"name\" must be a string");
+        def.name = std::string(name);
+        haveName = true;
+      } else if (key == "size") {
+        std::int64_t size = 0;
+        if (auto err = member.value().get_int64().get(size))
+          FailJson(err, where + ": \"size\" must be an integer");
+        if (size < 1 || size > 1'000'000)
+          Fail(where + ": size " + std::to_string(size) + " is outside 1..1000000");
+        def.size = static_cast<int>(size);
+      }
+    }
+    if (!haveName || def.name.empty()) Fail(where + " has no name");
+    for (const auto& other : fields)
+      if (SameName(other.name, def.name)) Fail("field \"" + def.name + "\" appears twice");
+    fields.push_back(std::move(def));
+  }
+  return fields;
+}
+
+}  // namespace
+
+LoadedPacket PacketReader::ReadData(std::string_view json, std::size_t capacity,
+                                    std::span<const wire::FieldDef> targetFields) {
+  if (capacity < json.size() + kPacketPadding)
+    throw EPacketError("Data packet buffer lacks its padding");
+  od::parser parser;
+  od::document doc;
+  if (auto err = parser.iterate(json.data(), json.size(), capacity).get(doc))
+    FailJson(err, "document");
+  od::object top;
+  if (auto err = doc.get_object().get(top)) FailJson(err, "the packet must be a JSON object");
+
+  LoadedPacket out;
+  bool haveFields = false;
+  bool haveRows = false;
+  // Per packet column: the storage column it fills (-1: skipped) and that column's size.
+  std::vector<int> target;
+  std::vector<int> sizes;
+
+  for (auto memberResult : top) {
+    od::field member;
+    if (auto err = std::move(memberResult).get(member)) FailJson(err, "top level");
+    std::string_view key;
+    if (auto err = member.unescaped_key().get(key)) FailJson(err, "top level");
+    if (key == "fields") {
+      if (haveFields) Fail("\"fields\" appears twice");
+      out.packetFields = ReadFields(member.value());
+      haveFields = true;
+      const auto& pf = out.packetFields;
+      if (targetFields.empty()) {
+        out.store = RowStore(static_cast<int>(pf.size()));
+        for (std::size_t i = 0; i < pf.size(); ++i) {
+          target.push_back(static_cast<int>(i));
+          sizes.push_back(pf[i].size);
+        }
+      } else {
+        out.store = RowStore(static_cast<int>(targetFields.size()));
+        for (const auto& f : pf) {
+          int column = -1;
+          for (std::size_t t = 0; t < targetFields.size(); ++t)
+            if (SameName(targetFields[t].name, f.name)) column = static_cast<int>(t);
+          target.push_back(column);
+          sizes.push_back(column >= 0 ? targetFields[column].size : 0);
+        }
+      }
+    } else if (key == "rows") {
+      if (!haveFields) Fail("\"rows\" must come after \"fields\"");
+      if (haveRows) Fail("\"rows\" appears twice");
+      haveRows = true;
+      od::array rows;
+      if (auto err = member.value().get_array().get(rows)) FailJson(err, "\"rows\" must be an array");
+      const std::size_t width = target.size();
+      RowStore& store = out.store;
+      // Every value is at least two bytes of the packet, so text never outgrows the packet.
+      store.Reserve(0, json.size());
+      std::size_t rowNumber = 0;
+      for (auto rowResult : rows) {
+        ++rowNumber;
+        od::array row;
+        if (auto err = rowResult.get_array().get(row))
+          FailJson(err, "row " + std::to_string(rowNumber) + " is not an array");
+        const RowId id = store.AddEmptyRow();
+        std::size_t column = 0;
+        for (auto valueResult : row) {
+          od::value value;
+          if (auto err = std::move(valueResult).get(value))
+            FailJson(err, "row " + std::to_string(rowNumber));
+          if (column >= width)
+            Fail("row " + std::to_string(rowNumber) + " has more than " + std::to_string(width) +
+                 " values");
+          std::string_view text;
+          if (auto err = value.get_string().get(text)) {
+            bool isNull = false;
+            if (err != simdjson::INCORRECT_TYPE || value.is_null().get(isNull) || !isNull)
+              Fail("row " + std::to_string(rowNumber) + ", value " + std::to_string(column + 1) +
+                   " is not a string");
+            text = {};
+          }
+          const int to = target[column];
+          if (to >= 0 && !text.empty()) store.SetCell(id, to, TruncateToChars(text, sizes[column]));
+          ++column;
+        }
+        if (column != width)
+          Fail("row " + std::to_string(rowNumber) + " has " + std::to_string(column) +
+               " values, expected " + std::to_string(width));
+      }
+    }
+    // Other members are ignored; the iteration skips their values.
+  }
+  if (!haveFields) Fail("no \"fields\"");
+  if (!haveRows) Fail("no \"rows\"");
+  // Past the packet there must be nothing: a location still in bounds means trailing content.
+  const char* trailing = nullptr;
+  if (!doc.current_location().get(trailing)) Fail("unexpected content after the packet");
+  return out;
+}
+
+}  // namespace host
