@@ -22,7 +22,8 @@ TDataSource::TDataSource(std::string name, TComponent* owner)
     : TComponent(std::move(name), owner) {}
 
 TDataSource::~TDataSource() {
-  SetDataSet(nullptr);
+  // Detach silently: no handler runs while its owner is being destroyed.
+  if (dataSet_) dataSet_->DetachSource(this);
   const auto links = links_;
   for (TDataLink* l : links) l->source_ = nullptr;
 }
