@@ -1,0 +1,261 @@
+#include "host/net/NetConnection.h"
+
+#include <httplib.h>
+#include <simdjson.h>
+
+#include <utility>
+
+#include "host/wire/JsonRpcRequest.h"
+
+namespace host {
+
+namespace {
+
+namespace od = simdjson::ondemand;
+
+TNetConnection::CallObserver& Observer() {
+  static TNetConnection::CallObserver observer;
+  return observer;
+}
+
+// What an HTTP-level failure means, in the user's words.
+std::string Reason(httplib::Error error, bool timedOut) {
+  switch (error) {
+    case httplib::Error::Connection: return "conexão recusada";
+    case httplib::Error::ConnectionTimeout: return "tempo esgotado ao conectar";
+    case httplib::Error::Read:
+      return timedOut ? "tempo esgotado aguardando a resposta"
+                      : "a conexão foi encerrada antes da resposta completa";
+    case httplib::Error::Write: return "falha ao enviar a requisição";
+    case httplib::Error::Canceled: return "recebimento da resposta interrompido";
+    default: return "erro de rede (" + httplib::to_string(error) + ")";
+  }
+}
+
+// A short, printable excerpt of an answer body, for messages.
+std::string Excerpt(std::string_view body) {
+  std::string out;
+  for (char c : body.substr(0, 200)) out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  if (body.size() > 200) out += "...";
+  return out;
+}
+
+// The raw JSON text of a value, pointing into the parsed buffer.
+simdjson::error_code RawJson(od::value& value, std::string_view& out) {
+  od::json_type type;
+  if (auto e = value.type().get(type)) return e;
+  if (type == od::json_type::object) {
+    od::object object;
+    if (auto e = value.get_object().get(object)) return e;
+    return object.raw_json().get(out);
+  }
+  if (type == od::json_type::array) {
+    od::array array;
+    if (auto e = value.get_array().get(array)) return e;
+    return array.raw_json().get(out);
+  }
+  out = value.raw_json_token();
+  while (!out.empty() && (out.back() == ' ' || out.back() == '\n' || out.back() == '\r' ||
+                          out.back() == '\t')) {
+    out.remove_suffix(1);
+  }
+  return simdjson::SUCCESS;
+}
+
+}  // namespace
+
+struct TNetConnection::Client {
+  Client(const std::string& host, int port, std::chrono::milliseconds connectTimeout,
+         std::chrono::milliseconds readTimeout)
+      : http(host, port) {
+    http.set_keep_alive(true);
+    // Headers and body go out in separate writes; without this each call waits for a delayed ACK.
+    http.set_tcp_nodelay(true);
+    http.set_connection_timeout(connectTimeout);
+    http.set_read_timeout(readTimeout);
+    http.set_write_timeout(readTimeout);
+  }
+  httplib::Client http;
+};
+
+TNetConnection::TNetConnection(std::string name, TComponent* owner)
+    : TComponent(std::move(name), owner) {}
+
+TNetConnection::~TNetConnection() = default;
+
+void TNetConnection::SetHost(std::string host) {
+  if (host != host_) Close();
+  host_ = std::move(host);
+}
+
+void TNetConnection::SetPort(int port) {
+  if (port != port_) Close();
+  port_ = port;
+}
+
+void TNetConnection::SetServerName(std::string serverName) {
+  if (serverName != serverName_) Close();
+  serverName_ = std::move(serverName);
+}
+
+std::string TNetConnection::Address() const { return host_ + ":" + std::to_string(port_); }
+
+void TNetConnection::Fail(const std::string& what, const std::string& reason) const {
+  throw ENetError("Falha ao " + what + " em " + Address() + ": " + reason);
+}
+
+bool TNetConnection::Connected() const { return client_ != nullptr; }
+
+void TNetConnection::SetCallObserver(CallObserver observer) { Observer() = std::move(observer); }
+
+void TNetConnection::Open() {
+  if (client_) return;
+  if (BeforeConnect) BeforeConnect(this);
+  const std::string what = "conectar ao serviço " + serverName_;
+  if (host_.empty()) Fail(what, "endereço do servidor não informado");
+  if (port_ < 1 || port_ > 65535) Fail(what, "porta inválida");
+  if (serverName_.empty()) Fail(what, "nome do serviço não informado");
+
+  auto client = std::make_unique<Client>(host_, port_, connectTimeout_, readTimeout_);
+  const auto start = std::chrono::steady_clock::now();
+  httplib::Result res = client->http.Get("/" + serverName_);
+  if (!res) {
+    const bool timedOut = std::chrono::steady_clock::now() - start >= readTimeout_ * 9 / 10;
+    Fail(what, Reason(res.error(), timedOut));
+  }
+  if (res->status != 200) {
+    Fail(what, "o servidor respondeu HTTP " + std::to_string(res->status) +
+                   (res->body.empty() ? "" : " (" + Excerpt(res->body) + ")"));
+  }
+  client_ = std::move(client);
+}
+
+void TNetConnection::Close() { client_.reset(); }
+
+Variant TNetConnection::Call(const std::string& method, const std::vector<Variant>& args) {
+  const std::string what = "chamar " + method;
+  if (method.empty()) Fail("chamar o serviço", "método não informado");
+
+  // Build the request before anything is sent, so a bad argument sends nothing.
+  std::vector<wire::JsonRpcParam> params;
+  params.reserve(args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const Variant& arg = args[i];
+    const std::string n = std::to_string(i + 1);
+    if (arg.Kind() == VariantKind::Text) {
+      const std::string& text = arg.AsText();
+      if (!simdjson::validate_utf8(text.data(), text.size())) {
+        Fail(what, "o argumento " + n + " não é texto UTF-8 válido");
+      }
+      params.push_back(wire::JsonRpcParam::Text(text));
+    } else if (arg.IsPacket()) {
+      params.push_back(wire::JsonRpcParam::Object(std::string(arg.PacketJson())));
+    } else {
+      Fail(what, "o argumento " + n + " é do tipo " + VariantKindName(arg.Kind()) +
+                     ", que não pode ser enviado");
+    }
+  }
+
+  if (const CallObserver& observer = Observer()) observer(method, args);
+  Open();
+
+  const std::int64_t id = nextId_++;
+  httplib::Request req;
+  req.method = "POST";
+  req.path = "/" + serverName_;
+  req.body = wire::JsonRpcRequest::Write(id, method, params);
+  req.set_header("Content-Type", "application/json");
+
+  // The body goes straight into one buffer that always keeps the padding the JSON reader needs.
+  std::string body;
+  req.response_handler = [&body](const httplib::Response& response) {
+    if (response.has_header("Content-Length")) {
+      const auto length = response.get_header_value<std::uint64_t>("Content-Length");
+      if (length < (std::uint64_t{1} << 40)) body.reserve(length + kPacketPadding);
+    }
+    return true;
+  };
+  req.content_receiver = [&body](const char* data, std::size_t size, std::uint64_t,
+                                 std::uint64_t) {
+    const std::size_t needed = body.size() + size + kPacketPadding;
+    if (needed > body.capacity()) body.reserve(std::max(needed, body.capacity() * 2));
+    body.append(data, size);
+    return true;
+  };
+
+  httplib::Response res;
+  httplib::Error error = httplib::Error::Success;
+  const auto start = std::chrono::steady_clock::now();
+  if (!client_->http.send(req, res, error)) {
+    const bool timedOut = std::chrono::steady_clock::now() - start >= readTimeout_ * 9 / 10;
+    Fail(what, Reason(error, timedOut));
+  }
+  if (res.status != 200) {
+    Fail(what, "o servidor respondeu HTTP " + std::to_string(res.status) +
+                   (body.empty() ? "" : " (" + Excerpt(body) + ")"));
+  }
+  if (body.capacity() < body.size() + kPacketPadding) body.reserve(body.size() + kPacketPadding);
+
+  // Read the envelope: {"jsonrpc":"2.0","id":N,"result":…} or {…,"error":{"code":…,"message":…}}.
+  const auto broken = [&](const std::string& detail) {
+    Fail(what, "resposta inválida do servidor (" + detail + ")");
+  };
+  od::parser parser;
+  od::document doc;
+  od::object envelope;
+  if (auto e = parser.iterate(body.data(), body.size(), body.capacity()).get(doc)) {
+    broken(simdjson::error_message(e));
+  }
+  if (auto e = doc.get_object().get(envelope)) broken(simdjson::error_message(e));
+  std::string_view result;
+  bool hasResult = false, hasError = false, idMatches = false;
+  std::int64_t errorCode = 0;
+  std::string errorMessage;
+  for (auto member : envelope) {
+    od::field field;
+    std::string_view key;
+    if (auto e = std::move(member).get(field)) broken(simdjson::error_message(e));
+    if (auto e = field.unescaped_key().get(key)) broken(simdjson::error_message(e));
+    od::value value = field.value();
+    if (key == "result") {
+      if (auto e = RawJson(value, result)) broken(simdjson::error_message(e));
+      hasResult = true;
+    } else if (key == "id") {
+      std::int64_t answered = 0;
+      idMatches = !value.get_int64().get(answered) && answered == id;
+    } else if (key == "error") {
+      hasError = true;
+      od::object object;
+      if (value.get_object().get(object)) broken("erro sem objeto");
+      for (auto part : object) {
+        od::field f;
+        std::string_view k;
+        if (std::move(part).get(f) || f.unescaped_key().get(k)) broken("erro ilegível");
+        od::value v = f.value();
+        if (k == "code") {
+          if (v.get_int64().get(errorCode)) broken("código de erro não numérico");
+        } else if (k == "message") {
+          std::string_view m;
+          if (v.get_string().get(m)) broken("mensagem de erro não textual");
+          errorMessage = std::string(m);
+        }
+      }
+    }
+  }
+  if (doc.current_location().error() != simdjson::OUT_OF_BOUNDS) broken("texto após a resposta");
+  if (hasError) {
+    Fail(what, "o servidor respondeu com o erro " + std::to_string(errorCode) + ": " +
+                   errorMessage);
+  }
+  if (!hasResult) broken("sem \"result\"");
+  if (!idMatches) broken("identificador da resposta não confere com o da chamada");
+
+  // Move the raw result to the front of the buffer; its capacity keeps the padding.
+  const std::size_t offset = static_cast<std::size_t>(result.data() - body.data());
+  const std::size_t length = result.size();
+  body.erase(0, offset);
+  body.resize(length);
+  return Variant::FromText(std::make_shared<const std::string>(std::move(body)));
+}
+
+}  // namespace host

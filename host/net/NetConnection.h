@@ -1,0 +1,114 @@
+// TNetConnection is a screen's connection to the application server: it knows the server's
+// address (Host, Port) and the remote service (ServerName), and makes late-bound remote calls,
+// each an HTTP/1.1 POST to "/" + ServerName whose body is a JSON-RPC 2.0 request:
+//
+//   {"jsonrpc":"2.0","id":N,"method":"getDados","params":["text",{…change packet…}]}
+//
+// Call returns the raw result (the answer's "result" member, {"ok":…}) as a Text variant, for
+// CheckResultServ to read. The text buffer keeps kPacketPadding spare bytes after its end, so the
+// data layer parses it in place: the body is received straight into one reserved buffer and the
+// result is moved to its front, never copied.
+//
+// Failures raise ENetError, whose message (in Portuguese) names the address, the method or the
+// connection attempt, and what happened: connection refused, timeout, HTTP error status, a
+// JSON-RPC error object, or an answer that cannot be read. ThrowException is kept for the
+// platform's property, but a failure is always raised: the screens rely on an exception, and a
+// failed connection reported any other way would let a screen go on as if connected.
+//
+// Connecting: Open runs BeforeConnect (where screens set Host and Port from the host settings),
+// then connects and checks that the service answers an HTTP GET on its path with status 200.
+// Calling while closed opens first, as the platform's connections connect on demand. The HTTP
+// connection is kept alive between calls.
+//
+// Thread rules: used on the user-interface thread. While connected, one Call may run on a worker
+// thread while the user-interface thread waits for it; nothing else may touch the connection
+// during that call. The call observer is process-wide: set it at start-up, before any call.
+// Not copyable or movable (a component).
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/core/Component.h"
+#include "host/core/Events.h"
+#include "host/data/Variant.h"
+
+namespace host {
+
+// A failed connection or remote call. The message says where, what was called and what happened.
+class ENetError : public EPlatformError {
+ public:
+  using EPlatformError::EPlatformError;
+};
+
+class TNetConnection : public TComponent {
+ public:
+  explicit TNetConnection(std::string name = {}, TComponent* owner = nullptr);
+  ~TNetConnection() override;
+
+  // ---- Address --------------------------------------------------------------------------------
+  // Changing any of these while connected closes the connection; the next Open or Call connects
+  // to the new address.
+
+  const std::string& Host() const { return host_; }
+  void SetHost(std::string host);
+  int Port() const { return port_; }
+  void SetPort(int port);
+  // The remote service, e.g. "PDI07310.rdmProdDesoneraImpos"; the HTTP path is "/" + ServerName.
+  const std::string& ServerName() const { return serverName_; }
+  void SetServerName(std::string serverName);
+
+  // Kept for the platform's property; failures are raised whatever its value (see above).
+  bool ThrowException = true;
+  // Runs at the start of every Open, before connecting; the sender is this connection.
+  TNotifyEvent BeforeConnect;
+
+  // How long to wait for the connection to be made, and for each read of the answer.
+  void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
+  void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
+  std::chrono::milliseconds ReadTimeout() const { return readTimeout_; }
+
+  // ---- Connection -----------------------------------------------------------------------------
+
+  bool Connected() const;
+  // Connects (a no-op when connected): runs BeforeConnect, then checks that the service answers
+  // GET "/" + ServerName with status 200. Raises ENetError naming the address and the reason when
+  // the address is incomplete or the service does not answer so; any exception of BeforeConnect
+  // propagates. Either way the connection stays closed.
+  void Open();
+  // Closes the HTTP connection (a no-op when closed).
+  void Close();
+
+  // ---- Calls ----------------------------------------------------------------------------------
+
+  // Calls method with positional args and returns the raw result as a Text variant (see above).
+  // Each argument is a Text variant (sent as a JSON string; it must be valid UTF-8) or a packet
+  // variant (sent as the packet object itself). Opens the connection first when closed.
+  // Raises ENetError on an argument of another kind or not UTF-8 (nothing is sent), and on any
+  // failure of the call; never returns a failure as a result.
+  Variant Call(const std::string& method, const std::vector<Variant>& args);
+
+  // Observer told of each call (method and arguments) before it is sent, e.g. to log it.
+  using CallObserver =
+      std::function<void(const std::string& method, const std::vector<Variant>& args)>;
+  // Installs the process-wide observer (an empty one removes it).
+  static void SetCallObserver(CallObserver observer);
+
+ private:
+  struct Client;
+  std::string Address() const;
+  [[noreturn]] void Fail(const std::string& what, const std::string& reason) const;
+
+  std::string host_;
+  int port_ = 0;
+  std::string serverName_;
+  std::chrono::milliseconds connectTimeout_{5000};
+  std::chrono::milliseconds readTimeout_{120000};
+  std::unique_ptr<Client> client_;
+  std::int64_t nextId_ = 1;
+};
+
+}  // namespace host

@@ -1,0 +1,304 @@
+#include "host/net/NetConnection.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "host/data/RawResult.h"
+#include "host/wire/JsonRpcRequest.h"
+#include "host/wire/JsonRpcResponse.h"
+#include "host/wire/PacketWriter.h"
+#include "host/wire/RawResult.h"
+
+namespace host {
+namespace {
+
+constexpr const char* kService = "PDI07310.rdmProdDesoneraImpos";
+
+// A tiny application server on 127.0.0.1 and a free port, answering a few test methods:
+//   echo      {"ok":true,"data":[<the params as received>]}
+//   grande    a 1 MB text in data, sent chunked (no Content-Length)
+//   lento     answers only when released (or after 10 s)
+//   http500   HTTP status 500;   lixo  a body that is not JSON;   outroId  the wrong id
+//   anything else: the JSON-RPC error -32601.
+class TestServer {
+ public:
+  TestServer() {
+    server_.Get("/" + std::string(kService),
+                [](const httplib::Request&, httplib::Response& res) { res.set_content("ok", "text/plain"); });
+    server_.Post("/" + std::string(kService), [this](const httplib::Request& req,
+                                                     httplib::Response& res) { Answer(req, res); });
+    server_.set_tcp_nodelay(true);
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running()) std::this_thread::yield();
+  }
+  ~TestServer() {
+    Release();
+    server_.stop();
+    thread_.join();
+  }
+  int Port() const { return port_; }
+  int Posts() const { return posts_; }
+  std::vector<int> ClientPorts() {
+    std::lock_guard lock(mutex_);
+    return clientPorts_;
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  void Answer(const httplib::Request& req, httplib::Response& res) {
+    ++posts_;
+    {
+      std::lock_guard lock(mutex_);
+      clientPorts_.push_back(req.remote_port);
+    }
+    const auto call = wire::JsonRpcRequest::Parse(req.body);
+    const std::string& m = call.Method();
+    if (m == "echo") {
+      std::string data = "[";
+      for (std::size_t i = 0; i < call.Params().size(); ++i) {
+        if (i > 0) data += ',';
+        const auto& p = call.Params()[i];
+        if (p.kind == wire::JsonRpcParam::Kind::Object) data += p.value;
+        else wire::PacketWriter::AppendJsonString(data, p.value);
+      }
+      data += "]";
+      res.set_content(wire::JsonRpcResponse::Result(call.IdJson(), wire::RawResult::Ok(data)),
+                      "application/json");
+    } else if (m == "grande") {
+      auto body = std::make_shared<std::string>(wire::JsonRpcResponse::Result(
+          call.IdJson(), wire::RawResult::Ok("\"" + std::string(1 << 20, 'x') + "\"")));
+      res.set_chunked_content_provider("application/json",
+                                       [body](size_t offset, httplib::DataSink& sink) {
+                                         if (offset < body->size()) {
+                                           const size_t n = std::min<size_t>(8192, body->size() - offset);
+                                           sink.write(body->data() + offset, n);
+                                         } else {
+                                           sink.done();
+                                         }
+                                         return true;
+                                       });
+    } else if (m == "lento") {
+      std::unique_lock lock(mutex_);
+      cv_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
+      res.set_content(wire::JsonRpcResponse::Result(call.IdJson(), wire::RawResult::Ok("1")),
+                      "application/json");
+    } else if (m == "http500") {
+      res.status = 500;
+      res.set_content("boom", "text/plain");
+    } else if (m == "lixo") {
+      res.set_content("{\"jsonrpc\":\"2.0\",\"id\":", "application/json");
+    } else if (m == "outroId") {
+      res.set_content(wire::JsonRpcResponse::Result("999", wire::RawResult::Ok("1")),
+                      "application/json");
+    } else {
+      res.set_content(wire::JsonRpcResponse::Error(call.IdJson(), -32601, "Method not found"),
+                      "application/json");
+    }
+  }
+
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+  std::atomic<int> posts_{0};
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool released_ = false;
+  std::vector<int> clientPorts_;
+};
+
+class NetConnectionTest : public ::testing::Test {
+ protected:
+  NetConnectionTest() {
+    net.SetServerName(kService);
+    net.ThrowException = false;
+    net.BeforeConnect = [this](TObject* sender) {
+      ++connects;
+      auto* c = static_cast<TNetConnection*>(sender);
+      c->SetHost("127.0.0.1");
+      c->SetPort(server.Port());
+    };
+  }
+  ~NetConnectionTest() override { TNetConnection::SetCallObserver({}); }
+
+  std::string CallError(const std::string& method, std::vector<Variant> args = {}) {
+    try {
+      net.Call(method, args);
+    } catch (const ENetError& e) {
+      return e.what();
+    }
+    return "no error";
+  }
+  std::string Where() const { return "127.0.0.1:" + std::to_string(server.Port()); }
+
+  TestServer server;
+  TNetConnection net{"netProdDeso"};
+  int connects = 0;
+};
+
+TEST_F(NetConnectionTest, CallSendsTextAndPacketsAndReturnsThePaddedRawResult) {
+  net.Open();
+  EXPECT_EQ(connects, 1);
+  ASSERT_TRUE(net.Connected());
+  const std::string delta =
+      R"({"fields":[{"name":"CDPRODUTO","size":10}],"changes":[{"op":"delete","row":["7"]}]})";
+  Variant raw = net.Call("echo", {Variant::FromText("a\"b\\ ç"),
+                                  Variant::MakeChangePacket(delta)});
+  ASSERT_EQ(raw.Kind(), VariantKind::Text);
+  EXPECT_EQ(raw.AsText(), R"({"ok":true,"data":["a\"b\\ ç",)" + delta + "]}");
+  EXPECT_GE(raw.TextPtr()->capacity(), raw.AsText().size() + kPacketPadding);
+}
+
+TEST_F(NetConnectionTest, TheRawResultReadsInPlace) {
+  const std::string packet = R"({"fields":[{"name":"CDFILIAL","size":4}],"rows":[["0001"]]})";
+  Variant raw = net.Call("echo", {Variant::FromText("x"), Variant::MakeDataPacket(packet)});
+  RawResult result = ParseRawResult(raw);
+  ASSERT_TRUE(result.ok);
+  ASSERT_EQ(result.data.Count(), 2u);
+  EXPECT_EQ(result.data[0].AsText(), "x");
+  EXPECT_EQ(result.data[1].PacketJson(), packet);
+  // The packet refers to the received buffer itself: nothing was copied.
+  EXPECT_EQ(result.data[1].PacketBuffer().get(), raw.TextPtr().get());
+}
+
+TEST_F(NetConnectionTest, ACallMayRunOnAWorkerThreadWhileTheCallerWaits) {
+  net.Open();
+  auto pending = std::async(std::launch::async, [this] { return net.Call("echo", {}); });
+  EXPECT_EQ(pending.get().AsText(), R"({"ok":true,"data":[]})");
+}
+
+TEST_F(NetConnectionTest, ConnectsOnDemandAndKeepsTheConnectionAlive) {
+  EXPECT_FALSE(net.Connected());
+  net.Call("echo", {});
+  EXPECT_EQ(connects, 1);
+  net.Call("echo", {});
+  net.Call("echo", {});
+  EXPECT_EQ(connects, 1);
+  const auto ports = server.ClientPorts();
+  ASSERT_EQ(ports.size(), 3u);
+  EXPECT_EQ(ports[0], ports[1]);
+  EXPECT_EQ(ports[1], ports[2]);
+  // A new address closes the connection; the next call connects again (BeforeConnect runs).
+  net.SetServerName(kService + std::string(""));
+  net.SetPort(server.Port() + 0);
+  EXPECT_TRUE(net.Connected());
+  net.SetHost("localhost");
+  EXPECT_FALSE(net.Connected());
+  net.Call("echo", {});
+  EXPECT_EQ(connects, 2);
+}
+
+TEST_F(NetConnectionTest, ObserverSeesEachCall) {
+  std::vector<std::string> seen;
+  TNetConnection::SetCallObserver([&](const std::string& method, const std::vector<Variant>& args) {
+    seen.push_back(method + "/" + std::to_string(args.size()));
+  });
+  net.Call("echo", {Variant::FromText("1"), Variant::FromText("2")});
+  net.Call("echo", {});
+  EXPECT_EQ(seen, (std::vector<std::string>{"echo/2", "echo/0"}));
+}
+
+TEST_F(NetConnectionTest, LargeChunkedAnswer) {
+  Variant raw = net.Call("grande", {});
+  EXPECT_EQ(raw.AsText().size(), std::string(R"({"ok":true,"data":""})").size() + (1u << 20));
+  EXPECT_GE(raw.TextPtr()->capacity(), raw.AsText().size() + kPacketPadding);
+}
+
+TEST_F(NetConnectionTest, JsonRpcErrorNamesAddressMethodAndMessage) {
+  EXPECT_EQ(CallError("getNada"), "Falha ao chamar getNada em " + Where() +
+                                      ": o servidor respondeu com o erro -32601: Method not found");
+}
+
+TEST_F(NetConnectionTest, HttpErrorsAndBrokenAnswersRaise) {
+  EXPECT_EQ(CallError("http500"),
+            "Falha ao chamar http500 em " + Where() + ": o servidor respondeu HTTP 500 (boom)");
+  EXPECT_NE(CallError("lixo").find("resposta inválida do servidor"), std::string::npos);
+  EXPECT_NE(CallError("outroId").find("identificador"), std::string::npos);
+  // The connection still works afterwards.
+  EXPECT_EQ(net.Call("echo", {}).AsText(), R"({"ok":true,"data":[]})");
+}
+
+TEST_F(NetConnectionTest, TimeoutIsReportedAsSuch) {
+  net.SetReadTimeout(std::chrono::milliseconds(300));
+  const std::string error = CallError("lento");
+  server.Release();
+  EXPECT_EQ(error, "Falha ao chamar lento em " + Where() + ": tempo esgotado aguardando a resposta");
+}
+
+TEST_F(NetConnectionTest, ArgumentsThatCannotBeSentSendNothing) {
+  net.Open();
+  EXPECT_NE(CallError("echo", {Variant::FromInt(3)}).find("argumento 1"), std::string::npos);
+  EXPECT_NE(CallError("echo", {Variant::FromText("ok"), Variant::FromText("\xc3(")})
+                .find("argumento 2 não é texto UTF-8 válido"),
+            std::string::npos);
+  EXPECT_EQ(server.Posts(), 0);
+}
+
+TEST_F(NetConnectionTest, OpenChecksThatTheServiceAnswers) {
+  net.SetServerName("OUTRO.rdmNada");
+  try {
+    net.Open();
+    FAIL() << "no error";
+  } catch (const ENetError& e) {
+    EXPECT_EQ(std::string(e.what()), "Falha ao conectar ao serviço OUTRO.rdmNada em " + Where() +
+                                         ": o servidor respondeu HTTP 404");
+  }
+  EXPECT_FALSE(net.Connected());
+}
+
+TEST_F(NetConnectionTest, BeforeConnectFailureLeavesItClosed) {
+  net.BeforeConnect = [](TObject*) { throw EPlatformError("sem configuração"); };
+  EXPECT_THROW(net.Open(), EPlatformError);
+  EXPECT_FALSE(net.Connected());
+}
+
+TEST(NetConnectionRefusedTest, RefusedConnectionRaisesEvenWithoutThrowException) {
+  // A port that was free a moment ago and on which nothing listens.
+  int port = 0;
+  {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    port = ntohs(addr.sin_port);
+    ::close(fd);
+  }
+  TNetConnection net("netProdDeso");
+  net.ThrowException = false;
+  net.SetServerName(kService);
+  net.SetHost("127.0.0.1");
+  net.SetPort(port);
+  const std::string where = "127.0.0.1:" + std::to_string(port);
+  try {
+    net.Call("getDados", {});
+    FAIL() << "no error";
+  } catch (const ENetError& e) {
+    EXPECT_EQ(std::string(e.what()), "Falha ao conectar ao serviço " + std::string(kService) +
+                                         " em " + where + ": conexão recusada");
+  }
+  net.SetPort(0);
+  EXPECT_THROW(net.Open(), ENetError);
+  EXPECT_FALSE(net.Connected());
+}
+
+}  // namespace
+}  // namespace host
