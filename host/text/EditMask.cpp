@@ -282,7 +282,10 @@ bool EditMask::IsComplete(std::string_view storedValue) const {
 
 std::string FormatMaskText(std::string_view mask, std::string_view value) {
   if (mask.empty()) return std::string(value);
-  return EditMask(mask).Format(value);
+  // Grids format cell after cell with the same few masks: keep the last one parsed per thread.
+  thread_local EditMask last("");
+  if (last.Text() != mask) last = EditMask(mask);
+  return last.Format(value);
 }
 
 }  // namespace host

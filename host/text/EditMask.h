@@ -121,7 +121,8 @@ class EditMask {
 };
 
 // The value shown through `mask` (see EditMask::Format). An empty mask returns the value
-// unchanged. Throws EMaskError when the mask is malformed.
+// unchanged. Throws EMaskError when the mask is malformed. The last mask parsed is kept per
+// thread, so formatting many values with one mask parses it once; safe from any thread.
 std::string FormatMaskText(std::string_view mask, std::string_view value);
 
 // Splits UTF-8 text into characters: each complete multi-byte sequence is one piece, every other

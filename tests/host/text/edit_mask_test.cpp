@@ -7,6 +7,9 @@
 namespace host {
 namespace {
 
+constexpr const char* PJ = "99.999.999/9999-99;0;_";
+constexpr const char* PF = "999.999.999-99;0;_";
+
 // Types `keys` one by one into an empty cell and prints the stored value after each accepted
 // key, or "!" for a refused one: "A|AB|!|AB1".
 std::string TypeAll(const EditMask& mask, std::string_view keys) {
@@ -49,6 +52,16 @@ TEST(EditMaskTest, FormatsTaxpayerNumbersWithLiteralsNotStored) {
   EXPECT_EQ(FormatMaskText("99.999.999/9999-99;0;_", "12345678000195"), "12.345.678/0001-95");
   EXPECT_EQ(FormatMaskText("999.999.999-99;0;_", "12345678909"), "123.456.789-09");
   EXPECT_EQ(FormatMaskText("9999999999;0;_", "0000012345"), "0000012345");
+}
+
+TEST(EditMaskTest, FormatMaskTextFollowsEachCallsMask) {
+  // Masks alternate as in a grid showing companies and individuals.
+  EXPECT_EQ(FormatMaskText(PJ, "12345678000195"), "12.345.678/0001-95");
+  EXPECT_EQ(FormatMaskText(PF, "12345678909"), "123.456.789-09");
+  EXPECT_EQ(FormatMaskText(PJ, "11222333000181"), "11.222.333/0001-81");
+  EXPECT_EQ(FormatMaskText("", "11222333000181"), "11222333000181");
+  EXPECT_THROW(FormatMaskText("99;7", "1"), EMaskError);
+  EXPECT_EQ(FormatMaskText(PF, "12345678909"), "123.456.789-09");
 }
 
 TEST(EditMaskTest, FormatOfShortAndLongValuesKeepsEveryCharacter) {
