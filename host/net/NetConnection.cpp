@@ -18,6 +18,11 @@ TNetConnection::CallObserver& Observer() {
   return observer;
 }
 
+TNetConnection::CallRunner& Runner() {
+  static TNetConnection::CallRunner runner;
+  return runner;
+}
+
 // What an HTTP-level failure means, in the user's words.
 std::string Reason(httplib::Error error, bool timedOut) {
   switch (error) {
@@ -108,6 +113,8 @@ bool TNetConnection::Connected() const { return client_ != nullptr; }
 
 void TNetConnection::SetCallObserver(CallObserver observer) { Observer() = std::move(observer); }
 
+void TNetConnection::SetCallRunner(CallRunner runner) { Runner() = std::move(runner); }
+
 void TNetConnection::Open() {
   if (client_) return;
   if (BeforeConnect) BeforeConnect(this);
@@ -186,7 +193,14 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   httplib::Response res;
   httplib::Error error = httplib::Error::Success;
   const auto start = std::chrono::steady_clock::now();
-  if (!client_->http.send(req, res, error)) {
+  bool sent = false;
+  const auto exchange = [&] { sent = client_->http.send(req, res, error); };
+  if (const CallRunner& runner = Runner()) {
+    runner(exchange);
+  } else {
+    exchange();
+  }
+  if (!sent) {
     const bool timedOut = std::chrono::steady_clock::now() - start >= readTimeout_ * 9 / 10;
     Fail(what, Reason(error, timedOut));
   }

@@ -97,6 +97,15 @@ class TNetConnection : public TComponent {
   // Installs the process-wide observer (an empty one removes it).
   static void SetCallObserver(CallObserver observer);
 
+  // Runs the network exchange of each call (sending the request and receiving the answer) for
+  // the connection: a desktop host runs it on a worker thread while its user-interface thread
+  // keeps painting (the busy animation turns). The runner must run `exchange` exactly once before
+  // returning and pass on whatever it raises. Everything else of a call (BeforeConnect, the
+  // request, reading the answer) stays on the calling thread. An empty runner (the default) runs
+  // the exchange inline. Process-wide: set it at start-up, before any call.
+  using CallRunner = std::function<void(const std::function<void()>& exchange)>;
+  static void SetCallRunner(CallRunner runner);
+
  private:
   struct Client;
   std::string Address() const;
