@@ -447,8 +447,17 @@ int TClientDataSet::RecordCount() const {
 
 std::string_view TClientDataSet::CurrentValue(int index) const {
   const Impl& I = *impl_;
-  if (!Active() || I.cur < 0 || index < 0 || index >= I.store.Columns()) return {};
-  return I.store.Cell(I.View()[static_cast<std::size_t>(I.cur)], index);
+  const std::ptrdiff_t pos = displayRow_ > 0 ? displayRow_ - 1 : I.cur;
+  if (!Active() || pos < 0 || index < 0 || index >= I.store.Columns()) return {};
+  if (static_cast<std::size_t>(pos) >= I.ViewSize()) return {};
+  return I.store.Cell(I.View()[static_cast<std::size_t>(pos)], index);
+}
+
+void TClientDataSet::SetDisplayRow(int row) {
+  if (row < 0 || row > RecordCount()) {
+    throw EDataSetError("Record set '" + Name() + "' has no visible row " + std::to_string(row));
+  }
+  displayRow_ = row;
 }
 
 void TClientDataSet::WriteCurrentValue(int index, std::string_view value) {

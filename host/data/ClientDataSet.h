@@ -140,6 +140,17 @@ class TClientDataSet : public TDataSet {
   bool ReadOnly() const { return readOnly_; }
   void SetReadOnly(bool on) { readOnly_ = on; }
 
+  // ---- Drawing other rows (hosts) -------------------------------------------------------------
+
+  // Points field reads (TField::AsString, TField::Text and the OnGetText handlers it runs,
+  // RowValues) at visible row `row` (1-based) instead of the current row, without moving the
+  // current row and without any event; 0 points them back at the current row. For hosts that
+  // draw rows other than the current one (grid rows, pick lists): they point, read, and point
+  // back before anything else runs. Writes and navigation are unaffected. Raises EDataSetError
+  // when row is outside 0..RecordCount().
+  void SetDisplayRow(int row);
+  int DisplayRow() const { return displayRow_; }
+
  protected:
   std::string_view CurrentValue(int index) const override;
   void WriteCurrentValue(int index, std::string_view value) override;
@@ -164,6 +175,7 @@ class TClientDataSet : public TDataSet {
   bool filtered_ = false;
   bool logChanges_ = true;
   bool readOnly_ = false;
+  int displayRow_ = 0;
 };
 
 // The change log in one line, for assertions and diagnostics: each change as op(values,...)

@@ -87,8 +87,9 @@ class TDataSet : public TComponent {
 
   // ---- Navigation -----------------------------------------------------------------------------
   // Each navigation call first ends a pending edit or insertion as the platform does (posts a
-  // modified row, cancels an unmodified insertion), then moves, then raises AfterScroll once when
-  // the call moved the current row to a different row. Raises EDataSetError when closed.
+  // modified row, cancels an untouched one), then moves, then raises AfterScroll once when the
+  // call moved the current row to a different row (First on the first row, Next on the last row
+  // raise none). Raises EDataSetError when closed.
 
   virtual void First() = 0;
   virtual void Next() = 0;

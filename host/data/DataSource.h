@@ -5,8 +5,9 @@
 // - OnStateChange fires on every state change of the attached record set (inactive -> browse
 //   on open, browse -> insert, insert -> browse on post or cancel, ...), after the record set's
 //   state has changed; then every data link gets StateChanged().
-// - Data links get DataChanged() when rows or values change (load, post, cancel, delete,
-//   filtering), ActiveRowChanged() when the current row moves, and FocusField() when a field
+// - Data links get DataChanged() when rows or values change (load, insert, a written value,
+//   post, cancel, delete, filtering; the current row may have changed too, so a link re-reads
+//   it), ActiveRowChanged() when navigation moves the current row, and FocusField() when a field
 //   asks for the focus (TField::FocusControl).
 // - Attachment is cleaned up from either side: destroying a record set detaches it from its data
 //   sources, destroying a data source detaches its record set and its links, destroying a link
