@@ -48,6 +48,28 @@ TEST(PacketTest, EscapesAreDecoded) {
   EXPECT_EQ(ds.FieldByName("F")->AsString(), "a\"b\\cç\n");
 }
 
+TEST(PacketTest, BlanksAroundValuesAndMixedEscapes) {
+  TClientDataSet ds;
+  ds.SetData(Json("{ \"fields\" : [ {\"name\":\"A\"} , {\"name\":\"B\"}, {\"name\":\"C\"} ] ,\n"
+                  "  \"rows\" : [ [ \"a \" ,\t\"b\\\"\"\n, null ] ,[\"\",\" \",\"\\\\\"] ] }\n"));
+  EXPECT_EQ(ds.RowValues(), (std::vector<std::string>{"a ", "b\"", ""}));
+  ds.Next();
+  EXPECT_EQ(ds.RowValues(), (std::vector<std::string>{"", " ", "\\"}));
+}
+
+TEST(PacketTest, ManyRowsLoadInOrder) {
+  std::string json = R"({"fields":[{"name":"N","size":6}],"rows":[)";
+  for (int i = 0; i < 5000; ++i) json += (i ? ",[\"" : "[\"") + std::to_string(i) + "\"]";
+  json += "]}";
+  TClientDataSet ds;
+  ds.SetData(Json(json));
+  ASSERT_EQ(ds.RecordCount(), 5000);
+  ds.SetRecNo(4321);
+  EXPECT_EQ(ds.FieldByName("N")->AsString(), "4320");
+  ds.Last();
+  EXPECT_EQ(ds.FieldByName("N")->AsString(), "4999");
+}
+
 TEST(PacketTest, RoundTripThroughDataKeepsRowsAndFields) {
   TClientDataSet a;
   a.SetData(Packet({"K:3", "V:30"}, {{"1", "Razão \"Social\""}, {"2", ""}, {"3", "x\\y"}}));
