@@ -134,7 +134,10 @@ class NetConnectionTest : public ::testing::Test {
       c->SetPort(server.Port());
     };
   }
-  ~NetConnectionTest() override { TNetConnection::SetCallObserver({}); }
+  ~NetConnectionTest() override {
+    TNetConnection::SetCallObserver({});
+    TNetConnection::SetCallRunner({});
+  }
 
   std::string CallError(const std::string& method, std::vector<Variant> args = {}) {
     try {
@@ -180,6 +183,24 @@ TEST_F(NetConnectionTest, ACallMayRunOnAWorkerThreadWhileTheCallerWaits) {
   net.Open();
   auto pending = std::async(std::launch::async, [this] { return net.Call("echo", {}); });
   EXPECT_EQ(pending.get().AsText(), R"({"ok":true,"data":[]})");
+}
+
+TEST_F(NetConnectionTest, ACallRunnerCarriesTheExchangeToAnotherThread) {
+  int runs = 0;
+  std::thread::id exchangeThread;
+  TNetConnection::SetCallRunner([&](const std::function<void()>& exchange) {
+    ++runs;
+    std::thread worker([&] {
+      exchangeThread = std::this_thread::get_id();
+      exchange();
+    });
+    worker.join();
+  });
+  EXPECT_EQ(net.Call("echo", {Variant::FromText("a")}).AsText(), R"({"ok":true,"data":["a"]})");
+  EXPECT_NE(CallError("getNada").find("-32601"), std::string::npos);
+  TNetConnection::SetCallRunner({});
+  EXPECT_EQ(runs, 2);
+  EXPECT_NE(exchangeThread, std::this_thread::get_id());
 }
 
 TEST_F(NetConnectionTest, ConnectsOnDemandAndKeepsTheConnectionAlive) {
