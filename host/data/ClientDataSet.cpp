@@ -154,12 +154,14 @@ std::vector<wire::FieldDef> FieldDefsOf(const TDataSet& ds) {
 
 }  // namespace
 
-#define PDI_REQUIRE_ACTIVE(op)                                                              \
-  do {                                                                                      \
-    if (!Active())                                                                          \
-      throw EDataSetError(std::string("Cannot ") + (op) + ": record set '" + Name() +       \
-                          "' is closed");                                                   \
-  } while (0)
+namespace {
+
+void RequireActive(const TDataSet& ds, const std::string& op) {
+  if (!ds.Active())
+    throw EDataSetError("Cannot " + op + ": record set '" + ds.Name() + "' is closed");
+}
+
+}  // namespace
 
 namespace {
 
@@ -215,7 +217,7 @@ void TClientDataSet::Append() { BeginInsertion(true); }
 
 void TClientDataSet::BeginInsertion(bool append) {
   const char* op = append ? "append" : "insert";
-  PDI_REQUIRE_ACTIVE(op);
+  RequireActive(*this, op);
   if (readOnly_) RefuseReadOnly(Name(), op);
   CheckBrowseMode(*this, impl_->modified);
   Fire(BeforeInsert);
@@ -259,7 +261,7 @@ void TClientDataSet::BeginInsertion(bool append) {
 
 void TClientDataSet::Edit() {
   if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) return;
-  PDI_REQUIRE_ACTIVE("edit");
+  RequireActive(*this, "edit");
   if (readOnly_) RefuseReadOnly(Name(), "edit");
   if (impl_->cur < 0) {
     Insert();
@@ -342,7 +344,7 @@ void TClientDataSet::Cancel() {
 }
 
 void TClientDataSet::Delete() {
-  PDI_REQUIRE_ACTIVE("delete");
+  RequireActive(*this, "delete");
   if (State() == TDataSetState::dsInsert) {
     Cancel();
     return;
@@ -395,14 +397,14 @@ void TClientDataSet::MoveTo(std::ptrdiff_t pos, bool bof, bool eof) {
 }
 
 void TClientDataSet::First() {
-  PDI_REQUIRE_ACTIVE("move");
+  RequireActive(*this, "move");
   CheckBrowseMode(*this, impl_->modified);
   if (impl_->ViewSize() == 0) return;
   MoveTo(0, true, false);
 }
 
 void TClientDataSet::Last() {
-  PDI_REQUIRE_ACTIVE("move");
+  RequireActive(*this, "move");
   CheckBrowseMode(*this, impl_->modified);
   const auto size = static_cast<std::ptrdiff_t>(impl_->ViewSize());
   if (size == 0) return;
@@ -413,7 +415,7 @@ void TClientDataSet::Next() { MoveBy(1); }
 void TClientDataSet::Prior() { MoveBy(-1); }
 
 int TClientDataSet::MoveBy(int n) {
-  PDI_REQUIRE_ACTIVE("move");
+  RequireActive(*this, "move");
   CheckBrowseMode(*this, impl_->modified);
   const auto size = static_cast<std::ptrdiff_t>(impl_->ViewSize());
   if (size == 0 || n == 0) return 0;
@@ -429,7 +431,7 @@ int TClientDataSet::RecNo() const {
 }
 
 void TClientDataSet::SetRecNo(int n) {
-  PDI_REQUIRE_ACTIVE("move");
+  RequireActive(*this, "move");
   CheckBrowseMode(*this, impl_->modified);
   const auto size = static_cast<std::ptrdiff_t>(impl_->ViewSize());
   if (size == 0) return;
@@ -543,7 +545,7 @@ void TClientDataSet::ApplyFilterView() {
 // ---- packets ------------------------------------------------------------------------------
 
 Variant TClientDataSet::Data() const {
-  PDI_REQUIRE_ACTIVE("read the data");
+  RequireActive(*this, "read the data");
   const Impl& I = *impl_;
   auto out = std::make_shared<std::string>();
   out->reserve(I.store.TextBytes() + I.order.size() * (FieldCount() * 3 + 3) + 256);
@@ -612,8 +614,9 @@ void TClientDataSet::Install(RowStore&& store, const std::vector<wire::FieldDef>
   fresh.expression = impl_->expression;
   fresh.indexes.resize(static_cast<std::size_t>(fresh.store.Columns()));
   // Indexes in use stay in use: rebuild them over the new rows in the same pass as the load.
-  for (std::size_t c = 0; c < impl_->indexes.size() && c < fresh.indexes.size(); ++c) {
-    if (impl_->indexes[c] || (filterColumn && *filterColumn == static_cast<int>(c))) {
+  for (std::size_t c = 0; c < fresh.indexes.size(); ++c) {
+    const bool inUse = c < impl_->indexes.size() && impl_->indexes[c];
+    if (inUse || (filterColumn && *filterColumn == static_cast<int>(c))) {
       fresh.indexes[c].emplace(static_cast<int>(c));
       fresh.indexes[c]->Build(fresh.store, fresh.order);
     }
@@ -637,7 +640,7 @@ void TClientDataSet::Install(RowStore&& store, const std::vector<wire::FieldDef>
 int TClientDataSet::ChangeCount() const { return static_cast<int>(impl_->log.size()); }
 
 Variant TClientDataSet::Delta() const {
-  PDI_REQUIRE_ACTIVE("read the changes");
+  RequireActive(*this, "read the changes");
   const Impl& I = *impl_;
   auto out = std::make_shared<std::string>();
   wire::PacketWriter writer(*out);

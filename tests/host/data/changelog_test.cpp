@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/data/ClientDataSet.h"
+#include "host/wire/ChangePacketReader.h"
 #include "tests/host/data/DataTestUtil.h"
 
 namespace host {
@@ -45,6 +46,20 @@ TEST_F(ChangeLogTest, InsertsAndDeletesAreLoggedInOrderWithTheirValues) {
   EXPECT_EQ(ds.Delta().PacketJson(),
             R"({"fields":[{"name":"K","size":10},{"name":"V","size":10}],"changes":[)"
             R"({"op":"insert","row":["c","3"]},{"op":"delete","row":["a","1"]}]})");
+}
+
+TEST_F(ChangeLogTest, DeltaReadsBackThroughTheServersChangePacketReader) {
+  Add("c\"q", "ç");
+  Remove("b");
+  const auto packet = wire::ChangePacketReader::Read(ds.Delta().PacketJson());
+  ASSERT_EQ(packet.fields.size(), 2u);
+  EXPECT_EQ(packet.fields[0].name, "K");
+  EXPECT_EQ(packet.fields[0].size, 10);
+  ASSERT_EQ(packet.changes.size(), 2u);
+  EXPECT_EQ(packet.changes[0].op, wire::ChangeOp::Insert);
+  EXPECT_EQ(packet.changes[0].values, (std::vector<std::string>{"c\"q", "ç"}));
+  EXPECT_EQ(packet.changes[1].op, wire::ChangeOp::Delete);
+  EXPECT_EQ(packet.changes[1].values, (std::vector<std::string>{"b", "2"}));
 }
 
 TEST_F(ChangeLogTest, ARowInsertedThenDeletedBeforeAMergeLeavesNoTrace) {
