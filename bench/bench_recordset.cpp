@@ -40,15 +40,16 @@ std::string MakePacket(int rows, int rowsPerKey) {
   std::string json;
   json.reserve(static_cast<std::size_t>(rows) * 96 + 256);
   json +=
-      "{\"fields\":[{\"name\":\"CDPRODUTODES\",\"size\":10},{\"name\":\"CDFORNECEDDES\",\"size\":20},"
+      "{\"fields\":[{\"name\":\"CDPRODUTODES\",\"size\":10},{\"name\":\"CDFORNECEDDES\",\"size\":"
+      "20},"
       "{\"name\":\"NMRAZSOCFORN\",\"size\":40},{\"name\":\"IDTPIJURFORN\",\"size\":1},"
       "{\"name\":\"CDFORNECED\",\"size\":21},{\"name\":\"NRINSJURFORN\",\"size\":20}],\"rows\":[";
   char buf[256];
   for (int i = 0; i < rows; ++i) {
-    const int n = std::snprintf(
-        buf, sizeof buf,
-        "%s[\"%010d\",\"%014d\",\"Fornecedor %07d Ltda\",\"J\",\"%09d\",\"%014d\"]",
-        i ? "," : "", i / rowsPerKey, 10000000 + i, i, i, 20000000 + i);
+    const int n =
+        std::snprintf(buf, sizeof buf,
+                      "%s[\"%010d\",\"%014d\",\"Fornecedor %07d Ltda\",\"J\",\"%09d\",\"%014d\"]",
+                      i ? "," : "", i / rowsPerKey, 10000000 + i, i, i, 20000000 + i);
     json.append(buf, static_cast<std::size_t>(n));
   }
   json += "]}";
@@ -162,9 +163,10 @@ int main(int argc, char** argv) {
       smallRandom = medians[0];
       smallNext = medians[1];
     }
-    std::printf("  %7d rows: random key %.2f us (%.2fx), next key %.2f us (%.2fx the 1,000-row figure)\n",
-                size, medians[0], smallRandom > 0 ? medians[0] / smallRandom : 0.0, medians[1],
-                smallNext > 0 ? medians[1] / smallNext : 0.0);
+    std::printf(
+        "  %7d rows: random key %.2f us (%.2fx), next key %.2f us (%.2fx the 1,000-row figure)\n",
+        size, medians[0], smallRandom > 0 ? medians[0] / smallRandom : 0.0, medians[1],
+        smallNext > 0 ? medians[1] / smallNext : 0.0);
   }
   return 0;
 }

@@ -108,9 +108,7 @@ struct TClientDataSet::Impl {
     bof = eof = (size == 0);
   }
 
-  bool Matches(RowId row) const {
-    return store.Cell(row, filterColumn) == expression->Value();
-  }
+  bool Matches(RowId row) const { return store.Cell(row, filterColumn) == expression->Value(); }
 
   void IndexAdd(RowId row) {
     for (auto& index : indexes)
@@ -212,8 +210,12 @@ void TClientDataSet::Close() {
 
 // ---- editing ------------------------------------------------------------------------------
 
-void TClientDataSet::Insert() { BeginInsertion(false); }
-void TClientDataSet::Append() { BeginInsertion(true); }
+void TClientDataSet::Insert() {
+  BeginInsertion(false);
+}
+void TClientDataSet::Append() {
+  BeginInsertion(true);
+}
 
 void TClientDataSet::BeginInsertion(bool append) {
   const char* op = append ? "append" : "insert";
@@ -246,7 +248,8 @@ void TClientDataSet::BeginInsertion(bool append) {
     I.seq[row] = prevSeq() + (I.seq[before] - prevSeq()) / 2;
   }
   I.order.insert(I.order.begin() + static_cast<std::ptrdiff_t>(orderPos), row);
-  if (I.viewFiltered) I.filtered.insert(I.filtered.begin() + static_cast<std::ptrdiff_t>(viewPos), row);
+  if (I.viewFiltered)
+    I.filtered.insert(I.filtered.begin() + static_cast<std::ptrdiff_t>(viewPos), row);
   I.cur = static_cast<std::ptrdiff_t>(viewPos);
   I.bof = I.eof = false;
   I.editRow = row;
@@ -411,8 +414,12 @@ void TClientDataSet::Last() {
   MoveTo(size - 1, false, true);
 }
 
-void TClientDataSet::Next() { MoveBy(1); }
-void TClientDataSet::Prior() { MoveBy(-1); }
+void TClientDataSet::Next() {
+  MoveBy(1);
+}
+void TClientDataSet::Prior() {
+  MoveBy(-1);
+}
 
 int TClientDataSet::MoveBy(int n) {
   RequireActive(*this, "move");
@@ -422,7 +429,7 @@ int TClientDataSet::MoveBy(int n) {
   const std::ptrdiff_t from = impl_->cur;
   const std::ptrdiff_t wanted = from + n;
   const std::ptrdiff_t to = std::clamp<std::ptrdiff_t>(wanted, 0, size - 1);
-  MoveTo(to, wanted < 0, wanted > size - 1);
+  MoveTo(to, wanted<0, wanted> size - 1);
   return static_cast<int>(to - from);
 }
 
@@ -438,9 +445,15 @@ void TClientDataSet::SetRecNo(int n) {
   MoveTo(std::clamp<std::ptrdiff_t>(n, 1, size) - 1, false, false);
 }
 
-bool TClientDataSet::Eof() const { return !Active() || impl_->ViewSize() == 0 || impl_->eof; }
-bool TClientDataSet::Bof() const { return !Active() || impl_->ViewSize() == 0 || impl_->bof; }
-bool TClientDataSet::IsEmpty() const { return !Active() || impl_->ViewSize() == 0; }
+bool TClientDataSet::Eof() const {
+  return !Active() || impl_->ViewSize() == 0 || impl_->eof;
+}
+bool TClientDataSet::Bof() const {
+  return !Active() || impl_->ViewSize() == 0 || impl_->bof;
+}
+bool TClientDataSet::IsEmpty() const {
+  return !Active() || impl_->ViewSize() == 0;
+}
 int TClientDataSet::RecordCount() const {
   return Active() ? static_cast<int>(impl_->ViewSize()) : 0;
 }
@@ -469,7 +482,9 @@ void TClientDataSet::WriteCurrentValue(int index, std::string_view value) {
   NotifyDataChanged();
 }
 
-bool TClientDataSet::HasCurrentRow() const { return Active() && impl_->cur >= 0; }
+bool TClientDataSet::HasCurrentRow() const {
+  return Active() && impl_->cur >= 0;
+}
 
 // ---- filter -------------------------------------------------------------------------------
 
@@ -507,9 +522,8 @@ int TClientDataSet::ResolveFilterColumn(const FilterExpression& expression,
                                         const std::string& text) const {
   const TField* f = FindField(expression.FieldName());
   if (!f)
-    throw EFilterError("Filter expression \"" + text + "\" names field '" +
-                       expression.FieldName() + "', which record set '" + Name() +
-                       "' does not have");
+    throw EFilterError("Filter expression \"" + text + "\" names field '" + expression.FieldName() +
+                       "', which record set '" + Name() + "' does not have");
   return f->Index();
 }
 
@@ -567,8 +581,8 @@ Variant TClientDataSet::Data() const {
 
 void TClientDataSet::SetData(const Variant& packet) {
   if (packet.Kind() != VariantKind::DataPacket)
-    throw EPacketError(std::string("Record set '") + Name() + "' can only load a data packet, not " +
-                       VariantKindName(packet.Kind()));
+    throw EPacketError(std::string("Record set '") + Name() +
+                       "' can only load a data packet, not " + VariantKindName(packet.Kind()));
   const std::string_view json = packet.PacketJson();
   const std::size_t capacity = packet.PacketBuffer()->capacity() - packet.PacketOffset();
   const auto defs = FieldDefsOf(*this);
@@ -637,7 +651,9 @@ void TClientDataSet::Install(RowStore&& store, const std::vector<wire::FieldDef>
 
 // ---- change log ---------------------------------------------------------------------------
 
-int TClientDataSet::ChangeCount() const { return static_cast<int>(impl_->log.size()); }
+int TClientDataSet::ChangeCount() const {
+  return static_cast<int>(impl_->log.size());
+}
 
 Variant TClientDataSet::Delta() const {
   RequireActive(*this, "read the changes");
@@ -688,7 +704,9 @@ std::string DescribeChanges(const TClientDataSet& dataSet) {
 
 // ---- bulk load ----------------------------------------------------------------------------
 
-void TClientDataSet::BeginLoad() { impl_->loading.emplace(FieldCount()); }
+void TClientDataSet::BeginLoad() {
+  impl_->loading.emplace(FieldCount());
+}
 
 void TClientDataSet::LoadRow(std::span<const std::string_view> values) {
   Impl& I = *impl_;
@@ -712,6 +730,8 @@ void TClientDataSet::EndLoad() {
   Install(std::move(store), nullptr);
 }
 
-void TClientDataSet::CancelLoad() { impl_->loading.reset(); }
+void TClientDataSet::CancelLoad() {
+  impl_->loading.reset();
+}
 
 }  // namespace host

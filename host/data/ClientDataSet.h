@@ -8,7 +8,9 @@
 // - SetData replaces the whole content atomically: the packet is read into new storage, and only
 //   when all of it was read is it swapped in. A malformed packet raises EPacketError and leaves
 //   the record set exactly as it was. Loading empties the change log, keeps Filter and Filtered,
-//   reopens the set (raising AfterOpen) and raises AfterScroll when a row is visible.
+//   reopens the set (raising AfterOpen) and raises AfterScroll when a row is visible. A pending
+//   edit or insertion is discarded without events; data sources see the state go to dsInactive
+//   and back to dsBrowse. Close discards rows and change log; Open then gives an empty set.
 // - Change log: every posted insertion and every deletion of a stored row is logged in the order
 //   made. A row inserted and deleted before a merge leaves no trace; a stored row deleted appears
 //   as a delete carrying its values. Editing a stored row logs the delete of its old values and
@@ -16,15 +18,15 @@
 //   pending inserted row just changes that insert. With LogChanges off, changes are applied as if
 //   merged at once.
 // - Filter: the expression `FIELD = 'text'` (field name in any letter case, blanks allowed around
-//   the parts, a quote inside the text doubled). With Filtered on, the set shows, counts and
-//   navigates only rows whose field equals the text. Rows are looked up through a per-field index
-//   (value -> rows, built on first use and kept up to date on load, insert, post and delete), so
-//   switching to another key costs the rows of that key, not the whole set. Changing Filter or
-//   Filtered ends a pending edit or insertion, positions on the first visible row and raises no
-//   AfterScroll (filters are set from after-scroll handlers). A posted row is visible when it
-//   matches the filter: a row posted with a value outside the filter leaves the view, and the
-//   row after it (or before it, when it was last) becomes current, still without AfterScroll.
-//   The row being inserted is visible until it is posted or cancelled.
+//   the parts, a quote inside the text doubled; a blank Filter means none). With Filtered on, the
+//   set shows, counts and navigates only rows whose field equals the text. Rows are looked up
+//   through a per-field index (value -> rows, built on first use and kept up to date on load,
+//   insert, post and delete), so switching to another key costs the rows of that key, not the whole
+//   set. Changing Filter or Filtered ends a pending edit or insertion, positions on the first
+//   visible row and raises no AfterScroll (filters are set from after-scroll handlers). A posted
+//   row is visible when it matches the filter: a row posted with a value outside the filter leaves
+//   the view, and the row after it (or before it, when it was last) becomes current, still without
+//   AfterScroll. The row being inserted is visible until it is posted or cancelled.
 // - AfterScroll is raised: after opening (Open, SetData, EndLoad) with a visible row; after each
 //   navigation call that moved the current row to a different row; when an insertion begins
 //   (after the new, empty row is current); after an insertion is cancelled (row removed, state
@@ -41,7 +43,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-
 #include <vector>
 
 #include "host/data/DataSet.h"

@@ -21,10 +21,14 @@ bool SameName(std::string_view a, std::string_view b) {
 
 const char* DataSetStateName(TDataSetState state) {
   switch (state) {
-    case TDataSetState::dsInactive: return "dsInactive";
-    case TDataSetState::dsBrowse: return "dsBrowse";
-    case TDataSetState::dsEdit: return "dsEdit";
-    case TDataSetState::dsInsert: return "dsInsert";
+    case TDataSetState::dsInactive:
+      return "dsInactive";
+    case TDataSetState::dsBrowse:
+      return "dsBrowse";
+    case TDataSetState::dsEdit:
+      return "dsEdit";
+    case TDataSetState::dsInsert:
+      return "dsInsert";
   }
   return "?";
 }
@@ -38,8 +42,10 @@ TDataSet::~TDataSet() {
 
 TField* TDataSet::AddField(std::string name, int size) {
   if (size < 1)
-    throw EDataSetError("Field '" + name + "' of record set '" + Name() + "' needs a size of at "
-                        "least 1, not " + std::to_string(size));
+    throw EDataSetError("Field '" + name + "' of record set '" + Name() +
+                        "' needs a size of at "
+                        "least 1, not " +
+                        std::to_string(size));
   if (name.empty()) throw EDataSetError("A field of record set '" + Name() + "' needs a name");
   if (Active())
     throw EDataSetError("Cannot add field '" + name + "' to the open record set '" + Name() + "'");

@@ -4,7 +4,9 @@
 
 namespace host {
 
-TDataLink::~TDataLink() { SetDataSource(nullptr); }
+TDataLink::~TDataLink() {
+  SetDataSource(nullptr);
+}
 
 void TDataLink::SetDataSource(TDataSource* source) {
   if (source == source_) return;
@@ -16,7 +18,9 @@ void TDataLink::SetDataSource(TDataSource* source) {
   if (source_) source_->links_.push_back(this);
 }
 
-TDataSet* TDataLink::DataSet() const { return source_ ? source_->DataSet() : nullptr; }
+TDataSet* TDataLink::DataSet() const {
+  return source_ ? source_->DataSet() : nullptr;
+}
 
 TDataSource::TDataSource(std::string name, TComponent* owner)
     : TComponent(std::move(name), owner) {}

@@ -41,6 +41,8 @@ std::string TField::Text(bool display) const {
   return text;
 }
 
-void TField::FocusControl() { dataSet_->NotifyFocusField(*this); }
+void TField::FocusControl() {
+  dataSet_->NotifyFocusField(*this);
+}
 
 }  // namespace host

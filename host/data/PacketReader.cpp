@@ -139,7 +139,8 @@ LoadedPacket PacketReader::ReadData(std::string_view json, std::size_t capacity,
       if (haveRows) Fail("\"rows\" appears twice");
       haveRows = true;
       od::array rows;
-      if (auto err = member.value().get_array().get(rows)) FailJson(err, "\"rows\" must be an array");
+      if (auto err = member.value().get_array().get(rows))
+        FailJson(err, "\"rows\" must be an array");
       const std::size_t width = target.size();
       RowStore& store = out.store;
       // Every value is at least two bytes of the packet, so text never outgrows the packet.
@@ -178,8 +179,8 @@ LoadedPacket PacketReader::ReadData(std::string_view json, std::size_t capacity,
             if (auto err = value.get_string().get(text)) {
               bool isNull = false;
               if (err != simdjson::INCORRECT_TYPE || value.is_null().get(isNull) || !isNull)
-                Fail("row " + std::to_string(rowNumber) + ", value " +
-                     std::to_string(column + 1) + " is not a string");
+                Fail("row " + std::to_string(rowNumber) + ", value " + std::to_string(column + 1) +
+                     " is not a string");
               text = {};
             }
           }

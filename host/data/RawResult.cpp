@@ -129,11 +129,14 @@ RawResult ParseRawResult(std::shared_ptr<const std::string> body) {
     result.error.clear();
   } else {
     result.data = Variant();
-    if (!haveError || result.error.empty()) result.error = "The server refused the call without a message";
+    if (!haveError || result.error.empty())
+      result.error = "The server refused the call without a message";
   }
   return result;
 }
 
-RawResult ParseRawResult(const Variant& text) { return ParseRawResult(text.TextPtr()); }
+RawResult ParseRawResult(const Variant& text) {
+  return ParseRawResult(text.TextPtr());
+}
 
 }  // namespace host

@@ -20,9 +20,12 @@ inline std::string_view TruncateToChars(std::string_view text, int maxChars) {
   while (pos < text.size() && chars < maxChars) {
     const auto lead = static_cast<unsigned char>(text[pos]);
     std::size_t len = 1;
-    if (lead >= 0xF0 && lead <= 0xF4) len = 4;
-    else if (lead >= 0xE0) len = 3;
-    else if (lead >= 0xC2 && lead <= 0xDF) len = 2;
+    if (lead >= 0xF0 && lead <= 0xF4)
+      len = 4;
+    else if (lead >= 0xE0)
+      len = 3;
+    else if (lead >= 0xC2 && lead <= 0xDF)
+      len = 2;
     if (len > 1) {
       // Count the sequence as one character only when its continuation bytes are all there.
       if (pos + len > text.size()) len = 1;

@@ -27,13 +27,20 @@ const std::string& EmptyText() {
 
 const char* VariantKindName(VariantKind kind) {
   switch (kind) {
-    case VariantKind::Null: return "Null";
-    case VariantKind::Bool: return "Bool";
-    case VariantKind::Int: return "Int";
-    case VariantKind::Text: return "Text";
-    case VariantKind::Array: return "Array";
-    case VariantKind::DataPacket: return "DataPacket";
-    case VariantKind::ChangePacket: return "ChangePacket";
+    case VariantKind::Null:
+      return "Null";
+    case VariantKind::Bool:
+      return "Bool";
+    case VariantKind::Int:
+      return "Int";
+    case VariantKind::Text:
+      return "Text";
+    case VariantKind::Array:
+      return "Array";
+    case VariantKind::DataPacket:
+      return "DataPacket";
+    case VariantKind::ChangePacket:
+      return "ChangePacket";
   }
   return "Unknown";
 }
@@ -164,10 +171,14 @@ std::size_t Variant::PacketOffset() const {
 
 std::string Variant::DebugString() const {
   switch (kind_) {
-    case VariantKind::Null: return "null";
-    case VariantKind::Bool: return bool_ ? "true" : "false";
-    case VariantKind::Int: return std::to_string(int_);
-    case VariantKind::Text: return "\"" + *text_ + "\"";
+    case VariantKind::Null:
+      return "null";
+    case VariantKind::Bool:
+      return bool_ ? "true" : "false";
+    case VariantKind::Int:
+      return std::to_string(int_);
+    case VariantKind::Text:
+      return "\"" + *text_ + "\"";
     case VariantKind::Array: {
       std::string out = "[";
       for (std::size_t i = 0; i < items_->size(); ++i) {

@@ -104,10 +104,10 @@ class Variant {
   VariantKind kind_ = VariantKind::Null;
   bool bool_ = false;
   std::int64_t int_ = 0;
-  std::shared_ptr<const std::string> text_;              // Text; packet buffer for packets
-  std::shared_ptr<const std::vector<Variant>> items_;    // Array
-  std::size_t offset_ = 0;                               // packets
-  std::size_t length_ = 0;                               // packets
+  std::shared_ptr<const std::string> text_;            // Text; packet buffer for packets
+  std::shared_ptr<const std::vector<Variant>> items_;  // Array
+  std::size_t offset_ = 0;                             // packets
+  std::size_t length_ = 0;                             // packets
 };
 
 }  // namespace host

@@ -64,9 +64,7 @@ inline std::string Column(TClientDataSet& ds, const std::string& field) {
 class EventRecorder {
  public:
   explicit EventRecorder(TClientDataSet& ds) {
-    auto rec = [this](const char* name) {
-      return [this, name](TDataSet*) { Add(name); };
-    };
+    auto rec = [this](const char* name) { return [this, name](TDataSet*) { Add(name); }; };
     ds.BeforeEdit = rec("BeforeEdit");
     ds.BeforePost = rec("BeforePost");
     ds.BeforeInsert = rec("BeforeInsert");

@@ -46,7 +46,9 @@ TEST(FieldTest, WritingKeepsTheFirstSizeCharacters) {
   EXPECT_EQ(f->AsString(), "ABCD");
   f->SetAsString("çãõéx");
   EXPECT_EQ(f->AsString(), "çãõé");
-  f->SetAsString("ab\xff\xfe" "cd");  // stray bytes count as one character each
+  f->SetAsString(
+      "ab\xff\xfe"
+      "cd");  // stray bytes count as one character each
   EXPECT_EQ(f->AsString(), "ab\xff\xfe");
 }
 

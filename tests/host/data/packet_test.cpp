@@ -12,18 +12,21 @@ namespace {
 using testing::Column;
 using testing::Packet;
 
-Variant Json(const std::string& text) { return Variant::MakeDataPacket(text); }
+Variant Json(const std::string& text) {
+  return Variant::MakeDataPacket(text);
+}
 
 TEST(PacketTest, FieldsMatchByNameInAnyOrderAndCase) {
   TClientDataSet ds;
   ds.AddField("A", 5);
   ds.AddField("B", 5);
   ds.AddField("C", 5);
-  ds.SetData(Json(R"({"fields":[{"name":"c","size":5},{"name":"X","size":3},{"name":"A","size":5}],)"
-                  R"("rows":[["c1","x1","a1"],["c2",null,"a2"]]})"));
+  ds.SetData(
+      Json(R"({"fields":[{"name":"c","size":5},{"name":"X","size":3},{"name":"A","size":5}],)"
+           R"("rows":[["c1","x1","a1"],["c2",null,"a2"]]})"));
   EXPECT_EQ(ds.RecordCount(), 2);
   EXPECT_EQ(ds.RowValues(), (std::vector<std::string>{"a1", "", "c1"}));  // B absent: empty
-  EXPECT_EQ(ds.FindField("X"), nullptr);                                   // unknown: ignored
+  EXPECT_EQ(ds.FindField("X"), nullptr);                                  // unknown: ignored
 }
 
 TEST(PacketTest, ARecordSetWithoutFieldsTakesThePacketsFields) {
@@ -50,8 +53,9 @@ TEST(PacketTest, EscapesAreDecoded) {
 
 TEST(PacketTest, BlanksAroundValuesAndMixedEscapes) {
   TClientDataSet ds;
-  ds.SetData(Json("{ \"fields\" : [ {\"name\":\"A\"} , {\"name\":\"B\"}, {\"name\":\"C\"} ] ,\n"
-                  "  \"rows\" : [ [ \"a \" ,\t\"b\\\"\"\n, null ] ,[\"\",\" \",\"\\\\\"] ] }\n"));
+  ds.SetData(
+      Json("{ \"fields\" : [ {\"name\":\"A\"} , {\"name\":\"B\"}, {\"name\":\"C\"} ] ,\n"
+           "  \"rows\" : [ [ \"a \" ,\t\"b\\\"\"\n, null ] ,[\"\",\" \",\"\\\\\"] ] }\n"));
   EXPECT_EQ(ds.RowValues(), (std::vector<std::string>{"a ", "b\"", ""}));
   ds.Next();
   EXPECT_EQ(ds.RowValues(), (std::vector<std::string>{"", " ", "\\"}));
@@ -111,23 +115,22 @@ TEST_P(MalformedPacketTest, RaisesAndLeavesTheRecordSetAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MalformedPacketTest,
-    ::testing::Values(
-        "", "[]", "{}", "null", "{\"fields\":[]}", "{\"rows\":[]}",
-        R"({"rows":[],"fields":[]})",                                   // rows before fields
-        R"({"fields":{},"rows":[]})", R"({"fields":[1],"rows":[]})",
-        R"({"fields":[{"size":3}],"rows":[]})",                         // no name
-        R"({"fields":[{"name":"A","size":"3"}],"rows":[]})",            // size not a number
-        R"({"fields":[{"name":"A","size":0}],"rows":[]})",
-        R"({"fields":[{"name":"A"},{"name":"a"}],"rows":[]})",          // duplicate
-        R"({"fields":[{"name":"A"}],"rows":[["x","y"]]})",              // too wide
-        R"({"fields":[{"name":"A"},{"name":"B"}],"rows":[["x"]]})",     // too narrow
-        R"({"fields":[{"name":"A"}],"rows":[[1]]})",                    // not a string
-        R"({"fields":[{"name":"A"}],"rows":[["x"],"y"]})",              // row not an array
-        R"({"fields":[{"name":"A"}],"rows":[["x"]]} trailing)",
-        R"({"fields":[{"name":"A"}],"rows":[["x"]]}{})",
-        R"({"fields":[{"name":"A"}],"rows":[["x"])",                    // truncated
-        R"({"fields":[{"name":"A"}],"rows":[["x]]})",                   // unclosed string
-        "{\"fields\":[{\"name\":\"A\"}],\"rows\":[[\"\xff\"]]}"));      // invalid UTF-8
+    ::testing::Values("", "[]", "{}", "null", "{\"fields\":[]}", "{\"rows\":[]}",
+                      R"({"rows":[],"fields":[]})",  // rows before fields
+                      R"({"fields":{},"rows":[]})", R"({"fields":[1],"rows":[]})",
+                      R"({"fields":[{"size":3}],"rows":[]})",               // no name
+                      R"({"fields":[{"name":"A","size":"3"}],"rows":[]})",  // size not a number
+                      R"({"fields":[{"name":"A","size":0}],"rows":[]})",
+                      R"({"fields":[{"name":"A"},{"name":"a"}],"rows":[]})",       // duplicate
+                      R"({"fields":[{"name":"A"}],"rows":[["x","y"]]})",           // too wide
+                      R"({"fields":[{"name":"A"},{"name":"B"}],"rows":[["x"]]})",  // too narrow
+                      R"({"fields":[{"name":"A"}],"rows":[[1]]})",                 // not a string
+                      R"({"fields":[{"name":"A"}],"rows":[["x"],"y"]})",  // row not an array
+                      R"({"fields":[{"name":"A"}],"rows":[["x"]]} trailing)",
+                      R"({"fields":[{"name":"A"}],"rows":[["x"]]}{})",
+                      R"({"fields":[{"name":"A"}],"rows":[["x"])",                // truncated
+                      R"({"fields":[{"name":"A"}],"rows":[["x]]})",               // unclosed string
+                      "{\"fields\":[{\"name\":\"A\"}],\"rows\":[[\"\xff\"]]}"));  // invalid UTF-8
 
 TEST(PacketTest, OnlyDataPacketsLoad) {
   TClientDataSet ds;

@@ -1,8 +1,9 @@
 // Reading raw results of remote calls into variants, in place or through one padded copy.
+#include "host/data/RawResult.h"
+
 #include <gtest/gtest.h>
 
 #include "host/data/ClientDataSet.h"
-#include "host/data/RawResult.h"
 
 namespace host {
 namespace {
@@ -15,9 +16,9 @@ std::shared_ptr<const std::string> Padded(const std::string& text) {
 }
 
 TEST(RawResultTest, ArrayOfPacketsSharesTheBodyWithoutCopying) {
-  const auto body = Padded(
-      R"({"ok":true,"data":[{"fields":[{"name":"A","size":3}],"rows":[["x"]]},)"
-      R"( {"rows":[],"fields":[{"name":"B"}]}, "t", 42, false, null]})");
+  const auto body =
+      Padded(R"({"ok":true,"data":[{"fields":[{"name":"A","size":3}],"rows":[["x"]]},)"
+             R"( {"rows":[],"fields":[{"name":"B"}]}, "t", 42, false, null]})");
   const RawResult r = ParseRawResult(body);
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(r.data.Count(), 6u);
@@ -61,11 +62,10 @@ TEST(RawResultTest, ScalarsAndMissingData) {
 }
 
 TEST(RawResultTest, AnythingElseRaisesAClearError) {
-  for (const char* bad :
-       {"", "[]", "{}", R"({"ok":1})", R"({"ok":true,"data":{"a":1}})",
-        R"({"ok":true,"data":[{"fields":[]}]})", R"({"ok":true,"data":1.5})",
-        R"({"ok":true,"data":99999999999999999999})", R"({"ok":false,"error":3})",
-        R"({"ok":true} x)", R"({"ok":true,"data":[1,]})", R"({"ok":tru})"}) {
+  for (const char* bad : {"", "[]", "{}", R"({"ok":1})", R"({"ok":true,"data":{"a":1}})",
+                          R"({"ok":true,"data":[{"fields":[]}]})", R"({"ok":true,"data":1.5})",
+                          R"({"ok":true,"data":99999999999999999999})", R"({"ok":false,"error":3})",
+                          R"({"ok":true} x)", R"({"ok":true,"data":[1,]})", R"({"ok":tru})"}) {
     try {
       ParseRawResult(Padded(bad));
       ADD_FAILURE() << "accepted: " << bad;

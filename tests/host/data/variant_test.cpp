@@ -1,7 +1,7 @@
 // Variants: kinds, reading as the wrong kind, array bounds, and the padding rule of packets.
-#include <gtest/gtest.h>
-
 #include "host/data/Variant.h"
+
+#include <gtest/gtest.h>
 
 namespace host {
 namespace {
