@@ -1,0 +1,146 @@
+#include "desktop/DesktopSettings.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include "host/text/EditMask.h"
+
+namespace desktop {
+
+namespace {
+
+const char* const kModuleFile = "libPKG_PDI07310.so";
+
+std::string Std(const QString& s) { return s.toStdString(); }
+
+}  // namespace
+
+void DesktopSettings::ParseServer(const std::string& text, std::string& host, int& port) {
+  const auto colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) {
+    throw ESettingsError("--server: esperado HOST:PORTA, recebido \"" + text + "\"");
+  }
+  std::string h = text.substr(0, colon);
+  if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+  const std::string p = text.substr(colon + 1);
+  int value = 0;
+  for (char c : p) {
+    if (c < '0' || c > '9' || value > 65535) {
+      throw ESettingsError("--server: porta inválida \"" + p + "\"");
+    }
+    value = value * 10 + (c - '0');
+  }
+  if (h.empty() || value < 1 || value > 65535) {
+    throw ESettingsError("--server: esperado HOST:PORTA com porta de 1 a 65535, recebido \"" +
+                         text + "\"");
+  }
+  host = std::move(h);
+  port = value;
+}
+
+void DesktopSettings::SetServer(const std::string& host, int port) {
+  if (host.empty()) throw ESettingsError("Endereço do servidor vazio");
+  if (port < 1 || port > 65535) {
+    throw ESettingsError("Porta do servidor inválida: " + std::to_string(port));
+  }
+  webURL_ = host;
+  webPort_ = port;
+}
+
+void DesktopSettings::SetProductMask(std::string mask) {
+  try {
+    host::EditMask parsed(mask);
+  } catch (const std::exception& e) {
+    throw ESettingsError(std::string("--product-mask: ") + e.what());
+  }
+  productMask_ = std::move(mask);
+}
+
+std::string DesktopSettings::DefaultModulePath() {
+  const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                   : QDir::currentPath();
+  const QString beside = QDir(dir).filePath(QString::fromLatin1(kModuleFile));
+  if (QFileInfo::exists(beside)) return Std(beside);
+  const QString inBuild = QDir(dir).filePath(QStringLiteral("../module/") + kModuleFile);
+  if (QFileInfo::exists(inBuild)) return Std(QDir::cleanPath(inBuild));
+  return Std(beside);
+}
+
+std::string DesktopSettings::Usage() {
+  return "Uso: pdi07310-desktop [opções]\n"
+         "  --config ARQUIVO        arquivo INI de configuração\n"
+         "  --server HOST:PORTA     servidor de aplicação (padrão 127.0.0.1:8470)\n"
+         "  --local ARQUIVO         banco de dados local (somente leitura)\n"
+         "  --product-mask MASCARA  máscara do código de produto (padrão 9999999999;0;_)\n"
+         "  --module CAMINHO        módulo da tela (libPKG_PDI07310.so)\n"
+         "  --open                  abre a tela ao iniciar\n"
+         "  --screenshot ARQUIVO    abre a tela, grava a janela principal em PNG e sai\n"
+         "  --help                  mostra esta ajuda\n";
+}
+
+DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRequested) {
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("file"));
+  const QCommandLineOption server(QStringLiteral("server"), {}, QStringLiteral("host:port"));
+  const QCommandLineOption local(QStringLiteral("local"), {}, QStringLiteral("file"));
+  const QCommandLineOption mask(QStringLiteral("product-mask"), {}, QStringLiteral("mask"));
+  const QCommandLineOption module(QStringLiteral("module"), {}, QStringLiteral("path"));
+  const QCommandLineOption open(QStringLiteral("open"));
+  const QCommandLineOption screenshot(QStringLiteral("screenshot"), {}, QStringLiteral("file"));
+  const QCommandLineOption help(QStringLiteral("help"));
+  parser.addOptions({config, server, local, mask, module, open, screenshot, help});
+  if (!parser.parse(arguments)) throw ESettingsError(Std(parser.errorText()));
+  if (!parser.positionalArguments().isEmpty()) {
+    throw ESettingsError("Argumento desconhecido: " + Std(parser.positionalArguments().first()));
+  }
+  if (helpRequested) *helpRequested = parser.isSet(help);
+
+  DesktopSettings s;
+  QString iniPath = parser.value(config);
+  if (iniPath.isEmpty()) {
+    iniPath = QDir(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation))
+                  .filePath(QStringLiteral("pdi07310-desktop.ini"));
+  } else if (!QFileInfo::exists(iniPath)) {
+    throw ESettingsError("--config: arquivo não encontrado: " + Std(iniPath));
+  }
+  s.configPath_ = Std(iniPath);
+
+  QSettings ini(iniPath, QSettings::IniFormat);
+  if (ini.status() != QSettings::NoError) {
+    throw ESettingsError("Arquivo de configuração ilegível: " + Std(iniPath));
+  }
+  const QString iniHost = ini.value(QStringLiteral("Servidor/WebURL")).toString();
+  const QVariant iniPort = ini.value(QStringLiteral("Servidor/WebPort"));
+  if (!iniHost.isEmpty() || iniPort.isValid()) {
+    bool portOk = true;
+    const int port = iniPort.isValid() ? iniPort.toInt(&portOk) : s.webPort_;
+    if (!portOk) throw ESettingsError("[Servidor] WebPort inválida em " + Std(iniPath));
+    s.SetServer(iniHost.isEmpty() ? s.webURL_ : Std(iniHost), port);
+  }
+  s.localDatabase_ = Std(ini.value(QStringLiteral("BancoLocal/Arquivo")).toString());
+  const QString iniMask = ini.value(QStringLiteral("Mascaras/Produto")).toString();
+  if (!iniMask.isEmpty()) s.SetProductMask(Std(iniMask));
+  s.modulePath_ = Std(ini.value(QStringLiteral("Modulo/Caminho")).toString());
+
+  if (parser.isSet(server)) {
+    std::string h;
+    int p = 0;
+    ParseServer(Std(parser.value(server)), h, p);
+    s.SetServer(h, p);
+  }
+  if (parser.isSet(local)) s.localDatabase_ = Std(parser.value(local));
+  if (parser.isSet(mask)) s.SetProductMask(Std(parser.value(mask)));
+  if (parser.isSet(module)) s.modulePath_ = Std(parser.value(module));
+  if (s.modulePath_.empty() && QCoreApplication::instance()) s.modulePath_ = DefaultModulePath();
+  s.openAtStart_ = parser.isSet(open);
+  s.screenshotPath_ = Std(parser.value(screenshot));
+  if (!s.screenshotPath_.empty()) s.openAtStart_ = true;
+  return s;
+}
+
+}  // namespace desktop

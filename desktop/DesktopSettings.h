@@ -1,0 +1,81 @@
+// DesktopSettings holds the desktop's configuration: the application server's address and port,
+// the local read-only database file, the product-code edit mask (picture kind 0), the path of the
+// screen module, and the start-up options. Values come from an INI file (QSettings, IniFormat) and
+// are overridden by the command line:
+//
+//   --config FILE         the INI file (default: the user's pdi07310-desktop.ini)
+//   --server HOST:PORT    [Servidor] WebURL / WebPort   (default 127.0.0.1:8470)
+//   --local LOCAL_DB      [BancoLocal] Arquivo          (the local read-only database)
+//   --product-mask MASK   [Mascaras] Produto            (default "9999999999;0;_")
+//   --module PATH         [Modulo] Caminho              (default: beside the executable, or the
+//                                                        build tree's module/ folder)
+//   --open                open the screen at start
+//   --screenshot FILE     open the screen, wait for its load, save the main window to FILE, exit
+//
+// Every value is checked when read: a port outside 1..65535, an address without a port, or a
+// product mask the platform cannot parse raises ESettingsError naming the option and the value.
+//
+// Thread rules: built on the user-interface thread; once built it is never changed, so its
+// getters may be read from any thread (the connection may ask for the address off the UI thread).
+// Intentionally copyable.
+#pragma once
+
+#include <QStringList>
+#include <stdexcept>
+#include <string>
+
+namespace desktop {
+
+class ESettingsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class DesktopSettings {
+ public:
+  // The defaults, with no file read.
+  DesktopSettings() = default;
+
+  // Reads the INI file named by --config (or the default one) and applies the overrides of
+  // `arguments` (arguments.first() is the program). Needs no Qt application object, so the
+  // command line can be checked before one is created. Raises ESettingsError on a bad option or
+  // value; `helpRequested` is set when --help was given (the caller prints Usage() and exits).
+  static DesktopSettings Load(const QStringList& arguments, bool* helpRequested = nullptr);
+  // Text of --help.
+  static std::string Usage();
+
+  // Splits "HOST:PORT" (an IPv6 host in brackets) and checks the port. Raises ESettingsError.
+  static void ParseServer(const std::string& text, std::string& host, int& port);
+
+  const std::string& WebURL() const { return webURL_; }
+  int WebPort() const { return webPort_; }
+  const std::string& LocalDatabase() const { return localDatabase_; }
+  const std::string& ProductMask() const { return productMask_; }
+  const std::string& ModulePath() const { return modulePath_; }
+  const std::string& ConfigPath() const { return configPath_; }
+  bool OpenAtStart() const { return openAtStart_; }
+  const std::string& ScreenshotPath() const { return screenshotPath_; }
+
+  // Setters for hosts and tests that build settings without a file. Each checks its value as
+  // Load does and raises ESettingsError.
+  void SetServer(const std::string& host, int port);
+  void SetLocalDatabase(std::string path) { localDatabase_ = std::move(path); }
+  void SetProductMask(std::string mask);
+  void SetModulePath(std::string path) { modulePath_ = std::move(path); }
+
+  // The module path used when none is configured: libPKG_PDI07310.so beside the executable, else
+  // in the build tree's module/ folder (the executable lives in <build>/desktop/).
+  static std::string DefaultModulePath();
+
+ private:
+  std::string webURL_ = "127.0.0.1";
+  int webPort_ = 8470;
+  std::string localDatabase_;
+  std::string productMask_ = "9999999999;0;_";
+  std::string modulePath_;
+  std::string configPath_;
+  bool openAtStart_ = false;
+  std::string screenshotPath_;
+};
+
+}  // namespace desktop

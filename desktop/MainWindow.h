@@ -1,0 +1,96 @@
+// MainWindow is the desktop's main window: a multiple-document area for the screens, its own menu
+// ("Arquivo", "Cadastros", "Janela") and toolbar, and the entry "Produtos para Desoneração de
+// Impostos" that opens the screen by loading the screen module and calling its IniProc (a second
+// choice brings the same screen to the front and restores it).
+//
+// Promises:
+// - It is the host's main form: a headless form model stands for it (TApplication::MainForm), and
+//   the busy animation is drawn over it.
+// - It follows the application's forms: a form that becomes visible gets a FormWindow in the
+//   document area; a hidden or destroyed form loses it. The screen's menus are shown while its
+//   window is the active one. The screen cursor model (crHourGlass) shows the wait cursor.
+// - Before opening the screen it checks that the local database file exists and that the
+//   application server accepts connections, and says clearly which is missing; a screen whose
+//   creation fails is destroyed by the platform and never shown half-made.
+// - On close it detaches the windows, destroys the forms and unloads the module, in that order.
+//
+// Used on the user-interface thread only. Not copyable (a QWidget).
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "desktop/ScreenModule.h"
+#include "desktop/Subscription.h"
+
+class QAction;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+
+namespace host {
+class TForm;
+}
+
+namespace desktop {
+
+class FormWindow;
+class QtHostServices;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // REQUIRES: services is installed and outlives the window.
+  explicit MainWindow(QtHostServices& services, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Opens the screen (see the class comment). Returns true when the screen is shown afterwards.
+  // Every failure is shown to the user and returns false.
+  bool OpenScreen();
+  // The window drawing `form`; null when none.
+  FormWindow* WindowOf(const host::TForm* form) const;
+  // The window of the first visible screen; null when none.
+  FormWindow* ScreenWindow() const;
+  QMdiArea* Area() const { return area_; }
+  QAction* OpenAction() const { return openAction_; }
+  ScreenModule& Module() { return module_; }
+  host::TForm& MainFormModel() { return *mainForm_; }
+
+  // Detaches the windows, destroys the forms and unloads the module (also run on close).
+  void Shutdown();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  struct Tracked {
+    Subscription subscription;
+    FormWindow* window = nullptr;
+  };
+
+  void BuildMenus();
+  void Reconcile();
+  void OnForm(host::TForm* form, const std::string& property);
+  void CreateWindowFor(host::TForm* form);
+  void DestroyWindowFor(host::TForm* form, bool modelsAlive);
+  void OnActivated(QMdiSubWindow* window);
+  void OnCursor();
+  bool CheckPrerequisites();
+
+  QtHostServices& services_;
+  QMdiArea* area_ = nullptr;
+  QMenu* windowMenu_ = nullptr;
+  QAction* openAction_ = nullptr;
+  std::unique_ptr<host::TForm> mainForm_;
+  std::map<host::TForm*, Tracked> forms_;
+  Subscription applicationSub_;
+  Subscription screenSub_;
+  ScreenModule module_;
+  bool waitCursor_ = false;
+  bool shutDown_ = false;
+};
+
+}  // namespace desktop

@@ -1,0 +1,116 @@
+#include "desktop/MenuMirror.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
+#include "desktop/UserAction.h"
+#include "host/controls/MainMenu.h"
+#include "host/controls/MenuItem.h"
+
+namespace desktop {
+
+MenuMirror::MenuMirror(host::TMainMenu& menu, QMenuBar* bar, QAction* before, QObject* parent)
+    : QObject(parent), menu_(&menu), bar_(bar), before_(before) {
+  Rebuild();
+}
+
+MenuMirror::~MenuMirror() { Clear(); }
+
+void MenuMirror::Abandon() {
+  for (Subscription& s : subscriptions_) s.Abandon();
+  subscriptions_.clear();
+  menu_ = nullptr;
+  Clear();
+}
+
+void MenuMirror::Clear() {
+  subscriptions_.clear();
+  actions_.clear();
+  for (QMenu* m : menus_) {
+    if (bar_) bar_->removeAction(m->menuAction());
+    delete m;
+  }
+  menus_.clear();
+}
+
+void MenuMirror::Rebuild() {
+  Clear();
+  if (!menu_ || !bar_) return;
+  subscriptions_.emplace_back(*menu_, [this](const std::string& property) {
+    if (property == "Items") QTimer::singleShot(0, this, [this] { Rebuild(); });
+  });
+  for (host::TMenuItem* top : menu_->Items()) {
+    auto* qmenu = new QMenu(QString::fromStdString(top->Caption()));
+    qmenu->setObjectName(QString::fromStdString(top->Name()));
+    menus_.push_back(qmenu);
+    if (before_) {
+      bar_->insertMenu(before_, qmenu);
+    } else {
+      bar_->addMenu(qmenu);
+    }
+    actions_[top] = qmenu->menuAction();
+    for (host::TMenuItem* item : top->Items()) AddItem(item, qmenu);
+    subscriptions_.emplace_back(*top, [this, top](const std::string& property) {
+      if (property == "Items") {
+        QTimer::singleShot(0, this, [this] { Rebuild(); });
+      } else {
+        Sync(top);
+      }
+    });
+    Sync(top);
+  }
+}
+
+void MenuMirror::AddItem(host::TMenuItem* item, QMenu* into) {
+  QAction* action = nullptr;
+  if (!item->Items().empty()) {
+    QMenu* sub = into->addMenu(QString::fromStdString(item->Caption()));
+    action = sub->menuAction();
+    for (host::TMenuItem* child : item->Items()) AddItem(child, sub);
+  } else if (item->Caption() == "-") {
+    action = into->addSeparator();
+  } else {
+    action = into->addAction(QString::fromStdString(item->Caption()));
+    connect(action, &QAction::triggered, this, [this, item] {
+      if (menu_) UserAction::Run([item] { item->Click(); });
+    });
+  }
+  action->setObjectName(QString::fromStdString(item->Name()));
+  actions_[item] = action;
+  subscriptions_.emplace_back(*item, [this, item](const std::string& property) {
+    if (property == "Items") {
+      QTimer::singleShot(0, this, [this] { Rebuild(); });
+    } else {
+      Sync(item);
+    }
+  });
+  Sync(item);
+}
+
+void MenuMirror::Sync(host::TMenuItem* item) {
+  const auto it = actions_.find(item);
+  if (it == actions_.end()) return;
+  QAction* a = it->second;
+  if (item->Caption() != "-") a->setText(QString::fromStdString(item->Caption()));
+  a->setEnabled(item->Enabled());
+  const bool top = item->ParentItem() == nullptr;
+  a->setVisible(item->Visible() && (!top || shown_));
+}
+
+void MenuMirror::SetShown(bool shown) {
+  shown_ = shown;
+  for (QMenu* m : menus_) {
+    for (const auto& [item, action] : actions_) {
+      if (action == m->menuAction()) m->menuAction()->setVisible(shown && item->Visible());
+    }
+  }
+}
+
+QAction* MenuMirror::ActionOf(const host::TMenuItem* item) const {
+  const auto it = actions_.find(item);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+}  // namespace desktop

@@ -1,0 +1,243 @@
+#include "desktop/QtHostServices.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <utility>
+
+#include "desktop/BusyIndicator.h"
+#include "desktop/PickListDialog.h"
+#include "desktop/SearchDialog.h"
+#include "host/core/Component.h"
+#include "host/data/DataSet.h"
+#include "host/data/DataSource.h"
+#include "host/services/HostLib.h"
+
+namespace desktop {
+
+namespace {
+
+QtHostServices* installed = nullptr;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QString AviCaption(int kind, const std::string& caption) {
+  if (!caption.empty()) return Q(caption);
+  switch (kind) {
+    case 0:
+      return QStringLiteral("Conectando ao servidor de aplicação...");
+    case 1:
+      return QStringLiteral("Validando dados...");
+    case 6:
+      return QStringLiteral("Carregando dados...");
+    default:
+      return QStringLiteral("Aguarde...");
+  }
+}
+
+struct ButtonSpec {
+  host::TMsgDlgBtn button;
+  const char* text;
+  int result;
+  QMessageBox::ButtonRole role;
+};
+
+// The platform's order of buttons in a question.
+const ButtonSpec kButtons[] = {
+    {host::mbYes, "Sim", host::mrYes, QMessageBox::YesRole},
+    {host::mbNo, "Não", host::mrNo, QMessageBox::NoRole},
+    {host::mbOK, "OK", host::mrOk, QMessageBox::AcceptRole},
+    {host::mbCancel, "Cancelar", host::mrCancel, QMessageBox::RejectRole},
+    {host::mbAbort, "Abortar", host::mrAbort, QMessageBox::RejectRole},
+    {host::mbRetry, "Repetir", host::mrRetry, QMessageBox::AcceptRole},
+    {host::mbIgnore, "Ignorar", host::mrIgnore, QMessageBox::AcceptRole},
+    {host::mbAll, "Todos", 8, QMessageBox::AcceptRole},
+    {host::mbNoToAll, "Não para todos", 9, QMessageBox::NoRole},
+    {host::mbYesToAll, "Sim para todos", 10, QMessageBox::YesRole},
+    {host::mbHelp, "Ajuda", 0, QMessageBox::HelpRole},
+};
+
+const char* ResultWord(int result) {
+  switch (result) {
+    case host::mrYes:
+      return "yes";
+    case host::mrNo:
+      return "no";
+    case host::mrOk:
+      return "ok";
+    case host::mrCancel:
+      return "cancel";
+    default:
+      return "other";
+  }
+}
+
+}  // namespace
+
+QtHostServices::QtHostServices(DesktopSettings settings) : settings_(std::move(settings)) {}
+
+QtHostServices::~QtHostServices() {
+  if (installed == this) {
+    host::SetHostServices(nullptr);
+    installed = nullptr;
+  }
+  if (waitCursor_ && QApplication::instance()) QApplication::restoreOverrideCursor();
+}
+
+void QtHostServices::Install() {
+  host::SetHostServices(this);
+  installed = this;
+}
+
+QtHostServices* QtHostServices::Installed() { return installed; }
+
+void QtHostServices::SetMainWindow(QWidget* window) {
+  window_ = window;
+  if (busy_) delete busy_.data();
+  busy_ = window ? new BusyIndicator(window) : nullptr;
+}
+
+BusyIndicator* QtHostServices::Busy() const { return busy_.data(); }
+
+void QtHostServices::Write(std::string line) { log_.push_back(std::move(line)); }
+
+int QtHostServices::Exec(QDialog& dialog) {
+  if (hook_) {
+    QPointer<QDialog> guard(&dialog);
+    DialogHook hook = hook_;
+    QTimer::singleShot(0, &dialog, [guard, hook] {
+      if (guard) hook(*guard);
+      if (guard && guard->isVisible()) guard->reject();
+    });
+  }
+  return dialog.exec();
+}
+
+bool QtHostServices::ConsumeReported(const std::string& text) {
+  if (reported_.empty() || reported_ != text) return false;
+  reported_.clear();
+  return true;
+}
+
+void QtHostServices::ShowError(const std::string& text) {
+  Write("message: " + text);
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Atenção"), Q(text), QMessageBox::NoButton,
+                  window_);
+  box.setObjectName(QStringLiteral("errorDialog"));
+  box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+  Exec(box);
+}
+
+int QtHostServices::MessageDlg(const std::string& text, host::TMsgDlgType type,
+                               host::TMsgDlgButtons buttons, int helpContext) {
+  (void)helpContext;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString title = QStringLiteral("Confirmação");
+  switch (type) {
+    case host::TMsgDlgType::mtWarning:
+      icon = QMessageBox::Warning;
+      title = QStringLiteral("Atenção");
+      break;
+    case host::TMsgDlgType::mtError:
+      icon = QMessageBox::Critical;
+      title = QStringLiteral("Erro");
+      break;
+    case host::TMsgDlgType::mtInformation:
+      icon = QMessageBox::Information;
+      title = QStringLiteral("Informação");
+      break;
+    case host::TMsgDlgType::mtConfirmation:
+      icon = QMessageBox::Question;
+      break;
+    case host::TMsgDlgType::mtCustom:
+      title = QStringLiteral("Mensagem");
+      break;
+  }
+  QMessageBox box(icon, title, Q(text), QMessageBox::NoButton, window_);
+  box.setObjectName(QStringLiteral("questionDialog"));
+  if (buttons.Empty()) buttons = {host::mbOK};
+  std::vector<std::pair<QAbstractButton*, int>> results;
+  for (const ButtonSpec& spec : kButtons) {
+    if (!buttons.Contains(spec.button)) continue;
+    QPushButton* b = box.addButton(QString::fromUtf8(spec.text), spec.role);
+    results.emplace_back(b, spec.result);
+  }
+  // Closing without a button: Cancel when offered, else No, else OK.
+  int closed = host::mrOk;
+  if (buttons.Contains(host::mbCancel)) {
+    closed = host::mrCancel;
+  } else if (buttons.Contains(host::mbNo)) {
+    closed = host::mrNo;
+  }
+  // A destructive confirmation should not be one Enter away: No is the default when offered.
+  for (auto& [button, result] : results) {
+    if (result == host::mrNo) box.setDefaultButton(static_cast<QPushButton*>(button));
+    if (result == closed) box.setEscapeButton(button);
+  }
+  Exec(box);
+  int result = closed;
+  for (auto& [button, r] : results)
+    if (box.clickedButton() == button) result = r;
+  Write("question: " + text + " -> " + ResultWord(result));
+  return result;
+}
+
+void QtHostServices::ReportResultError(const std::string& text) {
+  ShowError(text);
+  reported_ = text;
+}
+
+bool QtHostServices::PickList(host::TDataSource* source, const std::string& text, bool flag1,
+                              bool flag2) {
+  (void)flag1;
+  (void)flag2;
+  if (!source || !source->DataSet()) {
+    throw host::EPlatformError("Lista de pesquisa sem conjunto de dados");
+  }
+  host::TDataSet& ds = *source->DataSet();
+  PickListDialog dialog(ds, Q(text), window_);
+  Exec(dialog);
+  const int row = dialog.ChosenRow();
+  if (dialog.result() != QDialog::Accepted || row == 0) {
+    Write("picklist: " + text + " -> none");
+    return false;
+  }
+  ds.SetRecNo(row);
+  Write("picklist: " + text + " -> " + std::to_string(row));
+  return true;
+}
+
+void QtHostServices::Search(host::TDataSet* dataSet) {
+  if (!dataSet) throw host::EPlatformError("Procura sem conjunto de dados");
+  Write("search: " + dataSet->Name());
+  SearchDialog dialog(*dataSet, window_);
+  Exec(dialog);
+}
+
+void QtHostServices::ShowAvi(host::TForm* mainForm, int kind, const std::string& caption) {
+  (void)mainForm;
+  ++busyDepth_;
+  Write("busy: on " + std::to_string(kind) + (caption.empty() ? "" : " " + caption));
+  if (!waitCursor_ && QApplication::instance()) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    waitCursor_ = true;
+  }
+  if (busy_) busy_->Start(AviCaption(kind, caption));
+}
+
+void QtHostServices::HideAvi() {
+  busyDepth_ = 0;
+  Write("busy: off");
+  if (waitCursor_ && QApplication::instance()) {
+    QApplication::restoreOverrideCursor();
+    waitCursor_ = false;
+  }
+  if (busy_) busy_->Stop();
+}
+
+std::string QtHostServices::DBPict(int pictType) {
+  return pictType == 0 ? settings_.ProductMask() : std::string();
+}
+
+}  // namespace desktop

@@ -1,0 +1,107 @@
+// QtHostServices is the desktop's implementation of the host services that screens call through
+// the platform's host library (MensErro, MessageDlg, CheckResultServ, Pesquisar_Plus, Procura,
+// ActiveShowAvi, DeactiveShowAvi, WebURL, WebPort, DBPict): real modal dialogs, the busy
+// animation over the main window, and the settings of DesktopSettings.
+//
+// Promises:
+// - Questions show the buttons asked for, in Portuguese ("Sim", "Não", "OK", "Cancelar", ...),
+//   and return the platform's modal results (mrYes 6, mrNo 7, ...). Closing a question without a
+//   button answers Cancel when offered, else No, else OK.
+// - The pick list positions the record set on the chosen row before returning true; the search
+//   dialog moves the record set's cursor to the row found.
+// - The busy animation shows while any show is outstanding and carries a caption by kind (0
+//   connecting, 6 loading or saving, 1 the caller's caption, validating); the wait cursor is shown
+//   with it.
+// - A result failure reported through ReportResultError is remembered, so that the same failure
+//   reaching the host's failure policy right after (UserAction) is not shown twice.
+// - Every dialog runs through Exec, where a test hook, when set, receives the live dialog right
+//   after it is shown and answers it (clicks a button, types, presses Enter). A hook that leaves
+//   the dialog open has it rejected, so no test ever waits on a modal dialog.
+// - Every dialog and animation change is also written to Log() in the lines of the platform's
+//   scripted host: "message: TEXT", "question: TEXT -> yes|no|ok|cancel", "picklist: TEXT -> N|none",
+//   "search: NAME", "busy: on KIND[ CAPTION]", "busy: off".
+//
+// Thread rules: user-interface thread only, except the settings getters (WebURL, WebPort,
+// DBPict, LocalDatabasePath), which read immutable values and may be called from any thread.
+// Not copyable or movable.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "desktop/DesktopSettings.h"
+#include "host/services/HostServices.h"
+
+class QDialog;
+
+namespace desktop {
+
+class BusyIndicator;
+
+class QtHostServices : public host::HostServices {
+ public:
+  using DialogHook = std::function<void(QDialog& dialog)>;
+
+  explicit QtHostServices(DesktopSettings settings);
+  // Uninstalls itself when installed.
+  ~QtHostServices() override;
+
+  // Installs this object as the process's host services (host::SetHostServices).
+  void Install();
+  // The installed QtHostServices, or null when none (or another kind) is installed.
+  static QtHostServices* Installed();
+
+  // The window the dialogs and the busy animation belong to (may be null; not owned).
+  void SetMainWindow(QWidget* window);
+  QWidget* MainWindow() const { return window_; }
+  // The busy animation; null until a main window is set.
+  BusyIndicator* Busy() const;
+
+  const DesktopSettings& Settings() const { return settings_; }
+
+  // Test hook (see the class comment); an empty hook restores normal modal dialogs.
+  void SetDialogHook(DialogHook hook) { hook_ = std::move(hook); }
+  // Runs a dialog modally (through the hook when set) and returns its result code.
+  int Exec(QDialog& dialog);
+
+  const std::vector<std::string>& Log() const { return log_; }
+  void ClearLog() { log_.clear(); }
+  int BusyDepth() const { return busyDepth_; }
+
+  // True (and forgets it) when `text` is the failure ReportResultError showed last.
+  bool ConsumeReported(const std::string& text);
+  // Forgets the last reported failure (a new user action begins).
+  void ForgetReported() { reported_.clear(); }
+
+  // ---- host::HostServices ---------------------------------------------------------------------
+  void ShowError(const std::string& text) override;
+  int MessageDlg(const std::string& text, host::TMsgDlgType type, host::TMsgDlgButtons buttons,
+                 int helpContext) override;
+  void ReportResultError(const std::string& text) override;
+  bool PickList(host::TDataSource* source, const std::string& text, bool flag1,
+                bool flag2) override;
+  void Search(host::TDataSet* dataSet) override;
+  void ShowAvi(host::TForm* mainForm, int kind, const std::string& caption) override;
+  void HideAvi() override;
+  std::string WebURL() override { return settings_.WebURL(); }
+  int WebPort() override { return settings_.WebPort(); }
+  std::string DBPict(int pictType) override;
+  std::string LocalDatabasePath() override { return settings_.LocalDatabase(); }
+
+ private:
+  void Write(std::string line);
+
+  const DesktopSettings settings_;
+  QPointer<QWidget> window_;
+  QPointer<BusyIndicator> busy_;
+  DialogHook hook_;
+  std::vector<std::string> log_;
+  std::string reported_;
+  int busyDepth_ = 0;
+  bool waitCursor_ = false;
+};
+
+}  // namespace desktop

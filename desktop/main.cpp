@@ -1,0 +1,93 @@
+// pdi07310-desktop: the Qt host of the screen PDI07310 (see MainWindow and DesktopSettings).
+#include <QStringList>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+
+#include "desktop/CallRunner.h"
+#include "desktop/DesktopSettings.h"
+#include "desktop/MainWindow.h"
+#include "desktop/QtHostServices.h"
+#include "host/net/NetConnection.h"
+
+namespace {
+
+// In screenshot mode nobody is there to answer a dialog: its text goes to stderr and it closes.
+void AnswerUnattended(QDialog& dialog) {
+  if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
+    std::fprintf(stderr, "pdi07310-desktop: %s\n", box->text().toUtf8().constData());
+  }
+  dialog.reject();
+}
+
+int TakeScreenshot(QApplication& app, desktop::MainWindow& window, const std::string& path) {
+  if (!window.OpenScreen()) {
+    std::fprintf(stderr, "pdi07310-desktop: a tela não abriu; nenhuma imagem gravada\n");
+    return 1;
+  }
+  // Let the layout and the first paint of every widget settle before grabbing.
+  for (int i = 0; i < 5; ++i) app.processEvents();
+  const QPixmap shot = window.grab();
+  if (!shot.save(QString::fromStdString(path), "PNG")) {
+    std::fprintf(stderr, "pdi07310-desktop: não foi possível gravar %s\n", path.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "pdi07310-desktop: imagem gravada em %s\n", path.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication::setApplicationName(QStringLiteral("pdi07310-desktop"));
+  QCoreApplication::setOrganizationName(QStringLiteral("PDI07310"));
+  // The command line is checked before the display is opened, so --help and mistakes work
+  // anywhere.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+  desktop::DesktopSettings settings;
+  bool help = false;
+  try {
+    settings = desktop::DesktopSettings::Load(arguments, &help);
+  } catch (const desktop::ESettingsError& e) {
+    std::fprintf(stderr, "pdi07310-desktop: %s\n\n%s", e.what(),
+                 desktop::DesktopSettings::Usage().c_str());
+    return 2;
+  }
+  if (help) {
+    std::fputs(desktop::DesktopSettings::Usage().c_str(), stdout);
+    return 0;
+  }
+
+  QApplication app(argc, argv);
+  if (settings.ModulePath().empty()) {
+    settings.SetModulePath(desktop::DesktopSettings::DefaultModulePath());
+  }
+  desktop::QtHostServices services(settings);
+  services.Install();
+  host::TNetConnection::SetCallRunner(
+      [](const std::function<void()>& exchange) { desktop::CallRunner::Run(exchange); });
+
+  int rc = 0;
+  {
+    desktop::MainWindow window(services);
+    window.show();
+    if (!settings.ScreenshotPath().empty()) {
+      services.SetDialogHook(AnswerUnattended);
+      QTimer::singleShot(0, &window, [&] {
+        const int code = TakeScreenshot(app, window, settings.ScreenshotPath());
+        window.Shutdown();
+        QApplication::exit(code);
+      });
+    } else if (settings.OpenAtStart()) {
+      QTimer::singleShot(0, &window, [&] { window.OpenScreen(); });
+    }
+    rc = QApplication::exec();
+    window.Shutdown();
+  }
+  host::TNetConnection::SetCallRunner({});
+  return rc;
+}
