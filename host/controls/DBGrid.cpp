@@ -215,7 +215,7 @@ bool TDBGrid::TypeChar(char c) {
     next = field->EditMask.empty() ? DropLastChar(current) : EditMask(field->EditMask).Backspace(current);
   } else {
     const auto uc = static_cast<unsigned char>(key);
-    if (uc < 0x20 || uc == 0x7f) return false;
+    if (uc < 0x20 || uc >= 0x7f) return false;
     if (field->EditMask.empty()) {
       next = current;
       next.push_back(key);
@@ -224,10 +224,31 @@ bool TDBGrid::TypeChar(char c) {
       if (!typed) return false;
       next = std::move(*typed);
     }
-    if (static_cast<int>(SplitUtf8Chars(next).size()) > field->Size()) return false;
   }
-  if (next == current) return false;
+  return WriteTyped(field, current, next);
+}
 
+bool TDBGrid::TypeText(std::string_view character) {
+  const auto chars = SplitUtf8Chars(character);
+  const bool valid = chars.size() == 1 &&
+                     (chars[0].size() > 1 || static_cast<unsigned char>(chars[0][0]) < 0x80);
+  if (!valid) throw EPlatformError("Grid '" + Name() + "': TypeText takes exactly one UTF-8 character");
+  if (character.size() == 1) return TypeChar(character[0]);
+
+  char key = character[0];
+  if (OnKeyPress) OnKeyPress(this, key);
+  if (key == 0) return false;
+  if (static_cast<unsigned char>(key) < 0x80) return TypeChar(key);
+  if (!CanEditSelectedCell()) return false;
+  TField* field = SelectedField();
+  if (!field->EditMask.empty()) return false;
+  const std::string current = field->AsString();
+  return WriteTyped(field, current, current + std::string(character));
+}
+
+bool TDBGrid::WriteTyped(TField* field, const std::string& current, const std::string& next) {
+  if (next == current) return false;
+  if (static_cast<int>(SplitUtf8Chars(next).size()) > field->Size()) return false;
   try {
     field->SetAsString(next);
   } catch (const EAbort&) {

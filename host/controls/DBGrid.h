@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/controls/Column.h"
@@ -136,7 +137,15 @@ class TDBGrid : public TControl, public TDataLink {
   // TField::SetAsString: on a stored row that begins an edit, and a before-edit refusal (the
   // silent abort) is swallowed, leaving the row as it was. Returns true when the value changed.
   // Other exceptions (from OnKeyPress, the edit mask, the record set) propagate.
+  // Only ASCII characters are taken here; a byte of 0x80 or above is refused (it would be half a
+  // UTF-8 character), so a host types other characters with TypeText.
   bool TypeChar(char c);
+  // A character typed as UTF-8 text (one character, such as "ç"). An ASCII character is typed with
+  // TypeChar. For any other, OnKeyPress receives its first byte: 0 drops it, an ASCII
+  // replacement is typed instead, anything else types the character itself, which then passes
+  // the checks of TypeChar; a field with an edit mask refuses it (masks take ASCII only).
+  // Raises EPlatformError when `character` is not exactly one valid UTF-8 character.
+  bool TypeText(std::string_view character);
   // A key pressed while the grid has the focus. OnKeyDown runs first (the key by reference; 0
   // consumes it), then the grid's own keys:
   //   Tab / Shift+Tab (with dgTabs): next / previous column through SetSelectedIndex; past the
@@ -197,6 +206,8 @@ class TDBGrid : public TControl, public TDataLink {
 
  private:
   bool EditingAllowed() const;
+  // Writes `next` into the selected field as typed text (see TypeChar).
+  bool WriteTyped(TField* field, const std::string& current, const std::string& next);
   bool RowTouched() const;
   // Ends the edit or insertion in progress before leaving the row: posts a touched row, cancels
   // an untouched new row. Returns true when a new row was cancelled.

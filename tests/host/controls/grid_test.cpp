@@ -132,6 +132,25 @@ TEST_F(GridTest, TypingGoesThroughTheMaskAndTheFieldSize) {
   EXPECT_EQ(name->AsString(), "abcdefghij");
 }
 
+TEST_F(GridTest, NonAsciiCharactersArriveWholeOrNotAtAll) {
+  grid->Append();
+  grid->SetSelectedIndex(1);
+  EXPECT_FALSE(grid->TypeChar(static_cast<char>(0xC3))) << "half a character never reaches the field";
+  EXPECT_TRUE(grid->TypeText("J"));
+  EXPECT_TRUE(grid->TypeText("ã"));
+  EXPECT_EQ(name->AsString(), "Jã");
+  grid->TypeChar(static_cast<char>(VK_BACK));
+  EXPECT_EQ(name->AsString(), "J");
+  grid->SetSelectedIndex(0);
+  EXPECT_FALSE(grid->TypeText("ç")) << "masks take ASCII only";
+  EXPECT_THROW(grid->TypeText("ab"), EPlatformError);
+  EXPECT_THROW(grid->TypeText("\xC3"), EPlatformError);
+  grid->OnKeyPress = [](TObject*, char& k) { k = 0; };
+  grid->SetSelectedIndex(1);
+  EXPECT_FALSE(grid->TypeText("é"));
+  EXPECT_EQ(name->AsString(), "J");
+}
+
 TEST_F(GridTest, ReadOnlySettingsIgnoreTyping) {
   grid->Append();
   grid->SetSelectedIndex(1);
