@@ -401,7 +401,17 @@ std::string TDBGrid::CellText(int row, int column) const {
     throw EPlatformError("Grid '" + Name() + "' has no column " + std::to_string(column));
   }
   const TField* field = columns[static_cast<std::size_t>(column)]->Field();
-  if (field == nullptr || row < 1 || row != CurrentRow()) return {};
+  if (field == nullptr || row < 1 || row > RowCount()) return {};
+  if (row == CurrentRow()) return field->Text(true);
+  auto* cds = dynamic_cast<TClientDataSet*>(DataSet());
+  if (cds == nullptr) return {};
+  // Point the record set's field reads at the row being drawn, and back on every path.
+  struct DisplayRow {
+    TClientDataSet* cds;
+    int previous;
+    ~DisplayRow() { cds->SetDisplayRow(previous <= cds->RecordCount() ? previous : 0); }
+  } guard{cds, cds->DisplayRow()};
+  cds->SetDisplayRow(row);
   return field->Text(true);
 }
 

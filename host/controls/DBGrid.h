@@ -185,9 +185,10 @@ class TDBGrid : public TControl, public TDataLink {
   // The current row (1-based), 0 when none.
   int CurrentRow() const;
   // The shown text of the cell in visible row `row` (1-based) and column `column`: the field's
-  // Text(true), through its OnGetText. Empty for a column without a field. Only the current row
-  // can be read: other rows give "" (reading them would move the record set's cursor and run its
-  // scroll events). Raises EPlatformError when column is out of range.
+  // Text(true), through its OnGetText, read in that row without moving the current row and
+  // without events (TClientDataSet::SetDisplayRow; other kinds of record set show their current
+  // row only). Empty for a column without a field or a row outside 1..RowCount(). Raises
+  // EPlatformError when column is out of range.
   std::string CellText(int row, int column) const;
   // True when a character typed now could change the selected cell (the checks of TypeChar).
   bool CanEditSelectedCell() const;

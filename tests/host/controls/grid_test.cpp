@@ -324,7 +324,14 @@ TEST_F(GridTest, CellTextGoesThroughTheFieldTextEvent) {
   name->OnGetText = [](TField* f, std::string& text, bool display) {
     text = display ? "<" + f->AsString() + ">" : f->AsString();
   };
+  int scrolls = 0;
+  cds->AfterScroll = [&](TDataSet*) { ++scrolls; };
   EXPECT_EQ(grid->CellText(1, 1), "<Ana>");
+  EXPECT_EQ(grid->CellText(3, 1), "<Caio>") << "other rows are read without moving";
+  EXPECT_EQ(scrolls, 0);
+  EXPECT_EQ(cds->RecNo(), 1);
+  EXPECT_EQ(name->AsString(), "Ana");
+  EXPECT_EQ(grid->CellText(4, 1), "");
   EXPECT_EQ(GridText(grid, "NAME", true), "<Ana>");
   EXPECT_EQ(GridText(grid, "NAME"), "Ana");
   EXPECT_THROW(grid->CellText(1, 7), EPlatformError);
