@@ -40,8 +40,11 @@ void TdtmDBGeral::SetDatabasePath(std::string path) {
 }
 
 void TdtmDBGeral::Open() {
-  if (db_) return;
   const std::string path = path_.empty() ? Services().LocalDatabasePath() : path_;
+  // The host's setting may change while the application runs (another local database chosen):
+  // an open connection to a different file is closed first.
+  if (db_ && path == openPath_) return;
+  Close();
   if (path.empty()) {
     throw EDatabaseError("Banco de dados local não configurado (caminho vazio)");
   }

@@ -1,0 +1,66 @@
+// ScenarioRunner is the headless host: it loads the screen module the way the desktop does,
+// answers dialogs from its script through the scripted host services, and works against a real
+// application server and a real local database. It prints what happens as log lines.
+//
+// Used on one thread. Not copyable.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "host/controls/Form.h"
+#include "host/module/ModuleLoader.h"
+#include "host/services/ScriptedHost.h"
+#include "scenario/ScriptReader.h"
+
+namespace scenario {
+
+struct Options {
+  std::string serverHost = "127.0.0.1";
+  int serverPort = 8470;
+  std::string localDatabase;
+  std::string productMask = "9999999999;0;_";
+  std::string modulePath;
+  std::string scriptPath;  // empty: standard input
+};
+
+// Exit statuses of the runner.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitExpectFailed = 1;
+inline constexpr int kExitBadInput = 2;
+
+class ScenarioRunner {
+ public:
+  ScenarioRunner(Options options, std::ostream& out);
+  ~ScenarioRunner();
+  ScenarioRunner(const ScenarioRunner&) = delete;
+  ScenarioRunner& operator=(const ScenarioRunner&) = delete;
+
+  // Runs every line; returns the exit status.
+  int Run(const std::vector<ScriptLine>& lines);
+
+  // The value of COMPONENT.PROPERTY as the script's show and expect print it. Raises
+  // EScriptError when the component or property is unknown.
+  std::string Property(const std::string& path);
+
+ private:
+  void Execute(const ScriptLine& line);
+  void Act(const ScriptLine& line);
+  void Load();
+  void Unload();
+  host::TForm* ScreenForm() const;
+  host::TComponent* Component(const std::string& name) const;
+  template <class T>
+  T* ComponentAs(const std::string& name, const ScriptLine& line) const;
+  void PrintRows(const std::string& dataSetName, const ScriptLine& line);
+
+  Options options_;
+  std::ostream& out_;
+  host::ScriptedHost host_;
+  std::unique_ptr<host::TForm> mainForm_;
+  std::unique_ptr<host::ModuleLoader> module_;
+};
+
+}  // namespace scenario

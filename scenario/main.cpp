@@ -1,0 +1,84 @@
+// pdi07310-scenario: runs a scenario script against the screen module, a real application server
+// and a real local database, and prints what happens.
+#include <fstream>
+#include <iostream>
+
+#include "scenario/ScenarioRunner.h"
+
+namespace {
+
+void Usage(std::ostream& out) {
+  out << "uso: pdi07310-scenario [--server HOST:PORT] [--local LOCAL_DB] [--product-mask MASK]\n"
+         "                          [--module PATH] [SCRIPT]\n"
+         "Executa o roteiro SCRIPT (ou a entrada padrão) na tela PDI07310 e imprime o registro.\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  scenario::Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::cerr << "pdi07310-scenario: " << arg << " requer um valor\n";
+        std::exit(scenario::kExitBadInput);
+      }
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      Usage(std::cout);
+      return 0;
+    } else if (arg == "--server") {
+      const std::string hostPort = value();
+      const std::size_t colon = hostPort.rfind(':');
+      try {
+        if (colon == std::string::npos) throw std::invalid_argument("no port");
+        options.serverHost = hostPort.substr(0, colon);
+        options.serverPort = std::stoi(hostPort.substr(colon + 1));
+      } catch (const std::exception&) {
+        std::cerr << "pdi07310-scenario: --server espera HOST:PORTA, recebeu '" << hostPort << "'\n";
+        return scenario::kExitBadInput;
+      }
+    } else if (arg == "--local") {
+      options.localDatabase = value();
+    } else if (arg == "--product-mask") {
+      options.productMask = value();
+    } else if (arg == "--module") {
+      options.modulePath = value();
+    } else if (!arg.empty() && arg[0] == '-') {
+      std::cerr << "pdi07310-scenario: opção desconhecida " << arg << "\n";
+      Usage(std::cerr);
+      return scenario::kExitBadInput;
+    } else if (options.scriptPath.empty()) {
+      options.scriptPath = arg;
+    } else {
+      std::cerr << "pdi07310-scenario: mais de um roteiro\n";
+      return scenario::kExitBadInput;
+    }
+  }
+
+  std::vector<scenario::ScriptLine> lines;
+  try {
+    if (options.scriptPath.empty()) {
+      lines = scenario::ReadScript(std::cin);
+    } else {
+      std::ifstream file(options.scriptPath);
+      if (!file) {
+        std::cerr << "pdi07310-scenario: não foi possível abrir " << options.scriptPath << "\n";
+        return scenario::kExitBadInput;
+      }
+      lines = scenario::ReadScript(file);
+    }
+    scenario::ScenarioRunner runner(options, std::cout);
+    return runner.Run(lines);
+  } catch (const scenario::EScriptError& e) {
+    std::cout.flush();
+    std::cerr << "pdi07310-scenario: " << e.what() << "\n";
+    return scenario::kExitBadInput;
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "pdi07310-scenario: " << e.what() << "\n";
+    return scenario::kExitBadInput;
+  }
+}

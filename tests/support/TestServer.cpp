@@ -1,0 +1,263 @@
+#include "tests/support/TestServer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <httplib.h>
+
+#ifndef PDI_SERVER_BIN
+#error "PDI_SERVER_BIN must name the server binary"
+#endif
+
+namespace testsupport {
+
+namespace {
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string message = error != nullptr ? error : "?";
+    sqlite3_free(error);
+    throw std::runtime_error("sqlite: " + message);
+  }
+}
+
+void Insert(sqlite3* db, const std::string& sql, const std::vector<std::string>& values) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db));
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    sqlite3_bind_text(stmt, static_cast<int>(i + 1), values[i].c_str(), -1, SQLITE_TRANSIENT);
+  }
+  const int rc = sqlite3_step(stmt);
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_DONE) throw std::runtime_error(std::string("sqlite insert: ") + sqlite3_errmsg(db));
+}
+
+}  // namespace
+
+MasterData SampleMasterData() {
+  MasterData d;
+  d.products = {
+      {"100", "1001", "Arroz Agulhinha Tipo 1"},
+      {"200", "1002", "Feijão Carioca"},
+      {"O'1", "1003", "Óleo de Soja"},
+      {"310", "1004", "Açúcar Cristal (lote A)"},
+      {"300", "1004", "Açúcar Cristal"},
+      {"400", "1005", "Café Torrado e Moído"},
+      {"500", "1006", "Leite Longa Vida"},
+  };
+  d.suppliers = {
+      {"11222333000181", "Distribuidora São João Ltda", "J", "F001"},
+      {"45723174000110", "Comércio de Alimentos Paraná S.A.", "J", "F002"},
+      {"52998224725", "José da Silva Araújo", "F", "F003"},
+  };
+  d.clients = {
+      {"60701190000104", "Supermercados Irmãos Conceição", "J", "C001"},
+      {"39053344705", "Maria Aparecida Gonçalves", "F", "C002"},
+  };
+  d.branches = {{"SP01", "São Paulo - Matriz"}, {"RJ02", "Rio de Janeiro"}, {"MG003", "Belo Horizonte"}};
+  return d;
+}
+
+void WriteLocalDatabase(const std::filesystem::path& path, const MasterData& data) {
+  std::filesystem::remove(path);
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot create " + path.string());
+  try {
+    Exec(db,
+         "CREATE TABLE PRODUTO (CDPRODUTO TEXT, CDARVPROD TEXT, NMPRODUTO TEXT);"
+         "CREATE TABLE FORNECEDOR (NRINSJURFORN TEXT, NMRAZSOCFORN TEXT, IDTPIJURFORN TEXT, CDFORNECED TEXT);"
+         "CREATE TABLE CLIENTE (NRINSJURCLIE TEXT, NMRAZSOCCLIE TEXT, IDTPIJURCLIE TEXT, CDCLIENTE TEXT);"
+         "CREATE TABLE FILIAL (CDFILIAL TEXT, NMFILIAL TEXT);");
+    for (const auto& p : data.products) Insert(db, "INSERT INTO PRODUTO VALUES (?,?,?)", {p.key, p.code, p.name});
+    for (const auto& s : data.suppliers) {
+      Insert(db, "INSERT INTO FORNECEDOR VALUES (?,?,?,?)", {s.number, s.name, s.personType, s.key});
+    }
+    for (const auto& c : data.clients) {
+      Insert(db, "INSERT INTO CLIENTE VALUES (?,?,?,?)", {c.number, c.name, c.personType, c.key});
+    }
+    for (const auto& b : data.branches) Insert(db, "INSERT INTO FILIAL VALUES (?,?)", {b.code, b.name});
+  } catch (...) {
+    sqlite3_close(db);
+    throw;
+  }
+  sqlite3_close(db);
+}
+
+int RunCommand(const std::vector<std::string>& argv, const std::filesystem::path& outputFile) {
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (!outputFile.empty()) {
+      const int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) {
+        dup2(fd, 1);
+        dup2(fd, 2);
+        close(fd);
+      }
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TestServer::TestServer(const MasterData& data) {
+  char pattern[] = "/tmp/pdi07310-test-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+  localDb_ = dir_ / "local.db";
+  serverDb_ = dir_ / "server.db";
+  log_ = dir_ / "server.log";
+  WriteLocalDatabase(localDb_, data);
+  ImportMaster();
+  Start();
+}
+
+void TestServer::ImportMaster() const {
+  const int rc = RunCommand({PDI_SERVER_BIN, "import-master", "--db", serverDb_.string(), localDb_.string()},
+                            dir_ / "import.log");
+  if (rc != 0) throw std::runtime_error("import-master failed; see " + (dir_ / "import.log").string());
+}
+
+TestServer::~TestServer() {
+  Stop();
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+void TestServer::Start() {
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    const int fd = open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0) {
+      dup2(fd, 2);
+      close(fd);
+    }
+    execl(PDI_SERVER_BIN, PDI_SERVER_BIN, "serve", "--db", serverDb_.c_str(), "--listen", "127.0.0.1:0",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // The server prints its address once it listens.
+  const std::regex address(R"(127\.0\.0\.1:(\d+))");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream in(log_);
+    std::string line;
+    int found = 0;
+    while (std::getline(in, line)) {
+      std::smatch m;
+      if (std::regex_search(line, m, address) && std::stoi(m[1]) != 0) found = std::stoi(m[1]);
+    }
+    if (found != 0) {
+      port_ = found;
+      return;
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      throw std::runtime_error("server exited at start; see " + log_.string());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Stop();
+  throw std::runtime_error("server did not start in time; see " + log_.string());
+}
+
+void TestServer::Stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  for (int i = 0; i < 200; ++i) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+void TestServer::Restart() {
+  Stop();
+  // Forget the old address so that Start waits for the new one.
+  std::filesystem::remove(log_);
+  Start();
+}
+
+std::string TestServer::CallRaw(const std::string& method, const std::string& paramsJson) const {
+  httplib::Client client("127.0.0.1", port_);
+  client.set_read_timeout(60, 0);
+  const std::string body =
+      R"({"jsonrpc":"2.0","id":1,"method":)" + JsonString(method) + R"(,"params":)" + paramsJson + "}";
+  auto res = client.Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json");
+  if (!res) throw std::runtime_error("call " + method + " failed: " + httplib::to_string(res.error()));
+  return res->body;
+}
+
+namespace {
+void ExpectOk(const std::string& response, const std::string& what) {
+  if (response.find("\"ok\":true") == std::string::npos) {
+    throw std::runtime_error(what + " refused: " + response);
+  }
+}
+}  // namespace
+
+void TestServer::AddSupplier(const std::string& productKey, const Party& s) const {
+  const std::string packet =
+      R"({"fields":[{"name":"CDPRODUTODES","size":10},{"name":"CDFORNECEDDES","size":20},)"
+      R"({"name":"NMRAZSOCFORN","size":40},{"name":"IDTPIJURFORN","size":1},{"name":"CDFORNECED","size":21},)"
+      R"({"name":"NRINSJURFORN","size":20}],"changes":[{"op":"insert","row":[)" +
+      JsonString(productKey) + "," + JsonString(s.number) + "," + JsonString("") + "," + JsonString("") + "," +
+      JsonString(s.key) + "," + JsonString(s.number) + "]}]}";
+  ExpectOk(CallRaw("SetFornecedor", "[" + packet + "]"), "SetFornecedor");
+}
+
+void TestServer::AddClient(const std::string& productKey, const Party& c) const {
+  const std::string packet =
+      R"({"fields":[{"name":"CDPRODUTODES","size":10},{"name":"CDCLIENTEDES","size":20},)"
+      R"({"name":"CDCLIENTE","size":21},{"name":"NRINSJURCLIE","size":20},{"name":"NMRAZSOCCLIE","size":50},)"
+      R"({"name":"IDTPIJURCLIE","size":1}],"changes":[{"op":"insert","row":[)" +
+      JsonString(productKey) + "," + JsonString(c.number) + "," + JsonString(c.key) + "," + JsonString(c.number) +
+      "," + JsonString("") + "," + JsonString("") + "]}]}";
+  ExpectOk(CallRaw("SetCliente", "[" + packet + "]"), "SetCliente");
+}
+
+void TestServer::AddBranch(const std::string& productKey, const Branch& b) const {
+  const std::string packet =
+      R"({"fields":[{"name":"CDPRODUTODES","size":10},{"name":"CDFILIALDES","size":4},)"
+      R"({"name":"NMFILIAL","size":30}],"changes":[{"op":"insert","row":[)" +
+      JsonString(productKey) + "," + JsonString(b.code) + "," + JsonString("") + "]}]}";
+  ExpectOk(CallRaw("SetFilial", "[" + packet + "]"), "SetFilial");
+}
+
+}  // namespace testsupport

@@ -1,0 +1,87 @@
+// Test support: a real pdi07310-server process on a free loopback port over a temporary SQLite
+// file, and the local read-only database that desktops validate against, with known contents.
+// The server is stopped (SIGTERM, then SIGKILL after a grace period) when the object dies, so a
+// failing test leaves nothing running.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct Product {
+  std::string key;   // CDPRODUTO
+  std::string code;  // CDARVPROD
+  std::string name;  // NMPRODUTO
+};
+struct Party {       // a supplier or a client
+  std::string number;      // taxpayer number, digits only
+  std::string name;
+  std::string personType;  // "J" or "F"
+  std::string key;         // CDFORNECED / CDCLIENTE
+};
+struct Branch {
+  std::string code;
+  std::string name;
+};
+
+// The master data of a local database.
+struct MasterData {
+  std::vector<Product> products;
+  std::vector<Party> suppliers;
+  std::vector<Party> clients;
+  std::vector<Branch> branches;
+};
+
+// A small, fixed data set with the awkward cases: a product key holding a quote, two products
+// sharing one code, a branch code longer than four characters, accented names.
+MasterData SampleMasterData();
+
+// Writes a local database file with these tables and rows.
+void WriteLocalDatabase(const std::filesystem::path& path, const MasterData& data);
+
+class TestServer {
+ public:
+  // Creates a temporary folder with the local database and the server's database (masters
+  // imported from the local one), then starts the server.
+  explicit TestServer(const MasterData& data = SampleMasterData());
+  ~TestServer();
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  int Port() const { return port_; }
+  const std::filesystem::path& LocalDatabase() const { return localDb_; }
+  const std::filesystem::path& ServerDatabase() const { return serverDb_; }
+  const std::filesystem::path& Folder() const { return dir_; }
+
+  // Calls a method with a JSON text of positional params; returns the JSON-RPC response body.
+  std::string CallRaw(const std::string& method, const std::string& paramsJson) const;
+  // Stores exemption rows directly through the service: (product key, item key) pairs.
+  void AddSupplier(const std::string& productKey, const Party& supplier) const;
+  void AddClient(const std::string& productKey, const Party& client) const;
+  void AddBranch(const std::string& productKey, const Branch& branch) const;
+
+  // Imports the master data of the local database into the server's database again.
+  void ImportMaster() const;
+  // Stops and starts the server process again on the same files.
+  void Restart();
+
+ private:
+  void Start();
+  void Stop();
+
+  std::filesystem::path dir_;
+  std::filesystem::path localDb_;
+  std::filesystem::path serverDb_;
+  std::filesystem::path log_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// Runs a command, waits for it, returns its exit status; output goes to `outputFile` if given.
+int RunCommand(const std::vector<std::string>& argv, const std::filesystem::path& outputFile = {});
+
+}  // namespace testsupport
