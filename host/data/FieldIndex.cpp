@@ -6,11 +6,18 @@ namespace host {
 
 void FieldIndex::Build(const RowStore& store, std::span<const RowId> rows) {
   map_.clear();
+  // Related rows arrive grouped by key, so a run of equal keys reuses the last lookup.
+  std::vector<RowId>* last = nullptr;
+  std::string_view lastKey;
   for (RowId row : rows) {
     const std::string_view key = store.Cell(row, column_);
-    auto it = map_.find(key);
-    if (it == map_.end()) it = map_.emplace(std::string(key), std::vector<RowId>{}).first;
-    it->second.push_back(row);
+    if (!last || key != lastKey) {
+      auto it = map_.find(key);
+      if (it == map_.end()) it = map_.emplace(std::string(key), std::vector<RowId>{}).first;
+      last = &it->second;
+      lastKey = key;
+    }
+    last->push_back(row);
   }
 }
 

@@ -168,6 +168,14 @@ TEST_F(FilterTest, LoadingKeepsFilterAndFilteredAndUsesTheNewRows) {
   EXPECT_TRUE(ds.IsEmpty());
 }
 
+TEST_F(FilterTest, RowsGroupedByKeyAreIndexedWhileLoading) {
+  FilterOn("1");
+  ds.SetData(Packet({"P", "V"}, {{"1", "a"}, {"1", "b"}, {"2", "c"}, {"2", "d"}, {"1", "e"}}));
+  EXPECT_EQ(Column(ds, "V"), "a|b|e");
+  FilterOn("2");
+  EXPECT_EQ(Column(ds, "V"), "c|d");
+}
+
 TEST_F(FilterTest, DeletingTheLastVisibleRowMovesBack) {
   FilterOn("1");
   ds.Last();
