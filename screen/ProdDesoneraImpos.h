@@ -110,6 +110,11 @@ class TfrmProdDesoneraImpos : public host::TfrmPadraoGrid {
   // The related list of a family member; the order is supplier, client, branch.
   RelatedList& Related(RelatedKind kind) { return related_[static_cast<int>(kind)]; }
 
+  // The component of the description with this name and type. Raises EPlatformError when it
+  // is missing or of another type.
+  template <class T>
+  T* Find(const std::string& name);
+
   // Components the rules use, resolved after the description is loaded.
   TClientDataSet* cdsProduto = nullptr;
   TClientDataSet* cdsFornecedor = nullptr;
@@ -159,9 +164,6 @@ class TfrmProdDesoneraImpos : public host::TfrmPadraoGrid {
   // Starts a new row in a list (the insert command's step); related is null for products.
   void StartRow(TDataSource* source, RelatedList* related);
   TDataSource* RelatedSourceOfActivePage() const;
-
-  template <class T>
-  T* Find(const std::string& name);
 
   std::array<RelatedList, 3> related_;
 };
