@@ -81,11 +81,21 @@ void AlignBox::Relayout() {
     free.setRight(free.right() - w);
   }
   for (const Child* c : byAlign(TAlign::alClient)) c->widget->setGeometry(free);
+  const QRect area = contentsRect();
   for (const Child& c : children_) {
     const TAlign a = c.model->Align();
     if (a == TAlign::alNone || a == TAlign::alCustom) {
-      c.widget->setGeometry(c.model->Left(), c.model->Top(), std::max(0, c.model->Width()),
-                            std::max(0, c.model->Height()));
+      // A control without a size of its own (a data-bound label) takes the size its content
+      // needs; one placed past the right or bottom edge is drawn against that edge, so it is
+      // never cut off when the window is narrower than the screen was designed for.
+      const QSize hint = c.widget->sizeHint();
+      const int w = c.model->Width() > 0 ? c.model->Width() : std::max(0, hint.width());
+      const int h = c.model->Height() > 0 ? c.model->Height() : std::max(0, hint.height());
+      int x = area.left() + c.model->Left();
+      int y = area.top() + c.model->Top();
+      if (x + w > area.right() + 1) x = std::max(area.left(), area.right() + 1 - w);
+      if (y + h > area.bottom() + 1) y = std::max(area.top(), area.bottom() + 1 - h);
+      c.widget->setGeometry(x, y, w, h);
     }
     c.widget->setVisible(c.model->Visible());
   }

@@ -4,6 +4,8 @@
 // Top, bottom ones from the bottom, then left and right ones; the control aligned to the client
 // takes what is left; unaligned controls keep their Left/Top/Width/Height. Sizes come from the
 // models only, so a splitter that writes a new height into its neighbour's model moves it.
+// Two drawing rules of the host: an unaligned control without a size (0) takes the size its
+// content needs, and one lying past the right or bottom edge is drawn against that edge.
 //
 // Used on the user-interface thread only. Not copyable (a QWidget).
 #pragma once

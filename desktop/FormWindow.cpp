@@ -76,7 +76,7 @@ FormWindow::FormWindow(host::TForm& form, QMenuBar* bar, QAction* menusBefore, Q
   syncing_ = false;
   connect(this, &QMdiSubWindow::windowStateChanged, this,
           [this](Qt::WindowStates, Qt::WindowStates now) {
-            if (syncing_ || abandoned_) return;
+            if (syncing_ || abandoned_ || !placed_) return;
             host::TWindowState state = host::TWindowState::wsNormal;
             if (now.testFlag(Qt::WindowMinimized)) state = host::TWindowState::wsMinimized;
             if (now.testFlag(Qt::WindowMaximized)) state = host::TWindowState::wsMaximized;
@@ -260,6 +260,15 @@ void FormWindow::OnFormModel(const std::string& property) {
   }
 }
 
+void FormWindow::ShowPlaced() {
+  syncing_ = true;
+  show();
+  ApplyBounds();
+  ApplyWindowState();
+  syncing_ = false;
+  placed_ = true;
+}
+
 void FormWindow::ApplyBounds() {
   if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)) return;
   setGeometry(form_->Left(), form_->Top(), std::max(120, form_->Width()),
@@ -281,7 +290,7 @@ void FormWindow::ApplyWindowState() {
 }
 
 void FormWindow::WriteBackBounds() {
-  if (syncing_ || abandoned_ || !isVisible()) return;
+  if (syncing_ || abandoned_ || !placed_ || !isVisible()) return;
   if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)) return;
   const QRect g = geometry();
   syncing_ = true;

@@ -63,6 +63,9 @@ class FormWindow : public QMdiSubWindow {
   PageControlView* PageControl(const std::string& name) const;
   MenuMirror* Menus() const { return menus_.get(); }
 
+  // Shows the window where the form says (the document area would place a new window itself),
+  // in the form's window state. From then on, moves and resizes are written back into the form.
+  void ShowPlaced();
   // A property of the form changed (the main window holds the form's observer).
   void OnFormModel(const std::string& property);
   // Asks the form to move the focus to `control`; returns true when the control holds it after.
@@ -102,6 +105,7 @@ class FormWindow : public QMdiSubWindow {
   std::unique_ptr<MenuMirror> menus_;
   bool syncing_ = false;
   bool abandoned_ = false;
+  bool placed_ = false;
 };
 
 }  // namespace desktop

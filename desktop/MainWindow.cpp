@@ -193,8 +193,7 @@ void MainWindow::CreateWindowFor(host::TForm* form) {
   auto* window = new FormWindow(*form, menuBar(), windowMenu_->menuAction());
   it->second.window = window;
   area_->addSubWindow(window);
-  window->show();
-  window->OnFormModel("WindowState");
+  window->ShowPlaced();
   area_->setActiveSubWindow(window);
   window->SyncFocus();
 }
