@@ -128,13 +128,27 @@ int RunCommand(const std::vector<std::string>& argv, const std::filesystem::path
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-TestServer::TestServer(const MasterData& data) {
+void TestServer::MakeFolder() {
   char pattern[] = "/tmp/pdi07310-test-XXXXXX";
   if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = pattern;
   localDb_ = dir_ / "local.db";
   serverDb_ = dir_ / "server.db";
   log_ = dir_ / "server.log";
+}
+
+TestServer::TestServer(Demo demo) {
+  MakeFolder();
+  const int rc = RunCommand({PDI_SERVER_BIN, "demo", "--db", serverDb_.string(), "--local", localDb_.string(),
+                             "--products", std::to_string(demo.products), "--rows-per-product",
+                             std::to_string(demo.rowsPerProduct)},
+                            dir_ / "demo.log");
+  if (rc != 0) throw std::runtime_error("demo failed; see " + (dir_ / "demo.log").string());
+  Start();
+}
+
+TestServer::TestServer(const MasterData& data) {
+  MakeFolder();
   WriteLocalDatabase(localDb_, data);
   ImportMaster();
   Start();

@@ -48,6 +48,13 @@ class TestServer {
   // Creates a temporary folder with the local database and the server's database (masters
   // imported from the local one), then starts the server.
   explicit TestServer(const MasterData& data = SampleMasterData());
+  // Demo data of the server's own generator: `products` listed products with
+  // `rowsPerProduct` related rows each.
+  struct Demo {
+    int products;
+    int rowsPerProduct;
+  };
+  explicit TestServer(Demo demo);
   ~TestServer();
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
@@ -70,6 +77,7 @@ class TestServer {
   void Restart();
 
  private:
+  void MakeFolder();
   void Start();
   void Stop();
 

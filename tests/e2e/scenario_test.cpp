@@ -1,0 +1,144 @@
+// End-to-end scenarios: the scenario runner loads the real module and drives the screen against
+// a real server process and real SQLite files. Each scenarios/NAME.scn has its expected log in
+// scenarios/NAME.expected; a difference prints both.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/TestServer.h"
+
+#ifndef PDI_SCENARIO_BIN
+#error "PDI_SCENARIO_BIN must name the scenario runner"
+#endif
+#ifndef PDI_SCENARIO_DIR
+#error "PDI_SCENARIO_DIR must name the folder of the scenarios"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::TestServer;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// The data every scenario starts from: product 100 with two suppliers, a client and a branch;
+// product 200 with one supplier; product O'1 with one branch.
+void Seed(const TestServer& server) {
+  const auto d = testsupport::SampleMasterData();
+  server.AddSupplier("100", d.suppliers[0]);
+  server.AddSupplier("100", d.suppliers[2]);
+  server.AddClient("100", d.clients[0]);
+  server.AddBranch("100", d.branches[0]);
+  server.AddSupplier("200", d.suppliers[1]);
+  server.AddBranch("O'1", d.branches[1]);
+}
+
+struct RunResult {
+  int status;
+  std::string output;
+};
+
+RunResult RunScenario(const TestServer& server, const fs::path& script) {
+  const fs::path output = server.Folder() / "scenario.out";
+  const int status = testsupport::RunCommand(
+      {PDI_SCENARIO_BIN, "--server", "127.0.0.1:" + std::to_string(server.Port()), "--local",
+       server.LocalDatabase().string(), script.string()},
+      output);
+  return {status, ReadFile(output)};
+}
+
+class ScenarioTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ScenarioTest, LogMatchesTheExpectedOne) {
+  const fs::path dir = PDI_SCENARIO_DIR;
+  TestServer server;
+  Seed(server);
+  const RunResult result = RunScenario(server, dir / (GetParam() + ".scn"));
+  const fs::path expectedFile = dir / (GetParam() + ".expected");
+  if (std::getenv("PDI_UPDATE_SCENARIOS") != nullptr) {
+    std::ofstream(expectedFile, std::ios::binary) << result.output;
+  }
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(result.output, ReadFile(expectedFile));
+}
+
+std::vector<std::string> Scenarios() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(PDI_SCENARIO_DIR)) {
+    if (entry.path().extension() == ".scn") names.push_back(entry.path().stem().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioTest, ::testing::ValuesIn(Scenarios()),
+                         [](const auto& info) { return info.param; });
+
+class RunnerInterfaceTest : public ::testing::Test {
+ protected:
+  RunResult Run(const std::string& script) {
+    const fs::path file = server_.Folder() / "inline.scn";
+    std::ofstream(file) << script;
+    return RunScenario(server_, file);
+  }
+  TestServer server_;
+};
+
+TEST_F(RunnerInterfaceTest, AFailedExpectationStopsWithStatusOne) {
+  const RunResult r = Run("open\nexpect cdsProduto.RecordCount 99\nshow cdsProduto.RecordCount\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("expect failed: cdsProduto.RecordCount = 0, wanted 99"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("cdsProduto.RecordCount = 0\ncdsProduto.RecordCount"), std::string::npos);
+}
+
+TEST_F(RunnerInterfaceTest, ALineThatDoesNotParseStopsWithStatusTwoNamingIt) {
+  EXPECT_EQ(Run("open\nfrobnicate dbgPadrao\n").status, 2);
+  EXPECT_EQ(Run("type dbgPadrao \"unterminated\n").status, 2);
+  EXPECT_EQ(testsupport::RunCommand({PDI_SCENARIO_BIN, "--bogus"}), 2);
+}
+
+TEST_F(RunnerInterfaceTest, ADisabledButtonIsLoggedAndQuotedWordsKeepTheirBlanks) {
+  const RunResult r = Run("open\nclick sbtConfirmar\nexpect frmProdDesoneraImpos.Caption \"Produtos para Desoneração de Impostos\"\n");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("disabled: sbtConfirmar"), std::string::npos);
+}
+
+TEST_F(RunnerInterfaceTest, AnUnreachableServerFailsTheOpenWithAClearError) {
+  const fs::path file = server_.Folder() / "open.scn";
+  std::ofstream(file) << "open\nexpect module.boIdCriado false\n";
+  const fs::path out = server_.Folder() / "open.out";
+  const int status = testsupport::RunCommand(
+      {PDI_SCENARIO_BIN, "--server", "127.0.0.1:1", "--local", server_.LocalDatabase().string(), file.string()}, out);
+  const std::string log = ReadFile(out);
+  EXPECT_EQ(status, 0) << log;
+  EXPECT_NE(log.find("error: "), std::string::npos) << log;
+  EXPECT_NE(log.find("127.0.0.1:1"), std::string::npos) << log;
+}
+
+TEST(ScenarioAtScaleTest, BrowsingAThousandProductsOfAHundredThousandRowsCallsTheServerOnce) {
+  TestServer server(TestServer::Demo{1000, 100});
+  const fs::path file = server.Folder() / "browse.scn";
+  {
+    std::ofstream script(file);
+    script << "open\nexpect cdsProduto.RecordCount 1000\n";
+    for (int n = 1; n <= 1000; ++n) script << "row dbgPadrao " << n << "\n";
+    script << "expect cdsProduto.RecNo 1000\nexpect cdsFornecedor.Filtered true\n";
+  }
+  const RunResult r = RunScenario(server, file);
+  ASSERT_EQ(r.status, 0) << r.output.substr(0, 2000);
+  std::size_t calls = 0;
+  for (std::size_t at = r.output.find("call: "); at != std::string::npos; at = r.output.find("call: ", at + 1)) {
+    ++calls;
+  }
+  EXPECT_EQ(calls, 1u);
+  EXPECT_NE(r.output.find("call: getDados\n"), std::string::npos);
+}
+
+}  // namespace
