@@ -1,0 +1,308 @@
+// The desktop with the real screen module against a real server process: the screen opens in the
+// main window, and the user's keys, clicks, dialogs and toolbar presses go through the widgets to
+// the screen, which stores rows at the server and reloads its lists.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMdiArea>
+#include <QTest>
+#include <QToolButton>
+#include <filesystem>
+#include <memory>
+
+#include "desktop/BusyIndicator.h"
+#include "desktop/CallRunner.h"
+#include "desktop/FormWindow.h"
+#include "desktop/GridTableModel.h"
+#include "desktop/GridView.h"
+#include "desktop/MainWindow.h"
+#include "desktop/PageControlView.h"
+#include "desktop/QtHostServices.h"
+#include "desktop/TabStrip.h"
+#include "host/controls/Application.h"
+#include "host/controls/Column.h"
+#include "host/controls/DBGrid.h"
+#include "host/controls/Form.h"
+#include "host/controls/PageControl.h"
+#include "host/controls/TabSheet.h"
+#include "host/data/ClientDataSet.h"
+#include "host/net/NetConnection.h"
+#include "tests/desktop/DialogAnswers.h"
+#include "tests/support/TestServer.h"
+
+#if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
+
+namespace {
+
+using desktoptest::DialogAnswers;
+using host::TDataSetState;
+
+desktop::DesktopSettings SettingsFor(int port, const std::string& localDb) {
+  desktop::DesktopSettings s;
+  s.SetServer("127.0.0.1", port);
+  s.SetLocalDatabase(localDb);
+  s.SetModulePath(PDI_SCREEN_MODULE);
+  return s;
+}
+
+// The desktop's main window with its host services, the call runner and a call log.
+class Desktop {
+ public:
+  explicit Desktop(const desktop::DesktopSettings& settings) : services(settings) {
+    services.Install();
+    host::TNetConnection::SetCallRunner(
+        [](const std::function<void()>& exchange) { desktop::CallRunner::Run(exchange); });
+    host::TNetConnection::SetCallObserver(
+        [this](const std::string& method, const std::vector<host::Variant>&) { calls.push_back(method); });
+    answers = std::make_unique<DialogAnswers>(services);
+    window = std::make_unique<desktop::MainWindow>(services);
+    window->resize(1024, 768);
+    window->show();
+    QApplication::setActiveWindow(window.get());
+  }
+  ~Desktop() {
+    window->Shutdown();
+    window.reset();
+    answers.reset();
+    host::TNetConnection::SetCallRunner({});
+    host::TNetConnection::SetCallObserver({});
+  }
+
+  desktop::QtHostServices services;
+  std::unique_ptr<DialogAnswers> answers;
+  std::unique_ptr<desktop::MainWindow> window;
+  std::vector<std::string> calls;
+};
+
+class ScreenGuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = std::make_unique<testsupport::TestServer>();
+    const auto d = testsupport::SampleMasterData();
+    server_->AddSupplier("100", d.suppliers[0]);
+    server_->AddSupplier("100", d.suppliers[2]);
+    server_->AddClient("100", d.clients[0]);
+    server_->AddBranch("100", d.branches[0]);
+    server_->AddSupplier("200", d.suppliers[1]);
+    desktop_ = std::make_unique<Desktop>(SettingsFor(server_->Port(), server_->LocalDatabase().string()));
+    ASSERT_TRUE(desktop_->window->OpenScreen());
+    screen_ = desktop_->window->ScreenWindow();
+    ASSERT_NE(screen_, nullptr);
+    form_ = screen_->Form();
+    QCoreApplication::processEvents();
+  }
+
+  void TearDown() override {
+    desktop_.reset();
+    server_.reset();
+  }
+
+  template <class T>
+  T* Model(const std::string& name) const {
+    return dynamic_cast<T*>(form_->FindComponent(name));
+  }
+  desktop::GridView* Grid(const std::string& name) const { return screen_->Grid(name); }
+  QToolButton* Button(const std::string& name) const {
+    return qobject_cast<QToolButton*>(screen_->WidgetNamed(name));
+  }
+  // The shown texts of one column of a grid, every row.
+  std::vector<std::string> ColumnTexts(const std::string& grid, int column) const {
+    desktop::GridTableModel* m = Grid(grid)->Adapter();
+    std::vector<std::string> out;
+    for (int r = 0; r < m->rowCount(); ++r) out.push_back(m->data(m->index(r, column)).toString().toStdString());
+    return out;
+  }
+  // Focuses the supplier grid with a click and starts a new row with the toolbar's insert.
+  void StartSupplierRow() {
+    ASSERT_TRUE(Grid("dbgFornecedor")->ClickCell(0, 0));
+    ASSERT_TRUE(Button("sbtIncluir")->isEnabled());
+    Button("sbtIncluir")->click();
+    ASSERT_EQ(Model<host::TClientDataSet>("cdsFornecedor")->State(), TDataSetState::dsInsert);
+    desktop_->calls.clear();
+  }
+
+  std::unique_ptr<testsupport::TestServer> server_;
+  std::unique_ptr<Desktop> desktop_;
+  desktop::FormWindow* screen_ = nullptr;
+  host::TForm* form_ = nullptr;
+};
+
+TEST_F(ScreenGuiTest, TheScreenOpensWithItsListsDrawnFromTheModels) {
+  EXPECT_EQ(screen_->windowTitle(), QStringLiteral("Produtos para Desoneração de Impostos"));
+  EXPECT_EQ(screen_->width(), 559);
+  EXPECT_EQ(screen_->height(), 491);
+  auto* code = qobject_cast<QLabel*>(screen_->WidgetNamed("lblCodTela"));
+  ASSERT_NE(code, nullptr);
+  EXPECT_EQ(code->text(), QStringLiteral("PDI07310"));
+  EXPECT_TRUE(code->isVisible());
+  // Products 100 and 200 have related rows; the first is current and its suppliers are shown,
+  // numbers formatted by person type, names in a read-only column 380 wide.
+  EXPECT_EQ(ColumnTexts("dbgPadrao", 0), (std::vector<std::string>{"1001", "1002"}));
+  EXPECT_EQ(ColumnTexts("dbgFornecedor", 0),
+            (std::vector<std::string>{"11.222.333/0001-81", "529.982.247-25"}));
+  desktop::GridTableModel* suppliers = Grid("dbgFornecedor")->Adapter();
+  EXPECT_EQ(suppliers->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Código"));
+  EXPECT_EQ(suppliers->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Nome"));
+  EXPECT_TRUE(suppliers->ColumnAt(1)->ReadOnly());
+  EXPECT_EQ(Grid("dbgFornecedor")->columnWidth(1), 380);
+  auto* name = qobject_cast<QLabel*>(screen_->WidgetNamed("dbtNome"));
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(name->text(), QStringLiteral("Arroz Agulhinha Tipo 1"));
+  // The tab strip has the three pages; the busy animation is gone once loaded.
+  desktop::PageControlView* pages = screen_->PageControl("pgcGrade");
+  ASSERT_EQ(pages->Strip()->count(), 3);
+  EXPECT_EQ(pages->Strip()->tabText(2), QStringLiteral("Filial"));
+  EXPECT_FALSE(desktop_->services.Busy()->Running());
+  EXPECT_EQ(desktop_->calls, std::vector<std::string>{"getDados"});
+  // Moving in the product grid follows the product: its suppliers and its name.
+  ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
+  EXPECT_EQ(ColumnTexts("dbgFornecedor", 0), (std::vector<std::string>{"45.723.174/0001-10"}));
+  EXPECT_EQ(name->text(), QStringLiteral("Feijão Carioca"));
+}
+
+TEST_F(ScreenGuiTest, ASupplierTypedWithTheKeyboardIsStoredAndTheListReloaded) {
+  StartSupplierRow();
+  desktop::GridView* grid = Grid("dbgFornecedor");
+  EXPECT_TRUE(grid->EllipsisButton()->isVisible());
+  QTest::keyClicks(grid, "45.723.174/0001-10");  // the key filter keeps the digits
+  auto* list = Model<host::TClientDataSet>("cdsFornecedor");
+  EXPECT_EQ(list->FieldByName("NRINSJURFORN")->AsString(), "45723174000110");
+  QTest::keyClick(grid, Qt::Key_Tab);  // leaving the column validates it
+  EXPECT_TRUE(list->FieldByName("NMRAZSOCFORN")->AsString().starts_with("Comércio de Alimentos"));
+  EXPECT_EQ(Model<host::TDBGrid>("dbgFornecedor")->SelectedIndex(), 1);
+  ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(0, 0));  // leaving the grid stores the row
+  EXPECT_EQ(desktop_->calls,
+            (std::vector<std::string>{"getVd_Fornecedor", "getVd_Fornecedor", "SetFornecedor", "getFornecedor"}));
+  EXPECT_EQ(list->State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(list->ChangeCount(), 0);
+  EXPECT_EQ(ColumnTexts("dbgFornecedor", 0),
+            (std::vector<std::string>{"11.222.333/0001-81", "45.723.174/0001-10", "529.982.247-25"}));
+  EXPECT_TRUE(desktop_->answers->Seen().empty());
+  EXPECT_FALSE(desktop_->services.Busy()->Running());
+}
+
+TEST_F(ScreenGuiTest, ASupplierChosenFromThePickListIsStoredOnConfirm) {
+  StartSupplierRow();
+  desktop_->answers->Pick(QStringLiteral("comercio"));
+  ASSERT_TRUE(Grid("dbgFornecedor")->ClickEllipsis());
+  auto* list = Model<host::TClientDataSet>("cdsFornecedor");
+  EXPECT_EQ(list->FieldByName("NRINSJURFORN")->AsString(), "45723174000110");
+  EXPECT_EQ(list->FieldByName("CDFORNECED")->AsString(), "F002");
+  Button("sbtConfirmar")->click();
+  EXPECT_EQ(list->State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(ColumnTexts("dbgFornecedor", 0),
+            (std::vector<std::string>{"11.222.333/0001-81", "45.723.174/0001-10", "529.982.247-25"}));
+  // The pick list showed the suppliers' numbers formatted.
+  const auto& log = desktop_->services.Log();
+  EXPECT_NE(std::find(log.begin(), log.end(), "picklist: Não há Fornecedor Cadastrado. -> 1"), log.end());
+}
+
+TEST_F(ScreenGuiTest, ARefusedCodeShowsItsMessageAndKeepsTheFocusOnTheCodeColumn) {
+  StartSupplierRow();
+  desktop::GridView* grid = Grid("dbgFornecedor");
+  QTest::keyClicks(grid, "123");
+  QTest::keyClick(grid, Qt::Key_Tab);
+  EXPECT_EQ(desktop_->answers->Seen(), std::vector<std::string>{"Fornecedor não cadastrado."});
+  EXPECT_EQ(Model<host::TDBGrid>("dbgFornecedor")->SelectedIndex(), 0);
+  EXPECT_EQ(grid->currentIndex().column(), 0);
+  // Leaving the grid is refused too: the focus stays in the supplier grid.
+  EXPECT_FALSE(Grid("dbgPadrao")->ClickCell(0, 0));
+  EXPECT_EQ(form_->ActiveControl(), Model<host::TDBGrid>("dbgFornecedor"));
+  EXPECT_EQ(desktop_->window->focusWidget(), grid);
+  EXPECT_EQ(Model<host::TClientDataSet>("cdsFornecedor")->State(), TDataSetState::dsInsert);
+  EXPECT_TRUE(desktop_->calls.empty());
+}
+
+TEST_F(ScreenGuiTest, DeletingASupplierAsksFirstAndSendsTheDeletion) {
+  ASSERT_TRUE(Grid("dbgFornecedor")->ClickCell(1, 0));
+  desktop_->calls.clear();
+  desktop_->answers->Press(QStringLiteral("Não"));
+  Button("sbtExcluir")->click();
+  EXPECT_EQ(desktop_->answers->Seen(), std::vector<std::string>{"Deseja excluir o Fornecedor selecionado?"});
+  EXPECT_EQ(ColumnTexts("dbgFornecedor", 0).size(), 2u);
+  EXPECT_TRUE(desktop_->calls.empty());
+  desktop_->answers->Press(QStringLiteral("Sim"));
+  Button("sbtExcluir")->click();
+  EXPECT_EQ(ColumnTexts("dbgFornecedor", 0), std::vector<std::string>{"11.222.333/0001-81"});
+  EXPECT_EQ(desktop_->calls, std::vector<std::string>{"SetFornecedor"});
+  // Stored at the server: a fresh load no longer has it.
+  desktop_->calls.clear();
+  Button("sbtVerificar")->click();
+  EXPECT_EQ(ColumnTexts("dbgFornecedor", 0), std::vector<std::string>{"11.222.333/0001-81"});
+}
+
+TEST_F(ScreenGuiTest, OtherPagesCannotBeChosenWhileARelatedRowIsEntered) {
+  StartSupplierRow();
+  desktop::PageControlView* pages = screen_->PageControl("pgcGrade");
+  EXPECT_FALSE(pages->Strip()->isTabEnabled(1));
+  EXPECT_FALSE(pages->Strip()->isTabEnabled(2));
+  QTest::mouseClick(pages->Strip(), Qt::LeftButton, {}, pages->Strip()->tabRect(1).center());
+  EXPECT_EQ(Model<host::TPageControl>("pgcGrade")->ActivePage(), Model<host::TTabSheet>("tshFornecedor"));
+  EXPECT_EQ(pages->Strip()->currentIndex(), 0);
+  // Cancelling the row frees the pages again.
+  QTest::keyClick(Grid("dbgFornecedor"), Qt::Key_Escape);
+  EXPECT_EQ(Model<host::TClientDataSet>("cdsFornecedor")->State(), TDataSetState::dsBrowse);
+  EXPECT_TRUE(pages->Strip()->isTabEnabled(1));
+  QTest::mouseClick(pages->Strip(), Qt::LeftButton, {}, pages->Strip()->tabRect(1).center());
+  EXPECT_EQ(Model<host::TPageControl>("pgcGrade")->ActivePage(), Model<host::TTabSheet>("tshCliente"));
+}
+
+TEST_F(ScreenGuiTest, ASecondChoiceOfTheMenuEntryRestoresTheSameScreen) {
+  screen_->showMinimized();
+  EXPECT_EQ(form_->WindowState(), host::TWindowState::wsMinimized);
+  ASSERT_TRUE(desktop_->window->OpenScreen());
+  EXPECT_EQ(desktop_->window->ScreenWindow(), screen_);
+  EXPECT_EQ(form_->WindowState(), host::TWindowState::wsNormal);
+  EXPECT_FALSE(screen_->isMinimized());
+  EXPECT_EQ(host::Application().Forms().size(), 1u);
+  EXPECT_EQ(desktop_->calls, std::vector<std::string>{"getDados"});  // not loaded again
+}
+
+// A loopback port with nobody listening on it.
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t length = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+TEST(ScreenGuiStartTest, AMissingLocalDatabaseOrServerIsSaidClearlyAndNoScreenOpens) {
+  const auto dir = std::filesystem::temp_directory_path() / ("pdi-desktop-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const auto local = dir / "local.db";
+  testsupport::WriteLocalDatabase(local, testsupport::SampleMasterData());
+  const int port = FreePort();
+  {
+    Desktop desk(SettingsFor(port, (dir / "missing.db").string()));
+    EXPECT_FALSE(desk.window->OpenScreen());
+    ASSERT_EQ(desk.answers->Seen().size(), 1u);
+    EXPECT_EQ(desk.answers->Seen()[0],
+              "O banco de dados local não foi encontrado: " + (dir / "missing.db").string());
+  }
+  {
+    Desktop desk(SettingsFor(port, local.string()));
+    EXPECT_FALSE(desk.window->OpenScreen());
+    ASSERT_EQ(desk.answers->Seen().size(), 1u);
+    EXPECT_EQ(desk.answers->Seen()[0], "O servidor de aplicação não responde em 127.0.0.1:" +
+                                           std::to_string(port) + ": conexão recusada.");
+    EXPECT_EQ(desk.window->ScreenWindow(), nullptr);
+    EXPECT_TRUE(host::Application().Forms().empty());
+    EXPECT_FALSE(desk.window->Module().Loaded());
+  }
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+
+#endif
