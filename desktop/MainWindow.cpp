@@ -49,7 +49,7 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
                                .arg(s.LocalDatabase().empty() ? QStringLiteral("(não informado)")
                                                               : Q(s.LocalDatabase())));
   statusBar()->addWidget(where);
-  resize(1000, 720);
+  resize(1024, 768);
 
   mainForm_ = std::make_unique<host::TForm>();
   mainForm_->SetName("frmPrincipal");

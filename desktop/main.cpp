@@ -2,11 +2,13 @@
 #include <QStringList>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
 
+#include "desktop/BusyIndicator.h"
 #include "desktop/CallRunner.h"
 #include "desktop/DesktopSettings.h"
 #include "desktop/MainWindow.h"
@@ -23,8 +25,17 @@ void AnswerUnattended(QDialog& dialog) {
   dialog.reject();
 }
 
-int TakeScreenshot(QApplication& app, desktop::MainWindow& window, const std::string& path) {
-  if (!window.OpenScreen()) {
+int TakeScreenshot(QApplication& app, desktop::MainWindow& window, desktop::QtHostServices& services,
+                   const std::string& path) {
+  QElapsedTimer clock;
+  clock.start();
+  const quint64 framesBefore = services.Busy() ? services.Busy()->Frames() : 0;
+  const bool opened = window.OpenScreen();
+  // How long the screen took to open and how far the busy animation turned meanwhile.
+  std::fprintf(stderr, "pdi07310-desktop: abertura da tela em %lld ms, animação de espera: %llu quadros\n",
+               static_cast<long long>(clock.elapsed()),
+               static_cast<unsigned long long>((services.Busy() ? services.Busy()->Frames() : 0) - framesBefore));
+  if (!opened) {
     std::fprintf(stderr, "pdi07310-desktop: a tela não abriu; nenhuma imagem gravada\n");
     return 1;
   }
@@ -78,7 +89,7 @@ int main(int argc, char** argv) {
     if (!settings.ScreenshotPath().empty()) {
       services.SetDialogHook(AnswerUnattended);
       QTimer::singleShot(0, &window, [&] {
-        const int code = TakeScreenshot(app, window, settings.ScreenshotPath());
+        const int code = TakeScreenshot(app, window, services, settings.ScreenshotPath());
         window.Shutdown();
         QApplication::exit(code);
       });
