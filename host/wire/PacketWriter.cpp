@@ -1,5 +1,6 @@
 #include "host/wire/PacketWriter.h"
 
+#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <cstdint>
@@ -8,19 +9,9 @@
 namespace host::wire {
 namespace {
 
-// RapidJSON output stream appending to a std::string owned by the caller.
-class StringAppendStream {
- public:
-  using Ch = char;
-  explicit StringAppendStream(std::string& out) : out_(&out) {}
-  void Put(char c) { out_->push_back(c); }
-  void Flush() {}
-
- private:
-  std::string* out_;
-};
-
-using JsonWriter = rapidjson::Writer<StringAppendStream, rapidjson::UTF8<>, rapidjson::UTF8<>,
+// The writer works in RapidJSON's own buffer, whose reserve-then-put path is the fast one, and
+// moves each finished piece (a row, a change, a packet's head or tail) to the caller's string.
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>,
                                      rapidjson::CrtAllocator, rapidjson::kWriteValidateEncodingFlag>;
 
 // Length of the valid UTF-8 sequence starting at s[i], or 0 when the byte there does not start
@@ -49,6 +40,16 @@ size_t ValidSequenceLength(std::string_view s, size_t i) {
   return 0;
 }
 
+// True when every byte is printable ASCII other than a quote or a backslash: such text is valid
+// UTF-8 and needs no escape, so it can go out as it stands.
+bool IsPlain(std::string_view s) {
+  for (const char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b >= 0x7F || b == '"' || b == '\\') return false;
+  }
+  return true;
+}
+
 bool IsAscii(std::string_view s) {
   for (const char c : s) {
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -71,34 +72,65 @@ bool IsValidUtf8(std::string_view s) {
 struct PacketWriter::Impl {
   enum class Kind { None, Data, Changes };
 
-  explicit Impl(std::string& o) : out(o), stream(o), writer(stream) {}
+  explicit Impl(std::string& o) : out(o), writer(buffer), valueWriter(valueBuffer) {}
 
   std::string& out;
-  StringAppendStream stream;
+  rapidjson::StringBuffer buffer;  // the packet's structure, moved to out piece by piece
   JsonWriter writer;
+  rapidjson::StringBuffer valueBuffer;  // one escaped value at a time
+  JsonWriter valueWriter;
   Kind open = Kind::None;
   size_t fieldCount = 0;
-  std::string scratch;
+  std::string row;      // the JSON text of the row being written
+  std::string scratch;  // a value after replacement of invalid bytes
 
-  void Value(std::string_view v) {
-    if (IsValidUtf8(v)) {
-      writer.String(v.data(), static_cast<rapidjson::SizeType>(v.size()));
-    } else {
-      scratch = SanitizeUtf8(v);
-      writer.String(scratch.data(), static_cast<rapidjson::SizeType>(scratch.size()));
+  // Appends v to text as a JSON string. Plain text is copied as it stands; anything else goes
+  // through RapidJSON's writer with UTF-8 validation on, in a buffer of its own, so text it
+  // refuses is written again with its invalid bytes replaced.
+  void AppendValue(std::string& text, std::string_view v) {
+    if (v.size() > 0xFFFFFFF0u) throw EWireError("PacketWriter: a value is too long to write");
+    if (IsPlain(v)) {
+      text += '"';
+      text += v;
+      text += '"';
+      return;
     }
+    if (!WriteValue(v)) {
+      scratch = SanitizeUtf8(v);
+      if (!WriteValue(scratch)) throw EWireError("PacketWriter: a value could not be written as UTF-8");
+    }
+    text.append(valueBuffer.GetString(), valueBuffer.GetSize());
+  }
+
+  bool WriteValue(std::string_view v) {
+    valueBuffer.Clear();
+    valueWriter.Reset(valueBuffer);
+    return valueWriter.String(v.data(), static_cast<rapidjson::SizeType>(v.size()));
+  }
+
+  // Writes values as one JSON array element of the open packet's array.
+  void Values(std::span<const std::string_view> values) {
+    row.assign(1, '[');
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) row += ',';
+      AppendValue(row, values[i]);
+    }
+    row += ']';
   }
 
   void Begin(std::span<const FieldDef> fields, Kind kind) {
     if (open != Kind::None) throw EWireError("PacketWriter: a packet is already open");
-    writer.Reset(stream);
+    buffer.Clear();
+    writer.Reset(buffer);
     writer.StartObject();
     writer.Key("fields");
     writer.StartArray();
     for (const FieldDef& f : fields) {
+      std::string name;
+      AppendValue(name, f.name);
       writer.StartObject();
       writer.Key("name");
-      Value(f.name);
+      writer.RawValue(name.data(), name.size(), rapidjson::kStringType);
       writer.Key("size");
       writer.Int(f.size);
       writer.EndObject();
@@ -108,12 +140,13 @@ struct PacketWriter::Impl {
     writer.StartArray();
     open = kind;
     fieldCount = fields.size();
+    Flush();
   }
 
-  void Values(std::span<const std::string_view> values) {
-    writer.StartArray();
-    for (const std::string_view v : values) Value(v);
-    writer.EndArray();
+  // Moves what the writer produced to the caller's string.
+  void Flush() {
+    out.append(buffer.GetString(), buffer.GetSize());
+    buffer.Clear();
   }
 
   void CheckWidth(size_t n) const {
@@ -137,6 +170,8 @@ void PacketWriter::Row(std::span<const std::string_view> values) {
   if (impl_->open != Impl::Kind::Data) throw EWireError("PacketWriter: Row outside a data packet");
   impl_->CheckWidth(values.size());
   impl_->Values(values);
+  impl_->writer.RawValue(impl_->row.data(), impl_->row.size(), rapidjson::kArrayType);
+  impl_->Flush();
 }
 
 void PacketWriter::Change(ChangeOp op, std::span<const std::string_view> values) {
@@ -148,27 +183,29 @@ void PacketWriter::Change(ChangeOp op, std::span<const std::string_view> values)
   w.String(op == ChangeOp::Insert ? "insert" : "delete");
   w.Key("row");
   impl_->Values(values);
+  w.RawValue(impl_->row.data(), impl_->row.size(), rapidjson::kArrayType);
   w.EndObject();
+  impl_->Flush();
 }
 
 void PacketWriter::End() {
   if (impl_->open == Impl::Kind::None) throw EWireError("PacketWriter: End without an open packet");
   impl_->writer.EndArray();
   impl_->writer.EndObject();
+  impl_->Flush();
   impl_->open = Impl::Kind::None;
 }
 
 bool PacketWriter::IsOpen() const { return impl_->open != Impl::Kind::None; }
 
 void PacketWriter::AppendJsonString(std::string& out, std::string_view value) {
-  StringAppendStream stream(out);
-  JsonWriter writer(stream);
-  if (IsValidUtf8(value)) {
-    writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
-  } else {
-    const std::string clean = SanitizeUtf8(value);
-    writer.String(clean.data(), static_cast<rapidjson::SizeType>(clean.size()));
+  const std::string clean = SanitizeUtf8(value);
+  rapidjson::StringBuffer buffer;
+  JsonWriter writer(buffer);
+  if (!writer.String(clean.data(), static_cast<rapidjson::SizeType>(clean.size()))) {
+    throw EWireError("PacketWriter: a value could not be written as UTF-8");
   }
+  out.append(buffer.GetString(), buffer.GetSize());
 }
 
 std::string PacketWriter::SanitizeUtf8(std::string_view value) {

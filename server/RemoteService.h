@@ -1,0 +1,57 @@
+// RemoteService is the remote service "PDI07310.rdmProdDesoneraImpos": it answers one JSON-RPC
+// request body with the body of the response, running one of its twelve methods against the
+// store. Load methods (getDados, getFornecedor, getCliente, getFilial) answer with a stream; the
+// others with a complete body.
+//
+// Every method answers a raw result: {"ok":true,"data":…}, or {"ok":false,"error":"…"} with a
+// message in Portuguese for the user when the service refuses (a pair already stored, an item
+// not in the master data, a value too long) or the store fails. A save (Set…) applies its whole
+// change packet in one transaction or nothing of it. Requests that cannot be served as sent get a
+// JSON-RPC error: -32700 not JSON, -32600 not a request, -32601 unknown method, -32602 wrong
+// number or kind of arguments or a malformed change packet.
+//
+// Thread-safe: Call may run on many threads at once (each call opens its own store session).
+// Not copyable. REQUIRES: the store outlives the service.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/ReplyStream.h"
+#include "server/Store.h"
+
+namespace server {
+
+// The answer to one request.
+struct Reply {
+  std::string method = "-";  // the method called, for the log ("-" when unreadable)
+  std::string outcome;       // "ok", "refused: …", "error -32602: …", "failed: …"
+  std::string body;          // the complete body, when stream is null
+  std::unique_ptr<ReplyStream> stream;
+};
+
+class RemoteService {
+ public:
+  explicit RemoteService(Store& store);
+  RemoteService(const RemoteService&) = delete;
+  RemoteService& operator=(const RemoteService&) = delete;
+
+  // Answers one request body. Never raises: every failure becomes a reply.
+  Reply Call(std::string_view body);
+
+  // The JSON answered to a GET of the service's path: its name and its methods.
+  static std::string Describe();
+
+  // The service's name, also its HTTP path without the leading slash.
+  static constexpr std::string_view kServiceName = "PDI07310.rdmProdDesoneraImpos";
+
+  // The names of the twelve methods.
+  static const std::vector<std::string_view>& MethodNames();
+
+ private:
+  Store& store_;
+};
+
+}  // namespace server
