@@ -12,6 +12,9 @@
 //   --open                open the screen at start
 //   --screenshot FILE     open the screen, wait for its load, save the main window to FILE, exit
 //
+// In the INI file a mask is written in double quotes (Produto="9999999999;0;_"): unquoted, the
+// INI format reads ';' as the start of a comment.
+//
 // Every value is checked when read: a port outside 1..65535, an address without a port, or a
 // product mask the platform cannot parse raises ESettingsError naming the option and the value.
 //

@@ -30,6 +30,7 @@
 #include "host/controls/DBGrid.h"
 #include "host/controls/Form.h"
 #include "host/controls/PageControl.h"
+#include "host/controls/Screen.h"
 #include "host/controls/TabSheet.h"
 #include "host/data/ClientDataSet.h"
 #include "host/net/NetConnection.h"
@@ -251,6 +252,15 @@ TEST_F(ScreenGuiTest, OtherPagesCannotBeChosenWhileARelatedRowIsEntered) {
   EXPECT_TRUE(pages->Strip()->isTabEnabled(1));
   QTest::mouseClick(pages->Strip(), Qt::LeftButton, {}, pages->Strip()->tabRect(1).center());
   EXPECT_EQ(Model<host::TPageControl>("pgcGrade")->ActivePage(), Model<host::TTabSheet>("tshCliente"));
+}
+
+TEST_F(ScreenGuiTest, TheScreenCursorModelShowsTheWaitCursor) {
+  ASSERT_EQ(QApplication::overrideCursor(), nullptr);
+  host::Screen().SetCursor(host::crHourGlass);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  host::Screen().SetCursor(host::crDefault);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(ScreenGuiTest, ASecondChoiceOfTheMenuEntryRestoresTheSameScreen) {

@@ -1,0 +1,91 @@
+// The desktop's settings: an INI file with command-line overrides, and clear errors for values
+// that cannot work.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "desktop/DesktopSettings.h"
+
+namespace {
+
+using desktop::DesktopSettings;
+using desktop::ESettingsError;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  std::string WriteIni(const std::string& text) {
+    const std::string path = dir_.filePath(QStringLiteral("desktop.ini")).toStdString();
+    std::ofstream(path) << text;
+    return path;
+  }
+  static DesktopSettings Load(QStringList args) {
+    args.prepend(QStringLiteral("pdi07310-desktop"));
+    return DesktopSettings::Load(args);
+  }
+  static QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+  QTemporaryDir dir_;
+};
+
+TEST_F(SettingsTest, TheIniFileGivesTheValuesAndTheCommandLineOverridesThem) {
+  const std::string ini = WriteIni(
+      "[Servidor]\nWebURL=10.0.0.5\nWebPort=9000\n[BancoLocal]\nArquivo=/dados/local.db\n"
+      "[Mascaras]\nProduto=\"999999;0;_\"\n[Modulo]\nCaminho=/opt/pdi/libPKG_PDI07310.so\n");
+  DesktopSettings s = Load({"--config", Q(ini)});
+  EXPECT_EQ(s.WebURL(), "10.0.0.5");
+  EXPECT_EQ(s.WebPort(), 9000);
+  EXPECT_EQ(s.LocalDatabase(), "/dados/local.db");
+  EXPECT_EQ(s.ProductMask(), "999999;0;_");
+  EXPECT_EQ(s.ModulePath(), "/opt/pdi/libPKG_PDI07310.so");
+  EXPECT_FALSE(s.OpenAtStart());
+
+  s = Load({"--config", Q(ini), "--server", "127.0.0.1:8471", "--local", "/tmp/l.db",
+            "--product-mask", "9999999999;0;_", "--module", "/m.so", "--open"});
+  EXPECT_EQ(s.WebURL(), "127.0.0.1");
+  EXPECT_EQ(s.WebPort(), 8471);
+  EXPECT_EQ(s.LocalDatabase(), "/tmp/l.db");
+  EXPECT_EQ(s.ProductMask(), "9999999999;0;_");
+  EXPECT_EQ(s.ModulePath(), "/m.so");
+  EXPECT_TRUE(s.OpenAtStart());
+}
+
+TEST_F(SettingsTest, DefaultsWithoutFileOrOptions) {
+  const DesktopSettings s = Load({"--config", Q(WriteIni(""))});
+  EXPECT_EQ(s.WebURL(), "127.0.0.1");
+  EXPECT_EQ(s.WebPort(), 8470);
+  EXPECT_EQ(s.ProductMask(), "9999999999;0;_");
+  EXPECT_TRUE(s.ScreenshotPath().empty());
+  // --screenshot implies opening the screen.
+  EXPECT_TRUE(Load({"--config", Q(WriteIni("")), "--screenshot", "/tmp/x.png"}).OpenAtStart());
+}
+
+TEST_F(SettingsTest, ServerAddressesAreCheckedWhenRead) {
+  std::string host;
+  int port = 0;
+  DesktopSettings::ParseServer("[::1]:8470", host, port);
+  EXPECT_EQ(host, "::1");
+  EXPECT_EQ(port, 8470);
+  for (const char* bad : {"localhost", "localhost:", ":8470", "host:0", "host:65536", "host:80a",
+                          "host:99999999999999999999"}) {
+    EXPECT_THROW(DesktopSettings::ParseServer(bad, host, port), ESettingsError) << bad;
+  }
+  EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nWebPort=porta\n"))}), ESettingsError);
+  EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nWebPort=70000\n"))}), ESettingsError);
+}
+
+TEST_F(SettingsTest, BadOptionsAndMasksAreRefusedWithTheirName) {
+  const QString ini = Q(WriteIni(""));
+  try {
+    Load({"--config", ini, "--product-mask", "99\\"});
+    FAIL() << "a mask ending in an escape was accepted";
+  } catch (const ESettingsError& e) {
+    EXPECT_NE(std::string(e.what()).find("--product-mask"), std::string::npos);
+  }
+  EXPECT_THROW(Load({"--config", ini, "--nao-existe"}), ESettingsError);
+  EXPECT_THROW(Load({"--config", ini, "sobra"}), ESettingsError);
+  EXPECT_THROW(Load({"--config", ini, "--server"}), ESettingsError);
+  EXPECT_THROW(Load({"--config", "/nao/existe.ini"}), ESettingsError);
+}
+
+}  // namespace
