@@ -232,6 +232,8 @@ void GridView::keyPressEvent(QKeyEvent* event) { HandleKey(event); }
 void GridView::HandleKey(QKeyEvent* event) {
   if (!grid_) return;
   event->accept();
+  // Keys belong to the grid only while the form's focus is on it.
+  if (!RequestFocus()) return;
   host::TDBGrid* g = grid_;
   const Qt::KeyboardModifiers mods = event->modifiers();
   const host::TShiftState shift = ShiftOf(mods);

@@ -254,6 +254,21 @@ TEST_F(ScreenGuiTest, OtherPagesCannotBeChosenWhileARelatedRowIsEntered) {
   EXPECT_EQ(Model<host::TPageControl>("pgcGrade")->ActivePage(), Model<host::TTabSheet>("tshCliente"));
 }
 
+TEST_F(ScreenGuiTest, ClosingHidesTheScreenAndTheMenuEntryShowsItAgainAsItWas) {
+  ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
+  screen_->close();  // the screen's close handling hides it; it stays in existence
+  QCoreApplication::processEvents();
+  EXPECT_EQ(desktop_->window->ScreenWindow(), nullptr);
+  ASSERT_EQ(host::Application().Forms().size(), 1u);
+  EXPECT_FALSE(host::Application().Forms()[0]->Visible());
+  ASSERT_TRUE(desktop_->window->OpenScreen());
+  desktop::FormWindow* again = desktop_->window->ScreenWindow();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->Form(), form_);
+  EXPECT_EQ(again->Grid("dbgPadrao")->currentIndex().row(), 1);
+  EXPECT_EQ(desktop_->calls, std::vector<std::string>{"getDados"});
+}
+
 TEST_F(ScreenGuiTest, TheScreenCursorModelShowsTheWaitCursor) {
   ASSERT_EQ(QApplication::overrideCursor(), nullptr);
   host::Screen().SetCursor(host::crHourGlass);
