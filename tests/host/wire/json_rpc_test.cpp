@@ -61,11 +61,17 @@ TEST(JsonRpcRequest, MalformedJsonIsAParseErrorWithNullId) {
   EXPECT_EQ(Refusal(R"({"jsonrpc":"2.0","id":1,"method":"m\q"})"), "-32700 null");
   EXPECT_EQ(Refusal("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"\xC3\"}"), "-32700 null");
   EXPECT_EQ(Refusal(R"({"jsonrpc":"2.0","id":1,"method":"m",})"), "-32700 null");
+  EXPECT_EQ(Refusal("nonsense"), "-32700 null");
+  EXPECT_EQ(Refusal("tru"), "-32700 null");
+  // A malformed member the reader would not even look at still makes the body invalid.
+  EXPECT_EQ(Refusal(R"({"jsonrpc":"2.0","id":1,"method":"m","extra":nul})"), "-32700 null");
+  EXPECT_EQ(Refusal(R"({"jsonrpc":"2.0","id":1,"method":"m","extra":[1,}})"), "-32700 null");
 }
 
 TEST(JsonRpcRequest, StructurallyWrongRequestsAreInvalid) {
   EXPECT_EQ(Refusal("[]"), "-32600 null");
   EXPECT_EQ(Refusal("42"), "-32600 null");
+  EXPECT_EQ(Refusal("null"), "-32600 null");
   EXPECT_EQ(Refusal(R"({"id":1,"method":"m"})"), "-32600 1");
   EXPECT_EQ(Refusal(R"({"jsonrpc":"1.0","id":1,"method":"m"})"), "-32600 1");
   EXPECT_EQ(Refusal(R"({"jsonrpc":2.0,"id":1,"method":"m"})"), "-32600 1");

@@ -1,0 +1,183 @@
+#include "ServerTestSupport.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <simdjson.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+
+extern char** environ;
+
+namespace server::test {
+
+std::string ServerBinary() { return PDI_SERVER_BINARY; }
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  path_ = std::filesystem::temp_directory_path() /
+          ("pdi_server_test." + std::to_string(getpid()) + "." + std::to_string(counter++));
+  std::filesystem::remove_all(path_);
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+CommandResult RunServerCommand(const std::vector<std::string>& args) {
+  CommandResult result;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return result;
+  std::vector<std::string> all = {ServerBinary()};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (rc == 0) {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(n));
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  }
+  close(fds[0]);
+  return result;
+}
+
+namespace {
+
+Packet ToPacket(simdjson::dom::element element) {
+  Packet packet;
+  simdjson::dom::object object;
+  if (element.get(object) != simdjson::SUCCESS) {
+    ADD_FAILURE() << "not a data packet: " << simdjson::to_string(element);
+    return packet;
+  }
+  for (simdjson::dom::element field : object["fields"].get_array()) {
+    packet.names.emplace_back(std::string_view(field["name"].get_string()));
+    packet.sizes.push_back(static_cast<int>(int64_t(field["size"].get_int64())));
+  }
+  for (simdjson::dom::element row : object["rows"].get_array()) {
+    std::vector<std::string> values;
+    for (simdjson::dom::element value : row.get_array()) values.emplace_back(std::string_view(value.get_string()));
+    EXPECT_EQ(values.size(), packet.names.size());
+    packet.rows.push_back(std::move(values));
+  }
+  return packet;
+}
+
+}  // namespace
+
+Packet ReadPacket(const std::string& json) {
+  simdjson::dom::parser parser;
+  simdjson::dom::element element;
+  if (parser.parse(json).get(element) != simdjson::SUCCESS) {
+    ADD_FAILURE() << "not JSON: " << json.substr(0, 200);
+    return {};
+  }
+  return ToPacket(element);
+}
+
+std::vector<Packet> ReadPackets(const std::string& json) {
+  simdjson::dom::parser parser;
+  simdjson::dom::array array;
+  std::vector<Packet> packets;
+  if (parser.parse(json).get(array) != simdjson::SUCCESS) {
+    ADD_FAILURE() << "not a JSON array: " << json.substr(0, 200);
+    return packets;
+  }
+  for (simdjson::dom::element e : array) packets.push_back(ToPacket(e));
+  return packets;
+}
+
+RpcClient::RpcClient(int port) : http_("127.0.0.1", port) {
+  http_.set_read_timeout(120, 0);
+  http_.set_tcp_nodelay(true);
+}
+
+Answer RpcClient::Call(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params) {
+  return Post(host::wire::JsonRpcRequest::Write(nextId_++, method, params));
+}
+
+Answer RpcClient::Post(const std::string& body) {
+  Answer answer;
+  const auto res = http_.Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json");
+  if (!res) return answer;
+  answer.httpStatus = res->status;
+  answer.body = res->body;
+  answer.chunked = res->get_header_value("Transfer-Encoding") == "chunked";
+  simdjson::dom::parser parser;
+  simdjson::dom::object object;
+  if (parser.parse(answer.body).get(object) != simdjson::SUCCESS) {
+    ADD_FAILURE() << "response is not a JSON object: " << answer.body.substr(0, 200);
+    return answer;
+  }
+  simdjson::dom::object error;
+  if (object["error"].get(error) == simdjson::SUCCESS) {
+    answer.isError = true;
+    answer.errorCode = static_cast<int>(int64_t(error["code"].get_int64()));
+    answer.errorMessage = std::string(std::string_view(error["message"].get_string()));
+    return answer;
+  }
+  simdjson::dom::object result;
+  if (object["result"].get(result) != simdjson::SUCCESS) {
+    ADD_FAILURE() << "response has neither result nor error: " << answer.body.substr(0, 200);
+    return answer;
+  }
+  answer.ok = bool(result["ok"].get_bool());
+  if (answer.ok) {
+    answer.dataJson = simdjson::to_string(result["data"]);
+  } else {
+    answer.refusal = std::string(std::string_view(result["error"].get_string()));
+  }
+  return answer;
+}
+
+host::wire::JsonRpcParam Changes(const std::vector<host::wire::FieldDef>& fields,
+                                 const std::vector<std::pair<host::wire::ChangeOp, std::vector<std::string>>>& changes) {
+  std::string json;
+  host::wire::PacketWriter writer(json);
+  writer.BeginChanges(fields);
+  for (const auto& [op, row] : changes) {
+    std::vector<std::string_view> values(row.begin(), row.end());
+    writer.Change(op, values);
+  }
+  writer.End();
+  return host::wire::JsonRpcParam::Object(json);
+}
+
+const std::vector<host::wire::FieldDef>& ProductFields() {
+  static const std::vector<host::wire::FieldDef> f = {{"CDARVPROD", 20}, {"CDPRODUTO", 10}, {"NMPRODUTO", 50}};
+  return f;
+}
+const std::vector<host::wire::FieldDef>& SupplierFields() {
+  static const std::vector<host::wire::FieldDef> f = {{"CDPRODUTODES", 10}, {"CDFORNECEDDES", 20},
+                                                      {"NMRAZSOCFORN", 40}, {"IDTPIJURFORN", 1},
+                                                      {"CDFORNECED", 21},   {"NRINSJURFORN", 20}};
+  return f;
+}
+const std::vector<host::wire::FieldDef>& ClientFields() {
+  static const std::vector<host::wire::FieldDef> f = {{"CDPRODUTODES", 10}, {"CDCLIENTEDES", 20},
+                                                      {"CDCLIENTE", 21},    {"NRINSJURCLIE", 20},
+                                                      {"NMRAZSOCCLIE", 50}, {"IDTPIJURCLIE", 1}};
+  return f;
+}
+const std::vector<host::wire::FieldDef>& BranchFields() {
+  static const std::vector<host::wire::FieldDef> f = {{"CDPRODUTODES", 10}, {"CDFILIALDES", 4}, {"NMFILIAL", 30}};
+  return f;
+}
+
+}  // namespace server::test

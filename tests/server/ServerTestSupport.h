@@ -1,0 +1,92 @@
+// Helpers of the server tests: a temporary directory, running the server binary as a command,
+// a JSON-RPC client over loopback HTTP, and readers of raw results and data packets that turn
+// answers into plain values a test can compare.
+#pragma once
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/wire/JsonRpcRequest.h"
+#include "host/wire/PacketWriter.h"
+
+namespace server::test {
+
+// The pdi07310-server binary under test.
+std::string ServerBinary();
+
+// A fresh directory removed with everything in it when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Runs the server binary with args; returns its exit status and what it wrote (stdout+stderr).
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+CommandResult RunServerCommand(const std::vector<std::string>& args);
+
+// A data packet as plain values.
+struct Packet {
+  std::vector<std::string> names;
+  std::vector<int> sizes;
+  std::vector<std::vector<std::string>> rows;
+};
+
+// The pieces of one JSON-RPC response.
+struct Answer {
+  int httpStatus = 0;
+  std::string body;
+  bool isError = false;     // a JSON-RPC error object
+  int errorCode = 0;
+  std::string errorMessage;
+  bool ok = false;          // raw result "ok"
+  std::string refusal;      // raw result "error"
+  std::string dataJson;     // raw result "data" as JSON text
+  bool chunked = false;     // sent with Transfer-Encoding: chunked
+};
+
+// Reads one data packet from JSON text. Fails the test (ADD_FAILURE) and returns an empty packet
+// when the text is not a data packet.
+Packet ReadPacket(const std::string& json);
+// Reads a JSON array of data packets.
+std::vector<Packet> ReadPackets(const std::string& json);
+
+// A JSON-RPC client of the service on a loopback port.
+class RpcClient {
+ public:
+  explicit RpcClient(int port);
+  // Calls method with params. Never throws; a transport failure gives httpStatus 0.
+  Answer Call(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params = {});
+  // Posts body as it stands.
+  Answer Post(const std::string& body);
+  httplib::Client& Http() { return http_; }
+
+ private:
+  httplib::Client http_;
+  int64_t nextId_ = 1;
+};
+
+// A change packet parameter: fields and (op, row) pairs.
+host::wire::JsonRpcParam Changes(const std::vector<host::wire::FieldDef>& fields,
+                                 const std::vector<std::pair<host::wire::ChangeOp, std::vector<std::string>>>& changes);
+
+// The fields of each list's packet, as the record sets declare them.
+const std::vector<host::wire::FieldDef>& ProductFields();
+const std::vector<host::wire::FieldDef>& SupplierFields();
+const std::vector<host::wire::FieldDef>& ClientFields();
+const std::vector<host::wire::FieldDef>& BranchFields();
+
+}  // namespace server::test
