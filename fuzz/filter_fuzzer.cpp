@@ -1,0 +1,11 @@
+// libFuzzer target: the input is a filter expression set on a record set with rows.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "fuzz/FuzzEntries.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  host::fuzz::FeedFilter(std::string_view(reinterpret_cast<const char*>(data), size));
+  return 0;
+}
