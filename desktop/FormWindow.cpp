@@ -90,6 +90,8 @@ FormWindow::FormWindow(host::TForm& form, QMenuBar* bar, QAction* menusBefore, Q
 }
 
 FormWindow::~FormWindow() {
+  // The base class still announces state changes while it is destroyed; this part is gone then.
+  disconnect(this, nullptr, this, nullptr);
   if (abandoned_) return;
   // Observers go first, so nothing calls back into half-destroyed widgets.
   subscriptions_.clear();
@@ -319,7 +321,9 @@ void FormWindow::SyncFocus() {
   QWidget* target = WidgetOf(active);
   if (auto* pcv = qobject_cast<PageControlView*>(target)) target = pcv->Strip();
   if (!target) return;
-  if (mdiArea() && mdiArea()->activeSubWindow() != this) return;
+  // Another screen in front keeps its focus; an inactive main window (a dialog is up) only
+  // records the focus widget, which Qt gives the focus when the window is active again.
+  if (mdiArea() && mdiArea()->currentSubWindow() && mdiArea()->currentSubWindow() != this) return;
   if (target->isVisible() && QApplication::focusWidget() != target) target->setFocus(Qt::OtherFocusReason);
 }
 

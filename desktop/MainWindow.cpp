@@ -13,6 +13,7 @@
 #include <QToolBar>
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "desktop/FormWindow.h"
 #include "desktop/IconFactory.h"
@@ -233,11 +234,12 @@ void MainWindow::OnCursor() {
 void MainWindow::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
+  // Disconnected first: deleting a window makes the area announce another active window.
+  disconnect(area_, nullptr, this, nullptr);
   for (auto& [form, tracked] : forms_) {
-    if (tracked.window) {
-      tracked.window->Detach(true);
-      delete tracked.window;
-      tracked.window = nullptr;
+    if (FormWindow* window = std::exchange(tracked.window, nullptr)) {
+      window->Detach(true);
+      delete window;
     }
     tracked.subscription.Reset();
   }
