@@ -328,6 +328,18 @@ TEST(ScreenGuiStartTest, AMissingLocalDatabaseOrServerIsSaidClearlyAndNoScreenOp
   std::filesystem::remove_all(dir);
 }
 
+TEST(ScreenGuiStartTest, AModuleThatCannotBeLoadedIsSaidClearly) {
+  testsupport::TestServer server;
+  desktop::DesktopSettings settings = SettingsFor(server.Port(), server.LocalDatabase().string());
+  settings.SetModulePath("/nao/existe/libPKG_PDI07310.so");
+  Desktop desk(settings);
+  EXPECT_FALSE(desk.window->OpenScreen());
+  ASSERT_EQ(desk.answers->Seen().size(), 1u);
+  EXPECT_TRUE(desk.answers->Seen()[0].starts_with("Não foi possível carregar o módulo da tela: "));
+  EXPECT_NE(desk.answers->Seen()[0].find("/nao/existe/libPKG_PDI07310.so"), std::string::npos);
+  EXPECT_EQ(desk.window->ScreenWindow(), nullptr);
+}
+
 }  // namespace
 
 #endif
