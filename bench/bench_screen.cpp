@@ -1,0 +1,134 @@
+// What a user waits for, measured on demo data of 1,000, 100,000 and 1,000,000 related rows: the
+// screen opening (connect, full load, filter), moving to another product, storing one supplier
+// row (local lookup, server check, save, reload of the whole list) and deleting one. The screen
+// runs in process with the scripted host services against a real server process on loopback.
+//
+//   bench_screen [SIZE...]      sizes in related rows (default 1000 100000 1000000)
+//
+// Prints the median of several runs of each step.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/controls/Application.h"
+#include "host/services/HostLib.h"
+#include "host/services/ScriptedHost.h"
+#include "module/ModuleGlobals.h"
+#include "screen/ProdDesoneraImpos.h"
+#include "tests/support/TestServer.h"
+
+extern "C" {
+void Initialize();
+void Finalize();
+void IniProc();
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using pdi07310::TfrmProdDesoneraImpos;
+
+double Seconds(const std::function<void()>& step) {
+  const auto start = Clock::now();
+  step();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// A supplier of the local database that the current product does not have yet; empty if none.
+std::string FreeSupplier(TfrmProdDesoneraImpos& s) {
+  auto* suppliers = s.Find<host::TADOIBQuery>("qryFornecedor");
+  suppliers->Close();
+  suppliers->Open();
+  std::vector<std::string> taken;
+  for (int n = 1; n <= s.cdsFornecedor->RecordCount(); ++n) {
+    s.cdsFornecedor->SetDisplayRow(n);
+    taken.push_back(s.cdsFornecedor->FieldByName("NRINSJURFORN")->AsString());
+  }
+  s.cdsFornecedor->SetDisplayRow(0);
+  for (suppliers->First(); !suppliers->Eof(); suppliers->Next()) {
+    const std::string number = suppliers->FieldByName("NRINSJURFORN")->AsString();
+    if (std::find(taken.begin(), taken.end(), number) == taken.end()) return number;
+  }
+  return {};
+}
+
+void Measure(int relatedRows) {
+  const int rowsPerProduct = relatedRows >= 100000 ? 100 : 10;
+  const int products = std::max(1, relatedRows / rowsPerProduct);
+  std::printf("\n%d related rows (%d products x %d rows)\n", relatedRows, products, rowsPerProduct);
+  std::fflush(stdout);
+  testsupport::TestServer server(testsupport::TestServer::Demo{products, rowsPerProduct});
+
+  host::ScriptedHost services;
+  services.SetWebPort(server.Port());
+  services.SetLocalDatabasePath(server.LocalDatabase().string());
+  host::SetHostServices(&services);
+  host::TForm mainForm;
+  host::Application().SetMainForm(&mainForm);
+
+  std::vector<double> open;
+  for (int run = 0; run < 3; ++run) {
+    Initialize();
+    open.push_back(Seconds([] { IniProc(); }));
+    if (run < 2) Finalize();
+  }
+  TfrmProdDesoneraImpos& s = *frmProdDesoneraImpos;
+  const int loaded = s.cdsFornecedor->RecordCount();
+  std::printf("  open (connect, getDados, filter)   %9.3f ms   [%d products listed]\n", Median(open) * 1e3,
+              s.cdsProduto->RecordCount());
+
+  std::vector<double> moves;
+  for (int i = 0; i < 2000; ++i) {
+    moves.push_back(Seconds([&] { (i % 2 == 0) ? s.cdsProduto->Next() : s.cdsProduto->Prior(); }));
+  }
+  std::printf("  move to another product            %9.4f ms   [%d supplier rows in view]\n",
+              Median(moves) * 1e3, loaded);
+
+  std::vector<double> stores;
+  std::vector<double> deletes;
+  for (int run = 0; run < 3; ++run) {
+    s.cdsProduto->MoveBy(7);
+    const std::string number = FreeSupplier(s);
+    if (number.empty()) break;
+    s.dbgFornecedor->SetFocus();
+    s.sbtIncluir->Click();
+    s.cdsFornecedor->FieldByName("NRINSJURFORN")->SetAsString(number);
+    stores.push_back(Seconds([&] { s.sbtConfirmar->Click(); }));
+    // Put the cursor on the row just stored and delete it again.
+    for (s.cdsFornecedor->First(); !s.cdsFornecedor->Eof(); s.cdsFornecedor->Next()) {
+      if (s.cdsFornecedor->FieldByName("NRINSJURFORN")->AsString() == number) break;
+    }
+    services.QueueAnswer(true);
+    deletes.push_back(Seconds([&] { s.sbtExcluir->Click(); }));
+  }
+  if (!stores.empty()) {
+    std::printf("  store one supplier (check, save, reload) %9.3f ms\n", Median(stores) * 1e3);
+    std::printf("  delete one supplier                %9.3f ms\n", Median(deletes) * 1e3);
+  }
+  Finalize();
+  host::Application().SetMainForm(nullptr);
+  host::SetHostServices(nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<int> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::stoi(argv[i]));
+  if (sizes.empty()) sizes = {1000, 100000, 1000000};
+  try {
+    for (int size : sizes) Measure(size);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_screen: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
