@@ -1,6 +1,7 @@
 #include "server/HttpServer.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <stdexcept>
 #include <thread>
@@ -48,6 +49,13 @@ HttpServer::HttpServer(RemoteService& service, CallLog& log, HttpServerOptions o
   http_->set_keep_alive_timeout(3);
   // Small answers (checks, saves) go out at once instead of waiting for the client's delayed ACK.
   http_->set_tcp_nodelay(true);
+  // The library's default also sets SO_REUSEPORT, which lets a second server bind a port already
+  // in use and silently take half of its calls (over another database). Reusing a port left in
+  // TIME_WAIT is all a restart needs.
+  http_->set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
 
   const std::string path = "/" + std::string(RemoteService::kServiceName);
   std::string pattern;

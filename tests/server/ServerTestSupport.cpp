@@ -1,6 +1,8 @@
 #include "ServerTestSupport.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <simdjson.h>
 #include <spawn.h>
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 
 extern char** environ;
 
@@ -46,9 +49,23 @@ CommandResult RunServerCommand(const std::vector<std::string>& args) {
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   if (rc == 0) {
+    // A command that should end but does not (a server started by mistake) is killed after a
+    // minute, so a faulty test fails instead of hanging.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(n));
+    for (;;) {
+      pollfd p{fds[0], POLLIN, 0};
+      const int ready = poll(&p, 1, 100);
+      if (ready > 0) {
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        result.output.append(buffer, static_cast<size_t>(n));
+      } else if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        result.output += "\n[killed: the command did not end]";
+        break;
+      }
+    }
     int raw = 0;
     waitpid(pid, &raw, 0);
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);

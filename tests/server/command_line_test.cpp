@@ -1,0 +1,78 @@
+// The server binary's command line: help, bad options, and failures reported with a message and
+// a non-zero status.
+#include <gtest/gtest.h>
+
+#include "ServerTestSupport.h"
+#include "server/ServerProcess.h"
+#include "server/SqliteDatabase.h"
+
+namespace server::test {
+namespace {
+
+TEST(ServerCommandLine, EveryCommandHasHelp) {
+  for (const std::string command : {"serve", "import-master", "export-local", "demo"}) {
+    const CommandResult r = RunServerCommand({command, "--help"});
+    EXPECT_EQ(r.status, 0) << command;
+    EXPECT_NE(r.output.find("usage: pdi07310-server " + command), std::string::npos) << r.output;
+  }
+  EXPECT_EQ(RunServerCommand({"--help"}).status, 0);
+}
+
+TEST(ServerCommandLine, BadUsageExitsWithStatusTwoAndSaysWhy) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{}, "usage:"},
+      {{"launch"}, "unknown command 'launch'"},
+      {{"serve"}, "option --db is required"},
+      {{"serve", "--db", "x.db", "--verbose"}, "unknown option --verbose"},
+      {{"serve", "--db"}, "option --db needs a value"},
+      {{"serve", "--db", "x.db", "--listen", "8470"}, "--listen needs HOST:PORT"},
+      {{"serve", "--db", "x.db", "--listen", "127.0.0.1:99999"}, "must be a whole number from 0 to 65535"},
+      {{"serve", "--db", "x.db", "--max-request-bytes", "lots"}, "--max-request-bytes must be a whole number"},
+      {{"demo", "--db", "x.db"}, "option --local is required"},
+      {{"demo", "--db", "x.db", "--local", "y.db", "--products", "0"}, "--products must be a whole number from 1"},
+      {{"import-master", "--db", "x.db"}, "expected exactly one LOCAL_DB argument"},
+  };
+  for (const Case& c : cases) {
+    const CommandResult r = RunServerCommand(c.args);
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+  }
+}
+
+TEST(ServerCommandLine, FailuresExitWithStatusOneAndAMessage) {
+  TempDir dir;
+  const CommandResult postgres = RunServerCommand({"serve", "--db", "postgresql://localhost/pdi"});
+  EXPECT_EQ(postgres.status, 1);
+  EXPECT_NE(postgres.output.find("PostgreSQL storage is not available"), std::string::npos) << postgres.output;
+
+  const CommandResult noDir = RunServerCommand({"serve", "--db", dir.File("missing/dir/x.db")});
+  EXPECT_EQ(noDir.status, 1);
+  EXPECT_NE(noDir.output.find("cannot open database"), std::string::npos) << noDir.output;
+
+  const CommandResult noLocal = RunServerCommand({"import-master", "--db", dir.File("s.db"), dir.File("none.db")});
+  EXPECT_EQ(noLocal.status, 1);
+  EXPECT_NE(noLocal.output.find("local database not found"), std::string::npos) << noLocal.output;
+
+  SqliteDatabase(dir.File("other.db"), SqliteDatabase::Mode::CreatePlain).Exec("CREATE TABLE PRODUTO (CODIGO TEXT)");
+  const CommandResult notLocal = RunServerCommand({"import-master", "--db", dir.File("s.db"), dir.File("other.db")});
+  EXPECT_EQ(notLocal.status, 1);
+  EXPECT_NE(notLocal.output.find("table PRODUTO with columns"), std::string::npos) << notLocal.output;
+}
+
+TEST(ServerCommandLine, PortInUseIsReported) {
+  TempDir dir;
+  ServerProcess first(ServerBinary(), dir.File("a.db"));
+  const CommandResult second =
+      RunServerCommand({"serve", "--db", dir.File("b.db"), "--listen", "127.0.0.1:" + std::to_string(first.Port())});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.output.find("cannot listen on 127.0.0.1:" + std::to_string(first.Port())), std::string::npos)
+      << second.output;
+  EXPECT_EQ(first.Stop(), 0);
+}
+
+}  // namespace
+}  // namespace server::test
