@@ -5,10 +5,26 @@
 //
 // Every method answers a raw result: {"ok":true,"data":…}, or {"ok":false,"error":"…"} with a
 // message in Portuguese for the user when the service refuses (a pair already stored, an item
-// not in the master data, a value too long) or the store fails. A save (Set…) applies its whole
-// change packet in one transaction or nothing of it. Requests that cannot be served as sent get a
-// JSON-RPC error: -32700 not JSON, -32600 not a request, -32601 unknown method, -32602 wrong
-// number or kind of arguments or a malformed change packet.
+// not in the master data, a value too long) or the store fails. Requests that cannot be served as
+// sent get a JSON-RPC error: -32700 not JSON, -32600 not a request, -32601 unknown method, -32602
+// wrong number or kind of arguments or a malformed change packet.
+//
+// Saves (Set…) apply their whole change packet, in order, in one transaction, or nothing of it:
+//   - every field of the packet must be a field of the list, and the product key and item key
+//     fields must be present; a value longer than the list's size for its field (in characters,
+//     whatever size the packet declares) refuses the packet;
+//   - rows name their item by its internal key (CDFORNECED, CDCLIENTE, CDFILIALDES); names and
+//     person types are never taken from the packet. The typed code stored with a supplier or
+//     client pair (CDFORNECEDDES, CDCLIENTEDES) is the packet's, or the master taxpayer number
+//     when the packet leaves it empty;
+//   - an insert of a pair already stored, or whose product or item is not in the master data,
+//     refuses the packet with a message naming the row; deleting a pair no longer stored is not
+//     an error;
+//   - SetProduto: a deletion removes the product's supplier, client and branch rows (the master
+//     product stays, and leaves the list since the list holds products with related rows); an
+//     insertion is accepted and stores nothing, since a product joins the list with its first
+//     related row.
+// Data of a save is null.
 //
 // Thread-safe: Call may run on many threads at once (each call opens its own store session).
 // Not copyable. REQUIRES: the store outlives the service.
