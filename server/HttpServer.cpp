@@ -39,8 +39,15 @@ struct StreamedCall {
 
 }  // namespace
 
+class HttpServer::Listener : public httplib::Server {
+ public:
+  // The library listens with a backlog of 5, so a burst of desktops connecting at once would see
+  // connections refused or delayed by SYN retries; listening again on the bound socket raises it.
+  void RaiseBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+};
+
 HttpServer::HttpServer(RemoteService& service, CallLog& log, HttpServerOptions options)
-    : service_(service), log_(log), options_(std::move(options)), http_(std::make_unique<httplib::Server>()) {
+    : service_(service), log_(log), options_(std::move(options)), http_(std::make_unique<Listener>()) {
   const int threads = options_.threads;
   http_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   http_->set_payload_max_length(options_.maxRequestBytes);
@@ -173,6 +180,7 @@ int HttpServer::Bind() {
     throw std::runtime_error("cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
                              " (address in use or not available)");
   }
+  http_->RaiseBacklog();
   return options_.port;
 }
 

@@ -22,10 +22,6 @@
 #include "server/CallLog.h"
 #include "server/RemoteService.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace server {
 
 struct HttpServerOptions {
@@ -63,7 +59,8 @@ class HttpServer {
   RemoteService& service_;
   CallLog& log_;
   HttpServerOptions options_;
-  std::unique_ptr<httplib::Server> http_;
+  class Listener;  // the HTTP library's server, with access to its listening socket
+  std::unique_ptr<Listener> http_;
   std::mutex mutex_;
   std::condition_variable idle_;
   int callsUnderWay_ = 0;

@@ -9,8 +9,8 @@
 namespace host::wire {
 namespace {
 
-// The writer works in RapidJSON's own buffer, whose reserve-then-put path is the fast one, and
-// moves each finished piece (a row, a change, a packet's head or tail) to the caller's string.
+// The packet structure is written by RapidJSON into its own buffer, whose reserve-then-put path
+// is the fast one, and moved to the caller's string when a packet opens or closes.
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>,
                                      rapidjson::CrtAllocator, rapidjson::kWriteValidateEncodingFlag>;
 
@@ -81,7 +81,7 @@ struct PacketWriter::Impl {
   JsonWriter valueWriter;
   Kind open = Kind::None;
   size_t fieldCount = 0;
-  std::string row;      // the JSON text of the row being written
+  size_t elements = 0;  // rows or changes written into the open packet
   std::string scratch;  // a value after replacement of invalid bytes
 
   // Appends v to text as a JSON string. Plain text is copied as it stands; anything else goes
@@ -108,14 +108,21 @@ struct PacketWriter::Impl {
     return valueWriter.String(v.data(), static_cast<rapidjson::SizeType>(v.size()));
   }
 
-  // Writes values as one JSON array element of the open packet's array.
+  // Appends values as a JSON array to out. Rows and changes are written straight into the
+  // caller's string (the structure writer only opens and closes the packet), which keeps a row to
+  // one copy of its bytes.
   void Values(std::span<const std::string_view> values) {
-    row.assign(1, '[');
+    out += '[';
     for (size_t i = 0; i < values.size(); ++i) {
-      if (i > 0) row += ',';
-      AppendValue(row, values[i]);
+      if (i > 0) out += ',';
+      AppendValue(out, values[i]);
     }
-    row += ']';
+    out += ']';
+  }
+
+  // Starts the next element of the open packet's array.
+  void Separate() {
+    if (elements++ > 0) out += ',';
   }
 
   void Begin(std::span<const FieldDef> fields, Kind kind) {
@@ -140,6 +147,7 @@ struct PacketWriter::Impl {
     writer.StartArray();
     open = kind;
     fieldCount = fields.size();
+    elements = 0;
     Flush();
   }
 
@@ -169,23 +177,17 @@ void PacketWriter::BeginChanges(std::span<const FieldDef> fields) {
 void PacketWriter::Row(std::span<const std::string_view> values) {
   if (impl_->open != Impl::Kind::Data) throw EWireError("PacketWriter: Row outside a data packet");
   impl_->CheckWidth(values.size());
+  impl_->Separate();
   impl_->Values(values);
-  impl_->writer.RawValue(impl_->row.data(), impl_->row.size(), rapidjson::kArrayType);
-  impl_->Flush();
 }
 
 void PacketWriter::Change(ChangeOp op, std::span<const std::string_view> values) {
   if (impl_->open != Impl::Kind::Changes) throw EWireError("PacketWriter: Change outside a change packet");
   impl_->CheckWidth(values.size());
-  JsonWriter& w = impl_->writer;
-  w.StartObject();
-  w.Key("op");
-  w.String(op == ChangeOp::Insert ? "insert" : "delete");
-  w.Key("row");
+  impl_->Separate();
+  impl_->out += op == ChangeOp::Insert ? R"({"op":"insert","row":)" : R"({"op":"delete","row":)";
   impl_->Values(values);
-  w.RawValue(impl_->row.data(), impl_->row.size(), rapidjson::kArrayType);
-  w.EndObject();
-  impl_->Flush();
+  impl_->out += '}';
 }
 
 void PacketWriter::End() {
