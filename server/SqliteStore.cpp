@@ -313,9 +313,13 @@ class SqliteSession : public StoreSession {
   void Query(Sql sql, std::span<const std::string_view> args, OnRow onRow) {
     try {
       SqliteStatement& s = Statement(sql);
+      // A cached statement left mid-run would keep its read lock and refuse its next binding.
+      struct ResetOnExit {
+        SqliteStatement& statement;
+        ~ResetOnExit() { statement.Reset(); }
+      } reset{s};
       for (size_t i = 0; i < args.size(); ++i) s.Bind(static_cast<int>(i + 1), args[i]);
       while (s.Step()) onRow(s);
-      s.Reset();
     } catch (const ESqliteError& e) {
       Rethrow(e);
     }
