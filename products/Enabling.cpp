@@ -37,14 +37,4 @@ void TfrmProdDesoneraImpos::dtsFornecedorStateChange(TObject*) { Related(Related
 void TfrmProdDesoneraImpos::dtsClienteStateChange(TObject*) { Related(RelatedKind::Cliente).StateChange(); }
 void TfrmProdDesoneraImpos::dtsFilialStateChange(TObject*) { Related(RelatedKind::Filial).StateChange(); }
 
-void TfrmProdDesoneraImpos::CopyButtonsToMenu() {
-  mnuIncluir->SetEnabled(sbtIncluir->Enabled());
-  mnuExcluir->SetEnabled(sbtExcluir->Enabled());
-  mnuProcurar->SetEnabled(sbtProcurar->Enabled());
-  mnuVerificar->SetEnabled(sbtVerificar->Enabled());
-  mnuConfirmar->SetEnabled(sbtConfirmar->Enabled());
-  mnuCancelar->SetEnabled(sbtCancelar->Enabled());
-  mnuAuxiliar->SetEnabled(sbtAuxiliar->Enabled());
-}
-
 }  // namespace pdi07310

@@ -104,8 +104,6 @@ class TfrmProdDesoneraImpos : public host::TfrmPadraoGrid {
   // The text of a message key of the screen's message table (keys match regardless of case;
   // keys it lacks come from the host's common messages).
   std::string Msg(const std::string& key) const;
-  // Copies the enabled state of each toolbar button into its operation-menu entry.
-  void CopyButtonsToMenu();
 
   // The related list of a family member; the order is supplier, client, branch.
   RelatedList& Related(RelatedKind kind) { return related_[static_cast<int>(kind)]; }

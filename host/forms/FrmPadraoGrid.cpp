@@ -287,6 +287,11 @@ void TfrmPadraoGrid::dtsPadraoStateChange(TObject*) {
   sbtImprimir->SetEnabled(browsing && hasRows);
   sbtAuxiliar->SetEnabled(false);
 
+  CopyButtonsToMenu();
+  mnuListagem->SetEnabled(sbtImprimir->Enabled());
+}
+
+void TfrmPadraoGrid::CopyButtonsToMenu() {
   mnuIncluir->SetEnabled(sbtIncluir->Enabled());
   mnuExcluir->SetEnabled(sbtExcluir->Enabled());
   mnuProcurar->SetEnabled(sbtProcurar->Enabled());
@@ -294,7 +299,6 @@ void TfrmPadraoGrid::dtsPadraoStateChange(TObject*) {
   mnuConfirmar->SetEnabled(sbtConfirmar->Enabled());
   mnuCancelar->SetEnabled(sbtCancelar->Enabled());
   mnuAuxiliar->SetEnabled(sbtAuxiliar->Enabled());
-  mnuListagem->SetEnabled(sbtImprimir->Enabled());
 }
 
 void TfrmPadraoGrid::dbgPadraoKeyDown(TObject*, int& key, TShiftState) {

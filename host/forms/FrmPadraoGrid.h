@@ -80,6 +80,10 @@ class TfrmPadraoGrid : public TForm {
   virtual void sbtConfirmarClick(TObject* sender);
   virtual void sbtCancelarClick(TObject* sender);
 
+  // Copies the enabled state of each toolbar button into the operation-menu entry that mirrors
+  // it, in the order Incluir, Excluir, Procurar, Verificar, Confirmar, Cancelar, Auxiliar.
+  void CopyButtonsToMenu();
+
   // ---- Components (set by the base description; null before InitializeForm) -------------------
 
   TPanel* panMenu = nullptr;

@@ -28,18 +28,6 @@ std::string ReadFile(const fs::path& path) {
   return out.str();
 }
 
-// The data every scenario starts from: product 100 with two suppliers, a client and a branch;
-// product 200 with one supplier; product O'1 with one branch.
-void Seed(const TestServer& server) {
-  const auto d = testsupport::SampleMasterData();
-  server.AddSupplier("100", d.suppliers[0]);
-  server.AddSupplier("100", d.suppliers[2]);
-  server.AddClient("100", d.clients[0]);
-  server.AddBranch("100", d.branches[0]);
-  server.AddSupplier("200", d.suppliers[1]);
-  server.AddBranch("O'1", d.branches[1]);
-}
-
 struct RunResult {
   int status;
   std::string output;
@@ -59,7 +47,7 @@ class ScenarioTest : public ::testing::TestWithParam<std::string> {};
 TEST_P(ScenarioTest, LogMatchesTheExpectedOne) {
   const fs::path dir = PDI_SCENARIO_DIR;
   TestServer server;
-  Seed(server);
+  testsupport::SeedSample(server);
   const RunResult result = RunScenario(server, dir / (GetParam() + ".scn"));
   const fs::path expectedFile = dir / (GetParam() + ".expected");
   if (std::getenv("PDI_UPDATE_SCENARIOS") != nullptr) {

@@ -30,15 +30,7 @@ class ScreenTest : public ::testing::Test {
  protected:
   // Seeds the server before the screen opens; the default gives product 100 two suppliers, a
   // client and a branch, product 200 one supplier, and the quoted key O'1 one branch.
-  virtual void Seed(testsupport::TestServer& server) {
-    const auto d = testsupport::SampleMasterData();
-    server.AddSupplier("100", d.suppliers[0]);
-    server.AddSupplier("100", d.suppliers[2]);
-    server.AddClient("100", d.clients[0]);
-    server.AddBranch("100", d.branches[0]);
-    server.AddSupplier("200", d.suppliers[1]);
-    server.AddBranch("O'1", d.branches[1]);
-  }
+  virtual void Seed(testsupport::TestServer& server) { testsupport::SeedSample(server); }
 
   void SetUp() override {
     server_ = std::make_unique<testsupport::TestServer>();

@@ -246,6 +246,16 @@ void ExpectOk(const std::string& response, const std::string& what) {
 }
 }  // namespace
 
+void SeedSample(const TestServer& server) {
+  const auto d = SampleMasterData();
+  server.AddSupplier("100", d.suppliers[0]);
+  server.AddSupplier("100", d.suppliers[2]);
+  server.AddClient("100", d.clients[0]);
+  server.AddBranch("100", d.branches[0]);
+  server.AddSupplier("200", d.suppliers[1]);
+  server.AddBranch("O'1", d.branches[1]);
+}
+
 void TestServer::AddSupplier(const std::string& productKey, const Party& s) const {
   const std::string packet =
       R"({"fields":[{"name":"CDPRODUTODES","size":10},{"name":"CDFORNECEDDES","size":20},)"

@@ -89,6 +89,10 @@ class TestServer {
   int port_ = 0;
 };
 
+// The exemption rows most tests start from: product 100 with two suppliers, a client and a
+// branch; product 200 with one supplier; product O'1 with one branch.
+void SeedSample(const TestServer& server);
+
 // Runs a command, waits for it, returns its exit status; output goes to `outputFile` if given.
 int RunCommand(const std::vector<std::string>& argv, const std::filesystem::path& outputFile = {});
 
