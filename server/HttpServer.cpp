@@ -64,6 +64,25 @@ HttpServer::HttpServer(RemoteService& service, CallLog& log, HttpServerOptions o
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
 
+  if (options_.tokens) {
+    // Checked before the request is routed or its body read, so a caller without a valid token
+    // reaches nothing.
+    http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+      if (options_.tokens->UserFor(req.get_header_value("Authorization"))) {
+        return httplib::Server::HandlerResponse::Unhandled;
+      }
+      const bool carried = req.has_header("Authorization");
+      log_.Note("refused " + req.method + " from " + req.remote_addr + ":" + std::to_string(req.remote_port) +
+                ": HTTP 401, " + (carried ? "unknown access token" : "no access token"));
+      res.status = 401;
+      res.set_header("WWW-Authenticate", "Bearer");
+      // An unread request body would otherwise be read as the next request on this connection.
+      res.set_header("Connection", "close");
+      res.set_content(ErrorBody(401, "a valid access token is required"), kJson);
+      return httplib::Server::HandlerResponse::Handled;
+    });
+  }
+
   const std::string path = "/" + std::string(RemoteService::kServiceName);
   std::string pattern;
   for (const char c : path) {
@@ -78,7 +97,10 @@ HttpServer::HttpServer(RemoteService& service, CallLog& log, HttpServerOptions o
       res.set_content(ErrorBody(503, "server stopping"), kJson);
       return;
     }
-    Reply reply = service_.Call(req.body);
+    CallContext context;
+    context.client = req.remote_addr + ":" + std::to_string(req.remote_port);
+    if (options_.tokens) context.user = options_.tokens->UserFor(req.get_header_value("Authorization")).value_or("");
+    Reply reply = service_.Call(req.body, context);
     if (!reply.stream) {
       res.set_content(reply.body, kJson);
       log_.Call(reply.method, req.body.size(), reply.body.size(), std::chrono::steady_clock::now() - start,

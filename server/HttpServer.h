@@ -5,6 +5,11 @@
 // size limit 413, each with a short JSON body. Requests run on a pool of worker threads; one log
 // line per call goes to the CallLog.
 //
+// With access tokens, every request (the GET check included) must carry "Authorization: Bearer
+// TOKEN" with a listed token; any other gets 401 with a short JSON body and nothing else, and its
+// connection is closed. The user the token names goes with the call to the service (audit).
+// Every call carries the client's address to the service.
+//
 // Stop finishes the calls under way (a response being streamed is completed), answers 503 to
 // calls arriving meanwhile, then closes the listener; Run then returns.
 //
@@ -19,6 +24,7 @@
 #include <mutex>
 #include <string>
 
+#include "server/AccessTokens.h"
 #include "server/CallLog.h"
 #include "server/RemoteService.h"
 
@@ -31,6 +37,8 @@ struct HttpServerOptions {
   // A keep-alive connection holds a worker while it waits for its next request, so there are
   // many more workers than cores.
   int threads = 64;
+  // Tokens a request must carry; null lets anyone in.
+  std::shared_ptr<const AccessTokens> tokens;
 };
 
 class HttpServer {

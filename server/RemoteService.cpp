@@ -9,6 +9,7 @@
 #include "host/wire/JsonRpcRequest.h"
 #include "host/wire/JsonRpcResponse.h"
 #include "host/wire/RawResult.h"
+#include "server/AuditTime.h"
 #include "server/PacketStream.h"
 #include "server/StoreTransaction.h"
 
@@ -92,8 +93,10 @@ std::string CheckAnswer(const ListInfo& info, std::span<const std::string_view> 
   return data;
 }
 
-// Applies one change packet of a list inside one write transaction.
-void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacket& packet) {
+// Applies one change packet of a list inside one write transaction, recording it in the audit
+// trail in the same transaction.
+void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacket& packet,
+                  const CallContext& context) {
   for (const auto& field : packet.fields) {
     if (info.FieldSize(field.name) < 0) {
       throw ERefusal("A " + std::string(info.listName) + " não tem o campo " + Cut(field.name, 40) + ".");
@@ -112,6 +115,12 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
   }
   const int codeIdx = info.itemCodeField.empty() ? -1 : packet.FieldIndex(info.itemCodeField);
   const int displayIdx = packet.FieldIndex(info.displayCodeField);
+
+  AuditPacket audit;
+  audit.method = std::string(info.saveMethod);
+  audit.client = context.client;
+  audit.user = context.user;
+  audit.changes.reserve(packet.changes.size());
 
   StoreTransaction transaction(session, StoreTransaction::Kind::Write);
   for (const auto& change : packet.changes) {
@@ -132,14 +141,19 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
       }
     }
 
+    AuditChange& done = audit.changes.emplace_back();
+    done.operation = change.op == ChangeOp::Delete ? "delete" : "insert";
+    done.productKey = std::string(productKey);
+    done.itemKey = std::string(itemKey);
     if (!related) {
       // A product is listed because it has related rows: deleting it removes them (the master
       // product stays); inserting one stores nothing, since its first related row lists it.
-      if (change.op == ChangeOp::Delete) session.DeleteProductPairs(productKey);
+      if (change.op == ChangeOp::Delete) done.rows = session.DeleteProductPairs(productKey);
       continue;
     }
     if (change.op == ChangeOp::Delete) {
-      session.DeletePair(info.kind, productKey, itemKey);
+      if (codeIdx >= 0) done.itemCode = change.values[static_cast<size_t>(codeIdx)];
+      done.rows = session.DeletePair(info.kind, productKey, itemKey) ? 1 : 0;
       continue;
     }
 
@@ -167,9 +181,16 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
       throw ERefusal(std::string(info.noun) + " " + itemName + " já " + Agreed(info, "cadastrado") +
                      " para o produto " + productName + ".");
     }
+    done.itemCode = info.kind == ListKind::Branch ? std::string() : std::string(typed);
+    done.rows = 1;
   }
+  audit.time = AuditTime::Now();
+  session.RecordAudit(audit);
   transaction.Commit();
 }
+
+// How many times a save that lost a conflict with a concurrent one is applied again.
+constexpr int kSaveAttempts = 4;
 
 }  // namespace
 
@@ -196,7 +217,7 @@ std::string RemoteService::Describe() {
   return out;
 }
 
-Reply RemoteService::Call(std::string_view body) {
+Reply RemoteService::Call(std::string_view body, const CallContext& context) {
   Reply reply;
   JsonRpcRequest request;
   try {
@@ -244,7 +265,15 @@ Reply RemoteService::Call(std::string_view body) {
           throw EBadParams(std::string("Invalid params: ") + e.what());
         }
         auto session = store_.OpenSession();
-        ApplyChanges(*session, info, packet);
+        for (int attempt = 1;; ++attempt) {
+          try {
+            ApplyChanges(*session, info, packet, context);
+            break;
+          } catch (const EStoreError& e) {
+            // Nothing of the packet was stored (its transaction rolled back): apply it again.
+            if (!e.Conflict() || attempt == kSaveAttempts) throw;
+          }
+        }
         ok("null");
         return reply;
       }

@@ -24,7 +24,11 @@
 //     product stays, and leaves the list since the list holds products with related rows); an
 //     insertion is accepted and stores nothing, since a product joins the list with its first
 //     related row.
-// Data of a save is null.
+// Data of a save is null. Every applied packet is recorded in the audit trail (time, method, the
+// client's address and user from the CallContext, and each change with the rows it added or
+// removed) in the transaction that applies it; a refused packet leaves no record. A save that
+// loses a conflict with a concurrent one (a deadlock between two PostgreSQL transactions) is
+// applied again, up to four times, before its failure is answered.
 //
 // Thread-safe: Call may run on many threads at once (each call opens its own store session).
 // Not copyable. REQUIRES: the store outlives the service.
@@ -40,6 +44,13 @@
 
 namespace server {
 
+// Who made a request: the client's address ("HOST:PORT") and the user its access token names
+// (empty when the server accepts anyone).
+struct CallContext {
+  std::string client;
+  std::string user;
+};
+
 // The answer to one request.
 struct Reply {
   std::string method = "-";  // the method called, for the log ("-" when unreadable)
@@ -54,8 +65,9 @@ class RemoteService {
   RemoteService(const RemoteService&) = delete;
   RemoteService& operator=(const RemoteService&) = delete;
 
-  // Answers one request body. Never raises: every failure becomes a reply.
-  Reply Call(std::string_view body);
+  // Answers one request body from the client context names. Never raises: every failure becomes
+  // a reply.
+  Reply Call(std::string_view body, const CallContext& context = {});
 
   // The JSON answered to a GET of the service's path: its name and its methods.
   static std::string Describe();

@@ -43,7 +43,31 @@ CREATE TABLE IF NOT EXISTS DESONERA_FILIAL (
   CDPRODUTODES TEXT NOT NULL,
   CDFILIALDES TEXT NOT NULL,
   PRIMARY KEY (CDPRODUTODES, CDFILIALDES)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS AUDITORIA (
+  NRPACOTE INTEGER PRIMARY KEY,
+  DTHRALTERACAO TEXT NOT NULL,
+  NMMETODO TEXT NOT NULL,
+  DSENDERECO TEXT NOT NULL DEFAULT '',
+  NMUSUARIO TEXT NOT NULL DEFAULT '');
+CREATE INDEX IF NOT EXISTS AUDITORIA_DTHRALTERACAO ON AUDITORIA (DTHRALTERACAO);
+CREATE TABLE IF NOT EXISTS AUDITORIA_ITEM (
+  NRPACOTE INTEGER NOT NULL REFERENCES AUDITORIA (NRPACOTE),
+  NRITEM INTEGER NOT NULL,
+  IDOPERACAO TEXT NOT NULL,
+  CDPRODUTO TEXT NOT NULL,
+  CDITEM TEXT NOT NULL DEFAULT '',
+  CDITEMDES TEXT NOT NULL DEFAULT '',
+  QTLINHAS INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (NRPACOTE, NRITEM)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS AUDITORIA_ITEM_CDPRODUTO ON AUDITORIA_ITEM (CDPRODUTO);
 )SQL";
+
+constexpr const char* kAuditSql =
+    "SELECT a.NRPACOTE, a.DTHRALTERACAO, a.NMMETODO, a.DSENDERECO, a.NMUSUARIO, i.NRITEM, i.IDOPERACAO,"
+    " i.CDPRODUTO, i.CDITEM, i.CDITEMDES, i.QTLINHAS"
+    " FROM AUDITORIA a LEFT JOIN AUDITORIA_ITEM i ON i.NRPACOTE = a.NRPACOTE"
+    " WHERE a.DTHRALTERACAO >= ?1 AND (?2 = '' OR i.CDPRODUTO = ?2)"
+    " ORDER BY a.NRPACOTE, i.NRITEM";
 
 const char* ListSql(ListKind kind) {
   switch (kind) {
@@ -94,6 +118,7 @@ enum class Sql {
   DeleteProductSuppliers, DeleteProductClients, DeleteProductBranches,
   CountProduct, CountSupplier, CountClient, CountBranch,
   CountSupplierPairs, CountClientPairs, CountBranchPairs,
+  AuditPacket, AuditChange,
 };
 
 const char* SqlText(Sql sql) {
@@ -136,6 +161,11 @@ const char* SqlText(Sql sql) {
     case Sql::CountSupplierPairs: return "SELECT COUNT(*) FROM DESONERA_FORNECEDOR";
     case Sql::CountClientPairs: return "SELECT COUNT(*) FROM DESONERA_CLIENTE";
     case Sql::CountBranchPairs: return "SELECT COUNT(*) FROM DESONERA_FILIAL";
+    case Sql::AuditPacket:
+      return "INSERT INTO AUDITORIA (DTHRALTERACAO, NMMETODO, DSENDERECO, NMUSUARIO) VALUES (?1, ?2, ?3, ?4)";
+    case Sql::AuditChange:
+      return "INSERT INTO AUDITORIA_ITEM (NRPACOTE, NRITEM, IDOPERACAO, CDPRODUTO, CDITEM, CDITEMDES, QTLINHAS)"
+             " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
   }
   return "";
 }
@@ -169,7 +199,9 @@ namespace {
 
 class SqliteCursor : public RowCursor {
  public:
-  SqliteCursor(SqliteDatabase& db, const char* sql) : stmt_(db.Prepare(sql)) {
+  SqliteCursor(SqliteDatabase& db, const char* sql, std::span<const std::string_view> args = {})
+      : stmt_(db.Prepare(sql)) {
+    for (size_t i = 0; i < args.size(); ++i) stmt_.Bind(static_cast<int>(i + 1), args[i]);
     row_.resize(static_cast<size_t>(stmt_.ColumnCount()));
   }
   bool Next() override {
@@ -263,16 +295,20 @@ class SqliteSession : public StoreSession {
     return sqlite3_changes(db_->Handle()) > 0;
   }
 
-  void DeletePair(ListKind kind, std::string_view productKey, std::string_view itemKey) override {
+  bool DeletePair(ListKind kind, std::string_view productKey, std::string_view itemKey) override {
     const std::array<std::string_view, 2> args{productKey, itemKey};
     Run(ByKind(kind, Sql::DeleteSupplier, Sql::DeleteClient, Sql::DeleteBranch), args);
+    return sqlite3_changes(db_->Handle()) > 0;
   }
 
-  void DeleteProductPairs(std::string_view productKey) override {
+  int64_t DeleteProductPairs(std::string_view productKey) override {
     const std::array<std::string_view, 1> args{productKey};
-    Run(Sql::DeleteProductSuppliers, args);
-    Run(Sql::DeleteProductClients, args);
-    Run(Sql::DeleteProductBranches, args);
+    int64_t removed = 0;
+    for (const Sql sql : {Sql::DeleteProductSuppliers, Sql::DeleteProductClients, Sql::DeleteProductBranches}) {
+      Run(sql, args);
+      removed += sqlite3_changes(db_->Handle());
+    }
+    return removed;
   }
 
   int64_t CountMaster(ListKind kind) override {
@@ -283,6 +319,28 @@ class SqliteSession : public StoreSession {
   }
   int64_t CountPairs(ListKind kind) override {
     return Count(ByKind(kind, Sql::CountSupplierPairs, Sql::CountClientPairs, Sql::CountBranchPairs));
+  }
+
+  void RecordAudit(const AuditPacket& packet) override {
+    const std::array<std::string_view, 4> head{packet.time, packet.method, packet.client, packet.user};
+    Run(Sql::AuditPacket, head);
+    const std::string id = std::to_string(sqlite3_last_insert_rowid(db_->Handle()));
+    for (size_t i = 0; i < packet.changes.size(); ++i) {
+      const AuditChange& c = packet.changes[i];
+      const std::string number = std::to_string(i + 1);
+      const std::string rows = std::to_string(c.rows);
+      const std::array<std::string_view, 7> args{id, number, c.operation, c.productKey, c.itemKey, c.itemCode, rows};
+      Run(Sql::AuditChange, args);
+    }
+  }
+
+  std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
+    const std::array<std::string_view, 2> args{filter.since, filter.productKey};
+    try {
+      return std::make_unique<SqliteCursor>(*db_, kAuditSql, args);
+    } catch (const ESqliteError& e) {
+      Rethrow(e);
+    }
   }
 
  private:

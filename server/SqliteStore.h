@@ -4,6 +4,9 @@
 //   DESONERA_FORNECEDOR (CDPRODUTODES, CDFORNECED, CDFORNECEDDES)
 //   DESONERA_CLIENTE    (CDPRODUTODES, CDCLIENTE, CDCLIENTEDES)
 //   DESONERA_FILIAL     (CDPRODUTODES, CDFILIALDES)
+// and the audit trail: AUDITORIA (one row per applied change packet: NRPACOTE, DTHRALTERACAO,
+// NMMETODO, DSENDERECO, NMUSUARIO) and AUDITORIA_ITEM (its changes: NRPACOTE, NRITEM, IDOPERACAO,
+// CDPRODUTO, CDITEM, CDITEMDES, QTLINHAS).
 // The file is created with this schema when missing and kept in WAL mode, so readers never wait
 // for a writer, and a writer waits (busy timeout) for another instead of failing.
 //

@@ -1,7 +1,7 @@
 // Store is where the remote service keeps its data: the master tables (products, suppliers,
 // clients, branches, with the columns of the local database) and, per related list, the stored
-// pairs (product key, item key). The method code talks only to this interface, so another
-// engine (PostgreSQL) can be added as one more implementation without touching it.
+// pairs (product key, item key), and the audit trail of applied change packets. The method code
+// talks only to this interface; SqliteStore and PgStore implement it with the same behaviour.
 //
 // Thread rules: a Store is shared by every worker thread; OpenSession is thread-safe. A
 // StoreSession (one connection, from a pool) is used by one thread at a time, and a RowCursor by
@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "server/ListCatalog.h"
 
@@ -23,14 +24,43 @@ namespace server {
 
 // A failure of the storage itself (not a refusal of the request). Busy() is true when the store
 // stayed locked by other writers past the wait limit, so trying again later may succeed.
+// Conflict() is true when the transaction was rolled back because it collided with a concurrent
+// one (a deadlock between two savers): the whole transaction may be run again at once.
 class EStoreError : public std::runtime_error {
  public:
-  explicit EStoreError(const std::string& message, bool busy = false)
-      : std::runtime_error(message), busy_(busy) {}
+  explicit EStoreError(const std::string& message, bool busy = false, bool conflict = false)
+      : std::runtime_error(message), busy_(busy || conflict), conflict_(conflict) {}
   bool Busy() const { return busy_; }
+  bool Conflict() const { return conflict_; }
 
  private:
   bool busy_;
+  bool conflict_;
+};
+
+// One applied change packet as the audit trail keeps it: when, which method, from which client
+// address, by which user (empty when the request carried none), and each change of the packet
+// in order with the number of stored rows it actually added or removed.
+struct AuditChange {
+  std::string operation;  // "insert" or "delete"
+  std::string productKey;
+  std::string itemKey;    // empty for a product change
+  std::string itemCode;   // the typed code stored with the pair (empty for deletions, branches)
+  int64_t rows = 0;       // stored rows added or removed by this change
+};
+struct AuditPacket {
+  std::string time;    // UTC, "YYYY-MM-DDTHH:MM:SS.mmmZ" (see AuditTime)
+  std::string method;  // "SetFornecedor"
+  std::string client;  // "127.0.0.1:51234"
+  std::string user;
+  std::vector<AuditChange> changes;
+};
+// Which packets an audit listing shows: those at or after `since` (an AuditTime text; empty: all)
+// and, when productKey is not empty, only their changes of that product (packets without one
+// are left out).
+struct AuditFilter {
+  std::string since;
+  std::string productKey;
 };
 
 // A forward-only reader of rows.
@@ -93,15 +123,27 @@ class StoreSession {
   virtual bool InsertPair(ListKind kind, std::string_view productKey, std::string_view itemKey,
                           std::string_view itemCode) = 0;
 
-  // Removes a pair; removing a pair not stored does nothing. REQUIRES: kind is a related list.
-  virtual void DeletePair(ListKind kind, std::string_view productKey, std::string_view itemKey) = 0;
+  // Removes a pair; removing a pair not stored does nothing. Returns true when a pair was
+  // removed. REQUIRES: kind is a related list.
+  virtual bool DeletePair(ListKind kind, std::string_view productKey, std::string_view itemKey) = 0;
 
-  // Removes every related row of the product (the master product stays).
-  virtual void DeleteProductPairs(std::string_view productKey) = 0;
+  // Removes every related row of the product (the master product stays). Returns the number of
+  // rows removed.
+  virtual int64_t DeleteProductPairs(std::string_view productKey) = 0;
 
   // Number of rows in the master table or related list of this kind (related: pairs).
   virtual int64_t CountMaster(ListKind kind) = 0;
   virtual int64_t CountPairs(ListKind kind) = 0;
+
+  // Appends one applied change packet to the audit trail. REQUIRES: inside the write
+  // transaction that applied the packet, so the record and the change commit or vanish together.
+  virtual void RecordAudit(const AuditPacket& packet) = 0;
+
+  // The audit trail, oldest packet first, one row per change (a packet without changes gives
+  // one row whose change values are empty), values in this order:
+  //   packet number, time, method, client, user, change number (1-based), operation,
+  //   product key, item key, item code, rows
+  virtual std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) = 0;
 };
 
 class Store {
@@ -114,10 +156,16 @@ class Store {
   // A session on its own connection. Thread-safe. Raises EStoreError.
   virtual std::unique_ptr<StoreSession> OpenSession() = 0;
 
-  // Opens the store at location: a path to an SQLite file, created with its schema when missing,
-  // or a postgresql:// URI. Raises EStoreError when it cannot be opened or the engine is not
-  // available in this build.
+  // Opens the store at location: a path to an SQLite file, or a postgresql:// (postgres://) URI
+  // naming a database on a PostgreSQL server; the schema is created when missing. Raises
+  // EStoreError when it cannot be opened.
   static std::unique_ptr<Store> Open(const std::string& location);
+
+  // True when location names a PostgreSQL database rather than an SQLite file.
+  static bool IsPostgresLocation(const std::string& location);
+
+  // location fit to print: a password in a URI is replaced by "***".
+  static std::string Redacted(const std::string& location);
 };
 
 }  // namespace server

@@ -11,12 +11,80 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+
+#include "server/PgConnection.h"
+#include "server/SqliteDatabase.h"
 
 extern char** environ;
 
 namespace server::test {
 
 std::string ServerBinary() { return PDI_SERVER_BINARY; }
+
+std::string StoreName(StoreKind kind) { return kind == StoreKind::Sqlite ? "Sqlite" : "Postgres"; }
+
+std::optional<std::string> PgTestUri() {
+  const char* uri = std::getenv("PDI_TEST_PG_URI");
+  if (!uri || !*uri) return std::nullopt;
+  return std::string(uri);
+}
+
+std::string PgSkipReason() {
+  return "PostgreSQL variant skipped: PDI_TEST_PG_URI is not set (scripts/test.sh starts a throwaway "
+         "PostgreSQL and sets it; or set it to postgresql://USER@HOST:PORT/DATABASE of a database the tests "
+         "may create schemas in)";
+}
+
+TestDatabase::TestDatabase(StoreKind kind, const TempDir& dir, const std::string& name) : kind_(kind) {
+  if (kind == StoreKind::Sqlite) {
+    location_ = dir.File(name + ".db");
+    return;
+  }
+  static std::atomic<int> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  schema_ = "pdi_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + "_" +
+            std::to_string(static_cast<unsigned long long>(now) % 1000000);
+  const std::string base = PgTestUri().value();
+  PgConnection(base).Exec("CREATE SCHEMA " + schema_);
+  location_ = base + (base.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + schema_;
+}
+
+TestDatabase::~TestDatabase() {
+  if (schema_.empty()) return;
+  try {
+    PgConnection(PgTestUri().value()).Exec("DROP SCHEMA " + schema_ + " CASCADE");
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "cannot drop the test schema " << schema_ << ": " << e.what();
+  }
+}
+
+std::vector<std::string> TestDatabase::Rows(const std::string& sql) const {
+  std::vector<std::string> rows;
+  if (kind_ == StoreKind::Sqlite) {
+    SqliteDatabase db(location_, SqliteDatabase::Mode::ReadOnly);
+    SqliteStatement s = db.Prepare(sql);
+    while (s.Step()) {
+      std::string line;
+      for (int i = 0; i < s.ColumnCount(); ++i) line += (i ? "|" : "") + std::string(s.Text(i));
+      rows.push_back(line);
+    }
+    return rows;
+  }
+  PgConnection db(location_);
+  const PgResult r = db.Query(sql);
+  for (int row = 0; row < r.Rows(); ++row) {
+    std::string line;
+    for (int i = 0; i < r.Columns(); ++i) line += (i ? "|" : "") + std::string(r.Text(row, i));
+    rows.push_back(line);
+  }
+  return rows;
+}
+
+std::string TestDatabase::One(const std::string& sql) const {
+  const auto rows = Rows(sql);
+  return rows.empty() ? "" : rows[0];
+}
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};

@@ -1,11 +1,14 @@
-// Helpers of the server tests: a temporary directory, running the server binary as a command,
-// a JSON-RPC client over loopback HTTP, and readers of raw results and data packets that turn
-// answers into plain values a test can compare.
+// Helpers of the server tests: a temporary directory, a fresh server database of either store
+// (SQLite file or PostgreSQL schema), running the server binary as a command, a JSON-RPC client
+// over loopback HTTP, and readers of raw results and data packets that turn answers into plain
+// values a test can compare.
 #pragma once
 
 #include <httplib.h>
 
 #include <filesystem>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +32,58 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// The stores the integration tests run against.
+enum class StoreKind { Sqlite, Postgres };
+// "Sqlite" / "Postgres", for test names.
+std::string StoreName(StoreKind kind);
+inline std::ostream& operator<<(std::ostream& out, StoreKind kind) { return out << StoreName(kind); }
+
+// The PostgreSQL database the PostgreSQL variants use: the URI in PDI_TEST_PG_URI, if set.
+std::optional<std::string> PgTestUri();
+// Why the PostgreSQL variants are skipped.
+std::string PgSkipReason();
+
+// A fresh, empty server database of one kind for one test: an SQLite file in dir, or a schema of
+// its own in the PDI_TEST_PG_URI database (dropped with everything in it when the object goes
+// away). REQUIRES for Postgres: PgTestUri() is set (check with Available first).
+class TestDatabase {
+ public:
+  TestDatabase(StoreKind kind, const TempDir& dir, const std::string& name = "server");
+  ~TestDatabase();
+  TestDatabase(const TestDatabase&) = delete;
+  TestDatabase& operator=(const TestDatabase&) = delete;
+
+  // True when databases of this kind can be made here.
+  static bool Available(StoreKind kind) { return kind == StoreKind::Sqlite || PgTestUri().has_value(); }
+
+  StoreKind Kind() const { return kind_; }
+  // What --db takes: the file's path or a postgresql:// URI.
+  const std::string& Location() const { return location_; }
+  // All rows of a query on the database, each as "a|b|c" (NULL as empty).
+  std::vector<std::string> Rows(const std::string& sql) const;
+  // The first row of a query, or "" when none.
+  std::string One(const std::string& sql) const;
+
+ private:
+  StoreKind kind_;
+  std::string schema_;
+  std::string location_;
+};
+
+// Skips the running test (GTEST_SKIP) when databases of kind cannot be made here.
+#define PDI_SKIP_UNLESS_STORE(kind)                                                             \
+  do {                                                                                          \
+    if (!::server::test::TestDatabase::Available(kind)) GTEST_SKIP() << ::server::test::PgSkipReason(); \
+  } while (false)
+
+// Names parameterized tests after the store: Stores/ServiceTest.Name/Sqlite.
+struct StoreParamName {
+  template <class ParamInfo>
+  std::string operator()(const ParamInfo& info) const {
+    return StoreName(info.param);
+  }
 };
 
 // Runs the server binary with args; returns its exit status and what it wrote (stdout+stderr).

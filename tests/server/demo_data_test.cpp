@@ -37,54 +37,57 @@ bool HasNonAscii(const std::string& s) {
   return false;
 }
 
-class DemoDataTest : public ::testing::Test {
+// The demo pair of each store; the server database is queried through the store's own engine,
+// the local database (always SQLite) directly.
+class DemoDataTest : public ::testing::TestWithParam<StoreKind> {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    const CommandResult r = RunServerCommand({"demo", "--db", Db(), "--local", Local(), "--products", "40",
-                                              "--rows-per-product", "7"});
+  void SetUp() override {
+    PDI_SKIP_UNLESS_STORE(GetParam());
+    database_ = std::make_unique<TestDatabase>(GetParam(), dir_);
+    const CommandResult r = RunServerCommand({"demo", "--db", database_->Location(), "--local", Local(), "--products",
+                                              "40", "--rows-per-product", "7"});
     ASSERT_EQ(r.status, 0) << r.output;
   }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-  static std::string Db() { return dir_->File("server.db"); }
-  static std::string Local() { return dir_->File("local.db"); }
-  static TempDir* dir_;
+  std::string Local() const { return dir_.File("local.db"); }
+  std::vector<std::string> DbRows(const std::string& sql) const { return database_->Rows(sql); }
+  std::string DbOne(const std::string& sql) const { return database_->One(sql); }
+
+  TempDir dir_;
+  std::unique_ptr<TestDatabase> database_;
 };
 
-TempDir* DemoDataTest::dir_ = nullptr;
+INSTANTIATE_TEST_SUITE_P(Stores, DemoDataTest, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         StoreParamName());
 
-TEST_F(DemoDataTest, WritesTheRequestedNumberOfRelatedRowsAndListedProducts) {
-  EXPECT_EQ(One(Db(), "SELECT (SELECT COUNT(*) FROM DESONERA_FORNECEDOR) + (SELECT COUNT(*) FROM DESONERA_CLIENTE)"
+TEST_P(DemoDataTest, WritesTheRequestedNumberOfRelatedRowsAndListedProducts) {
+  EXPECT_EQ(DbOne("SELECT (SELECT COUNT(*) FROM DESONERA_FORNECEDOR) + (SELECT COUNT(*) FROM DESONERA_CLIENTE)"
                       " + (SELECT COUNT(*) FROM DESONERA_FILIAL)"),
             "280");
-  EXPECT_EQ(One(Db(), "SELECT COUNT(DISTINCT CDPRODUTODES) FROM (SELECT CDPRODUTODES FROM DESONERA_FORNECEDOR"
-                      " UNION ALL SELECT CDPRODUTODES FROM DESONERA_CLIENTE UNION ALL SELECT CDPRODUTODES FROM DESONERA_FILIAL)"),
+  EXPECT_EQ(DbOne("SELECT COUNT(DISTINCT CDPRODUTODES) FROM (SELECT CDPRODUTODES FROM DESONERA_FORNECEDOR"
+                      " UNION ALL SELECT CDPRODUTODES FROM DESONERA_CLIENTE UNION ALL SELECT CDPRODUTODES FROM DESONERA_FILIAL) AS u"),
             "40");
   // The master data has more products than the list, so some can still be added.
-  EXPECT_GT(std::stoi(One(Db(), "SELECT COUNT(*) FROM PRODUTO")), 40);
+  EXPECT_GT(std::stoi(DbOne("SELECT COUNT(*) FROM PRODUTO")), 40);
 }
 
-TEST_F(DemoDataTest, EveryRelatedRowRefersToMasterData) {
-  EXPECT_EQ(One(Db(), "SELECT COUNT(*) FROM DESONERA_FORNECEDOR d LEFT JOIN FORNECEDOR f ON f.CDFORNECED = d.CDFORNECED"
+TEST_P(DemoDataTest, EveryRelatedRowRefersToMasterData) {
+  EXPECT_EQ(DbOne("SELECT COUNT(*) FROM DESONERA_FORNECEDOR d LEFT JOIN FORNECEDOR f ON f.CDFORNECED = d.CDFORNECED"
                       " LEFT JOIN PRODUTO p ON p.CDPRODUTO = d.CDPRODUTODES WHERE f.CDFORNECED IS NULL OR p.CDPRODUTO IS NULL"),
             "0");
-  EXPECT_EQ(One(Db(), "SELECT COUNT(*) FROM DESONERA_CLIENTE d LEFT JOIN CLIENTE c ON c.CDCLIENTE = d.CDCLIENTE"
+  EXPECT_EQ(DbOne("SELECT COUNT(*) FROM DESONERA_CLIENTE d LEFT JOIN CLIENTE c ON c.CDCLIENTE = d.CDCLIENTE"
                       " LEFT JOIN PRODUTO p ON p.CDPRODUTO = d.CDPRODUTODES WHERE c.CDCLIENTE IS NULL OR p.CDPRODUTO IS NULL"),
             "0");
-  EXPECT_EQ(One(Db(), "SELECT COUNT(*) FROM DESONERA_FILIAL d LEFT JOIN FILIAL b ON b.CDFILIAL = d.CDFILIALDES"
+  EXPECT_EQ(DbOne("SELECT COUNT(*) FROM DESONERA_FILIAL d LEFT JOIN FILIAL b ON b.CDFILIAL = d.CDFILIALDES"
                       " LEFT JOIN PRODUTO p ON p.CDPRODUTO = d.CDPRODUTODES WHERE b.CDFILIAL IS NULL OR p.CDPRODUTO IS NULL"
                       " OR LENGTH(d.CDFILIALDES) > 4"),
             "0");
   // The typed code stored with a pair is the item's taxpayer number.
-  EXPECT_EQ(One(Db(), "SELECT COUNT(*) FROM DESONERA_FORNECEDOR d JOIN FORNECEDOR f ON f.CDFORNECED = d.CDFORNECED"
+  EXPECT_EQ(DbOne("SELECT COUNT(*) FROM DESONERA_FORNECEDOR d JOIN FORNECEDOR f ON f.CDFORNECED = d.CDFORNECED"
                       " WHERE d.CDFORNECEDDES <> f.NRINSJURFORN"),
             "0");
 }
 
-TEST_F(DemoDataTest, TaxpayerNumbersAreValidDigitsMatchingThePersonTypeAndUnique) {
+TEST_P(DemoDataTest, TaxpayerNumbersAreValidDigitsMatchingThePersonTypeAndUnique) {
   std::set<std::string> seen;
   std::map<std::string, int> types;
   for (const std::string& table : {std::string("FORNECEDOR|NRINSJURFORN|IDTPIJURFORN"), std::string("CLIENTE|NRINSJURCLIE|IDTPIJURCLIE")}) {
@@ -109,10 +112,10 @@ TEST_F(DemoDataTest, TaxpayerNumbersAreValidDigitsMatchingThePersonTypeAndUnique
   EXPECT_GT(types["F"], 0);
 }
 
-TEST_F(DemoDataTest, HoldsTheAwkwardCases) {
+TEST_P(DemoDataTest, HoldsTheAwkwardCases) {
   EXPECT_FALSE(One(Local(), "SELECT CDPRODUTO FROM PRODUTO WHERE CDPRODUTO LIKE '%''%'").empty());
   // The product with the quote is one with related rows.
-  EXPECT_FALSE(One(Db(), "SELECT CDPRODUTODES FROM DESONERA_FORNECEDOR WHERE CDPRODUTODES LIKE '%''%'"
+  EXPECT_FALSE(DbOne("SELECT CDPRODUTODES FROM DESONERA_FORNECEDOR WHERE CDPRODUTODES LIKE '%''%'"
                          " UNION SELECT CDPRODUTODES FROM DESONERA_CLIENTE WHERE CDPRODUTODES LIKE '%''%'").empty());
   EXPECT_EQ(One(Local(), "SELECT COUNT(*) FROM (SELECT CDARVPROD FROM PRODUTO GROUP BY CDARVPROD HAVING COUNT(*) > 1)"), "1");
   EXPECT_EQ(One(Local(), "SELECT COUNT(*) FROM PRODUTO WHERE CDARVPROD GLOB '*[^0-9]*' OR LENGTH(CDARVPROD) > 10"
@@ -129,7 +132,7 @@ TEST_F(DemoDataTest, HoldsTheAwkwardCases) {
   }
 }
 
-TEST_F(DemoDataTest, NamesFitTheirFields) {
+TEST_P(DemoDataTest, NamesFitTheirFields) {
   // Lengths in characters, as SQLite counts them for text.
   EXPECT_EQ(One(Local(), "SELECT COUNT(*) FROM PRODUTO WHERE LENGTH(NMPRODUTO) > 50"), "0");
   EXPECT_EQ(One(Local(), "SELECT COUNT(*) FROM FORNECEDOR WHERE LENGTH(NMRAZSOCFORN) > 40"), "0");
@@ -137,12 +140,12 @@ TEST_F(DemoDataTest, NamesFitTheirFields) {
   EXPECT_EQ(One(Local(), "SELECT COUNT(*) FROM FILIAL WHERE LENGTH(NMFILIAL) > 30"), "0");
 }
 
-TEST_F(DemoDataTest, LocalDatabaseMatchesTheServersMasterTablesAndHasIndexes) {
+TEST_P(DemoDataTest, LocalDatabaseMatchesTheServersMasterTablesAndHasIndexes) {
   EXPECT_EQ(Rows(Local(), "SELECT CDPRODUTO, CDARVPROD, NMPRODUTO FROM PRODUTO ORDER BY CDPRODUTO"),
-            Rows(Db(), "SELECT CDPRODUTO, CDARVPROD, NMPRODUTO FROM PRODUTO ORDER BY CDPRODUTO"));
+            DbRows("SELECT CDPRODUTO, CDARVPROD, NMPRODUTO FROM PRODUTO ORDER BY CDPRODUTO"));
   EXPECT_EQ(Rows(Local(), "SELECT * FROM FORNECEDOR ORDER BY CDFORNECED"),
-            Rows(Db(), "SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED FROM FORNECEDOR ORDER BY CDFORNECED"));
-  EXPECT_EQ(Rows(Local(), "SELECT * FROM FILIAL ORDER BY CDFILIAL"), Rows(Db(), "SELECT * FROM FILIAL ORDER BY CDFILIAL"));
+            DbRows("SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED FROM FORNECEDOR ORDER BY CDFORNECED"));
+  EXPECT_EQ(Rows(Local(), "SELECT * FROM FILIAL ORDER BY CDFILIAL"), DbRows("SELECT * FROM FILIAL ORDER BY CDFILIAL"));
   const auto indexes = Rows(Local(), "SELECT tbl_name || '.' || sql FROM sqlite_master WHERE type = 'index' ORDER BY name");
   const auto has = [&](const std::string& text) {
     for (const auto& i : indexes) {
@@ -156,28 +159,31 @@ TEST_F(DemoDataTest, LocalDatabaseMatchesTheServersMasterTablesAndHasIndexes) {
   EXPECT_TRUE(has("FILIAL (CDFILIAL)"));
 }
 
-TEST_F(DemoDataTest, SameOptionsGiveTheSameDataAndAUsedDatabaseIsRefused) {
+TEST_P(DemoDataTest, SameOptionsGiveTheSameDataAndAUsedDatabaseIsRefused) {
   TempDir other;
-  const CommandResult r = RunServerCommand({"demo", "--db", other.File("s.db"), "--local", other.File("l.db"), "--products",
-                                            "40", "--rows-per-product", "7"});
+  const TestDatabase otherDb(GetParam(), other, "s");
+  const CommandResult r = RunServerCommand({"demo", "--db", otherDb.Location(), "--local", other.File("l.db"),
+                                            "--products", "40", "--rows-per-product", "7"});
   ASSERT_EQ(r.status, 0) << r.output;
   for (const std::string table : {"PRODUTO", "FORNECEDOR", "CLIENTE", "FILIAL"}) {
     EXPECT_EQ(Rows(other.File("l.db"), "SELECT * FROM " + table + " ORDER BY 1, 2"),
               Rows(Local(), "SELECT * FROM " + table + " ORDER BY 1, 2"))
         << table;
   }
-  EXPECT_EQ(Rows(other.File("s.db"), "SELECT * FROM DESONERA_CLIENTE"), Rows(Db(), "SELECT * FROM DESONERA_CLIENTE"));
+  EXPECT_EQ(otherDb.Rows("SELECT * FROM DESONERA_CLIENTE ORDER BY 1, 2"),
+            DbRows("SELECT * FROM DESONERA_CLIENTE ORDER BY 1, 2"));
 
-  const CommandResult again = RunServerCommand({"demo", "--db", other.File("s.db"), "--local", other.File("l.db")});
+  const CommandResult again = RunServerCommand({"demo", "--db", otherDb.Location(), "--local", other.File("l.db")});
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.output.find("already holds data"), std::string::npos) << again.output;
 }
 
-TEST_F(DemoDataTest, ExportAndImportCarryTheMasterDataAcross) {
+TEST_P(DemoDataTest, ExportAndImportCarryTheMasterDataAcross) {
   TempDir other;
-  const CommandResult imported = RunServerCommand({"import-master", "--db", other.File("s.db"), Local()});
+  const TestDatabase otherDb(GetParam(), other, "s");
+  const CommandResult imported = RunServerCommand({"import-master", "--db", otherDb.Location(), Local()});
   ASSERT_EQ(imported.status, 0) << imported.output;
-  const CommandResult exported = RunServerCommand({"export-local", "--db", other.File("s.db"), other.File("l.db")});
+  const CommandResult exported = RunServerCommand({"export-local", "--db", otherDb.Location(), other.File("l.db")});
   ASSERT_EQ(exported.status, 0) << exported.output;
   for (const std::string table : {"PRODUTO", "FORNECEDOR", "CLIENTE", "FILIAL"}) {
     EXPECT_EQ(Rows(other.File("l.db"), "SELECT * FROM " + table + " ORDER BY 1, 2"),
@@ -185,8 +191,8 @@ TEST_F(DemoDataTest, ExportAndImportCarryTheMasterDataAcross) {
         << table;
   }
   // Importing again refreshes without duplicating; exporting again replaces the tables.
-  ASSERT_EQ(RunServerCommand({"import-master", "--db", other.File("s.db"), Local()}).status, 0);
-  ASSERT_EQ(RunServerCommand({"export-local", "--db", other.File("s.db"), other.File("l.db")}).status, 0);
+  ASSERT_EQ(RunServerCommand({"import-master", "--db", otherDb.Location(), Local()}).status, 0);
+  ASSERT_EQ(RunServerCommand({"export-local", "--db", otherDb.Location(), other.File("l.db")}).status, 0);
   EXPECT_EQ(One(other.File("l.db"), "SELECT COUNT(*) FROM PRODUTO"), One(Local(), "SELECT COUNT(*) FROM PRODUTO"));
 }
 

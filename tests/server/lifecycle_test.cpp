@@ -11,26 +11,27 @@
 namespace server::test {
 namespace {
 
-class LifecycleTest : public ::testing::Test {
+class LifecycleTest : public ::testing::TestWithParam<StoreKind> {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
+  void SetUp() override {
+    PDI_SKIP_UNLESS_STORE(GetParam());
+    database_ = std::make_unique<TestDatabase>(GetParam(), dir_);
     // About 100,000 related rows: a response far larger than the socket buffers.
-    const CommandResult r = RunServerCommand({"demo", "--db", dir_->File("s.db"), "--local", dir_->File("l.db"),
-                                              "--products", "10000", "--rows-per-product", "10"});
+    const CommandResult r = RunServerCommand({"demo", "--db", Db(), "--local", dir_.File("l.db"), "--products",
+                                              "10000", "--rows-per-product", "10"});
     ASSERT_EQ(r.status, 0) << r.output;
   }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-  static TempDir* dir_;
+  const std::string& Db() const { return database_->Location(); }
+
+  TempDir dir_;
+  std::unique_ptr<TestDatabase> database_;
 };
 
-TempDir* LifecycleTest::dir_ = nullptr;
+INSTANTIATE_TEST_SUITE_P(Stores, LifecycleTest, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         StoreParamName());
 
-TEST_F(LifecycleTest, StopFinishesTheLoadUnderWayThenExitsCleanly) {
-  ServerProcess process(ServerBinary(), dir_->File("s.db"));
+TEST_P(LifecycleTest, StopFinishesTheLoadUnderWayThenExitsCleanly) {
+  ServerProcess process(ServerBinary(), Db());
   httplib::Client http("127.0.0.1", process.Port());
   http.set_read_timeout(120, 0);
   std::string body;
@@ -70,8 +71,8 @@ TEST_F(LifecycleTest, StopFinishesTheLoadUnderWayThenExitsCleanly) {
   EXPECT_NE(log.find("pdi07310-server stopped"), std::string::npos) << log;
 }
 
-TEST_F(LifecycleTest, InterruptStopsAnIdleServer) {
-  ServerProcess process(ServerBinary(), dir_->File("s.db"));
+TEST_P(LifecycleTest, InterruptStopsAnIdleServer) {
+  ServerProcess process(ServerBinary(), Db());
   kill(process.Pid(), SIGINT);
   for (int i = 0; i < 3000 && process.Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_FALSE(process.Running());
@@ -79,8 +80,8 @@ TEST_F(LifecycleTest, InterruptStopsAnIdleServer) {
   EXPECT_NE(process.Log().find("stopping (SIGINT)"), std::string::npos) << process.Log();
 }
 
-TEST_F(LifecycleTest, ClientGoingAwayMidLoadLeavesTheServerServing) {
-  ServerProcess process(ServerBinary(), dir_->File("s.db"));
+TEST_P(LifecycleTest, ClientGoingAwayMidLoadLeavesTheServerServing) {
+  ServerProcess process(ServerBinary(), Db());
   {
     httplib::Client http("127.0.0.1", process.Port());
     httplib::Request req;

@@ -57,9 +57,16 @@ std::string BodyOf(Reply& reply) {
   return body;
 }
 
-TEST(RemoteServiceFuzz, EveryBodyGetsOneWellFormedResponse) {
+class RemoteServiceFuzz : public ::testing::TestWithParam<StoreKind> {};
+
+INSTANTIATE_TEST_SUITE_P(Stores, RemoteServiceFuzz, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         StoreParamName());
+
+TEST_P(RemoteServiceFuzz, EveryBodyGetsOneWellFormedResponse) {
+  PDI_SKIP_UNLESS_STORE(GetParam());
   TempDir dir;
-  const auto store = Store::Open(dir.File("s.db"));
+  const TestDatabase database(GetParam(), dir);
+  const auto store = Store::Open(database.Location());
   {
     const auto session = store->OpenSession();
     DemoGenerator::Generate(*session, DemoOptions{6, 6, 1});

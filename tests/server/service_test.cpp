@@ -1,12 +1,10 @@
 // Integration tests of the remote service: the real pdi07310-server binary on a free loopback
-// port over a fresh SQLite file, called over HTTP.
+// port over a fresh database of each store, called over HTTP.
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "ServerTestSupport.h"
-#include "server/ServerProcess.h"
-#include "server/SqliteDatabase.h"
+#include "ServiceFixture.h"
 
 namespace server::test {
 namespace {
@@ -14,102 +12,12 @@ namespace {
 using host::wire::ChangeOp;
 using host::wire::JsonRpcParam;
 
-// Master data known to every test: four products (one key with a quote, two sharing a code),
-// three suppliers, two clients, three branches (one code longer than four characters).
-void WriteMasterFile(const std::string& path) {
-  SqliteDatabase db(path, SqliteDatabase::Mode::CreatePlain);
-  db.Exec(R"SQL(
-    CREATE TABLE PRODUTO (CDPRODUTO TEXT, CDARVPROD TEXT, NMPRODUTO TEXT);
-    INSERT INTO PRODUTO VALUES ('P1', '100', 'Arroz agulhinha'), ('P''2', '200', 'Feijão carioca'),
-                               ('P3', '200', 'Açúcar cristal'), ('P4', '050', 'Café torrado');
-    CREATE TABLE FORNECEDOR (NRINSJURFORN TEXT, NMRAZSOCFORN TEXT, IDTPIJURFORN TEXT, CDFORNECED TEXT);
-    INSERT INTO FORNECEDOR VALUES ('12345678000195', 'Açougue Boi Gordo Ltda.', 'J', 'F1'),
-                                  ('52998224725', 'José da Silva', 'F', 'F2'),
-                                  ('11222333000181', 'Zeta Comércio S.A.', 'J', 'F3');
-    CREATE TABLE CLIENTE (NRINSJURCLIE TEXT, NMRAZSOCCLIE TEXT, IDTPIJURCLIE TEXT, CDCLIENTE TEXT);
-    INSERT INTO CLIENTE VALUES ('52998224725', 'José da Silva', 'F', 'C1'),
-                               ('11222333000181', 'Zeta Comércio S.A.', 'J', 'C2');
-    CREATE TABLE FILIAL (CDFILIAL TEXT, NMFILIAL TEXT);
-    INSERT INTO FILIAL VALUES ('0001', 'Matriz'), ('SP01', 'Filial São Paulo'), ('MATRIZ01', 'Sede');
-  )SQL");
-}
+class ServiceTest : public ServiceFixture {};
 
-class ServiceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    WriteMasterFile(dir_.File("master.db"));
-    const CommandResult imported = RunServerCommand({"import-master", "--db", db_, dir_.File("master.db")});
-    ASSERT_EQ(imported.status, 0) << imported.output;
-    process_ = std::make_unique<ServerProcess>(ServerBinary(), db_, ExtraArgs());
-    rpc_ = std::make_unique<RpcClient>(process_->Port());
-  }
-  void TearDown() override {
-    rpc_.reset();
-    if (process_) {
-      EXPECT_EQ(process_->Stop(), 0) << process_->Log();
-    }
-  }
-  virtual std::vector<std::string> ExtraArgs() { return {}; }
+INSTANTIATE_TEST_SUITE_P(Stores, ServiceTest, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         StoreParamName());
 
-  // Saves one change packet and expects it accepted.
-  void Save(const std::string& method, const std::vector<host::wire::FieldDef>& fields,
-            const std::vector<std::pair<ChangeOp, std::vector<std::string>>>& changes) {
-    const Answer a = rpc_->Call(method, {Changes(fields, changes)});
-    ASSERT_FALSE(a.isError) << a.errorMessage;
-    ASSERT_TRUE(a.ok) << a.refusal;
-  }
-
-  // Saves a packet expecting a refusal; returns its message.
-  std::string Refused(const std::string& method, const std::vector<host::wire::FieldDef>& fields,
-                      const std::vector<std::pair<ChangeOp, std::vector<std::string>>>& changes) {
-    const Answer a = rpc_->Call(method, {Changes(fields, changes)});
-    EXPECT_FALSE(a.isError) << a.errorMessage;
-    EXPECT_FALSE(a.ok) << "accepted: " << a.body;
-    return a.refusal;
-  }
-
-  Packet Load(const std::string& method) {
-    const Answer a = rpc_->Call(method);
-    EXPECT_TRUE(a.ok) << a.body.substr(0, 300);
-    return ReadPacket(a.dataJson);
-  }
-
-  bool Stored(const std::string& method, const std::string& product, const std::string& item) {
-    const Answer a = rpc_->Call(method, {JsonRpcParam::Text(product), JsonRpcParam::Text(item)});
-    EXPECT_TRUE(a.ok) << a.body;
-    const Packet p = ReadPacket(a.dataJson);
-    return !p.rows.empty();
-  }
-
-  // Rows of a list as "a|b|c" lines, for one-line comparisons.
-  static std::string Lines(const Packet& p) {
-    std::string out;
-    for (const auto& row : p.rows) {
-      for (size_t i = 0; i < row.size(); ++i) out += (i ? "|" : "") + row[i];
-      out += "\n";
-    }
-    return out;
-  }
-
-  // A supplier row as the screen sends it: only the keys and the typed code are filled.
-  static std::vector<std::string> SupplierRow(const std::string& product, const std::string& key,
-                                              const std::string& typed = "") {
-    return {product, typed, "", "", key, typed};
-  }
-  static std::vector<std::string> ClientRow(const std::string& product, const std::string& key) {
-    return {product, "", key, "", "", ""};
-  }
-  static std::vector<std::string> BranchRow(const std::string& product, const std::string& code) {
-    return {product, code, ""};
-  }
-
-  TempDir dir_;
-  std::string db_ = dir_.File("server.db");
-  std::unique_ptr<ServerProcess> process_;
-  std::unique_ptr<RpcClient> rpc_;
-};
-
-TEST_F(ServiceTest, GetAnswersTheServiceDescription) {
+TEST_P(ServiceTest, GetAnswersTheServiceDescription) {
   const auto res = rpc_->Http().Get("/PDI07310.rdmProdDesoneraImpos");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
@@ -117,7 +25,7 @@ TEST_F(ServiceTest, GetAnswersTheServiceDescription) {
   EXPECT_NE(res->body.find(R"("getVd_Filial")"), std::string::npos);
 }
 
-TEST_F(ServiceTest, EmptyStoreLoadsFourEmptyPacketsWithTheRecordSetsFields) {
+TEST_P(ServiceTest, EmptyStoreLoadsFourEmptyPacketsWithTheRecordSetsFields) {
   const Answer a = rpc_->Call("getDados");
   ASSERT_TRUE(a.ok) << a.body;
   EXPECT_TRUE(a.chunked);
@@ -135,7 +43,7 @@ TEST_F(ServiceTest, EmptyStoreLoadsFourEmptyPacketsWithTheRecordSetsFields) {
   }
 }
 
-TEST_F(ServiceTest, SavedRowsLoadWithNamesAndPersonTypesJoinedAndInOrder) {
+TEST_P(ServiceTest, SavedRowsLoadWithNamesAndPersonTypesJoinedAndInOrder) {
   Save("SetFornecedor", SupplierFields(),
        {{ChangeOp::Insert, SupplierRow("P3", "F1", "12345678000195")},
         {ChangeOp::Insert, SupplierRow("P3", "F2", "52998224725")},
@@ -164,7 +72,7 @@ TEST_F(ServiceTest, SavedRowsLoadWithNamesAndPersonTypesJoinedAndInOrder) {
   EXPECT_EQ(Lines(Load("getFilial")), Lines(packets[3]));
 }
 
-TEST_F(ServiceTest, ChecksAnswerARowExactlyWhenStored) {
+TEST_P(ServiceTest, ChecksAnswerARowExactlyWhenStored) {
   Save("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P1", "F1")}});
   EXPECT_TRUE(Stored("getVd_Fornecedor", "P1", "F1"));
   EXPECT_FALSE(Stored("getVd_Fornecedor", "P1", "F2"));
@@ -187,7 +95,7 @@ TEST_F(ServiceTest, ChecksAnswerARowExactlyWhenStored) {
   EXPECT_EQ(Lines(b), "P'2|SP01\n");
 }
 
-TEST_F(ServiceTest, DeletesRemoveRowsAndDeletingAMissingRowIsNoError) {
+TEST_P(ServiceTest, DeletesRemoveRowsAndDeletingAMissingRowIsNoError) {
   Save("SetCliente", ClientFields(), {{ChangeOp::Insert, ClientRow("P1", "C1")}, {ChangeOp::Insert, ClientRow("P1", "C2")}});
   Save("SetCliente", ClientFields(), {{ChangeOp::Delete, ClientRow("P1", "C1")}, {ChangeOp::Delete, ClientRow("P4", "C2")}});
   EXPECT_FALSE(Stored("getVd_Cliente", "P1", "C1"));
@@ -197,7 +105,7 @@ TEST_F(ServiceTest, DeletesRemoveRowsAndDeletingAMissingRowIsNoError) {
   EXPECT_TRUE(Stored("getVd_Cliente", "P1", "C2"));
 }
 
-TEST_F(ServiceTest, ProductDeletionRemovesEveryRelatedRowButKeepsTheMasterProduct) {
+TEST_P(ServiceTest, ProductDeletionRemovesEveryRelatedRowButKeepsTheMasterProduct) {
   Save("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P'2", "F1")}, {ChangeOp::Insert, SupplierRow("P1", "F1")}});
   Save("SetCliente", ClientFields(), {{ChangeOp::Insert, ClientRow("P'2", "C1")}});
   Save("SetFilial", BranchFields(), {{ChangeOp::Insert, BranchRow("P'2", "0001")}});
@@ -215,12 +123,12 @@ TEST_F(ServiceTest, ProductDeletionRemovesEveryRelatedRowButKeepsTheMasterProduc
   EXPECT_EQ(ReadPackets(rpc_->Call("getDados").dataJson)[0].rows.size(), 2u);
 }
 
-TEST_F(ServiceTest, ProductInsertIsAcceptedAndStoresNothing) {
+TEST_P(ServiceTest, ProductInsertIsAcceptedAndStoresNothing) {
   Save("SetProduto", ProductFields(), {{ChangeOp::Insert, {"050", "P4", "Café torrado"}}});
   EXPECT_TRUE(ReadPackets(rpc_->Call("getDados").dataJson)[0].rows.empty());
 }
 
-TEST_F(ServiceTest, DuplicatePairRefusesTheWholePacketNamingTheRow) {
+TEST_P(ServiceTest, DuplicatePairRefusesTheWholePacketNamingTheRow) {
   Save("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P1", "F1")}});
   EXPECT_EQ(Refused("SetFornecedor", SupplierFields(),
                     {{ChangeOp::Insert, SupplierRow("P1", "F2")}, {ChangeOp::Delete, SupplierRow("P1", "F1")},
@@ -234,7 +142,7 @@ TEST_F(ServiceTest, DuplicatePairRefusesTheWholePacketNamingTheRow) {
             "Filial 0001 já cadastrada para o produto 050.");
 }
 
-TEST_F(ServiceTest, RowsOutsideTheMasterDataAreRefusedWithNothingApplied) {
+TEST_P(ServiceTest, RowsOutsideTheMasterDataAreRefusedWithNothingApplied) {
   EXPECT_EQ(Refused("SetCliente", ClientFields(), {{ChangeOp::Insert, ClientRow("P1", "C1")}, {ChangeOp::Insert, ClientRow("P9", "C1")}}),
             "Produto P9 não cadastrado.");
   EXPECT_EQ(Refused("SetCliente", ClientFields(), {{ChangeOp::Insert, ClientRow("P1", "C1")}, {ChangeOp::Insert, ClientRow("P1", "C9")}}),
@@ -251,7 +159,7 @@ TEST_F(ServiceTest, RowsOutsideTheMasterDataAreRefusedWithNothingApplied) {
   EXPECT_TRUE(ReadPackets(rpc_->Call("getDados").dataJson)[0].rows.empty());
 }
 
-TEST_F(ServiceTest, PacketsWithForeignOrMissingFieldsOrLongValuesAreRefused) {
+TEST_P(ServiceTest, PacketsWithForeignOrMissingFieldsOrLongValuesAreRefused) {
   EXPECT_EQ(Refused("SetFilial", {{"CDPRODUTODES", 10}, {"CDFILIALDES", 4}, {"CDCLIENTE", 21}},
                     {{ChangeOp::Insert, {"P1", "0001", "C1"}}}),
             "A lista de filiais não tem o campo CDCLIENTE.");
@@ -267,7 +175,7 @@ TEST_F(ServiceTest, PacketsWithForeignOrMissingFieldsOrLongValuesAreRefused) {
   EXPECT_FALSE(Stored("getVd_Fornecedor", "P1", "F2"));
 }
 
-TEST_F(ServiceTest, BadRequestsGetProtocolErrorsAndTheServerKeepsServing) {
+TEST_P(ServiceTest, BadRequestsGetProtocolErrorsAndTheServerKeepsServing) {
   struct Case {
     std::string body;
     int code;
@@ -307,7 +215,7 @@ TEST_F(ServiceTest, BadRequestsGetProtocolErrorsAndTheServerKeepsServing) {
   EXPECT_TRUE(ReadPackets(rpc_->Call("getDados").dataJson)[1].rows.empty());
 }
 
-TEST_F(ServiceTest, EveryCallIsLoggedOnOneLine) {
+TEST_P(ServiceTest, EveryCallIsLoggedOnOneLine) {
   rpc_->Call("getVd_Produto", {JsonRpcParam::Text("P1")});
   rpc_->Call("getDados");
   rpc_->Post("nonsense");
@@ -320,7 +228,7 @@ TEST_F(ServiceTest, EveryCallIsLoggedOnOneLine) {
   EXPECT_NE(log.find("pdi07310-server stopped"), std::string::npos) << log;
 }
 
-TEST_F(ServiceTest, ManyClientsSavingAtOnceLoseNothing) {
+TEST_P(ServiceTest, ManyClientsSavingAtOnceLoseNothing) {
   constexpr int kClients = 8;
   constexpr int kSavesPerClient = 12;
   const std::vector<std::string> products = {"P1", "P'2", "P3", "P4"};
@@ -361,7 +269,7 @@ TEST_F(ServiceTest, ManyClientsSavingAtOnceLoseNothing) {
   EXPECT_EQ(packets[3].rows.size(), 8u);
 }
 
-TEST_F(ServiceTest, ConcurrentDuplicateInsertsStoreThePairOnce) {
+TEST_P(ServiceTest, ConcurrentDuplicateInsertsStoreThePairOnce) {
   std::vector<std::thread> threads;
   std::atomic<int> accepted{0}, refused{0};
   for (int t = 0; t < 8; ++t) {
@@ -377,12 +285,15 @@ TEST_F(ServiceTest, ConcurrentDuplicateInsertsStoreThePairOnce) {
   EXPECT_EQ(Load("getCliente").rows.size(), 1u);
 }
 
-class SmallLimitServiceTest : public ServiceTest {
+class SmallLimitServiceTest : public ServiceFixture {
  protected:
   std::vector<std::string> ExtraArgs() override { return {"--max-request-bytes", "2048"}; }
 };
 
-TEST_F(SmallLimitServiceTest, OversizedRequestIsRefusedAndNothingStored) {
+INSTANTIATE_TEST_SUITE_P(Stores, SmallLimitServiceTest, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         StoreParamName());
+
+TEST_P(SmallLimitServiceTest, OversizedRequestIsRefusedAndNothingStored) {
   std::vector<std::pair<ChangeOp, std::vector<std::string>>> many;
   for (int i = 0; i < 40; ++i) many.push_back({ChangeOp::Insert, ClientRow("P1", "C1")});
   const std::string body = host::wire::JsonRpcRequest::Write(1, "SetCliente", {Changes(ClientFields(), many)});
