@@ -30,7 +30,8 @@ void Require(bool ok, const std::string& what) {
   if (!ok) throw EInvariantBroken(what);
 }
 
-// True when text is one JSON document (what every byte we send to the other side must be).
+// True when text is one well-formed JSON document (nested at most 1024 deep), read by a parser
+// that validates all of it. What we send must be one; what a reader accepts must have been one.
 bool IsJson(std::string_view text) {
   simdjson::dom::parser parser;
   const simdjson::padded_string padded(text);
@@ -115,6 +116,42 @@ void CheckLoaded(TClientDataSet& ds) {
   CheckFilterView(ds, 0, rows[0][0]);
 }
 
+// Edits on a loaded set travel as a change packet that the service's reader takes back whole.
+void CheckChangesRoundTrip(TClientDataSet& ds) {
+  if (ds.IsEmpty() || ds.Fields().empty()) return;
+  ds.First();
+  const std::vector<std::string> first = ds.RowValues();
+  ds.Delete();
+  ds.Append();
+  for (std::size_t c = 0; c < first.size(); ++c) ds.Fields()[c]->SetAsString(first[c]);
+  ds.Post();
+  if (!ds.IsEmpty()) {
+    ds.Last();
+    ds.Edit();
+    ds.Fields()[0]->SetAsString("#");
+    ds.Post();
+  }
+  wire::ChangePacket delta;
+  try {
+    delta = wire::ChangePacketReader::Read(ds.Delta().PacketJson());
+  } catch (const wire::EWireError& e) {
+    throw EInvariantBroken(std::string("the set's own change packet is refused: ") + e.what());
+  }
+  Require(delta.changes.size() == static_cast<std::size_t>(ds.ChangeCount()),
+          "the change packet does not hold every logged change");
+  Require(delta.fields.size() == ds.Fields().size(), "the change packet has other fields");
+  for (std::size_t c = 0; c < delta.fields.size(); ++c)
+    Require(delta.fields[c].name == ds.Fields()[c]->FieldName(), "the change packet renames a field");
+  std::string described;
+  for (const auto& change : delta.changes) {
+    if (!described.empty()) described += ' ';
+    described += change.op == wire::ChangeOp::Insert ? "insert(" : "delete(";
+    for (std::size_t c = 0; c < change.values.size(); ++c) described += (c ? "," : "") + change.values[c];
+    described += ')';
+  }
+  Require(described == DescribeChanges(ds), "the change packet differs from the change log");
+}
+
 std::vector<wire::FieldDef> ProductFields() {
   return {{"CDPRODUTO", 10}, {"NMPRODUTO", 40}, {"FLATIVO", 1}};
 }
@@ -150,9 +187,45 @@ Outcome FeedDataPacket(std::string_view bytes) {
   }
   Require(fieldedAccepted == bareAccepted,
           "a packet is accepted by one record set and refused by another");
+
+  // A set filtered before it loads keeps its filter over the new rows; a set without fields
+  // refuses a packet that lacks the filtered field.
+  TClientDataSet filtered("cdsFiltrado");
+  for (const auto& f : ProductFields()) filtered.AddField(f.name, f.size);
+  filtered.SetData(Variant::MakeDataPacket(kStoredPacket));
+  filtered.SetFilter("CDPRODUTO = 'P1'");
+  filtered.SetFiltered(true);
+  const Rows filteredStored = VisibleRows(filtered);
+  TClientDataSet bareFiltered("cdsBareFiltrado");
+  bareFiltered.SetFilter("cdproduto = 'P1'");
+  bareFiltered.SetFiltered(true);
+  try {
+    filtered.SetData(packet);
+    Require(fieldedAccepted, "a filtered set accepts a packet that others refuse");
+    CheckFilterView(filtered, 0, "P1");
+  } catch (const EPacketError&) {
+    Require(!fieldedAccepted, "a filtered set refuses a packet that others accept");
+    Require(VisibleRows(filtered) == filteredStored, "a refused packet changed a filtered set");
+  }
+  try {
+    bareFiltered.SetData(packet);
+    Require(bareAccepted, "a filtered set accepts a packet that others refuse");
+    CheckFilterView(bareFiltered, bareFiltered.FieldByName("CDPRODUTO")->Index(), "P1");
+  } catch (const EPacketError&) {
+    Require(!bareAccepted, "a filtered set refuses a packet that others accept");
+  } catch (const EFilterError&) {
+    Require(bareAccepted && !bare.FindField("CDPRODUTO"),
+            "a filtered set refuses a packet that holds its field");
+    Require(!bareFiltered.Active() && bareFiltered.FieldCount() == 0,
+            "a refused packet changed a filtered empty set");
+  }
+
   if (!bareAccepted) return Outcome::Rejected;
+  Require(IsJson(bytes), "a packet that is not JSON is accepted");
   CheckLoaded(fielded);
   CheckLoaded(bare);
+  CheckChangesRoundTrip(fielded);
+  CheckChangesRoundTrip(bare);
   return Outcome::Accepted;
 }
 
@@ -193,6 +266,7 @@ Outcome FeedJsonRpcRequest(std::string_view bytes) {
             "the error response is not JSON");
     return Outcome::Rejected;
   }
+  Require(IsJson(bytes), "a request that is not JSON is accepted");
   CheckIdEchoes(request.IdJson());
   Require(IsJson(wire::JsonRpcResponse::Result(request.IdJson(), R"({"ok":true,"data":null})")),
           "the result response is not JSON");
@@ -215,6 +289,7 @@ Outcome FeedChangePacket(std::string_view bytes) {
   } catch (const wire::EWireError&) {
     return Outcome::Rejected;
   }
+  Require(IsJson(bytes), "a change packet that is not JSON is accepted");
   for (const auto& change : packet.changes)
     Require(change.values.size() == packet.fields.size(), "a change is not as wide as the fields");
 

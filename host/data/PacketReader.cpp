@@ -8,6 +8,7 @@
 #include "host/data/Field.h"
 #include "host/data/TextLimit.h"
 #include "host/data/Variant.h"
+#include "host/wire/SkippedValue.h"
 
 namespace host {
 
@@ -61,6 +62,8 @@ std::vector<wire::FieldDef> ReadFields(od::value& value) {
         if (size < 1 || size > 1'000'000)
           Fail(where + ": size " + std::to_string(size) + " is outside 1..1000000");
         def.size = static_cast<int>(size);
+      } else if (auto err = wire::CheckSkippedValue(member.value())) {
+        FailJson(err, where);
       }
     }
     if (!haveName || def.name.empty()) Fail(where + " has no name");
@@ -192,8 +195,10 @@ LoadedPacket PacketReader::ReadData(std::string_view json, std::size_t capacity,
           Fail("row " + std::to_string(rowNumber) + " has " + std::to_string(column) +
                " values, expected " + std::to_string(width));
       }
+    } else if (auto err = wire::CheckSkippedValue(member.value())) {
+      // Other members are ignored, but only when well-formed.
+      FailJson(err, "top level");
     }
-    // Other members are ignored; the iteration skips their values.
   }
   if (!haveFields) Fail("no \"fields\"");
   if (!haveRows) Fail("no \"rows\"");

@@ -5,6 +5,8 @@
 #include <limits>
 #include <unordered_set>
 
+#include "host/wire/SkippedValue.h"
+
 namespace host::wire {
 namespace {
 
@@ -43,7 +45,9 @@ std::vector<FieldDef> ReadFields(od::value value) {
         Check(member.value().get_int64().get(size), where + ": \"size\" is not an integer");
         if (size < 0 || size > std::numeric_limits<int>::max()) Fail(where + ": \"size\" out of range");
         def.size = static_cast<int>(size);
-      }  // other members are skipped by the iteration
+      } else {
+        Check(CheckSkippedValue(member.value()), where + ": malformed member");
+      }
     }
     if (!hasName || def.name.empty()) Fail(where + " has no name");
     if (!seen.insert(def.name).second) Fail("field \"" + def.name + "\" appears twice");
@@ -100,7 +104,9 @@ std::vector<ChangeRow> ReadChanges(od::value value) {
       } else if (key == "row") {
         change.values = ReadRow(member.value(), where);
         hasRow = true;
-      }  // other members are skipped by the iteration
+      } else {
+        Check(CheckSkippedValue(member.value()), where + ": malformed member");
+      }
     }
     if (!hasOp) Fail(where + " has no \"op\"");
     if (!hasRow) Fail(where + " has no \"row\"");
@@ -141,7 +147,9 @@ ChangePacket ChangePacketReader::Read(std::string_view json) {
       hasChanges = true;
     } else if (key == "rows") {
       Fail("this is a data packet (it has \"rows\"), not a change packet");
-    }  // other members are skipped by the iteration
+    } else {
+      Check(CheckSkippedValue(member.value()), "malformed member");
+    }
   }
   if (!AtEnd(doc)) Fail("text after the packet");
   if (!hasFields) Fail("no \"fields\"");

@@ -1,7 +1,8 @@
 // Every input saved for the readers' fuzz targets, replayed through the same entry points: each
 // must end in a result or a clean refusal, never in a crash, another exception or a broken
-// promise (EInvariantBroken). Inputs a fuzzer found are named for the outcome the fixed reader
-// gives: accept_* must be accepted, reject_* refused. Seeds may end either way.
+// promise (EInvariantBroken). The seeds (fuzz/corpus) may end either way. The kept inputs
+// (inputs/: what the fuzzers found, and edge cases of the same kind) are named for the outcome
+// the reader must give: accept_* accepted, reject_* refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,11 @@ namespace fs = std::filesystem;
 struct SavedInput {
   const Entry* entry;
   fs::path file;
-  bool found;  // found by a fuzzer (else a seed)
+  bool kept;  // a kept input (else a seed)
 };
+
+// gtest prints a parameter with its test; the file says it all.
+void PrintTo(const SavedInput& input, std::ostream* os) { *os << input.file; }
 
 std::vector<fs::path> FilesIn(const fs::path& dir) {
   std::vector<fs::path> files;
@@ -51,9 +56,9 @@ std::string ReadFile(const fs::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Test names: target, seed or found, and the file name with anything but letters and digits as '_'.
+// Test names: target, seed or kept, and the file name with anything but letters and digits as '_'.
 std::string CaseName(const testing::TestParamInfo<SavedInput>& info) {
-  std::string name = std::string(info.param.entry->name) + (info.param.found ? "_found_" : "_seed_") +
+  std::string name = std::string(info.param.entry->name) + (info.param.kept ? "_kept_" : "_seed_") +
                      info.param.file.filename().string();
   for (char& c : name)
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
@@ -71,14 +76,14 @@ TEST_P(Replay, EndsInResultOrCleanRefusal) {
   } catch (const std::exception& e) {
     FAIL() << input.file << ": " << e.what();
   }
-  if (!input.found) return;
+  if (!input.kept) return;
   const std::string name = input.file.filename().string();
   if (name.starts_with("accept_")) {
     EXPECT_EQ(outcome, Outcome::Accepted) << input.file;
   } else if (name.starts_with("reject_")) {
     EXPECT_EQ(outcome, Outcome::Rejected) << input.file;
   } else {
-    ADD_FAILURE() << input.file << ": a found input is named accept_* or reject_*";
+    ADD_FAILURE() << input.file << ": a kept input is named accept_* or reject_*";
   }
 }
 
