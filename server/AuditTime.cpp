@@ -1,5 +1,6 @@
 #include "server/AuditTime.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace server {
@@ -30,10 +31,13 @@ bool Take(std::string_view text, size_t& pos, char c) {
   return false;
 }
 
-}  // namespace
-
-std::string AuditTime::Format(std::chrono::system_clock::time_point when) {
-  const auto ms = std::chrono::floor<milliseconds>(when);
+// Milliseconds since the epoch, which reach far past the year 2262 where the system clock's
+// nanoseconds end. Times outside years 0000 to 9999 are clamped to them, so every text has four
+// digits of year and sorts as its time.
+std::string FormatMs(std::chrono::sys_time<milliseconds> ms) {
+  const auto first = std::chrono::sys_time<milliseconds>(sys_days(std::chrono::year(0) / 1 / 1));
+  const auto last = std::chrono::sys_time<milliseconds>(sys_days(std::chrono::year(10000) / 1 / 1)) - milliseconds(1);
+  ms = std::clamp(ms, first, last);
   const auto day = std::chrono::floor<days>(ms);
   const std::chrono::year_month_day date(day);
   const std::chrono::hh_mm_ss<milliseconds> time(ms - day);
@@ -43,6 +47,12 @@ std::string AuditTime::Format(std::chrono::system_clock::time_point when) {
                 static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
                 static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
   return out;
+}
+
+}  // namespace
+
+std::string AuditTime::Format(std::chrono::system_clock::time_point when) {
+  return FormatMs(std::chrono::floor<milliseconds>(when));
 }
 
 std::string AuditTime::Parse(std::string_view text) {
@@ -97,7 +107,7 @@ std::string AuditTime::Parse(std::string_view text) {
   if (pos != text.size()) throw bad("unexpected text at position " + std::to_string(pos + 1));
   const auto local = sys_days(date) + std::chrono::hours(hour) + std::chrono::minutes(minute) +
                      std::chrono::seconds(second) + milliseconds(millis);
-  return Format(std::chrono::system_clock::time_point(local - std::chrono::minutes(offsetMinutes)));
+  return FormatMs(local - std::chrono::minutes(offsetMinutes));
 }
 
 }  // namespace server

@@ -1,6 +1,6 @@
 // AuditTime gives the times of the audit trail as text: UTC with milliseconds,
-// "YYYY-MM-DDTHH:MM:SS.mmmZ". Such texts sort as the times they name, so both stores compare
-// them as plain text.
+// "YYYY-MM-DDTHH:MM:SS.mmmZ" (times outside years 0000 to 9999 are clamped to them). Such texts
+// sort as the times they name, so both stores compare them as plain text.
 //
 // Stateless; thread-safe.
 #pragma once
