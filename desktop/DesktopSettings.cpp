@@ -51,6 +51,15 @@ void DesktopSettings::SetServer(const std::string& host, int port) {
   webPort_ = port;
 }
 
+void DesktopSettings::SetAccessToken(std::string token) {
+  for (const char c : token) {
+    if (c < 0x21 || c > 0x7E) {
+      throw ESettingsError("--token: o token de acesso só pode ter caracteres visíveis, sem espaços");
+    }
+  }
+  accessToken_ = std::move(token);
+}
+
 void DesktopSettings::SetProductMask(std::string mask) {
   try {
     host::EditMask parsed(mask);
@@ -74,6 +83,7 @@ std::string DesktopSettings::Usage() {
   return "Uso: pdi07310-desktop [opções]\n"
          "  --config ARQUIVO        arquivo INI de configuração\n"
          "  --server HOST:PORTA     servidor de aplicação (padrão 127.0.0.1:8470)\n"
+         "  --token TOKEN           token de acesso enviado ao servidor\n"
          "  --local ARQUIVO         banco de dados local (somente leitura)\n"
          "  --product-mask MASCARA  máscara do código de produto (padrão 9999999999;0;_)\n"
          "  --module CAMINHO        módulo da tela (libPKG_PDI07310.so)\n"
@@ -87,13 +97,14 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("file"));
   const QCommandLineOption server(QStringLiteral("server"), {}, QStringLiteral("host:port"));
+  const QCommandLineOption token(QStringLiteral("token"), {}, QStringLiteral("token"));
   const QCommandLineOption local(QStringLiteral("local"), {}, QStringLiteral("file"));
   const QCommandLineOption mask(QStringLiteral("product-mask"), {}, QStringLiteral("mask"));
   const QCommandLineOption module(QStringLiteral("module"), {}, QStringLiteral("path"));
   const QCommandLineOption open(QStringLiteral("open"));
   const QCommandLineOption screenshot(QStringLiteral("screenshot"), {}, QStringLiteral("file"));
   const QCommandLineOption help(QStringLiteral("help"));
-  parser.addOptions({config, server, local, mask, module, open, screenshot, help});
+  parser.addOptions({config, server, token, local, mask, module, open, screenshot, help});
   if (!parser.parse(arguments)) throw ESettingsError(Std(parser.errorText()));
   if (!parser.positionalArguments().isEmpty()) {
     throw ESettingsError("Argumento desconhecido: " + Std(parser.positionalArguments().first()));
@@ -122,6 +133,7 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
     if (!portOk) throw ESettingsError("[Servidor] WebPort inválida em " + Std(iniPath));
     s.SetServer(iniHost.isEmpty() ? s.webURL_ : Std(iniHost), port);
   }
+  s.SetAccessToken(Std(ini.value(QStringLiteral("Servidor/Token")).toString()));
   s.localDatabase_ = Std(ini.value(QStringLiteral("BancoLocal/Arquivo")).toString());
   const QString iniMask = ini.value(QStringLiteral("Mascaras/Produto")).toString();
   if (!iniMask.isEmpty()) s.SetProductMask(Std(iniMask));
@@ -133,6 +145,7 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
     ParseServer(Std(parser.value(server)), h, p);
     s.SetServer(h, p);
   }
+  if (parser.isSet(token)) s.SetAccessToken(Std(parser.value(token)));
   if (parser.isSet(local)) s.localDatabase_ = Std(parser.value(local));
   if (parser.isSet(mask)) s.SetProductMask(Std(parser.value(mask)));
   if (parser.isSet(module)) s.modulePath_ = Std(parser.value(module));

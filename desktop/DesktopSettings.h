@@ -5,6 +5,7 @@
 //
 //   --config FILE         the INI file (default: the user's pdi07310-desktop.ini)
 //   --server HOST:PORT    [Servidor] WebURL / WebPort   (default 127.0.0.1:8470)
+//   --token TOKEN         [Servidor] Token              (access token sent to the server; none)
 //   --local LOCAL_DB      [BancoLocal] Arquivo          (the local read-only database)
 //   --product-mask MASK   [Mascaras] Produto            (default "9999999999;0;_")
 //   --module PATH         [Modulo] Caminho              (default: beside the executable, or the
@@ -15,8 +16,9 @@
 // In the INI file a mask is written in double quotes (Produto="9999999999;0;_"): unquoted, the
 // INI format reads ';' as the start of a comment.
 //
-// Every value is checked when read: a port outside 1..65535, an address without a port, or a
-// product mask the platform cannot parse raises ESettingsError naming the option and the value.
+// Every value is checked when read: a port outside 1..65535, an address without a port, a
+// product mask the platform cannot parse, or a token with blanks or characters outside printable
+// ASCII raises ESettingsError naming the option (a token's value is never shown).
 //
 // Thread rules: built on the user-interface thread; once built it is never changed, so its
 // getters may be read from any thread (the connection may ask for the address off the UI thread).
@@ -51,6 +53,7 @@ class DesktopSettings {
   static void ParseServer(const std::string& text, std::string& host, int& port);
 
   const std::string& WebURL() const { return webURL_; }
+  const std::string& AccessToken() const { return accessToken_; }
   int WebPort() const { return webPort_; }
   const std::string& LocalDatabase() const { return localDatabase_; }
   const std::string& ProductMask() const { return productMask_; }
@@ -63,6 +66,7 @@ class DesktopSettings {
   // Load does and raises ESettingsError.
   void SetServer(const std::string& host, int port);
   void SetLocalDatabase(std::string path) { localDatabase_ = std::move(path); }
+  void SetAccessToken(std::string token);
   void SetProductMask(std::string mask);
   void SetModulePath(std::string path) { modulePath_ = std::move(path); }
 
@@ -73,6 +77,7 @@ class DesktopSettings {
  private:
   std::string webURL_ = "127.0.0.1";
   int webPort_ = 8470;
+  std::string accessToken_;
   std::string localDatabase_;
   std::string productMask_ = "9999999999;0;_";
   std::string modulePath_;

@@ -22,7 +22,8 @@
 //   "search: NAME", "busy: on KIND[ CAPTION]", "busy: off".
 //
 // Thread rules: user-interface thread only, except the settings getters (WebURL, WebPort,
-// DBPict, LocalDatabasePath), which read immutable values and may be called from any thread.
+// DBPict, LocalDatabasePath, AccessToken), which read immutable values and may be called from
+// any thread.
 // Not copyable or movable.
 #pragma once
 
@@ -90,6 +91,7 @@ class QtHostServices : public host::HostServices {
   int WebPort() override { return settings_.WebPort(); }
   std::string DBPict(int pictType) override;
   std::string LocalDatabasePath() override { return settings_.LocalDatabase(); }
+  std::string AccessToken() override { return settings_.AccessToken(); }
 
  private:
   void Write(std::string line);

@@ -78,6 +78,7 @@ ScenarioRunner::ScenarioRunner(Options options, std::ostream& out)
   host_.SetWebPort(options_.serverPort);
   host_.SetDBPict(0, options_.productMask);
   host_.SetLocalDatabasePath(options_.localDatabase);
+  host_.SetAccessToken(options_.accessToken);
   host::SetHostServices(&host_);
   host::TNetConnection::SetCallObserver(
       [this](const std::string& method, const std::vector<host::Variant>& args) {

@@ -23,6 +23,7 @@ struct Options {
   std::string localDatabase;
   std::string productMask = "9999999999;0;_";
   std::string modulePath;
+  std::string accessToken;  // sent to the server as a bearer token when not empty
   std::string scriptPath;  // empty: standard input
 };
 

@@ -9,8 +9,9 @@ namespace {
 
 void Usage(std::ostream& out) {
   out << "uso: pdi07310-scenario [--server HOST:PORT] [--local LOCAL_DB] [--product-mask MASK]\n"
-         "                          [--module PATH] [SCRIPT]\n"
-         "Executa o roteiro SCRIPT (ou a entrada padrão) na tela PDI07310 e imprime o registro.\n";
+         "                          [--module PATH] [--token TOKEN] [SCRIPT]\n"
+         "Executa o roteiro SCRIPT (ou a entrada padrão) na tela PDI07310 e imprime o registro.\n"
+         "--token TOKEN envia o token de acesso ao servidor (Authorization: Bearer TOKEN).\n";
 }
 
 }  // namespace
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
       options.productMask = value();
     } else if (arg == "--module") {
       options.modulePath = value();
+    } else if (arg == "--token") {
+      options.accessToken = value();
     } else if (!arg.empty() && arg[0] == '-') {
       std::cerr << "pdi07310-scenario: opção desconhecida " << arg << "\n";
       Usage(std::cerr);

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "host/services/HostLib.h"
 #include "host/wire/JsonRpcRequest.h"
 
 namespace host {
@@ -35,6 +36,12 @@ std::string Reason(httplib::Error error, bool timedOut) {
     case httplib::Error::Canceled: return "recebimento da resposta interrompido";
     default: return "erro de rede (" + httplib::to_string(error) + ")";
   }
+}
+
+// What an HTTP status other than 200 means, for messages.
+std::string StatusReason(int status) {
+  if (status == 401) return "o servidor recusou o acesso (HTTP 401): token de acesso ausente ou inválido";
+  return "o servidor respondeu HTTP " + std::to_string(status);
 }
 
 // A short, printable excerpt of an answer body, for messages.
@@ -109,6 +116,15 @@ void TNetConnection::Fail(const std::string& what, const std::string& reason) co
   throw ENetError("Falha ao " + what + " em " + Address() + ": " + reason);
 }
 
+std::string TNetConnection::Authorization(const std::string& what) const {
+  const std::string token = accessToken_.empty() ? ::host::AccessToken() : accessToken_;
+  if (token.empty()) return {};
+  for (const char c : token) {
+    if (c < 0x21 || c > 0x7E) Fail(what, "token de acesso inválido (só caracteres visíveis, sem espaços)");
+  }
+  return "Bearer " + token;
+}
+
 bool TNetConnection::Connected() const { return client_ != nullptr; }
 
 void TNetConnection::SetCallObserver(CallObserver observer) { Observer() = std::move(observer); }
@@ -123,16 +139,21 @@ void TNetConnection::Open() {
   if (port_ < 1 || port_ > 65535) Fail(what, "porta inválida");
   if (serverName_.empty()) Fail(what, "nome do serviço não informado");
 
+  const std::string authorization = Authorization(what);
+
   auto client = std::make_unique<Client>(host_, port_, connectTimeout_, readTimeout_);
+  httplib::Headers headers;
+  if (!authorization.empty()) headers.emplace("Authorization", authorization);
   const auto start = std::chrono::steady_clock::now();
-  httplib::Result res = client->http.Get("/" + serverName_);
+  httplib::Result res = client->http.Get("/" + serverName_, headers);
   if (!res) {
     const bool timedOut = std::chrono::steady_clock::now() - start >= readTimeout_ * 9 / 10;
     Fail(what, Reason(res.error(), timedOut));
   }
   if (res->status != 200) {
-    Fail(what, "o servidor respondeu HTTP " + std::to_string(res->status) +
-                   (res->body.empty() ? "" : " (" + Excerpt(res->body) + ")"));
+    Fail(what, StatusReason(res->status) + (res->body.empty() || res->status == 401
+                                                ? ""
+                                                : " (" + Excerpt(res->body) + ")"));
   }
   client_ = std::move(client);
 }
@@ -163,6 +184,7 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
     }
   }
 
+  const std::string authorization = Authorization(what);
   if (const CallObserver& observer = Observer()) observer(method, args);
   Open();
 
@@ -172,6 +194,7 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   req.path = "/" + serverName_;
   req.body = wire::JsonRpcRequest::Write(id, method, params);
   req.set_header("Content-Type", "application/json");
+  if (!authorization.empty()) req.set_header("Authorization", authorization);
 
   // The body goes straight into one buffer that always keeps the padding the JSON reader needs.
   std::string body;
@@ -205,8 +228,8 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
     Fail(what, Reason(error, timedOut));
   }
   if (res.status != 200) {
-    Fail(what, "o servidor respondeu HTTP " + std::to_string(res.status) +
-                   (body.empty() ? "" : " (" + Excerpt(body) + ")"));
+    Fail(what, StatusReason(res.status) +
+                   (body.empty() || res.status == 401 ? "" : " (" + Excerpt(body) + ")"));
   }
   if (body.capacity() < body.size() + kPacketPadding) body.reserve(body.size() + kPacketPadding);
 

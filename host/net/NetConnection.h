@@ -15,6 +15,11 @@
 // platform's property, but a failure is always raised: the screens rely on an exception, and a
 // failed connection reported any other way would let a screen go on as if connected.
 //
+// Access: when the server requires an access token, every request (the connection check
+// included) carries "Authorization: Bearer TOKEN": the connection's own AccessToken, or, when
+// that is empty, the host's (Services().AccessToken()), so a screen needs no code for it. A
+// server answering 401 fails the call with a message saying that access was refused.
+//
 // Connecting: Open runs BeforeConnect (where screens set Host and Port from the host settings),
 // then connects and checks that the service answers an HTTP GET on its path with status 200.
 // Calling while closed opens first, as the platform's connections connect on demand. The HTTP
@@ -60,6 +65,12 @@ class TNetConnection : public TComponent {
   // The remote service, e.g. "PDI07310.rdmProdDesoneraImpos"; the HTTP path is "/" + ServerName.
   const std::string& ServerName() const { return serverName_; }
   void SetServerName(std::string serverName);
+
+  // The access token sent with every request; empty (the default) sends the host's token, if
+  // any. A token holds printable ASCII without blanks; another is refused (ENetError) when a
+  // request would carry it, and nothing is sent.
+  const std::string& AccessToken() const { return accessToken_; }
+  void SetAccessToken(std::string token) { accessToken_ = std::move(token); }
 
   // Kept for the platform's property; failures are raised whatever its value (see above).
   bool ThrowException = true;
@@ -109,11 +120,15 @@ class TNetConnection : public TComponent {
  private:
   struct Client;
   std::string Address() const;
+  // The value of the Authorization header ("" when no token applies). Raises ENetError naming
+  // `what` for a token that cannot travel in a header.
+  std::string Authorization(const std::string& what) const;
   [[noreturn]] void Fail(const std::string& what, const std::string& reason) const;
 
   std::string host_;
   int port_ = 0;
   std::string serverName_;
+  std::string accessToken_;
   std::chrono::milliseconds connectTimeout_{5000};
   std::chrono::milliseconds readTimeout_{120000};
   std::unique_ptr<Client> client_;

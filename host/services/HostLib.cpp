@@ -91,6 +91,10 @@ bool AviActive() { return State().aviDepth > 0; }
 std::string DBPict(int pictType) { return Services().DBPict(pictType); }
 std::string WebURL() { return Services().WebURL(); }
 int WebPort() { return Services().WebPort(); }
+std::string AccessToken() {
+  HostServices* s = State().services;
+  return s ? s->AccessToken() : std::string();
+}
 
 bool EmptyString(std::string_view text) {
   for (char c : text) {

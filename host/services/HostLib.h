@@ -71,6 +71,9 @@ bool AviActive();
 std::string DBPict(int pictType);
 std::string WebURL();
 int WebPort();
+// The host's access token for the application server; "" when it has none or no host services
+// are installed (so a connection used without a host sends no token).
+std::string AccessToken();
 
 // ---- Text helpers (no host needed) -------------------------------------------------------------
 

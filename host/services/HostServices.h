@@ -61,6 +61,8 @@ class HostServices {
   virtual std::string DBPict(int pictType) = 0;
   // Path of the local read-only database file.
   virtual std::string LocalDatabasePath() = 0;
+  // Access token the connections send to the application server ("" sends none).
+  virtual std::string AccessToken() { return {}; }
 };
 
 }  // namespace host

@@ -50,6 +50,7 @@ class ScriptedHost : public HostServices {
   // Sets the mask of a picture type; types never set give "".
   void SetDBPict(int pictType, std::string mask) { pictures_[pictType] = std::move(mask); }
   void SetLocalDatabasePath(std::string path) { localDatabasePath_ = std::move(path); }
+  void SetAccessToken(std::string token) { accessToken_ = std::move(token); }
 
   // ---- What happened --------------------------------------------------------------------------
 
@@ -77,6 +78,7 @@ class ScriptedHost : public HostServices {
   int WebPort() override { return webPort_; }
   std::string DBPict(int pictType) override;
   std::string LocalDatabasePath() override { return localDatabasePath_; }
+  std::string AccessToken() override { return accessToken_; }
 
  private:
   void Write(std::string line);
@@ -92,6 +94,7 @@ class ScriptedHost : public HostServices {
   int webPort_ = 8470;
   std::map<int, std::string> pictures_{{0, "9999999999;0;_"}};
   std::string localDatabasePath_;
+  std::string accessToken_;
 };
 
 }  // namespace host
