@@ -375,8 +375,15 @@ Outcome FeedEditMask(std::string_view bytes) {
     Require(mask.Empty() || SplitUtf8Chars(cell).size() <= mask.EditText("").size() + 1,
             "typing fills a cell beyond its mask");
     mask.IsComplete(cell);
-    Require(IsSubsequence(cell, mask.Format(cell)), "formatting loses a typed character");
-    mask.EditText(cell);
+    const std::string formatted = mask.Format(cell);
+    Require(IsSubsequence(cell, formatted), "formatting loses a typed character");
+    // A typed cell with its literals already holds them where the mask shows them.
+    Require(!mask.SaveLiterals() || mask.Empty() || formatted == cell,
+            "formatting changes a typed cell that holds its literals");
+    const std::string edited = mask.EditText(cell);
+    // Once every input position is filled, the formatted and the edited text are the same.
+    if (!mask.SaveLiterals() && SplitUtf8Chars(cell).size() == static_cast<std::size_t>(mask.InputCount()))
+      Require(formatted == edited, "a full cell is shown differently while editing");
   }
   for (std::size_t steps = 0; !cell.empty(); ++steps) {
     Require(steps <= bytes.size(), "backspace does not empty the cell");
@@ -435,6 +442,9 @@ Outcome FeedFilter(std::string_view bytes) {
     Require(VisibleRows(ds) == all, "a blank filter hides rows");
     return Outcome::Accepted;
   }
+  const FilterExpression reparsed = FilterExpression::Parse(FilterOn(parsed->FieldName(), parsed->Value()));
+  Require(reparsed.FieldName() == parsed->FieldName() && reparsed.Value() == parsed->Value(),
+          "a filter written back from its parts reads differently");
   const int column = ds.FieldByName(parsed->FieldName())->Index();
   const std::string& value = parsed->Value();
   TField* field = ds.Fields()[static_cast<std::size_t>(column)];

@@ -41,8 +41,8 @@ for t in "${TARGETS[@]}"; do
   "$BUILD_DIR/${t}_fuzzer" "$corpus" "$ROOT/fuzz/corpus/$t" "${dict[@]}" \
     -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
     -artifact_prefix="$artifacts/" -print_final_stats=1 >"$log" 2>&1 || status=$?
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1)
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1 || true)
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 || true)
   if ((status != 0)); then
     found=1
     summary+=("$t: FOUND something (exit $status) after ${runs:-?} runs; see $log and $artifacts")

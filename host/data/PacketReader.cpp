@@ -76,7 +76,7 @@ std::vector<wire::FieldDef> ReadFields(od::value& value) {
 
 // Most values carry no escape: their text is taken straight from the packet, skipping the copy
 // into the parser's string buffer. Returns false (consuming nothing) for anything else, which then
-// takes the general path.
+// takes the general path; returns true having consumed the value.
 bool ReadRawString(od::value& value, std::string_view& text) {
   const std::string_view token = value.raw_json_token();
   if (token.empty() || token.front() != '"') return false;
@@ -87,6 +87,10 @@ bool ReadRawString(od::value& value, std::string_view& text) {
   if (end < 2 || token[end - 1] != '"') return false;
   const std::string_view inner = token.substr(1, end - 2);
   if (inner.find('\\') != std::string_view::npos) return false;
+  // Consume the string (without unescaping it): a value left unread is skipped by a scan that
+  // takes `"…":` for a member name, so a malformed row such as ["a":}] would be misread.
+  od::raw_json_string raw;
+  if (value.get_raw_json_string().get(raw)) return false;
   text = inner;
   return true;
 }
