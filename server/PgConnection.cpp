@@ -101,6 +101,8 @@ bool PgConnection::Reusable() const {
   return PQstatus(conn_.get()) == CONNECTION_OK && PQtransactionStatus(conn_.get()) == PQTRANS_IDLE;
 }
 
+bool PgConnection::Alive() const { return PQstatus(conn_.get()) == CONNECTION_OK; }
+
 std::string PgConnection::NextName(std::string_view prefix) { return std::string(prefix) + std::to_string(++names_); }
 
 }  // namespace server

@@ -63,6 +63,8 @@ class PgConnection {
   bool TransactionFailed() const;
   // True when the connection is up and idle, fit to go back to a pool.
   bool Reusable() const;
+  // False once the connection is lost (the server closed it or went away).
+  bool Alive() const;
 
   // A name unique on this connection, for cursors.
   std::string NextName(std::string_view prefix);

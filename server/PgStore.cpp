@@ -278,8 +278,12 @@ class PgSession : public StoreSession {
     store_.Release(std::move(connection_));
   }
 
-  void BeginRead() override { connection_->Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"); }
-  void BeginWrite() override { connection_->Exec("BEGIN ISOLATION LEVEL READ COMMITTED"); }
+  void BeginRead() override {
+    Fresh([&] { connection_->Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"); });
+  }
+  void BeginWrite() override {
+    Fresh([&] { connection_->Exec("BEGIN ISOLATION LEVEL READ COMMITTED"); });
+  }
   void Commit() override {
     // COMMIT of a failed transaction answers ROLLBACK without an error: report it as a failure.
     if (connection_->TransactionFailed()) {
@@ -297,12 +301,8 @@ class PgSession : public StoreSession {
     }
   }
 
-  std::unique_ptr<RowCursor> ReadList(ListKind kind) override {
-    return std::make_unique<PgCursor>(*connection_, ListSql(kind), std::span<const std::string_view>());
-  }
-  std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override {
-    return std::make_unique<PgCursor>(*connection_, MasterSql(kind), std::span<const std::string_view>());
-  }
+  std::unique_ptr<RowCursor> ReadList(ListKind kind) override { return Cursor(ListSql(kind), {}); }
+  std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind), {}); }
 
   void PutMaster(ListKind kind, std::span<const std::string_view> row) override {
     const size_t width = kind == ListKind::Product ? 3 : kind == ListKind::Branch ? 2 : 4;
@@ -378,12 +378,30 @@ class PgSession : public StoreSession {
 
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
-    return std::make_unique<PgCursor>(*connection_, kAuditSql, args);
+    return Cursor(kAuditSql, args);
   }
 
  private:
+  // Runs step; when it failed because the connection was lost while no transaction was open
+  // (so nothing of this session's work is lost with it), connects again and runs step once more.
+  template <class Step>
+  auto Fresh(Step step) -> decltype(step()) {
+    const bool idle = !connection_->InTransaction();
+    try {
+      return step();
+    } catch (const EPgError&) {
+      if (!idle || connection_->Alive()) throw;
+    }
+    connection_ = store_.Reconnect();
+    return step();
+  }
+
+  std::unique_ptr<RowCursor> Cursor(const char* sql, std::span<const std::string_view> args) {
+    return Fresh([&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCursor>(*connection_, sql, args); });
+  }
+
   PgResult Run(const Sql& sql, std::span<const std::string_view> args) {
-    return connection_->Prepared(sql.name, sql.text, args);
+    return Fresh([&] { return connection_->Prepared(sql.name, sql.text, args); });
   }
   int64_t Count(const Sql& sql) {
     const PgResult r = Run(sql, {});

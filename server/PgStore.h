@@ -13,7 +13,9 @@
 //
 // Sessions draw connections from a pool that grows up to maxConnections and keeps idle ones for
 // reuse; a session asked for while all are in use waits for one (up to 60 s, then fails as
-// busy). A connection found broken (the database restarted) is dropped, not reused.
+// busy). A connection found lost (the database restarted, or closed it) when a transaction or a
+// single read begins on it is replaced at once and the step run again, so the call does not
+// fail; one lost inside a transaction fails that call (nothing of it is stored) and is dropped.
 // OpenSession is thread-safe. Not copyable or movable.
 #pragma once
 
@@ -39,6 +41,9 @@ class PgStore : public Store {
   // Takes back a connection when its session ends (drops it when it is not reusable).
   // Thread-safe.
   void Release(std::unique_ptr<PgConnection> connection);
+
+  // A new connection in place of a lost one (same slot of the pool). Raises EStoreError.
+  std::unique_ptr<PgConnection> Reconnect() const { return std::make_unique<PgConnection>(uri_); }
 
  private:
   std::string uri_;

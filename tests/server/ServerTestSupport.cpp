@@ -47,7 +47,9 @@ TestDatabase::TestDatabase(StoreKind kind, const TempDir& dir, const std::string
             std::to_string(static_cast<unsigned long long>(now) % 1000000);
   const std::string base = PgTestUri().value();
   PgConnection(base).Exec("CREATE SCHEMA " + schema_);
-  location_ = base + (base.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + schema_;
+  // The schema's name also names the connections, so a test can find the server's own.
+  location_ = base + (base.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + schema_ +
+              "&application_name=" + schema_;
 }
 
 TestDatabase::~TestDatabase() {

@@ -47,7 +47,8 @@ std::string PgSkipReason();
 
 // A fresh, empty server database of one kind for one test: an SQLite file in dir, or a schema of
 // its own in the PDI_TEST_PG_URI database (dropped with everything in it when the object goes
-// away). REQUIRES for Postgres: PgTestUri() is set (check with Available first).
+// away; its connections carry the schema's name as application_name). REQUIRES for Postgres:
+// PgTestUri() is set (check with Available first).
 class TestDatabase {
  public:
   TestDatabase(StoreKind kind, const TempDir& dir, const std::string& name = "server");
@@ -61,6 +62,8 @@ class TestDatabase {
   StoreKind Kind() const { return kind_; }
   // What --db takes: the file's path or a postgresql:// URI.
   const std::string& Location() const { return location_; }
+  // The schema of a Postgres database ("" for SQLite).
+  const std::string& Schema() const { return schema_; }
   // All rows of a query on the database, each as "a|b|c" (NULL as empty).
   std::vector<std::string> Rows(const std::string& sql) const;
   // The first row of a query, or "" when none.

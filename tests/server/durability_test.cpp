@@ -251,5 +251,20 @@ TEST_P(DurabilityTest, TwoServersOnOneDatabaseServeAtOnceLosingNothingAndStoring
   EXPECT_EQ(second.Stop(), 0) << second.Log();
 }
 
+TEST_P(DurabilityTest, DatabaseConnectionsCutBetweenCallsAreReplacedWithoutAFailedCall) {
+  if (GetParam() != StoreKind::Postgres) GTEST_SKIP() << "only a PostgreSQL store has connections to lose";
+  Save("SetCliente", ClientFields(), {{ChangeOp::Insert, ClientRow("P1", "C1")}});
+  ASSERT_TRUE(Stored("getVd_Cliente", "P1", "C1"));
+  // The database closes every connection of this server, as on a restart of PostgreSQL.
+  const std::string cut = database_->One(
+      "SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE application_name = '" +
+      database_->Schema() + "' AND pid <> pg_backend_pid()");
+  ASSERT_NE(cut, "0");
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(Stored("getVd_Cliente", "P1", "C1"));
+  Save("SetCliente", ClientFields(), {{ChangeOp::Insert, ClientRow("P1", "C2")}});
+  EXPECT_EQ(Load("getCliente").rows.size(), 2u);
+  EXPECT_EQ(ReadPackets(rpc_->Call("getDados").dataJson).size(), 4u);
+}
+
 }  // namespace
 }  // namespace server::test
