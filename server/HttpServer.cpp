@@ -23,6 +23,12 @@ std::string ErrorBody(int status, std::string_view message) {
   return out;
 }
 
+// "HOST:PORT" of the client, an IPv6 address in brackets.
+std::string ClientAddress(const httplib::Request& req) {
+  const bool v6 = req.remote_addr.find(':') != std::string::npos;
+  return (v6 ? "[" + req.remote_addr + "]" : req.remote_addr) + ":" + std::to_string(req.remote_port);
+}
+
 // Keeps the state of one streamed response between calls of the content provider.
 struct StreamedCall {
   std::unique_ptr<ReplyStream> stream;
@@ -72,7 +78,7 @@ HttpServer::HttpServer(RemoteService& service, CallLog& log, HttpServerOptions o
         return httplib::Server::HandlerResponse::Unhandled;
       }
       const bool carried = req.has_header("Authorization");
-      log_.Note("refused " + req.method + " from " + req.remote_addr + ":" + std::to_string(req.remote_port) +
+      log_.Note("refused " + req.method + " from " + ClientAddress(req) +
                 ": HTTP 401, " + (carried ? "unknown access token" : "no access token"));
       res.status = 401;
       res.set_header("WWW-Authenticate", "Bearer");
@@ -98,7 +104,7 @@ HttpServer::HttpServer(RemoteService& service, CallLog& log, HttpServerOptions o
       return;
     }
     CallContext context;
-    context.client = req.remote_addr + ":" + std::to_string(req.remote_port);
+    context.client = ClientAddress(req);
     if (options_.tokens) context.user = options_.tokens->UserFor(req.get_header_value("Authorization")).value_or("");
     Reply reply = service_.Call(req.body, context);
     if (!reply.stream) {

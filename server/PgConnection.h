@@ -4,8 +4,8 @@
 // a value reaches the server byte for byte, whatever it holds. Statements run often are prepared
 // once per connection under a name and reused.
 //
-// The connection speaks UTF-8, waits at most 30 s for a row lock (then fails as busy), and drops
-// the server's notices instead of printing them.
+// The connection speaks UTF-8, waits at most 30 s for a row lock (then fails as busy), runs
+// without JIT compilation, and drops the server's notices instead of printing them.
 //
 // Used by one thread at a time; it may move between threads between uses. Not copyable or
 // movable (prepared names belong to the connection).
