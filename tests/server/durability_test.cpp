@@ -251,8 +251,12 @@ TEST_P(DurabilityTest, TwoServersOnOneDatabaseServeAtOnceLosingNothingAndStoring
   EXPECT_EQ(second.Stop(), 0) << second.Log();
 }
 
-TEST_P(DurabilityTest, DatabaseConnectionsCutBetweenCallsAreReplacedWithoutAFailedCall) {
-  if (GetParam() != StoreKind::Postgres) GTEST_SKIP() << "only a PostgreSQL store has connections to lose";
+// Only a PostgreSQL store has connections to lose.
+class PgConnectionTest : public DurabilityTest {};
+
+INSTANTIATE_TEST_SUITE_P(Stores, PgConnectionTest, ::testing::Values(StoreKind::Postgres), StoreParamName());
+
+TEST_P(PgConnectionTest, DatabaseConnectionsCutBetweenCallsAreReplacedWithoutAFailedCall) {
   Save("SetCliente", ClientFields(), {{ChangeOp::Insert, ClientRow("P1", "C1")}});
   ASSERT_TRUE(Stored("getVd_Cliente", "P1", "C1"));
   // The database closes every connection of this server, as on a restart of PostgreSQL.
