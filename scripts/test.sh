@@ -59,7 +59,9 @@ start_postgres() {
     pg_user=$(id -un)
   fi
 
-  pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/pdi-pg.XXXXXX")
+  # Under /tmp whatever TMPDIR says: the instance's owner must reach the folder, and the socket
+  # path must stay short.
+  pg_dir=$(mktemp -d /tmp/pdi-pg.XXXXXX)
   trap stop_postgres EXIT
   trap 'exit 130' INT TERM
   chmod 700 "$pg_dir"
