@@ -1,6 +1,8 @@
 #include "fuzz/FuzzEntries.h"
 
-#include <simdjson.h>
+#include <rapidjson/encodedstream.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 
 #include <array>
 #include <cstddef>
@@ -30,12 +32,16 @@ void Require(bool ok, const std::string& what) {
   if (!ok) throw EInvariantBroken(what);
 }
 
-// True when text is one well-formed JSON document (nested at most 1024 deep), read by a parser
-// that validates all of it. What we send must be one; what a reader accepts must have been one.
+// True when text is one well-formed JSON document in valid UTF-8, read by a second, independent
+// parser (RapidJSON's, iterative, so any depth) that checks all of it. What we send must be one;
+// what a reader accepts must have been one.
 bool IsJson(std::string_view text) {
-  simdjson::dom::parser parser;
-  const simdjson::padded_string padded(text);
-  return parser.parse(padded).error() == simdjson::SUCCESS;
+  rapidjson::MemoryStream memory(text.data(), text.size());
+  rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> in(memory);
+  rapidjson::BaseReaderHandler<> ignore;
+  rapidjson::Reader reader;
+  constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
+  return !reader.Parse<kFlags>(in, ignore).IsError();
 }
 
 // Every visible row of ds, in order, walked with First/Next the way screens walk them.
