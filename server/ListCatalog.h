@@ -45,4 +45,7 @@ class ListCatalog {
   static const ListInfo& Get(ListKind kind);
 };
 
+// The SQL that reads one master table whole, in key order; the same text serves every store.
+const char* MasterSql(ListKind kind);
+
 }  // namespace server

@@ -92,17 +92,6 @@ const char* ListSql(ListKind kind) {
   return "";
 }
 
-const char* MasterSql(ListKind kind) {
-  switch (kind) {
-    case ListKind::Product: return "SELECT CDPRODUTO, CDARVPROD, NMPRODUTO FROM PRODUTO ORDER BY CDPRODUTO";
-    case ListKind::Supplier:
-      return "SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED FROM FORNECEDOR ORDER BY CDFORNECED";
-    case ListKind::Client:
-      return "SELECT NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE, CDCLIENTE FROM CLIENTE ORDER BY CDCLIENTE";
-    case ListKind::Branch: return "SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL";
-  }
-  return "";
-}
 
 constexpr const char* kAuditSql =
     "SELECT a.NRPACOTE, a.DTHRALTERACAO, a.NMMETODO, a.DSENDERECO, a.NMUSUARIO, i.NRITEM, i.IDOPERACAO,"

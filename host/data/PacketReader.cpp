@@ -6,6 +6,7 @@
 
 #include "host/data/DataErrors.h"
 #include "host/data/Field.h"
+#include "host/data/SameName.h"
 #include "host/data/TextLimit.h"
 #include "host/data/Variant.h"
 #include "host/wire/SkippedValue.h"
@@ -15,15 +16,6 @@ namespace host {
 namespace od = simdjson::ondemand;
 
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 [[noreturn]] void Fail(const std::string& what) {
   throw EPacketError("Malformed data packet: " + what);
