@@ -13,7 +13,6 @@
 #include "host/data/ClientDataSet.h"
 #include "host/data/DataErrors.h"
 #include "host/data/FilterExpression.h"
-#include "host/data/TextLimit.h"
 #include "host/data/Variant.h"
 #include "host/text/EditMask.h"
 #include "host/wire/ChangePacketReader.h"
@@ -40,7 +39,8 @@ bool IsJson(std::string_view text) {
   rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> in(memory);
   rapidjson::BaseReaderHandler<> ignore;
   rapidjson::Reader reader;
-  constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
+  constexpr unsigned kFlags =
+      rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
   return !reader.Parse<kFlags>(in, ignore).IsError();
 }
 
@@ -147,12 +147,14 @@ void CheckChangesRoundTrip(TClientDataSet& ds) {
           "the change packet does not hold every logged change");
   Require(delta.fields.size() == ds.Fields().size(), "the change packet has other fields");
   for (std::size_t c = 0; c < delta.fields.size(); ++c)
-    Require(delta.fields[c].name == ds.Fields()[c]->FieldName(), "the change packet renames a field");
+    Require(delta.fields[c].name == ds.Fields()[c]->FieldName(),
+            "the change packet renames a field");
   std::string described;
   for (const auto& change : delta.changes) {
     if (!described.empty()) described += ' ';
     described += change.op == wire::ChangeOp::Insert ? "insert(" : "delete(";
-    for (std::size_t c = 0; c < change.values.size(); ++c) described += (c ? "," : "") + change.values[c];
+    for (std::size_t c = 0; c < change.values.size(); ++c)
+      described += (c ? "," : "") + change.values[c];
     described += ')';
   }
   Require(described == DescribeChanges(ds), "the change packet differs from the change log");
@@ -241,13 +243,15 @@ namespace {
 void CheckIdEchoes(const std::string& idJson) {
   const std::string probe = R"({"jsonrpc":"2.0","method":"m","id":)" + idJson + "}";
   try {
-    Require(wire::JsonRpcRequest::Parse(probe).IdJson() == idJson, "an echoed id reads differently");
+    Require(wire::JsonRpcRequest::Parse(probe).IdJson() == idJson,
+            "an echoed id reads differently");
   } catch (const wire::EJsonRpcError& e) {
     throw EInvariantBroken("an echoed id is refused: " + idJson + ": " + e.what());
   }
 }
 
-bool SameParams(const std::vector<wire::JsonRpcParam>& a, const std::vector<wire::JsonRpcParam>& b) {
+bool SameParams(const std::vector<wire::JsonRpcParam>& a,
+                const std::vector<wire::JsonRpcParam>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (a[i].kind != b[i].kind || a[i].value != b[i].value) return false;
@@ -281,7 +285,8 @@ Outcome FeedJsonRpcRequest(std::string_view bytes) {
   try {
     const wire::JsonRpcRequest reread = wire::JsonRpcRequest::Parse(again);
     Require(reread.Method() == request.Method(), "a rewritten request changes its method");
-    Require(SameParams(reread.Params(), request.Params()), "a rewritten request changes its params");
+    Require(SameParams(reread.Params(), request.Params()),
+            "a rewritten request changes its params");
   } catch (const wire::EJsonRpcError& e) {
     throw EInvariantBroken(std::string("a rewritten request is refused: ") + e.what());
   }
@@ -349,7 +354,7 @@ Outcome FeedEditMask(std::string_view bytes) {
   try {
     parsed.emplace(maskText);
   } catch (const EMaskError&) {
-    bool refused = maskText.empty();  // an empty mask is no mask, never an error
+    bool refused = false;
     try {
       FormatMaskText(maskText, value);
     } catch (const EMaskError&) {
@@ -388,7 +393,8 @@ Outcome FeedEditMask(std::string_view bytes) {
             "formatting changes a typed cell that holds its literals");
     const std::string edited = mask.EditText(cell);
     // Once every input position is filled, the formatted and the edited text are the same.
-    if (!mask.SaveLiterals() && SplitUtf8Chars(cell).size() == static_cast<std::size_t>(mask.InputCount()))
+    if (!mask.SaveLiterals() &&
+        SplitUtf8Chars(cell).size() == static_cast<std::size_t>(mask.InputCount()))
       Require(formatted == edited, "a full cell is shown differently while editing");
   }
   for (std::size_t steps = 0; !cell.empty(); ++steps) {
@@ -448,7 +454,8 @@ Outcome FeedFilter(std::string_view bytes) {
     Require(VisibleRows(ds) == all, "a blank filter hides rows");
     return Outcome::Accepted;
   }
-  const FilterExpression reparsed = FilterExpression::Parse(FilterOn(parsed->FieldName(), parsed->Value()));
+  const FilterExpression reparsed =
+      FilterExpression::Parse(FilterOn(parsed->FieldName(), parsed->Value()));
   Require(reparsed.FieldName() == parsed->FieldName() && reparsed.Value() == parsed->Value(),
           "a filter written back from its parts reads differently");
   const int column = ds.FieldByName(parsed->FieldName())->Index();
@@ -488,8 +495,10 @@ Outcome FeedFilter(std::string_view bytes) {
 
 std::span<const Entry> Entries() {
   static constexpr Entry kEntries[] = {
-      {"data_packet", &FeedDataPacket}, {"json_rpc", &FeedJsonRpcRequest},
-      {"change_packet", &FeedChangePacket}, {"edit_mask", &FeedEditMask},
+      {"data_packet", &FeedDataPacket},
+      {"json_rpc", &FeedJsonRpcRequest},
+      {"change_packet", &FeedChangePacket},
+      {"edit_mask", &FeedEditMask},
       {"filter", &FeedFilter},
   };
   return kEntries;

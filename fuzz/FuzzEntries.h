@@ -32,17 +32,20 @@ class EInvariantBroken : public std::logic_error {
 };
 
 // The bytes as a data packet loaded through SetData: into a record set with a few fields that
-// already holds rows (a refused packet must leave them untouched), and into a set without fields
-// (which takes the packet's). An accepted packet must come back unchanged from Data() and be
-// filterable on its first row's key.
+// already holds rows (a refused packet must leave them untouched), into a set without fields
+// (which takes the packet's), and into both kinds of set while filtered. All must agree on
+// accepting it, and an accepted packet must be JSON, come back unchanged from Data(), be
+// filterable on its first row's key, and give, after a delete, an insert and an edit, a change
+// packet that the service's reader takes back whole.
 Outcome FeedDataPacket(std::string_view bytes);
 
 // The bytes as a JSON-RPC request body. A refused request must carry a protocol error code and
-// an id that can be echoed; an accepted one must survive being written and read again.
+// an id that can be echoed in a well-formed response; an accepted one must be JSON and survive
+// being written and read again.
 Outcome FeedJsonRpcRequest(std::string_view bytes);
 
-// The bytes as a change packet. An accepted packet must have rows as wide as its fields and
-// survive being written and read again.
+// The bytes as a change packet. An accepted packet must be JSON, have rows as wide as its fields
+// and survive being written and read again.
 Outcome FeedChangePacket(std::string_view bytes);
 
 // The bytes up to the first line break are an edit mask, the rest a value. The value is
