@@ -32,10 +32,10 @@
 #include <vector>
 
 #include "host/wire/JsonRpcRequest.h"
-#include "server/PacketStream.h"
-#include "server/PgConnection.h"
-#include "server/ServerProcess.h"
-#include "server/Store.h"
+#include "server/service/PacketStream.h"
+#include "server/store/PgConnection.h"
+#include "server/cli/ServerProcess.h"
+#include "server/store/Store.h"
 
 namespace {
 

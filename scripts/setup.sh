@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev
   xvfb xauth fonts-dejavu-core
+  libboost-dev libssl-dev openssl
   postgresql curl
 )
 

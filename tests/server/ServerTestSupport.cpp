@@ -13,8 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "server/PgConnection.h"
-#include "server/SqliteDatabase.h"
+#include "server/store/PgConnection.h"
+#include "server/store/SqliteDatabase.h"
 
 extern char** environ;
 

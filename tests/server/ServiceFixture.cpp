@@ -1,6 +1,6 @@
 #include "ServiceFixture.h"
 
-#include "server/SqliteDatabase.h"
+#include "server/store/SqliteDatabase.h"
 
 namespace server::test {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ServerTestSupport.h"
-#include "server/ServerProcess.h"
+#include "server/cli/ServerProcess.h"
 
 namespace server::test {
 

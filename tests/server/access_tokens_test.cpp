@@ -1,6 +1,6 @@
 // The tokens file and the Authorization header: what is read, what is refused, which user a
 // header stands for.
-#include "server/AccessTokens.h"
+#include "server/http/AccessTokens.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "ServiceFixture.h"
-#include "server/AuditTime.h"
+#include "server/service/AuditTime.h"
 
 namespace server::test {
 namespace {

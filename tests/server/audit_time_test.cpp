@@ -1,6 +1,6 @@
 // Times of the audit trail: the forms of ISO 8601 the audit command takes, their zones, and the
 // texts it refuses.
-#include "server/AuditTime.h"
+#include "server/service/AuditTime.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "ServerTestSupport.h"
-#include "server/ServerProcess.h"
-#include "server/SqliteDatabase.h"
+#include "server/cli/ServerProcess.h"
+#include "server/store/SqliteDatabase.h"
 
 namespace server::test {
 namespace {

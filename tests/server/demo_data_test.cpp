@@ -6,8 +6,8 @@
 #include <set>
 
 #include "ServerTestSupport.h"
-#include "server/SqliteDatabase.h"
-#include "server/TaxpayerNumber.h"
+#include "server/store/SqliteDatabase.h"
+#include "server/service/TaxpayerNumber.h"
 
 namespace server::test {
 namespace {

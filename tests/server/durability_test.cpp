@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "ServiceFixture.h"
-#include "server/SqliteDatabase.h"
+#include "server/store/SqliteDatabase.h"
 
 namespace server::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "ServerTestSupport.h"
-#include "server/ServerProcess.h"
+#include "server/cli/ServerProcess.h"
 
 namespace server::test {
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdint>
 
 #include "ServerTestSupport.h"
-#include "server/DemoGenerator.h"
-#include "server/RemoteService.h"
-#include "server/Store.h"
+#include "server/cli/DemoGenerator.h"
+#include "server/service/RemoteService.h"
+#include "server/store/Store.h"
 
 namespace server::test {
 namespace {

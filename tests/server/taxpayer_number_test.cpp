@@ -1,4 +1,4 @@
-#include "server/TaxpayerNumber.h"
+#include "server/service/TaxpayerNumber.h"
 
 #include <gtest/gtest.h>
 

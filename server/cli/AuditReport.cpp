@@ -1,0 +1,58 @@
+#include "server/cli/AuditReport.h"
+
+#include <cstdio>
+#include <string>
+
+#include "server/store/StoreTransaction.h"
+
+namespace server {
+namespace {
+
+std::string Printable(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (const char c : value) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || c == '\\') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int64_t AuditReport::Print(StoreSession& session, const AuditFilter& filter, std::ostream& out) {
+  StoreTransaction read(session, StoreTransaction::Kind::Read);
+  auto cursor = session.ReadAudit(filter);
+  std::string packet;
+  int64_t packets = 0;
+  while (cursor->Next()) {
+    const auto row = cursor->Row();
+    if (row[0] != packet) {
+      packet = std::string(row[0]);
+      ++packets;
+      out << Printable(row[1]) << "  packet " << Printable(row[0]) << "  " << Printable(row[2]) << "  client "
+          << (row[3].empty() ? std::string("-") : Printable(row[3]));
+      if (!row[4].empty()) out << "  user " << Printable(row[4]);
+      out << '\n';
+    }
+    if (row[5].empty()) {
+      out << "  (no changes)\n";
+      continue;
+    }
+    out << "  " << Printable(row[6]) << "  product " << Printable(row[7]);
+    if (!row[8].empty()) out << "  item " << Printable(row[8]);
+    if (!row[9].empty()) out << "  code " << Printable(row[9]);
+    out << "  (" << Printable(row[10]) << (row[10] == "1" ? " row)" : " rows)") << '\n';
+  }
+  cursor.reset();
+  read.Commit();
+  return packets;
+}
+
+}  // namespace server

@@ -1,0 +1,30 @@
+// AuditReport prints the audit trail for people: one line per applied change packet (time,
+// packet number, method, client address, user) followed by one indented line per change
+// (operation, product, item, typed code, stored rows it added or removed):
+//
+//   2024-05-01T14:30:15.123Z  packet 12  SetFornecedor  client 127.0.0.1:51234  user maria
+//     insert  product P1  item F1  code 12345678000195  (1 row)
+//
+// A packet without changes shows "(no changes)". Control characters in stored values are shown
+// as \xNN, so a line is always one line.
+//
+// Stateless; Print runs on the caller's thread with the session it is given.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+
+#include "server/store/Store.h"
+
+namespace server {
+
+class AuditReport {
+ public:
+  AuditReport() = delete;
+
+  // Prints the packets the filter selects, oldest first, in one read transaction. Returns the
+  // number of packets printed. Raises EStoreError.
+  static int64_t Print(StoreSession& session, const AuditFilter& filter, std::ostream& out);
+};
+
+}  // namespace server

@@ -1,0 +1,317 @@
+#include "server/service/RemoteService.h"
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+
+#include "host/wire/ChangePacketReader.h"
+#include "host/wire/JsonRpcRequest.h"
+#include "host/wire/JsonRpcResponse.h"
+#include "host/wire/RawResult.h"
+#include "server/service/AuditTime.h"
+#include "server/service/PacketStream.h"
+#include "server/store/StoreTransaction.h"
+
+namespace server {
+namespace {
+
+using host::wire::ChangeOp;
+using host::wire::ChangePacket;
+using host::wire::ChangePacketReader;
+using host::wire::EJsonRpcError;
+using host::wire::EWireError;
+using host::wire::JsonRpcParam;
+using host::wire::JsonRpcRequest;
+using host::wire::JsonRpcResponse;
+using host::wire::PacketWriter;
+using host::wire::RawResult;
+namespace rpc_code = host::wire::rpc_code;
+
+// The service refuses the request; the message is for the user.
+class ERefusal : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The arguments do not fit the method (-32602).
+class EBadParams : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Number of characters (code points) in UTF-8 text; the request reader has already checked that
+// the text is valid UTF-8.
+size_t CharCount(std::string_view text) {
+  size_t n = 0;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+std::string Cut(std::string_view text, size_t max) {
+  return PacketWriter::SanitizeUtf8(text.substr(0, max));
+}
+
+// "cadastrado" / "cadastrada" and the like, by the noun's gender.
+std::string Agreed(const ListInfo& info, std::string_view masculine) {
+  std::string word(masculine);
+  if (info.feminine) word.back() = 'a';
+  return word;
+}
+
+void ExpectTexts(const JsonRpcRequest& request, size_t count) {
+  const auto& params = request.Params();
+  if (params.size() != count) {
+    throw EBadParams("Invalid params: " + request.Method() + " takes " + std::to_string(count) +
+                     " argument(s), got " + std::to_string(params.size()));
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (params[i].kind != JsonRpcParam::Kind::Text) {
+      throw EBadParams("Invalid params: argument " + std::to_string(i + 1) + " of " + request.Method() +
+                       " must be a string");
+    }
+  }
+}
+
+const JsonRpcParam& ExpectPacket(const JsonRpcRequest& request) {
+  const auto& params = request.Params();
+  if (params.size() != 1 || params[0].kind != JsonRpcParam::Kind::Object) {
+    throw EBadParams("Invalid params: " + request.Method() + " takes one argument, a change packet");
+  }
+  return params[0];
+}
+
+// A data packet holding one row when present, none otherwise.
+std::string CheckAnswer(const ListInfo& info, std::span<const std::string_view> row, bool present) {
+  std::string data;
+  PacketWriter writer(data);
+  writer.BeginData(info.checkFields);
+  if (present) writer.Row(row);
+  writer.End();
+  return data;
+}
+
+// Applies one change packet of a list inside one write transaction, recording it in the audit
+// trail in the same transaction.
+void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacket& packet,
+                  const CallContext& context) {
+  for (const auto& field : packet.fields) {
+    if (info.FieldSize(field.name) < 0) {
+      throw ERefusal("A " + std::string(info.listName) + " não tem o campo " + Cut(field.name, 40) + ".");
+    }
+  }
+  const int productIdx = packet.FieldIndex(info.productField);
+  if (productIdx < 0) {
+    throw ERefusal("O pacote de alterações da " + std::string(info.listName) + " não traz o campo " +
+                   std::string(info.productField) + ".");
+  }
+  const bool related = info.kind != ListKind::Product;
+  const int itemIdx = related ? packet.FieldIndex(info.itemKeyField) : -1;
+  if (related && itemIdx < 0) {
+    throw ERefusal("O pacote de alterações da " + std::string(info.listName) + " não traz o campo " +
+                   std::string(info.itemKeyField) + ".");
+  }
+  const int codeIdx = info.itemCodeField.empty() ? -1 : packet.FieldIndex(info.itemCodeField);
+  const int displayIdx = packet.FieldIndex(info.displayCodeField);
+
+  AuditPacket audit;
+  audit.method = std::string(info.saveMethod);
+  audit.client = context.client;
+  audit.user = context.user;
+  audit.changes.reserve(packet.changes.size());
+
+  StoreTransaction transaction(session, StoreTransaction::Kind::Write);
+  for (const auto& change : packet.changes) {
+    const std::string_view productKey = change.values[static_cast<size_t>(productIdx)];
+    const std::string_view itemKey = related ? std::string_view(change.values[static_cast<size_t>(itemIdx)]) : "";
+    const std::string_view shown = displayIdx >= 0 ? std::string_view(change.values[static_cast<size_t>(displayIdx)]) : "";
+    // How the row is named in a message: by the code the user sees when the packet carries it.
+    const std::string rowName = Cut(!shown.empty() ? shown : related ? itemKey : productKey, 40);
+
+    for (size_t j = 0; j < packet.fields.size(); ++j) {
+      const auto& field = packet.fields[j];
+      const size_t length = CharCount(change.values[j]);
+      const int size = info.FieldSize(field.name);
+      if (length > static_cast<size_t>(size)) {
+        throw ERefusal("O campo " + field.name + " do " + std::string(info.nounLower) + " " + rowName +
+                       (related ? " (produto " + Cut(productKey, 20) + ")" : std::string()) + " tem " +
+                       std::to_string(length) + " caracteres; o máximo é " + std::to_string(size) + ".");
+      }
+    }
+
+    AuditChange& done = audit.changes.emplace_back();
+    done.operation = change.op == ChangeOp::Delete ? "delete" : "insert";
+    done.productKey = std::string(productKey);
+    done.itemKey = std::string(itemKey);
+    if (!related) {
+      // A product is listed because it has related rows: deleting it removes them (the master
+      // product stays); inserting one stores nothing, since its first related row lists it.
+      if (change.op == ChangeOp::Delete) done.rows = session.DeleteProductPairs(productKey);
+      continue;
+    }
+    if (change.op == ChangeOp::Delete) {
+      if (codeIdx >= 0) done.itemCode = change.values[static_cast<size_t>(codeIdx)];
+      done.rows = session.DeletePair(info.kind, productKey, itemKey) ? 1 : 0;
+      continue;
+    }
+
+    const std::optional<std::string> productCode =
+        productKey.empty() ? std::nullopt : session.MasterCode(ListKind::Product, productKey);
+    const std::string productName = productCode && !productCode->empty() ? Cut(*productCode, 20) : Cut(productKey, 20);
+    if (productKey.empty()) {
+      throw ERefusal("Produto não informado para o " + std::string(info.nounLower) + " " + rowName + ".");
+    }
+    if (itemKey.empty()) {
+      throw ERefusal(std::string(info.noun) + " não " + Agreed(info, "informado") + " para o produto " +
+                     productName + ".");
+    }
+    if (!productCode) throw ERefusal("Produto " + productName + " não cadastrado.");
+    const std::optional<std::string> itemCode = session.MasterCode(info.kind, itemKey);
+    if (!itemCode) {
+      throw ERefusal(std::string(info.noun) + " " + rowName + " não " + Agreed(info, "cadastrado") + ".");
+    }
+    const std::string itemName = itemCode->empty() ? rowName : Cut(*itemCode, 40);
+    const std::string_view typed =
+        codeIdx >= 0 && !change.values[static_cast<size_t>(codeIdx)].empty()
+            ? std::string_view(change.values[static_cast<size_t>(codeIdx)])
+            : std::string_view(*itemCode);
+    if (!session.InsertPair(info.kind, productKey, itemKey, typed)) {
+      throw ERefusal(std::string(info.noun) + " " + itemName + " já " + Agreed(info, "cadastrado") +
+                     " para o produto " + productName + ".");
+    }
+    done.itemCode = info.kind == ListKind::Branch ? std::string() : std::string(typed);
+    done.rows = 1;
+  }
+  audit.time = AuditTime::Now();
+  session.RecordAudit(audit);
+  transaction.Commit();
+}
+
+// How many times a save that lost a conflict with a concurrent one is applied again.
+constexpr int kSaveAttempts = 4;
+
+}  // namespace
+
+RemoteService::RemoteService(Store& store) : store_(store) {}
+
+const std::vector<std::string_view>& RemoteService::MethodNames() {
+  static const std::vector<std::string_view> kNames = {
+      "getDados",      "getFornecedor", "getCliente",    "getFilial",
+      "SetProduto",    "SetFornecedor", "SetCliente",    "SetFilial",
+      "getVd_Produto", "getVd_Fornecedor", "getVd_Cliente", "getVd_Filial"};
+  return kNames;
+}
+
+std::string RemoteService::Describe() {
+  std::string out = R"({"service":)";
+  PacketWriter::AppendJsonString(out, kServiceName);
+  out += R"(,"methods":[)";
+  const auto& names = MethodNames();
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += ',';
+    PacketWriter::AppendJsonString(out, names[i]);
+  }
+  out += "]}";
+  return out;
+}
+
+Reply RemoteService::Call(std::string_view body, const CallContext& context) {
+  Reply reply;
+  JsonRpcRequest request;
+  try {
+    request = JsonRpcRequest::Parse(body);
+  } catch (const EJsonRpcError& e) {
+    reply.outcome = "error " + std::to_string(e.Code()) + ": " + e.what();
+    reply.body = JsonRpcResponse::Error(e.IdJson(), e.Code(), e.what());
+    return reply;
+  }
+  reply.method = Cut(request.Method(), 60);
+  const std::string& method = request.Method();
+  const std::string& id = request.IdJson();
+
+  const auto ok = [&](std::string_view data) {
+    reply.outcome = "ok";
+    reply.body = JsonRpcResponse::Result(id, RawResult::Ok(data));
+  };
+
+  try {
+    if (method == "getDados") {
+      ExpectTexts(request, 0);
+      reply.stream = std::make_unique<PacketStream>(
+          store_.OpenSession(), id,
+          std::vector<ListKind>{ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch}, true);
+      reply.outcome = "ok";
+      return reply;
+    }
+    for (const ListKind kind : kRelatedLists) {
+      const ListInfo& info = ListCatalog::Get(kind);
+      if (method == info.loadMethod) {
+        ExpectTexts(request, 0);
+        reply.stream = std::make_unique<PacketStream>(store_.OpenSession(), id, std::vector<ListKind>{kind}, false);
+        reply.outcome = "ok";
+        return reply;
+      }
+    }
+    for (const ListKind kind : {ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch}) {
+      const ListInfo& info = ListCatalog::Get(kind);
+      if (method == info.saveMethod) {
+        const JsonRpcParam& param = ExpectPacket(request);
+        ChangePacket packet;
+        try {
+          packet = ChangePacketReader::Read(param.value);
+        } catch (const EWireError& e) {
+          throw EBadParams(std::string("Invalid params: ") + e.what());
+        }
+        auto session = store_.OpenSession();
+        for (int attempt = 1;; ++attempt) {
+          try {
+            ApplyChanges(*session, info, packet, context);
+            break;
+          } catch (const EStoreError& e) {
+            // Nothing of the packet was stored (its transaction rolled back): apply it again.
+            if (!e.Conflict() || attempt == kSaveAttempts) throw;
+          }
+        }
+        ok("null");
+        return reply;
+      }
+      if (method == info.checkMethod) {
+        const bool product = kind == ListKind::Product;
+        ExpectTexts(request, product ? 1 : 2);
+        const auto& params = request.Params();
+        auto session = store_.OpenSession();
+        if (product) {
+          const std::array<std::string_view, 1> row{params[0].value};
+          ok(CheckAnswer(info, row, session->ProductListed(params[0].value)));
+        } else {
+          const std::array<std::string_view, 2> row{params[0].value, params[1].value};
+          ok(CheckAnswer(info, row, session->PairStored(kind, params[0].value, params[1].value)));
+        }
+        return reply;
+      }
+    }
+    reply.outcome = "error -32601: unknown method";
+    reply.body = JsonRpcResponse::Error(id, rpc_code::kMethodNotFound, "Method not found: " + Cut(method, 80));
+  } catch (const ERefusal& e) {
+    reply.outcome = std::string("refused: ") + e.what();
+    reply.body = JsonRpcResponse::Result(id, RawResult::Error(e.what()));
+  } catch (const EBadParams& e) {
+    reply.outcome = std::string("error -32602: ") + e.what();
+    reply.body = JsonRpcResponse::Error(id, rpc_code::kInvalidParams, e.what());
+  } catch (const EStoreError& e) {
+    reply.outcome = std::string("failed: ") + e.what();
+    const std::string message =
+        e.Busy() ? "O banco de dados do servidor está ocupado. Tente novamente em instantes."
+                 : std::string("Falha no banco de dados do servidor: ") + e.what();
+    reply.body = JsonRpcResponse::Result(id, RawResult::Error(message));
+  } catch (const std::exception& e) {
+    reply.outcome = std::string("failed: ") + e.what();
+    reply.body = JsonRpcResponse::Error(id, rpc_code::kInternalError, std::string("Internal error: ") + e.what());
+  }
+  reply.stream.reset();
+  return reply;
+}
+
+}  // namespace server

@@ -1,0 +1,85 @@
+// RemoteService is the remote service "PDI07310.rdmProdDesoneraImpos": it answers one JSON-RPC
+// request body with the body of the response, running one of its twelve methods against the
+// store. Load methods (getDados, getFornecedor, getCliente, getFilial) answer with a stream; the
+// others with a complete body.
+//
+// Every method answers a raw result: {"ok":true,"data":…}, or {"ok":false,"error":"…"} with a
+// message in Portuguese for the user when the service refuses (a pair already stored, an item
+// not in the master data, a value too long) or the store fails. Requests that cannot be served as
+// sent get a JSON-RPC error: -32700 not JSON, -32600 not a request, -32601 unknown method, -32602
+// wrong number or kind of arguments or a malformed change packet.
+//
+// Saves (Set…) apply their whole change packet, in order, in one transaction, or nothing of it:
+//   - every field of the packet must be a field of the list, and the product key and item key
+//     fields must be present; a value longer than the list's size for its field (in characters,
+//     whatever size the packet declares) refuses the packet;
+//   - rows name their item by its internal key (CDFORNECED, CDCLIENTE, CDFILIALDES); names and
+//     person types are never taken from the packet. The typed code stored with a supplier or
+//     client pair (CDFORNECEDDES, CDCLIENTEDES) is the packet's, or the master taxpayer number
+//     when the packet leaves it empty;
+//   - an insert of a pair already stored, or whose product or item is not in the master data,
+//     refuses the packet with a message naming the row; deleting a pair no longer stored is not
+//     an error;
+//   - SetProduto: a deletion removes the product's supplier, client and branch rows (the master
+//     product stays, and leaves the list since the list holds products with related rows); an
+//     insertion is accepted and stores nothing, since a product joins the list with its first
+//     related row.
+// Data of a save is null. Every applied packet is recorded in the audit trail (time, method, the
+// client's address and user from the CallContext, and each change with the rows it added or
+// removed) in the transaction that applies it; a refused packet leaves no record. A save that
+// loses a conflict with a concurrent one (a deadlock between two PostgreSQL transactions) is
+// applied again, up to four times, before its failure is answered.
+//
+// Thread-safe: Call may run on many threads at once (each call opens its own store session).
+// Not copyable. REQUIRES: the store outlives the service.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/service/ReplyStream.h"
+#include "server/store/Store.h"
+
+namespace server {
+
+// Who made a request: the client's address ("HOST:PORT") and the user its access token names
+// (empty when the server accepts anyone).
+struct CallContext {
+  std::string client;
+  std::string user;
+};
+
+// The answer to one request.
+struct Reply {
+  std::string method = "-";  // the method called, for the log ("-" when unreadable)
+  std::string outcome;       // "ok", "refused: …", "error -32602: …", "failed: …"
+  std::string body;          // the complete body, when stream is null
+  std::unique_ptr<ReplyStream> stream;
+};
+
+class RemoteService {
+ public:
+  explicit RemoteService(Store& store);
+  RemoteService(const RemoteService&) = delete;
+  RemoteService& operator=(const RemoteService&) = delete;
+
+  // Answers one request body from the client context names. Never raises: every failure becomes
+  // a reply.
+  Reply Call(std::string_view body, const CallContext& context = {});
+
+  // The JSON answered to a GET of the service's path: its name and its methods.
+  static std::string Describe();
+
+  // The service's name, also its HTTP path without the leading slash.
+  static constexpr std::string_view kServiceName = "PDI07310.rdmProdDesoneraImpos";
+
+  // The names of the twelve methods.
+  static const std::vector<std::string_view>& MethodNames();
+
+ private:
+  Store& store_;
+};
+
+}  // namespace server

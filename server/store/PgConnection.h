@@ -1,0 +1,83 @@
+// PgConnection is one open connection to a PostgreSQL database through libpq, closed when it goes
+// away, plus the error type of the PostgreSQL layer. Statements with parameters are always bound
+// (never spliced into the SQL text): every parameter travels as text in libpq's binary format, so
+// a value reaches the server byte for byte, whatever it holds. Statements run often are prepared
+// once per connection under a name and reused.
+//
+// The connection speaks UTF-8, waits at most 30 s for a row lock (then fails as busy), runs
+// without JIT compilation, and drops the server's notices instead of printing them.
+//
+// Used by one thread at a time; it may move between threads between uses. Not copyable or
+// movable (prepared names belong to the connection).
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <memory>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "server/store/PgResult.h"
+#include "server/store/Store.h"
+
+namespace server {
+
+// A failure reported by PostgreSQL or libpq. The message names the operation and the server's
+// explanation; SqlState() is the five-character SQLSTATE ("" when the connection itself failed).
+// Busy (lock wait, cancelled statement, too many connections) and Conflict (deadlock,
+// serialization failure) follow from the SQLSTATE.
+class EPgError : public EStoreError {
+ public:
+  EPgError(const std::string& message, std::string sqlState);
+  const std::string& SqlState() const { return sqlState_; }
+  bool IsUniqueViolation() const { return sqlState_ == "23505"; }
+
+ private:
+  std::string sqlState_;
+};
+
+class PgConnection {
+ public:
+  // Connects to the database that uri (postgresql://…) names. Raises EPgError naming the
+  // address (without its password) and libpq's reason.
+  explicit PgConnection(const std::string& uri);
+  ~PgConnection();
+  PgConnection(const PgConnection&) = delete;
+  PgConnection& operator=(const PgConnection&) = delete;
+
+  // Runs one or more statements without parameters (schema, BEGIN/COMMIT). Raises EPgError.
+  void Exec(const std::string& sql);
+
+  // Runs sql with text parameters ($1, $2, …), preparing it under name the first time this
+  // connection runs that name. REQUIRES: a name always goes with the same sql. Raises EPgError.
+  PgResult Prepared(const char* name, const char* sql, std::span<const std::string_view> params);
+
+  // Runs sql with text parameters once, without preparing it. Raises EPgError.
+  PgResult Query(const std::string& sql, std::span<const std::string_view> params = {});
+
+  // True while a transaction is open (failed or not).
+  bool InTransaction() const;
+  // True when the open transaction has failed and can only be rolled back.
+  bool TransactionFailed() const;
+  // True when the connection is up and idle, fit to go back to a pool.
+  bool Reusable() const;
+  // False once the connection is lost (the server closed it or went away).
+  bool Alive() const;
+
+  // A name unique on this connection, for cursors.
+  std::string NextName(std::string_view prefix);
+
+ private:
+  PgResult Check(PGresult* result, std::string_view what) const;
+
+  struct Finish {
+    void operator()(PGconn* c) const { PQfinish(c); }
+  };
+  std::unique_ptr<PGconn, Finish> conn_;
+  std::set<std::string, std::less<>> prepared_;
+  unsigned long names_ = 0;
+};
+
+}  // namespace server

@@ -1,0 +1,57 @@
+// PgStore keeps the service's data in a PostgreSQL database, with the same tables as SqliteStore
+// (PRODUTO, FORNECEDOR, CLIENTE, FILIAL, DESONERA_FORNECEDOR, DESONERA_CLIENTE, DESONERA_FILIAL,
+// AUDITORIA, AUDITORIA_ITEM), created when missing (under an advisory lock, so servers starting
+// together do not race). Texts use the "C" collation, so lists come out in the same byte order as
+// from SQLite. Several server processes may share one database: the primary key of each related
+// list is the unique constraint on pairs, and an insert that meets a stored pair (or one stored
+// by a concurrent save that commits first) stores nothing, which the service refuses as "já
+// cadastrado".
+//
+// Transactions: BeginRead opens a read-only REPEATABLE READ transaction (one snapshot for a whole
+// load); BeginWrite a READ COMMITTED one. Lists are read through a server-side cursor, fetched
+// in batches, so a load of a million rows never sits in one result in memory.
+//
+// Sessions draw connections from a pool that grows up to maxConnections and keeps idle ones for
+// reuse; a session asked for while all are in use waits for one (up to 60 s, then fails as
+// busy). A connection found lost (the database restarted, or closed it) when a transaction or a
+// single read begins on it is replaced at once and the step run again, so the call does not
+// fail; one lost inside a transaction fails that call (nothing of it is stored) and is dropped.
+// OpenSession is thread-safe. Not copyable or movable.
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/store/PgConnection.h"
+#include "server/store/Store.h"
+
+namespace server {
+
+class PgStore : public Store {
+ public:
+  // Connects to the database uri names and creates the schema when missing. Raises EStoreError.
+  explicit PgStore(std::string uri, int maxConnections = 32);
+  ~PgStore() override;
+
+  std::unique_ptr<StoreSession> OpenSession() override;
+
+  // Takes back a connection when its session ends (drops it when it is not reusable).
+  // Thread-safe.
+  void Release(std::unique_ptr<PgConnection> connection);
+
+  // A new connection in place of a lost one (same slot of the pool). Raises EStoreError.
+  std::unique_ptr<PgConnection> Reconnect() const { return std::make_unique<PgConnection>(uri_); }
+
+ private:
+  std::string uri_;
+  int maxConnections_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  int open_ = 0;  // connections in use or idle
+  std::vector<std::unique_ptr<PgConnection>> idle_;
+};
+
+}  // namespace server

@@ -1,0 +1,63 @@
+// SqliteDatabase is one open SQLite connection, closed when it goes away, plus the error type of
+// the SQLite layer. It opens files in WAL mode with a busy timeout, so several connections (one
+// per worker thread) can read while one writes, and a writer waits for another instead of
+// failing at once.
+//
+// A connection is used by one thread at a time (it is opened without SQLite's own mutex); it may
+// move between threads between uses. Movable, not copyable.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "server/store/SqliteStatement.h"
+
+namespace server {
+
+// A failure reported by SQLite; the message names the operation and SQLite's own explanation.
+class ESqliteError : public std::runtime_error {
+ public:
+  ESqliteError(const std::string& message, int code) : std::runtime_error(message), code_(code) {}
+  // SQLite's extended result code.
+  int Code() const { return code_; }
+  bool IsConstraint() const { return (code_ & 0xFF) == SQLITE_CONSTRAINT; }
+
+ private:
+  int code_;
+};
+
+class SqliteDatabase {
+ public:
+  // ReadWriteCreate: read-write, created when missing, in WAL mode (the server's own file).
+  // CreatePlain: the same with SQLite's default journal (a file handed to desktops).
+  // ReadOnly: an existing file, read only.
+  enum class Mode { ReadWriteCreate, CreatePlain, ReadOnly };
+
+  // Opens path in the given mode.
+  // Raises ESqliteError when the file cannot be opened.
+  SqliteDatabase(const std::string& path, Mode mode, int busyTimeoutMs = 30000);
+  SqliteDatabase(SqliteDatabase&&) noexcept = default;
+  SqliteDatabase& operator=(SqliteDatabase&&) noexcept = default;
+
+  // Runs one or more statements without parameters (schema, pragmas, BEGIN/COMMIT).
+  void Exec(std::string_view sql);
+
+  SqliteStatement Prepare(std::string_view sql);
+
+  // True while a transaction is open on this connection.
+  bool InTransaction() const;
+
+  sqlite3* Handle() const { return db_.get(); }
+
+ private:
+  struct Closer {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+  };
+  std::unique_ptr<sqlite3, Closer> db_;
+};
+
+}  // namespace server

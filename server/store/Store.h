@@ -1,0 +1,171 @@
+// Store is where the remote service keeps its data: the master tables (products, suppliers,
+// clients, branches, with the columns of the local database) and, per related list, the stored
+// pairs (product key, item key), and the audit trail of applied change packets. The method code
+// talks only to this interface; SqliteStore and PgStore implement it with the same behaviour.
+//
+// Thread rules: a Store is shared by every worker thread; OpenSession is thread-safe. A
+// StoreSession (one connection, from a pool) is used by one thread at a time, and a RowCursor by
+// the thread using its session. Neither is copyable. REQUIRES: a session does not outlive its
+// store, and a cursor does not outlive its session.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/store/ListCatalog.h"
+
+namespace server {
+
+// A failure of the storage itself (not a refusal of the request). Busy() is true when the store
+// stayed locked by other writers past the wait limit, so trying again later may succeed.
+// Conflict() is true when the transaction was rolled back because it collided with a concurrent
+// one (a deadlock between two savers): the whole transaction may be run again at once.
+class EStoreError : public std::runtime_error {
+ public:
+  explicit EStoreError(const std::string& message, bool busy = false, bool conflict = false)
+      : std::runtime_error(message), busy_(busy || conflict), conflict_(conflict) {}
+  bool Busy() const { return busy_; }
+  bool Conflict() const { return conflict_; }
+
+ private:
+  bool busy_;
+  bool conflict_;
+};
+
+// One applied change packet as the audit trail keeps it: when, which method, from which client
+// address, by which user (empty when the request carried none), and each change of the packet
+// in order with the number of stored rows it actually added or removed.
+struct AuditChange {
+  std::string operation;  // "insert" or "delete"
+  std::string productKey;
+  std::string itemKey;    // empty for a product change
+  std::string itemCode;   // the typed code stored with the pair (empty for deletions, branches)
+  int64_t rows = 0;       // stored rows added or removed by this change
+};
+struct AuditPacket {
+  std::string time;    // UTC, "YYYY-MM-DDTHH:MM:SS.mmmZ" (see AuditTime)
+  std::string method;  // "SetFornecedor"
+  std::string client;  // "127.0.0.1:51234"
+  std::string user;
+  std::vector<AuditChange> changes;
+};
+// Which packets an audit listing shows: those at or after `since` (an AuditTime text; empty: all)
+// and, when productKey is not empty, only their changes of that product (packets without one
+// are left out).
+struct AuditFilter {
+  std::string since;
+  std::string productKey;
+};
+
+// A forward-only reader of rows.
+class RowCursor {
+ public:
+  RowCursor() = default;
+  RowCursor(const RowCursor&) = delete;
+  RowCursor& operator=(const RowCursor&) = delete;
+  virtual ~RowCursor() = default;
+
+  // Moves to the next row. Returns false when there is none. Raises EStoreError.
+  virtual bool Next() = 0;
+  // The values of the current row; valid until the next call of Next. A NULL reads as empty.
+  virtual std::span<const std::string_view> Row() const = 0;
+};
+
+class StoreSession {
+ public:
+  StoreSession() = default;
+  StoreSession(const StoreSession&) = delete;
+  StoreSession& operator=(const StoreSession&) = delete;
+  // Rolls back a transaction left open.
+  virtual ~StoreSession() = default;
+
+  // Transactions. BeginRead gives a consistent snapshot for several reads; BeginWrite takes the
+  // write lock at once (waiting for other writers up to the store's limit). Raise EStoreError.
+  virtual void BeginRead() = 0;
+  virtual void BeginWrite() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() noexcept = 0;
+
+  // The rows of a list as the remote service serves them, values in the order of
+  // ListCatalog::Get(kind).fields, names and person types joined from the master data.
+  // Products: every product with at least one related row, by code then key. Related lists: by
+  // product key, then the item's code (taxpayer number or branch code), then the item key.
+  virtual std::unique_ptr<RowCursor> ReadList(ListKind kind) = 0;
+
+  // The master rows of one kind in the local database's column order:
+  //   Product  CDPRODUTO, CDARVPROD, NMPRODUTO
+  //   Supplier NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED
+  //   Client   NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE, CDCLIENTE
+  //   Branch   CDFILIAL, NMFILIAL
+  virtual std::unique_ptr<RowCursor> ReadMaster(ListKind kind) = 0;
+
+  // Adds a master row (same column order as ReadMaster), replacing the row with the same key.
+  virtual void PutMaster(ListKind kind, std::span<const std::string_view> row) = 0;
+
+  // The code the user knows a master entry by (product: CDARVPROD; supplier, client: taxpayer
+  // number; branch: CDFILIAL), or nothing when the key is not in the master data.
+  virtual std::optional<std::string> MasterCode(ListKind kind, std::string_view key) = 0;
+
+  // True when the product has at least one related row.
+  virtual bool ProductListed(std::string_view productKey) = 0;
+
+  // True when the pair is stored in the related list. REQUIRES: kind is a related list.
+  virtual bool PairStored(ListKind kind, std::string_view productKey, std::string_view itemKey) = 0;
+
+  // Stores a pair with the item's typed code (ignored for branches). Returns false, storing
+  // nothing, when the pair is already stored. REQUIRES: kind is a related list.
+  virtual bool InsertPair(ListKind kind, std::string_view productKey, std::string_view itemKey,
+                          std::string_view itemCode) = 0;
+
+  // Removes a pair; removing a pair not stored does nothing. Returns true when a pair was
+  // removed. REQUIRES: kind is a related list.
+  virtual bool DeletePair(ListKind kind, std::string_view productKey, std::string_view itemKey) = 0;
+
+  // Removes every related row of the product (the master product stays). Returns the number of
+  // rows removed.
+  virtual int64_t DeleteProductPairs(std::string_view productKey) = 0;
+
+  // Number of rows in the master table or related list of this kind (related: pairs).
+  virtual int64_t CountMaster(ListKind kind) = 0;
+  virtual int64_t CountPairs(ListKind kind) = 0;
+
+  // Appends one applied change packet to the audit trail. REQUIRES: inside the write
+  // transaction that applied the packet, so the record and the change commit or vanish together.
+  virtual void RecordAudit(const AuditPacket& packet) = 0;
+
+  // The audit trail, oldest packet first, one row per change (a packet without changes gives
+  // one row whose change values are empty), values in this order:
+  //   packet number, time, method, client, user, change number (1-based), operation,
+  //   product key, item key, item code, rows
+  virtual std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) = 0;
+};
+
+class Store {
+ public:
+  Store() = default;
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+  virtual ~Store() = default;
+
+  // A session on its own connection. Thread-safe. Raises EStoreError.
+  virtual std::unique_ptr<StoreSession> OpenSession() = 0;
+
+  // Opens the store at location: a path to an SQLite file, or a postgresql:// (postgres://) URI
+  // naming a database on a PostgreSQL server; the schema is created when missing. Raises
+  // EStoreError when it cannot be opened.
+  static std::unique_ptr<Store> Open(const std::string& location);
+
+  // True when location names a PostgreSQL database rather than an SQLite file.
+  static bool IsPostgresLocation(const std::string& location);
+
+  // location fit to print: a password in a URI is replaced by "***".
+  static std::string Redacted(const std::string& location);
+};
+
+}  // namespace server
