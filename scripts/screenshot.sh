@@ -39,7 +39,7 @@ SERVER_PID=$!
 
 PORT=
 for _ in $(seq 1 100); do
-  PORT=$(grep -o 'listening on http://127\.0\.0\.1:[0-9]*' "$WORK/serve.log" | head -1 | sed 's/.*://') || true
+  PORT=$(grep -o 'listening on https\?://127\.0\.0\.1:[0-9]*' "$WORK/serve.log" | head -1 | sed 's/.*://') || true
   [[ -n "$PORT" ]] && break
   kill -0 "$SERVER_PID" 2>/dev/null || { cat "$WORK/serve.log" >&2; exit 1; }
   sleep 0.1

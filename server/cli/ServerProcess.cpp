@@ -39,12 +39,14 @@ ServerProcess::ServerProcess(const std::string& binary, const std::string& db, c
   }
   reader_ = std::thread([this, fd = fds[0]] { ReadLog(fd); });
 
-  const std::string marker = "listening on http://127.0.0.1:";
+  // "listening on http://127.0.0.1:PORT/…", or https:// when the server speaks TLS.
+  const std::string marker = "://127.0.0.1:";
   const auto deadline = std::chrono::steady_clock::now() + startTimeout;
   while (std::chrono::steady_clock::now() < deadline) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      const size_t at = log_.find(marker);
+      const size_t listening = log_.find("listening on http");
+      const size_t at = listening == std::string::npos ? listening : log_.find(marker, listening);
       if (at != std::string::npos) {
         const size_t start = at + marker.size();
         const size_t end = log_.find('/', start);

@@ -51,8 +51,8 @@ constexpr const char* kUsage =
     "Run 'pdi07310-server <command> --help' for the options of a command.\n";
 
 constexpr const char* kServeHelp =
-    "usage: pdi07310-server serve --db DB [--listen HOST:PORT] [--tokens FILE] [--max-request-bytes N]\n"
-    "                             [--threads N]\n"
+    "usage: pdi07310-server serve --db DB [--listen HOST:PORT] [--tokens FILE] [--threads N]\n"
+    "                             [--tls-cert FILE --tls-key FILE] [limits]\n"
     "\n"
     "Serves POST /PDI07310.rdmProdDesoneraImpos (JSON-RPC 2.0) and GET on the same path.\n"
     "  --db DB                 SQLite file of the server, or a postgresql:// URI; the schema is created\n"
@@ -61,10 +61,27 @@ constexpr const char* kServeHelp =
     "  --tokens FILE           accept only requests with 'Authorization: Bearer TOKEN' for a TOKEN listed\n"
     "                          in FILE, one 'TOKEN USER' per line ('#' starts a comment line); others get\n"
     "                          HTTP 401. Without it the server accepts anyone (and says so).\n"
-    "  --max-request-bytes N   largest request body accepted (default 67108864)\n"
-    "  --threads N             worker threads (default 64; an idle keep-alive connection holds one)\n"
-    "Prints 'listening on http://HOST:PORT/...' on stderr when ready and one line per call.\n"
-    "SIGINT or SIGTERM finish the calls under way and stop the server.\n";
+    "  --tls-cert FILE         serve HTTPS only, with this certificate chain (PEM)\n"
+    "  --tls-key FILE          the private key (PEM) of --tls-cert\n"
+    "  --threads N             workers running calls: at most N calls reach the database at once\n"
+    "                          (default 64); idle and slow connections hold no worker\n"
+    "Limits (a request past a size limit gets 413, past a budget 503; a deadline passed closes the\n"
+    "connection):\n"
+    "  --max-request-bytes N   largest request body, however framed (default 67108864)\n"
+    "  --max-header-bytes N    largest request line and header fields (default 16384)\n"
+    "  --idle-timeout S        seconds a kept-alive connection may wait for its next request (default 30)\n"
+    "  --head-timeout S        seconds for a whole request head, and a TLS handshake (default 10)\n"
+    "  --body-timeout S        seconds for a whole request body (default 120)\n"
+    "  --stall-timeout S       seconds a client may take nothing of an answer before it is dropped and\n"
+    "                          its database snapshot released (default 30)\n"
+    "  --max-connections N     connections open at once (default 4096)\n"
+    "  --max-connections-per-client N\n"
+    "                          connections open at once from one address (default 512; 0: no limit, as\n"
+    "                          behind a balancer whose address every connection has)\n"
+    "  --max-bytes-in-flight N request bytes held at once, all connections together (default 536870912)\n"
+    "Prints 'listening on http://HOST:PORT/...' (https:// with TLS) on stderr when ready and one line per\n"
+    "call. SIGINT or SIGTERM finish the calls under way and stop the server (exit status 0); a listener\n"
+    "that fails for good stops it with a line saying why (exit status 1).\n";
 
 constexpr const char* kImportHelp =
     "usage: pdi07310-server import-master --db DB LOCAL_DB\n"
@@ -106,8 +123,38 @@ void ParseListen(const std::string& text, HttpServerOptions& options) {
   options.port = static_cast<int>(port.Number("--port", 8470, 0, 65535));
 }
 
+void ReadLimits(const CommandLine& cl, HttpLimits& limits) {
+  const auto seconds = [&cl](const char* name, std::chrono::milliseconds fallback) {
+    return std::chrono::milliseconds(
+        cl.Number(name, std::chrono::duration_cast<std::chrono::seconds>(fallback).count(), 1, 86400) * 1000);
+  };
+  constexpr int64_t kGiB = 1024ll * 1024 * 1024;
+  limits.maxRequestBytes =
+      static_cast<size_t>(cl.Number("--max-request-bytes", static_cast<int64_t>(limits.maxRequestBytes), 1024, 4 * kGiB));
+  limits.maxHeaderBytes =
+      static_cast<size_t>(cl.Number("--max-header-bytes", static_cast<int64_t>(limits.maxHeaderBytes), 1024, 1024 * 1024));
+  limits.idleTimeout = seconds("--idle-timeout", limits.idleTimeout);
+  limits.headTimeout = seconds("--head-timeout", limits.headTimeout);
+  limits.bodyTimeout = seconds("--body-timeout", limits.bodyTimeout);
+  limits.stallTimeout = seconds("--stall-timeout", limits.stallTimeout);
+  limits.maxConnections =
+      static_cast<size_t>(cl.Number("--max-connections", static_cast<int64_t>(limits.maxConnections), 1, 1000000));
+  limits.maxConnectionsPerClient = static_cast<size_t>(cl.Number(
+      "--max-connections-per-client", static_cast<int64_t>(limits.maxConnectionsPerClient), 0, 1000000));
+  limits.maxBytesInFlight = static_cast<size_t>(
+      cl.Number("--max-bytes-in-flight", static_cast<int64_t>(limits.maxBytesInFlight), 1024, 64 * kGiB));
+  // A body the budget could never hold would be refused as "busy" forever: say so now.
+  if (limits.maxBytesInFlight < limits.maxRequestBytes) {
+    throw EUsage("--max-bytes-in-flight must be at least --max-request-bytes");
+  }
+}
+
 int Serve(const std::vector<std::string>& args) {
-  const CommandLine cl(args, {"--db", "--listen", "--tokens", "--max-request-bytes", "--threads"}, {"--help"});
+  const CommandLine cl(args,
+                       {"--db", "--listen", "--tokens", "--max-request-bytes", "--threads", "--tls-cert", "--tls-key",
+                        "--max-header-bytes", "--idle-timeout", "--head-timeout", "--body-timeout", "--stall-timeout",
+                        "--max-connections", "--max-connections-per-client", "--max-bytes-in-flight"},
+                       {"--help"});
   if (cl.Flag("--help")) {
     std::cout << kServeHelp;
     return 0;
@@ -116,9 +163,13 @@ int Serve(const std::vector<std::string>& args) {
   HttpServerOptions options;
   const std::string db = cl.Required("--db");
   if (const auto listen = cl.Value("--listen")) ParseListen(*listen, options);
-  options.maxRequestBytes =
-      static_cast<size_t>(cl.Number("--max-request-bytes", 64ll * 1024 * 1024, 1024, 4ll * 1024 * 1024 * 1024));
   options.threads = static_cast<int>(cl.Number("--threads", 64, 1, 1024));
+  ReadLimits(cl, options.limits);
+  options.tls.certificateFile = cl.Value("--tls-cert").value_or("");
+  options.tls.keyFile = cl.Value("--tls-key").value_or("");
+  if (options.tls.certificateFile.empty() != options.tls.keyFile.empty()) {
+    throw EUsage("--tls-cert and --tls-key go together");
+  }
   if (const auto tokens = cl.Value("--tokens")) {
     if (tokens->empty()) throw EUsage("option --tokens needs a file");
     options.tokens = std::make_shared<const AccessTokens>(AccessTokens::Load(*tokens));
@@ -144,7 +195,7 @@ int Serve(const std::vector<std::string>& args) {
     log.Note("pdi07310-server accepts requests from anyone who can reach " + options.host +
              " (no access tokens: give --tokens FILE to require them)");
   }
-  log.Note("pdi07310-server listening on http://" + options.host + ":" + std::to_string(port) + "/" +
+  log.Note(std::string("pdi07310-server listening on ") + (options.tls.Enabled() ? "https://" : "http://") + options.host + ":" + std::to_string(port) + "/" +
            std::string(RemoteService::kServiceName) + " (database " + Store::Redacted(db) + ")");
 
   std::atomic<bool> signalled{false};
@@ -156,9 +207,20 @@ int Serve(const std::vector<std::string>& args) {
              "): finishing calls under way");
     http.Stop();
   });
-  http.Run();
-  if (!signalled.exchange(true)) pthread_kill(watcher.native_handle(), SIGTERM);
+  std::string failure;
+  try {
+    http.Run();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  // Run returns on its own only when the listener failed: then the stop is a failure.
+  const bool stoppedBySignal = signalled.exchange(true);
+  if (!stoppedBySignal) pthread_kill(watcher.native_handle(), SIGTERM);
   watcher.join();
+  if (!stoppedBySignal) {
+    log.Note("pdi07310-server stopped: " + (failure.empty() ? std::string("the listener ended") : failure));
+    return 1;
+  }
   log.Note("pdi07310-server stopped");
   return 0;
 }

@@ -1,20 +1,48 @@
 #include "server/http/HttpServer.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <list>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
-#include "host/wire/JsonRpcResponse.h"
 #include "host/wire/PacketWriter.h"
 
 namespace server {
 namespace {
 
-// With a parameter the content type is not one the HTTP library compresses on its own: a gzip
-// pass over a large packet costs more than sending it on a local network.
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace ssl = net::ssl;
+using tcp = net::ip::tcp;
+using error_code = boost::system::error_code;
+using Clock = std::chrono::steady_clock;
+
 constexpr const char* kJson = "application/json; charset=utf-8";
+// What a kept-alive connection reads at once while waiting for its next request.
+constexpr size_t kReadChunk = 8 * 1024;
+// After an answer that ends a connection, what is still arriving is read and dropped for a moment
+// (so the client reads the answer instead of a reset), up to this much.
+constexpr size_t kDrainBytes = 1024 * 1024;
+constexpr std::chrono::milliseconds kDrainTime{1000};
+// Refusal notes in the log, at most this many a second (a flood must not flood the log too).
+constexpr int kNotesPerSecond = 20;
 
 std::string ErrorBody(int status, std::string_view message) {
   std::string out = R"({"status":)" + std::to_string(status) + R"(,"error":)";
@@ -23,232 +51,825 @@ std::string ErrorBody(int status, std::string_view message) {
   return out;
 }
 
-// "HOST:PORT" of the client, an IPv6 address in brackets.
-std::string ClientAddress(const httplib::Request& req) {
-  const bool v6 = req.remote_addr.find(':') != std::string::npos;
-  return (v6 ? "[" + req.remote_addr + "]" : req.remote_addr) + ":" + std::to_string(req.remote_port);
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
 }
 
-// Keeps the state of one streamed response between calls of the content provider.
-struct StreamedCall {
-  std::unique_ptr<ReplyStream> stream;
-  std::string method;
-  std::string outcome;
-  std::string failure;
-  std::string piece;
-  size_t requestBytes = 0;
-  size_t sent = 0;
-  bool complete = false;
-  bool finished = false;
-  std::chrono::steady_clock::time_point start;
-};
+std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// Accept failures that say nothing about the listener itself: the next accept may well succeed.
+bool OutOfResources(const error_code& ec) {
+  return ec == net::error::no_descriptors || ec == boost::system::errc::too_many_files_open_in_system ||
+         ec == net::error::no_buffer_space || ec == net::error::no_memory;
+}
+bool ListenerBroken(const error_code& ec) {
+  return ec == net::error::bad_descriptor || ec == boost::system::errc::invalid_argument ||
+         ec == boost::system::errc::not_a_socket || ec == net::error::operation_not_supported;
+}
+
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (const char c : text.substr(0, 200)) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f || c == '\\') {
+      static const char* const kHex = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 }  // namespace
 
-class HttpServer::Listener : public httplib::Server {
+// ------------------------------------------------------------------------------------------------
+// The network side: the listener, the accounting of connections and bytes, the workers.
+
+class SessionBase {
  public:
-  // The library listens with a backlog of 5, so a burst of desktops connecting at once would see
-  // connections refused or delayed by SYN retries; listening again on the bound socket raises it.
-  void RaiseBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+  virtual ~SessionBase() = default;
+  // Closes the connection at once (on its own executor).
+  virtual void Abandon() = 0;
 };
 
-HttpServer::HttpServer(RemoteService& service, CallLog& log, HttpServerOptions options)
-    : service_(service), log_(log), options_(std::move(options)), http_(std::make_unique<Listener>()) {
-  const int threads = options_.threads;
-  http_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-  http_->set_payload_max_length(options_.maxRequestBytes);
-  http_->set_keep_alive_max_count(10000);
-  // An idle desktop gives its worker back after a few seconds.
-  http_->set_keep_alive_timeout(3);
-  // Small answers (checks, saves) go out at once instead of waiting for the client's delayed ACK.
-  http_->set_tcp_nodelay(true);
-  // The library's default also sets SO_REUSEPORT, which lets a second server bind a port already
-  // in use and silently take half of its calls (over another database). Reusing a port left in
-  // TIME_WAIT is all a restart needs.
-  http_->set_socket_options([](int sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
+class HttpServer::Engine {
+ public:
+  Engine(RemoteService& theService, CallLog& theLog, HttpServerOptions theOptions)
+      : service(theService), log(theLog), options(std::move(theOptions)),
+        workers_(static_cast<size_t>(std::max(1, options.threads))) {
+    path = "/" + std::string(RemoteService::kServiceName);
+    if (this->options.tls.Enabled()) LoadTls();
+  }
 
-  if (options_.tokens) {
-    // Checked before the request is routed or its body read, so a caller without a valid token
-    // reaches nothing.
-    http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-      if (options_.tokens->UserFor(req.get_header_value("Authorization"))) {
-        return httplib::Server::HandlerResponse::Unhandled;
+  ~Engine() {
+    workers_.join();
+  }
+
+  int Bind() {
+    error_code ec;
+    const auto address = net::ip::make_address(options.host, ec);
+    if (ec) throw std::runtime_error("cannot listen on " + options.host + ": not an IP address");
+    const tcp::endpoint endpoint(address, static_cast<unsigned short>(options.port));
+    acceptor_.open(endpoint.protocol(), ec);
+    // Reusing a port left in TIME_WAIT is all a restart needs; SO_REUSEPORT is never set, so a
+    // second server cannot bind a port in use and silently take half of its calls.
+    if (!ec) acceptor_.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(endpoint, ec);
+    if (!ec) acceptor_.listen(net::socket_base::max_listen_connections, ec);
+    if (ec) {
+      throw std::runtime_error("cannot listen on " + options.host + ":" + std::to_string(options.port) + " (" +
+                               ec.message() + ")");
+    }
+    options.port = acceptor_.local_endpoint().port();
+    return options.port;
+  }
+
+  void Run() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) return;
+      running_ = true;
+    }
+    Accept();
+    // Two network threads: TLS and the copying of large answers share the work; every
+    // connection's handlers run on its own strand.
+    std::thread second([this] { ioc_.run(); });
+    ioc_.run();
+    second.join();
+    std::string failure;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      running_ = false;
+      ran_ = true;
+      failure = failure_;
+      changed_.notify_all();
+    }
+    if (stopper_.joinable()) stopper_.join();
+    if (!failure.empty()) throw std::runtime_error(failure);
+  }
+
+  void Stop() { Shutdown(""); }
+
+  // Stops accepting, waits for the calls under way, then closes every connection. A non-empty
+  // failure is what Run raises afterwards.
+  void Shutdown(const std::string& failure) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (failure_.empty()) failure_ = failure;
+    if (stopping_) {
+      if (!failure.empty()) return;  // called from the network thread: do not wait on it
+      changed_.wait(lock, [this] { return ran_ || !running_; });
+      return;
+    }
+    stopping_ = true;
+    net::post(ioc_, [this] {
+      error_code ignored;
+      acceptor_.close(ignored);
+      acceptTimer_.cancel();
+    });
+    if (!failure.empty()) {
+      // On the network thread: close the rest when the calls under way are done, from a thread
+      // that may wait.
+      stopper_ = std::thread([this] { FinishStop(); });
+      return;
+    }
+    lock.unlock();
+    FinishStop();
+  }
+
+  // ---- Accounting ------------------------------------------------------------------------------
+
+  // Admits a new connection from ip; false when a connection budget is spent.
+  bool Admit(const std::string& ip) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_ || connections_ >= options.limits.maxConnections) return false;
+    size_t& mine = perClient_[ip];
+    if (options.limits.maxConnectionsPerClient != 0 && mine >= options.limits.maxConnectionsPerClient) {
+      if (mine == 0) perClient_.erase(ip);
+      return false;
+    }
+    ++mine;
+    ++connections_;
+    return true;
+  }
+  void Leave(const std::string& ip) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --connections_;
+    auto it = perClient_.find(ip);
+    if (it != perClient_.end() && --it->second == 0) perClient_.erase(it);
+  }
+
+  // Takes bytes from the budget of request bytes in flight; false when it would go over.
+  bool Reserve(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (bytesInFlight_ + bytes > options.limits.maxBytesInFlight) return false;
+    bytesInFlight_ += bytes;
+    return true;
+  }
+  void Release(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytesInFlight_ -= bytes;
+  }
+
+  // Marks a call as begun; false when the server is stopping or too many calls (or streamed
+  // answers, which hold a store session each) are under way.
+  enum class Entry { Entered, Stopping, Busy };
+  Entry EnterCall() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return Entry::Stopping;
+    if (callsUnderWay_ >= Workers() * 8) return Entry::Busy;
+    ++callsUnderWay_;
+    return Entry::Entered;
+  }
+  // A call under way that answers with a stream holds a store session until the answer is sent:
+  // no more streams than workers at once.
+  bool EnterStream() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (streams_ >= Workers()) return false;
+    ++streams_;
+    return true;
+  }
+  size_t Workers() const { return static_cast<size_t>(std::max(1, options.threads)); }
+  void LeaveCall(bool streamed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --callsUnderWay_;
+    if (streamed) --streams_;
+    changed_.notify_all();
+  }
+  bool Stopping() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopping_;
+  }
+
+  void Register(const std::shared_ptr<SessionBase>& session) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Forget sessions already gone now and then, so the list stays the size of the open ones.
+    if (sessions_.size() > 2 * connections_ + 64) {
+      sessions_.remove_if([](const std::weak_ptr<SessionBase>& s) { return s.expired(); });
+    }
+    sessions_.push_back(session);
+  }
+
+  // A refusal or a dropped connection, for the log; rate-limited.
+  void Note(const std::string& text) {
+    const auto now = Clock::now();
+    std::string skipped;
+    {
+      std::lock_guard<std::mutex> lock(noteMutex_);
+      if (now - noteWindow_ >= std::chrono::seconds(1)) {
+        if (notesSkipped_ > 0) skipped = " (" + std::to_string(notesSkipped_) + " similar notes not written)";
+        noteWindow_ = now;
+        notesInWindow_ = 0;
+        notesSkipped_ = 0;
       }
-      const bool carried = req.has_header("Authorization");
-      log_.Note("refused " + req.method + " from " + ClientAddress(req) +
-                ": HTTP 401, " + (carried ? "unknown access token" : "no access token"));
-      res.status = 401;
-      res.set_header("WWW-Authenticate", "Bearer");
-      // An unread request body would otherwise be read as the next request on this connection.
-      res.set_header("Connection", "close");
-      res.set_content(ErrorBody(401, "a valid access token is required"), kJson);
-      return httplib::Server::HandlerResponse::Handled;
+      if (++notesInWindow_ > kNotesPerSecond) {
+        ++notesSkipped_;
+        return;
+      }
+    }
+    log.Note(text + skipped);
+  }
+
+  RemoteService& service;
+  CallLog& log;
+  HttpServerOptions options;
+  std::string path;
+  net::thread_pool& Pool() { return workers_; }
+  ssl::context& Tls() { return tls_; }
+
+ private:
+  void LoadTls() {
+    tls_.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                     ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
+    error_code ec;
+    tls_.use_certificate_chain_file(options.tls.certificateFile, ec);
+    if (ec) {
+      throw std::runtime_error("cannot load the TLS certificate " + options.tls.certificateFile + ": " + ec.message());
+    }
+    tls_.use_private_key_file(options.tls.keyFile, ssl::context::pem, ec);
+    if (ec) throw std::runtime_error("cannot load the TLS key " + options.tls.keyFile + ": " + ec.message());
+    if (SSL_CTX_check_private_key(tls_.native_handle()) != 1) {
+      throw std::runtime_error("the TLS key " + options.tls.keyFile + " does not match the certificate " +
+                               options.tls.certificateFile);
+    }
+  }
+
+  void Accept() {
+    acceptor_.async_accept(net::make_strand(ioc_), [this](error_code ec, tcp::socket socket) {
+      OnAccept(ec, std::move(socket));
     });
   }
 
-  const std::string path = "/" + std::string(RemoteService::kServiceName);
-  std::string pattern;
-  for (const char c : path) {
-    if (c == '.') pattern += '\\';
-    pattern += c;
+  void OnAccept(const error_code& ec, tcp::socket socket);
+
+  void FinishStop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return callsUnderWay_ == 0; });
+    std::list<std::weak_ptr<SessionBase>> sessions;
+    sessions.swap(sessions_);
+    lock.unlock();
+    for (auto& weak : sessions) {
+      if (auto session = weak.lock()) session->Abandon();
+    }
+    lock.lock();
+    // Run returns once the closed connections' handlers have run; the wait is bounded in case a
+    // handler is slow to notice.
+    if (!changed_.wait_for(lock, std::chrono::seconds(5), [this] { return ran_ || !running_; })) {
+      ioc_.stop();
+      changed_.wait(lock, [this] { return ran_ || !running_; });
+    }
   }
 
-  http_->Post(pattern, [this](const httplib::Request& req, httplib::Response& res) {
-    const auto start = std::chrono::steady_clock::now();
-    if (!EnterCall()) {
-      res.status = 503;
-      res.set_content(ErrorBody(503, "server stopping"), kJson);
+  // Declared first so that they outlive the network objects below, whose handlers use them.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t connections_ = 0;
+  std::map<std::string, size_t> perClient_;
+  size_t bytesInFlight_ = 0;
+  size_t callsUnderWay_ = 0;
+  size_t streams_ = 0;
+  bool stopping_ = false;
+  bool running_ = false;
+  bool ran_ = false;
+  std::string failure_;
+  std::list<std::weak_ptr<SessionBase>> sessions_;
+  std::thread stopper_;
+
+  std::mutex noteMutex_;
+  Clock::time_point noteWindow_{};
+  int notesInWindow_ = 0;
+  int notesSkipped_ = 0;
+
+  net::thread_pool workers_;
+  ssl::context tls_{ssl::context::tls_server};
+  net::io_context ioc_{2};
+  tcp::acceptor acceptor_{ioc_};
+  net::steady_timer acceptTimer_{ioc_};
+};
+
+namespace {
+
+// ------------------------------------------------------------------------------------------------
+// One connection: reads requests one after the other, answers each in order.
+
+template <class Stream>
+class Session : public SessionBase, public std::enable_shared_from_this<Session<Stream>> {
+ public:
+  template <class... Args>
+  Session(HttpServer::Engine& engine, std::string ip, std::string client, Args&&... streamArgs)
+      : engine_(engine), stream_(std::forward<Args>(streamArgs)...), ip_(std::move(ip)), client_(std::move(client)) {}
+
+  ~Session() override {
+    if (reserved_ > 0) engine_.Release(reserved_);
+    if (inCall_) engine_.LeaveCall(streamed_);
+    engine_.Leave(ip_);
+  }
+
+  void Start() {
+    if constexpr (kTls) {
+      Lowest().expires_after(Limits().headTimeout);
+      stream_.async_handshake(ssl::stream_base::server, [self = this->shared_from_this()](error_code ec) {
+        if (ec) return self->Close();
+        self->ReadRequest();
+      });
+    } else {
+      ReadRequest();
+    }
+  }
+
+  void Abandon() override {
+    net::post(stream_.get_executor(), [self = this->shared_from_this()] { self->Close(); });
+  }
+
+ private:
+  static constexpr bool kTls = !std::is_same_v<Stream, beast::tcp_stream>;
+  using Parser = http::request_parser<http::string_body>;
+
+  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
+  const HttpLimits& Limits() const { return engine_.options.limits; }
+  std::shared_ptr<Session> Self() { return this->shared_from_this(); }
+
+  // ---- Reading a request -------------------------------------------------------------------
+
+  void ReadRequest() {
+    if (closed_) return;
+    if (engine_.Stopping()) return Close();
+    method_.clear();
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(Limits().maxHeaderBytes));
+    parser_->body_limit(Limits().maxRequestBytes);
+    if (buffer_.size() > 0) return ReadHead();  // a pipelined request is already here
+    // Waiting for the next request costs this buffer and the socket, nothing more.
+    Lowest().expires_after(Limits().idleTimeout);
+    stream_.async_read_some(buffer_.prepare(kReadChunk), [self = Self()](error_code ec, size_t n) {
+      if (ec) return self->Close();
+      self->buffer_.commit(n);
+      self->ReadHead();
+    });
+  }
+
+  void ReadHead() {
+    Lowest().expires_after(Limits().headTimeout);
+    http::async_read_header(stream_, buffer_, *parser_, [self = Self()](error_code ec, size_t) {
+      self->OnHead(ec);
+    });
+  }
+
+  void OnHead(const error_code& ec) {
+    if (ec) return RefuseBroken(ec, "head");
+    auto& req = parser_->get();
+    keepAlive_ = req.keep_alive();
+    http10_ = req.version() < 11;
+    method_ = std::string(req.method_string());
+
+    if (const auto& tokens = engine_.options.tokens) {
+      std::optional<std::string> user;
+      const auto fields = req.equal_range(http::field::authorization);
+      const auto count = std::distance(fields.first, fields.second);
+      if (count == 1) user = tokens->UserFor(View(fields.first->value()));
+      if (!user) {
+        const std::string why = count == 0 ? "no access token" : count > 1 ? "several Authorization headers"
+                                                                           : "unknown access token";
+        return Refuse(http::status::unauthorized, "a valid access token is required", why,
+                      {{"WWW-Authenticate", "Bearer"}});
+      }
+      user_ = *user;
+    }
+
+    if (const auto coding = req.find(http::field::content_encoding); coding != req.end()) {
+      if (!EqualsNoCase(Trimmed(View(coding->value())), "identity")) {
+        return Refuse(http::status::unsupported_media_type, "content coding not accepted; send the body as it is",
+                      "Content-Encoding " + std::string(coding->value()));
+      }
+    }
+    if (const auto coding = req.find(http::field::transfer_encoding); coding != req.end()) {
+      if (!EqualsNoCase(Trimmed(View(coding->value())), "chunked")) {
+        return Refuse(http::status::unsupported_media_type, "transfer coding not accepted; use chunked or none",
+                      "Transfer-Encoding " + std::string(coding->value()));
+      }
+    }
+
+    const bool hasBody = !parser_->is_done();
+    if (req.target() != engine_.path) {
+      return Answer(http::status::not_found, ErrorBody(404, "no such path; the service is at " + engine_.path), hasBody);
+    }
+    if (req.method() == http::verb::get) {
+      return Answer(http::status::ok, RemoteService::Describe(), hasBody);
+    }
+    if (req.method() != http::verb::post) {
+      return Answer(http::status::method_not_allowed,
+                    ErrorBody(405, "method " + Escaped(method_) + " not allowed; use POST"), hasBody,
+                    {{"Allow", "GET, POST"}});
+    }
+
+    // The body's bytes are counted against the budget before they are read: the length it
+    // declares, or the most a chunked body may grow to.
+    const auto declared = parser_->content_length();
+    const size_t need = parser_->is_done() ? 0 : declared ? static_cast<size_t>(*declared) : Limits().maxRequestBytes;
+    if (!engine_.Reserve(need)) {
+      return Refuse(http::status::service_unavailable, "server busy; try again shortly", "request bytes in flight");
+    }
+    reserved_ = need;
+    if (declared) req.body().reserve(static_cast<size_t>(*declared));
+
+    if (EqualsNoCase(Trimmed(View(req[http::field::expect])), "100-continue")) {
+      auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
+      Lowest().expires_after(Limits().stallTimeout);
+      http::async_write(stream_, *interim, [self = Self(), interim](error_code wec, size_t) {
+        if (wec) return self->Close();
+        self->ReadBody();
+      });
       return;
     }
-    CallContext context;
-    context.client = ClientAddress(req);
-    if (options_.tokens) context.user = options_.tokens->UserFor(req.get_header_value("Authorization")).value_or("");
-    Reply reply = service_.Call(req.body, context);
+    ReadBody();
+  }
+
+  void ReadBody() {
+    Lowest().expires_after(Limits().bodyTimeout);
+    http::async_read(stream_, buffer_, *parser_, [self = Self()](error_code ec, size_t) {
+      if (ec) return self->RefuseBroken(ec, "body");
+      self->Dispatch();
+    });
+  }
+
+  // A request that could not be read whole: an answer where one helps the client, else close.
+  void RefuseBroken(const error_code& ec, const char* part) {
+    if (ec == http::error::body_limit) {
+      return Refuse(http::status::payload_too_large, "request body too large", "body over the limit");
+    }
+    if (ec == http::error::header_limit) {
+      return Refuse(http::status::request_header_fields_too_large, "request head too large", "head over the limit");
+    }
+    if (ec == beast::error::timeout) {
+      engine_.Note("dropped connection from " + client_ + ": request " + part + " not received in time");
+      return Close();
+    }
+    if (ec.category() == make_error_code(http::error::end_of_stream).category() && ec != http::error::end_of_stream &&
+        ec != http::error::partial_message) {
+      return Refuse(http::status::bad_request, "bad HTTP request", ec.message());
+    }
+    Close();  // the client went away
+  }
+
+  // ---- Calling the service -------------------------------------------------------------------
+
+  void Dispatch() {
+    switch (engine_.EnterCall()) {
+      case HttpServer::Engine::Entry::Stopping:
+        return Answer(http::status::service_unavailable, ErrorBody(503, "server stopping"), false);
+      case HttpServer::Engine::Entry::Busy:
+        return Answer(http::status::service_unavailable, ErrorBody(503, "server busy; try again shortly"), false);
+      case HttpServer::Engine::Entry::Entered: break;
+    }
+    inCall_ = true;
+    streamed_ = false;
+    start_ = Clock::now();
+    CallContext context{client_, user_};
+    const size_t reserved = std::exchange(reserved_, 0);
+    // The work guard keeps the network threads running while only a worker has something to do
+    // for this connection (a stopping server has no listener left to keep them running).
+    net::post(engine_.Pool(), [self = Self(), body = std::move(parser_->get().body()), context = std::move(context),
+                                  reserved, work = net::make_work_guard(stream_.get_executor())]() mutable {
+      auto reply = std::make_shared<Reply>(self->engine_.service.Call(body, context));
+      const size_t requestBytes = body.size();
+      std::string().swap(body);
+      self->engine_.Release(reserved);
+      net::post(self->stream_.get_executor(),
+                [self, reply, requestBytes] { self->OnReply(std::move(*reply), requestBytes); });
+    });
+  }
+
+  void OnReply(Reply reply, size_t requestBytes) {
+    requestBytes_ = requestBytes;
+    method_ = reply.method;
+    outcome_ = reply.outcome;
     if (!reply.stream) {
-      res.set_content(reply.body, kJson);
-      log_.Call(reply.method, req.body.size(), reply.body.size(), std::chrono::steady_clock::now() - start,
-                reply.outcome);
-      LeaveCall();
+      const size_t size = reply.body.size();
+      WriteWhole(http::status::ok, std::move(reply.body), false, {}, [self = Self(), size](bool sent) {
+        self->EndCall(sent ? self->outcome_ : std::string("aborted: the answer could not be sent"), size);
+      });
       return;
     }
-    auto call = std::make_shared<StreamedCall>();
-    call->stream = std::move(reply.stream);
-    call->method = reply.method;
-    call->outcome = reply.outcome;
-    call->requestBytes = req.body.size();
-    call->start = start;
-    res.set_chunked_content_provider(
-        kJson,
-        [call](size_t, httplib::DataSink& sink) {
-          bool more = false;
-          try {
-            more = call->stream->Fill(call->piece);
-          } catch (const std::exception& e) {
-            call->failure = std::string("failed while streaming: ") + e.what();
-            return false;
-          }
-          if (!call->piece.empty()) {
-            if (!sink.write(call->piece.data(), call->piece.size())) {
-              call->failure = "client went away";
-              return false;
-            }
-            call->sent += call->piece.size();
-          }
-          if (!more) {
-            call->complete = true;
-            sink.done();
-          }
-          return true;
-        },
-        [this, call](bool success) {
-          if (call->finished) return;
-          call->finished = true;
-          call->stream.reset();  // ends the read transaction and returns the connection
-          const std::string outcome = success && call->complete ? call->outcome
-                                      : call->failure.empty()   ? std::string("aborted")
-                                                                : call->failure;
-          log_.Call(call->method, call->requestBytes, call->sent, std::chrono::steady_clock::now() - call->start,
-                    outcome);
-          LeaveCall();
-        });
-  });
-
-  http_->Get(pattern, [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(RemoteService::Describe(), kJson);
-  });
-
-  const auto notAllowed = [](const httplib::Request& req, httplib::Response& res) {
-    res.status = 405;
-    res.set_header("Allow", "GET, POST");
-    res.set_content(ErrorBody(405, "method " + req.method + " not allowed; use POST"), kJson);
-  };
-  http_->Put(pattern, notAllowed);
-  http_->Delete(pattern, notAllowed);
-  http_->Patch(pattern, notAllowed);
-  http_->Options(pattern, notAllowed);
-
-  const httplib::Server::HandlerWithResponse onError = [path](const httplib::Request&, httplib::Response& res) {
-    if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    std::string message;
-    switch (res.status) {
-      case 404: message = "no such path; the service is at " + path; break;
-      case 413: message = "request body too large"; break;
-      case 400: message = "bad HTTP request"; break;
-      default: message = "HTTP error " + std::to_string(res.status);
+    if (!engine_.EnterStream()) {
+      reply.stream.reset();
+      std::string body = ErrorBody(503, "server busy; try again shortly");
+      const size_t size = body.size();
+      WriteWhole(http::status::service_unavailable, std::move(body), false, {}, [self = Self(), size](bool sent) {
+        self->EndCall(sent ? "refused: too many answers being streamed" : "aborted", size);
+      });
+      return;
     }
-    res.set_content(ErrorBody(res.status, message), kJson);
-    return httplib::Server::HandlerResponse::Handled;
-  };
-  http_->set_error_handler(onError);
-  http_->set_exception_handler([this](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-    std::string what = "unknown failure";
-    try {
-      std::rethrow_exception(ep);
-    } catch (const std::exception& e) {
-      what = e.what();
-    } catch (...) {
+    streamed_ = true;
+    replyStream_ = std::move(reply.stream);
+    sent_ = 0;
+    moreToFill_ = true;
+    headerSent_ = false;
+    auto header = std::make_shared<http::response<http::empty_body>>(http::status::ok, http10_ ? 10 : 11);
+    header->set(http::field::content_type, kJson);
+    if (http10_) {
+      // No chunked coding in HTTP/1.0: the answer ends when the connection does.
+      header->keep_alive(false);
+      keepAlive_ = false;
+    } else {
+      header->chunked(true);
+      header->keep_alive(keepAlive_);
     }
-    log_.Note("request failed: " + what);
-    res.status = 500;
-    res.set_content(ErrorBody(500, "internal error"), kJson);
-  });
+    auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*header);
+    Lowest().expires_after(Limits().stallTimeout);
+    http::async_write_header(stream_, *serializer, [self = Self(), header, serializer](error_code ec, size_t n) {
+      if (ec) return self->AbortStream(ec == beast::error::timeout ? "the client took nothing for too long"
+                                                                   : "client went away");
+      self->sent_ += n;
+      self->headerSent_ = true;
+      self->Pump();
+    });
+    Pump();
+  }
+
+  // Keeps one piece being filled on a worker while the one before it is being sent.
+  void Pump() {
+    if (streamDone_) return;
+    if (!filling_ && moreToFill_ && !ready_ && !failed_) Fill();
+    if (writing_ || !headerSent_) return;
+    if (ready_) {
+      sending_ = std::move(*ready_);
+      ready_.reset();
+      if (!filling_ && moreToFill_ && !failed_) Fill();
+      if (sending_.empty()) return Pump();
+      writing_ = true;
+      Lowest().expires_after(Limits().stallTimeout);
+      auto done = [self = Self()](error_code ec, size_t n) {
+        self->writing_ = false;
+        if (ec) return self->AbortStream(ec == beast::error::timeout ? "the client took nothing for too long"
+                                                                     : "client went away");
+        self->sent_ += n;
+        self->Pump();
+      };
+      if (http10_) {
+        net::async_write(stream_, net::buffer(sending_), std::move(done));
+      } else {
+        net::async_write(stream_, http::make_chunk(net::buffer(sending_)), std::move(done));
+      }
+      return;
+    }
+    if (failed_) return AbortStream(failure_);
+    if (moreToFill_ || filling_) return;
+    // Every piece sent: the last chunk ends the answer.
+    streamDone_ = true;
+    if (http10_) return FinishStream(true);
+    writing_ = true;
+    Lowest().expires_after(Limits().stallTimeout);
+    net::async_write(stream_, http::make_chunk_last(), [self = Self()](error_code ec, size_t n) {
+      self->writing_ = false;
+      self->sent_ += n;
+      self->FinishStream(!ec);
+    });
+  }
+
+  void Fill() {
+    filling_ = true;
+    net::post(engine_.Pool(), [self = Self(), stream = replyStream_.get(),
+                               work = net::make_work_guard(stream_.get_executor())] {
+      auto piece = std::make_shared<std::string>();
+      bool more = false;
+      std::string failure;
+      try {
+        more = stream->Fill(*piece);
+      } catch (const std::exception& e) {
+        failure = std::string("failed while streaming: ") + e.what();
+      }
+      net::post(self->stream_.get_executor(), [self, piece, more, failure] {
+        self->filling_ = false;
+        if (!failure.empty()) {
+          self->failed_ = true;
+          self->failure_ = failure;
+          self->moreToFill_ = false;
+        } else {
+          self->ready_ = std::move(*piece);
+          self->moreToFill_ = more;
+        }
+        if (self->streamDone_) return self->FinishStream(false);  // aborted while filling
+        self->Pump();
+      });
+    });
+  }
+
+  void AbortStream(const std::string& why) {
+    if (failure_.empty()) failure_ = why;
+    streamDone_ = true;
+    Close();
+    if (!filling_) FinishStream(false);  // else when the piece being filled comes back
+  }
+
+  void FinishStream(bool complete) {
+    if (!replyStream_) return;
+    replyStream_.reset();  // ends the read transaction and returns the store session
+    ready_.reset();
+    std::string().swap(sending_);
+    const std::string outcome = complete ? outcome_ : failure_.empty() ? std::string("aborted") : failure_;
+    EndCall(outcome, sent_, complete);
+  }
+
+  void EndCall(const std::string& outcome, size_t responseBytes, bool continueConnection = true) {
+    engine_.log.Call(method_, requestBytes_, responseBytes, Clock::now() - start_, outcome);
+    if (inCall_) {
+      inCall_ = false;
+      engine_.LeaveCall(streamed_);
+    }
+    if (!continueConnection || closed_) return Close();
+    if (keepAlive_) return ReadRequest();
+    LingerClose();
+  }
+
+  // ---- Writing answers -----------------------------------------------------------------------
+
+  using Headers = std::vector<std::pair<std::string, std::string>>;
+
+  // Writes a complete answer, then goes on with the connection (or ends it when the client asked,
+  // or when the request's body was left unread). done, if set, is told whether it was sent and
+  // decides what follows.
+  void WriteWhole(http::status status, std::string body, bool endConnection, const Headers& headers,
+                  std::function<void(bool)> done = {}) {
+    auto res = std::make_shared<http::response<http::string_body>>(status, http10_ ? 10 : 11);
+    res->set(http::field::content_type, kJson);
+    for (const auto& [name, value] : headers) res->set(name, value);
+    res->body() = std::move(body);
+    if (endConnection) keepAlive_ = false;
+    res->keep_alive(keepAlive_);
+    res->prepare_payload();
+    Lowest().expires_after(Limits().stallTimeout);
+    http::async_write(stream_, *res, [self = Self(), res, done = std::move(done)](error_code ec, size_t) {
+      if (done) return done(!ec);
+      if (ec) return self->Close();
+      if (self->keepAlive_) return self->ReadRequest();
+      self->LingerClose();
+    });
+  }
+
+  // An answer that needs no call; the connection ends when the request's body was not read.
+  void Answer(http::status status, std::string body, bool bodyUnread, const Headers& headers = {}) {
+    WriteWhole(status, std::move(body), bodyUnread, headers);
+  }
+
+  // A refused request: its answer, a note in the log, and the end of the connection.
+  void Refuse(http::status status, const std::string& message, const std::string& why, const Headers& headers = {}) {
+    const int code = static_cast<int>(status);
+    engine_.Note("refused " + Escaped(method_.empty() ? "request" : method_) + " from " + client_ + ": HTTP " +
+                 std::to_string(code) + ", " + Escaped(why));
+    WriteWhole(status, ErrorBody(code, message), true, headers);
+  }
+
+  // Ends the connection after an answer: stops sending, reads and drops what the client is still
+  // sending for a moment (a close with unread data would reset the connection and could lose the
+  // answer on its way), then closes.
+  void LingerClose() {
+    if (closed_) return;
+    error_code ignored;
+    Lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+    drained_ = 0;
+    Lowest().expires_after(kDrainTime);
+    Drain();
+  }
+  void Drain() {
+    if (drainBuffer_.empty()) drainBuffer_.resize(16 * 1024);
+    Lowest().socket().async_read_some(net::buffer(drainBuffer_), [self = Self()](error_code ec, size_t n) {
+      self->drained_ += n;
+      if (ec || self->drained_ > kDrainBytes || self->closed_) return self->Close();
+      self->Drain();
+    });
+  }
+
+  void Close() {
+    if (closed_) return;
+    closed_ = true;
+    error_code ignored;
+    Lowest().socket().shutdown(tcp::socket::shutdown_both, ignored);
+    Lowest().close();
+  }
+
+  HttpServer::Engine& engine_;
+  Stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<Parser> parser_;
+  std::string ip_;
+  std::string client_;
+  std::string user_;
+  std::string method_;
+  bool keepAlive_ = true;
+  bool http10_ = false;
+  bool closed_ = false;
+  size_t reserved_ = 0;
+
+  // The call under way.
+  bool inCall_ = false;
+  bool streamed_ = false;
+  Clock::time_point start_;
+  size_t requestBytes_ = 0;
+  std::string outcome_;
+
+  // A streamed answer.
+  std::unique_ptr<ReplyStream> replyStream_;
+  std::optional<std::string> ready_;
+  std::string sending_;
+  size_t sent_ = 0;
+  bool headerSent_ = false;
+  bool filling_ = false;
+  bool writing_ = false;
+  bool moreToFill_ = false;
+  bool failed_ = false;
+  bool streamDone_ = false;
+  std::string failure_;
+
+  std::vector<char> drainBuffer_;
+  size_t drained_ = 0;
+};
+
+// "HOST:PORT" of a client, an IPv6 address in brackets.
+std::string ClientText(const tcp::endpoint& endpoint) {
+  const std::string ip = endpoint.address().to_string();
+  return (endpoint.address().is_v6() ? "[" + ip + "]" : ip) + ":" + std::to_string(endpoint.port());
 }
+
+}  // namespace
+
+void HttpServer::Engine::OnAccept(const error_code& ec, tcp::socket socket) {
+  if (ec) {
+    if (ec == net::error::operation_aborted || Stopping()) return;
+    if (ListenerBroken(ec)) {
+      log.Note("pdi07310-server: the listener failed: " + ec.message());
+      Shutdown("the listener failed: " + ec.message());
+      return;
+    }
+    // Out of descriptors or memory: wait a little for connections to end rather than spinning;
+    // any other failure concerned that one connection only.
+    const auto pause = OutOfResources(ec) ? std::chrono::milliseconds(100) : std::chrono::milliseconds(1);
+    Note("accept failed (" + ec.message() + "); accepting again in " + std::to_string(pause.count()) + " ms");
+    acceptTimer_.expires_after(pause);
+    acceptTimer_.async_wait([this](error_code wec) {
+      if (!wec && !Stopping()) Accept();
+    });
+    return;
+  }
+  Accept();
+
+  error_code endpointError;
+  const tcp::endpoint remote = socket.remote_endpoint(endpointError);
+  if (endpointError) return;  // gone already
+  const std::string ip = remote.address().to_string();
+  const std::string client = ClientText(remote);
+  if (!Admit(ip)) {
+    Note("refused connection from " + client + ": too many connections");
+    if (!options.tls.Enabled()) {
+      // A fresh socket's send buffer is empty: the short answer goes out without waiting.
+      static const std::string kBusy = [] {
+        const std::string body = ErrorBody(503, "server busy; too many connections");
+        return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json; charset=utf-8\r\n"
+               "Connection: close\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body;
+      }();
+      error_code ignored;
+      socket.non_blocking(true, ignored);
+      socket.send(net::buffer(kBusy), 0, ignored);
+      socket.shutdown(tcp::socket::shutdown_send, ignored);
+    }
+    return;
+  }
+  error_code ignored;
+  // Small answers (checks, saves) go out at once instead of waiting for the client's delayed ACK.
+  socket.set_option(tcp::no_delay(true), ignored);
+  std::shared_ptr<SessionBase> session;
+  if (options.tls.Enabled()) {
+    auto s = std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(*this, ip, client, std::move(socket), tls_);
+    session = s;
+    Register(session);
+    s->Start();
+  } else {
+    auto s = std::make_shared<Session<beast::tcp_stream>>(*this, ip, client, std::move(socket));
+    session = s;
+    Register(session);
+    s->Start();
+  }
+}
+
+HttpServer::HttpServer(RemoteService& service, CallLog& log, HttpServerOptions options)
+    : engine_(std::make_unique<Engine>(service, log, std::move(options))) {}
 
 HttpServer::~HttpServer() = default;
 
-int HttpServer::Bind() {
-  if (options_.port == 0) {
-    const int port = http_->bind_to_any_port(options_.host);
-    if (port <= 0) throw std::runtime_error("cannot listen on " + options_.host + " (any port)");
-    options_.port = port;
-  } else if (!http_->bind_to_port(options_.host, options_.port)) {
-    throw std::runtime_error("cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
-                             " (address in use or not available)");
-  }
-  http_->RaiseBacklog();
-  return options_.port;
-}
+int HttpServer::Bind() { return engine_->Bind(); }
 
-void HttpServer::Run() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) return;
-    running_ = true;
-  }
-  http_->listen_after_bind();
-  std::lock_guard<std::mutex> lock(mutex_);
-  running_ = false;
-  ran_ = true;
-  idle_.notify_all();
-}
+void HttpServer::Run() { engine_->Run(); }
 
-void HttpServer::Stop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  stopping_ = true;
-  idle_.wait(lock, [this] { return callsUnderWay_ == 0; });
-  // The listener may not be accepting yet when Stop comes early; keep asking until Run returned.
-  while (running_ && !ran_) {
-    lock.unlock();
-    http_->stop();
-    lock.lock();
-    idle_.wait_for(lock, std::chrono::milliseconds(20), [this] { return ran_; });
-  }
-}
-
-bool HttpServer::EnterCall() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (stopping_) return false;
-  ++callsUnderWay_;
-  return true;
-}
-
-void HttpServer::LeaveCall() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  --callsUnderWay_;
-  idle_.notify_all();
-}
+void HttpServer::Stop() { engine_->Stop(); }
 
 }  // namespace server

@@ -1,27 +1,46 @@
-// HttpServer puts the remote service on HTTP/1.1: POST /PDI07310.rdmProdDesoneraImpos with a
-// JSON-RPC body is answered by RemoteService (load methods as a chunked stream, written while
-// rows are read); GET on the same path answers a small JSON description that clients use to check
-// that the server is up. Other methods on the path get 405, other paths 404, bodies over the
-// size limit 413, each with a short JSON body. Requests run on a pool of worker threads; one log
-// line per call goes to the CallLog.
+// HttpServer puts the remote service on HTTP/1.1 (and HTTPS): POST /PDI07310.rdmProdDesoneraImpos
+// with a JSON-RPC body is answered by RemoteService (load methods as a chunked stream, written
+// while rows are read); GET on the same path answers a small JSON description that clients use
+// to check that the server is up. Other methods on the path get 405, other paths 404, each with
+// a short JSON body. One log line per call goes to the CallLog.
 //
-// With access tokens, every request (the GET check included) must carry "Authorization: Bearer
-// TOKEN" with a listed token; any other gets 401 with a short JSON body and nothing else, and its
-// connection is closed. The user the token names goes with the call to the service (audit).
-// Every call carries the client's address to the service.
+// Connections are served asynchronously (Boost.Beast over Boost.Asio) by a couple of network
+// threads: an idle or slow connection costs a socket and a small buffer, never a worker. Calls
+// run on a bounded pool of workers (`threads`), so the store sees at most that many calls at
+// once. A streamed answer is filled on a worker, a piece at a time, while the previous piece is
+// being sent.
 //
-// Stop finishes the calls under way (a response being streamed is completed), answers 503 to
-// calls arriving meanwhile, then closes the listener; Run then returns.
+// Every phase has a limit (see HttpLimits): the wait for a request on a kept-alive connection,
+// the whole request head (size and time), the whole body (size, counted as it arrives whatever
+// its framing, and time), each piece of a streamed answer (a reader that takes nothing for
+// `stallTimeout` is dropped, which ends the answer's read snapshot), the connections open at
+// once (in all and per client address) and the request bytes held at once. Past a size limit
+// the answer is 413, past a budget 503, a content or transfer coding other than identity or
+// chunked 415; after such an answer the connection is closed. A deadline passed closes the
+// connection without an answer. Pipelined requests are answered in order; a client that
+// half-closes after its request still gets its answer. HTTP/1.0 clients get answers without
+// chunking (a streamed answer then ends with the connection).
+//
+// With access tokens, every request (the GET check included) must carry exactly one
+// "Authorization: Bearer TOKEN" with a listed token; any other gets 401 before its body is read,
+// and its connection is closed. The user the token names goes with the call to the service
+// (audit). Every call carries the client's address to the service.
+//
+// With a certificate and key (HttpTls) the server speaks HTTPS only: a client that does not
+// complete a TLS handshake in time is closed without an answer.
+//
+// The listener retries transient accept failures (with a back-off when descriptors run out);
+// when it cannot go on, Run raises std::runtime_error saying why, so the process can exit with a
+// failure. Stop finishes the calls under way (a response being streamed is completed), answers
+// 503 to calls arriving meanwhile, then closes every connection; Run then returns.
 //
 // Bind and Run are called once, from one thread; Stop may be called from any thread (not from a
 // signal handler). Not copyable or movable. REQUIRES: the service and the log outlive the server.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "server/http/AccessTokens.h"
@@ -30,19 +49,40 @@
 
 namespace server {
 
+// The limits of the server's edge. The defaults suit a company network of a few hundred desktops.
+struct HttpLimits {
+  size_t maxRequestBytes = 64u * 1024 * 1024;  // one request body, however framed
+  size_t maxHeaderBytes = 16 * 1024;           // the request line and header fields
+  std::chrono::milliseconds idleTimeout{30000};   // a kept-alive connection waiting for a request
+  std::chrono::milliseconds headTimeout{10000};   // the whole request head, from its first byte (and a TLS handshake)
+  std::chrono::milliseconds bodyTimeout{120000};  // the whole request body
+  std::chrono::milliseconds stallTimeout{30000};  // one piece of an answer taken by the client
+  size_t maxConnections = 4096;                   // open at once, in all
+  size_t maxConnectionsPerClient = 512;           // open at once from one client address; 0: no limit
+  size_t maxBytesInFlight = 512u * 1024 * 1024;   // request bodies being received or served at once
+};
+
+// The certificate chain and private key (PEM files) of an HTTPS server; empty: plain HTTP.
+struct HttpTls {
+  std::string certificateFile;
+  std::string keyFile;
+  bool Enabled() const { return !certificateFile.empty(); }
+};
+
 struct HttpServerOptions {
   std::string host = "127.0.0.1";
   int port = 8470;  // 0 picks a free port
-  size_t maxRequestBytes = 64u * 1024 * 1024;
-  // A keep-alive connection holds a worker while it waits for its next request, so there are
-  // many more workers than cores.
+  // Workers that run calls: at most this many calls (and streamed answers) reach the store at once.
   int threads = 64;
+  HttpLimits limits;
+  HttpTls tls;
   // Tokens a request must carry; null lets anyone in.
   std::shared_ptr<const AccessTokens> tokens;
 };
 
 class HttpServer {
  public:
+  // Raises std::runtime_error when the TLS certificate or key cannot be loaded.
   HttpServer(RemoteService& service, CallLog& log, HttpServerOptions options);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
@@ -52,29 +92,17 @@ class HttpServer {
   // Raises std::runtime_error when the address cannot be bound.
   int Bind();
 
-  // Serves until Stop. REQUIRES: Bind succeeded.
+  // Serves until Stop. Raises std::runtime_error when the listener fails for good.
+  // REQUIRES: Bind succeeded.
   void Run();
 
   // Finishes the calls under way and makes Run return. Idempotent.
   void Stop();
 
-  // Marks a call as begun; false when the server is stopping (the call must be refused).
-  bool EnterCall();
-  // Marks a call as ended (its response fully sent or abandoned).
-  void LeaveCall();
+  class Engine;  // the network side; public only for the sessions it owns
 
  private:
-  RemoteService& service_;
-  CallLog& log_;
-  HttpServerOptions options_;
-  class Listener;  // the HTTP library's server, with access to its listening socket
-  std::unique_ptr<Listener> http_;
-  std::mutex mutex_;
-  std::condition_variable idle_;
-  int callsUnderWay_ = 0;
-  bool stopping_ = false;
-  bool running_ = false;  // Run is serving
-  bool ran_ = false;      // Run has returned
+  std::unique_ptr<Engine> engine_;
 };
 
 }  // namespace server
