@@ -175,7 +175,7 @@ void TestServer::Start() {
       dup2(fd, 2);
       close(fd);
     }
-    execl(PDI_SERVER_BIN, PDI_SERVER_BIN, "serve", "--db", serverDb_.c_str(), "--listen", "127.0.0.1:0",
+    execl(PDI_SERVER_BIN, PDI_SERVER_BIN, "serve", "--db", serverDb_.c_str(), "--create", "--listen", "127.0.0.1:0",
           static_cast<char*>(nullptr));
     _exit(127);
   }
