@@ -306,9 +306,6 @@ int ExportLocal(const std::vector<std::string>& args) {
   }
   const std::string db = cl.Required("--db");
   const std::string local = OneLocalArgument(cl);
-  if (!Store::IsPostgresLocation(db) && !std::filesystem::exists(db)) {
-    throw std::runtime_error("server database not found: " + db);
-  }
   const auto store = Store::Open(db);
   NoteOpened(*store);
   const auto session = store->OpenSession();
@@ -364,9 +361,6 @@ int Audit(const std::vector<std::string>& args) {
     } catch (const std::invalid_argument& e) {
       throw EUsage(std::string("--since: ") + e.what());
     }
-  }
-  if (!Store::IsPostgresLocation(db) && !std::filesystem::exists(db)) {
-    throw std::runtime_error("server database not found: " + db);
   }
   const auto store = Store::Open(db);
   NoteOpened(*store);
