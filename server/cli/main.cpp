@@ -243,6 +243,7 @@ int Serve(const std::vector<std::string>& givenArgs) {
   const auto store = Store::Open(db, storeOptions);
   if (!store->Notes().empty()) log.Note("pdi07310-server " + store->Notes());
   RemoteService service(*store);
+  options.localDb = std::make_shared<LocalDbPublisher>(*store);
   HttpServer http(service, log, options);
   const int port = http.Bind();
   if (options.tokens) {

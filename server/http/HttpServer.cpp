@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -42,6 +43,24 @@ struct StreamedCall {
   bool finished = false;
   std::chrono::steady_clock::time_point start;
 };
+
+// GET …/local.db: the route's answer as HTTP. The body is shared, never copied per request.
+void ServeLocalDb(LocalDbPublisher& publisher, const std::string& ifNoneMatch, httplib::Response& res) {
+  const LocalDbAnswer answer = publisher.Answer(ifNoneMatch);
+  res.status = answer.status;
+  if (answer.status == 503) {
+    res.set_content(ErrorBody(503, *answer.body), kJson);
+    return;
+  }
+  res.set_header("ETag", answer.etag);
+  res.set_header("Cache-Control", "no-cache");
+  if (answer.status != 200) return;
+  const auto body = answer.body;
+  res.set_content_provider(body->size(), "application/vnd.sqlite3",
+                           [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                             return sink.write(body->data() + offset, std::min(length, body->size() - offset));
+                           });
+}
 
 }  // namespace
 
@@ -159,6 +178,12 @@ HttpServer::HttpServer(RemoteService& service, CallLog& log, HttpServerOptions o
   http_->Get(pattern, [](const httplib::Request&, httplib::Response& res) {
     res.set_content(RemoteService::Describe(), kJson);
   });
+
+  if (options_.localDb) {
+    http_->Get(pattern + "/local\\.db", [this](const httplib::Request& req, httplib::Response& res) {
+      ServeLocalDb(*options_.localDb, req.get_header_value("If-None-Match"), res);
+    });
+  }
 
   const auto notAllowed = [](const httplib::Request& req, httplib::Response& res) {
     res.status = 405;

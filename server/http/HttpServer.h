@@ -10,6 +10,9 @@
 // connection is closed. The user the token names goes with the call to the service (audit).
 // Every call carries the client's address to the service.
 //
+// GET on the path + "/local.db" answers the desktops' local database (see LocalDbPublisher) with
+// its ETag; 304 when If-None-Match names it.
+//
 // Stop finishes the calls under way (a response being streamed is completed), answers 503 to
 // calls arriving meanwhile, then closes the listener; Run then returns.
 //
@@ -26,6 +29,7 @@
 
 #include "server/http/AccessTokens.h"
 #include "server/http/CallLog.h"
+#include "server/service/LocalDbPublisher.h"
 #include "server/service/RemoteService.h"
 
 namespace server {
@@ -39,6 +43,8 @@ struct HttpServerOptions {
   int threads = 64;
   // Tokens a request must carry; null lets anyone in.
   std::shared_ptr<const AccessTokens> tokens;
+  // Serves GET /PDI07310.rdmProdDesoneraImpos/local.db when set (behind the same tokens).
+  std::shared_ptr<LocalDbPublisher> localDb;
 };
 
 class HttpServer {
