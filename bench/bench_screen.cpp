@@ -3,7 +3,8 @@
 // row (local lookup, server check, save, reload of the whole list) and deleting one. The screen
 // runs in process with the scripted host services against a real server process on loopback.
 //
-//   bench_screen [SIZE...]      sizes in related rows (default 1000 100000 1000000)
+//   bench_screen [--sync normal] [SIZE...]   sizes in related rows (default 1000 100000 1000000);
+//                                            --sync normal runs the server with synchronous=NORMAL
 //
 // Prints the median of several runs of each step.
 #include <algorithm>
@@ -60,12 +61,13 @@ std::string FreeSupplier(TfrmProdDesoneraImpos& s) {
   return {};
 }
 
-void Measure(int relatedRows) {
+void Measure(int relatedRows, const std::string& sync) {
   const int rowsPerProduct = relatedRows >= 100000 ? 100 : 10;
   const int products = std::max(1, relatedRows / rowsPerProduct);
-  std::printf("\n%d related rows (%d products x %d rows)\n", relatedRows, products, rowsPerProduct);
+  std::printf("\n%d related rows (%d products x %d rows), synchronous=%s\n", relatedRows, products, rowsPerProduct,
+              sync.c_str());
   std::fflush(stdout);
-  testsupport::TestServer server(testsupport::TestServer::Demo{products, rowsPerProduct});
+  testsupport::TestServer server(testsupport::TestServer::Demo{products, rowsPerProduct, sync});
 
   host::ScriptedHost services;
   services.SetWebPort(server.Port());
@@ -122,10 +124,17 @@ void Measure(int relatedRows) {
 
 int main(int argc, char** argv) {
   std::vector<int> sizes;
-  for (int i = 1; i < argc; ++i) sizes.push_back(std::stoi(argv[i]));
+  std::string sync = "full";
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--sync" && i + 1 < argc) {
+      sync = argv[++i];
+    } else {
+      sizes.push_back(std::stoi(argv[i]));
+    }
+  }
   if (sizes.empty()) sizes = {1000, 100000, 1000000};
   try {
-    for (int size : sizes) Measure(size);
+    for (int size : sizes) Measure(size, sync);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_screen: %s\n", e.what());
     return 1;

@@ -130,7 +130,7 @@ size_t Decode(const std::string& body, size_t size, simdjson::ondemand::parser& 
 // URI). Returns false when a call failed.
 bool Measure(const std::string& label, const std::string& db, const std::string& binary, long products, int runs,
              int checks) {
-  const auto store = server::Store::Open(db);
+  const auto store = server::Store::Open(db, server::StoreOptions{.create = true});
   size_t readBytes = 0, producedBytes = 0;
   const double bare = MedianOf(runs, [&] { readBytes = BareRead(*store); });
   const double produce = MedianOf(runs, [&] { producedBytes = Produce(*store); });

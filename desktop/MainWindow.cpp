@@ -23,6 +23,7 @@
 #include "host/controls/Application.h"
 #include "host/controls/Form.h"
 #include "host/controls/Screen.h"
+#include "host/net/LocalDatabaseDownload.h"
 #include "host/module/ModuleLoader.h"
 
 namespace desktop {
@@ -73,6 +74,9 @@ MainWindow::~MainWindow() { Shutdown(); }
 
 void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Arquivo"));
+  QAction* refresh = file->addAction(QStringLiteral("&Atualizar cadastros"));
+  refresh->setObjectName(QStringLiteral("actAtualizarCadastros"));
+  connect(refresh, &QAction::triggered, this, [this] { RefreshLocalDatabase(); });
   QAction* quit = file->addAction(QStringLiteral("&Sair"));
   quit->setObjectName(QStringLiteral("actSair"));
   connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -96,6 +100,19 @@ void MainWindow::BuildMenus() {
   QAction* quitTool = bar->addAction(IconFactory::For(QStringLiteral("cancelar")), QStringLiteral("Sair"));
   quitTool->setToolTip(QStringLiteral("Fechar o sistema"));
   connect(quitTool, &QAction::triggered, this, &QWidget::close);
+}
+
+void MainWindow::RefreshLocalDatabase() {
+  const DesktopSettings& s = services_.Settings();
+  if (s.LocalDatabase().empty()) return;
+  const host::LocalDatabaseDownload download(s.WebURL(), s.WebPort(), "PDI07310.rdmProdDesoneraImpos",
+                                             s.AccessToken());
+  const host::LocalDatabaseRefresh refresh = download.Refresh(s.LocalDatabase());
+  if (refresh.outcome == host::LocalDatabaseRefresh::Outcome::Failed) {
+    services_.ShowError(refresh.message);
+  } else {
+    statusBar()->showMessage(Q(refresh.message), 5000);
+  }
 }
 
 bool MainWindow::CheckPrerequisites() {

@@ -62,6 +62,10 @@ class MainWindow : public QMainWindow {
   // Detaches the windows, destroys the forms and unloads the module (also run on close).
   void Shutdown();
 
+  // Brings the local database up to date from the server (Arquivo > Atualizar cadastros; also run
+  // at start). A failure keeps the old copy and is shown once; success shows in the status bar.
+  void RefreshLocalDatabase();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 

@@ -12,6 +12,7 @@
 #include "desktop/CallRunner.h"
 #include "desktop/DesktopSettings.h"
 #include "desktop/MainWindow.h"
+#include "pdi_version.h"
 #include "desktop/QtHostServices.h"
 #include "host/net/NetConnection.h"
 
@@ -59,6 +60,10 @@ int main(int argc, char** argv) {
   // anywhere.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+  if (arguments.contains(QStringLiteral("--version"))) {
+    std::fputs("pdi07310-desktop " PDI_VERSION "\n", stdout);
+    return 0;
+  }
   desktop::DesktopSettings settings;
   bool help = false;
   try {
@@ -93,8 +98,12 @@ int main(int argc, char** argv) {
         window.Shutdown();
         QApplication::exit(code);
       });
-    } else if (settings.OpenAtStart()) {
-      QTimer::singleShot(0, &window, [&] { window.OpenScreen(); });
+    } else {
+      // The local database is refreshed before the screen may open on it.
+      QTimer::singleShot(0, &window, [&] {
+        window.RefreshLocalDatabase();
+        if (settings.OpenAtStart()) window.OpenScreen();
+      });
     }
     rc = QApplication::exec();
     window.Shutdown();

@@ -3,21 +3,30 @@
 #include <fstream>
 #include <iostream>
 
+#include "host/net/LocalDatabaseDownload.h"
+#include "pdi_version.h"
 #include "scenario/ScenarioRunner.h"
 
 namespace {
 
 void Usage(std::ostream& out) {
   out << "uso: pdi07310-scenario [--server HOST:PORT] [--local LOCAL_DB] [--product-mask MASK]\n"
-         "                          [--module PATH] [--token TOKEN] [SCRIPT]\n"
+         "                          [--module PATH] [--token TOKEN] [--local-from-server] [SCRIPT]\n"
          "Executa o roteiro SCRIPT (ou a entrada padrão) na tela PDI07310 e imprime o registro.\n"
-         "--token TOKEN envia o token de acesso ao servidor (Authorization: Bearer TOKEN).\n";
+         "--token TOKEN envia o token de acesso ao servidor (Authorization: Bearer TOKEN).\n"
+         "--local-from-server atualiza antes o banco local LOCAL_DB a partir do servidor (se o servidor\n"
+         "não responder, a cópia anterior é usada e o aviso sai na saída de erros).\n"
+         "--version imprime a versão.\n";
 }
+
+// The remote service whose local database the runner fetches.
+constexpr const char* kServiceName = "PDI07310.rdmProdDesoneraImpos";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   scenario::Options options;
+  bool localFromServer = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = [&]() -> std::string {
@@ -30,6 +39,11 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       Usage(std::cout);
       return 0;
+    } else if (arg == "--version") {
+      std::cout << "pdi07310-scenario " PDI_VERSION "\n";
+      return 0;
+    } else if (arg == "--local-from-server") {
+      localFromServer = true;
     } else if (arg == "--server") {
       const std::string hostPort = value();
       const std::size_t colon = hostPort.rfind(':');
@@ -59,6 +73,17 @@ int main(int argc, char** argv) {
       std::cerr << "pdi07310-scenario: mais de um roteiro\n";
       return scenario::kExitBadInput;
     }
+  }
+
+  if (localFromServer) {
+    if (options.localDatabase.empty()) {
+      std::cerr << "pdi07310-scenario: --local-from-server requer --local LOCAL_DB\n";
+      return scenario::kExitBadInput;
+    }
+    const host::LocalDatabaseDownload download(options.serverHost, options.serverPort, kServiceName,
+                                               options.accessToken);
+    const host::LocalDatabaseRefresh refresh = download.Refresh(options.localDatabase);
+    std::cerr << "pdi07310-scenario: " << refresh.message << "\n";
   }
 
   std::vector<scenario::ScriptLine> lines;

@@ -235,6 +235,7 @@ DemoCounts DemoGenerator::Generate(StoreSession& session, const DemoOptions& opt
       if (stored) ++counts.pairs;
     }
   }
+  session.MasterDataChanged();
   transaction.Commit();
   return counts;
 }

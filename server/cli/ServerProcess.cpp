@@ -21,7 +21,7 @@ ServerProcess::ServerProcess(const std::string& binary, const std::string& db, c
                              std::chrono::milliseconds startTimeout) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe for the server's log");
-  std::vector<std::string> args = {binary, "serve", "--db", db, "--listen", "127.0.0.1:0"};
+  std::vector<std::string> args = {binary, "serve", "--db", db, "--create", "--listen", "127.0.0.1:0"};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());

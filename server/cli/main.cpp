@@ -1,6 +1,11 @@
 // pdi07310-server: the application server of the exemption-list screen, and its data tools.
 //
-//   pdi07310-server serve --db DB [--listen HOST:PORT] [--tokens FILE] [--max-request-bytes N] [--threads N]
+//   pdi07310-server serve --db DB [--create] [--sync full|normal] [--config FILE] [--listen HOST:PORT]
+//                         [--tokens FILE] [--max-request-bytes N] [--threads N]
+//   pdi07310-server init --db DB
+//   pdi07310-server migrate --db DB
+//   pdi07310-server backup --db DB FILE
+//   pdi07310-server restore --db DB FILE
 //   pdi07310-server import-master --db DB LOCAL_DB
 //   pdi07310-server export-local --db DB LOCAL_DB
 //   pdi07310-server demo --db DB --local LOCAL_DB [--products N] [--rows-per-product M] [--seed S]
@@ -16,6 +21,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <utility>
 #include <memory>
 #include <iostream>
 #include <string>
@@ -32,6 +40,8 @@
 #include "server/store/LocalDatabase.h"
 #include "server/service/RemoteService.h"
 #include "server/store/Store.h"
+#include "server/store/StoreBackup.h"
+#include "pdi_version.h"
 
 namespace server {
 namespace {
@@ -51,12 +61,19 @@ constexpr const char* kUsage =
     "Run 'pdi07310-server <command> --help' for the options of a command.\n";
 
 constexpr const char* kServeHelp =
-    "usage: pdi07310-server serve --db DB [--listen HOST:PORT] [--tokens FILE] [--threads N]\n"
-    "                             [--tls-cert FILE --tls-key FILE] [limits]\n"
+    "usage: pdi07310-server serve --db DB [--create] [--sync full|normal] [--config FILE] [--listen HOST:PORT]\n"
+    "                             [--tokens FILE] [--threads N] [--tls-cert FILE --tls-key FILE] [limits]\n"
     "\n"
-    "Serves POST /PDI07310.rdmProdDesoneraImpos (JSON-RPC 2.0) and GET on the same path.\n"
-    "  --db DB                 SQLite file of the server, or a postgresql:// URI; the schema is created\n"
-    "                          when missing. Several servers may serve one PostgreSQL database at once.\n"
+    "Serves POST /PDI07310.rdmProdDesoneraImpos (JSON-RPC 2.0), GET on the same path, and the local\n"
+    "database of the desktops at GET /PDI07310.rdmProdDesoneraImpos/local.db (with an ETag).\n"
+    "  --db DB                 SQLite file of the server, or a postgresql:// URI. It must hold a store;\n"
+    "                          an older SQLite store is backed up (DB.vN.backup) and migrated. Several\n"
+    "                          servers may serve one PostgreSQL database at once.\n"
+    "  --create                make a new, empty store when DB holds none\n"
+    "  --sync full|normal      SQLite: full (default) waits for the disk at every commit; normal is faster\n"
+    "                          but a power loss may drop the last acknowledged saves\n"
+    "  --config FILE           read options from FILE: lines 'name = value' with the names of these options\n"
+    "                          ('db', 'listen', 'tokens', ...; 'create = yes'); the command line wins\n"
     "  --listen HOST:PORT      address to listen on (default 127.0.0.1:8470; port 0 picks a free one)\n"
     "  --tokens FILE           accept only requests with 'Authorization: Bearer TOKEN' for a TOKEN listed\n"
     "                          in FILE, one 'TOKEN USER' per line ('#' starts a comment line); others get\n"
@@ -111,6 +128,93 @@ constexpr const char* kDemoHelp =
     "matching local database LOCAL_DB. N products (default 20) get M related rows each (default 6),\n"
     "spread over suppliers, clients and branches; the same options always give the same data.\n";
 
+constexpr const char* kInitHelp =
+    "usage: pdi07310-server init --db DB\n"
+    "\n"
+    "Makes a new, empty store at DB (an SQLite file or an empty PostgreSQL schema). A store already there\n"
+    "is left as it is.\n";
+
+constexpr const char* kMigrateHelp =
+    "usage: pdi07310-server migrate --db DB\n"
+    "\n"
+    "Brings the store at DB to this release's schema, in one transaction. PostgreSQL stores are migrated only\n"
+    "by this command: back the database up first (pg_dump) and stop the older servers. SQLite stores are also\n"
+    "migrated by serve, after a copy of the file is written beside it (DB.vN.backup).\n";
+
+constexpr const char* kBackupHelp =
+    "usage: pdi07310-server backup --db DB FILE\n"
+    "\n"
+    "Writes a consistent copy of the store at DB into the SQLite file FILE (replacing it) while servers go on\n"
+    "serving and saving: every save acknowledged before the copy began is in it. From PostgreSQL the copy\n"
+    "is an SQLite store too, so 'serve --db FILE' runs on it. The copy passes SQLite's integrity check\n"
+    "before it takes FILE's name.\n";
+
+constexpr const char* kRestoreHelp =
+    "usage: pdi07310-server restore --db DB FILE\n"
+    "\n"
+    "Makes the store at DB from the backup FILE: DB is a new SQLite path (stop the server, restore into a new\n"
+    "file, move it into place, start the server) or an empty PostgreSQL schema.\n";
+
+// The options a configuration file may give and whether each takes a value: every value option
+// of serve, and its --create flag.
+const std::set<std::string> kServeValues = {
+    "--db",           "--listen",         "--tokens",           "--max-request-bytes", "--threads",
+    "--sync",         "--config",         "--tls-cert",         "--tls-key",           "--max-header-bytes",
+    "--idle-timeout", "--head-timeout",   "--body-timeout",     "--stall-timeout",     "--max-connections",
+    "--max-connections-per-client",       "--max-bytes-in-flight"};
+const std::set<std::string> kServeFlags = {"--help", "--create"};
+
+// The options of a configuration file as command-line arguments, to be read before the real
+// ones (so those win). Lines: "name = value", '#' comments, blank lines. Raises EUsage.
+std::vector<std::string> ConfigArguments(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw EUsage("cannot read the configuration file " + path);
+  std::vector<std::string> args;
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    const auto trim = [](std::string text) {
+      const size_t first = text.find_first_not_of(" \t\r");
+      if (first == std::string::npos) return std::string();
+      return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+    };
+    line = trim(line);
+    if (line.empty() || line[0] == '#') continue;
+    const size_t equals = line.find('=');
+    const std::string where = path + " line " + std::to_string(number);
+    if (equals == std::string::npos) throw EUsage(where + ": expected 'name = value'");
+    const std::string name = "--" + trim(line.substr(0, equals));
+    const std::string value = trim(line.substr(equals + 1));
+    if (name == "--config" || (!kServeValues.count(name) && !kServeFlags.count(name)) || name == "--help") {
+      throw EUsage(where + ": unknown setting '" + name.substr(2) + "'");
+    }
+    if (kServeFlags.count(name)) {
+      if (value != "yes" && value != "no" && value != "true" && value != "false") {
+        throw EUsage(where + ": " + name.substr(2) + " takes yes or no");
+      }
+      if (value == "yes" || value == "true") args.push_back(name);
+    } else {
+      args.push_back(name);
+      args.push_back(value);
+    }
+  }
+  return args;
+}
+
+// The store options of --create and --sync.
+StoreOptions ServeStoreOptions(const CommandLine& cl) {
+  StoreOptions options;
+  options.create = cl.Flag("--create");
+  const std::string sync = cl.Value("--sync").value_or("full");
+  if (sync != "full" && sync != "normal") throw EUsage("--sync takes full or normal, not \"" + sync + "\"");
+  options.fullSync = sync == "full";
+  return options;
+}
+
+// Prints what opening the store did (a migration), if anything.
+void NoteOpened(const Store& store) {
+  if (!store.Notes().empty()) std::cerr << "pdi07310-server: " << store.Notes() << "\n";
+}
+
 // Splits "HOST:PORT". Raises EUsage.
 void ParseListen(const std::string& text, HttpServerOptions& options) {
   const size_t colon = text.rfind(':');
@@ -149,12 +253,13 @@ void ReadLimits(const CommandLine& cl, HttpLimits& limits) {
   }
 }
 
-int Serve(const std::vector<std::string>& args) {
-  const CommandLine cl(args,
-                       {"--db", "--listen", "--tokens", "--max-request-bytes", "--threads", "--tls-cert", "--tls-key",
-                        "--max-header-bytes", "--idle-timeout", "--head-timeout", "--body-timeout", "--stall-timeout",
-                        "--max-connections", "--max-connections-per-client", "--max-bytes-in-flight"},
-                       {"--help"});
+int Serve(const std::vector<std::string>& givenArgs) {
+  std::vector<std::string> args = givenArgs;
+  if (const auto config = CommandLine(givenArgs, kServeValues, kServeFlags).Value("--config")) {
+    args = ConfigArguments(*config);
+    args.insert(args.end(), givenArgs.begin(), givenArgs.end());
+  }
+  const CommandLine cl(args, kServeValues, kServeFlags);
   if (cl.Flag("--help")) {
     std::cout << kServeHelp;
     return 0;
@@ -183,9 +288,12 @@ int Serve(const std::vector<std::string>& args) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  const StoreOptions storeOptions = ServeStoreOptions(cl);
   CallLog log(stderr);
-  const auto store = Store::Open(db);
+  const auto store = Store::Open(db, storeOptions);
+  if (!store->Notes().empty()) log.Note("pdi07310-server " + store->Notes());
   RemoteService service(*store);
+  options.localDb = std::make_shared<LocalDbPublisher>(*store);
   HttpServer http(service, log, options);
   const int port = http.Bind();
   if (options.tokens) {
@@ -195,8 +303,11 @@ int Serve(const std::vector<std::string>& args) {
     log.Note("pdi07310-server accepts requests from anyone who can reach " + options.host +
              " (no access tokens: give --tokens FILE to require them)");
   }
-  log.Note(std::string("pdi07310-server listening on ") + (options.tls.Enabled() ? "https://" : "http://") + options.host + ":" + std::to_string(port) + "/" +
-           std::string(RemoteService::kServiceName) + " (database " + Store::Redacted(db) + ")");
+  log.Note(std::string("pdi07310-server " PDI_VERSION " listening on ") + (options.tls.Enabled() ? "https://" : "http://") +
+           options.host + ":" + std::to_string(port) + "/" +
+           std::string(RemoteService::kServiceName) + " (database " + Store::Redacted(db) +
+           (Store::IsPostgresLocation(db) ? "" : storeOptions.fullSync ? ", synchronous=FULL" : ", synchronous=NORMAL") +
+           ")");
 
   std::atomic<bool> signalled{false};
   std::thread watcher([&] {
@@ -243,7 +354,8 @@ int ImportMaster(const std::vector<std::string>& args) {
   }
   const std::string db = cl.Required("--db");
   const std::string local = OneLocalArgument(cl);
-  const auto store = Store::Open(db);
+  const auto store = Store::Open(db, StoreOptions{.create = true});
+  NoteOpened(*store);
   const auto session = store->OpenSession();
   PrintCounts("imported", LocalDatabase::Import(*session, local));
   return 0;
@@ -257,10 +369,8 @@ int ExportLocal(const std::vector<std::string>& args) {
   }
   const std::string db = cl.Required("--db");
   const std::string local = OneLocalArgument(cl);
-  if (!Store::IsPostgresLocation(db) && !std::filesystem::exists(db)) {
-    throw std::runtime_error("server database not found: " + db);
-  }
   const auto store = Store::Open(db);
+  NoteOpened(*store);
   const auto session = store->OpenSession();
   PrintCounts("exported", LocalDatabase::Export(*session, local));
   return 0;
@@ -281,7 +391,8 @@ int Demo(const std::vector<std::string>& args) {
   options.seed = static_cast<uint64_t>(cl.Number("--seed", 7310, 0, INT64_MAX));
 
   const auto started = std::chrono::steady_clock::now();
-  const auto store = Store::Open(db);
+  const auto store = Store::Open(db, StoreOptions{.create = true});
+  NoteOpened(*store);
   const auto session = store->OpenSession();
   for (const ListKind kind : {ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch}) {
     if (session->CountMaster(kind) > 0 || (kind != ListKind::Product && session->CountPairs(kind) > 0)) {
@@ -314,14 +425,74 @@ int Audit(const std::vector<std::string>& args) {
       throw EUsage(std::string("--since: ") + e.what());
     }
   }
-  if (!Store::IsPostgresLocation(db) && !std::filesystem::exists(db)) {
-    throw std::runtime_error("server database not found: " + db);
-  }
   const auto store = Store::Open(db);
+  NoteOpened(*store);
   const auto session = store->OpenSession();
   const int64_t packets = AuditReport::Print(*session, filter, std::cout);
   std::cout.flush();
   std::cerr << packets << (packets == 1 ? " packet\n" : " packets\n");
+  return 0;
+}
+
+int Init(const std::vector<std::string>& args) {
+  const CommandLine cl(args, {"--db"}, {"--help"});
+  if (cl.Flag("--help")) {
+    std::cout << kInitHelp;
+    return 0;
+  }
+  if (!cl.Positional().empty()) throw EUsage("unexpected argument " + cl.Positional()[0]);
+  const std::string db = cl.Required("--db");
+  const auto store = Store::Open(db, StoreOptions{.create = true});
+  NoteOpened(*store);
+  std::cerr << "store ready at " << Store::Redacted(db) << " (schema version " << Store::kSchemaVersion << ")\n";
+  return 0;
+}
+
+int Migrate(const std::vector<std::string>& args) {
+  const CommandLine cl(args, {"--db"}, {"--help"});
+  if (cl.Flag("--help")) {
+    std::cout << kMigrateHelp;
+    return 0;
+  }
+  if (!cl.Positional().empty()) throw EUsage("unexpected argument " + cl.Positional()[0]);
+  const std::string db = cl.Required("--db");
+  const auto store = Store::Open(db, StoreOptions{.migrate = true});
+  std::cerr << (store->Notes().empty() ? "nothing to migrate" : store->Notes()) << "; " << Store::Redacted(db)
+            << " has schema version " << Store::kSchemaVersion << "\n";
+  return 0;
+}
+
+// "--db DB FILE" of backup and restore.
+std::pair<std::string, std::string> DbAndFile(const CommandLine& cl) {
+  const std::string db = cl.Required("--db");
+  if (cl.Positional().size() != 1) throw EUsage("expected exactly one FILE argument");
+  return {db, cl.Positional()[0]};
+}
+
+int Backup(const std::vector<std::string>& args) {
+  const CommandLine cl(args, {"--db"}, {"--help"});
+  if (cl.Flag("--help")) {
+    std::cout << kBackupHelp;
+    return 0;
+  }
+  const auto [db, file] = DbAndFile(cl);
+  const auto started = std::chrono::steady_clock::now();
+  StoreBackup::Write(db, file);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::cerr << "backup of " << Store::Redacted(db) << " written to " << file << " in " << seconds
+            << " s (integrity check ok)\n";
+  return 0;
+}
+
+int Restore(const std::vector<std::string>& args) {
+  const CommandLine cl(args, {"--db"}, {"--help"});
+  if (cl.Flag("--help")) {
+    std::cout << kRestoreHelp;
+    return 0;
+  }
+  const auto [db, file] = DbAndFile(cl);
+  StoreBackup::Restore(file, db);
+  std::cerr << "restored " << file << " into " << Store::Redacted(db) << "\n";
   return 0;
 }
 
@@ -334,6 +505,10 @@ int Main(int argc, char** argv) {
   const std::string command = args[0];
   args.erase(args.begin());
   try {
+    if (command == "--version") {
+      std::cout << "pdi07310-server " PDI_VERSION "\n";
+      return 0;
+    }
     if (command == "--help" || command == "-h" || command == "help") {
       std::cout << kUsage;
       return 0;
@@ -343,6 +518,10 @@ int Main(int argc, char** argv) {
     if (command == "export-local") return ExportLocal(args);
     if (command == "demo") return Demo(args);
     if (command == "audit") return Audit(args);
+    if (command == "init") return Init(args);
+    if (command == "migrate") return Migrate(args);
+    if (command == "backup") return Backup(args);
+    if (command == "restore") return Restore(args);
     std::cerr << "pdi07310-server: unknown command '" << command << "'\n\n" << kUsage;
     return 2;
   } catch (const EUsage& e) {

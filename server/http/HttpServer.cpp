@@ -460,6 +460,14 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     }
 
     const bool hasBody = !parser_->is_done();
+    if (engine_.options.localDb && req.target() == engine_.path + "/local.db") {
+      if (req.method() != http::verb::get) {
+        return Answer(http::status::method_not_allowed,
+                      ErrorBody(405, "method " + Escaped(method_) + " not allowed; use GET"), hasBody,
+                      {{"Allow", "GET"}});
+      }
+      return ServeLocalDb(std::string(View(req[http::field::if_none_match])), hasBody);
+    }
     if (req.target() != engine_.path) {
       return Answer(http::status::not_found, ErrorBody(404, "no such path; the service is at " + engine_.path), hasBody);
     }
@@ -594,6 +602,57 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       self->Pump();
     });
     Pump();
+  }
+
+  // GET …/local.db: the copy is built (or taken from the cache) on a worker; its bytes are shared
+  // by every answer, never copied.
+  void ServeLocalDb(std::string ifNoneMatch, bool bodyUnread) {
+    switch (engine_.EnterCall()) {
+      case HttpServer::Engine::Entry::Stopping:
+        return Answer(http::status::service_unavailable, ErrorBody(503, "server stopping"), bodyUnread);
+      case HttpServer::Engine::Entry::Busy:
+        return Answer(http::status::service_unavailable, ErrorBody(503, "server busy; try again shortly"), bodyUnread);
+      case HttpServer::Engine::Entry::Entered: break;
+    }
+    inCall_ = true;
+    streamed_ = false;
+    start_ = Clock::now();
+    requestBytes_ = 0;
+    method_ = "GET local.db";
+    if (bodyUnread) keepAlive_ = false;
+    net::post(engine_.Pool(), [self = Self(), ifNoneMatch = std::move(ifNoneMatch),
+                               work = net::make_work_guard(stream_.get_executor())] {
+      auto answer = std::make_shared<LocalDbAnswer>(self->engine_.options.localDb->Answer(ifNoneMatch));
+      net::post(self->stream_.get_executor(), [self, answer] { self->WriteLocalDb(*answer); });
+    });
+  }
+
+  void WriteLocalDb(const LocalDbAnswer& answer) {
+    if (answer.status == 503 || (answer.status == 200 && !answer.body)) {
+      outcome_ = "failed: " + (answer.body ? *answer.body : std::string("no copy"));
+      std::string body = ErrorBody(503, answer.body ? *answer.body : "local database not available");
+      const size_t size = body.size();
+      WriteWhole(http::status::service_unavailable, std::move(body), false, {},
+                 [self = Self(), size](bool sent) { self->EndCall(sent ? self->outcome_ : "aborted", size); });
+      return;
+    }
+    outcome_ = answer.status == 304 ? "not modified" : "ok";
+    using SharedBody = http::span_body<const char>;
+    auto res = std::make_shared<http::response<SharedBody>>(static_cast<http::status>(answer.status), http10_ ? 10 : 11);
+    res->set(http::field::etag, answer.etag);
+    res->set(http::field::cache_control, "no-cache");
+    if (answer.status == 200) {
+      res->set(http::field::content_type, "application/vnd.sqlite3");
+      res->body() = SharedBody::value_type(answer.body->data(), answer.body->size());
+    }
+    res->keep_alive(keepAlive_);
+    res->prepare_payload();
+    // One write for the whole copy: its deadline grows with its size (a stall-timeout per 8 MiB).
+    const size_t bytes = answer.body ? answer.body->size() : 0;
+    Lowest().expires_after(Limits().stallTimeout * static_cast<int>(1 + bytes / (8u << 20)));
+    http::async_write(stream_, *res, [self = Self(), res, keep = answer.body](error_code ec, size_t n) {
+      self->EndCall(ec ? std::string("aborted: the answer could not be sent") : self->outcome_, n, !ec);
+    });
   }
 
   // Keeps one piece being filled on a worker while the one before it is being sent.

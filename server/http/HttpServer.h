@@ -26,6 +26,9 @@
 // and its connection is closed. The user the token names goes with the call to the service
 // (audit). Every call carries the client's address to the service.
 //
+// GET on the path + "/local.db" answers the desktops' local database (see LocalDbPublisher) with
+// its ETag; 304 when If-None-Match names it. It is built on a worker, like a call.
+//
 // With a certificate and key (HttpTls) the server speaks HTTPS only: a client that does not
 // complete a TLS handshake in time is closed without an answer.
 //
@@ -45,6 +48,7 @@
 
 #include "server/http/AccessTokens.h"
 #include "server/http/CallLog.h"
+#include "server/service/LocalDbPublisher.h"
 #include "server/service/RemoteService.h"
 
 namespace server {
@@ -78,6 +82,8 @@ struct HttpServerOptions {
   HttpTls tls;
   // Tokens a request must carry; null lets anyone in.
   std::shared_ptr<const AccessTokens> tokens;
+  // Serves GET /PDI07310.rdmProdDesoneraImpos/local.db when set (behind the same tokens).
+  std::shared_ptr<LocalDbPublisher> localDb;
 };
 
 class HttpServer {

@@ -72,6 +72,7 @@ MasterCounts LocalDatabase::Import(StoreSession& session, const std::string& loc
       ++CountOf(counts, table.kind);
     }
   }
+  session.MasterDataChanged();
   transaction.Commit();
   return counts;
 }

@@ -60,7 +60,20 @@ CREATE TABLE IF NOT EXISTS AUDITORIA_ITEM (
   QTLINHAS BIGINT NOT NULL DEFAULT 0,
   PRIMARY KEY (NRPACOTE, NRITEM));
 CREATE INDEX IF NOT EXISTS AUDITORIA_ITEM_CDPRODUTO ON AUDITORIA_ITEM (CDPRODUTO);
+CREATE TABLE IF NOT EXISTS CONTROLE (
+  NMCHAVE TEXT COLLATE "C" NOT NULL PRIMARY KEY,
+  NRVALOR BIGINT NOT NULL);
+INSERT INTO CONTROLE (NMCHAVE, NRVALOR) VALUES ('VERSAO_CADASTRO', 1) ON CONFLICT (NMCHAVE) DO NOTHING;
 )SQL";
+// kSchema makes a new store and completes an older one (every statement is idempotent); the
+// version row (VERSAO_ESQUEMA) is written after it in the same transaction.
+
+// The schema version of the store in the connection's search path: the CONTROLE row, 1 for a
+// first-release store (tables but no CONTROLE), 0 for none.
+constexpr const char* kTablesSql =
+    "SELECT to_regclass('controle') IS NOT NULL, to_regclass('produto') IS NOT NULL";
+constexpr const char* kVersionSql = "SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE = 'VERSAO_ESQUEMA'";
+
 
 // The key of the advisory lock held while the schema is created (the screen's number).
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7310)";
@@ -105,6 +118,10 @@ struct Sql {
   const char* name;
   const char* text;
 };
+
+constexpr Sql kMasterVersion = {"master_version", "SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE = 'VERSAO_CADASTRO'"};
+constexpr Sql kMasterChanged = {"master_changed",
+                                "UPDATE CONTROLE SET NRVALOR = NRVALOR + 1 WHERE NMCHAVE = 'VERSAO_CADASTRO'"};
 
 constexpr Sql kPutMaster[] = {
     {"put_produto",
@@ -370,6 +387,9 @@ class PgSession : public StoreSession {
     return Cursor(kAuditSql, args);
   }
 
+  int64_t MasterDataVersion() override { return Count(kMasterVersion); }
+  void MasterDataChanged() override { Run(kMasterChanged, {}); }
+
  private:
   // Runs step; when it failed because the connection was lost while no transaction was open
   // (so nothing of this session's work is lost with it), connects again and runs step once more.
@@ -403,13 +423,40 @@ class PgSession : public StoreSession {
 
 }  // namespace
 
-PgStore::PgStore(std::string uri, int maxConnections) : uri_(std::move(uri)), maxConnections_(maxConnections) {
+PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnections)
+    : uri_(std::move(uri)), maxConnections_(maxConnections) {
   auto connection = std::make_unique<PgConnection>(uri_);
   ++open_;
   try {
     connection->Exec("BEGIN");
     connection->Exec(kSchemaLock);
-    connection->Exec(kSchema);
+    const PgResult tables = connection->Query(kTablesSql);
+    int version = tables.Text(0, 1) == "t" ? 1 : 0;
+    if (tables.Text(0, 0) == "t") {
+      const PgResult recorded = connection->Query(kVersionSql);
+      version = recorded.Rows() > 0 ? static_cast<int>(ToInt(recorded.Text(0, 0))) : 1;
+    }
+    const std::string where = "the PostgreSQL database " + Store::Redacted(uri_);
+    if (version == 0 && !options.create) {
+      throw EStoreError(where + " holds no server tables (in its search path); check --db, or make a new store"
+                        " with --create");
+    }
+    if (version > kSchemaVersion) {
+      throw EStoreError(where + " has schema version " + std::to_string(version) + ", newer than version " +
+                        std::to_string(kSchemaVersion) + " that this server knows; run a newer pdi07310-server on it");
+    }
+    if (version > 0 && version < kSchemaVersion && !options.migrate) {
+      throw EStoreError(where + " has schema version " + std::to_string(version) + "; this server needs version " +
+                        std::to_string(kSchemaVersion) + ". Back it up (pg_dump), stop the older servers and run"
+                        " 'pdi07310-server migrate --db URI'");
+    }
+    if (version < kSchemaVersion) {
+      connection->Exec(kSchema);
+      connection->Exec("INSERT INTO CONTROLE (NMCHAVE, NRVALOR) VALUES ('VERSAO_ESQUEMA', " +
+                       std::to_string(kSchemaVersion) + ") ON CONFLICT (NMCHAVE) DO UPDATE SET NRVALOR = EXCLUDED.NRVALOR");
+      if (version > 0) notes_ = "migrated the schema from version " + std::to_string(version) + " to " +
+                                std::to_string(kSchemaVersion);
+    }
     connection->Exec("COMMIT");
   } catch (...) {
     --open_;

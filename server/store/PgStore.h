@@ -1,7 +1,11 @@
 // PgStore keeps the service's data in a PostgreSQL database, with the same tables as SqliteStore
 // (PRODUTO, FORNECEDOR, CLIENTE, FILIAL, DESONERA_FORNECEDOR, DESONERA_CLIENTE, DESONERA_FILIAL,
-// AUDITORIA, AUDITORIA_ITEM), created when missing (under an advisory lock, so servers starting
-// together do not race). Texts use the "C" collation, so lists come out in the same byte order as
+// AUDITORIA, AUDITORIA_ITEM, CONTROLE), created only when asked (under an advisory lock, so
+// servers starting together do not race). CONTROLE holds the schema version (VERSAO_ESQUEMA; a
+// store with tables but no CONTROLE is the first release's, version 1) and the master-data
+// version. An older store is migrated only when the options ask (the migrate command), never by
+// serve: several servers share one database, and an operator upgrades them together after a
+// pg_dump, so the schema never changes under a running older server by surprise. Texts use the "C" collation, so lists come out in the same byte order as
 // from SQLite. Several server processes may share one database: the primary key of each related
 // list is the unique constraint on pairs, and an insert that meets a stored pair (or one stored
 // by a concurrent save that commits first) stores nothing, which the service refuses as "já
@@ -32,8 +36,9 @@ namespace server {
 
 class PgStore : public Store {
  public:
-  // Connects to the database uri names and creates the schema when missing. Raises EStoreError.
-  explicit PgStore(std::string uri, int maxConnections = 32);
+  // Connects to the database uri names and checks, makes or migrates its schema as options say
+  // (see Store::Open). Raises EStoreError.
+  PgStore(std::string uri, const StoreOptions& options, int maxConnections = 32);
   ~PgStore() override;
 
   std::unique_ptr<StoreSession> OpenSession() override;
@@ -45,6 +50,8 @@ class PgStore : public Store {
   // A new connection in place of a lost one (same slot of the pool). Raises EStoreError.
   std::unique_ptr<PgConnection> Reconnect() const { return std::make_unique<PgConnection>(uri_); }
 
+  std::string Notes() const override { return notes_; }
+
  private:
   std::string uri_;
   int maxConnections_;
@@ -52,6 +59,7 @@ class PgStore : public Store {
   std::condition_variable released_;
   int open_ = 0;  // connections in use or idle
   std::vector<std::unique_ptr<PgConnection>> idle_;
+  std::string notes_;
 };
 
 }  // namespace server

@@ -4,8 +4,10 @@ namespace server {
 
 SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode, int busyTimeoutMs) {
   sqlite3* raw = nullptr;
-  const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                    SQLITE_OPEN_NOMUTEX;
+  const int access = mode == Mode::ReadOnly    ? SQLITE_OPEN_READONLY
+                     : mode == Mode::ReadWrite ? SQLITE_OPEN_READWRITE
+                                               : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  const int flags = access | SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   db_.reset(raw);
   if (rc != SQLITE_OK) {
@@ -14,9 +16,7 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode, int busyTimeo
   }
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, busyTimeoutMs);
-  if (mode == Mode::ReadWriteCreate) {
-    Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
-  }
+  if (mode == Mode::ReadWriteCreate || mode == Mode::ReadWrite) Exec("PRAGMA journal_mode=WAL;");
 }
 
 void SqliteDatabase::Exec(std::string_view sql) {

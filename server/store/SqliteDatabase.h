@@ -33,9 +33,12 @@ class ESqliteError : public std::runtime_error {
 class SqliteDatabase {
  public:
   // ReadWriteCreate: read-write, created when missing, in WAL mode (the server's own file).
-  // CreatePlain: the same with SQLite's default journal (a file handed to desktops).
+  // ReadWrite: the same for an existing file only (a missing one is an error, not created).
+  // CreatePlain: read-write, created when missing, with SQLite's default journal (a file handed
+  // to desktops).
   // ReadOnly: an existing file, read only.
-  enum class Mode { ReadWriteCreate, CreatePlain, ReadOnly };
+  // The WAL modes leave synchronous at SQLite's default (FULL); the store chooses.
+  enum class Mode { ReadWriteCreate, ReadWrite, CreatePlain, ReadOnly };
 
   // Opens path in the given mode.
   // Raises ESqliteError when the file cannot be opened.

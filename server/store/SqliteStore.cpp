@@ -1,7 +1,11 @@
 #include "server/store/SqliteStore.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <map>
+
+#include "server/store/SqliteBackup.h"
 
 #include "server/store/SqliteStatement.h"
 
@@ -60,7 +64,16 @@ CREATE TABLE IF NOT EXISTS AUDITORIA_ITEM (
   QTLINHAS INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY (NRPACOTE, NRITEM)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS AUDITORIA_ITEM_CDPRODUTO ON AUDITORIA_ITEM (CDPRODUTO);
+CREATE TABLE IF NOT EXISTS CONTROLE (
+  NMCHAVE TEXT NOT NULL PRIMARY KEY,
+  NRVALOR INTEGER NOT NULL) WITHOUT ROWID;
+INSERT OR IGNORE INTO CONTROLE (NMCHAVE, NRVALOR) VALUES ('VERSAO_CADASTRO', 1);
 )SQL";
+// kSchema makes a new store and completes an older one (every statement is idempotent); the
+// version is written in the same transaction.
+
+constexpr const char* kMasterVersionSql = "SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE = 'VERSAO_CADASTRO'";
+constexpr const char* kMasterChangedSql = "UPDATE CONTROLE SET NRVALOR = NRVALOR + 1 WHERE NMCHAVE = 'VERSAO_CADASTRO'";
 
 constexpr const char* kAuditSql =
     "SELECT a.NRPACOTE, a.DTHRALTERACAO, a.NMMETODO, a.DSENDERECO, a.NMUSUARIO, i.NRITEM, i.IDOPERACAO,"
@@ -179,7 +192,10 @@ Sql ByKind(ListKind kind, Sql supplier, Sql client, Sql branch) {
 }  // namespace
 
 struct SqliteStore::PooledConnection {
-  explicit PooledConnection(const std::string& path) : db(path, SqliteDatabase::Mode::ReadWriteCreate) {}
+  PooledConnection(const std::string& path, bool create, bool fullSync)
+      : db(path, create ? SqliteDatabase::Mode::ReadWriteCreate : SqliteDatabase::Mode::ReadWrite) {
+    db.Exec(fullSync ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;");
+  }
   SqliteDatabase db;
   std::map<Sql, SqliteStatement> statements;  // prepared once, reused by every session
 };
@@ -219,9 +235,20 @@ class SqliteSession : public StoreSession {
   }
 
   void BeginRead() override { Exec("BEGIN DEFERRED"); }
-  void BeginWrite() override { Exec("BEGIN IMMEDIATE"); }
-  void Commit() override { Exec("COMMIT"); }
+  // A save into a file that is no longer the one at the store's path would be acknowledged and
+  // lost, so the file is checked once the write lock is held and again just before committing.
+  void BeginWrite() override {
+    Exec("BEGIN IMMEDIATE");
+    writing_ = true;
+    CheckFile();
+  }
+  void Commit() override {
+    if (writing_) CheckFile();
+    writing_ = false;
+    Exec("COMMIT");
+  }
   void Rollback() noexcept override {
+    writing_ = false;
     if (db_->InTransaction()) {
       try {
         db_->Exec("ROLLBACK");
@@ -323,6 +350,16 @@ class SqliteSession : public StoreSession {
     }
   }
 
+  int64_t MasterDataVersion() override {
+    try {
+      SqliteStatement s = db_->Prepare(kMasterVersionSql);
+      return s.Step() ? std::stoll(std::string(s.Text(0))) : 0;
+    } catch (const ESqliteError& e) {
+      Rethrow(e);
+    }
+  }
+  void MasterDataChanged() override { Exec(kMasterChangedSql); }
+
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
     try {
@@ -382,30 +419,94 @@ class SqliteSession : public StoreSession {
     return n;
   }
 
+  void CheckFile() {
+    try {
+      store_.CheckFile();
+    } catch (...) {
+      Rollback();
+      throw;
+    }
+  }
+
   SqliteStore& store_;
   std::unique_ptr<SqliteStore::PooledConnection> connection_;
   SqliteDatabase* db_;
+  bool writing_ = false;  // a write transaction is open
 };
 
 }  // namespace
 
-SqliteStore::SqliteStore(std::string path) : path_(std::move(path)) {
-  auto connection = Connect();
+SqliteStore::SqliteStore(std::string path, const StoreOptions& options)
+    : path_(std::move(path)), fullSync_(options.fullSync) {
+  struct stat before {};
+  const bool exists = stat(path_.c_str(), &before) == 0;
+  if (!exists && !options.create) {
+    throw EStoreError("no server database at " + path_ +
+                      " (the file does not exist); check the path, or make a new store with --create");
+  }
+  auto connection = Connect(!exists);
   try {
-    connection->db.Exec("BEGIN IMMEDIATE");
-    connection->db.Exec(kSchema);
-    connection->db.Exec("COMMIT");
+    const int version = SchemaVersion(connection->db);
+    if (version == 0 && !options.create) {
+      throw EStoreError("the file " + path_ + " is not a server database (it holds none of its tables)");
+    }
+    if (version > kSchemaVersion) {
+      throw EStoreError("the server database " + path_ + " has schema version " + std::to_string(version) +
+                        ", newer than version " + std::to_string(kSchemaVersion) +
+                        " that this server knows; run a newer pdi07310-server on it");
+    }
+    if (version > 0 && version < kSchemaVersion) {
+      backupBeforeMigration_ = SqliteBackup::FreeName(path_ + ".v" + std::to_string(version) + ".backup");
+      SqliteBackup::Copy(connection->db.Handle(), backupBeforeMigration_);
+      migratedFrom_ = version;
+    }
+    if (version < kSchemaVersion) {
+      connection->db.Exec("BEGIN IMMEDIATE");
+      // Another process may have made or migrated the store while this one waited for the lock.
+      if (SchemaVersion(connection->db) < kSchemaVersion) {
+        connection->db.Exec(kSchema);
+        connection->db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
+      }
+      connection->db.Exec("COMMIT");
+    }
   } catch (const ESqliteError& e) {
     Rethrow(e);
   }
+  struct stat opened {};
+  if (stat(path_.c_str(), &opened) != 0) throw EStoreError("the server database " + path_ + " vanished while opening");
+  device_ = opened.st_dev;
+  inode_ = opened.st_ino;
   Release(std::move(connection));
+}
+
+int SqliteStore::SchemaVersion(SqliteDatabase& db) {
+  SqliteStatement version = db.Prepare("PRAGMA user_version");
+  const int recorded = version.Step() ? std::stoi(std::string(version.Text(0))) : 0;
+  if (recorded != 0) return recorded;
+  // The first release recorded no version; its stores are known by their tables.
+  SqliteStatement tables = db.Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'PRODUTO'");
+  return tables.Step() ? 1 : 0;
+}
+
+std::string SqliteStore::Notes() const {
+  if (migratedFrom_ == 0) return {};
+  return "migrated the schema of " + path_ + " from version " + std::to_string(migratedFrom_) + " to " +
+         std::to_string(kSchemaVersion) + " (a copy of the store as it was is at " + backupBeforeMigration_ + ")";
+}
+
+void SqliteStore::CheckFile() const {
+  struct stat now {};
+  const bool present = stat(path_.c_str(), &now) == 0;
+  if (present && now.st_dev == device_ && now.st_ino == inode_) return;
+  throw EStoreError("the server database file " + path_ + (present ? " was replaced by another file" : " was deleted") +
+                    " while the server was running; saves are refused until the server is restarted on the right file");
 }
 
 SqliteStore::~SqliteStore() = default;
 
-std::unique_ptr<SqliteStore::PooledConnection> SqliteStore::Connect() {
+std::unique_ptr<SqliteStore::PooledConnection> SqliteStore::Connect(bool create) {
   try {
-    return std::make_unique<PooledConnection>(path_);
+    return std::make_unique<PooledConnection>(path_, create, fullSync_);
   } catch (const ESqliteError& e) {
     Rethrow(e);
   }
@@ -420,7 +521,7 @@ std::unique_ptr<StoreSession> SqliteStore::OpenSession() {
       idle_.pop_back();
     }
   }
-  if (!connection) connection = Connect();
+  if (!connection) connection = Connect(false);
   return std::make_unique<SqliteSession>(*this, std::move(connection));
 }
 

@@ -7,12 +7,22 @@
 // and the audit trail: AUDITORIA (one row per applied change packet: NRPACOTE, DTHRALTERACAO,
 // NMMETODO, DSENDERECO, NMUSUARIO) and AUDITORIA_ITEM (its changes: NRPACOTE, NRITEM, IDOPERACAO,
 // CDPRODUTO, CDITEM, CDITEMDES, QTLINHAS).
-// The file is created with this schema when missing and kept in WAL mode, so readers never wait
-// for a writer, and a writer waits (busy timeout) for another instead of failing.
+// and CONTROLE (NMCHAVE, NRVALOR: the master-data version). The schema version is SQLite's
+// user_version (0 with tables: the first release, version 1). The file is created with this
+// schema only when asked; an older store is copied beside itself (PATH.vN.backup) and then
+// migrated in one transaction. It is kept in WAL mode, so readers never wait for a writer, and a
+// writer waits (busy timeout) for another instead of failing; commits are synchronous=FULL
+// unless the options say otherwise.
+//
+// The store remembers which file it opened (device and inode): once the path names another file
+// or none (deleted, replaced by a restore or a copy), every write transaction is refused with an
+// EStoreError saying so, since its commit would go to a file nobody will read again.
 //
 // Sessions draw connections from a pool that grows to the number of sessions open at once and
 // keeps them for reuse. OpenSession is thread-safe. Not copyable or movable.
 #pragma once
+
+#include <sys/types.h>
 
 #include <memory>
 #include <mutex>
@@ -26,8 +36,8 @@ namespace server {
 
 class SqliteStore : public Store {
  public:
-  // Opens (and creates when missing) the file at path. Raises EStoreError.
-  explicit SqliteStore(std::string path);
+  // Opens the file at path as options say (see Store::Open). Raises EStoreError.
+  SqliteStore(std::string path, const StoreOptions& options);
   ~SqliteStore() override;
 
   std::unique_ptr<StoreSession> OpenSession() override;
@@ -38,10 +48,25 @@ class SqliteStore : public Store {
   // Takes back a connection when its session ends. Thread-safe.
   void Release(std::unique_ptr<PooledConnection> connection);
 
+  // Raises EStoreError when the path no longer names the file the store opened. Thread-safe.
+  void CheckFile() const;
+
+  // The schema version of an open file: user_version, or 1 for a first-release store, 0 when it
+  // holds no store. Raises ESqliteError.
+  static int SchemaVersion(SqliteDatabase& db);
+
+  // When opening migrated the store: the version it had and where its copy was written.
+  std::string Notes() const override;
+
  private:
-  std::unique_ptr<PooledConnection> Connect();
+  std::unique_ptr<PooledConnection> Connect(bool create);
 
   std::string path_;
+  bool fullSync_ = true;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  int migratedFrom_ = 0;
+  std::string backupBeforeMigration_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<PooledConnection>> idle_;
 };

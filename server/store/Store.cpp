@@ -31,10 +31,10 @@ std::string Store::Redacted(const std::string& location) {
   return out;
 }
 
-std::unique_ptr<Store> Store::Open(const std::string& location) {
+std::unique_ptr<Store> Store::Open(const std::string& location, const StoreOptions& options) {
   if (location.empty()) throw EStoreError("no database given");
-  if (IsPostgresLocation(location)) return std::make_unique<PgStore>(location);
-  return std::make_unique<SqliteStore>(location);
+  if (IsPostgresLocation(location)) return std::make_unique<PgStore>(location, options);
+  return std::make_unique<SqliteStore>(location, options);
 }
 
 }  // namespace server

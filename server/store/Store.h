@@ -144,6 +144,27 @@ class StoreSession {
   //   packet number, time, method, client, user, change number (1-based), operation,
   //   product key, item key, item code, rows
   virtual std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) = 0;
+
+  // The version of the master data: a number that every change of the master tables through
+  // MasterDataChanged raises, so whoever caches something built from them (the local database
+  // served to desktops) knows when to build it again, across every server sharing the store.
+  virtual int64_t MasterDataVersion() = 0;
+  // Raises the master-data version. REQUIRES: inside the write transaction that changed them.
+  virtual void MasterDataChanged() = 0;
+};
+
+// How a store is opened.
+struct StoreOptions {
+  // Makes a new, empty store when the location holds none (a missing SQLite file, a PostgreSQL
+  // schema without tables). Without it such a location is refused, so a mistyped location is
+  // never served as an empty store.
+  bool create = false;
+  // SQLite: every commit waits until it is on disk (synchronous=FULL), so a power loss never
+  // drops an acknowledged save; false keeps synchronous=NORMAL (faster, may lose the last saves).
+  bool fullSync = true;
+  // PostgreSQL: migrate a store of an older schema version (only the migrate command asks it;
+  // see PgStore). An SQLite store is always migrated at open, after a backup of its file.
+  bool migrate = false;
 };
 
 class Store {
@@ -156,10 +177,18 @@ class Store {
   // A session on its own connection. Thread-safe. Raises EStoreError.
   virtual std::unique_ptr<StoreSession> OpenSession() = 0;
 
+  // What opening did worth a line in the log (a migration and where its backup went), or "".
+  virtual std::string Notes() const { return {}; }
+
+  // The schema version this release writes. Version 1 is the first release's schema, which
+  // recorded no version; 2 adds the master-data version (CONTROLE).
+  static constexpr int kSchemaVersion = 2;
+
   // Opens the store at location: a path to an SQLite file, or a postgresql:// (postgres://) URI
-  // naming a database on a PostgreSQL server; the schema is created when missing. Raises
-  // EStoreError when it cannot be opened.
-  static std::unique_ptr<Store> Open(const std::string& location);
+  // naming a database on a PostgreSQL server. A missing store is made only with options.create;
+  // a store of a newer schema version than kSchemaVersion is refused, naming both; an older one
+  // is migrated (see StoreOptions::migrate). Raises EStoreError when it cannot be opened.
+  static std::unique_ptr<Store> Open(const std::string& location, const StoreOptions& options = {});
 
   // True when location names a PostgreSQL database rather than an SQLite file.
   static bool IsPostgresLocation(const std::string& location);

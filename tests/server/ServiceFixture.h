@@ -24,6 +24,16 @@ using Change = std::pair<host::wire::ChangeOp, std::vector<std::string>>;
 // Writes the master data above as a local-format database file.
 void WriteMasterFile(const std::string& path);
 
+// A grid of master data for tests of many saves: kProducts products and kSuppliers
+// suppliers, so there are kProducts x kSuppliers distinct supplier pairs to store.
+constexpr int kProducts = 40;
+constexpr int kSuppliers = 30;
+std::string ProductKey(int i);
+std::string SupplierKey(int i);
+void WriteGridMasterFile(const std::string& path);
+// Pair n of the grid (0 <= n < kProducts * kSuppliers) as a supplier row.
+std::vector<std::string> GridRow(int n);
+
 class ServiceFixture : public ::testing::TestWithParam<StoreKind> {
  protected:
   // Skips when the store is not available; makes the database, imports the masters, and starts

@@ -58,7 +58,7 @@ TEST(ServerCommandLine, FailuresExitWithStatusOneAndAMessage) {
       << postgres.output;
   EXPECT_EQ(postgres.output.find("s3cret"), std::string::npos) << postgres.output;
 
-  const CommandResult noDir = RunServerCommand({"serve", "--db", dir.File("missing/dir/x.db")});
+  const CommandResult noDir = RunServerCommand({"serve", "--db", dir.File("missing/dir/x.db"), "--create"});
   EXPECT_EQ(noDir.status, 1);
   EXPECT_NE(noDir.output.find("cannot open database"), std::string::npos) << noDir.output;
 
@@ -76,7 +76,7 @@ TEST(ServerCommandLine, PortInUseIsReported) {
   TempDir dir;
   ServerProcess first(ServerBinary(), dir.File("a.db"));
   const CommandResult second =
-      RunServerCommand({"serve", "--db", dir.File("b.db"), "--listen", "127.0.0.1:" + std::to_string(first.Port())});
+      RunServerCommand({"serve", "--db", dir.File("b.db"), "--create", "--listen", "127.0.0.1:" + std::to_string(first.Port())});
   EXPECT_EQ(second.status, 1);
   EXPECT_NE(second.output.find("cannot listen on 127.0.0.1:" + std::to_string(first.Port())), std::string::npos)
       << second.output;

@@ -22,40 +22,6 @@ namespace {
 
 using host::wire::ChangeOp;
 
-constexpr int kProducts = 40;
-constexpr int kSuppliers = 30;
-
-std::string ProductKey(int i) { return "Q" + std::to_string(1000 + i); }
-std::string SupplierKey(int i) { return "S" + std::to_string(1000 + i); }
-
-// A grid of master data: kProducts products and kSuppliers suppliers, so there are
-// kProducts x kSuppliers distinct pairs to store.
-void WriteGridMasterFile(const std::string& path) {
-  SqliteDatabase db(path, SqliteDatabase::Mode::CreatePlain);
-  db.Exec(
-      "CREATE TABLE PRODUTO (CDPRODUTO TEXT, CDARVPROD TEXT, NMPRODUTO TEXT);"
-      "CREATE TABLE FORNECEDOR (NRINSJURFORN TEXT, NMRAZSOCFORN TEXT, IDTPIJURFORN TEXT, CDFORNECED TEXT);"
-      "CREATE TABLE CLIENTE (NRINSJURCLIE TEXT, NMRAZSOCCLIE TEXT, IDTPIJURCLIE TEXT, CDCLIENTE TEXT);"
-      "CREATE TABLE FILIAL (CDFILIAL TEXT, NMFILIAL TEXT);");
-  db.Exec("BEGIN");
-  SqliteStatement product = db.Prepare("INSERT INTO PRODUTO VALUES (?1, ?2, ?3)");
-  for (int i = 0; i < kProducts; ++i) {
-    product.Bind(1, ProductKey(i)).Bind(2, std::to_string(5000 + i)).Bind(3, "Produto " + std::to_string(i));
-    product.Run();
-  }
-  SqliteStatement supplier = db.Prepare("INSERT INTO FORNECEDOR VALUES (?1, ?2, 'J', ?3)");
-  for (int i = 0; i < kSuppliers; ++i) {
-    supplier.Bind(1, std::to_string(10000000000000LL + i)).Bind(2, "Fornecedor " + std::to_string(i)).Bind(3, SupplierKey(i));
-    supplier.Run();
-  }
-  db.Exec("COMMIT");
-}
-
-// Pair n of the grid (0 <= n < kProducts * kSuppliers) as a supplier row.
-std::vector<std::string> GridRow(int n) {
-  return {ProductKey(n / kSuppliers), "", "", "", SupplierKey(n % kSuppliers), ""};
-}
-
 class DurabilityTest : public ServiceFixture {
  protected:
   void SetUp() override {

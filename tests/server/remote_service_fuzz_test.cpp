@@ -66,7 +66,7 @@ TEST_P(RemoteServiceFuzz, EveryBodyGetsOneWellFormedResponse) {
   PDI_SKIP_UNLESS_STORE(GetParam());
   TempDir dir;
   const TestDatabase database(GetParam(), dir);
-  const auto store = Store::Open(database.Location());
+  const auto store = Store::Open(database.Location(), StoreOptions{.create = true});
   {
     const auto session = store->OpenSession();
     DemoGenerator::Generate(*session, DemoOptions{6, 6, 1});

@@ -137,7 +137,7 @@ void TestServer::MakeFolder() {
   log_ = dir_ / "server.log";
 }
 
-TestServer::TestServer(Demo demo) {
+TestServer::TestServer(Demo demo) : sync_(demo.sync) {
   MakeFolder();
   const int rc = RunCommand({PDI_SERVER_BIN, "demo", "--db", serverDb_.string(), "--local", localDb_.string(),
                              "--products", std::to_string(demo.products), "--rows-per-product",
@@ -175,7 +175,7 @@ void TestServer::Start() {
       dup2(fd, 2);
       close(fd);
     }
-    execl(PDI_SERVER_BIN, PDI_SERVER_BIN, "serve", "--db", serverDb_.c_str(), "--listen", "127.0.0.1:0",
+    execl(PDI_SERVER_BIN, PDI_SERVER_BIN, "serve", "--db", serverDb_.c_str(), "--create", "--sync", sync_.c_str(), "--listen", "127.0.0.1:0",
           static_cast<char*>(nullptr));
     _exit(127);
   }

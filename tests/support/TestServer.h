@@ -53,6 +53,7 @@ class TestServer {
   struct Demo {
     int products;
     int rowsPerProduct;
+    std::string sync = "full";  // the server's --sync (full or normal)
   };
   explicit TestServer(Demo demo);
   ~TestServer();
@@ -87,6 +88,7 @@ class TestServer {
   std::filesystem::path log_;
   pid_t pid_ = -1;
   int port_ = 0;
+  std::string sync_ = "full";
 };
 
 // The exemption rows most tests start from: product 100 with two suppliers, a client and a

@@ -1,0 +1,37 @@
+// StoreBackup takes a consistent copy of a running store and puts one back.
+//
+// Write copies the store at a location into an SQLite file that `serve` can run on: from an
+// SQLite store with SQLite's online backup API (one snapshot; the servers go on saving), from a
+// PostgreSQL store by reading the master tables, the three related lists, the audit trail and the
+// master-data version in one REPEATABLE READ snapshot. Either way every save committed before the
+// copy began is in it, and none committed after; the file appears under its name only once it is
+// complete, flushed, and has passed SQLite's integrity check.
+//
+// Restore makes a new store at a location from such a file: a new SQLite file (a copy of the
+// backup; an older schema is migrated when a server opens it), or an empty PostgreSQL schema
+// (rows copied in one transaction; audit packets keep their order and are numbered anew).
+//
+// Stateless; each call opens what it needs.
+#pragma once
+
+#include <string>
+
+namespace server {
+
+class StoreBackup {
+ public:
+  StoreBackup() = delete;
+
+  // Writes the copy of the store at location into target (replacing it). Raises EStoreError.
+  static void Write(const std::string& location, const std::string& target);
+
+  // Makes the store at location from the backup file. REQUIRES (checked, EStoreError): an SQLite
+  // location names no file yet; a PostgreSQL one holds no rows. Raises EStoreError.
+  static void Restore(const std::string& backup, const std::string& location);
+
+  // The result of SQLite's PRAGMA integrity_check on the file ("ok" when sound). Raises
+  // EStoreError when the file cannot be opened.
+  static std::string IntegrityCheck(const std::string& path);
+};
+
+}  // namespace server

@@ -1,0 +1,299 @@
+// Operating the stores: a missing store is refused unless asked to create one; an SQLite file
+// deleted or replaced under a running server makes every save fail (never a lost "ok"); stores of
+// the first release are migrated with every row and audit row intact (SQLite at start after a
+// copy, PostgreSQL by the migrate command) and newer ones refused; a backup taken while clients
+// save holds every save acknowledged before it began, and a restore gives the same store back.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "ServiceFixture.h"
+#include "server/store/PgConnection.h"
+#include "server/store/SqliteDatabase.h"
+#include "server/store/StoreBackup.h"
+
+namespace server::test {
+namespace {
+
+using host::wire::ChangeOp;
+
+const char* const kTables[] = {"PRODUTO",          "FORNECEDOR",       "CLIENTE",   "FILIAL",        "DESONERA_FORNECEDOR",
+                               "DESONERA_CLIENTE", "DESONERA_FILIAL", "AUDITORIA", "AUDITORIA_ITEM"};
+
+// Every row of a table, sorted, "a|b|c" each.
+std::vector<std::string> SortedRows(const TestDatabase& db, const std::string& table) {
+  auto rows = db.Rows("SELECT * FROM " + table);
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+std::vector<std::string> SortedSqliteRows(const std::string& path, const std::string& table) {
+  SqliteDatabase db(path, SqliteDatabase::Mode::ReadOnly);
+  SqliteStatement s = db.Prepare("SELECT * FROM " + table);
+  std::vector<std::string> rows;
+  while (s.Step()) {
+    std::string line;
+    for (int i = 0; i < s.ColumnCount(); ++i) line += (i ? "|" : "") + std::string(s.Text(i));
+    rows.push_back(line);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+std::string SqliteOne(const std::string& path, const std::string& sql) {
+  SqliteDatabase db(path, SqliteDatabase::Mode::ReadOnly);
+  SqliteStatement s = db.Prepare(sql);
+  return s.Step() ? std::string(s.Text(0)) : "";
+}
+
+std::string ReleaseOneStore() { return std::string(PDI_TEST_DATA_DIR) + "/store-release1.db"; }
+std::string ReleaseOneScript() {
+  std::ifstream in(std::string(PDI_TEST_DATA_DIR) + "/store-release1.pg.sql");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class StoreKindTest : public ::testing::TestWithParam<StoreKind> {
+ protected:
+  void SetUp() override { PDI_SKIP_UNLESS_STORE(GetParam()); }
+  TempDir dir_;
+};
+INSTANTIATE_TEST_SUITE_P(Stores, StoreKindTest, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         StoreParamName());
+
+TEST_P(StoreKindTest, MissingStoreIsRefusedNamingItUnlessCreateIsGiven) {
+  TestDatabase db(GetParam(), dir_);
+  const std::string expected = GetParam() == StoreKind::Sqlite ? "no server database at " + db.Location()
+                                                               : "holds no server tables";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"serve", "--db", db.Location(), "--listen", "127.0.0.1:0"},
+        {"audit", "--db", db.Location()}, {"export-local", "--db", db.Location(), dir_.File("l.db")},
+        {"backup", "--db", db.Location(), dir_.File("b.db")}, {"migrate", "--db", db.Location()}}) {
+    const CommandResult r = RunServerCommand(args);
+    EXPECT_EQ(r.status, 1) << args[0] << ": " << r.output;
+    EXPECT_NE(r.output.find(expected), std::string::npos)
+        << args[0] << ": " << r.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("b.db")));
+  if (GetParam() == StoreKind::Sqlite) {
+    EXPECT_FALSE(std::filesystem::exists(db.Location()));
+  }
+
+  {
+    ServerProcess created(ServerBinary(), db.Location());  // serve --create
+    RpcClient rpc(created.Port());
+    EXPECT_TRUE(rpc.Call("getDados").ok);
+    EXPECT_EQ(created.Stop(), 0);
+  }
+  const CommandResult audit = RunServerCommand({"audit", "--db", db.Location()});
+  EXPECT_EQ(audit.status, 0) << audit.output;
+  const CommandResult init = RunServerCommand({"init", "--db", db.Location()});
+  EXPECT_EQ(init.status, 0) << init.output;
+}
+
+TEST_P(StoreKindTest, StoreNewerThanTheServerIsRefusedNamingBothVersions) {
+  TestDatabase db(GetParam(), dir_);
+  ASSERT_EQ(RunServerCommand({"init", "--db", db.Location()}).status, 0);
+  if (GetParam() == StoreKind::Sqlite) {
+    SqliteDatabase(db.Location(), SqliteDatabase::Mode::ReadWrite).Exec("PRAGMA user_version = 3");
+  } else {
+    PgConnection(db.Location()).Exec("UPDATE CONTROLE SET NRVALOR = 3 WHERE NMCHAVE = 'VERSAO_ESQUEMA'");
+  }
+  for (const char* command : {"serve", "audit", "migrate"}) {
+    const CommandResult r = RunServerCommand({command, "--db", db.Location()});
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("schema version 3, newer than version 2"), std::string::npos) << r.output;
+  }
+}
+
+// A store the first release wrote (tests/data), upgraded: every row of every table as it was.
+TEST(StoreUpgrade, SqliteStoreOfTheFirstReleaseIsCopiedThenMigratedAtStartKeepingEveryRow) {
+  TempDir dir;
+  const std::string db = dir.File("s.db");
+  std::filesystem::copy_file(ReleaseOneStore(), db);
+  ASSERT_EQ(SqliteOne(db, "PRAGMA user_version"), "0");
+  ASSERT_EQ(SqliteOne(db, "SELECT COUNT(*) FROM AUDITORIA_ITEM"), "4");
+
+  ServerProcess process(ServerBinary(), db);
+  EXPECT_NE(process.Log().find("migrated the schema of " + db + " from version 1 to 2"), std::string::npos)
+      << process.Log();
+  EXPECT_EQ(SqliteOne(db, "PRAGMA user_version"), "2");
+  EXPECT_EQ(SqliteOne(db + ".v1.backup", "PRAGMA user_version"), "0");
+  for (const char* table : kTables) {
+    EXPECT_EQ(SortedSqliteRows(db, table), SortedSqliteRows(ReleaseOneStore(), table)) << table;
+    EXPECT_EQ(SortedSqliteRows(db + ".v1.backup", table), SortedSqliteRows(ReleaseOneStore(), table)) << table;
+  }
+  RpcClient rpc(process.Port());
+  const Answer suppliers = rpc.Call("getFornecedor");
+  ASSERT_TRUE(suppliers.ok);
+  EXPECT_EQ(ReadPacket(suppliers.dataJson).rows.size(), std::stoul(SqliteOne(db, "SELECT COUNT(*) FROM DESONERA_FORNECEDOR")));
+  const Answer saved = rpc.Call("SetFilial", {Changes(BranchFields(), {{ChangeOp::Insert, {"P000000001", "CE01", ""}}})});
+  EXPECT_TRUE(saved.ok) << saved.body;
+  EXPECT_EQ(process.Stop(), 0);
+
+  const CommandResult audit = RunServerCommand({"audit", "--db", db});
+  EXPECT_EQ(audit.status, 0) << audit.output;
+  EXPECT_EQ(Count(audit.output, "  packet "), 4u) << audit.output;
+  EXPECT_NE(audit.output.find("packet 4  SetFilial"), std::string::npos) << audit.output;
+  // Opened again: nothing more to migrate, no second copy.
+  EXPECT_EQ(RunServerCommand({"audit", "--db", db}).output.find("migrated"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(db + ".v1.backup.1"));
+}
+
+TEST(StoreUpgrade, PostgresStoreOfTheFirstReleaseIsMigratedByTheMigrateCommandKeepingEveryRow) {
+  PDI_SKIP_UNLESS_STORE(StoreKind::Postgres);
+  TempDir dir;
+  TestDatabase db(StoreKind::Postgres, dir);
+  PgConnection(db.Location()).Exec(ReleaseOneScript());
+
+  const CommandResult refused = RunServerCommand({"serve", "--db", db.Location(), "--listen", "127.0.0.1:0"});
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  EXPECT_NE(refused.output.find("has schema version 1; this server needs version 2"), std::string::npos) << refused.output;
+  EXPECT_NE(refused.output.find("pdi07310-server migrate --db"), std::string::npos) << refused.output;
+
+  const CommandResult migrated = RunServerCommand({"migrate", "--db", db.Location()});
+  ASSERT_EQ(migrated.status, 0) << migrated.output;
+  EXPECT_NE(migrated.output.find("migrated the schema from version 1 to 2"), std::string::npos) << migrated.output;
+  EXPECT_EQ(db.One("SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE = 'VERSAO_ESQUEMA'"), "2");
+  for (const char* table : kTables) {
+    EXPECT_EQ(SortedRows(db, table), SortedSqliteRows(ReleaseOneStore(), table)) << table;
+  }
+  ServerProcess process(ServerBinary(), db.Location());
+  RpcClient rpc(process.Port());
+  const Answer saved = rpc.Call("SetFilial", {Changes(BranchFields(), {{ChangeOp::Insert, {"P000000001", "CE01", ""}}})});
+  EXPECT_TRUE(saved.ok) << saved.body;
+  EXPECT_EQ(process.Stop(), 0);
+  const CommandResult audit = RunServerCommand({"audit", "--db", db.Location()});
+  EXPECT_EQ(Count(audit.output, "  packet "), 4u) << audit.output;
+  EXPECT_NE(audit.output.find("packet 4  SetFilial"), std::string::npos) << audit.output;
+}
+
+// The SQLite store of a running server, deleted or replaced by another file: saves fail.
+class StoreFileTest : public ServiceFixture {};
+INSTANTIATE_TEST_SUITE_P(Stores, StoreFileTest, ::testing::Values(StoreKind::Sqlite), StoreParamName());
+
+TEST_P(StoreFileTest, SavesAfterTheFileWasReplacedOrDeletedFailAndTheLogSaysSo) {
+  Save("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P1", "F1")}});
+  const CommandResult backup = RunServerCommand({"backup", "--db", db_, dir_.File("copy.db")});
+  ASSERT_EQ(backup.status, 0) << backup.output;
+  std::filesystem::rename(dir_.File("copy.db"), db_);  // same path, another file
+
+  const std::string replaced = Refused("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P1", "F2")}});
+  EXPECT_NE(replaced.find("Falha no banco de dados do servidor: the server database file " + db_ +
+                          " was replaced by another file"),
+            std::string::npos)
+      << replaced;
+
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db_ + suffix);
+  const std::string deleted = Refused("SetCliente", ClientFields(), {{ChangeOp::Insert, ClientRow("P1", "C1")}});
+  EXPECT_NE(deleted.find(db_ + " was deleted"), std::string::npos) << deleted;
+  EXPECT_NE(process_->Log().find("failed: the server database file " + db_ + " was deleted"), std::string::npos)
+      << process_->Log();
+  EXPECT_FALSE(std::filesystem::exists(db_)) << "a save recreated the deleted file";
+}
+
+// Backups taken while clients save.
+class BackupTest : public ServiceFixture {
+ protected:
+  void SetUp() override {
+    ServiceFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    WriteGridMasterFile(dir_.File("grid.db"));
+    const CommandResult imported = RunServerCommand({"import-master", "--db", db_, dir_.File("grid.db")});
+    ASSERT_EQ(imported.status, 0) << imported.output;
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Stores, BackupTest, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         StoreParamName());
+
+TEST_P(BackupTest, CopyTakenWhileSavingHoldsEverySaveAcknowledgedBeforeItBeganAndRestores) {
+  constexpr int kClients = 4;
+  constexpr int kPairs = kProducts * kSuppliers;
+  std::mutex mutex;
+  std::set<std::string> acknowledged;
+  std::atomic<int> next{0};
+  std::atomic<bool> stop{false};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&] {
+      RpcClient rpc(process_->Port());
+      for (int n = next++; n < kPairs && !stop; n = next++) {
+        const Answer a = rpc.Call("SetFornecedor", {Changes(SupplierFields(), {{ChangeOp::Insert, GridRow(n)}})});
+        if (!a.ok) {
+          ++failures;
+          continue;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        acknowledged.insert(GridRow(n)[0] + "|" + GridRow(n)[4]);
+      }
+    });
+  }
+  // Wait (bounded) for saves to be under way, then take the backup while they go on.
+  for (int i = 0; i < 1000 && next < 100; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::set<std::string> before;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    before = acknowledged;
+  }
+  const std::string copy = dir_.File("backup.db");
+  const CommandResult backup = RunServerCommand({"backup", "--db", db_, copy});
+  const int startedAfter = next;
+  for (int i = 0; i < 1000 && next < startedAfter + 50 && next < kPairs; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  stop = true;
+  for (auto& t : clients) t.join();
+  ASSERT_EQ(backup.status, 0) << backup.output;
+  EXPECT_EQ(failures, 0);
+  EXPECT_GT(before.size(), 50u);
+
+  EXPECT_EQ(StoreBackup::IntegrityCheck(copy), "ok");
+  std::set<std::string> inCopy;
+  for (const auto& row : SortedSqliteRows(copy, "DESONERA_FORNECEDOR")) inCopy.insert(row.substr(0, row.rfind('|')));
+  for (const auto& pair : before) EXPECT_TRUE(inCopy.count(pair)) << pair << " acknowledged before the backup";
+  std::set<std::string> all;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    all = acknowledged;
+  }
+  for (const auto& pair : inCopy) EXPECT_TRUE(all.count(pair)) << pair << " was never acknowledged";
+  // Pairs and audit trail come from one snapshot: one audited packet per stored pair.
+  EXPECT_EQ(SqliteOne(copy, "SELECT COUNT(*) FROM AUDITORIA"), std::to_string(inCopy.size()));
+  EXPECT_EQ(SqliteOne(copy, "SELECT COUNT(*) FROM PRODUTO"), std::to_string(kProducts + 4));
+
+  // The copy is a store serve runs on.
+  {
+    ServerProcess fromCopy(ServerBinary(), copy);
+    RpcClient rpc(fromCopy.Port());
+    const Answer a = rpc.Call("getFornecedor");
+    ASSERT_TRUE(a.ok);
+    EXPECT_EQ(ReadPacket(a.dataJson).rows.size(), inCopy.size());
+    EXPECT_EQ(fromCopy.Stop(), 0);
+  }
+
+  // Restored into a new store of the same kind: the same rows.
+  TestDatabase restored(GetParam(), dir_, "restored");
+  const CommandResult restore = RunServerCommand({"restore", "--db", restored.Location(), copy});
+  ASSERT_EQ(restore.status, 0) << restore.output;
+  for (const char* table : {"PRODUTO", "FORNECEDOR", "DESONERA_FORNECEDOR", "DESONERA_CLIENTE", "DESONERA_FILIAL"}) {
+    EXPECT_EQ(SortedRows(restored, table), SortedSqliteRows(copy, table)) << table;
+  }
+  EXPECT_EQ(restored.One("SELECT COUNT(*) FROM AUDITORIA_ITEM"), SqliteOne(copy, "SELECT COUNT(*) FROM AUDITORIA_ITEM"));
+  const CommandResult again = RunServerCommand({"restore", "--db", restored.Location(), copy});
+  EXPECT_EQ(again.status, 1) << "a restore over a store with data must be refused";
+}
+
+}  // namespace
+}  // namespace server::test
