@@ -12,6 +12,9 @@
 //                                                        build tree's module/ folder)
 //   --open                open the screen at start
 //   --screenshot FILE     open the screen, wait for its load, save the main window to FILE, exit
+//   --stall-timeout SECS  [Servidor] EsperaSemResposta (default 30, 1..3600): a remote call
+//                                                       that receives nothing for this long fails
+//   --focus-log FILE      (for tests) append one line per keyboard focus change to FILE
 //
 // In the INI file a mask is written in double quotes (Produto="9999999999;0;_"): unquoted, the
 // INI format reads ';' as the start of a comment.
@@ -61,6 +64,9 @@ class DesktopSettings {
   const std::string& ConfigPath() const { return configPath_; }
   bool OpenAtStart() const { return openAtStart_; }
   const std::string& ScreenshotPath() const { return screenshotPath_; }
+  // Seconds a remote call may receive nothing before it fails as a broken connection does.
+  int StallTimeoutSeconds() const { return stallTimeoutSeconds_; }
+  const std::string& FocusLogPath() const { return focusLogPath_; }
 
   // Setters for hosts and tests that build settings without a file. Each checks its value as
   // Load does and raises ESettingsError.
@@ -69,6 +75,7 @@ class DesktopSettings {
   void SetAccessToken(std::string token);
   void SetProductMask(std::string mask);
   void SetModulePath(std::string path) { modulePath_ = std::move(path); }
+  void SetStallTimeoutSeconds(int seconds);
 
   // The module path used when none is configured: libPKG_PDI07310.so beside the executable, else
   // in the build tree's module/ folder (the executable lives in <build>/desktop/).
@@ -84,6 +91,8 @@ class DesktopSettings {
   std::string configPath_;
   bool openAtStart_ = false;
   std::string screenshotPath_;
+  int stallTimeoutSeconds_ = 30;
+  std::string focusLogPath_;
 };
 
 }  // namespace desktop

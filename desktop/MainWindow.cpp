@@ -12,9 +12,13 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
+#include <QTimer>
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <utility>
 
+#include "desktop/CallRunner.h"
 #include "desktop/FormWindow.h"
 #include "desktop/IconFactory.h"
 #include "desktop/QtHostServices.h"
@@ -66,10 +70,55 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
     if (p == "Cursor") OnCursor();
   });
   connect(area_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* w) { OnActivated(w); });
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
+  UserAction::SetAfterAction([this] { QueueFocusSync(); });
+  if (!s.FocusLogPath().empty()) SetFocusLog(s.FocusLogPath());
   Reconcile();
 }
 
 MainWindow::~MainWindow() { Shutdown(); }
+
+FormWindow* MainWindow::ActiveScreenWindow() const {
+  auto* active = qobject_cast<FormWindow*>(area_->currentSubWindow());
+  if (!active || active->Detached()) return nullptr;
+  for (const auto& [form, tracked] : forms_)
+    if (tracked.window == active) return active;
+  return nullptr;
+}
+
+void MainWindow::SyncActiveFocus() {
+  focusSyncQueued_ = false;
+  if (shutDown_ || CallRunner::Waiting() || UserAction::Running()) return;
+  // A dialog of its own (a question, the pick list) keeps the focus while it is up.
+  if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) return;
+  if (FormWindow* window = ActiveScreenWindow()) window->SyncFocus();
+}
+
+void MainWindow::QueueFocusSync() {
+  if (focusSyncQueued_ || shutDown_) return;
+  focusSyncQueued_ = true;
+  QTimer::singleShot(0, this, [this] { SyncActiveFocus(); });
+}
+
+void MainWindow::OnFocusChanged(QWidget* now) {
+  if (!focusLog_.empty()) {
+    if (FILE* f = std::fopen(focusLog_.c_str(), "a")) {
+      QString name = QStringLiteral("-");
+      if (now) name = now->objectName().isEmpty() ? QString::fromLatin1(now->metaObject()->className()) : now->objectName();
+      std::fprintf(f, "focus: %s\n", name.toUtf8().constData());
+      std::fclose(f);
+    }
+  }
+  if (shutDown_) return;
+  FormWindow* window = ActiveScreenWindow();
+  if (!window) return;
+  // Only the focus inside this window (or lost from it) is put back; other windows keep theirs.
+  if (now && now != this && !isAncestorOf(now)) return;
+  if (now && now == window->FocusTarget()) return;
+  QueueFocusSync();
+}
+
+void MainWindow::SetFocusLog(const std::string& path) { focusLog_ = path; }
 
 void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Arquivo"));
@@ -84,6 +133,31 @@ void MainWindow::BuildMenus() {
   connect(openAction_, &QAction::triggered, this, [this] { OpenScreen(); });
 
   windowMenu_ = menuBar()->addMenu(QStringLiteral("&Janela"));
+  // The keyboard's routes between the lists and the pages of the active screen.
+  const auto route = [this](const QString& text, const char* name, QList<QKeySequence> keys,
+                            std::function<void(FormWindow&)> act) {
+    QAction* a = windowMenu_->addAction(text);
+    a->setObjectName(QString::fromLatin1(name));
+    a->setShortcuts(keys);
+    a->setShortcutContext(Qt::WindowShortcut);
+    a->setToolTip(text + QStringLiteral(" (") + keys.first().toString(QKeySequence::NativeText) +
+                  QStringLiteral(")"));
+    connect(a, &QAction::triggered, this, [this, act] {
+      if (CallRunner::Waiting()) return;
+      if (FormWindow* w = ActiveScreenWindow()) act(*w);
+    });
+    addAction(a);
+  };
+  route(QStringLiteral("Próxima &lista"), "actProximaLista",
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab)}, [](FormWindow& w) { w.FocusNeighbourGrid(1); });
+  route(QStringLiteral("Lista &anterior"), "actListaAnterior",
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)},
+        [](FormWindow& w) { w.FocusNeighbourGrid(-1); });
+  route(QStringLiteral("Próxima &página"), "actProximaPagina",
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, [](FormWindow& w) { w.PressNeighbourPage(1); });
+  route(QStringLiteral("Página a&nterior"), "actPaginaAnterior",
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp)}, [](FormWindow& w) { w.PressNeighbourPage(-1); });
+  windowMenu_->addSeparator();
   windowMenu_->addAction(QStringLiteral("&Cascata"), area_, &QMdiArea::cascadeSubWindows);
   windowMenu_->addAction(QStringLiteral("&Lado a lado"), area_, &QMdiArea::tileSubWindows);
 
@@ -133,6 +207,7 @@ bool MainWindow::OpenScreen() {
     }
   }
   UserAction::Run([this] { module_.IniProc(); });
+  SyncActiveFocus();
   return ScreenWindow() != nullptr;
 }
 
@@ -218,6 +293,7 @@ void MainWindow::OnActivated(QMdiSubWindow* active) {
     tracked.window->SetMenusShown(isActive);
     if (isActive) host::Screen().SetActiveForm(form);
   }
+  QueueFocusSync();
 }
 
 void MainWindow::OnCursor() {
@@ -234,6 +310,8 @@ void MainWindow::OnCursor() {
 void MainWindow::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
+  UserAction::SetAfterAction({});
+  disconnect(qApp, nullptr, this, nullptr);
   // Disconnected first: deleting a window makes the area announce another active window.
   disconnect(area_, nullptr, this, nullptr);
   for (auto& [form, tracked] : forms_) {
@@ -256,6 +334,22 @@ void MainWindow::Shutdown() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!shutDown_) {
+    // A call under way still needs the screens; a record being typed is not lost without asking.
+    if (CallRunner::Waiting()) {
+      event->ignore();
+      return;
+    }
+    for (const auto& [form, tracked] : forms_) {
+      if (tracked.window && tracked.window->HasPendingInsert()) {
+        if (!FormWindow::ConfirmDiscardPending()) {
+          event->ignore();
+          return;
+        }
+        break;
+      }
+    }
+  }
   Shutdown();
   event->accept();
 }

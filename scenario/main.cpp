@@ -9,9 +9,10 @@ namespace {
 
 void Usage(std::ostream& out) {
   out << "uso: pdi07310-scenario [--server HOST:PORT] [--local LOCAL_DB] [--product-mask MASK]\n"
-         "                          [--module PATH] [--token TOKEN] [SCRIPT]\n"
+         "                          [--module PATH] [--token TOKEN] [--narrative] [SCRIPT]\n"
          "Executa o roteiro SCRIPT (ou a entrada padrão) na tela PDI07310 e imprime o registro.\n"
-         "--token TOKEN envia o token de acesso ao servidor (Authorization: Bearer TOKEN).\n";
+         "--token TOKEN envia o token de acesso ao servidor (Authorization: Bearer TOKEN).\n"
+         "--narrative imprime só a narração (linhas 'say') e as falhas, não o registro.\n";
 }
 
 }  // namespace
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
       options.modulePath = value();
     } else if (arg == "--token") {
       options.accessToken = value();
+    } else if (arg == "--narrative") {
+      options.narrative = &std::cout;
     } else if (!arg.empty() && arg[0] == '-') {
       std::cerr << "pdi07310-scenario: opção desconhecida " << arg << "\n";
       Usage(std::cerr);
@@ -73,7 +76,8 @@ int main(int argc, char** argv) {
       }
       lines = scenario::ReadScript(file);
     }
-    scenario::ScenarioRunner runner(options, std::cout);
+    std::ostream quiet(nullptr);  // the log, unwritten, while only the narration is printed
+    scenario::ScenarioRunner runner(options, options.narrative ? quiet : std::cout);
     return runner.Run(lines);
   } catch (const scenario::EScriptError& e) {
     std::cout.flush();

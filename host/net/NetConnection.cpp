@@ -3,6 +3,8 @@
 #include <httplib.h>
 #include <simdjson.h>
 
+#include <atomic>
+#include <mutex>
 #include <utility>
 
 #include "host/services/HostLib.h"
@@ -23,6 +25,49 @@ TNetConnection::CallRunner& Runner() {
   static TNetConnection::CallRunner runner;
   return runner;
 }
+
+std::atomic<std::int64_t>& DefaultReadTimeoutMs() {
+  static std::atomic<std::int64_t> ms{120000};
+  return ms;
+}
+
+// The exchanges under way, so that CancelCalls can end them from another thread.
+struct InFlightExchange {
+  httplib::Client* http;
+  std::atomic<bool>* canceled;
+};
+std::mutex& InFlightMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::vector<InFlightExchange>& InFlight() {
+  static std::vector<InFlightExchange> exchanges;
+  return exchanges;
+}
+
+// Registers one exchange for the time it runs.
+class InFlightGuard {
+ public:
+  InFlightGuard(httplib::Client& http, std::atomic<bool>& canceled) : http_(&http) {
+    std::lock_guard<std::mutex> lock(InFlightMutex());
+    InFlight().push_back({&http, &canceled});
+  }
+  ~InFlightGuard() {
+    std::lock_guard<std::mutex> lock(InFlightMutex());
+    auto& all = InFlight();
+    for (auto it = all.begin(); it != all.end(); ++it) {
+      if (it->http == http_) {
+        all.erase(it);
+        break;
+      }
+    }
+  }
+  InFlightGuard(const InFlightGuard&) = delete;
+  InFlightGuard& operator=(const InFlightGuard&) = delete;
+
+ private:
+  httplib::Client* http_;
+};
 
 // What an HTTP-level failure means, in the user's words.
 std::string Reason(httplib::Error error, bool timedOut) {
@@ -91,7 +136,22 @@ struct TNetConnection::Client {
 };
 
 TNetConnection::TNetConnection(std::string name, TComponent* owner)
-    : TComponent(std::move(name), owner) {}
+    : TComponent(std::move(name), owner) {
+  readTimeout_ = std::chrono::milliseconds(DefaultReadTimeoutMs().load());
+}
+
+void TNetConnection::SetDefaultReadTimeout(std::chrono::milliseconds timeout) {
+  DefaultReadTimeoutMs() = timeout.count();
+}
+
+void TNetConnection::CancelCalls() {
+  std::lock_guard<std::mutex> lock(InFlightMutex());
+  for (const InFlightExchange& e : InFlight()) {
+    *e.canceled = true;
+    // Shuts the socket of a request in flight: its read or write fails at once.
+    e.http->stop();
+  }
+}
 
 TNetConnection::~TNetConnection() = default;
 
@@ -217,11 +277,19 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   httplib::Error error = httplib::Error::Success;
   const auto start = std::chrono::steady_clock::now();
   bool sent = false;
-  const auto exchange = [&] { sent = client_->http.send(req, res, error); };
+  std::atomic<bool> canceled{false};
+  const auto exchange = [&] {
+    const InFlightGuard registered(client_->http, canceled);
+    if (!canceled) sent = client_->http.send(req, res, error);
+  };
   if (const CallRunner& runner = Runner()) {
     runner(exchange);
   } else {
     exchange();
+  }
+  if (!sent && canceled) {
+    Close();
+    Fail(what, "chamada cancelada pelo usuário");
   }
   if (!sent) {
     const bool timedOut = std::chrono::steady_clock::now() - start >= readTimeout_ * 9 / 10;
