@@ -337,7 +337,18 @@ bool FormWindow::FocusNeighbourGrid(int step) {
   int current = -1;
   for (int i = 0; i < count; ++i)
     if (shown[static_cast<std::size_t>(i)]->Grid() == form_->ActiveControl()) current = i;
-  const int next = current < 0 ? (step > 0 ? 0 : count - 1) : ((current + step) % count + count) % count;
+  int next = current < 0 ? (step > 0 ? 0 : count - 1) : ((current + step) % count + count) % count;
+  if (current < 0) {
+    // From a page control or a tab sheet, forward goes to the grid it shows.
+    QWidget* scope = FocusTarget();
+    if (qobject_cast<TabStrip*>(scope)) scope = scope->parentWidget();
+    for (int i = 0; scope && step > 0 && i < count; ++i) {
+      if (scope->isAncestorOf(shown[static_cast<std::size_t>(i)])) {
+        next = i;
+        break;
+      }
+    }
+  }
   if (next == current) return false;
   return RequestFocus(shown[static_cast<std::size_t>(next)]->Grid());
 }
@@ -366,6 +377,14 @@ bool FormWindow::HasPendingInsert() const {
     if (ds && ds->State() == host::TDataSetState::dsInsert) return true;
   }
   return false;
+}
+
+void FormWindow::EnsureFocus() {
+  if (abandoned_) return;
+  // A form shown with no active control gives the focus to its first control that can take it,
+  // as the platform's forms do when they are activated; the enter rules run as for a click.
+  if (!form_->ActiveControl()) FocusNeighbourGrid(1);
+  SyncFocus();
 }
 
 void FormWindow::SyncFocus() {

@@ -75,11 +75,15 @@ class FormWindow : public QMdiSubWindow {
   bool RequestFocus(host::TControl* control);
   // Puts the Qt focus on the widget of the form's active control.
   void SyncFocus();
+  // SyncFocus, after asking the form to focus its first grid shown when it has no active
+  // control (a form just shown). Call it outside user actions.
+  void EnsureFocus();
   // The widget that should hold the Qt focus for the form's active control; null when none.
   QWidget* FocusTarget() const;
   // Ctrl+Tab / Ctrl+Shift+Tab: asks the form to move the focus to the next (step 1) or previous
   // (step -1) grid shown and enabled, in the order the grids were built, wrapping around, as a
-  // click on that grid would. Returns true when the focus moved.
+  // click on that grid would; from a page control or tab sheet, forward goes to the grid it
+  // shows. Returns true when the focus moved.
   bool FocusNeighbourGrid(int step);
   // Ctrl+PageDown / Ctrl+PageUp: presses the neighbour tab of the page control in view (the
   // innermost one holding the focused control that has more than one tab, else the first shown

@@ -89,9 +89,17 @@ FormWindow* MainWindow::ActiveScreenWindow() const {
 void MainWindow::SyncActiveFocus() {
   focusSyncQueued_ = false;
   if (shutDown_ || CallRunner::Waiting() || UserAction::Running()) return;
-  // A dialog of its own (a question, the pick list) keeps the focus while it is up.
-  if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) return;
-  if (FormWindow* window = ActiveScreenWindow()) window->SyncFocus();
+  // A dialog (a question, the pick list) keeps the focus while it is up; closing it gives the
+  // focus back, which comes here again.
+  if (QApplication::activeModalWidget()) return;
+  // A menu still closing (its entry opened the screen) gives the focus back to the menu bar
+  // when it is gone: try again then.
+  if (QApplication::activePopupWidget()) {
+    focusSyncQueued_ = true;
+    QTimer::singleShot(50, this, [this] { SyncActiveFocus(); });
+    return;
+  }
+  if (FormWindow* window = ActiveScreenWindow()) window->EnsureFocus();
 }
 
 void MainWindow::QueueFocusSync() {
@@ -105,6 +113,10 @@ void MainWindow::OnFocusChanged(QWidget* now) {
     if (FILE* f = std::fopen(focusLog_.c_str(), "a")) {
       QString name = QStringLiteral("-");
       if (now) name = now->objectName().isEmpty() ? QString::fromLatin1(now->metaObject()->className()) : now->objectName();
+      // A message or question box says what it asks, so a log reader knows where the keys went.
+      if (auto* box = now ? qobject_cast<QMessageBox*>(now->window()) : nullptr) {
+        std::fprintf(f, "dialog: %s\n", box->text().toUtf8().constData());
+      }
       std::fprintf(f, "focus: %s\n", name.toUtf8().constData());
       std::fclose(f);
     }
@@ -114,6 +126,8 @@ void MainWindow::OnFocusChanged(QWidget* now) {
   if (!window) return;
   // Only the focus inside this window (or lost from it) is put back; other windows keep theirs.
   if (now && now != this && !isAncestorOf(now)) return;
+  // The menu bar holds the focus while the user walks the menus with the keyboard.
+  if (qobject_cast<QMenuBar*>(now)) return;
   if (now && now == window->FocusTarget()) return;
   QueueFocusSync();
 }
@@ -208,6 +222,8 @@ bool MainWindow::OpenScreen() {
   }
   UserAction::Run([this] { module_.IniProc(); });
   SyncActiveFocus();
+  // Again once the event that opened the screen (a menu, a toolbar button) has finished.
+  QueueFocusSync();
   return ScreenWindow() != nullptr;
 }
 
