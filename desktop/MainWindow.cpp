@@ -171,6 +171,14 @@ void MainWindow::BuildMenus() {
         {QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, [](FormWindow& w) { w.PressNeighbourPage(1); });
   route(QStringLiteral("Página a&nterior"), "actPaginaAnterior",
         {QKeySequence(Qt::CTRL | Qt::Key_PageUp)}, [](FormWindow& w) { w.PressNeighbourPage(-1); });
+  QAction* closeScreen = windowMenu_->addAction(QStringLiteral("&Fechar a tela"));
+  closeScreen->setObjectName(QStringLiteral("actFecharTela"));
+  closeScreen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F4));
+  closeScreen->setToolTip(QStringLiteral("Fechar a tela ativa (Ctrl+F4)"));
+  connect(closeScreen, &QAction::triggered, this, [this] {
+    if (!CallRunner::Waiting()) area_->closeActiveSubWindow();
+  });
+  addAction(closeScreen);
   windowMenu_->addSeparator();
   windowMenu_->addAction(QStringLiteral("&Cascata"), area_, &QMdiArea::cascadeSubWindows);
   windowMenu_->addAction(QStringLiteral("&Lado a lado"), area_, &QMdiArea::tileSubWindows);
