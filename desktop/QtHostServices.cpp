@@ -154,7 +154,10 @@ int QtHostServices::Exec(QDialog& dialog) {
       if (guard && guard->isVisible()) guard->reject();
     });
   }
-  return dialog.exec();
+  const int result = dialog.exec();
+  // The keys go back to the window the dialog interrupted (and there to the focused control).
+  if (window_ && window_->isVisible()) window_->activateWindow();
+  return result;
 }
 
 bool QtHostServices::ConsumeReported(const std::string& text) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "host/services/HostLib.h"
@@ -205,7 +206,20 @@ void TNetConnection::Open() {
   httplib::Headers headers;
   if (!authorization.empty()) headers.emplace("Authorization", authorization);
   const auto start = std::chrono::steady_clock::now();
-  httplib::Result res = client->http.Get("/" + serverName_, headers);
+  std::optional<httplib::Result> checked;
+  std::atomic<bool> canceled{false};
+  // The check runs like a call's exchange: off the user-interface thread, and cancellable.
+  const auto check = [&] {
+    const InFlightGuard registered(client->http, canceled);
+    if (!canceled) checked.emplace(client->http.Get("/" + serverName_, headers));
+  };
+  if (const CallRunner& runner = Runner()) {
+    runner(check);
+  } else {
+    check();
+  }
+  if (!checked || (!*checked && canceled)) Fail(what, "chamada cancelada pelo usuário");
+  httplib::Result& res = *checked;
   if (!res) {
     const bool timedOut = std::chrono::steady_clock::now() - start >= readTimeout_ * 9 / 10;
     Fail(what, Reason(res.error(), timedOut));
