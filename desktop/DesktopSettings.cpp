@@ -100,6 +100,8 @@ std::string DesktopSettings::Usage() {
          "  --stall-timeout SEGUNDOS  desiste de uma chamada ao servidor que nada recebe por\n"
          "                          esse tempo (padrão 30)\n"
          "  --focus-log ARQUIVO     (testes) registra cada mudança de foco do teclado\n"
+         "  --window-size LxA       tamanho da janela principal ao iniciar (padrão 1024x768)\n"
+         "  --tile                  dispõe as telas lado a lado ao abri-las\n"
          "  --help                  mostra esta ajuda\n";
 }
 
@@ -118,7 +120,9 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
   parser.addOptions({config, server, token, local, mask, module, open, screenshot, help});
   const QCommandLineOption stall(QStringLiteral("stall-timeout"), {}, QStringLiteral("seconds"));
   const QCommandLineOption focusLog(QStringLiteral("focus-log"), {}, QStringLiteral("file"));
-  parser.addOptions({stall, focusLog});
+  const QCommandLineOption windowSize(QStringLiteral("window-size"), {}, QStringLiteral("WxH"));
+  const QCommandLineOption tile(QStringLiteral("tile"));
+  parser.addOptions({stall, focusLog, windowSize, tile});
   if (!parser.parse(arguments)) throw ESettingsError(Std(parser.errorText()));
   if (!parser.positionalArguments().isEmpty()) {
     throw ESettingsError("Argumento desconhecido: " + Std(parser.positionalArguments().first()));
@@ -174,6 +178,19 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
   if (!iniStall.isEmpty()) s.SetStallTimeoutSeconds(seconds(iniStall, "[Servidor] EsperaSemResposta"));
   if (parser.isSet(stall)) s.SetStallTimeoutSeconds(seconds(parser.value(stall), "--stall-timeout"));
   s.focusLogPath_ = Std(parser.value(focusLog));
+  if (parser.isSet(windowSize)) {
+    const QStringList parts = parser.value(windowSize).split(QLatin1Char('x'));
+    bool okW = false, okH = false;
+    const int w = parts.size() == 2 ? parts[0].toInt(&okW) : 0;
+    const int h = parts.size() == 2 ? parts[1].toInt(&okH) : 0;
+    if (!okW || !okH || w < 320 || h < 240 || w > 10000 || h > 10000) {
+      throw ESettingsError("--window-size: esperado LARGURAxALTURA (de 320x240 a 10000x10000), recebido \"" +
+                           Std(parser.value(windowSize)) + "\"");
+    }
+    s.windowWidth_ = w;
+    s.windowHeight_ = h;
+  }
+  s.tileScreens_ = parser.isSet(tile);
   s.openAtStart_ = parser.isSet(open);
   s.screenshotPath_ = Std(parser.value(screenshot));
   if (!s.screenshotPath_.empty()) s.openAtStart_ = true;

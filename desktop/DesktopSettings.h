@@ -15,6 +15,8 @@
 //   --stall-timeout SECS  [Servidor] EsperaSemResposta (default 30, 1..3600): a remote call
 //                                                       that receives nothing for this long fails
 //   --focus-log FILE      (for tests) append one line per keyboard focus change to FILE
+//   --window-size WxH     the main window's size at start (default 1024x768)
+//   --tile                tile the screens over the whole document area once opened
 //
 // In the INI file a mask is written in double quotes (Produto="9999999999;0;_"): unquoted, the
 // INI format reads ';' as the start of a comment.
@@ -67,6 +69,9 @@ class DesktopSettings {
   // Seconds a remote call may receive nothing before it fails as a broken connection does.
   int StallTimeoutSeconds() const { return stallTimeoutSeconds_; }
   const std::string& FocusLogPath() const { return focusLogPath_; }
+  int WindowWidth() const { return windowWidth_; }
+  int WindowHeight() const { return windowHeight_; }
+  bool TileScreens() const { return tileScreens_; }
 
   // Setters for hosts and tests that build settings without a file. Each checks its value as
   // Load does and raises ESettingsError.
@@ -93,6 +98,9 @@ class DesktopSettings {
   std::string screenshotPath_;
   int stallTimeoutSeconds_ = 30;
   std::string focusLogPath_;
+  int windowWidth_ = 1024;
+  int windowHeight_ = 768;
+  bool tileScreens_ = false;
 };
 
 }  // namespace desktop

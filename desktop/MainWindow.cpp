@@ -54,7 +54,7 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
                                .arg(s.LocalDatabase().empty() ? QStringLiteral("(não informado)")
                                                               : Q(s.LocalDatabase())));
   statusBar()->addWidget(where);
-  resize(1024, 768);
+  resize(s.WindowWidth(), s.WindowHeight());
 
   mainForm_ = std::make_unique<host::TForm>();
   mainForm_->SetName("frmPrincipal");
@@ -229,6 +229,7 @@ bool MainWindow::OpenScreen() {
     }
   }
   UserAction::Run([this] { module_.IniProc(); });
+  if (services_.Settings().TileScreens()) area_->tileSubWindows();
   SyncActiveFocus();
   // Again once the event that opened the screen (a menu, a toolbar button) has finished.
   QueueFocusSync();

@@ -177,6 +177,8 @@ void QtHostServices::ShowError(const std::string& text) {
     Write("detail: " + details);
     std::fprintf(stderr, "pdi07310-desktop: %s\n", details.c_str());
     box.setDetailedText(Q(details));
+    for (QAbstractButton* b : box.buttons())
+      if (box.buttonRole(b) == QMessageBox::ActionRole) b->setText(QStringLiteral("Detalhes..."));
   }
   box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
   Exec(box);
