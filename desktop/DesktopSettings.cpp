@@ -77,6 +77,12 @@ void DesktopSettings::SetStallTimeoutSeconds(int seconds) {
   stallTimeoutSeconds_ = seconds;
 }
 
+bool DesktopSettings::RemembersLayout() const {
+  if (configPath_.empty()) return false;
+  const QFileInfo file(QString::fromStdString(configPath_));
+  return !file.exists() || (file.isFile() && file.isWritable() && !file.isSymLink());
+}
+
 std::string DesktopSettings::DefaultModulePath() {
   const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
                                                    : QDir::currentPath();
@@ -189,6 +195,7 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
     }
     s.windowWidth_ = w;
     s.windowHeight_ = h;
+    s.windowSizeGiven_ = true;
   }
   s.tileScreens_ = parser.isSet(tile);
   s.openAtStart_ = parser.isSet(open);

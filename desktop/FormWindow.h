@@ -62,6 +62,7 @@ class FormWindow : public QMdiSubWindow {
   // The widget drawing the control named `name`; null when none.
   QWidget* WidgetNamed(const std::string& name) const;
   GridView* Grid(const std::string& name) const;
+  const std::vector<GridView*>& Grids() const { return grids_; }
   PageControlView* PageControl(const std::string& name) const;
   MenuMirror* Menus() const { return menus_.get(); }
 

@@ -9,6 +9,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 #include <algorithm>
@@ -20,11 +21,14 @@
 
 #include "desktop/CallRunner.h"
 #include "desktop/FormWindow.h"
+#include "desktop/GridView.h"
 #include "desktop/IconFactory.h"
 #include "desktop/QtHostServices.h"
 #include "desktop/ServerProbe.h"
 #include "desktop/UserAction.h"
 #include "host/controls/Application.h"
+#include "host/controls/Column.h"
+#include "host/controls/DBGrid.h"
 #include "host/controls/Form.h"
 #include "host/controls/Screen.h"
 #include "host/module/ModuleLoader.h"
@@ -55,6 +59,11 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
                                                               : Q(s.LocalDatabase())));
   statusBar()->addWidget(where);
   resize(s.WindowWidth(), s.WindowHeight());
+  if (s.RemembersLayout() && !s.WindowSizeGiven()) {
+    const QSettings ini(Q(s.ConfigPath()), QSettings::IniFormat);
+    const QByteArray geometry = ini.value(QStringLiteral("Janela/Geometria")).toByteArray();
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
+  }
 
   mainForm_ = std::make_unique<host::TForm>();
   mainForm_->SetName("frmPrincipal");
@@ -133,6 +142,53 @@ void MainWindow::OnFocusChanged(QWidget* now) {
 }
 
 void MainWindow::SetFocusLog(const std::string& path) { focusLog_ = path; }
+
+namespace {
+QString ColumnsKey(const FormWindow& window, const GridView& grid) {
+  return QStringLiteral("Colunas/") + Q(window.Form()->Name()) + QLatin1Char('.') + grid.objectName();
+}
+}  // namespace
+
+void MainWindow::RestoreColumns(FormWindow& window) {
+  const DesktopSettings& s = services_.Settings();
+  if (!s.RemembersLayout() || !window.Form()) return;
+  const QSettings ini(Q(s.ConfigPath()), QSettings::IniFormat);
+  for (GridView* grid : window.Grids()) {
+    if (!grid->Grid()) continue;
+    const QStringList widths = ini.value(ColumnsKey(window, *grid)).toString().split(QLatin1Char(','));
+    const std::vector<host::TColumn*> columns = grid->Grid()->Columns();
+    // Only a list that matches the grid's columns is taken; the last column takes the rest anyway.
+    if (widths.size() != static_cast<int>(columns.size())) continue;
+    UserAction::Run([&] {
+      for (std::size_t i = 0; i + 1 < columns.size(); ++i) {
+        bool ok = false;
+        const int w = widths[static_cast<int>(i)].toInt(&ok);
+        if (ok && w >= 8 && w <= 4000 && columns[i]->Width() != w) columns[i]->SetWidth(w);
+      }
+    });
+  }
+}
+
+void MainWindow::RememberColumns(FormWindow& window) {
+  const DesktopSettings& s = services_.Settings();
+  if (!s.RemembersLayout() || !window.Form()) return;
+  QSettings ini(Q(s.ConfigPath()), QSettings::IniFormat);
+  for (GridView* grid : window.Grids()) {
+    if (!grid->Grid()) continue;
+    QStringList widths;
+    for (int c = 0; c < grid->model()->columnCount(); ++c) widths << QString::number(grid->columnWidth(c));
+    ini.setValue(ColumnsKey(window, *grid), widths.join(QLatin1Char(',')));
+  }
+}
+
+void MainWindow::RememberLayout() {
+  const DesktopSettings& s = services_.Settings();
+  if (!s.RemembersLayout()) return;
+  for (auto& [form, tracked] : forms_)
+    if (tracked.window && !tracked.window->Detached()) RememberColumns(*tracked.window);
+  QSettings ini(Q(s.ConfigPath()), QSettings::IniFormat);
+  ini.setValue(QStringLiteral("Janela/Geometria"), saveGeometry());
+}
 
 void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Arquivo"));
@@ -293,6 +349,7 @@ void MainWindow::CreateWindowFor(host::TForm* form) {
   if (it == forms_.end() || it->second.window) return;
   auto* window = new FormWindow(*form, menuBar(), windowMenu_->menuAction());
   it->second.window = window;
+  RestoreColumns(*window);
   area_->addSubWindow(window);
   window->ShowPlaced();
   area_->setActiveSubWindow(window);
@@ -304,6 +361,7 @@ void MainWindow::DestroyWindowFor(host::TForm* form, bool modelsAlive) {
   if (it == forms_.end() || !it->second.window) return;
   FormWindow* window = it->second.window;
   it->second.window = nullptr;
+  if (modelsAlive) RememberColumns(*window);
   window->Detach(modelsAlive);
   area_->removeSubWindow(window);
   window->hide();
@@ -334,6 +392,7 @@ void MainWindow::OnCursor() {
 
 void MainWindow::Shutdown() {
   if (shutDown_) return;
+  RememberLayout();
   shutDown_ = true;
   UserAction::SetAfterAction({});
   disconnect(qApp, nullptr, this, nullptr);

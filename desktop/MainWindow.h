@@ -96,6 +96,11 @@ class MainWindow : public QMainWindow {
   void OnActivated(QMdiSubWindow* window);
   void OnCursor();
   void QueueFocusSync();
+  // The remembered layout (see DesktopSettings): read into a new screen window's grid columns,
+  // written from every screen window and the main window.
+  void RestoreColumns(FormWindow& window);
+  void RememberColumns(FormWindow& window);
+  void RememberLayout();
   void OnFocusChanged(QWidget* now);
   bool CheckPrerequisites();
 

@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QSettings>
 #include <QLabel>
 #include <QMdiArea>
 #include <QTest>
 #include <QToolButton>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "desktop/BusyIndicator.h"
@@ -364,6 +367,37 @@ TEST_F(ScreenGuiTest, TheNameLineFollowsTheWindowsWidthAndCutsOnlyWhatDoesNotFit
   EXPECT_TRUE(name->Elided());
   EXPECT_TRUE(name->ShownText().endsWith(QStringLiteral("…")));
   EXPECT_EQ(name->toolTip(), QStringLiteral("Feijão Carioca"));
+}
+
+TEST_F(ScreenGuiTest, ColumnWidthsTheUserSetAreRememberedWithTheWindowsGeometry) {
+  const QString dir = QString::fromStdString(server_->LocalDatabase().parent_path().string());
+  const QString ini = dir + QStringLiteral("/layout.ini");
+  std::ofstream(ini.toStdString()) << "[Servidor]\nEsperaSemResposta=30\n";
+  const QString module = QStringLiteral(PDI_SCREEN_MODULE);
+  const QStringList args{QStringLiteral("pdi07310-desktop"), QStringLiteral("--config"), ini,
+                         QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server_->Port()),
+                         QStringLiteral("--local"), QString::fromStdString(server_->LocalDatabase().string()),
+                         QStringLiteral("--module"), module};
+  desktop_.reset();
+  {
+    Desktop first(desktop::DesktopSettings::Load(args));
+    ASSERT_TRUE(first.window->OpenScreen());
+    first.window->resize(900, 700);
+    desktop::GridView* grid = first.window->ScreenWindow()->Grid("dbgFornecedor");
+    grid->horizontalHeader()->resizeSection(0, 170);  // the user's drag
+    first.window->Shutdown();
+  }
+  EXPECT_TRUE(QSettings(ini, QSettings::IniFormat).contains(QStringLiteral("Janela/Geometria")));
+  Desktop second(desktop::DesktopSettings::Load(args));
+  ASSERT_TRUE(second.window->OpenScreen());
+  desktop::GridView* grid = second.window->ScreenWindow()->Grid("dbgFornecedor");
+  EXPECT_EQ(grid->columnWidth(0), 170);
+  EXPECT_EQ(grid->columnWidth(0) + grid->columnWidth(1), grid->viewport()->width());
+  // Settings without a file of their own remember nothing.
+  EXPECT_FALSE(desktop::DesktopSettings().RemembersLayout());
+  EXPECT_FALSE(desktop::DesktopSettings::Load({QStringLiteral("x"), QStringLiteral("--config"),
+                                                QStringLiteral("/dev/null")})
+                   .RemembersLayout());
 }
 
 // A loopback port with nobody listening on it.
