@@ -10,11 +10,16 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "desktop/BusyIndicator.h"
 #include "desktop/CallRunner.h"
@@ -135,6 +140,49 @@ TEST_F(SlowCallTest, CancelIsOfferedAfterAWhileAndEndsTheCallAsABrokenConnection
   EXPECT_FALSE(busy->CancelOffered());
   EXPECT_FALSE(desktop::CallRunner::Waiting());
   EXPECT_FALSE(connection_.Connected());
+}
+
+// Runs a call that waits (on the worker) until the UI thread says so; `whileSlow` runs on the UI
+// thread once the cancel is offered.
+void RunSlowCall(const std::function<void()>& whileSlow, std::atomic<bool>& finish) {
+  QTimer poll;
+  poll.setInterval(50);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!desktop::CallRunner::CancelOffered()) return;
+    poll.stop();
+    whileSlow();
+  });
+  poll.start();
+  desktop::CallRunner::Run([&] {
+    for (int i = 0; i < 1200 && !finish; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  });
+}
+
+TEST_F(SlowCallTest, KeysTypedDuringASlowCallArriveAfterItAndEscapeCancelsIt) {
+  auto* edit = new QLineEdit(&window_);
+  edit->show();
+  edit->setFocus();
+  QCoreApplication::processEvents();
+  std::atomic<bool> finish{false};
+  RunSlowCall([&] {
+    QTest::keyClicks(edit, "ab");
+    EXPECT_TRUE(edit->text().isEmpty());  // held while the call waits
+    finish = true;
+  }, finish);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(edit->text(), QStringLiteral("ab"));
+  // Escape asks for the cancel (the canceller runs) and the keys typed meanwhile are dropped.
+  int cancels = 0;
+  desktop::CallRunner::SetCanceller([&] { ++cancels; finish = true; });
+  finish = false;
+  RunSlowCall([&] {
+    QTest::keyClicks(edit, "cd");
+    QTest::keyClick(edit, Qt::Key_Escape);
+  }, finish);
+  QCoreApplication::processEvents();
+  EXPECT_GE(cancels, 1);
+  EXPECT_EQ(edit->text(), QStringLiteral("ab"));
+  desktop::CallRunner::SetCanceller([] { host::TNetConnection::CancelCalls(); });
 }
 
 TEST(ClerkTextTest, ConnectionFailuresLoseTheMethodAndKeepItInTheDetails) {
