@@ -72,6 +72,7 @@ for n in $(seq 90 140); do
 done
 [ -n "$DISPLAY_NUMBER" ] || { echo "SKIP: no free X display number"; exit 77; }
 export DISPLAY=":$DISPLAY_NUMBER"
+export QT_QPA_PLATFORM=xcb  # the suite runs the other desktop tests offscreen
 Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
 PIDS+=($!)
 ready=0
