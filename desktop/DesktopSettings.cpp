@@ -69,6 +69,20 @@ void DesktopSettings::SetProductMask(std::string mask) {
   productMask_ = std::move(mask);
 }
 
+void DesktopSettings::SetStallTimeoutSeconds(int seconds) {
+  if (seconds < 1 || seconds > 3600) {
+    throw ESettingsError("--stall-timeout: esperado de 1 a 3600 segundos, recebido " +
+                         std::to_string(seconds));
+  }
+  stallTimeoutSeconds_ = seconds;
+}
+
+bool DesktopSettings::RemembersLayout() const {
+  if (configPath_.empty()) return false;
+  const QFileInfo file(QString::fromStdString(configPath_));
+  return !file.exists() || (file.isFile() && file.isWritable() && !file.isSymLink());
+}
+
 std::string DesktopSettings::DefaultModulePath() {
   const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
                                                    : QDir::currentPath();
@@ -89,6 +103,11 @@ std::string DesktopSettings::Usage() {
          "  --module CAMINHO        módulo da tela (libPKG_PDI07310.so)\n"
          "  --open                  abre a tela ao iniciar\n"
          "  --screenshot ARQUIVO    abre a tela, grava a janela principal em PNG e sai\n"
+         "  --stall-timeout SEGUNDOS  desiste de uma chamada ao servidor que nada recebe por\n"
+         "                          esse tempo (padrão 30)\n"
+         "  --focus-log ARQUIVO     (testes) registra cada mudança de foco do teclado\n"
+         "  --window-size LxA       tamanho da janela principal ao iniciar (padrão 1024x768)\n"
+         "  --tile                  dispõe as telas lado a lado ao abri-las\n"
          "  --help                  mostra esta ajuda\n";
 }
 
@@ -105,6 +124,11 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
   const QCommandLineOption screenshot(QStringLiteral("screenshot"), {}, QStringLiteral("file"));
   const QCommandLineOption help(QStringLiteral("help"));
   parser.addOptions({config, server, token, local, mask, module, open, screenshot, help});
+  const QCommandLineOption stall(QStringLiteral("stall-timeout"), {}, QStringLiteral("seconds"));
+  const QCommandLineOption focusLog(QStringLiteral("focus-log"), {}, QStringLiteral("file"));
+  const QCommandLineOption windowSize(QStringLiteral("window-size"), {}, QStringLiteral("WxH"));
+  const QCommandLineOption tile(QStringLiteral("tile"));
+  parser.addOptions({stall, focusLog, windowSize, tile});
   if (!parser.parse(arguments)) throw ESettingsError(Std(parser.errorText()));
   if (!parser.positionalArguments().isEmpty()) {
     throw ESettingsError("Argumento desconhecido: " + Std(parser.positionalArguments().first()));
@@ -150,6 +174,30 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
   if (parser.isSet(mask)) s.SetProductMask(Std(parser.value(mask)));
   if (parser.isSet(module)) s.modulePath_ = Std(parser.value(module));
   if (s.modulePath_.empty() && QCoreApplication::instance()) s.modulePath_ = DefaultModulePath();
+  const auto seconds = [](const QString& text, const char* what) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok) throw ESettingsError(std::string(what) + ": número de segundos inválido \"" + Std(text) + "\"");
+    return value;
+  };
+  const QString iniStall = ini.value(QStringLiteral("Servidor/EsperaSemResposta")).toString();
+  if (!iniStall.isEmpty()) s.SetStallTimeoutSeconds(seconds(iniStall, "[Servidor] EsperaSemResposta"));
+  if (parser.isSet(stall)) s.SetStallTimeoutSeconds(seconds(parser.value(stall), "--stall-timeout"));
+  s.focusLogPath_ = Std(parser.value(focusLog));
+  if (parser.isSet(windowSize)) {
+    const QStringList parts = parser.value(windowSize).split(QLatin1Char('x'));
+    bool okW = false, okH = false;
+    const int w = parts.size() == 2 ? parts[0].toInt(&okW) : 0;
+    const int h = parts.size() == 2 ? parts[1].toInt(&okH) : 0;
+    if (!okW || !okH || w < 320 || h < 240 || w > 10000 || h > 10000) {
+      throw ESettingsError("--window-size: esperado LARGURAxALTURA (de 320x240 a 10000x10000), recebido \"" +
+                           Std(parser.value(windowSize)) + "\"");
+    }
+    s.windowWidth_ = w;
+    s.windowHeight_ = h;
+    s.windowSizeGiven_ = true;
+  }
+  s.tileScreens_ = parser.isSet(tile);
   s.openAtStart_ = parser.isSet(open);
   s.screenshotPath_ = Std(parser.value(screenshot));
   if (!s.screenshotPath_.empty()) s.openAtStart_ = true;

@@ -12,6 +12,14 @@
 //                                                        build tree's module/ folder)
 //   --open                open the screen at start
 //   --screenshot FILE     open the screen, wait for its load, save the main window to FILE, exit
+//   --stall-timeout SECS  [Servidor] EsperaSemResposta (default 30, 1..3600): a remote call
+//                                                       that receives nothing for this long fails
+//   --focus-log FILE      (for tests) append one line per keyboard focus change to FILE
+//   --window-size WxH     the main window's size at start (default 1024x768)
+//   --tile                tile the screens over the whole document area once opened
+// The main window's geometry ([Janela] Geometria) and the widths of the screens' grid columns
+// ([Colunas] FORM.GRID = "w1,w2,...") are written back into the INI file when the desktop closes
+// and read at the next start (see RemembersLayout).
 //
 // In the INI file a mask is written in double quotes (Produto="9999999999;0;_"): unquoted, the
 // INI format reads ';' as the start of a comment.
@@ -61,6 +69,16 @@ class DesktopSettings {
   const std::string& ConfigPath() const { return configPath_; }
   bool OpenAtStart() const { return openAtStart_; }
   const std::string& ScreenshotPath() const { return screenshotPath_; }
+  // Seconds a remote call may receive nothing before it fails as a broken connection does.
+  int StallTimeoutSeconds() const { return stallTimeoutSeconds_; }
+  const std::string& FocusLogPath() const { return focusLogPath_; }
+  int WindowWidth() const { return windowWidth_; }
+  int WindowHeight() const { return windowHeight_; }
+  bool TileScreens() const { return tileScreens_; }
+  bool WindowSizeGiven() const { return windowSizeGiven_; }
+  // True when the window layout (geometry, column widths) is remembered in the INI file: the
+  // file is a regular file or does not exist yet (not /dev/null, not empty for built settings).
+  bool RemembersLayout() const;
 
   // Setters for hosts and tests that build settings without a file. Each checks its value as
   // Load does and raises ESettingsError.
@@ -69,6 +87,7 @@ class DesktopSettings {
   void SetAccessToken(std::string token);
   void SetProductMask(std::string mask);
   void SetModulePath(std::string path) { modulePath_ = std::move(path); }
+  void SetStallTimeoutSeconds(int seconds);
 
   // The module path used when none is configured: libPKG_PDI07310.so beside the executable, else
   // in the build tree's module/ folder (the executable lives in <build>/desktop/).
@@ -84,6 +103,12 @@ class DesktopSettings {
   std::string configPath_;
   bool openAtStart_ = false;
   std::string screenshotPath_;
+  int stallTimeoutSeconds_ = 30;
+  std::string focusLogPath_;
+  int windowWidth_ = 1024;
+  int windowHeight_ = 768;
+  bool tileScreens_ = false;
+  bool windowSizeGiven_ = false;
 };
 
 }  // namespace desktop

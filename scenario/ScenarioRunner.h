@@ -25,6 +25,9 @@ struct Options {
   std::string modulePath;
   std::string accessToken;  // sent to the server as a bearer token when not empty
   std::string scriptPath;  // empty: standard input
+  // When set, `say` lines, failed expectations and failed actions are written here (and the
+  // log goes where the runner was told); when null, `say` lines go to the log as "say: TEXT".
+  std::ostream* narrative = nullptr;
 };
 
 // Exit statuses of the runner.

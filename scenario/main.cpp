@@ -11,11 +11,13 @@ namespace {
 
 void Usage(std::ostream& out) {
   out << "uso: pdi07310-scenario [--server HOST:PORT] [--local LOCAL_DB] [--product-mask MASK]\n"
-         "                          [--module PATH] [--token TOKEN] [--local-from-server] [SCRIPT]\n"
+         "                          [--module PATH] [--token TOKEN] [--local-from-server] [--narrative]\n"
+         "                          [SCRIPT]\n"
          "Executa o roteiro SCRIPT (ou a entrada padrão) na tela PDI07310 e imprime o registro.\n"
          "--token TOKEN envia o token de acesso ao servidor (Authorization: Bearer TOKEN).\n"
          "--local-from-server atualiza antes o banco local LOCAL_DB a partir do servidor (se o servidor\n"
          "não responder, a cópia anterior é usada e o aviso sai na saída de erros).\n"
+         "--narrative imprime só a narração (linhas 'say') e as falhas, não o registro.\n"
          "--version imprime a versão.\n";
 }
 
@@ -63,6 +65,8 @@ int main(int argc, char** argv) {
       options.modulePath = value();
     } else if (arg == "--token") {
       options.accessToken = value();
+    } else if (arg == "--narrative") {
+      options.narrative = &std::cout;
     } else if (!arg.empty() && arg[0] == '-') {
       std::cerr << "pdi07310-scenario: opção desconhecida " << arg << "\n";
       Usage(std::cerr);
@@ -98,7 +102,8 @@ int main(int argc, char** argv) {
       }
       lines = scenario::ReadScript(file);
     }
-    scenario::ScenarioRunner runner(options, std::cout);
+    std::ostream quiet(nullptr);  // the log, unwritten, while only the narration is printed
+    scenario::ScenarioRunner runner(options, options.narrative ? quiet : std::cout);
     return runner.Run(lines);
   } catch (const scenario::EScriptError& e) {
     std::cout.flush();

@@ -3,6 +3,9 @@
 #include <httplib.h>
 #include <simdjson.h>
 
+#include <atomic>
+#include <mutex>
+#include <optional>
 #include <utility>
 
 #include "host/services/HostLib.h"
@@ -23,6 +26,49 @@ TNetConnection::CallRunner& Runner() {
   static TNetConnection::CallRunner runner;
   return runner;
 }
+
+std::atomic<std::int64_t>& DefaultReadTimeoutMs() {
+  static std::atomic<std::int64_t> ms{120000};
+  return ms;
+}
+
+// The exchanges under way, so that CancelCalls can end them from another thread.
+struct InFlightExchange {
+  httplib::Client* http;
+  std::atomic<bool>* canceled;
+};
+std::mutex& InFlightMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::vector<InFlightExchange>& InFlight() {
+  static std::vector<InFlightExchange> exchanges;
+  return exchanges;
+}
+
+// Registers one exchange for the time it runs.
+class InFlightGuard {
+ public:
+  InFlightGuard(httplib::Client& http, std::atomic<bool>& canceled) : http_(&http) {
+    std::lock_guard<std::mutex> lock(InFlightMutex());
+    InFlight().push_back({&http, &canceled});
+  }
+  ~InFlightGuard() {
+    std::lock_guard<std::mutex> lock(InFlightMutex());
+    auto& all = InFlight();
+    for (auto it = all.begin(); it != all.end(); ++it) {
+      if (it->http == http_) {
+        all.erase(it);
+        break;
+      }
+    }
+  }
+  InFlightGuard(const InFlightGuard&) = delete;
+  InFlightGuard& operator=(const InFlightGuard&) = delete;
+
+ private:
+  httplib::Client* http_;
+};
 
 // What an HTTP-level failure means, in the user's words.
 std::string Reason(httplib::Error error, bool timedOut) {
@@ -91,7 +137,22 @@ struct TNetConnection::Client {
 };
 
 TNetConnection::TNetConnection(std::string name, TComponent* owner)
-    : TComponent(std::move(name), owner) {}
+    : TComponent(std::move(name), owner) {
+  readTimeout_ = std::chrono::milliseconds(DefaultReadTimeoutMs().load());
+}
+
+void TNetConnection::SetDefaultReadTimeout(std::chrono::milliseconds timeout) {
+  DefaultReadTimeoutMs() = timeout.count();
+}
+
+void TNetConnection::CancelCalls() {
+  std::lock_guard<std::mutex> lock(InFlightMutex());
+  for (const InFlightExchange& e : InFlight()) {
+    *e.canceled = true;
+    // Shuts the socket of a request in flight: its read or write fails at once.
+    e.http->stop();
+  }
+}
 
 TNetConnection::~TNetConnection() = default;
 
@@ -145,7 +206,20 @@ void TNetConnection::Open() {
   httplib::Headers headers;
   if (!authorization.empty()) headers.emplace("Authorization", authorization);
   const auto start = std::chrono::steady_clock::now();
-  httplib::Result res = client->http.Get("/" + serverName_, headers);
+  std::optional<httplib::Result> checked;
+  std::atomic<bool> canceled{false};
+  // The check runs like a call's exchange: off the user-interface thread, and cancellable.
+  const auto check = [&] {
+    const InFlightGuard registered(client->http, canceled);
+    if (!canceled) checked.emplace(client->http.Get("/" + serverName_, headers));
+  };
+  if (const CallRunner& runner = Runner()) {
+    runner(check);
+  } else {
+    check();
+  }
+  if (!checked || (!*checked && canceled)) Fail(what, "chamada cancelada pelo usuário");
+  httplib::Result& res = *checked;
   if (!res) {
     const bool timedOut = std::chrono::steady_clock::now() - start >= readTimeout_ * 9 / 10;
     Fail(what, Reason(res.error(), timedOut));
@@ -217,11 +291,19 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   httplib::Error error = httplib::Error::Success;
   const auto start = std::chrono::steady_clock::now();
   bool sent = false;
-  const auto exchange = [&] { sent = client_->http.send(req, res, error); };
+  std::atomic<bool> canceled{false};
+  const auto exchange = [&] {
+    const InFlightGuard registered(client_->http, canceled);
+    if (!canceled) sent = client_->http.send(req, res, error);
+  };
   if (const CallRunner& runner = Runner()) {
     runner(exchange);
   } else {
     exchange();
+  }
+  if (!sent && canceled) {
+    Close();
+    Fail(what, "chamada cancelada pelo usuário");
   }
   if (!sent) {
     const bool timedOut = std::chrono::steady_clock::now() - start >= readTimeout_ * 9 / 10;

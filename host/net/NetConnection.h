@@ -81,6 +81,10 @@ class TNetConnection : public TComponent {
   void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
   void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
   std::chrono::milliseconds ReadTimeout() const { return readTimeout_; }
+  // The read timeout given to connections created from now on (120 s unless set). A read waits
+  // at most this long for the next bytes, so it bounds the time a call may receive nothing, not
+  // the whole call: an answer that keeps arriving goes on. Process-wide; set it at start-up.
+  static void SetDefaultReadTimeout(std::chrono::milliseconds timeout);
 
   // ---- Connection -----------------------------------------------------------------------------
 
@@ -116,6 +120,14 @@ class TNetConnection : public TComponent {
   // the exchange inline. Process-wide: set it at start-up, before any call.
   using CallRunner = std::function<void(const std::function<void()>& exchange)>;
   static void SetCallRunner(CallRunner runner);
+
+  // Ends the network exchange of every call under way, of any connection, as a broken connection
+  // would: the call raises ENetError saying that it was cancelled, and the connection is closed
+  // (the next call connects again). An exchange that has already received its whole answer
+  // completes normally. Thread-safe: meant to be called from the user-interface thread while a
+  // call runs on a worker thread. A call that has not yet begun its exchange is not affected;
+  // call again to catch one that begins right after.
+  static void CancelCalls();
 
  private:
   struct Client;

@@ -14,8 +14,10 @@ using desktop::ESettingsError;
 
 class SettingsTest : public ::testing::Test {
  protected:
+  // Each file has a new name: QSettings caches a file it read, by path and modification time.
   std::string WriteIni(const std::string& text) {
-    const std::string path = dir_.filePath(QStringLiteral("desktop.ini")).toStdString();
+    const std::string path =
+        dir_.filePath(QStringLiteral("desktop%1.ini").arg(++files_)).toStdString();
     std::ofstream(path) << text;
     return path;
   }
@@ -26,6 +28,7 @@ class SettingsTest : public ::testing::Test {
   static QString Q(const std::string& s) { return QString::fromStdString(s); }
 
   QTemporaryDir dir_;
+  int files_ = 0;
 };
 
 TEST_F(SettingsTest, TheIniFileGivesTheValuesAndTheCommandLineOverridesThem) {
@@ -86,6 +89,17 @@ TEST_F(SettingsTest, BadOptionsAndMasksAreRefusedWithTheirName) {
   EXPECT_THROW(Load({"--config", ini, "sobra"}), ESettingsError);
   EXPECT_THROW(Load({"--config", ini, "--server"}), ESettingsError);
   EXPECT_THROW(Load({"--config", "/nao/existe.ini"}), ESettingsError);
+}
+
+TEST_F(SettingsTest, TheStallTimeoutComesFromTheIniFileOrTheCommandLineAndIsBounded) {
+  EXPECT_EQ(Load({"--config", Q(WriteIni(""))}).StallTimeoutSeconds(), 30);
+  const QString ini = Q(WriteIni("[Servidor]\nEsperaSemResposta=45\n"));
+  EXPECT_EQ(Load({"--config", ini}).StallTimeoutSeconds(), 45);
+  EXPECT_EQ(Load({"--config", ini, "--stall-timeout", "5"}).StallTimeoutSeconds(), 5);
+  for (const char* bad : {"0", "3601", "trinta", ""}) {
+    EXPECT_THROW(Load({"--config", ini, "--stall-timeout", bad}), ESettingsError) << bad;
+  }
+  EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nEsperaSemResposta=-1\n"))}), ESettingsError);
 }
 
 }  // namespace
