@@ -92,6 +92,8 @@ class QtHostServices : public host::HostServices {
   std::string DBPict(int pictType) override;
   std::string LocalDatabasePath() override { return settings_.LocalDatabase(); }
   std::string AccessToken() override { return settings_.AccessToken(); }
+  std::string CaFile() override { return settings_.CaFile(); }
+  bool Insecure() override { return settings_.Insecure(); }
 
  private:
   void Write(std::string line);
