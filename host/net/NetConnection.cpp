@@ -1,6 +1,7 @@
 #include "host/net/NetConnection.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 #include <httplib.h>
 #include <openssl/x509_vfy.h>
 #include <simdjson.h>
@@ -47,7 +48,8 @@ std::string TlsReason(httplib::Error error, long verifyResult, const std::string
   const std::string ca = caFile.empty() ? "as autoridades certificadoras do sistema" : "o arquivo de CA " + caFile;
   switch (error) {
     case httplib::Error::SSLLoadingCerts:
-      return "não foi possível ler os certificados de " + ca;
+      return caFile.empty() ? "não foi possível ler as autoridades certificadoras do sistema"
+                            : "não foi possível ler o arquivo de CA " + caFile;
     case httplib::Error::SSLConnection:
       return "falha na negociação TLS (o servidor atende HTTPS nesta porta?)";
     case httplib::Error::SSLServerVerification: {
@@ -279,6 +281,9 @@ void TNetConnection::Open() {
   const std::string authorization = Authorization(what);
   CheckTokenTransport(what, authorization);
   const std::string caFile = UsesTls() ? EffectiveCaFile() : std::string();
+  if (!caFile.empty() && ::access(caFile.c_str(), R_OK) != 0) {
+    Fail(what, "não foi possível ler o arquivo de CA " + caFile);
+  }
 
   auto client = std::make_unique<Client>(HostName(), port_, UsesTls(), caFile, connectTimeout_, readTimeout_);
   httplib::Headers headers;
