@@ -201,7 +201,11 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
       continue;
     }
     if (change.op == ChangeOp::Delete) {
-      if (codeIdx >= 0) done.itemCode = change.values[static_cast<size_t>(codeIdx)];
+      if (codeIdx >= 0) {
+        // Such a code is kept escaped in the trail: PostgreSQL cannot store a NUL in text.
+        const std::string& code = change.values[static_cast<size_t>(codeIdx)];
+        done.itemCode = host::wire::HasControlCharacter(code) ? Shown(code, 100) : code;
+      }
       done.rows = session.DeletePair(info.kind, productKey, itemKey) ? 1 : 0;
       continue;
     }
