@@ -6,6 +6,7 @@
 #include <openssl/x509_vfy.h>
 #include <simdjson.h>
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -105,6 +106,12 @@ std::string TooLarge(std::uint64_t cap) {
   return "a resposta do servidor excede o limite de " + std::to_string(cap) + " bytes; recebimento interrompido";
 }
 constexpr const char* kOutOfMemory = "memória insuficiente para receber a resposta do servidor";
+
+// Why an exchange raised instead of returning, in the user's words.
+std::string ExchangeFailure(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e) || dynamic_cast<const std::length_error*>(&e)) return kOutOfMemory;
+  return std::string("falha inesperada na troca com o servidor (") + e.what() + ")";
+}
 
 // Receives an answer body into out, at most cap bytes, keeping kPacketPadding spare bytes at its
 // end; records in failure why receiving stopped. Never raises: httplib calls these from inside
@@ -298,8 +305,8 @@ void TNetConnection::Open() {
     res = client->http.Get(
         "/" + serverName_, headers, [&](const httplib::Response& r) { return receiver.Head(r); },
         [&](const char* data, std::size_t size) { return receiver.Data(data, size); });
-  } catch (const std::exception&) {
-    Fail(what, kOutOfMemory);
+  } catch (const std::exception& e) {
+    Fail(what, ExchangeFailure(e));
   }
   if (!receiveFailure.empty()) Fail(what, receiveFailure);
   if (!res) {
@@ -371,8 +378,8 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   const auto exchange = [&] {
     try {
       sent = client_->http.send(req, res, error);
-    } catch (const std::exception&) {
-      receiveFailure = kOutOfMemory;
+    } catch (const std::exception& e) {
+      receiveFailure = ExchangeFailure(e);
       sent = false;
     }
   };
