@@ -22,8 +22,8 @@
 //   "search: NAME", "busy: on KIND[ CAPTION]", "busy: off".
 //
 // Thread rules: user-interface thread only, except the settings getters (WebURL, WebPort,
-// DBPict, LocalDatabasePath, AccessToken), which read immutable values and may be called from
-// any thread.
+// DBPict, LocalDatabasePath, AccessToken, CaFile, Insecure), which read immutable values and may
+// be called from any thread.
 // Not copyable or movable.
 #pragma once
 
