@@ -117,6 +117,9 @@ std::string ExchangeFailure(const std::exception& e) {
 // end; records in failure why receiving stopped. Never raises: httplib calls these from inside
 // its read loop.
 struct BodyReceiver {
+  // The largest buffer reserved on the word of a Content-Length alone.
+  static constexpr std::uint64_t kMaxUpfrontBytes = std::uint64_t{4} << 30;
+
   std::string& out;
   std::string& failure;
   std::uint64_t cap;
@@ -129,10 +132,13 @@ struct BodyReceiver {
       failure = TooLarge(cap);
       return false;
     }
-    try {
-      out.reserve(length + kPacketPadding);
-    } catch (const std::exception&) {
-      // A length announced but not sent must not fail the call: grow as the bytes arrive.
+    // The announced length is only a promise: past kMaxUpfrontBytes, or when memory for it is
+    // refused, the buffer grows as the bytes arrive instead.
+    if (length <= kMaxUpfrontBytes) {
+      try {
+        out.reserve(length + kPacketPadding);
+      } catch (const std::exception&) {
+      }
     }
     return true;
   }

@@ -181,8 +181,8 @@ TEST(NetConnectionLimits, AnEndlessBodyIsCutAtTheCap) {
   }
 }
 
-// A length no buffer can hold, under a cap that lets it through: the buffer grows as bytes
-// arrive instead, and the answer cut short is reported as such.
+// A length no buffer can hold, under a cap that lets it through: nothing is reserved on its
+// word, the buffer grows as bytes arrive, and the answer cut short is reported as such.
 TEST(NetConnectionLimits, ALengthNoBufferCanHoldIsAFailureNotACrash) {
   HostileServer server("HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n\r\n{\"x\"",
                        HostileServer::Body::None);
