@@ -17,6 +17,27 @@ const char* const kModuleFile = "libPKG_PDI07310.so";
 
 std::string Std(const QString& s) { return s.toStdString(); }
 
+// The scheme of "SCHEME://…" in lower case, or "" when text has none.
+std::string SchemeOf(const std::string& text) {
+  const auto end = text.find("://");
+  if (end == std::string::npos) return {};
+  std::string scheme = text.substr(0, end);
+  for (char& c : scheme) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return scheme;
+}
+
+// Checks the scheme of a server address; returns the address as WebURL keeps it.
+std::string CheckedServerHost(const std::string& host) {
+  const std::string scheme = SchemeOf(host);
+  if (scheme.empty()) return host;
+  if (scheme != "http" && scheme != "https") {
+    throw ESettingsError("Servidor: só http:// ou https://, recebido \"" + host + "\"");
+  }
+  const std::string bare = host.substr(scheme.size() + 3);
+  if (bare.empty()) throw ESettingsError("Endereço do servidor vazio");
+  return scheme == "https" ? "https://" + bare : bare;
+}
+
 }  // namespace
 
 void DesktopSettings::ParseServer(const std::string& text, std::string& host, int& port) {
@@ -24,7 +45,13 @@ void DesktopSettings::ParseServer(const std::string& text, std::string& host, in
   if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) {
     throw ESettingsError("--server: esperado HOST:PORTA, recebido \"" + text + "\"");
   }
-  std::string h = text.substr(0, colon);
+  const std::string scheme = SchemeOf(text);
+  if (!scheme.empty() && scheme != "http" && scheme != "https") {
+    throw ESettingsError("--server: só http:// ou https://, recebido \"" + text + "\"");
+  }
+  const std::size_t hostStart = scheme.empty() ? 0 : scheme.size() + 3;
+  if (colon < hostStart) throw ESettingsError("--server: esperado HOST:PORTA, recebido \"" + text + "\"");
+  std::string h = text.substr(hostStart, colon - hostStart);
   if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
   const std::string p = text.substr(colon + 1);
   int value = 0;
@@ -38,7 +65,7 @@ void DesktopSettings::ParseServer(const std::string& text, std::string& host, in
     throw ESettingsError("--server: esperado HOST:PORTA com porta de 1 a 65535, recebido \"" +
                          text + "\"");
   }
-  host = std::move(h);
+  host = scheme == "https" ? "https://" + h : std::move(h);
   port = value;
 }
 
@@ -47,8 +74,20 @@ void DesktopSettings::SetServer(const std::string& host, int port) {
   if (port < 1 || port > 65535) {
     throw ESettingsError("Porta do servidor inválida: " + std::to_string(port));
   }
-  webURL_ = host;
+  webURL_ = CheckedServerHost(host);
   webPort_ = port;
+}
+
+std::string DesktopSettings::ServerHost() const {
+  const std::string scheme = SchemeOf(webURL_);
+  return scheme.empty() ? webURL_ : webURL_.substr(scheme.size() + 3);
+}
+
+void DesktopSettings::SetCaFile(std::string path) {
+  if (!path.empty() && !QFileInfo(QString::fromStdString(path)).isFile()) {
+    throw ESettingsError("--ca: arquivo de certificados não encontrado: " + path);
+  }
+  caFile_ = std::move(path);
 }
 
 void DesktopSettings::SetAccessToken(std::string token) {
@@ -97,7 +136,11 @@ std::string DesktopSettings::Usage() {
   return "Uso: pdi07310-desktop [opções]\n"
          "  --config ARQUIVO        arquivo INI de configuração\n"
          "  --server HOST:PORTA     servidor de aplicação (padrão 127.0.0.1:8470)\n"
+         "                          (https://HOST:PORTA: conexão TLS, certificado verificado)\n"
          "  --token TOKEN           token de acesso enviado ao servidor\n"
+         "  --ca ARQUIVO            certificados de CA (PEM) para verificar o servidor\n"
+         "                          (padrão: os do sistema)\n"
+         "  --insecure              permite enviar o token sem criptografia a servidor remoto\n"
          "  --local ARQUIVO         banco de dados local (somente leitura)\n"
          "  --product-mask MASCARA  máscara do código de produto (padrão 9999999999;0;_)\n"
          "  --module CAMINHO        módulo da tela (libPKG_PDI07310.so)\n"
@@ -117,13 +160,15 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
   const QCommandLineOption config(QStringLiteral("config"), {}, QStringLiteral("file"));
   const QCommandLineOption server(QStringLiteral("server"), {}, QStringLiteral("host:port"));
   const QCommandLineOption token(QStringLiteral("token"), {}, QStringLiteral("token"));
+  const QCommandLineOption ca(QStringLiteral("ca"), {}, QStringLiteral("file"));
+  const QCommandLineOption insecure(QStringLiteral("insecure"));
   const QCommandLineOption local(QStringLiteral("local"), {}, QStringLiteral("file"));
   const QCommandLineOption mask(QStringLiteral("product-mask"), {}, QStringLiteral("mask"));
   const QCommandLineOption module(QStringLiteral("module"), {}, QStringLiteral("path"));
   const QCommandLineOption open(QStringLiteral("open"));
   const QCommandLineOption screenshot(QStringLiteral("screenshot"), {}, QStringLiteral("file"));
   const QCommandLineOption help(QStringLiteral("help"));
-  parser.addOptions({config, server, token, local, mask, module, open, screenshot, help});
+  parser.addOptions({config, server, token, ca, insecure, local, mask, module, open, screenshot, help});
   const QCommandLineOption stall(QStringLiteral("stall-timeout"), {}, QStringLiteral("seconds"));
   const QCommandLineOption focusLog(QStringLiteral("focus-log"), {}, QStringLiteral("file"));
   const QCommandLineOption windowSize(QStringLiteral("window-size"), {}, QStringLiteral("WxH"));
@@ -158,6 +203,8 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
     s.SetServer(iniHost.isEmpty() ? s.webURL_ : Std(iniHost), port);
   }
   s.SetAccessToken(Std(ini.value(QStringLiteral("Servidor/Token")).toString()));
+  s.SetCaFile(Std(ini.value(QStringLiteral("Servidor/CA")).toString()));
+  s.insecure_ = ini.value(QStringLiteral("Servidor/Insecure"), false).toBool();
   s.localDatabase_ = Std(ini.value(QStringLiteral("BancoLocal/Arquivo")).toString());
   const QString iniMask = ini.value(QStringLiteral("Mascaras/Produto")).toString();
   if (!iniMask.isEmpty()) s.SetProductMask(Std(iniMask));
@@ -170,6 +217,8 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
     s.SetServer(h, p);
   }
   if (parser.isSet(token)) s.SetAccessToken(Std(parser.value(token)));
+  if (parser.isSet(ca)) s.SetCaFile(Std(parser.value(ca)));
+  if (parser.isSet(insecure)) s.insecure_ = true;
   if (parser.isSet(local)) s.localDatabase_ = Std(parser.value(local));
   if (parser.isSet(mask)) s.SetProductMask(Std(parser.value(mask)));
   if (parser.isSet(module)) s.modulePath_ = Std(parser.value(module));

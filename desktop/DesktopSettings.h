@@ -4,8 +4,14 @@
 // are overridden by the command line:
 //
 //   --config FILE         the INI file (default: the user's pdi07310-desktop.ini)
-//   --server HOST:PORT    [Servidor] WebURL / WebPort   (default 127.0.0.1:8470)
+//   --server HOST:PORT    [Servidor] WebURL / WebPort   (default 127.0.0.1:8470; "https://HOST:PORT"
+//                                                        and WebURL=https://HOST: over TLS)
 //   --token TOKEN         [Servidor] Token              (access token sent to the server; none)
+//   --ca FILE             [Servidor] CA                 (CA certificates, PEM, that the server's
+//                                                        certificate is verified against; default
+//                                                        the system's CA store)
+//   --insecure            [Servidor] Insecure=true      (allows the token over plain HTTP to a
+//                                                        server that is not on loopback)
 //   --local LOCAL_DB      [BancoLocal] Arquivo          (the local read-only database)
 //   --product-mask MASK   [Mascaras] Produto            (default "9999999999;0;_")
 //   --module PATH         [Modulo] Caminho              (default: beside the executable, or the
@@ -25,7 +31,8 @@
 // INI format reads ';' as the start of a comment.
 //
 // Every value is checked when read: a port outside 1..65535, an address without a port, a
-// product mask the platform cannot parse, or a token with blanks or characters outside printable
+// product mask the platform cannot parse, a scheme other than http:// or https://, a CA file
+// that does not exist, or a token with blanks or characters outside printable
 // ASCII raises ESettingsError naming the option (a token's value is never shown).
 //
 // Thread rules: built on the user-interface thread; once built it is never changed, so its
@@ -57,11 +64,17 @@ class DesktopSettings {
   // Text of --help.
   static std::string Usage();
 
-  // Splits "HOST:PORT" (an IPv6 host in brackets) and checks the port. Raises ESettingsError.
+  // Splits "[SCHEME://]HOST:PORT" (an IPv6 host in brackets) and checks the port. host keeps an
+  // "https://" in front ("https://HOST"); "http://" is dropped, plain HTTP being the default.
+  // Raises ESettingsError.
   static void ParseServer(const std::string& text, std::string& host, int& port);
 
   const std::string& WebURL() const { return webURL_; }
   const std::string& AccessToken() const { return accessToken_; }
+  const std::string& CaFile() const { return caFile_; }
+  bool Insecure() const { return insecure_; }
+  // WebURL without its scheme: the host name or address alone.
+  std::string ServerHost() const;
   int WebPort() const { return webPort_; }
   const std::string& LocalDatabase() const { return localDatabase_; }
   const std::string& ProductMask() const { return productMask_; }
@@ -85,6 +98,8 @@ class DesktopSettings {
   void SetServer(const std::string& host, int port);
   void SetLocalDatabase(std::string path) { localDatabase_ = std::move(path); }
   void SetAccessToken(std::string token);
+  void SetCaFile(std::string path);
+  void SetInsecure(bool insecure) { insecure_ = insecure; }
   void SetProductMask(std::string mask);
   void SetModulePath(std::string path) { modulePath_ = std::move(path); }
   void SetStallTimeoutSeconds(int seconds);
@@ -97,6 +112,8 @@ class DesktopSettings {
   std::string webURL_ = "127.0.0.1";
   int webPort_ = 8470;
   std::string accessToken_;
+  std::string caFile_;
+  bool insecure_ = false;
   std::string localDatabase_;
   std::string productMask_ = "9999999999;0;_";
   std::string modulePath_;

@@ -280,7 +280,7 @@ bool MainWindow::CheckPrerequisites() {
     return false;
   }
   std::string reason;
-  if (!ServerProbe::Reachable(s.WebURL(), s.WebPort(), std::chrono::milliseconds(3000), &reason)) {
+  if (!ServerProbe::Reachable(s.ServerHost(), s.WebPort(), std::chrono::milliseconds(3000), &reason)) {
     services_.ShowError("O servidor de aplicação não responde em " + s.WebURL() + ":" +
                         std::to_string(s.WebPort()) + ": " + reason + ".");
     return false;

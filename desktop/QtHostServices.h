@@ -28,8 +28,8 @@
 //   "Cancelar" button on the busy animation (shown for it when no animation was up).
 //
 // Thread rules: user-interface thread only, except the settings getters (WebURL, WebPort,
-// DBPict, LocalDatabasePath, AccessToken), which read immutable values and may be called from
-// any thread.
+// DBPict, LocalDatabasePath, AccessToken, CaFile, Insecure), which read immutable values and may
+// be called from any thread.
 // Not copyable or movable.
 #pragma once
 
@@ -106,6 +106,8 @@ class QtHostServices : public host::HostServices {
   std::string DBPict(int pictType) override;
   std::string LocalDatabasePath() override { return settings_.LocalDatabase(); }
   std::string AccessToken() override { return settings_.AccessToken(); }
+  std::string CaFile() override { return settings_.CaFile(); }
+  bool Insecure() override { return settings_.Insecure(); }
 
  private:
   void Write(std::string line);

@@ -79,6 +79,8 @@ ScenarioRunner::ScenarioRunner(Options options, std::ostream& out)
   host_.SetDBPict(0, options_.productMask);
   host_.SetLocalDatabasePath(options_.localDatabase);
   host_.SetAccessToken(options_.accessToken);
+  host_.SetCaFile(options_.caFile);
+  host_.SetInsecure(options_.insecure);
   host::SetHostServices(&host_);
   host::TNetConnection::SetCallObserver(
       [this](const std::string& method, const std::vector<host::Variant>& args) {

@@ -77,6 +77,38 @@ TEST_F(SettingsTest, ServerAddressesAreCheckedWhenRead) {
   EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nWebPort=70000\n"))}), ESettingsError);
 }
 
+// A server reached over TLS: "https://" in --server or WebURL, the CA file and the explicit
+// permission to send the token in clear, from the INI file or the command line.
+TEST_F(SettingsTest, TlsServerCaFileAndInsecureComeFromTheIniOrTheCommandLine) {
+  const std::string ca = dir_.filePath(QStringLiteral("ca.pem")).toStdString();
+  std::ofstream(ca) << "-----BEGIN CERTIFICATE-----\n";
+  DesktopSettings s = Load({"--config", Q(WriteIni("[Servidor]\nWebURL=https://srv.example\nWebPort=8443\nCA=" + ca +
+                                                   "\nInsecure=true\n"))});
+  EXPECT_EQ(s.WebURL(), "https://srv.example");
+  EXPECT_EQ(s.ServerHost(), "srv.example");
+  EXPECT_EQ(s.WebPort(), 8443);
+  EXPECT_EQ(s.CaFile(), ca);
+  EXPECT_TRUE(s.Insecure());
+
+  const QString empty = Q(WriteIni(""));
+  s = Load({"--config", empty, "--server", "HTTPS://[::1]:8443", "--ca", Q(ca), "--insecure"});
+  EXPECT_EQ(s.WebURL(), "https://::1");
+  EXPECT_EQ(s.ServerHost(), "::1");
+  EXPECT_EQ(s.CaFile(), ca);
+  EXPECT_TRUE(s.Insecure());
+  s = Load({"--config", empty, "--server", "http://10.0.0.5:80"});
+  EXPECT_EQ(s.WebURL(), "10.0.0.5");
+  EXPECT_TRUE(s.CaFile().empty());
+  EXPECT_FALSE(s.Insecure());
+
+  for (const char* bad : {"ftp://h:21", "https://:8443", "https://h", "https://"}) {
+    EXPECT_THROW(Load({"--config", empty, "--server", bad}), ESettingsError) << bad;
+  }
+  EXPECT_THROW(Load({"--config", empty, "--ca", "/nao/existe.pem"}), ESettingsError);
+  EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nWebURL=gopher://h\n"))}), ESettingsError);
+  EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nCA=/nao/existe.pem\n"))}), ESettingsError);
+}
+
 TEST_F(SettingsTest, BadOptionsAndMasksAreRefusedWithTheirName) {
   const QString ini = Q(WriteIni(""));
   try {

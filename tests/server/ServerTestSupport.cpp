@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 #include "server/store/PgConnection.h"
 #include "server/store/SqliteDatabase.h"
@@ -21,6 +22,12 @@ extern char** environ;
 namespace server::test {
 
 std::string ServerBinary() { return PDI_SERVER_BINARY; }
+
+void WritePrivateFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::replace);
+}
 
 std::string StoreName(StoreKind kind) { return kind == StoreKind::Sqlite ? "Sqlite" : "Postgres"; }
 

@@ -34,6 +34,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Writes text to path readable and writable by its owner only (mode 0600), as a tokens file
+// must be.
+void WritePrivateFile(const std::string& path, const std::string& text);
+
 // The stores the integration tests run against.
 enum class StoreKind { Sqlite, Postgres };
 // "Sqlite" / "Postgres", for test names.
