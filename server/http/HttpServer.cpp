@@ -526,9 +526,15 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     }
     streamed_ = true;
     replyStream_ = std::move(reply.stream);
+    // A kept-alive connection may have streamed an answer before: every mark starts afresh.
     sent_ = 0;
     moreToFill_ = true;
     headerSent_ = false;
+    filling_ = false;
+    writing_ = false;
+    failed_ = false;
+    streamDone_ = false;
+    failure_.clear();
     auto header = std::make_shared<http::response<http::empty_body>>(http::status::ok, http10_ ? 10 : 11);
     header->set(http::field::content_type, kJson);
     if (http10_) {

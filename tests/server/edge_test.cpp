@@ -240,6 +240,20 @@ TEST_F(EdgeTest, FramingIsAnsweredAsClientsSendIt) {
       EXPECT_NE(BodyOf(*response).find(R"("id":)" + std::to_string(id)), std::string::npos) << *response;
     }
   }
+  {  // Streamed and whole answers, one after the other on one connection.
+    RawConnection c(Port());
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_TRUE(c.Send(RequestBytes("POST", kPath, LoadBody())));
+      const auto load = c.ReadResponse(seconds(20));
+      ASSERT_TRUE(load) << round;
+      EXPECT_EQ(HeaderOf(*load, "Transfer-Encoding"), "chunked");
+      EXPECT_GT(BodyOf(*load).size(), 1000u);
+      ASSERT_TRUE(c.Send(RequestBytes("POST", kPath, CheckBody())));
+      const auto check = c.ReadResponse(seconds(10));
+      ASSERT_TRUE(check) << round;
+      EXPECT_EQ(StatusOf(*check), 200);
+    }
+  }
   {  // Half-closed after the request: still answered.
     RawConnection c(Port());
     ASSERT_TRUE(c.Send(RequestBytes("POST", kPath, CheckBody())));
