@@ -3,11 +3,59 @@
 #include <gtest/gtest.h>
 
 #include "ServerTestSupport.h"
+#include "server/cli/CommandLine.h"
 #include "server/cli/ServerProcess.h"
 #include "server/store/SqliteDatabase.h"
 
 namespace server::test {
 namespace {
+
+// What the parser keeps of a command line: the last value of an option given twice, both forms of
+// a value, flags, positional arguments in order.
+TEST(CommandLineParser, ReadsValuesFlagsAndPositionalArguments) {
+  const std::set<std::string> values = {"--db", "--threads", "--tokens"};
+  const std::set<std::string> flags = {"--create", "--help"};
+  const CommandLine cl({"--db", "config.db", "a.txt", "--threads=8", "--create", "--db=given.db", "--tokens=", "-5",
+                        "b.txt"},
+                       values, flags);
+  EXPECT_EQ(cl.Value("--db"), "given.db");
+  EXPECT_EQ(cl.Number("--threads", 64, 1, 1024), 8);
+  EXPECT_EQ(cl.Value("--tokens"), "");  // given empty: not taken from the next argument
+  EXPECT_TRUE(cl.Flag("--create"));
+  EXPECT_FALSE(cl.Flag("--help"));
+  EXPECT_EQ(cl.Positional(), (std::vector<std::string>{"a.txt", "-5", "b.txt"}));
+  EXPECT_EQ(cl.Value("--listen"), std::nullopt);
+  EXPECT_EQ(cl.Number("--threads-unset", 64, 1, 1024), 64);
+  // A value that looks like an option is still the value of the option before it.
+  EXPECT_EQ(CommandLine({"--db", "--create"}, values, flags).Value("--db"), "--create");
+  EXPECT_EQ(CommandLine({"--threads", "-3"}, values, flags).Value("--threads"), "-3");
+}
+
+TEST(CommandLineParser, RefusesWhatItDoesNotKnowWithTheOptionsName) {
+  const std::set<std::string> values = {"--db", "--threads"};
+  const std::set<std::string> flags = {"--create"};
+  const auto refusal = [&](const std::vector<std::string>& args) {
+    try {
+      const CommandLine cl(args, values, flags);
+      cl.Required("--db");
+      cl.Number("--threads", 64, 1, 1024);
+      return std::string("accepted");
+    } catch (const EUsage& e) {
+      return std::string(e.what());
+    }
+  };
+  EXPECT_EQ(refusal({"--db", "x", "--verbose"}), "unknown option --verbose");
+  EXPECT_EQ(refusal({"--db", "x", "--level=3"}), "unknown option --level");
+  EXPECT_EQ(refusal({"--db", "x", "-v"}), "unknown option -v");
+  EXPECT_EQ(refusal({"--db", "x", "--DB", "y"}), "unknown option --DB");
+  EXPECT_EQ(refusal({"--db", "x", "--threads"}), "option --threads needs a value");
+  EXPECT_EQ(refusal({"--db", "x", "--create=yes"}), "option --create takes no value");
+  EXPECT_EQ(refusal({"--db", "x", "--create="}), "option --create takes no value");
+  EXPECT_EQ(refusal({"--db="}), "option --db is required");
+  EXPECT_EQ(refusal({"--db", "x", "--threads", "0x10"}), "option --threads must be a whole number from 1 to 1024, not \"0x10\"");
+  EXPECT_EQ(refusal({"--db", "x", "--threads", "2000"}), "option --threads must be a whole number from 1 to 1024, not \"2000\"");
+  EXPECT_EQ(refusal({"--db", "x", "--threads", "4"}), "accepted");
+}
 
 TEST(ServerCommandLine, EveryCommandHasHelp) {
   for (const std::string command : {"serve", "import-master", "export-local", "demo", "audit"}) {
