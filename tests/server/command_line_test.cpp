@@ -1,6 +1,8 @@
-// The server binary's command line: help, bad options, and failures reported with a message and
-// a non-zero status.
+// The server binary's command line and its parser: values, flags and refusals, the configuration
+// file of serve, help, bad options, and failures reported with a message and a non-zero status.
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "ServerTestSupport.h"
 #include "server/cli/CommandLine.h"
@@ -58,12 +60,15 @@ TEST(CommandLineParser, RefusesWhatItDoesNotKnowWithTheOptionsName) {
 }
 
 TEST(ServerCommandLine, EveryCommandHasHelp) {
-  for (const std::string command : {"serve", "import-master", "export-local", "demo", "audit"}) {
+  const CommandResult usage = RunServerCommand({"--help"});
+  EXPECT_EQ(usage.status, 0);
+  for (const std::string command : {"serve", "init", "migrate", "backup", "restore", "import-master", "export-local",
+                                    "demo", "audit"}) {
+    EXPECT_NE(usage.output.find("  " + command + " "), std::string::npos) << "usage lists " << command;
     const CommandResult r = RunServerCommand({command, "--help"});
     EXPECT_EQ(r.status, 0) << command;
     EXPECT_NE(r.output.find("usage: pdi07310-server " + command), std::string::npos) << r.output;
   }
-  EXPECT_EQ(RunServerCommand({"--help"}).status, 0);
 }
 
 TEST(ServerCommandLine, BadUsageExitsWithStatusTwoAndSaysWhy) {
@@ -93,6 +98,51 @@ TEST(ServerCommandLine, BadUsageExitsWithStatusTwoAndSaysWhy) {
     EXPECT_EQ(r.status, 2) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
   }
+}
+
+TEST(ServerCommandLine, ConfigurationFileGivesServeOptionsAndTheCommandLineWins) {
+  TempDir dir;
+  const auto write = [&](const std::string& name, const std::string& text) {
+    std::ofstream(dir.File(name)) << text;
+    return dir.File(name);
+  };
+  // The file's store and address are overridden by the command line (ServerProcess gives --db,
+  // --create and --listen after --config); its other settings are used.
+  const std::string conf = write("server.conf",
+                                 "# the service's settings\n"
+                                 "db = /nonexistent/dir/x.db\n"
+                                 "  listen = 10.255.255.1:1  \n"
+                                 "\n"
+                                 "create = no\n"
+                                 "threads = 2\n"
+                                 "max-connections-per-client = 0\n"
+                                 "sync = normal\n");
+  ServerProcess server(ServerBinary(), dir.File("s.db"), {"--config", conf});
+  EXPECT_NE(server.Log().find("listening on http://127.0.0.1:" + std::to_string(server.Port())), std::string::npos);
+  EXPECT_NE(server.Log().find("database " + dir.File("s.db") + ", synchronous=NORMAL"), std::string::npos)
+      << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Log();
+
+  struct Case {
+    std::string text;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"db = s.db\nverbose = 1\n", "line 2: unknown setting 'verbose'"},
+      {"db = s.db\nconfig = other.conf\n", "line 2: unknown setting 'config'"},
+      {"create = maybe\n", "line 1: create takes yes or no"},
+      {"db s.db\n", "line 1: expected 'name = value'"},
+      {"db = s.db\nmax-request-bytes = lots\n", "option --max-request-bytes must be a whole number"},
+      {"db =\n", "option --db is required"},
+  };
+  for (const Case& c : cases) {
+    const CommandResult r = RunServerCommand({"serve", "--config", write("bad.conf", c.text)});
+    EXPECT_EQ(r.status, 2) << c.text << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << c.text << r.output;
+  }
+  const CommandResult missing = RunServerCommand({"serve", "--config", dir.File("none.conf")});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.output.find("cannot read the configuration file " + dir.File("none.conf")), std::string::npos);
 }
 
 TEST(ServerCommandLine, FailuresExitWithStatusOneAndAMessage) {
