@@ -11,7 +11,7 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core
   libboost-dev libssl-dev openssl
   postgresql curl
-  haproxy libcli11-dev libhowardhinnant-date-dev
+  libcli11-dev haproxy
 )
 
 missing=()
