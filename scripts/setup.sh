@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core xdotool openbox
   libboost-dev libssl-dev openssl
   postgresql curl
+  libcli11-dev haproxy
 )
 
 missing=()

@@ -207,8 +207,24 @@ Answer RpcClient::Call(const std::string& method, const std::vector<host::wire::
 }
 
 Answer RpcClient::Post(const std::string& body) {
+  return Read(http_.Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json"));
+}
+
+Answer RpcClient::CallThroughProxy(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params) {
+  const auto res =
+      http_.Post("/PDI07310.rdmProdDesoneraImpos", host::wire::JsonRpcRequest::Write(nextId_++, method, params),
+                 "application/json");
+  if (res && res->status != 200) {
+    Answer answer;
+    answer.httpStatus = res->status;
+    answer.body = res->body;
+    return answer;
+  }
+  return Read(res);
+}
+
+Answer RpcClient::Read(const httplib::Result& res) {
   Answer answer;
-  const auto res = http_.Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json");
   if (!res) return answer;
   answer.httpStatus = res->status;
   answer.body = res->body;
