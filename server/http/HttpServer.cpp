@@ -276,6 +276,10 @@ class HttpServer::Engine {
       throw std::runtime_error("cannot load the TLS certificate " + options.tls.certificateFile + ": " + ec.message());
     }
     tls_.use_private_key_file(options.tls.keyFile, ssl::context::pem, ec);
+    if (ec && ec.message().find("mismatch") != std::string::npos) {
+      throw std::runtime_error("the TLS key " + options.tls.keyFile + " does not match the certificate " +
+                               options.tls.certificateFile);
+    }
     if (ec) throw std::runtime_error("cannot load the TLS key " + options.tls.keyFile + ": " + ec.message());
     if (SSL_CTX_check_private_key(tls_.native_handle()) != 1) {
       throw std::runtime_error("the TLS key " + options.tls.keyFile + " does not match the certificate " +

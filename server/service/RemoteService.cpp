@@ -355,6 +355,14 @@ Reply RemoteService::Call(std::string_view body, const CallContext& context) {
   } catch (const EBadParams& e) {
     reply.outcome = std::string("error -32602: ") + e.what();
     reply.body = JsonRpcResponse::Error(id, rpc_code::kInvalidParams, e.what());
+  } catch (const EStoreLost& e) {
+    // Said plainly, for the user to pass on; the file's name stays in the log.
+    const std::string reference = NewErrorReference();
+    reply.outcome = "failed: reference " + reference + ": " + e.what();
+    reply.body = JsonRpcResponse::Result(
+        id, RawResult::Error("O banco de dados do servidor foi removido ou substituído enquanto o servidor "
+                             "funcionava; nada mais é gravado até o servidor ser reiniciado. Referência " +
+                             reference + "."));
   } catch (const EStoreError& e) {
     // The store's own text (SQL, file names) stays in the log, under the reference the client
     // is given.

@@ -500,7 +500,7 @@ void SqliteStore::CheckFile() const {
   struct stat now {};
   const bool present = stat(path_.c_str(), &now) == 0;
   if (present && now.st_dev == device_ && now.st_ino == inode_) return;
-  throw EStoreError("the server database file " + path_ + (present ? " was replaced by another file" : " was deleted") +
+  throw EStoreLost("the server database file " + path_ + (present ? " was replaced by another file" : " was deleted") +
                     " while the server was running; saves are refused until the server is restarted on the right file");
 }
 

@@ -38,6 +38,13 @@ class EStoreError : public std::runtime_error {
   bool conflict_;
 };
 
+// The store's file was deleted or replaced under a running server: every save is refused until
+// the server is restarted on the right file.
+class EStoreLost : public EStoreError {
+ public:
+  using EStoreError::EStoreError;
+};
+
 // One applied change packet as the audit trail keeps it: when, which method, from which client
 // address, by which user (empty when the request carried none), and each change of the packet
 // in order with the number of stored rows it actually added or removed.

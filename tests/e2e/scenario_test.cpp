@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/TestCertificates.h"
 #include "tests/support/TestServer.h"
 
 #ifndef PDI_SCENARIO_BIN
@@ -127,6 +128,28 @@ TEST(ScenarioAtScaleTest, BrowsingAThousandProductsOfAHundredThousandRowsCallsTh
   }
   EXPECT_EQ(calls, 1u);
   EXPECT_NE(r.output.find("call: getDados\n"), std::string::npos);
+}
+
+TEST(RunnerOverTls, VerifiesTheServerAndRefusesAnUntrustedOne) {
+  testsupport::TestCertificates certs;
+  TestServer server;
+  server.RestartWith({"--tls-cert", certs.ServerCert(), "--tls-key", certs.ServerKey()});
+  const fs::path file = server.Folder() / "tls.scn";
+  std::ofstream(file) << "open\nexpect module.boIdCriado true\nexpect cdsProduto.State browse\n";
+  const auto run = [&](const std::string& ca) {
+    const fs::path out = server.Folder() / "tls.out";
+    const int status = testsupport::RunCommand({PDI_SCENARIO_BIN, "--server",
+                                                "https://localhost:" + std::to_string(server.Port()), "--ca", ca,
+                                                "--local", server.LocalDatabase().string(), file.string()},
+                                               out);
+    return RunResult{status, ReadFile(out)};
+  };
+  const RunResult trusted = run(certs.CaCert());
+  EXPECT_EQ(trusted.status, 0) << trusted.output;
+  EXPECT_EQ(trusted.output.find("error: "), std::string::npos) << trusted.output;
+  const RunResult untrusted = run(certs.UntrustedCaCert());
+  EXPECT_NE(untrusted.status, 0) << untrusted.output;
+  EXPECT_NE(untrusted.output.find("error: "), std::string::npos) << untrusted.output;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // copy once import-master (another process) changed the master data.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 
 #include "ServiceFixture.h"
@@ -15,7 +17,9 @@ namespace {
 class LocalDbRouteTest : public ServiceFixture {
  protected:
   std::vector<std::string> ExtraArgs() override {
-    std::ofstream(dir_.File("tokens.txt")) << "tok-maria Maria\n";
+    std::ofstream(dir_.File("tokens.txt")) << "tok-maria-0123456789 Maria\n";
+    std::filesystem::permissions(dir_.File("tokens.txt"),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     return {"--tokens", dir_.File("tokens.txt")};
   }
   httplib::Result Get(const std::string& token, const std::string& ifNoneMatch = "") {
@@ -39,13 +43,13 @@ INSTANTIATE_TEST_SUITE_P(Stores, LocalDbRouteTest, ::testing::Values(StoreKind::
                          StoreParamName());
 
 TEST_P(LocalDbRouteTest, ServedBehindTheTokensWithAnETagAnd304UntilTheMasterDataChange) {
-  for (const std::string token : {"", "tok-joao"}) {
+  for (const char* token : {"", "tok-joao-0123456789"}) {
     const auto refused = Get(token);
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 401) << token;
     EXPECT_EQ(refused->body.find("SQLite"), std::string::npos);
   }
-  const auto first = Get("tok-maria");
+  const auto first = Get("tok-maria-0123456789");
   ASSERT_TRUE(first);
   ASSERT_EQ(first->status, 200) << first->body;
   const std::string etag = first->get_header_value("ETag");
@@ -55,13 +59,13 @@ TEST_P(LocalDbRouteTest, ServedBehindTheTokensWithAnETagAnd304UntilTheMasterData
             (std::vector<std::string>{"12345678000195|F1", "52998224725|F2", "11222333000181|F3"}));
 
   for (const std::string& match : {etag, "W/" + etag, "\"other\", " + etag, std::string("*")}) {
-    const auto same = Get("tok-maria", match);
+    const auto same = Get("tok-maria-0123456789", match);
     ASSERT_TRUE(same);
     EXPECT_EQ(same->status, 304) << match;
     EXPECT_TRUE(same->body.empty());
     EXPECT_EQ(same->get_header_value("ETag"), etag);
   }
-  EXPECT_EQ(Get("tok-maria", "\"stale\"")->status, 200);
+  EXPECT_EQ(Get("tok-maria-0123456789", "\"stale\"")->status, 200);
 
   // A supplier registered today reaches the next download, through another process.
   {
@@ -75,7 +79,7 @@ TEST_P(LocalDbRouteTest, ServedBehindTheTokensWithAnETagAnd304UntilTheMasterData
   }
   const CommandResult imported = RunServerCommand({"import-master", "--db", db_, dir_.File("more.db")});
   ASSERT_EQ(imported.status, 0) << imported.output;
-  const auto changed = Get("tok-maria", etag);
+  const auto changed = Get("tok-maria-0123456789", etag);
   ASSERT_TRUE(changed);
   ASSERT_EQ(changed->status, 200);
   EXPECT_NE(changed->get_header_value("ETag"), etag);

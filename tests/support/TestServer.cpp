@@ -166,6 +166,11 @@ TestServer::~TestServer() {
   if (!std::getenv("PDI_KEEP_TEST_SERVER")) std::filesystem::remove_all(dir_, ignored);
 }
 
+void TestServer::RestartWith(std::vector<std::string> serveOptions) {
+  serveOptions_ = std::move(serveOptions);
+  Restart();
+}
+
 void TestServer::Start() {
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -175,8 +180,13 @@ void TestServer::Start() {
       dup2(fd, 2);
       close(fd);
     }
-    execl(PDI_SERVER_BIN, PDI_SERVER_BIN, "serve", "--db", serverDb_.c_str(), "--create", "--sync", sync_.c_str(), "--listen", "127.0.0.1:0",
-          static_cast<char*>(nullptr));
+    std::vector<std::string> args = {PDI_SERVER_BIN, "serve",  "--db",   serverDb_.string(), "--create",
+                                     "--sync",       sync_, "--listen", "127.0.0.1:0"};
+    args.insert(args.end(), serveOptions_.begin(), serveOptions_.end());
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(PDI_SERVER_BIN, argv.data());
     _exit(127);
   }
   // The server prints its address once it listens.

@@ -76,6 +76,9 @@ class TestServer {
   void ImportMaster() const;
   // Stops and starts the server process again on the same files.
   void Restart();
+  // Likewise, with more options for `serve` (e.g. a TLS certificate and key). CallRaw and the
+  // Add… helpers speak plain HTTP: with TLS, only clients that speak it can call.
+  void RestartWith(std::vector<std::string> serveOptions);
 
  private:
   void MakeFolder();
@@ -88,6 +91,7 @@ class TestServer {
   std::filesystem::path log_;
   pid_t pid_ = -1;
   int port_ = 0;
+  std::vector<std::string> serveOptions_;
   std::string sync_ = "full";
 };
 
