@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core
   libboost-dev libssl-dev openssl
   postgresql curl
+  libxlsxwriter-dev unzip
 )
 
 missing=()
