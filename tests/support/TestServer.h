@@ -76,11 +76,12 @@ class TestServer {
   void ImportMaster() const;
   // Stops and starts the server process again on the same files.
   void Restart();
+  // Stops the server process (a server gone down); Restart brings it back.
+  void Stop();
 
  private:
   void MakeFolder();
   void Start();
-  void Stop();
 
   std::filesystem::path dir_;
   std::filesystem::path localDb_;
