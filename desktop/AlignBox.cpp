@@ -89,10 +89,23 @@ void AlignBox::Relayout() {
       // needs; one placed past the right or bottom edge is drawn against that edge, so it is
       // never cut off when the window is narrower than the screen was designed for.
       const QSize hint = c.widget->sizeHint();
-      const int w = c.model->Width() > 0 ? c.model->Width() : std::max(0, hint.width());
       const int h = c.model->Height() > 0 ? c.model->Height() : std::max(0, hint.height());
       int x = area.left() + c.model->Left();
       int y = area.top() + c.model->Top();
+      int w = c.model->Width();
+      if (w <= 0) {
+        // Up to the nearest unaligned control that starts to its right on the same rows.
+        int right = area.right() + 1;
+        for (const Child& o : children_) {
+          const TAlign oa = o.model->Align();
+          if (&o == &c || !o.model->Visible() || (oa != TAlign::alNone && oa != TAlign::alCustom)) continue;
+          const int ox = area.left() + o.model->Left();
+          const int oy = area.top() + o.model->Top();
+          const int oh = o.model->Height() > 0 ? o.model->Height() : h;
+          if (ox > x && oy < y + h && oy + oh > y) right = std::min(right, ox - 4);
+        }
+        w = std::max(0, right - x);
+      }
       if (x + w > area.right() + 1) x = std::max(area.left(), area.right() + 1 - w);
       if (y + h > area.bottom() + 1) y = std::max(area.top(), area.bottom() + 1 - h);
       c.widget->setGeometry(x, y, w, h);

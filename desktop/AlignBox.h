@@ -4,8 +4,10 @@
 // Top, bottom ones from the bottom, then left and right ones; the control aligned to the client
 // takes what is left; unaligned controls keep their Left/Top/Width/Height. Sizes come from the
 // models only, so a splitter that writes a new height into its neighbour's model moves it.
-// Two drawing rules of the host: an unaligned control without a size (0) takes the size its
-// content needs, and one lying past the right or bottom edge is drawn against that edge.
+// Two drawing rules of the host: an unaligned control without a size (0) takes the height its
+// content needs and the width up to the next control on its right (or the box's right edge), so
+// a data-bound label follows the window's width; and a control lying past the right or bottom
+// edge is drawn against that edge.
 //
 // Used on the user-interface thread only. Not copyable (a QWidget).
 #pragma once

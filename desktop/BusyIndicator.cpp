@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QPushButton>
 #include <QtMath>
 
 namespace desktop {
@@ -17,6 +18,12 @@ BusyIndicator::BusyIndicator(QWidget* window) : QWidget(window) {
   setAttribute(Qt::WA_TransparentForMouseEvents, false);
   setObjectName(QStringLiteral("busyIndicator"));
   hide();
+  cancel_ = new QPushButton(QStringLiteral("Cancelar"), this);
+  cancel_->setObjectName(QStringLiteral("busyCancel"));
+  cancel_->setToolTip(QStringLiteral("Desistir de esperar pelo servidor (Esc)"));
+  cancel_->setFocusPolicy(Qt::NoFocus);
+  cancel_->hide();
+  connect(cancel_, &QPushButton::clicked, this, [this] { emit CancelClicked(); });
   timer_.setInterval(kStepMs);
   connect(&timer_, &QTimer::timeout, this, [this] { Step(); });
   if (window) window->installEventFilter(this);
@@ -33,8 +40,17 @@ void BusyIndicator::Start(const QString& caption) {
 
 void BusyIndicator::Stop() {
   timer_.stop();
+  cancel_->hide();
   hide();
 }
+
+void BusyIndicator::SetCancelOffered(bool offered) {
+  cancel_->setVisible(offered);
+  Place();
+  update();
+}
+
+bool BusyIndicator::CancelOffered() const { return !cancel_->isHidden(); }
 
 void BusyIndicator::Step() {
   angle_ = (angle_ + 1) % kSpokes;
@@ -47,11 +63,16 @@ void BusyIndicator::Place() {
   const QFontMetrics fm(font());
   const int textWidth = fm.horizontalAdvance(caption_);
   const int w = std::max(220, textWidth + 40);
-  const int h = kWheel + fm.height() + 40;
+  const int buttonHeight = cancel_->isHidden() ? 0 : cancel_->sizeHint().height() + 8;
+  const int h = kWheel + fm.height() + 40 + buttonHeight;
   if (window) {
     setGeometry((window->width() - w) / 2, (window->height() - h) / 2, w, h);
   } else {
     resize(w, h);
+  }
+  if (!cancel_->isHidden()) {
+    const QSize b = cancel_->sizeHint();
+    cancel_->setGeometry((w - b.width()) / 2, h - b.height() - 10, b.width(), b.height());
   }
 }
 
@@ -82,7 +103,7 @@ void BusyIndicator::paintEvent(QPaintEvent*) {
     p.restore();
   }
   p.setPen(palette().color(QPalette::WindowText));
-  p.drawText(QRect(0, 20 + kWheel, width(), height() - 20 - kWheel), Qt::AlignHCenter | Qt::AlignTop,
+  p.drawText(QRect(0, 20 + kWheel, width(), fontMetrics().height() + 4), Qt::AlignHCenter | Qt::AlignTop,
              caption_);
 }
 

@@ -4,7 +4,8 @@
 // which it does while a remote call runs on a worker thread (see CallRunner).
 //
 // It only draws: when to show it and with which caption is decided by the host services
-// (QtHostServices::ShowAvi / HideAvi).
+// (QtHostServices::ShowAvi / HideAvi). While a call is slow it also offers a "Cancelar" button
+// (SetCancelOffered), which emits CancelClicked; what a cancel does is the owner's business.
 //
 // Used on the user-interface thread only. Not copyable (a QWidget).
 #pragma once
@@ -12,6 +13,8 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+
+class QPushButton;
 
 namespace desktop {
 
@@ -27,9 +30,16 @@ class BusyIndicator : public QWidget {
   // Hides the panel and stops the timer.
   void Stop();
   bool Running() const { return timer_.isActive(); }
+  // Shows or hides the "Cancelar" button under the caption.
+  void SetCancelOffered(bool offered);
+  bool CancelOffered() const;
+  QPushButton* CancelButton() const { return cancel_; }
   QString Caption() const { return caption_; }
   // Number of animation steps taken since construction (tests use it to see the wheel move).
   quint64 Frames() const { return frames_; }
+
+ signals:
+  void CancelClicked();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -40,6 +50,7 @@ class BusyIndicator : public QWidget {
   void Step();
 
   QTimer timer_;
+  QPushButton* cancel_ = nullptr;
   QString caption_;
   int angle_ = 0;
   quint64 frames_ = 0;

@@ -1,17 +1,102 @@
 #include "desktop/CallRunner.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QMetaObject>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
+#include <atomic>
 #include <exception>
+#include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace desktop {
 
 namespace {
+
 int waiting = 0;
 int callsRun = 0;
+int slowWaits = 0;
+bool cancelRequested = false;
+std::function<void()> canceller;
+std::function<void(bool)> slowObserver;
+QPointer<QObject> cancelTarget;
+
+constexpr int kCancelRepeatMs = 200;
+
+bool IsWithin(QObject* object, QObject* ancestor) {
+  for (QObject* o = object; o; o = o->parent())
+    if (o == ancestor) return true;
+  return false;
+}
+
+// Filters the user's input while a slow call waits (see the class comment).
+class InputHold : public QObject {
+ public:
+  InputHold() { QCoreApplication::instance()->installEventFilter(this); }
+  ~InputHold() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+  // Delivers the held keys, in order, to the widgets that were to receive them.
+  void Release() {
+    for (auto& [receiver, event] : held_) {
+      if (receiver) QCoreApplication::postEvent(receiver, event.release());
+    }
+    held_.clear();
+  }
+  void Drop() { held_.clear(); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // Windows hand their input on to their widgets, which are judged one by one.
+    if (!watched->isWidgetType()) return false;
+    switch (event->type()) {
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (event->type() == QEvent::KeyPress && key->key() == Qt::Key_Escape) {
+          CallRunner::Cancel();
+          return true;
+        }
+        if (cancelTarget && IsWithin(watched, cancelTarget)) return false;
+        if (!cancelRequested) held_.emplace_back(watched, std::unique_ptr<QEvent>(event->clone()));
+        return true;
+      }
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+        return !(cancelTarget && IsWithin(watched, cancelTarget));
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+      case QEvent::Drop:
+        return !(cancelTarget && IsWithin(watched, cancelTarget));
+      case QEvent::Close:
+        // A window's close would pull the models out from under the call.
+        if (watched->isWidgetType()) {
+          event->ignore();
+          return true;
+        }
+        return false;
+      default:
+        return false;
+    }
+  }
+
+ private:
+  std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> held_;
+};
+
 }  // namespace
 
 void CallRunner::Run(const std::function<void()>& work) {
@@ -22,6 +107,7 @@ void CallRunner::Run(const std::function<void()>& work) {
   }
   QEventLoop loop;
   std::exception_ptr failure;
+  std::atomic<bool> done{false};
   ++callsRun;
   std::thread worker([&] {
     try {
@@ -29,12 +115,40 @@ void CallRunner::Run(const std::function<void()>& work) {
     } catch (...) {
       failure = std::current_exception();
     }
+    done = true;
     // Queued: the quit runs inside loop.exec(), even when the work ended before exec began.
     QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
   });
   ++waiting;
+  bool slow = false;
+  QTimer offer;
+  offer.setSingleShot(true);
+  QObject::connect(&offer, &QTimer::timeout, &loop, [&] {
+    slow = true;
+    loop.quit();
+  });
+  offer.start(kOfferCancelAfter);
   loop.exec(QEventLoop::ExcludeUserInputEvents);
+  offer.stop();
+  if (!done && slow) {
+    InputHold hold;
+    QTimer repeat;
+    QObject::connect(&repeat, &QTimer::timeout, &loop, [] {
+      if (cancelRequested && canceller) canceller();
+    });
+    repeat.start(kCancelRepeatMs);
+    if (slowWaits++ == 0 && slowObserver) slowObserver(true);
+    while (!done) loop.exec();
+    if (--slowWaits == 0 && slowObserver) slowObserver(false);
+    if (cancelRequested) {
+      hold.Drop();
+    } else {
+      hold.Release();
+    }
+  }
+  while (!done) loop.exec(QEventLoop::ExcludeUserInputEvents);
   --waiting;
+  if (waiting == 0) cancelRequested = false;
   worker.join();
   if (failure) std::rethrow_exception(failure);
 }
@@ -42,5 +156,21 @@ void CallRunner::Run(const std::function<void()>& work) {
 bool CallRunner::Waiting() { return waiting > 0; }
 
 int CallRunner::CallsRun() { return callsRun; }
+
+void CallRunner::SetCanceller(std::function<void()> cancel) { canceller = std::move(cancel); }
+
+void CallRunner::SetSlowCallObserver(std::function<void(bool)> observer) {
+  slowObserver = std::move(observer);
+}
+
+void CallRunner::SetCancelTarget(QObject* target) { cancelTarget = target; }
+
+void CallRunner::Cancel() {
+  if (waiting == 0) return;
+  cancelRequested = true;
+  if (canceller) canceller();
+}
+
+bool CallRunner::CancelOffered() { return slowWaits > 0; }
 
 }  // namespace desktop

@@ -4,20 +4,35 @@
 // are overridden by the command line:
 //
 //   --config FILE         the INI file (default: the user's pdi07310-desktop.ini)
-//   --server HOST:PORT    [Servidor] WebURL / WebPort   (default 127.0.0.1:8470)
+//   --server HOST:PORT    [Servidor] WebURL / WebPort   (default 127.0.0.1:8470; "https://HOST:PORT"
+//                                                        and WebURL=https://HOST: over TLS)
 //   --token TOKEN         [Servidor] Token              (access token sent to the server; none)
+//   --ca FILE             [Servidor] CA                 (CA certificates, PEM, that the server's
+//                                                        certificate is verified against; default
+//                                                        the system's CA store)
+//   --insecure            [Servidor] Insecure=true      (allows the token over plain HTTP to a
+//                                                        server that is not on loopback)
 //   --local LOCAL_DB      [BancoLocal] Arquivo          (the local read-only database)
 //   --product-mask MASK   [Mascaras] Produto            (default "9999999999;0;_")
 //   --module PATH         [Modulo] Caminho              (default: beside the executable, or the
 //                                                        build tree's module/ folder)
 //   --open                open the screen at start
 //   --screenshot FILE     open the screen, wait for its load, save the main window to FILE, exit
+//   --stall-timeout SECS  [Servidor] EsperaSemResposta (default 30, 1..3600): a remote call
+//                                                       that receives nothing for this long fails
+//   --focus-log FILE      (for tests) append one line per keyboard focus change to FILE
+//   --window-size WxH     the main window's size at start (default 1024x768)
+//   --tile                tile the screens over the whole document area once opened
+// The main window's geometry ([Janela] Geometria) and the widths of the screens' grid columns
+// ([Colunas] FORM.GRID = "w1,w2,...") are written back into the INI file when the desktop closes
+// and read at the next start (see RemembersLayout).
 //
 // In the INI file a mask is written in double quotes (Produto="9999999999;0;_"): unquoted, the
 // INI format reads ';' as the start of a comment.
 //
 // Every value is checked when read: a port outside 1..65535, an address without a port, a
-// product mask the platform cannot parse, or a token with blanks or characters outside printable
+// product mask the platform cannot parse, a scheme other than http:// or https://, a CA file
+// that does not exist, or a token with blanks or characters outside printable
 // ASCII raises ESettingsError naming the option (a token's value is never shown).
 //
 // Thread rules: built on the user-interface thread; once built it is never changed, so its
@@ -49,11 +64,17 @@ class DesktopSettings {
   // Text of --help.
   static std::string Usage();
 
-  // Splits "HOST:PORT" (an IPv6 host in brackets) and checks the port. Raises ESettingsError.
+  // Splits "[SCHEME://]HOST:PORT" (an IPv6 host in brackets) and checks the port. host keeps an
+  // "https://" in front ("https://HOST"); "http://" is dropped, plain HTTP being the default.
+  // Raises ESettingsError.
   static void ParseServer(const std::string& text, std::string& host, int& port);
 
   const std::string& WebURL() const { return webURL_; }
   const std::string& AccessToken() const { return accessToken_; }
+  const std::string& CaFile() const { return caFile_; }
+  bool Insecure() const { return insecure_; }
+  // WebURL without its scheme: the host name or address alone.
+  std::string ServerHost() const;
   int WebPort() const { return webPort_; }
   const std::string& LocalDatabase() const { return localDatabase_; }
   const std::string& ProductMask() const { return productMask_; }
@@ -61,14 +82,27 @@ class DesktopSettings {
   const std::string& ConfigPath() const { return configPath_; }
   bool OpenAtStart() const { return openAtStart_; }
   const std::string& ScreenshotPath() const { return screenshotPath_; }
+  // Seconds a remote call may receive nothing before it fails as a broken connection does.
+  int StallTimeoutSeconds() const { return stallTimeoutSeconds_; }
+  const std::string& FocusLogPath() const { return focusLogPath_; }
+  int WindowWidth() const { return windowWidth_; }
+  int WindowHeight() const { return windowHeight_; }
+  bool TileScreens() const { return tileScreens_; }
+  bool WindowSizeGiven() const { return windowSizeGiven_; }
+  // True when the window layout (geometry, column widths) is remembered in the INI file: the
+  // file is a regular file or does not exist yet (not /dev/null, not empty for built settings).
+  bool RemembersLayout() const;
 
   // Setters for hosts and tests that build settings without a file. Each checks its value as
   // Load does and raises ESettingsError.
   void SetServer(const std::string& host, int port);
   void SetLocalDatabase(std::string path) { localDatabase_ = std::move(path); }
   void SetAccessToken(std::string token);
+  void SetCaFile(std::string path);
+  void SetInsecure(bool insecure) { insecure_ = insecure; }
   void SetProductMask(std::string mask);
   void SetModulePath(std::string path) { modulePath_ = std::move(path); }
+  void SetStallTimeoutSeconds(int seconds);
 
   // The module path used when none is configured: libPKG_PDI07310.so beside the executable, else
   // in the build tree's module/ folder (the executable lives in <build>/desktop/).
@@ -78,12 +112,20 @@ class DesktopSettings {
   std::string webURL_ = "127.0.0.1";
   int webPort_ = 8470;
   std::string accessToken_;
+  std::string caFile_;
+  bool insecure_ = false;
   std::string localDatabase_;
   std::string productMask_ = "9999999999;0;_";
   std::string modulePath_;
   std::string configPath_;
   bool openAtStart_ = false;
   std::string screenshotPath_;
+  int stallTimeoutSeconds_ = 30;
+  std::string focusLogPath_;
+  int windowWidth_ = 1024;
+  int windowHeight_ = 768;
+  bool tileScreens_ = false;
+  bool windowSizeGiven_ = false;
 };
 
 }  // namespace desktop

@@ -4,13 +4,17 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMessageBox>
 #include <QToolButton>
 
 #include "desktop/AlignBox.h"
+#include "desktop/CallRunner.h"
+#include "desktop/ElidedLabel.h"
 #include "desktop/GridView.h"
 #include "desktop/IconFactory.h"
 #include "desktop/MenuMirror.h"
 #include "desktop/PageControlView.h"
+#include "desktop/QtHostServices.h"
 #include "desktop/SplitterView.h"
 #include "desktop/TabStrip.h"
 #include "desktop/UserAction.h"
@@ -26,6 +30,7 @@
 #include "host/controls/ScrollBox.h"
 #include "host/controls/Splitter.h"
 #include "host/controls/TabSheet.h"
+#include "host/data/DataSet.h"
 
 namespace desktop {
 
@@ -176,7 +181,7 @@ QWidget* FormWindow::Build(host::TControl* c, AlignBox* box) {
   } else if (auto* splitter = dynamic_cast<host::TSplitter*>(c)) {
     w = new SplitterView(splitter, box);
   } else if (auto* dbText = dynamic_cast<host::TDBText*>(c)) {
-    auto* label = new QLabel;
+    auto* label = new ElidedLabel;
     label->setText(Q(dbText->Text()));
     specific = [label, dbText](const std::string& p) {
       if (p == "Text" || p == "DataField" || p == "DataSource") label->setText(Q(dbText->Text()));
@@ -315,11 +320,76 @@ void FormWindow::resizeEvent(QResizeEvent* event) {
   WriteBackBounds();
 }
 
+QWidget* FormWindow::FocusTarget() const {
+  if (abandoned_) return nullptr;
+  QWidget* target = WidgetOf(form_->ActiveControl());
+  if (auto* pcv = qobject_cast<PageControlView*>(target)) target = pcv->Strip();
+  return target;
+}
+
+bool FormWindow::FocusNeighbourGrid(int step) {
+  if (abandoned_) return false;
+  std::vector<GridView*> shown;
+  for (GridView* g : grids_)
+    if (g->Grid() && g->isVisible() && g->isEnabled()) shown.push_back(g);
+  if (shown.empty()) return false;
+  const int count = static_cast<int>(shown.size());
+  int current = -1;
+  for (int i = 0; i < count; ++i)
+    if (shown[static_cast<std::size_t>(i)]->Grid() == form_->ActiveControl()) current = i;
+  int next = current < 0 ? (step > 0 ? 0 : count - 1) : ((current + step) % count + count) % count;
+  if (current < 0) {
+    // From a page control or a tab sheet, forward goes to the grid it shows.
+    QWidget* scope = FocusTarget();
+    if (qobject_cast<TabStrip*>(scope)) scope = scope->parentWidget();
+    for (int i = 0; scope && step > 0 && i < count; ++i) {
+      if (scope->isAncestorOf(shown[static_cast<std::size_t>(i)])) {
+        next = i;
+        break;
+      }
+    }
+  }
+  if (next == current) return false;
+  return RequestFocus(shown[static_cast<std::size_t>(next)]->Grid());
+}
+
+bool FormWindow::PressNeighbourPage(int step) {
+  if (abandoned_) return false;
+  PageControlView* chosen = nullptr;
+  // The innermost page control around the focused widget that has pages to step through.
+  if (QWidget* target = FocusTarget()) {
+    for (QWidget* w = target->parentWidget(); w && !chosen; w = w->parentWidget()) {
+      auto* pcv = qobject_cast<PageControlView*>(w);
+      if (pcv && pcv->TabCount() > 1) chosen = pcv;
+    }
+  }
+  if (!chosen) {
+    for (PageControlView* p : pageControls_)
+      if (!chosen && p->isVisible() && p->TabCount() > 1) chosen = p;
+  }
+  return chosen && chosen->PressNeighbourTab(step);
+}
+
+bool FormWindow::HasPendingInsert() const {
+  if (abandoned_) return false;
+  for (host::TComponent* c : form_->Components()) {
+    auto* ds = dynamic_cast<host::TDataSet*>(c);
+    if (ds && ds->State() == host::TDataSetState::dsInsert) return true;
+  }
+  return false;
+}
+
+void FormWindow::EnsureFocus() {
+  if (abandoned_) return;
+  // A form shown with no active control gives the focus to its first control that can take it,
+  // as the platform's forms do when they are activated; the enter rules run as for a click.
+  if (!form_->ActiveControl()) FocusNeighbourGrid(1);
+  SyncFocus();
+}
+
 void FormWindow::SyncFocus() {
   if (abandoned_) return;
-  host::TControl* active = form_->ActiveControl();
-  QWidget* target = WidgetOf(active);
-  if (auto* pcv = qobject_cast<PageControlView*>(target)) target = pcv->Strip();
+  QWidget* target = FocusTarget();
   if (!target) return;
   // Another screen in front keeps its focus; an inactive main window (a dialog is up) only
   // records the focus widget, which Qt gives the focus when the window is active again.
@@ -345,8 +415,19 @@ void FormWindow::closeEvent(QCloseEvent* event) {
   // The form decides: its close handler chooses to hide, keep or free it, and the main window
   // follows its visibility.
   event->ignore();
-  if (abandoned_) return;
+  if (abandoned_ || CallRunner::Waiting()) return;
+  if (HasPendingInsert() && !ConfirmDiscardPending()) return;
   UserAction::Run([this] { form_->Close(); });
+}
+
+bool FormWindow::ConfirmDiscardPending() {
+  const std::string text = "Há um registro em inclusão que não foi confirmado. Deseja descartá-lo?";
+  if (QtHostServices* services = QtHostServices::Installed()) {
+    return services->MessageDlg(text, host::TMsgDlgType::mtConfirmation, {host::mbYes, host::mbNo}, 0) ==
+           host::mrYes;
+  }
+  return QMessageBox::question(nullptr, QStringLiteral("Confirmação"), Q(text),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 }  // namespace desktop

@@ -10,6 +10,8 @@
 //   (TForm::FocusControl) and the Qt focus then follows the form's ActiveControl. When the form
 //   refuses (the call raises), the Qt focus is put back on the model's active control.
 // - Closing the window asks the form (TForm::Close); whether it closes is the form's decision.
+//   When a data set of the form is inserting, the user is asked first whether to discard the
+//   record; "Não" keeps the window and everything in it as it was.
 // - The window's caption, position, size and state follow the form and are written back into it
 //   when the user moves, resizes, minimizes or restores the window.
 //
@@ -60,6 +62,7 @@ class FormWindow : public QMdiSubWindow {
   // The widget drawing the control named `name`; null when none.
   QWidget* WidgetNamed(const std::string& name) const;
   GridView* Grid(const std::string& name) const;
+  const std::vector<GridView*>& Grids() const { return grids_; }
   PageControlView* PageControl(const std::string& name) const;
   MenuMirror* Menus() const { return menus_.get(); }
 
@@ -73,6 +76,25 @@ class FormWindow : public QMdiSubWindow {
   bool RequestFocus(host::TControl* control);
   // Puts the Qt focus on the widget of the form's active control.
   void SyncFocus();
+  // SyncFocus, after asking the form to focus its first grid shown when it has no active
+  // control (a form just shown). Call it outside user actions.
+  void EnsureFocus();
+  // The widget that should hold the Qt focus for the form's active control; null when none.
+  QWidget* FocusTarget() const;
+  // Ctrl+Tab / Ctrl+Shift+Tab: asks the form to move the focus to the next (step 1) or previous
+  // (step -1) grid shown and enabled, in the order the grids were built, wrapping around, as a
+  // click on that grid would; from a page control or tab sheet, forward goes to the grid it
+  // shows. Returns true when the focus moved.
+  bool FocusNeighbourGrid(int step);
+  // Ctrl+PageDown / Ctrl+PageUp: presses the neighbour tab of the page control in view (the
+  // innermost one holding the focused control that has more than one tab, else the first shown
+  // one that has). Returns true when the page changed.
+  bool PressNeighbourPage(int step);
+  // True when a data set of the form is inserting a record not yet posted.
+  bool HasPendingInsert() const;
+  // Asks the user whether to discard a record being inserted (Sim/Não, Não the default) through
+  // the installed host services; returns true for Sim.
+  static bool ConfirmDiscardPending();
   // Shows or hides this screen's menus in the bar (only the active screen's are shown).
   void SetMenusShown(bool shown);
   // Drops every observer now and stops drawing the models: unsubscribes when `modelsAlive`,

@@ -18,6 +18,7 @@ namespace desktop {
 namespace {
 
 constexpr int kEllipsisWidth = 18;
+constexpr int kMinLastColumn = 60;
 
 host::TShiftState ShiftOf(Qt::KeyboardModifiers m) {
   host::TShiftState s;
@@ -61,7 +62,10 @@ GridView::GridView(host::TDBGrid& grid, QWidget* parent) : QTableView(parent), g
   connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int index, int, int size) {
     if (syncing_ || !grid_) return;
     host::TColumn* c = adapter_->ColumnAt(index);
+    // The last column's drawn width is the leftover; only the others' drags are the user's.
+    if (index + 1 >= adapter_->columnCount()) return;
     if (c && c->Width() != size) UserAction::Run([&] { c->SetWidth(size); });
+    FitLastColumn();
   });
   OnModel("Color");
   ApplySettings();
@@ -115,6 +119,22 @@ void GridView::ApplyWidths() {
   const int charWidth = fontMetrics().horizontalAdvance(QLatin1Char('0'));
   for (int c = 0; c < adapter_->columnCount(); ++c) setColumnWidth(c, adapter_->ColumnWidth(c, charWidth));
   syncing_ = false;
+  FitLastColumn();
+}
+
+void GridView::FitLastColumn() {
+  if (!grid_) return;
+  const int count = adapter_->columnCount();
+  if (count < 2) {
+    PlaceEllipsis();
+    return;
+  }
+  int others = 0;
+  for (int c = 0; c + 1 < count; ++c) others += columnWidth(c);
+  const int room = viewport()->width() - others;
+  syncing_ = true;
+  setColumnWidth(count - 1, std::max(kMinLastColumn, room));
+  syncing_ = false;
   PlaceEllipsis();
 }
 
@@ -161,7 +181,14 @@ void GridView::PlaceEllipsis() {
 
 void GridView::resizeEvent(QResizeEvent* event) {
   QTableView::resizeEvent(event);
-  PlaceEllipsis();
+  FitLastColumn();
+}
+
+bool GridView::viewportEvent(QEvent* event) {
+  const bool handled = QTableView::viewportEvent(event);
+  // A scroll bar coming or going changes the room of the columns.
+  if (event->type() == QEvent::Resize) FitLastColumn();
+  return handled;
 }
 
 void GridView::scrollContentsBy(int dx, int dy) {

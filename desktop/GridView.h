@@ -12,6 +12,9 @@
 //     PageUp / PageDown / Ctrl+Home / Ctrl+End move rows through MoveToRow;
 //   - the "…" button drawn in the current cell while the selected column's button style is
 //     ellipsis, or Ctrl+Enter: ClickEllipsis.
+// Column widths start from the columns' models (the description, or the user's drag, which is
+// written back into the model); the last column takes the width left over in the view, so the
+// first columns (the code) stay in sight whichever column is current.
 // Each action runs under UserAction's failure policy; afterwards the view shows the model's
 // current cell again, so a refused column change leaves the old column selected on screen too.
 //
@@ -67,11 +70,14 @@ class GridView : public QTableView {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
 
  private:
   bool RequestFocus();
   void ApplyWidths();
+  // Gives the last column the width the others leave in the viewport (at least a minimum).
+  void FitLastColumn();
   void ApplySettings();
   void PlaceEllipsis();
   // Runs one user action on the grid and shows the model's cursor afterwards.

@@ -13,6 +13,16 @@
 //   application server accepts connections, and says clearly which is missing; a screen whose
 //   creation fails is destroyed by the platform and never shown half-made.
 // - On close it detaches the windows, destroys the forms and unloads the module, in that order.
+//   While a remote call waits it does not close; when a screen has a record being inserted it
+//   asks first whether to discard it, and "Não" keeps everything open as it was.
+// - The keyboard focus is the models' focus: after every user action, when a screen window
+//   becomes active, and whenever Qt moves the focus to no widget or to a widget that is not the
+//   active control's, the focus is put back on the widget of the active screen's ActiveControl.
+// - The "Janela" menu carries the keyboard routes between lists and pages (Ctrl+Tab,
+//   Ctrl+Shift+Tab, Ctrl+PageDown, Ctrl+PageUp), which act on the active screen window as the
+//   mouse would (see FormWindow::FocusNeighbourGrid and PressNeighbourPage).
+// - With a focus log set, every change of the widget holding the focus appends one line
+//   "focus: NAME" (the widget's object name; "-" for none) to that file (for tests).
 //
 // Used on the user-interface thread only. Not copyable (a QWidget).
 #pragma once
@@ -20,6 +30,7 @@
 #include <QMainWindow>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "desktop/ScreenModule.h"
@@ -61,6 +72,12 @@ class MainWindow : public QMainWindow {
 
   // Detaches the windows, destroys the forms and unloads the module (also run on close).
   void Shutdown();
+  // The active screen's window; null when none.
+  FormWindow* ActiveScreenWindow() const;
+  // Puts the Qt focus where the active screen's model has it (see the class comment), now.
+  void SyncActiveFocus();
+  // Appends the focus changes to `path` (see the class comment); empty stops.
+  void SetFocusLog(const std::string& path);
 
   // Brings the local database up to date from the server (Arquivo > Atualizar cadastros; also run
   // at start). A failure keeps the old copy and is shown once; success shows in the status bar.
@@ -82,6 +99,13 @@ class MainWindow : public QMainWindow {
   void DestroyWindowFor(host::TForm* form, bool modelsAlive);
   void OnActivated(QMdiSubWindow* window);
   void OnCursor();
+  void QueueFocusSync();
+  // The remembered layout (see DesktopSettings): read into a new screen window's grid columns,
+  // written from every screen window and the main window.
+  void RestoreColumns(FormWindow& window);
+  void RememberColumns(FormWindow& window);
+  void RememberLayout();
+  void OnFocusChanged(QWidget* now);
   bool CheckPrerequisites();
 
   QtHostServices& services_;
@@ -95,6 +119,8 @@ class MainWindow : public QMainWindow {
   ScreenModule module_;
   bool waitCursor_ = false;
   bool shutDown_ = false;
+  bool focusSyncQueued_ = false;
+  std::string focusLog_;
 };
 
 }  // namespace desktop

@@ -100,3 +100,17 @@ bool PageControlView::PressTab(host::TTabSheet* sheet) {
 }
 
 }  // namespace desktop
+
+namespace desktop {
+
+bool PageControlView::PressNeighbourTab(int step) {
+  if (!model_ || tabs_.empty()) return false;
+  const int count = static_cast<int>(tabs_.size());
+  const int current = std::max(0, strip_->currentIndex());
+  const int index = ((current + step) % count + count) % count;
+  host::TTabSheet* before = model_->ActivePage();
+  Press(index, Qt::LeftButton, Qt::NoModifier, strip_->tabRect(index).center());
+  return model_ && model_->ActivePage() != before;
+}
+
+}  // namespace desktop

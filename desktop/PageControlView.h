@@ -44,6 +44,12 @@ class PageControlView : public QWidget {
   host::TTabSheet* PageOfTab(int index) const;
   // Presses the tab of `sheet` as the mouse would; returns true when the page changed.
   bool PressTab(host::TTabSheet* sheet);
+  // Presses the tab `step` places after (negative: before) the shown one, wrapping around, as a
+  // left click in the middle of that tab would (the keys Ctrl+PageDown / Ctrl+PageUp). Returns
+  // true when the page changed.
+  bool PressNeighbourTab(int step);
+  // Number of tabs shown.
+  int TabCount() const { return static_cast<int>(tabs_.size()); }
 
  private:
   struct Page {

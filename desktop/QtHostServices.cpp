@@ -4,14 +4,19 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <regex>
 #include <utility>
 
 #include "desktop/BusyIndicator.h"
+#include "desktop/CallRunner.h"
 #include "desktop/PickListDialog.h"
 #include "desktop/SearchDialog.h"
 #include "host/core/Component.h"
 #include "host/data/DataSet.h"
 #include "host/data/DataSource.h"
+#include "host/net/NetConnection.h"
 #include "host/services/HostLib.h"
 
 namespace desktop {
@@ -80,14 +85,49 @@ QtHostServices::QtHostServices(DesktopSettings settings) : settings_(std::move(s
 QtHostServices::~QtHostServices() {
   if (installed == this) {
     host::SetHostServices(nullptr);
+    CallRunner::SetSlowCallObserver({});
+    CallRunner::SetCanceller({});
     installed = nullptr;
   }
+  CallRunner::SetCancelTarget(nullptr);
   if (waitCursor_ && QApplication::instance()) QApplication::restoreOverrideCursor();
 }
 
 void QtHostServices::Install() {
   host::SetHostServices(this);
   installed = this;
+  host::TNetConnection::SetDefaultReadTimeout(std::chrono::seconds(settings_.StallTimeoutSeconds()));
+  CallRunner::SetCanceller([] { host::TNetConnection::CancelCalls(); });
+  CallRunner::SetSlowCallObserver([this](bool slow) { SetCallSlow(slow); });
+}
+
+void QtHostServices::SetCallSlow(bool slow) {
+  if (!busy_) return;
+  if (slow) {
+    if (!busy_->Running()) {
+      busy_->Start(QStringLiteral("Aguardando a resposta do servidor..."));
+      busyForSlowCall_ = true;
+    }
+    busy_->SetCancelOffered(true);
+    return;
+  }
+  busy_->SetCancelOffered(false);
+  if (busyForSlowCall_ && busyDepth_ == 0) busy_->Stop();
+  busyForSlowCall_ = false;
+}
+
+std::string QtHostServices::ClerkText(const std::string& text, std::string* details) {
+  // The connection's failures read "Falha ao <what> em <host>:<port>: <reason>".
+  static const std::regex kNetFailure(R"(Falha ao .+? em (\S+:[0-9]+): ([\s\S]*)$)");
+  std::smatch m;
+  if (!std::regex_search(text, m, kNetFailure)) {
+    if (details) details->clear();
+    return text;
+  }
+  std::string reason = m[2].str();
+  while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+  if (details) *details = text;
+  return m.prefix().str() + "Não foi possível falar com o servidor " + m[1].str() + " (" + reason + ").";
 }
 
 QtHostServices* QtHostServices::Installed() { return installed; }
@@ -96,6 +136,9 @@ void QtHostServices::SetMainWindow(QWidget* window) {
   window_ = window;
   if (busy_) delete busy_.data();
   busy_ = window ? new BusyIndicator(window) : nullptr;
+  busyForSlowCall_ = false;
+  CallRunner::SetCancelTarget(busy_ ? busy_->CancelButton() : nullptr);
+  if (busy_) QObject::connect(busy_, &BusyIndicator::CancelClicked, busy_, [] { CallRunner::Cancel(); });
 }
 
 BusyIndicator* QtHostServices::Busy() const { return busy_.data(); }
@@ -111,7 +154,10 @@ int QtHostServices::Exec(QDialog& dialog) {
       if (guard && guard->isVisible()) guard->reject();
     });
   }
-  return dialog.exec();
+  const int result = dialog.exec();
+  // The keys go back to the window the dialog interrupted (and there to the focused control).
+  if (window_ && window_->isVisible()) window_->activateWindow();
+  return result;
 }
 
 bool QtHostServices::ConsumeReported(const std::string& text) {
@@ -121,10 +167,19 @@ bool QtHostServices::ConsumeReported(const std::string& text) {
 }
 
 void QtHostServices::ShowError(const std::string& text) {
-  Write("message: " + text);
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("Atenção"), Q(text), QMessageBox::NoButton,
+  std::string details;
+  const std::string shown = ClerkText(text, &details);
+  Write("message: " + shown);
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Atenção"), Q(shown), QMessageBox::NoButton,
                   window_);
   box.setObjectName(QStringLiteral("errorDialog"));
+  if (!details.empty()) {
+    Write("detail: " + details);
+    std::fprintf(stderr, "pdi07310-desktop: %s\n", details.c_str());
+    box.setDetailedText(Q(details));
+    for (QAbstractButton* b : box.buttons())
+      if (box.buttonRole(b) == QMessageBox::ActionRole) b->setText(QStringLiteral("Detalhes..."));
+  }
   box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
   Exec(box);
 }

@@ -20,10 +20,16 @@
 // - Every dialog and animation change is also written to Log() in the lines of the platform's
 //   scripted host: "message: TEXT", "question: TEXT -> yes|no|ok|cancel", "picklist: TEXT -> N|none",
 //   "search: NAME", "busy: on KIND[ CAPTION]", "busy: off".
+// - A failure to reach the server is shown in the clerk's words ("Não foi possível falar com o
+//   servidor HOST:PORT (conexão recusada)."); the connection's own text, with the method called,
+//   is behind the dialog's details button, in Log() as "detail: TEXT" and on standard error.
+// - Install also wires the call runner: a remote call that receives nothing for the settings'
+//   stall timeout fails, and a call still waiting after CallRunner::kOfferCancelAfter gets a
+//   "Cancelar" button on the busy animation (shown for it when no animation was up).
 //
 // Thread rules: user-interface thread only, except the settings getters (WebURL, WebPort,
-// DBPict, LocalDatabasePath, AccessToken), which read immutable values and may be called from
-// any thread.
+// DBPict, LocalDatabasePath, AccessToken, CaFile, Insecure), which read immutable values and may
+// be called from any thread.
 // Not copyable or movable.
 #pragma once
 
@@ -50,7 +56,8 @@ class QtHostServices : public host::HostServices {
   // Uninstalls itself when installed.
   ~QtHostServices() override;
 
-  // Installs this object as the process's host services (host::SetHostServices).
+  // Installs this object as the process's host services (host::SetHostServices) and wires the
+  // call runner's cancel and the connections' stall timeout (see the class comment).
   void Install();
   // The installed QtHostServices, or null when none (or another kind) is installed.
   static QtHostServices* Installed();
@@ -72,6 +79,13 @@ class QtHostServices : public host::HostServices {
   void ClearLog() { log_.clear(); }
   int BusyDepth() const { return busyDepth_; }
 
+  // A slow call began waiting (true) or ended (false): offers or withdraws "Cancelar".
+  void SetCallSlow(bool slow);
+  // The text a clerk reads for a failure: a failure to reach the server becomes "Não foi possível
+  // falar com o servidor HOST:PORT (REASON)." and `details` (when not null) receives the original
+  // text; any other text is returned unchanged and `details` is cleared.
+  static std::string ClerkText(const std::string& text, std::string* details);
+
   // True (and forgets it) when `text` is the failure ReportResultError showed last.
   bool ConsumeReported(const std::string& text);
   // Forgets the last reported failure (a new user action begins).
@@ -92,6 +106,8 @@ class QtHostServices : public host::HostServices {
   std::string DBPict(int pictType) override;
   std::string LocalDatabasePath() override { return settings_.LocalDatabase(); }
   std::string AccessToken() override { return settings_.AccessToken(); }
+  std::string CaFile() override { return settings_.CaFile(); }
+  bool Insecure() override { return settings_.Insecure(); }
 
  private:
   void Write(std::string line);
@@ -104,6 +120,7 @@ class QtHostServices : public host::HostServices {
   std::string reported_;
   int busyDepth_ = 0;
   bool waitCursor_ = false;
+  bool busyForSlowCall_ = false;
 };
 
 }  // namespace desktop

@@ -8,6 +8,7 @@ TabStrip::TabStrip(QWidget* parent) : QTabBar(parent) {
   setFocusPolicy(Qt::NoFocus);
   setDrawBase(true);
   setExpanding(false);
+  setToolTip(QStringLiteral("Próxima página: Ctrl+PgDown    Página anterior: Ctrl+PgUp"));
 }
 
 void TabStrip::mousePressEvent(QMouseEvent* event) {

@@ -1,6 +1,7 @@
 // TabStrip is the tab row of a page control's view. It never changes the page by itself: a mouse
 // press on a tab is handed to the owner's callback (which asks the model, TPageControl::PressTab),
-// and the shown tab follows the model's active page. Keys do not change pages either.
+// and the shown tab follows the model's active page. Keys do not change pages here: the form's
+// window turns Ctrl+PageDown / Ctrl+PageUp into presses (PageControlView::PressNeighbourTab).
 //
 // Used on the user-interface thread only. Not copyable (a QWidget).
 #pragma once

@@ -4,6 +4,7 @@
 #include <QString>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "desktop/QtHostServices.h"
 #include "host/controls/Application.h"
@@ -15,6 +16,7 @@ namespace desktop {
 namespace {
 
 int depth = 0;
+std::function<void()> afterAction;
 
 void ShowFailure(const std::string& text) {
   QtHostServices* qtHost = QtHostServices::Installed();
@@ -61,9 +63,12 @@ bool UserAction::Run(const std::function<void()>& action) {
     } catch (...) {
       // Destructors never throw; nothing to report here.
     }
+    if (afterAction) afterAction();
   }
   return ok;
 }
+
+void UserAction::SetAfterAction(std::function<void()> after) { afterAction = std::move(after); }
 
 bool UserAction::Running() { return depth > 0; }
 

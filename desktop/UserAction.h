@@ -25,6 +25,10 @@ class UserAction {
 
   // True while an action is running (nested actions included).
   static bool Running();
+
+  // Called after each outermost action has ended and released forms were destroyed (the main
+  // window puts the keyboard focus back where the models have it). Empty: nothing is called.
+  static void SetAfterAction(std::function<void()> after);
 };
 
 }  // namespace desktop

@@ -16,6 +16,7 @@
 #include "host/data/Variant.h"
 #include "host/text/EditMask.h"
 #include "host/wire/ChangePacketReader.h"
+#include "host/wire/EscapedText.h"
 #include "host/wire/JsonRpcError.h"
 #include "host/wire/JsonRpcRequest.h"
 #include "host/wire/JsonRpcResponse.h"
@@ -297,7 +298,9 @@ Outcome FeedChangePacket(std::string_view bytes) {
   wire::ChangePacket packet;
   try {
     packet = wire::ChangePacketReader::Read(bytes);
-  } catch (const wire::EWireError&) {
+  } catch (const wire::EWireError& e) {
+    // Input quoted in the message is escaped: a NUL cannot cut it, a line break cannot split it.
+    Require(!wire::HasControlCharacter(e.what()), "a refusal message carries a control character");
     return Outcome::Rejected;
   }
   Require(IsJson(bytes), "a change packet that is not JSON is accepted");

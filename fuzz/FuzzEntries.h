@@ -45,7 +45,8 @@ Outcome FeedDataPacket(std::string_view bytes);
 Outcome FeedJsonRpcRequest(std::string_view bytes);
 
 // The bytes as a change packet. An accepted packet must be JSON, have rows as wide as its fields
-// and survive being written and read again.
+// and survive being written and read again; a refused one's message must hold no control
+// character (input it quotes is escaped).
 Outcome FeedChangePacket(std::string_view bytes);
 
 // The bytes up to the first line break are an edit mask, the rest a value. The value is

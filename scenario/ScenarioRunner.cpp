@@ -82,6 +82,8 @@ ScenarioRunner::ScenarioRunner(Options options, std::ostream& out)
   host_.SetDBPict(0, options_.productMask);
   host_.SetLocalDatabasePath(options_.localDatabase);
   host_.SetAccessToken(options_.accessToken);
+  host_.SetCaFile(options_.caFile);
+  host_.SetInsecure(options_.insecure);
   host::SetHostServices(&host_);
   host::TNetConnection::SetCallObserver(
       [this](const std::string& method, const std::vector<host::Variant>& args) {
@@ -152,6 +154,10 @@ int ScenarioRunner::Run(const std::vector<ScriptLine>& lines) {
       out_ << line.words[1] << " = " << actual << '\n';
       if (actual != line.words[2]) {
         out_ << "expect failed: " << line.words[1] << " = " << actual << ", wanted " << line.words[2] << '\n';
+        if (options_.narrative) {
+          *options_.narrative << "expect failed: " << line.words[1] << " = " << actual << ", wanted "
+                              << line.words[2] << '\n';
+        }
         out_.flush();
         return kExitExpectFailed;
       }
@@ -184,6 +190,15 @@ void ScenarioRunner::Execute(const ScriptLine& line) {
     } else {
       host_.QueuePick(ParseInt(line.words[1], line));
     }
+  } else if (verb == "say") {
+    // Narration for a reader: the rest of the line, as written.
+    std::string text;
+    for (std::size_t i = 1; i < line.words.size(); ++i) text += (i > 1 ? " " : "") + line.words[i];
+    if (options_.narrative) {
+      *options_.narrative << text << '\n';
+    } else {
+      out_ << "say: " << text << '\n';
+    }
   } else if (verb == "show") {
     need(2);
     out_ << line.words[1] << " = " << Property(line.words[1]) << '\n';
@@ -206,6 +221,7 @@ void ScenarioRunner::Execute(const ScriptLine& line) {
       out_ << "abort\n";
     } catch (const std::exception& e) {
       out_ << "error: " << e.what() << '\n';
+      if (options_.narrative) *options_.narrative << "erro: " << e.what() << '\n';
     }
   }
 }

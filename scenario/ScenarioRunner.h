@@ -24,7 +24,12 @@ struct Options {
   std::string productMask = "9999999999;0;_";
   std::string modulePath;
   std::string accessToken;  // sent to the server as a bearer token when not empty
+  std::string caFile;       // CA file a TLS server's certificate is verified against ("": system's)
+  bool insecure = false;    // allows the token over plain HTTP to a server not on loopback
   std::string scriptPath;  // empty: standard input
+  // When set, `say` lines, failed expectations and failed actions are written here (and the
+  // log goes where the runner was told); when null, `say` lines go to the log as "say: TEXT".
+  std::ostream* narrative = nullptr;
 };
 
 // Exit statuses of the runner.

@@ -10,12 +10,17 @@
 namespace {
 
 void Usage(std::ostream& out) {
-  out << "uso: pdi07310-scenario [--server HOST:PORT] [--local LOCAL_DB] [--product-mask MASK]\n"
-         "                          [--module PATH] [--token TOKEN] [--local-from-server] [SCRIPT]\n"
+  out << "uso: pdi07310-scenario [--server [https://]HOST:PORT] [--local LOCAL_DB] [--product-mask MASK]\n"
+         "                          [--module PATH] [--token TOKEN] [--ca FILE] [--insecure]\n"
+         "                          [--local-from-server] [--narrative] [SCRIPT]\n"
          "Executa o roteiro SCRIPT (ou a entrada padrão) na tela PDI07310 e imprime o registro.\n"
+         "--server https://HOST:PORT fala com o servidor por TLS e verifica o seu certificado.\n"
          "--token TOKEN envia o token de acesso ao servidor (Authorization: Bearer TOKEN).\n"
+         "--ca FILE verifica o certificado do servidor com as CAs de FILE (PEM) em vez das do sistema.\n"
+         "--insecure permite enviar o token por HTTP sem criptografia a um servidor fora desta máquina.\n"
          "--local-from-server atualiza antes o banco local LOCAL_DB a partir do servidor (se o servidor\n"
          "não responder, a cópia anterior é usada e o aviso sai na saída de erros).\n"
+         "--narrative imprime só a narração (linhas 'say') e as falhas, não o registro.\n"
          "--version imprime a versão.\n";
 }
 
@@ -47,12 +52,19 @@ int main(int argc, char** argv) {
     } else if (arg == "--server") {
       const std::string hostPort = value();
       const std::size_t colon = hostPort.rfind(':');
+      const std::size_t scheme = hostPort.find("://");
       try {
-        if (colon == std::string::npos) throw std::invalid_argument("no port");
+        if (scheme != std::string::npos && hostPort.compare(0, scheme, "http") != 0 &&
+            hostPort.compare(0, scheme, "https") != 0) {
+          throw std::invalid_argument("scheme");
+        }
+        if (colon == std::string::npos || (scheme != std::string::npos && colon == scheme)) {
+          throw std::invalid_argument("no port");
+        }
         options.serverHost = hostPort.substr(0, colon);
         options.serverPort = std::stoi(hostPort.substr(colon + 1));
       } catch (const std::exception&) {
-        std::cerr << "pdi07310-scenario: --server espera HOST:PORTA, recebeu '" << hostPort << "'\n";
+        std::cerr << "pdi07310-scenario: --server espera [https://]HOST:PORTA, recebeu '" << hostPort << "'\n";
         return scenario::kExitBadInput;
       }
     } else if (arg == "--local") {
@@ -63,6 +75,12 @@ int main(int argc, char** argv) {
       options.modulePath = value();
     } else if (arg == "--token") {
       options.accessToken = value();
+    } else if (arg == "--narrative") {
+      options.narrative = &std::cout;
+    } else if (arg == "--ca") {
+      options.caFile = value();
+    } else if (arg == "--insecure") {
+      options.insecure = true;
     } else if (!arg.empty() && arg[0] == '-') {
       std::cerr << "pdi07310-scenario: opção desconhecida " << arg << "\n";
       Usage(std::cerr);
@@ -98,7 +116,8 @@ int main(int argc, char** argv) {
       }
       lines = scenario::ReadScript(file);
     }
-    scenario::ScenarioRunner runner(options, std::cout);
+    std::ostream quiet(nullptr);  // the log, unwritten, while only the narration is printed
+    scenario::ScenarioRunner runner(options, options.narrative ? quiet : std::cout);
     return runner.Run(lines);
   } catch (const scenario::EScriptError& e) {
     std::cout.flush();

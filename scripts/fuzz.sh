@@ -3,6 +3,7 @@
 # $PDI_FUZZ_BUILD_DIR) and runs each for N seconds (default 60):
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: data_packet json_rpc change_packet edit_mask filter
+#                                               http_request
 #
 # Each target starts from its seeds in fuzz/corpus/<target> and keeps growing its own working
 # corpus in <build>/corpus/<target>, so a second run continues where the first stopped. An input
@@ -17,7 +18,7 @@ ROOT=$PWD
 SECONDS_EACH=${1:-60}
 shift || true
 TARGETS=("$@")
-((${#TARGETS[@]})) || TARGETS=(data_packet json_rpc change_packet edit_mask filter)
+((${#TARGETS[@]})) || TARGETS=(data_packet json_rpc change_packet edit_mask filter http_request)
 BUILD_DIR=${PDI_FUZZ_BUILD_DIR:-build-fuzz}
 
 command -v clang++ >/dev/null || { echo "fuzz: clang++ not found (apt-get install clang libclang-rt-14-dev)" >&2; exit 2; }
@@ -34,7 +35,8 @@ for t in "${TARGETS[@]}"; do
   artifacts=$BUILD_DIR/artifacts/$t
   mkdir -p "$corpus" "$artifacts"
   dict=()
-  [[ $t == edit_mask || $t == filter ]] || dict=(-dict="$ROOT/fuzz/json.dict")
+  [[ $t == edit_mask || $t == filter || $t == http_request ]] || dict=(-dict="$ROOT/fuzz/json.dict")
+  [[ $t != http_request ]] || dict=(-dict="$ROOT/fuzz/http.dict")
   log=$BUILD_DIR/$t.log
   echo "fuzz: $t for ${SECONDS_EACH}s (log $log)"
   status=0

@@ -3,10 +3,27 @@
 # starts the application server on loopback over its embedded SQLite store, and opens the
 # desktop. Without a display it runs a short demonstration through the headless scenario runner
 # instead, and says so. The server stops when this script ends.
+# Builds only what running needs (server, screen module, desktop, scenario runner).
+# Options: --verbose prints the demonstration's whole log instead of its short narrative.
+# Environment: PDI_PORT (server port, default 8470), PDI_DATA_DIR (demo data and logs, default
+# run/), PDI_BUILD_DIR (default build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+VERBOSE=0
+for arg in "$@"; do
+  case "$arg" in
+    --verbose) VERBOSE=1 ;;
+    *) echo "run: opção desconhecida $arg (use --verbose)" >&2; exit 2 ;;
+  esac
+done
 bash scripts/setup.sh
-bash scripts/build.sh
+if [ ! -x "${PDI_BUILD_DIR:-build}/desktop/pdi07310-desktop" ]; then
+  echo "run: compilando o servidor, a tela, o desktop e o executor de roteiros;"
+  echo "run: a primeira compilação leva alguns minutos (as seguintes são rápidas)."
+else
+  echo "run: atualizando a compilação..."
+fi
+PDI_BUILD_TARGETS="pdi07310-server PKG_PDI07310 pdi07310-desktop pdi07310-scenario" bash scripts/build.sh
 BUILD_DIR=${PDI_BUILD_DIR:-build}
 DATA_DIR=${PDI_DATA_DIR:-run}
 PORT=${PDI_PORT:-8470}
@@ -14,6 +31,7 @@ SERVER="$BUILD_DIR/server/pdi07310-server"
 mkdir -p "$DATA_DIR"
 if [ ! -f "$DATA_DIR/server.db" ] || [ ! -f "$DATA_DIR/local.db" ]; then
   rm -f "$DATA_DIR/server.db" "$DATA_DIR/local.db"
+  echo "run: gravando dados de demonstração em $DATA_DIR/"
   "$SERVER" demo --db "$DATA_DIR/server.db" --local "$DATA_DIR/local.db" --products 300 --rows-per-product 6
 fi
 
@@ -35,6 +53,8 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   "$BUILD_DIR/desktop/pdi07310-desktop" --server "127.0.0.1:$PORT" --local "$DATA_DIR/local.db" --open
 else
   echo "run: nenhuma tela gráfica disponível; executando a demonstração pelo executor de roteiros (pdi07310-scenario)"
+  NARRATIVE=(--narrative)
+  [ "$VERBOSE" = 1 ] && NARRATIVE=()
   "$BUILD_DIR/scenario/pdi07310-scenario" --server "127.0.0.1:$PORT" --local "$DATA_DIR/local.db" \
-    scenario/scripts/demo.scn
+    "${NARRATIVE[@]}" scenario/scripts/demo.scn
 fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Takes docs/screenshot.png (or the file given as $1): writes demo data, starts the application
+# Takes docs/screenshot.png (or the file given as $1) and, beside it, NAME-wide.png (the screen
+# tiled over a 1600x900 main window): writes demo data, starts the application
 # server on it on a free loopback port, runs the desktop with --screenshot (it opens the screen,
 # waits for the load, saves the main window as PNG and exits), then stops the server.
 # Builds nothing: run scripts/build.sh first. The desktop runs on Qt's offscreen platform, or
@@ -49,9 +50,15 @@ done
 mkdir -p "$(dirname "$OUT")"
 ARGS=(--config /dev/null --server "127.0.0.1:$PORT" --local "$WORK/local.db" --module "$MODULE"
       --screenshot "$OUT")
-if [[ "${PDI_SCREENSHOT_PLATFORM:-offscreen}" == xvfb ]]; then
-  xvfb-run -a -s "-screen 0 1280x1024x24" "$DESKTOP" "${ARGS[@]}"
-else
-  QT_QPA_PLATFORM=offscreen "$DESKTOP" "${ARGS[@]}"
-fi
-echo "screenshot: $OUT" >&2
+WIDE="${OUT%.png}-wide.png"
+WIDE_ARGS=("${ARGS[@]/#$OUT/$WIDE}" --window-size 1600x900 --tile)
+shoot() {
+  if [[ "${PDI_SCREENSHOT_PLATFORM:-offscreen}" == xvfb ]]; then
+    xvfb-run -a -s "-screen 0 1920x1080x24" "$DESKTOP" "$@"
+  else
+    QT_QPA_PLATFORM=offscreen "$DESKTOP" "$@"
+  fi
+}
+shoot "${ARGS[@]}"
+shoot "${WIDE_ARGS[@]}"
+echo "screenshot: $OUT $WIDE" >&2

@@ -8,9 +8,10 @@ PACKAGES=(
   libsqlite3-dev sqlite3 libpq-dev libcpp-httplib-dev libsimdjson-dev rapidjson-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core xdotool openbox
   libboost-dev libssl-dev openssl
   postgresql curl
+  libcli11-dev haproxy
   libxlsxwriter-dev unzip
 )
 

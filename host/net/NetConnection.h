@@ -20,6 +20,19 @@
 // that is empty, the host's (Services().AccessToken()), so a screen needs no code for it. A
 // server answering 401 fails the call with a message saying that access was refused.
 //
+// Secure transport: a Host of the form "https://NAME" (as a host's WebURL setting may hold it)
+// makes every exchange go over TLS to NAME. The server's certificate is verified against the
+// system's CA store, or against the CA file of CaFile (the connection's own, else the host's
+// Services().CaFile()), and must name NAME (host name or IP address); an unverified server fails
+// the call before anything is sent. "http://NAME" or a bare NAME is plain HTTP, over which an
+// access token is sent only to a loopback address (localhost, 127.0.0.0/8, ::1) unless the
+// connection or the host allows it explicitly (Insecure / Services().Insecure()).
+//
+// Answers: an answer larger than MaxAnswerBytes (default 2 GiB; a 10-million-row getDados is
+// about 1 GiB) is refused as it arrives, whether its Content-Length announces it or its body just
+// keeps coming; running out of memory while receiving fails the call too. Every failure is an
+// ENetError, never another exception.
+//
 // Connecting: Open runs BeforeConnect (where screens set Host and Port from the host settings),
 // then connects and checks that the service answers an HTTP GET on its path with status 200.
 // Calling while closed opens first, as the platform's connections connect on demand. The HTTP
@@ -32,6 +45,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -72,6 +86,18 @@ class TNetConnection : public TComponent {
   const std::string& AccessToken() const { return accessToken_; }
   void SetAccessToken(std::string token) { accessToken_ = std::move(token); }
 
+  // The CA certificate file (PEM) a TLS server's certificate is verified against; empty (the
+  // default) takes the host's, and when that is empty too, the system's CA store.
+  const std::string& CaFile() const { return caFile_; }
+  void SetCaFile(std::string path);
+  // Allows sending the access token over plain HTTP to a server that is not on loopback.
+  bool Insecure() const { return insecure_; }
+  void SetInsecure(bool insecure) { insecure_ = insecure; }
+  // The largest answer body accepted, in bytes.
+  std::uint64_t MaxAnswerBytes() const { return maxAnswerBytes_; }
+  void SetMaxAnswerBytes(std::uint64_t bytes) { maxAnswerBytes_ = bytes; }
+  static constexpr std::uint64_t kDefaultMaxAnswerBytes = std::uint64_t{2} << 30;
+
   // Kept for the platform's property; failures are raised whatever its value (see above).
   bool ThrowException = true;
   // Runs at the start of every Open, before connecting; the sender is this connection.
@@ -81,6 +107,10 @@ class TNetConnection : public TComponent {
   void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
   void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
   std::chrono::milliseconds ReadTimeout() const { return readTimeout_; }
+  // The read timeout given to connections created from now on (120 s unless set). A read waits
+  // at most this long for the next bytes, so it bounds the time a call may receive nothing, not
+  // the whole call: an answer that keeps arriving goes on. Process-wide; set it at start-up.
+  static void SetDefaultReadTimeout(std::chrono::milliseconds timeout);
 
   // ---- Connection -----------------------------------------------------------------------------
 
@@ -117,9 +147,26 @@ class TNetConnection : public TComponent {
   using CallRunner = std::function<void(const std::function<void()>& exchange)>;
   static void SetCallRunner(CallRunner runner);
 
+  // Ends the network exchange of every call under way, of any connection, as a broken connection
+  // would: the call raises ENetError saying that it was cancelled, and the connection is closed
+  // (the next call connects again). An exchange that has already received its whole answer
+  // completes normally. Thread-safe: meant to be called from the user-interface thread while a
+  // call runs on a worker thread. A call that has not yet begun its exchange is not affected;
+  // call again to catch one that begins right after.
+  static void CancelCalls();
+
  private:
   struct Client;
   std::string Address() const;
+  // True when Host names a server reached over TLS ("https://NAME").
+  bool UsesTls() const;
+  // Host without its scheme.
+  std::string HostName() const;
+  // The CA file that applies (the connection's, else the host's; "" for the system store).
+  std::string EffectiveCaFile() const;
+  // Raises ENetError naming `what` when authorization would travel in clear to a server that is
+  // not on loopback and nobody allowed it.
+  void CheckTokenTransport(const std::string& what, const std::string& authorization) const;
   // The value of the Authorization header ("" when no token applies). Raises ENetError naming
   // `what` for a token that cannot travel in a header.
   std::string Authorization(const std::string& what) const;
@@ -129,6 +176,9 @@ class TNetConnection : public TComponent {
   int port_ = 0;
   std::string serverName_;
   std::string accessToken_;
+  std::string caFile_;
+  bool insecure_ = false;
+  std::uint64_t maxAnswerBytes_ = kDefaultMaxAnswerBytes;
   std::chrono::milliseconds connectTimeout_{5000};
   std::chrono::milliseconds readTimeout_{120000};
   std::unique_ptr<Client> client_;

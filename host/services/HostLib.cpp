@@ -95,6 +95,14 @@ std::string AccessToken() {
   HostServices* s = State().services;
   return s ? s->AccessToken() : std::string();
 }
+std::string CaFile() {
+  HostServices* s = State().services;
+  return s ? s->CaFile() : std::string();
+}
+bool Insecure() {
+  HostServices* s = State().services;
+  return s && s->Insecure();
+}
 
 bool EmptyString(std::string_view text) {
   for (char c : text) {

@@ -74,6 +74,10 @@ int WebPort();
 // The host's access token for the application server; "" when it has none or no host services
 // are installed (so a connection used without a host sends no token).
 std::string AccessToken();
+// The host's CA file and its permission to send a token in clear; "" / false without host
+// services.
+std::string CaFile();
+bool Insecure();
 
 // ---- Text helpers (no host needed) -------------------------------------------------------------
 

@@ -53,7 +53,7 @@ class HostServices {
 
   // ---- Settings -------------------------------------------------------------------------------
 
-  // Address (host name or IP) of the application server.
+  // Address (host name or IP) of the application server; "https://NAME" reaches it over TLS.
   virtual std::string WebURL() = 0;
   // Port of the application server.
   virtual int WebPort() = 0;
@@ -63,6 +63,12 @@ class HostServices {
   virtual std::string LocalDatabasePath() = 0;
   // Access token the connections send to the application server ("" sends none).
   virtual std::string AccessToken() { return {}; }
+  // CA certificate file (PEM) that a TLS server's certificate is verified against ("": the
+  // system's CA store).
+  virtual std::string CaFile() { return {}; }
+  // True when the user explicitly allows sending the access token over plain HTTP to a server
+  // that is not on loopback.
+  virtual bool Insecure() { return false; }
 };
 
 }  // namespace host

@@ -51,6 +51,8 @@ class ScriptedHost : public HostServices {
   void SetDBPict(int pictType, std::string mask) { pictures_[pictType] = std::move(mask); }
   void SetLocalDatabasePath(std::string path) { localDatabasePath_ = std::move(path); }
   void SetAccessToken(std::string token) { accessToken_ = std::move(token); }
+  void SetCaFile(std::string path) { caFile_ = std::move(path); }
+  void SetInsecure(bool insecure) { insecure_ = insecure; }
 
   // ---- What happened --------------------------------------------------------------------------
 
@@ -79,6 +81,8 @@ class ScriptedHost : public HostServices {
   std::string DBPict(int pictType) override;
   std::string LocalDatabasePath() override { return localDatabasePath_; }
   std::string AccessToken() override { return accessToken_; }
+  std::string CaFile() override { return caFile_; }
+  bool Insecure() override { return insecure_; }
 
  private:
   void Write(std::string line);
@@ -95,6 +99,8 @@ class ScriptedHost : public HostServices {
   std::map<int, std::string> pictures_{{0, "9999999999;0;_"}};
   std::string localDatabasePath_;
   std::string accessToken_;
+  std::string caFile_;
+  bool insecure_ = false;
 };
 
 }  // namespace host

@@ -5,6 +5,7 @@
 #include <limits>
 #include <unordered_set>
 
+#include "host/wire/EscapedText.h"
 #include "host/wire/SkippedValue.h"
 
 namespace host::wire {
@@ -32,15 +33,19 @@ std::vector<FieldDef> ReadFields(od::value value) {
     Check(element.get_object().get(object), where + " is not an object");
     FieldDef def;
     bool hasName = false;
+    bool hasSize = false;
     for (auto member : object) {
       std::string_view key;
       Check(member.unescaped_key().get(key), where + ": bad member name");
       if (key == "name") {
+        if (hasName) Fail(where + ": \"name\" appears twice");
         std::string_view name;
         Check(member.value().get_string().get(name), where + ": \"name\" is not a string");
         def.name.assign(name);
         hasName = true;
       } else if (key == "size") {
+        if (hasSize) Fail(where + ": \"size\" appears twice");
+        hasSize = true;
         int64_t size = 0;
         Check(member.value().get_int64().get(size), where + ": \"size\" is not an integer");
         if (size < 0 || size > std::numeric_limits<int>::max()) Fail(where + ": \"size\" out of range");
@@ -50,7 +55,7 @@ std::vector<FieldDef> ReadFields(od::value value) {
       }
     }
     if (!hasName || def.name.empty()) Fail(where + " has no name");
-    if (!seen.insert(def.name).second) Fail("field \"" + def.name + "\" appears twice");
+    if (!seen.insert(def.name).second) Fail("field \"" + EscapedText(def.name, 40) + "\" appears twice");
     fields.push_back(std::move(def));
   }
   return fields;
@@ -91,6 +96,7 @@ std::vector<ChangeRow> ReadChanges(od::value value) {
       std::string_view key;
       Check(member.unescaped_key().get(key), where + ": bad member name");
       if (key == "op") {
+        if (hasOp) Fail(where + ": \"op\" appears twice");
         std::string_view op;
         Check(member.value().get_string().get(op), where + ": \"op\" is not a string");
         if (op == "insert") {
@@ -98,10 +104,11 @@ std::vector<ChangeRow> ReadChanges(od::value value) {
         } else if (op == "delete") {
           change.op = ChangeOp::Delete;
         } else {
-          Fail(where + ": unknown op \"" + PacketWriter::SanitizeUtf8(op.substr(0, 40)) + "\"");
+          Fail(where + ": unknown op \"" + EscapedText(op, 40) + "\"");
         }
         hasOp = true;
       } else if (key == "row") {
+        if (hasRow) Fail(where + ": \"row\" appears twice");
         change.values = ReadRow(member.value(), where);
         hasRow = true;
       } else {

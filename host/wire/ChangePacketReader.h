@@ -9,7 +9,8 @@
 // order. Members it does not know are ignored.
 //
 // Any input that is not such a packet (malformed JSON, invalid UTF-8, a missing member, a field
-// without a name, two fields of the same name, an unknown op, a row whose width differs from the
+// without a name, two fields of the same name, a member repeated within the packet, a field or a
+// change (the last one never silently wins), an unknown op, a row whose width differs from the
 // field count, a value that is neither a string nor null, text after the packet) raises EWireError
 // with a message that says what was wrong and where. It never crashes on arbitrary bytes.
 //

@@ -1,6 +1,7 @@
-// CommandLine reads the options of one subcommand: "--name value", "--name=value", flags
+// CommandLine reads the options of one subcommand with CLI11: "--name value", "--name=value", flags
 // ("--help") and positional arguments. Unknown options, a missing value and a bad number raise
-// EUsage with a message fit to print after the program's name.
+// EUsage with a message fit to print after the program's name. An option given twice keeps its
+// last value, so options read from a configuration file and placed first yield to the command line.
 //
 // Intentionally copyable; no shared state.
 #pragma once

@@ -51,14 +51,20 @@ constexpr const char* kUsage =
     "\n"
     "commands:\n"
     "  serve          serve the remote service PDI07310.rdmProdDesoneraImpos over HTTP\n"
+    "  init           make a new, empty store\n"
+    "  migrate        bring a store to this release's schema\n"
+    "  backup         write a consistent copy of a store while it serves\n"
+    "  restore        make a store from a backup\n"
     "  import-master  fill or refresh the master tables from a local database file\n"
     "  export-local   write the local read-only database from the master tables\n"
     "  demo           write a consistent demo pair (server database and local database)\n"
     "  audit          print the audit trail of applied change packets\n"
     "\n"
-    "DB is an SQLite file (created when missing) or a PostgreSQL URI postgresql://USER@HOST:PORT/NAME.\n"
+    "DB is an SQLite file or a PostgreSQL URI postgresql://USER@HOST:PORT/NAME. It must hold a store\n"
+    "('init' or 'serve --create' makes one); 'demo' and 'import-master' make one when it is missing.\n"
     "\n"
-    "Run 'pdi07310-server <command> --help' for the options of a command.\n";
+    "Run 'pdi07310-server <command> --help' for the options of a command, 'pdi07310-server --version' for\n"
+    "the release.\n";
 
 constexpr const char* kServeHelp =
     "usage: pdi07310-server serve --db DB [--create] [--sync full|normal] [--config FILE] [--listen HOST:PORT]\n"

@@ -1,7 +1,12 @@
 #include "server/http/AccessTokens.h"
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace server {
@@ -24,14 +29,59 @@ bool SameText(std::string_view a, std::string_view b) {
   return diff == 0;
 }
 
+// Printable ASCII without blanks: what a token and a header's token are made of.
+bool TokenChar(char c) { return static_cast<unsigned char>(c) > 0x20 && static_cast<unsigned char>(c) < 0x7F; }
+
+// Closes a descriptor on every path.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Tokens files larger than this are not tokens files.
+constexpr off_t kMaxFileBytes = 1 << 20;
+
 }  // namespace
 
 AccessTokens AccessTokens::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the tokens file " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return Parse(text.str(), path);
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (fd.Get() < 0) throw std::runtime_error("cannot read the tokens file " + path + ": " + std::strerror(errno));
+  // The mode is read from the open file itself, so it is the mode of what is read.
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0) {
+    throw std::runtime_error("cannot read the tokens file " + path + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) throw std::runtime_error("the tokens file " + path + " is not a regular file");
+  if ((st.st_mode & 066) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    throw std::runtime_error("the tokens file " + path + " can be read or written by other users (mode " + mode +
+                             "); its tokens may have leaked. Make it private (chmod 600 " + path +
+                             ") and replace its tokens if others could read them");
+  }
+  if (st.st_size > kMaxFileBytes) throw std::runtime_error("the tokens file " + path + " is too large");
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::runtime_error("cannot read the tokens file " + path + ": " + std::strerror(errno));
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+    if (text.size() > static_cast<size_t>(kMaxFileBytes)) {
+      throw std::runtime_error("the tokens file " + path + " is too large");
+    }
+  }
+  return Parse(text, path);
 }
 
 AccessTokens AccessTokens::Parse(std::string_view text, const std::string& source) {
@@ -49,11 +99,18 @@ AccessTokens AccessTokens::Parse(std::string_view text, const std::string& sourc
     const std::string_view token = line.substr(0, split);
     const std::string_view user = Trim(line.substr(split));
     for (const char c : token) {
-      if (static_cast<unsigned char>(c) < 0x21 || c == 0x7F) {
-        throw std::runtime_error(where() + ": a token holds only printable characters");
-      }
+      if (!TokenChar(c)) throw std::runtime_error(where() + ": a token holds only printable characters");
     }
     if (user.empty()) throw std::runtime_error(where() + ": expected \"TOKEN USER\"");
+    if (token.size() < kMinTokenLength) {
+      throw std::runtime_error(where() + ": a token has at least " + std::to_string(kMinTokenLength) +
+                               " characters (this one has " + std::to_string(token.size()) + ")");
+    }
+    for (const char c : user) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+        throw std::runtime_error(where() + ": a user name holds no control characters");
+      }
+    }
     for (const Entry& e : tokens.entries_) {
       if (e.token == token) throw std::runtime_error(where() + ": the token is listed twice");
     }
@@ -64,15 +121,18 @@ AccessTokens AccessTokens::Parse(std::string_view text, const std::string& sourc
 }
 
 std::optional<std::string> AccessTokens::UserFor(std::string_view authorization) const {
-  authorization = Trim(authorization);
   constexpr std::string_view kScheme = "bearer";
-  if (authorization.size() <= kScheme.size() || !Blank(authorization[kScheme.size()])) return std::nullopt;
+  if (authorization.size() <= kScheme.size() + 1 || authorization[kScheme.size()] != ' ') return std::nullopt;
   for (size_t i = 0; i < kScheme.size(); ++i) {
     const char c = authorization[i];
     if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kScheme[i]) return std::nullopt;
   }
-  const std::string_view token = Trim(authorization.substr(kScheme.size()));
-  if (token.empty()) return std::nullopt;
+  // The token runs to the end of the value: a second blank, a NUL or anything after the token
+  // makes the header not a bearer header at all.
+  const std::string_view token = authorization.substr(kScheme.size() + 1);
+  for (const char c : token) {
+    if (!TokenChar(c)) return std::nullopt;
+  }
   std::optional<std::string> user;
   for (const Entry& e : entries_) {
     if (SameText(e.token, token) && !user) user = e.user;

@@ -1,8 +1,10 @@
 // AccessTokens is the list of access tokens a server accepts, read from a file with one
-// "TOKEN USER" per line: the token (any run of printable characters without blanks) and, after
-// blanks, the user name it stands for (the rest of the line). Blank lines and lines starting with
-// '#' are ignored. A request is let in when its Authorization header is "Bearer TOKEN" with a
-// listed token; the user name then goes to the audit trail.
+// "TOKEN USER" per line: the token (at least 16 printable ASCII characters without blanks) and,
+// after blanks, the user name it stands for (the rest of the line, without control characters).
+// Blank lines and lines starting with '#' are ignored. The file must be private to its owner, as
+// ssh demands of a private key: one that group or others may read or write is refused. A request
+// is let in when its Authorization header is exactly "Bearer TOKEN" with a listed token; the user
+// name then goes to the audit trail.
 //
 // Immutable once loaded; safe to read from any thread. Intentionally copyable.
 #pragma once
@@ -16,16 +18,23 @@ namespace server {
 
 class AccessTokens {
  public:
+  // Shortest token accepted: long enough that it cannot be guessed by trying.
+  static constexpr size_t kMinTokenLength = 16;
+
   // Reads the file at path. Raises std::runtime_error naming the file (and the line) when it
-  // cannot be read, a line has a token without a user, a token is listed twice, or no token is
-  // listed at all (a server nobody could call).
+  // cannot be read, is not a regular file, group or others may read or write it, a line has a
+  // token without a user, a token is too short or holds a character that is not printable, a user
+  // name holds a control character, a token is listed twice, or no token is listed at all (a
+  // server nobody could call).
   static AccessTokens Load(const std::string& path);
   // Reads the text of such a file; source names it in messages.
   static AccessTokens Parse(std::string_view text, const std::string& source);
 
-  // The user of the token an Authorization header value carries ("Bearer TOKEN", the scheme in
-  // any case), or nothing when the header is empty, of another scheme, or the token is not
-  // listed. The comparison takes the same time whatever the tokens have in common.
+  // The user of the token an Authorization header value carries: exactly "Bearer TOKEN" (the
+  // scheme in any case, one space, the token to the end of the value), or nothing when the header
+  // is empty, of another scheme, has blanks, control characters or anything else around the
+  // token, or the token is not listed. The comparison takes the same time whatever the tokens
+  // have in common.
   std::optional<std::string> UserFor(std::string_view authorization) const;
 
   size_t Size() const { return entries_.size(); }

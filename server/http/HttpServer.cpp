@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/wire/PacketWriter.h"
+#include "server/http/RequestPolicy.h"
 
 namespace server {
 namespace {
@@ -44,12 +44,6 @@ constexpr std::chrono::milliseconds kDrainTime{1000};
 // Refusal notes in the log, at most this many a second (a flood must not flood the log too).
 constexpr int kNotesPerSecond = 20;
 
-std::string ErrorBody(int status, std::string_view message) {
-  std::string out = R"({"status":)" + std::to_string(status) + R"(,"error":)";
-  host::wire::PacketWriter::AppendJsonString(out, message);
-  out += '}';
-  return out;
-}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -75,21 +69,6 @@ bool ListenerBroken(const error_code& ec) {
          ec == boost::system::errc::not_a_socket || ec == net::error::operation_not_supported;
 }
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text.substr(0, 200)) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f || c == '\\') {
-      static const char* const kHex = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -432,52 +411,20 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     http10_ = req.version() < 11;
     method_ = std::string(req.method_string());
 
-    if (const auto& tokens = engine_.options.tokens) {
-      std::optional<std::string> user;
-      const auto fields = req.equal_range(http::field::authorization);
-      const auto count = std::distance(fields.first, fields.second);
-      if (count == 1) user = tokens->UserFor(View(fields.first->value()));
-      if (!user) {
-        const std::string why = count == 0 ? "no access token" : count > 1 ? "several Authorization headers"
-                                                                           : "unknown access token";
-        return Refuse(http::status::unauthorized, "a valid access token is required", why,
-                      {{"WWW-Authenticate", "Bearer"}});
-      }
-      user_ = *user;
-    }
-
-    if (const auto coding = req.find(http::field::content_encoding); coding != req.end()) {
-      if (!EqualsNoCase(Trimmed(View(coding->value())), "identity")) {
-        return Refuse(http::status::unsupported_media_type, "content coding not accepted; send the body as it is",
-                      "Content-Encoding " + std::string(coding->value()));
-      }
-    }
-    if (const auto coding = req.find(http::field::transfer_encoding); coding != req.end()) {
-      if (!EqualsNoCase(Trimmed(View(coding->value())), "chunked")) {
-        return Refuse(http::status::unsupported_media_type, "transfer coding not accepted; use chunked or none",
-                      "Transfer-Encoding " + std::string(coding->value()));
-      }
-    }
-
+    const HeadVerdict verdict =
+        JudgeHead(req, engine_.path, engine_.options.tokens.get(), engine_.options.localDb != nullptr);
     const bool hasBody = !parser_->is_done();
-    if (engine_.options.localDb && req.target() == engine_.path + "/local.db") {
-      if (req.method() != http::verb::get) {
-        return Answer(http::status::method_not_allowed,
-                      ErrorBody(405, "method " + Escaped(method_) + " not allowed; use GET"), hasBody,
-                      {{"Allow", "GET"}});
-      }
-      return ServeLocalDb(std::string(View(req[http::field::if_none_match])), hasBody);
-    }
-    if (req.target() != engine_.path) {
-      return Answer(http::status::not_found, ErrorBody(404, "no such path; the service is at " + engine_.path), hasBody);
-    }
-    if (req.method() == http::verb::get) {
-      return Answer(http::status::ok, RemoteService::Describe(), hasBody);
-    }
-    if (req.method() != http::verb::post) {
-      return Answer(http::status::method_not_allowed,
-                    ErrorBody(405, "method " + Escaped(method_) + " not allowed; use POST"), hasBody,
-                    {{"Allow", "GET, POST"}});
+    user_ = verdict.user;
+    switch (verdict.route) {
+      case HeadVerdict::Route::Refuse:
+        return Refuse(static_cast<http::status>(verdict.status), verdict.message, verdict.why, verdict.headers);
+      case HeadVerdict::Route::Answer:
+        return Answer(static_cast<http::status>(verdict.status), verdict.body, hasBody, verdict.headers);
+      case HeadVerdict::Route::Describe:
+        return Answer(http::status::ok, RemoteService::Describe(), hasBody);
+      case HeadVerdict::Route::LocalDb:
+        return ServeLocalDb(std::string(View(req[http::field::if_none_match])), hasBody);
+      case HeadVerdict::Route::Call: break;
     }
 
     // The body's bytes are counted against the budget before they are read: the length it
@@ -581,9 +528,15 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     }
     streamed_ = true;
     replyStream_ = std::move(reply.stream);
+    // A kept-alive connection may have streamed an answer before: every mark starts afresh.
     sent_ = 0;
     moreToFill_ = true;
     headerSent_ = false;
+    filling_ = false;
+    writing_ = false;
+    failed_ = false;
+    streamDone_ = false;
+    failure_.clear();
     auto header = std::make_shared<http::response<http::empty_body>>(http::status::ok, http10_ ? 10 : 11);
     header->set(http::field::content_type, kJson);
     if (http10_) {

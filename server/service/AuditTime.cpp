@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+// The text is scanned by hand and the calendar is std::chrono's (days in a month, leap years,
+// arithmetic past the year 2262). A general parser such as date::parse of Howard Hinnant's date
+// library is laxer than the audit filter must be: it takes one-digit fields ("2024-5-1",
+// "T7:5"), a signed year ("+2024-05-01"), a one-digit offset ("+5"), and reads the digits of a
+// fraction finer than its clock as an offset, giving a wrong time without an error. Made strict,
+// it would need this scan anyway.
 namespace server {
 namespace {
 

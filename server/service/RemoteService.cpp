@@ -2,10 +2,13 @@
 
 #include <array>
 #include <functional>
+#include <cstdio>
 #include <optional>
+#include <random>
 #include <stdexcept>
 
 #include "host/wire/ChangePacketReader.h"
+#include "host/wire/EscapedText.h"
 #include "host/wire/JsonRpcRequest.h"
 #include "host/wire/JsonRpcResponse.h"
 #include "host/wire/RawResult.h"
@@ -28,10 +31,15 @@ using host::wire::PacketWriter;
 using host::wire::RawResult;
 namespace rpc_code = host::wire::rpc_code;
 
-// The service refuses the request; the message is for the user.
+// The service refuses the request; the message is for the user. The message is kept whole as a
+// std::string (what() would end it at the first NUL).
 class ERefusal : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ERefusal(std::string message) : std::runtime_error(message), message_(std::move(message)) {}
+  const std::string& Message() const { return message_; }
+
+ private:
+  std::string message_;
 };
 
 // The arguments do not fit the method (-32602).
@@ -52,6 +60,39 @@ size_t CharCount(std::string_view text) {
 
 std::string Cut(std::string_view text, size_t max) {
   return PacketWriter::SanitizeUtf8(text.substr(0, max));
+}
+
+// Client text as it appears inside a message: at most max characters, with control characters
+// (a NUL among them) and invalid bytes written as visible escapes, so a message is never cut
+// short or broken across lines by what it quotes.
+std::string Shown(std::string_view text, size_t max) { return host::wire::EscapedText(text, max); }
+
+// A reference for a failure whose detail stays in the server's log: eight hex digits, random so
+// that references from several server processes do not collide.
+std::string NewErrorReference() {
+  thread_local std::mt19937 generator{std::random_device{}()};
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(generator()));
+  return text;
+}
+
+// What a client is told about a failure inside the server; the detail goes to the log only.
+std::string InternalFailureMessage(const std::string& reference) {
+  return "Falha interna do servidor; referência " + reference +
+         ". Tente novamente; se a falha persistir, informe esta referência ao suporte.";
+}
+
+// "O código do fornecedor" / "O código da filial".
+std::string CodeOf(const ListInfo& info) {
+  return std::string("O código d") + (info.feminine ? "a " : "o ") + std::string(info.nounLower);
+}
+
+// Refuses a code that holds a control character: such a code cannot have been typed, and stored
+// it would reach every desktop that loads the list.
+void ExpectPrintable(std::string_view code, const std::string& what) {
+  if (host::wire::HasControlCharacter(code)) {
+    throw ERefusal(what + " " + Shown(code, 40) + " contém caracteres de controle e não pode ser aceito.");
+  }
 }
 
 // "cadastrado" / "cadastrada" and the like, by the noun's gender.
@@ -99,7 +140,7 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
                   const CallContext& context) {
   for (const auto& field : packet.fields) {
     if (info.FieldSize(field.name) < 0) {
-      throw ERefusal("A " + std::string(info.listName) + " não tem o campo " + Cut(field.name, 40) + ".");
+      throw ERefusal("A " + std::string(info.listName) + " não tem o campo " + Shown(field.name, 40) + ".");
     }
   }
   const int productIdx = packet.FieldIndex(info.productField);
@@ -128,15 +169,23 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
     const std::string_view itemKey = related ? std::string_view(change.values[static_cast<size_t>(itemIdx)]) : "";
     const std::string_view shown = displayIdx >= 0 ? std::string_view(change.values[static_cast<size_t>(displayIdx)]) : "";
     // How the row is named in a message: by the code the user sees when the packet carries it.
-    const std::string rowName = Cut(!shown.empty() ? shown : related ? itemKey : productKey, 40);
+    const std::string rowName = Shown(!shown.empty() ? shown : related ? itemKey : productKey, 40);
+
+    ExpectPrintable(productKey, "O código do produto");
+    if (related) ExpectPrintable(itemKey, CodeOf(info));
+    // A typed code stored before control characters were refused must stay deletable: a delete
+    // only names its pair by the keys, the typed code goes to the audit trail alone.
+    if (codeIdx >= 0 && change.op == ChangeOp::Insert) {
+      ExpectPrintable(change.values[static_cast<size_t>(codeIdx)], CodeOf(info));
+    }
 
     for (size_t j = 0; j < packet.fields.size(); ++j) {
       const auto& field = packet.fields[j];
       const size_t length = CharCount(change.values[j]);
       const int size = info.FieldSize(field.name);
       if (length > static_cast<size_t>(size)) {
-        throw ERefusal("O campo " + field.name + " do " + std::string(info.nounLower) + " " + rowName +
-                       (related ? " (produto " + Cut(productKey, 20) + ")" : std::string()) + " tem " +
+        throw ERefusal("O campo " + Shown(field.name, 40) + " do " + std::string(info.nounLower) + " " + rowName +
+                       (related ? " (produto " + Shown(productKey, 20) + ")" : std::string()) + " tem " +
                        std::to_string(length) + " caracteres; o máximo é " + std::to_string(size) + ".");
       }
     }
@@ -152,14 +201,18 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
       continue;
     }
     if (change.op == ChangeOp::Delete) {
-      if (codeIdx >= 0) done.itemCode = change.values[static_cast<size_t>(codeIdx)];
+      if (codeIdx >= 0) {
+        // Such a code is kept escaped in the trail: PostgreSQL cannot store a NUL in text.
+        const std::string& code = change.values[static_cast<size_t>(codeIdx)];
+        done.itemCode = host::wire::HasControlCharacter(code) ? Shown(code, 100) : code;
+      }
       done.rows = session.DeletePair(info.kind, productKey, itemKey) ? 1 : 0;
       continue;
     }
 
     const std::optional<std::string> productCode =
         productKey.empty() ? std::nullopt : session.MasterCode(ListKind::Product, productKey);
-    const std::string productName = productCode && !productCode->empty() ? Cut(*productCode, 20) : Cut(productKey, 20);
+    const std::string productName = productCode && !productCode->empty() ? Shown(*productCode, 20) : Shown(productKey, 20);
     if (productKey.empty()) {
       throw ERefusal("Produto não informado para o " + std::string(info.nounLower) + " " + rowName + ".");
     }
@@ -172,7 +225,7 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
     if (!itemCode) {
       throw ERefusal(std::string(info.noun) + " " + rowName + " não " + Agreed(info, "cadastrado") + ".");
     }
-    const std::string itemName = itemCode->empty() ? rowName : Cut(*itemCode, 40);
+    const std::string itemName = itemCode->empty() ? rowName : Shown(*itemCode, 40);
     const std::string_view typed =
         codeIdx >= 0 && !change.values[static_cast<size_t>(codeIdx)].empty()
             ? std::string_view(change.values[static_cast<size_t>(codeIdx)])
@@ -398,6 +451,8 @@ Reply RemoteService::CallOne(const JsonRpcRequest& request, const CallContext& c
         const bool product = kind == ListKind::Product;
         ExpectTexts(request, product ? 1 : 2);
         const auto& params = request.Params();
+        ExpectPrintable(params[0].value, "O código do produto");
+        if (!product) ExpectPrintable(params[1].value, CodeOf(info));
         auto session = store_.OpenSession();
         if (product) {
           const std::array<std::string_view, 1> row{params[0].value};
@@ -410,22 +465,29 @@ Reply RemoteService::CallOne(const JsonRpcRequest& request, const CallContext& c
       }
     }
     reply.outcome = "error -32601: unknown method";
-    reply.body = JsonRpcResponse::Error(id, rpc_code::kMethodNotFound, "Method not found: " + Cut(method, 80));
+    reply.body = JsonRpcResponse::Error(id, rpc_code::kMethodNotFound, "Method not found: " + Shown(method, 80));
   } catch (const ERefusal& e) {
-    reply.outcome = std::string("refused: ") + e.what();
-    reply.body = JsonRpcResponse::Result(id, RawResult::Error(e.what()));
+    reply.outcome = "refused: " + e.Message();
+    reply.body = JsonRpcResponse::Result(id, RawResult::Error(e.Message()));
   } catch (const EBadParams& e) {
     reply.outcome = std::string("error -32602: ") + e.what();
     reply.body = JsonRpcResponse::Error(id, rpc_code::kInvalidParams, e.what());
   } catch (const EStoreError& e) {
-    reply.outcome = std::string("failed: ") + e.what();
-    const std::string message =
-        e.Busy() ? "O banco de dados do servidor está ocupado. Tente novamente em instantes."
-                 : std::string("Falha no banco de dados do servidor: ") + e.what();
-    reply.body = JsonRpcResponse::Result(id, RawResult::Error(message));
+    // The store's own text (SQL, file names) stays in the log, under the reference the client
+    // is given.
+    if (e.Busy()) {
+      reply.outcome = std::string("failed: ") + e.what();
+      reply.body = JsonRpcResponse::Result(
+          id, RawResult::Error("O banco de dados do servidor está ocupado. Tente novamente em instantes."));
+    } else {
+      const std::string reference = NewErrorReference();
+      reply.outcome = "failed: reference " + reference + ": " + e.what();
+      reply.body = JsonRpcResponse::Result(id, RawResult::Error(InternalFailureMessage(reference)));
+    }
   } catch (const std::exception& e) {
-    reply.outcome = std::string("failed: ") + e.what();
-    reply.body = JsonRpcResponse::Error(id, rpc_code::kInternalError, std::string("Internal error: ") + e.what());
+    const std::string reference = NewErrorReference();
+    reply.outcome = "failed: reference " + reference + ": " + e.what();
+    reply.body = JsonRpcResponse::Error(id, rpc_code::kInternalError, InternalFailureMessage(reference));
   }
   reply.stream.reset();
   return reply;

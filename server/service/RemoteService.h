@@ -18,7 +18,11 @@
 //
 // Every method answers a raw result: {"ok":true,"data":…}, or {"ok":false,"error":"…"} with a
 // message in Portuguese for the user when the service refuses (a pair already stored, an item
-// not in the master data, a value too long) or the store fails. Requests that cannot be served as
+// not in the master data, a value too long, a code holding a control character) or the store
+// fails. A failure inside the server is answered with a reference only ("Falha interna do
+// servidor; referência 0A1B2C3D…"); its detail goes to the reply's outcome, which the server logs,
+// under the same reference. Client text quoted in a message is escaped (EscapedText), so a NUL or
+// a line break in a key never cuts or splits a message. Requests that cannot be served as
 // sent get a JSON-RPC error: -32700 not JSON, -32600 not a request, -32601 unknown method, -32602
 // wrong number or kind of arguments or a malformed change packet.
 //
@@ -26,6 +30,9 @@
 //   - every field of the packet must be a field of the list, and the product key and item key
 //     fields must be present; a value longer than the list's size for its field (in characters,
 //     whatever size the packet declares) refuses the packet;
+//   - the product key, item key and typed code of a row must hold no control character (below
+//     U+0020, or U+007F), nor may the codes given to a check method; a delete may carry such a
+//     typed code, so a pair stored before this rule can still be removed;
 //   - rows name their item by its internal key (CDFORNECED, CDCLIENTE, CDFILIALDES); names and
 //     person types are never taken from the packet. The typed code stored with a supplier or
 //     client pair (CDFORNECEDDES, CDCLIENTEDES) is the packet's, or the master taxpayer number
@@ -68,7 +75,7 @@ struct CallContext {
 // The answer to one request.
 struct Reply {
   std::string method = "-";  // the method called, for the log ("-" when unreadable)
-  std::string outcome;       // "ok", "refused: …", "error -32602: …", "failed: …"
+  std::string outcome;       // "ok", "refused: …", "error -32602: …", "failed: reference R: detail"
   std::string body;          // the complete body, when stream is null
   std::unique_ptr<ReplyStream> stream;
 };

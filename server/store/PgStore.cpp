@@ -369,12 +369,14 @@ class PgSession : public StoreSession {
   int64_t CountPairs(ListKind kind) override { return Count(kCountPairs[RelatedIndex(kind)]); }
 
   void RecordAudit(const AuditPacket& packet) override {
+    if (!packet.ChangedRows()) return;
     const std::array<std::string_view, 4> head{packet.time, packet.method, packet.client, packet.user};
     const PgResult r = Run(kAuditPacket, head);
     if (r.Rows() != 1) throw EStoreError("the audit record was not written");
     const std::string id(r.Text(0, 0));
     for (size_t i = 0; i < packet.changes.size(); ++i) {
       const AuditChange& c = packet.changes[i];
+      if (c.rows == 0) continue;
       const std::string number = std::to_string(i + 1);
       const std::string rows = std::to_string(c.rows);
       const std::array<std::string_view, 7> args{id, number, c.operation, c.productKey, c.itemKey, c.itemCode, rows};

@@ -338,11 +338,13 @@ class SqliteSession : public StoreSession {
   }
 
   void RecordAudit(const AuditPacket& packet) override {
+    if (!packet.ChangedRows()) return;
     const std::array<std::string_view, 4> head{packet.time, packet.method, packet.client, packet.user};
     Run(Sql::AuditPacket, head);
     const std::string id = std::to_string(sqlite3_last_insert_rowid(db_->Handle()));
     for (size_t i = 0; i < packet.changes.size(); ++i) {
       const AuditChange& c = packet.changes[i];
+      if (c.rows == 0) continue;
       const std::string number = std::to_string(i + 1);
       const std::string rows = std::to_string(c.rows);
       const std::array<std::string_view, 7> args{id, number, c.operation, c.productKey, c.itemKey, c.itemCode, rows};

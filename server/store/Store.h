@@ -54,6 +54,14 @@ struct AuditPacket {
   std::string client;  // "127.0.0.1:51234"
   std::string user;
   std::vector<AuditChange> changes;
+
+  // True when some change added or removed a stored row.
+  bool ChangedRows() const {
+    for (const AuditChange& c : changes) {
+      if (c.rows != 0) return true;
+    }
+    return false;
+  }
 };
 // Which packets an audit listing shows: those at or after `since` (an AuditTime text; empty: all)
 // and, when productKey is not empty, only their changes of that product (packets without one
@@ -135,8 +143,11 @@ class StoreSession {
   virtual int64_t CountMaster(ListKind kind) = 0;
   virtual int64_t CountPairs(ListKind kind) = 0;
 
-  // Appends one applied change packet to the audit trail. REQUIRES: inside the write
-  // transaction that applied the packet, so the record and the change commit or vanish together.
+  // Appends one applied change packet to the audit trail, with only the changes that added or
+  // removed stored rows (each keeps its number within the packet); a packet that changed no
+  // stored row (deletes of pairs not stored, product inserts, no changes) writes nothing.
+  // REQUIRES: inside the write transaction that applied the packet, so the record and the
+  // change commit or vanish together.
   virtual void RecordAudit(const AuditPacket& packet) = 0;
 
   // The audit trail, oldest packet first, one row per change (a packet without changes gives

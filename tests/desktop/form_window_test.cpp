@@ -107,6 +107,7 @@ class FormWindowTest : public ::testing::Test {
 
     area_.resize(900, 700);
     area_.show();
+    services_.SetMainWindow(&area_);  // dialogs belong to it and give it the keys back
     window_ = new desktop::FormWindow(form_, &bar_, nullptr);
     // The main window holds the form's observer and hands its changes on; so does this fixture.
     formSub_ = desktop::Subscription(form_, [this](const std::string& p) { window_->OnFormModel(p); });
@@ -118,6 +119,7 @@ class FormWindowTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    services_.SetMainWindow(nullptr);
     formSub_.Reset();
     window_->Detach(true);
     delete window_;
@@ -143,6 +145,13 @@ class FormWindowTest : public ::testing::Test {
   }
 
   desktop::GridView* View(const std::string& name) { return window_->Grid(name); }
+  // Keys go to the widget holding the keyboard focus, as the user's do; a lost focus fails.
+  static QWidget* Focused() {
+    QCoreApplication::processEvents();  // a closed dialog's window activation arrives
+    QWidget* w = QApplication::focusWidget();
+    EXPECT_NE(w, nullptr) << "no widget has the keyboard focus";
+    return w;
+  }
 
   desktop::QtHostServices services_{desktop::DesktopSettings{}};
   host::TForm form_;
@@ -200,9 +209,10 @@ TEST_F(FormWindowTest, TypedCharactersGoThroughTheGridsKeyPressRule) {
   };
   ASSERT_TRUE(window_->RequestFocus(supplierGrid_));
   suppliers_->Append();
-  QTest::keyClicks(View("dbgFornecedor"), "12.3a4/5");
+  ASSERT_EQ(Focused(), View("dbgFornecedor"));
+  QTest::keyClicks(Focused(), "12.3a4/5");
   EXPECT_EQ(suppliers_->FieldByName("NRINSJURFORN")->AsString(), "12345");
-  QTest::keyClick(View("dbgFornecedor"), Qt::Key_Backspace);
+  QTest::keyClick(Focused(), Qt::Key_Backspace);
   EXPECT_EQ(suppliers_->FieldByName("NRINSJURFORN")->AsString(), "1234");
   EXPECT_EQ(View("dbgFornecedor")->Adapter()->headerData(1, Qt::Vertical).toString(), QStringLiteral("*"));
 }
@@ -211,14 +221,16 @@ TEST_F(FormWindowTest, ARefusedColumnExitKeepsTheColumnOnScreen) {
   DialogAnswers answers(services_);
   ASSERT_TRUE(window_->RequestFocus(productGrid_));
   productGrid_->OnColExit = [](host::TObject*) { host::MensErro("Produto não cadastrado."); };
-  QTest::keyClick(View("dbgPadrao"), Qt::Key_Tab);
+  ASSERT_EQ(Focused(), View("dbgPadrao"));
+  QTest::keyClick(Focused(), Qt::Key_Tab);
   EXPECT_EQ(productGrid_->SelectedIndex(), 0);
   EXPECT_EQ(View("dbgPadrao")->currentIndex().column(), 0);
   ASSERT_EQ(answers.Seen().size(), 1u);
   EXPECT_EQ(answers.Seen()[0], "Produto não cadastrado.");
   // Accepted: Tab moves to the next column.
   productGrid_->OnColExit = nullptr;
-  QTest::keyClick(View("dbgPadrao"), Qt::Key_Tab);
+  ASSERT_EQ(Focused(), View("dbgPadrao"));  // the message box gave the focus back
+  QTest::keyClick(Focused(), Qt::Key_Tab);
   EXPECT_EQ(productGrid_->SelectedIndex(), 1);
   EXPECT_EQ(View("dbgPadrao")->currentIndex().column(), 1);
 }
@@ -343,6 +355,63 @@ TEST_F(FormWindowTest, ClosingAsksTheForm) {
   form_.OnClose = nullptr;  // default: hide
   window_->close();
   EXPECT_FALSE(form_.Visible());
+}
+
+TEST_F(FormWindowTest, ClosingWithARecordBeingInsertedAsksFirstAndNaoKeepsIt) {
+  DialogAnswers answers(services_);
+  const std::string question = "Há um registro em inclusão que não foi confirmado. Deseja descartá-lo?";
+  form_.SetVisible(true);
+  suppliers_->Append();
+  ASSERT_TRUE(window_->HasPendingInsert());
+  answers.Press(QStringLiteral("Não"));
+  window_->close();
+  EXPECT_EQ(answers.Seen(), std::vector<std::string>{question});
+  EXPECT_TRUE(form_.Visible());
+  EXPECT_EQ(suppliers_->State(), host::TDataSetState::dsInsert);
+  // Sim: the form's own close rules run as before.
+  answers.Press(QStringLiteral("Sim"));
+  window_->close();
+  EXPECT_FALSE(form_.Visible());
+  // Nothing pending: no question.
+  suppliers_->Cancel();
+  form_.SetVisible(true);
+  window_->close();
+  EXPECT_EQ(answers.Seen().size(), 2u);
+}
+
+TEST_F(FormWindowTest, KeyboardRoutesBetweenGridsAndPagesRunTheMouseRules) {
+  std::vector<std::string> order;
+  int mouseDowns = 0;
+  productGrid_->OnExit = [&](host::TObject*) { order.push_back("exit dbgPadrao"); };
+  first_->OnEnter = [&](host::TObject*) { order.push_back("enter tshFornecedor"); };
+  supplierGrid_->OnEnter = [&](host::TObject*) { order.push_back("enter dbgFornecedor"); };
+  pages_->OnMouseDown = [&](host::TObject*, host::TMouseButton, host::TShiftState, int, int) { ++mouseDowns; };
+  ASSERT_TRUE(window_->RequestFocus(productGrid_));
+  order.clear();
+  // Ctrl+Tab: the grid shown after the product grid, through its exit and enter rules.
+  EXPECT_TRUE(window_->FocusNeighbourGrid(1));
+  EXPECT_EQ(order, (std::vector<std::string>{"exit dbgPadrao", "enter tshFornecedor", "enter dbgFornecedor"}));
+  EXPECT_EQ(QApplication::focusWidget(), View("dbgFornecedor"));
+  // Ctrl+Shift+Tab: back; the client grid on the hidden page is not a stop.
+  EXPECT_TRUE(window_->FocusNeighbourGrid(-1));
+  EXPECT_EQ(QApplication::focusWidget(), View("dbgPadrao"));
+  // A refused exit keeps the focus where the model has it.
+  DialogAnswers answers(services_);
+  productGrid_->OnExit = [](host::TObject*) { host::MensErro("Produto deve ser informado."); };
+  EXPECT_FALSE(window_->FocusNeighbourGrid(1));
+  EXPECT_EQ(form_.ActiveControl(), productGrid_);
+  EXPECT_EQ(Focused(), View("dbgPadrao"));
+  productGrid_->OnExit = nullptr;
+  // Ctrl+PageDown / Ctrl+PageUp press the neighbour tab, wrapping; the mouse-down rule runs
+  // every time and a disabled page is not chosen.
+  EXPECT_TRUE(window_->PressNeighbourPage(1));
+  EXPECT_EQ(pages_->ActivePage(), second_);
+  EXPECT_TRUE(window_->PressNeighbourPage(1));
+  EXPECT_EQ(pages_->ActivePage(), first_);
+  second_->SetEnabled(false);
+  EXPECT_FALSE(window_->PressNeighbourPage(-1));
+  EXPECT_EQ(pages_->ActivePage(), first_);
+  EXPECT_EQ(mouseDowns, 3);
 }
 
 }  // namespace

@@ -9,15 +9,19 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QSettings>
 #include <QLabel>
 #include <QMdiArea>
 #include <QTest>
 #include <QToolButton>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "desktop/BusyIndicator.h"
 #include "desktop/CallRunner.h"
+#include "desktop/ElidedLabel.h"
 #include "desktop/FormWindow.h"
 #include "desktop/GridTableModel.h"
 #include "desktop/GridView.h"
@@ -109,6 +113,16 @@ class ScreenGuiTest : public ::testing::Test {
     return dynamic_cast<T*>(form_->FindComponent(name));
   }
   desktop::GridView* Grid(const std::string& name) const { return screen_->Grid(name); }
+  // Keys go to the widget holding the keyboard focus, as the user's do; a lost focus fails.
+  static QWidget* Focused() {
+    QWidget* w = QApplication::focusWidget();
+    EXPECT_NE(w, nullptr) << "no widget has the keyboard focus";
+    return w;
+  }
+  // Lets deferred work (the focus put back after an action) run.
+  static void Settle() {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+  }
   QToolButton* Button(const std::string& name) const {
     return qobject_cast<QToolButton*>(screen_->WidgetNamed(name));
   }
@@ -151,10 +165,14 @@ TEST_F(ScreenGuiTest, TheScreenOpensWithItsListsDrawnFromTheModels) {
   EXPECT_EQ(suppliers->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Código"));
   EXPECT_EQ(suppliers->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Nome"));
   EXPECT_TRUE(suppliers->ColumnAt(1)->ReadOnly());
-  EXPECT_EQ(Grid("dbgFornecedor")->columnWidth(1), 380);
-  auto* name = qobject_cast<QLabel*>(screen_->WidgetNamed("dbtNome"));
+  // The name column takes the room the code column leaves: both in sight, no sideways scroll.
+  desktop::GridView* supplierView = Grid("dbgFornecedor");
+  EXPECT_EQ(supplierView->columnWidth(0) + supplierView->columnWidth(1), supplierView->viewport()->width());
+  auto* name = qobject_cast<desktop::ElidedLabel*>(screen_->WidgetNamed("dbtNome"));
   ASSERT_NE(name, nullptr);
   EXPECT_EQ(name->text(), QStringLiteral("Arroz Agulhinha Tipo 1"));
+  EXPECT_FALSE(name->Elided());
+  EXPECT_TRUE(name->toolTip().isEmpty());
   // The tab strip has the three pages; the busy animation is gone once loaded.
   desktop::PageControlView* pages = screen_->PageControl("pgcGrade");
   ASSERT_EQ(pages->Strip()->count(), 3);
@@ -171,10 +189,12 @@ TEST_F(ScreenGuiTest, ASupplierTypedWithTheKeyboardIsStoredAndTheListReloaded) {
   StartSupplierRow();
   desktop::GridView* grid = Grid("dbgFornecedor");
   EXPECT_TRUE(grid->EllipsisButton()->isVisible());
-  QTest::keyClicks(grid, "45.723.174/0001-10");  // the key filter keeps the digits
+  Settle();
+  ASSERT_EQ(Focused(), grid);  // the toolbar's insert left the keys where they were
+  QTest::keyClicks(Focused(), "45.723.174/0001-10");  // the key filter keeps the digits
   auto* list = Model<host::TClientDataSet>("cdsFornecedor");
   EXPECT_EQ(list->FieldByName("NRINSJURFORN")->AsString(), "45723174000110");
-  QTest::keyClick(grid, Qt::Key_Tab);  // leaving the column validates it
+  QTest::keyClick(Focused(), Qt::Key_Tab);  // leaving the column validates it
   EXPECT_TRUE(list->FieldByName("NMRAZSOCFORN")->AsString().starts_with("Comércio de Alimentos"));
   EXPECT_EQ(Model<host::TDBGrid>("dbgFornecedor")->SelectedIndex(), 1);
   ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(0, 0));  // leaving the grid stores the row
@@ -207,8 +227,10 @@ TEST_F(ScreenGuiTest, ASupplierChosenFromThePickListIsStoredOnConfirm) {
 TEST_F(ScreenGuiTest, ARefusedCodeShowsItsMessageAndKeepsTheFocusOnTheCodeColumn) {
   StartSupplierRow();
   desktop::GridView* grid = Grid("dbgFornecedor");
-  QTest::keyClicks(grid, "123");
-  QTest::keyClick(grid, Qt::Key_Tab);
+  Settle();
+  ASSERT_EQ(Focused(), grid);
+  QTest::keyClicks(Focused(), "123");
+  QTest::keyClick(Focused(), Qt::Key_Tab);
   EXPECT_EQ(desktop_->answers->Seen(), std::vector<std::string>{"Fornecedor não cadastrado."});
   EXPECT_EQ(Model<host::TDBGrid>("dbgFornecedor")->SelectedIndex(), 0);
   EXPECT_EQ(grid->currentIndex().column(), 0);
@@ -247,7 +269,9 @@ TEST_F(ScreenGuiTest, OtherPagesCannotBeChosenWhileARelatedRowIsEntered) {
   EXPECT_EQ(Model<host::TPageControl>("pgcGrade")->ActivePage(), Model<host::TTabSheet>("tshFornecedor"));
   EXPECT_EQ(pages->Strip()->currentIndex(), 0);
   // Cancelling the row frees the pages again.
-  QTest::keyClick(Grid("dbgFornecedor"), Qt::Key_Escape);
+  Settle();
+  ASSERT_EQ(Focused(), Grid("dbgFornecedor"));
+  QTest::keyClick(Focused(), Qt::Key_Escape);
   EXPECT_EQ(Model<host::TClientDataSet>("cdsFornecedor")->State(), TDataSetState::dsBrowse);
   EXPECT_TRUE(pages->Strip()->isTabEnabled(1));
   QTest::mouseClick(pages->Strip(), Qt::LeftButton, {}, pages->Strip()->tabRect(1).center());
@@ -287,6 +311,93 @@ TEST_F(ScreenGuiTest, ASecondChoiceOfTheMenuEntryRestoresTheSameScreen) {
   EXPECT_FALSE(screen_->isMinimized());
   EXPECT_EQ(host::Application().Forms().size(), 1u);
   EXPECT_EQ(desktop_->calls, std::vector<std::string>{"getDados"});  // not loaded again
+}
+
+TEST_F(ScreenGuiTest, TheKeyboardFocusIsTheScreensFromOpeningOnAndTheKeysReachEveryList) {
+  Settle();
+  // Opened: the keys go to the product grid at once.
+  ASSERT_EQ(form_->ActiveControl(), Model<host::TDBGrid>("dbgPadrao"));
+  ASSERT_EQ(Focused(), Grid("dbgPadrao"));
+  QTest::keyClick(Focused(), Qt::Key_Down);
+  EXPECT_EQ(Model<host::TClientDataSet>("cdsProduto")->RecNo(), 2);
+  // A toolbar button never takes the focus; after Verificar the rule's focus is the real one.
+  Button("sbtVerificar")->click();
+  Settle();
+  EXPECT_EQ(Focused(), Grid("dbgPadrao"));
+  QTest::keyClick(Focused(), Qt::Key_Up);
+  EXPECT_EQ(Model<host::TClientDataSet>("cdsProduto")->RecNo(), 1);
+  // Ctrl+Tab reaches the supplier list and back, through the menu's shortcut.
+  QTest::keyClick(Focused(), Qt::Key_Tab, Qt::ControlModifier);
+  Settle();
+  EXPECT_EQ(form_->ActiveControl(), Model<host::TDBGrid>("dbgFornecedor"));
+  EXPECT_EQ(Focused(), Grid("dbgFornecedor"));
+  QTest::keyClick(Focused(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+  Settle();
+  EXPECT_EQ(Focused(), Grid("dbgPadrao"));
+  // Ctrl+PageDown shows Cliente as a click on its tab does; Ctrl+Tab then reaches its list.
+  QTest::keyClick(Focused(), Qt::Key_PageDown, Qt::ControlModifier);
+  Settle();
+  EXPECT_EQ(Model<host::TPageControl>("pgcGrade")->ActivePage(), Model<host::TTabSheet>("tshCliente"));
+  QTest::keyClick(Focused(), Qt::Key_Tab, Qt::ControlModifier);
+  Settle();
+  EXPECT_EQ(Focused(), Grid("dbgCliente"));
+  QTest::keyClick(Focused(), Qt::Key_PageUp, Qt::ControlModifier);
+  Settle();
+  EXPECT_EQ(Model<host::TPageControl>("pgcGrade")->ActivePage(), Model<host::TTabSheet>("tshFornecedor"));
+}
+
+TEST_F(ScreenGuiTest, TheNameLineFollowsTheWindowsWidthAndCutsOnlyWhatDoesNotFit) {
+  // At the default size the code column stays in sight when the name column is current.
+  ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(0, 1));
+  EXPECT_EQ(Grid("dbgPadrao")->columnViewportPosition(0), 0);
+  ASSERT_TRUE(Grid("dbgFornecedor")->ClickCell(0, 1));
+  EXPECT_EQ(Grid("dbgFornecedor")->columnViewportPosition(0), 0);
+  auto* name = qobject_cast<desktop::ElidedLabel*>(screen_->WidgetNamed("dbtNome"));
+  ASSERT_NE(name, nullptr);
+  // A new, shorter text does not shrink the line: it keeps following the window.
+  const int before = name->width();
+  ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
+  EXPECT_EQ(name->text(), QStringLiteral("Feijão Carioca"));
+  EXPECT_EQ(name->width(), before);
+  screen_->resize(screen_->width() + 300, screen_->height());
+  Settle();
+  EXPECT_EQ(name->width(), before + 300);
+  // Too narrow for the name: cut with "…", the whole name in the tool tip.
+  name->resize(40, name->height());
+  EXPECT_TRUE(name->Elided());
+  EXPECT_TRUE(name->ShownText().endsWith(QStringLiteral("…")));
+  EXPECT_EQ(name->toolTip(), QStringLiteral("Feijão Carioca"));
+}
+
+TEST_F(ScreenGuiTest, ColumnWidthsTheUserSetAreRememberedWithTheWindowsGeometry) {
+  const QString dir = QString::fromStdString(server_->LocalDatabase().parent_path().string());
+  const QString ini = dir + QStringLiteral("/layout.ini");
+  std::ofstream(ini.toStdString()) << "[Servidor]\nEsperaSemResposta=30\n";
+  const QString module = QStringLiteral(PDI_SCREEN_MODULE);
+  const QStringList args{QStringLiteral("pdi07310-desktop"), QStringLiteral("--config"), ini,
+                         QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server_->Port()),
+                         QStringLiteral("--local"), QString::fromStdString(server_->LocalDatabase().string()),
+                         QStringLiteral("--module"), module};
+  desktop_.reset();
+  {
+    Desktop first(desktop::DesktopSettings::Load(args));
+    ASSERT_TRUE(first.window->OpenScreen());
+    first.window->resize(900, 700);
+    desktop::GridView* grid = first.window->ScreenWindow()->Grid("dbgFornecedor");
+    grid->horizontalHeader()->resizeSection(0, 170);  // the user's drag
+    first.window->Shutdown();
+  }
+  EXPECT_TRUE(QSettings(ini, QSettings::IniFormat).contains(QStringLiteral("Janela/Geometria")));
+  Desktop second(desktop::DesktopSettings::Load(args));
+  ASSERT_TRUE(second.window->OpenScreen());
+  desktop::GridView* grid = second.window->ScreenWindow()->Grid("dbgFornecedor");
+  EXPECT_EQ(grid->columnWidth(0), 170);
+  EXPECT_EQ(grid->columnWidth(0) + grid->columnWidth(1), grid->viewport()->width());
+  // Settings without a file of their own remember nothing.
+  EXPECT_FALSE(desktop::DesktopSettings().RemembersLayout());
+  EXPECT_FALSE(desktop::DesktopSettings::Load({QStringLiteral("x"), QStringLiteral("--config"),
+                                                QStringLiteral("/dev/null")})
+                   .RemembersLayout());
 }
 
 // A loopback port with nobody listening on it.

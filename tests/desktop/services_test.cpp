@@ -17,6 +17,7 @@
 #include "desktop/QtHostServices.h"
 #include "desktop/SearchDialog.h"
 #include "desktop/UserAction.h"
+#include "host/net/NetConnection.h"
 #include "host/data/ClientDataSet.h"
 #include "host/data/DataSource.h"
 #include "host/services/HostLib.h"
@@ -114,6 +115,25 @@ TEST_F(ServicesTest, UserActionSwallowsTheSilentAbortAndShowsOtherFailures) {
   EXPECT_EQ(answers.Seen()[1], "Falha inesperada");
   EXPECT_TRUE(desktop::UserAction::Run([] {}));
   EXPECT_EQ(answers.Unanswered(), 2);  // each dialog was closed by the hook, none blocked
+}
+
+TEST_F(ServicesTest, AConnectionFailureIsShownInTheClerksWordsWithTheCallBehindDetails) {
+  QString shown, details;
+  services_.SetDialogHook([&](QDialog& d) {
+    if (auto* box = qobject_cast<QMessageBox*>(&d)) {
+      shown = box->text();
+      details = box->detailedText();
+    }
+  });
+  EXPECT_FALSE(desktop::UserAction::Run(
+      [] { throw host::ENetError("Falha ao chamar getDados em 127.0.0.1:18473: conexão recusada"); }));
+  services_.SetDialogHook({});
+  EXPECT_EQ(shown, QStringLiteral("Não foi possível falar com o servidor 127.0.0.1:18473 (conexão recusada)."));
+  EXPECT_EQ(details, QStringLiteral("Falha ao chamar getDados em 127.0.0.1:18473: conexão recusada"));
+  const auto& log = services_.Log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "message: Não foi possível falar com o servidor 127.0.0.1:18473 (conexão recusada).");
+  EXPECT_EQ(log.back(), "detail: Falha ao chamar getDados em 127.0.0.1:18473: conexão recusada");
 }
 
 TEST_F(ServicesTest, ARefusedRemoteResultIsShownOnceNotTwice) {

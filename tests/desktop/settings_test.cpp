@@ -14,8 +14,10 @@ using desktop::ESettingsError;
 
 class SettingsTest : public ::testing::Test {
  protected:
+  // Each file has a new name: QSettings caches a file it read, by path and modification time.
   std::string WriteIni(const std::string& text) {
-    const std::string path = dir_.filePath(QStringLiteral("desktop.ini")).toStdString();
+    const std::string path =
+        dir_.filePath(QStringLiteral("desktop%1.ini").arg(++files_)).toStdString();
     std::ofstream(path) << text;
     return path;
   }
@@ -26,6 +28,7 @@ class SettingsTest : public ::testing::Test {
   static QString Q(const std::string& s) { return QString::fromStdString(s); }
 
   QTemporaryDir dir_;
+  int files_ = 0;
 };
 
 TEST_F(SettingsTest, TheIniFileGivesTheValuesAndTheCommandLineOverridesThem) {
@@ -74,6 +77,38 @@ TEST_F(SettingsTest, ServerAddressesAreCheckedWhenRead) {
   EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nWebPort=70000\n"))}), ESettingsError);
 }
 
+// A server reached over TLS: "https://" in --server or WebURL, the CA file and the explicit
+// permission to send the token in clear, from the INI file or the command line.
+TEST_F(SettingsTest, TlsServerCaFileAndInsecureComeFromTheIniOrTheCommandLine) {
+  const std::string ca = dir_.filePath(QStringLiteral("ca.pem")).toStdString();
+  std::ofstream(ca) << "-----BEGIN CERTIFICATE-----\n";
+  DesktopSettings s = Load({"--config", Q(WriteIni("[Servidor]\nWebURL=https://srv.example\nWebPort=8443\nCA=" + ca +
+                                                   "\nInsecure=true\n"))});
+  EXPECT_EQ(s.WebURL(), "https://srv.example");
+  EXPECT_EQ(s.ServerHost(), "srv.example");
+  EXPECT_EQ(s.WebPort(), 8443);
+  EXPECT_EQ(s.CaFile(), ca);
+  EXPECT_TRUE(s.Insecure());
+
+  const QString empty = Q(WriteIni(""));
+  s = Load({"--config", empty, "--server", "HTTPS://[::1]:8443", "--ca", Q(ca), "--insecure"});
+  EXPECT_EQ(s.WebURL(), "https://::1");
+  EXPECT_EQ(s.ServerHost(), "::1");
+  EXPECT_EQ(s.CaFile(), ca);
+  EXPECT_TRUE(s.Insecure());
+  s = Load({"--config", empty, "--server", "http://10.0.0.5:80"});
+  EXPECT_EQ(s.WebURL(), "10.0.0.5");
+  EXPECT_TRUE(s.CaFile().empty());
+  EXPECT_FALSE(s.Insecure());
+
+  for (const char* bad : {"ftp://h:21", "https://:8443", "https://h", "https://"}) {
+    EXPECT_THROW(Load({"--config", empty, "--server", bad}), ESettingsError) << bad;
+  }
+  EXPECT_THROW(Load({"--config", empty, "--ca", "/nao/existe.pem"}), ESettingsError);
+  EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nWebURL=gopher://h\n"))}), ESettingsError);
+  EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nCA=/nao/existe.pem\n"))}), ESettingsError);
+}
+
 TEST_F(SettingsTest, BadOptionsAndMasksAreRefusedWithTheirName) {
   const QString ini = Q(WriteIni(""));
   try {
@@ -86,6 +121,17 @@ TEST_F(SettingsTest, BadOptionsAndMasksAreRefusedWithTheirName) {
   EXPECT_THROW(Load({"--config", ini, "sobra"}), ESettingsError);
   EXPECT_THROW(Load({"--config", ini, "--server"}), ESettingsError);
   EXPECT_THROW(Load({"--config", "/nao/existe.ini"}), ESettingsError);
+}
+
+TEST_F(SettingsTest, TheStallTimeoutComesFromTheIniFileOrTheCommandLineAndIsBounded) {
+  EXPECT_EQ(Load({"--config", Q(WriteIni(""))}).StallTimeoutSeconds(), 30);
+  const QString ini = Q(WriteIni("[Servidor]\nEsperaSemResposta=45\n"));
+  EXPECT_EQ(Load({"--config", ini}).StallTimeoutSeconds(), 45);
+  EXPECT_EQ(Load({"--config", ini, "--stall-timeout", "5"}).StallTimeoutSeconds(), 5);
+  for (const char* bad : {"0", "3601", "trinta", ""}) {
+    EXPECT_THROW(Load({"--config", ini, "--stall-timeout", bad}), ESettingsError) << bad;
+  }
+  EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nEsperaSemResposta=-1\n"))}), ESettingsError);
 }
 
 }  // namespace

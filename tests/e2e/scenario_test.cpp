@@ -67,7 +67,7 @@ std::vector<std::string> Scenarios() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioTest, ::testing::ValuesIn(Scenarios()),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& test) { return test.param; });
 
 class RunnerInterfaceTest : public ::testing::Test {
  protected:

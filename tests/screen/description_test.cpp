@@ -25,8 +25,12 @@ void ExpectFields(host::TDataSet& dataSet, const std::vector<FieldSpec>& expecte
     EXPECT_EQ(f.FieldName(), expected[i].name);
     EXPECT_EQ(f.Size(), expected[i].size);
     EXPECT_EQ(f.Visible, expected[i].visible);
-    if (expected[i].label[0] != '\0') EXPECT_EQ(f.DisplayLabel, expected[i].label);
-    if (expected[i].displayWidth != 0) EXPECT_EQ(f.DisplayWidth, expected[i].displayWidth);
+    if (expected[i].label[0] != '\0') {
+      EXPECT_EQ(f.DisplayLabel, expected[i].label);
+    }
+    if (expected[i].displayWidth != 0) {
+      EXPECT_EQ(f.DisplayWidth, expected[i].displayWidth);
+    }
   }
 }
 
@@ -35,7 +39,9 @@ void ExpectColumns(host::TDBGrid& grid, const std::vector<std::pair<std::string,
   ASSERT_EQ(actual.size(), columns.size()) << grid.Name();
   for (std::size_t i = 0; i < columns.size(); ++i) {
     EXPECT_EQ(actual[i]->FieldName(), columns[i].first);
-    if (columns[i].second != 0) EXPECT_EQ(actual[i]->Width(), columns[i].second);
+    if (columns[i].second != 0) {
+      EXPECT_EQ(actual[i]->Width(), columns[i].second);
+    }
     EXPECT_EQ(actual[i]->ReadOnly(), i == 1) << grid.Name() << " column " << i;
   }
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 #include "server/store/PgConnection.h"
 #include "server/store/SqliteDatabase.h"
@@ -21,6 +22,12 @@ extern char** environ;
 namespace server::test {
 
 std::string ServerBinary() { return PDI_SERVER_BINARY; }
+
+void WritePrivateFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::replace);
+}
 
 std::string StoreName(StoreKind kind) { return kind == StoreKind::Sqlite ? "Sqlite" : "Postgres"; }
 
@@ -200,8 +207,24 @@ Answer RpcClient::Call(const std::string& method, const std::vector<host::wire::
 }
 
 Answer RpcClient::Post(const std::string& body) {
+  return Read(http_.Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json"));
+}
+
+Answer RpcClient::CallThroughProxy(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params) {
+  const auto res =
+      http_.Post("/PDI07310.rdmProdDesoneraImpos", host::wire::JsonRpcRequest::Write(nextId_++, method, params),
+                 "application/json");
+  if (res && res->status != 200) {
+    Answer answer;
+    answer.httpStatus = res->status;
+    answer.body = res->body;
+    return answer;
+  }
+  return Read(res);
+}
+
+Answer RpcClient::Read(const httplib::Result& res) {
   Answer answer;
-  const auto res = http_.Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json");
   if (!res) return answer;
   answer.httpStatus = res->status;
   answer.body = res->body;

@@ -34,6 +34,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Writes text to path readable and writable by its owner only (mode 0600), as a tokens file
+// must be.
+void WritePrivateFile(const std::string& path, const std::string& text);
+
 // The stores the integration tests run against.
 enum class StoreKind { Sqlite, Postgres };
 // "Sqlite" / "Postgres", for test names.
@@ -130,9 +134,15 @@ class RpcClient {
   Answer Call(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params = {});
   // Posts body as it stands.
   Answer Post(const std::string& body);
+  // Like Call, for a service behind a proxy whose server may die under the call: an answer that
+  // is not HTTP 200 (a proxy's 502 or 503 page) is returned with its status and body, unread, and
+  // adds no test failure. A transport failure gives httpStatus 0.
+  Answer CallThroughProxy(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params = {});
   httplib::Client& Http() { return http_; }
 
  private:
+  Answer Read(const httplib::Result& res);
+
   httplib::Client http_;
   int64_t nextId_ = 1;
 };

@@ -16,7 +16,8 @@ using host::wire::JsonRpcRequest;
 class AccessTest : public ServiceFixture {
  protected:
   std::vector<std::string> ExtraArgs() override {
-    std::ofstream(dir_.File("tokens.txt")) << "# desktops\ntok-maria Maria da Silva\ntok-joao joao\n";
+    WritePrivateFile(dir_.File("tokens.txt"),
+                     "# desktops\ntok-maria-7Qx2Lp9v Maria da Silva\ntok-joao-3Kd8Wm1z joao\n");
     return {"--tokens", dir_.File("tokens.txt")};
   }
   // Posts body with an Authorization header (none when empty).
@@ -35,7 +36,8 @@ INSTANTIATE_TEST_SUITE_P(Stores, AccessTest, ::testing::Values(StoreKind::Sqlite
 
 TEST_P(AccessTest, RequestsWithoutAListedTokenGet401AndReachNothing) {
   auto& http = rpc_->Http();
-  for (const std::string header : {"", "Bearer", "Bearer tok-mari", "Basic tok-maria", "tok-maria"}) {
+  for (const std::string header : {"", "Bearer", "Bearer tok-maria-7Qx2Lp9", "Basic tok-maria-7Qx2Lp9v",
+                                   "tok-maria-7Qx2Lp9v", "Bearer tok-maria-7Qx2Lp9v junk"}) {
     httplib::Headers headers;
     if (!header.empty()) headers.emplace("Authorization", header);
     const auto get = http.Get(ServerProcess::Path(), headers);
@@ -57,7 +59,7 @@ TEST_P(AccessTest, RequestsWithoutAListedTokenGet401AndReachNothing) {
     EXPECT_EQ(elsewhere->status, 401);
   }
   // Nothing was stored, and the log says why callers were turned away (never with the token).
-  const auto check = Post("Bearer tok-joao", JsonRpcRequest::Write(3, "getVd_Cliente", {host::wire::JsonRpcParam::Text("P1"),
+  const auto check = Post("Bearer tok-joao-3Kd8Wm1z", JsonRpcRequest::Write(3, "getVd_Cliente", {host::wire::JsonRpcParam::Text("P1"),
                                                                                         host::wire::JsonRpcParam::Text("C1")}));
   ASSERT_TRUE(check);
   EXPECT_EQ(check->status, 200);
@@ -67,16 +69,16 @@ TEST_P(AccessTest, RequestsWithoutAListedTokenGet401AndReachNothing) {
   EXPECT_NE(log.find("refused POST from 127.0.0.1:"), std::string::npos) << log;
   EXPECT_NE(log.find(": HTTP 401, no access token"), std::string::npos) << log;
   EXPECT_NE(log.find(": HTTP 401, unknown access token"), std::string::npos) << log;
-  EXPECT_EQ(log.find("tok-mari"), std::string::npos) << log;
+  EXPECT_EQ(log.find("tok-maria-7Qx2Lp9"), std::string::npos) << log;
 }
 
 TEST_P(AccessTest, ListedTokensAreServedAndTheirUsersGoToTheAuditTrail) {
   rpc_->Http().set_keep_alive(true);
-  const auto get = rpc_->Http().Get(ServerProcess::Path(), {{"Authorization", "Bearer tok-maria"}});
+  const auto get = rpc_->Http().Get(ServerProcess::Path(), {{"Authorization", "Bearer tok-maria-7Qx2Lp9v"}});
   ASSERT_TRUE(get);
   EXPECT_EQ(get->status, 200);
 
-  const auto first = Post("Bearer tok-maria", SaveBody("P1", "C1"));
+  const auto first = Post("Bearer tok-maria-7Qx2Lp9v", SaveBody("P1", "C1"));
   ASSERT_TRUE(first);
   EXPECT_EQ(first->status, 200);
   EXPECT_NE(first->body.find(R"("ok":true)"), std::string::npos) << first->body;
@@ -85,7 +87,7 @@ TEST_P(AccessTest, ListedTokensAreServedAndTheirUsersGoToTheAuditTrail) {
   const auto refused = Post("Bearer nope", SaveBody("P1", "C2"));
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 401);
-  const auto second = Post("bearer tok-joao", SaveBody("P3", "C2"));
+  const auto second = Post("bearer tok-joao-3Kd8Wm1z", SaveBody("P3", "C2"));
   ASSERT_TRUE(second);
   EXPECT_EQ(second->status, 200);
   EXPECT_NE(second->body.find(R"("ok":true)"), std::string::npos) << second->body;
@@ -110,10 +112,21 @@ TEST(ServerAccess, WithoutTokensTheServerSaysItAcceptsAnyone) {
 
 TEST(ServerAccess, ABadTokensFileStopsTheServerWithAMessage) {
   TempDir dir;
-  std::ofstream(dir.File("bad.txt")) << "tok-alone\n";
+  WritePrivateFile(dir.File("bad.txt"), "tok-alone-0123456789\n");
   const CommandResult bad = RunServerCommand({"serve", "--db", dir.File("s.db"), "--tokens", dir.File("bad.txt")});
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.output.find(dir.File("bad.txt") + ", line 1: expected \"TOKEN USER\""), std::string::npos) << bad.output;
+  const CommandResult shortToken = RunServerCommand({"serve", "--db", dir.File("s.db"), "--tokens", [&] {
+    WritePrivateFile(dir.File("short.txt"), "tok-short alice\n");
+    return dir.File("short.txt");
+  }()});
+  EXPECT_EQ(shortToken.status, 1);
+  EXPECT_NE(shortToken.output.find("a token has at least 16 characters"), std::string::npos) << shortToken.output;
+  std::ofstream(dir.File("open.txt")) << "tok-open-0123456789 alice\n";
+  std::filesystem::permissions(dir.File("open.txt"), std::filesystem::perms(0644), std::filesystem::perm_options::replace);
+  const CommandResult open = RunServerCommand({"serve", "--db", dir.File("s.db"), "--tokens", dir.File("open.txt")});
+  EXPECT_EQ(open.status, 1);
+  EXPECT_NE(open.output.find("can be read or written by other users (mode 0644)"), std::string::npos) << open.output;
   const CommandResult missing = RunServerCommand({"serve", "--db", dir.File("s.db"), "--tokens", dir.File("none.txt")});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.output.find("cannot read the tokens file"), std::string::npos) << missing.output;

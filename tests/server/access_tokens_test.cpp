@@ -3,7 +3,9 @@
 #include "server/http/AccessTokens.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "ServerTestSupport.h"
@@ -11,46 +13,97 @@
 namespace server {
 namespace {
 
+// Parses text; returns the refusal's message, or "accepted".
+std::string ParseMessage(const std::string& text) {
+  try {
+    AccessTokens::Parse(text, "tokens.txt");
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "accepted";
+}
+
 TEST(AccessTokens, ReadsTokensAndUsersSkippingCommentsAndBlankLines) {
   const AccessTokens tokens = AccessTokens::Parse(
       "# desktops of the tax office\n"
       "\n"
-      "tok-maria   Maria da Silva\r\n"
-      "  tok-joao\tjoao  \n"
-      "tok-last last",
+      "tok-maria-0123456   Maria da Silva\r\n"
+      "  tok-joao-01234567\tjoao  \n"
+      "tok-last-01234567 last",
       "tokens.txt");
   EXPECT_EQ(tokens.Size(), 3u);
-  EXPECT_EQ(tokens.UserFor("Bearer tok-maria"), "Maria da Silva");
-  EXPECT_EQ(tokens.UserFor("bearer  tok-joao "), "joao");
-  EXPECT_EQ(tokens.UserFor("BEARER tok-last"), "last");
+  EXPECT_EQ(tokens.UserFor("Bearer tok-maria-0123456"), "Maria da Silva");
+  EXPECT_EQ(tokens.UserFor("bearer tok-joao-01234567"), "joao");
+  EXPECT_EQ(tokens.UserFor("BEARER tok-last-01234567"), "last");
 }
 
-TEST(AccessTokens, AnythingButABearerHeaderWithAListedTokenIsRefused) {
-  const AccessTokens tokens = AccessTokens::Parse("tok-maria maria\n", "t");
-  for (const char* header : {"", "Bearer", "Bearer ", "tok-maria", "Basic tok-maria", "Bearertok-maria",
-                             "Bearer tok-mari", "Bearer tok-maria2", "Bearer TOK-MARIA", "Bearer # maria"}) {
+// Only "Bearer TOKEN" exactly: blanks, control characters or anything else around the token
+// (a NUL with junk after it among them) make the header unknown.
+TEST(AccessTokens, AnythingButExactlyABearerHeaderWithAListedTokenIsRefused) {
+  const AccessTokens tokens = AccessTokens::Parse("tok-maria-0123456 maria\n", "t");
+  const std::string refused[] = {"",
+                                 "Bearer",
+                                 "Bearer ",
+                                 "tok-maria-0123456",
+                                 "Basic tok-maria-0123456",
+                                 "Bearertok-maria-0123456",
+                                 "Bearer tok-maria-012345",
+                                 "Bearer tok-maria-01234567",
+                                 "Bearer TOK-MARIA-0123456",
+                                 "Bearer # maria",
+                                 "Bearer  tok-maria-0123456",
+                                 "Bearer\ttok-maria-0123456",
+                                 " Bearer tok-maria-0123456",
+                                 "Bearer tok-maria-0123456 ",
+                                 "Bearer tok-maria-0123456 junk",
+                                 "Bearer tok-maria-0123456\r\n",
+                                 std::string("Bearer tok-maria-0123456\0junk", 29),
+                                 std::string("Bearer tok-maria-0123456\0", 25)};
+  for (const std::string& header : refused) {
     EXPECT_FALSE(tokens.UserFor(header).has_value()) << header;
   }
+  EXPECT_EQ(tokens.UserFor("Bearer tok-maria-0123456"), "maria");
 }
 
 TEST(AccessTokens, BadFilesAreRefusedNamingTheLine) {
-  const auto message = [](const std::string& text) {
-    try {
-      AccessTokens::Parse(text, "tokens.txt");
-    } catch (const std::runtime_error& e) {
-      return std::string(e.what());
-    }
-    return std::string("accepted");
-  };
-  EXPECT_EQ(message("# nobody\n\n"), "tokens.txt: no token listed; nobody could call the server");
-  EXPECT_EQ(message("a alice\nlonely\n"), "tokens.txt, line 2: expected \"TOKEN USER\"");
-  EXPECT_EQ(message("a alice\nb bob\na again\n"), "tokens.txt, line 3: the token is listed twice");
-  EXPECT_EQ(message(std::string("a\x01z alice\n")), "tokens.txt, line 1: a token holds only printable characters");
+  EXPECT_EQ(ParseMessage("# nobody\n\n"), "tokens.txt: no token listed; nobody could call the server");
+  EXPECT_EQ(ParseMessage("alice-0123456789ab alice\nlonely-0123456789ab\n"),
+            "tokens.txt, line 2: expected \"TOKEN USER\"");
+  EXPECT_EQ(ParseMessage("alice-0123456789ab alice\nbob-0123456789abcd bob\nalice-0123456789ab again\n"),
+            "tokens.txt, line 3: the token is listed twice");
+  EXPECT_EQ(ParseMessage("a\x01z-0123456789abcdef alice\n"), "tokens.txt, line 1: a token holds only printable characters");
+  EXPECT_EQ(ParseMessage(std::string("alice\0-0123456789ab alice\n", 26)),
+            "tokens.txt, line 1: a token holds only printable characters");
+  EXPECT_EQ(ParseMessage("ok-0123456789abcdef bob\ntoo-short alice\n"),
+            "tokens.txt, line 2: a token has at least 16 characters (this one has 9)");
+  EXPECT_EQ(ParseMessage("alice-0123456789ab ali\x1b[31mce\n"), "tokens.txt, line 1: a user name holds no control characters");
+  EXPECT_EQ(ParseMessage("exactly-16-chars alice\n"), "accepted");
+}
 
+// Like ssh with a private key: a tokens file that others may read or write is refused, with
+// the mode and the fix in the message; a private one is read.
+TEST(AccessTokens, AFileOthersMayReadOrWriteIsRefused) {
   server::test::TempDir dir;
   EXPECT_THROW(AccessTokens::Load(dir.File("missing.txt")), std::runtime_error);
-  std::ofstream(dir.File("t.txt")) << "secret alice\n";
-  EXPECT_EQ(AccessTokens::Load(dir.File("t.txt")).UserFor("Bearer secret"), "alice");
+  EXPECT_THROW(AccessTokens::Load(dir.File("")), std::runtime_error);  // a directory
+
+  const std::string path = dir.File("t.txt");
+  server::test::WritePrivateFile(path, "secret-0123456789 alice\n");
+  EXPECT_EQ(AccessTokens::Load(path).UserFor("Bearer secret-0123456789"), "alice");
+
+  for (const mode_t mode : {0640, 0604, 0620, 0602, 0666}) {
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    try {
+      AccessTokens::Load(path);
+      ADD_FAILURE() << "mode " << std::oct << mode << " accepted";
+    } catch (const std::runtime_error& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find("can be read or written by other users"), std::string::npos) << message;
+      EXPECT_NE(message.find("chmod 600 " + path), std::string::npos) << message;
+    }
+  }
+  ASSERT_EQ(::chmod(path.c_str(), 0400), 0);
+  EXPECT_EQ(AccessTokens::Load(path).Size(), 1u);
 }
 
 }  // namespace

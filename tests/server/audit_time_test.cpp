@@ -36,7 +36,10 @@ TEST(AuditTime, ParsesDatesTimesFractionsAndZonesIntoUtc) {
 TEST(AuditTime, RefusesWhatIsNotATime) {
   for (const char* text : {"", "yesterday", "2024-5-1", "2024-02-30", "2023-02-29", "2024-13-01", "2024-05-01T24:00",
                            "2024-05-01T12:60", "2024-05-01T12", "2024-05-01T12:00:61", "2024-05-01T12:00:00.",
-                           "2024-05-01T12:00Zjunk", "2024-05-01T12:00+5", "2024-05-01T12:00+25:00", "2024-05-01x"}) {
+                           "2024-05-01T12:00Zjunk", "2024-05-01T12:00+5", "2024-05-01T12:00+25:00", "2024-05-01x",
+                           // one-digit fields, a signed year, spaces around, stray digits after a zone
+                           "2024-05-01T7:05", "2024-05-01T07:5", "+2024-05-01", " 2024-05-01", "2024-05-01 ",
+                           "2024-05-01T14:30:15.5+0300 1", "2024-05-01T14:30:15.123456789+456789"}) {
     EXPECT_THROW(AuditTime::Parse(text), std::invalid_argument) << text;
   }
   try {

@@ -1,21 +1,74 @@
-// The server binary's command line: help, bad options, and failures reported with a message and
-// a non-zero status.
+// The server binary's command line and its parser: values, flags and refusals, the configuration
+// file of serve, help, bad options, and failures reported with a message and a non-zero status.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "ServerTestSupport.h"
+#include "server/cli/CommandLine.h"
 #include "server/cli/ServerProcess.h"
 #include "server/store/SqliteDatabase.h"
 
 namespace server::test {
 namespace {
 
+// What the parser keeps of a command line: the last value of an option given twice, both forms of
+// a value, flags, positional arguments in order.
+TEST(CommandLineParser, ReadsValuesFlagsAndPositionalArguments) {
+  const std::set<std::string> values = {"--db", "--threads", "--tokens"};
+  const std::set<std::string> flags = {"--create", "--help"};
+  const CommandLine cl({"--db", "config.db", "a.txt", "--threads=8", "--create", "--db=given.db", "--tokens=", "-5",
+                        "b.txt"},
+                       values, flags);
+  EXPECT_EQ(cl.Value("--db"), "given.db");
+  EXPECT_EQ(cl.Number("--threads", 64, 1, 1024), 8);
+  EXPECT_EQ(cl.Value("--tokens"), "");  // given empty: not taken from the next argument
+  EXPECT_TRUE(cl.Flag("--create"));
+  EXPECT_FALSE(cl.Flag("--help"));
+  EXPECT_EQ(cl.Positional(), (std::vector<std::string>{"a.txt", "-5", "b.txt"}));
+  EXPECT_EQ(cl.Value("--listen"), std::nullopt);
+  EXPECT_EQ(cl.Number("--threads-unset", 64, 1, 1024), 64);
+  // A value that looks like an option is still the value of the option before it.
+  EXPECT_EQ(CommandLine({"--db", "--create"}, values, flags).Value("--db"), "--create");
+  EXPECT_EQ(CommandLine({"--threads", "-3"}, values, flags).Value("--threads"), "-3");
+}
+
+TEST(CommandLineParser, RefusesWhatItDoesNotKnowWithTheOptionsName) {
+  const std::set<std::string> values = {"--db", "--threads"};
+  const std::set<std::string> flags = {"--create"};
+  const auto refusal = [&](const std::vector<std::string>& args) {
+    try {
+      const CommandLine cl(args, values, flags);
+      cl.Required("--db");
+      cl.Number("--threads", 64, 1, 1024);
+      return std::string("accepted");
+    } catch (const EUsage& e) {
+      return std::string(e.what());
+    }
+  };
+  EXPECT_EQ(refusal({"--db", "x", "--verbose"}), "unknown option --verbose");
+  EXPECT_EQ(refusal({"--db", "x", "--level=3"}), "unknown option --level");
+  EXPECT_EQ(refusal({"--db", "x", "-v"}), "unknown option -v");
+  EXPECT_EQ(refusal({"--db", "x", "--DB", "y"}), "unknown option --DB");
+  EXPECT_EQ(refusal({"--db", "x", "--threads"}), "option --threads needs a value");
+  EXPECT_EQ(refusal({"--db", "x", "--create=yes"}), "option --create takes no value");
+  EXPECT_EQ(refusal({"--db", "x", "--create="}), "option --create takes no value");
+  EXPECT_EQ(refusal({"--db="}), "option --db is required");
+  EXPECT_EQ(refusal({"--db", "x", "--threads", "0x10"}), "option --threads must be a whole number from 1 to 1024, not \"0x10\"");
+  EXPECT_EQ(refusal({"--db", "x", "--threads", "2000"}), "option --threads must be a whole number from 1 to 1024, not \"2000\"");
+  EXPECT_EQ(refusal({"--db", "x", "--threads", "4"}), "accepted");
+}
+
 TEST(ServerCommandLine, EveryCommandHasHelp) {
-  for (const std::string command : {"serve", "import-master", "export-local", "demo", "audit"}) {
+  const CommandResult usage = RunServerCommand({"--help"});
+  EXPECT_EQ(usage.status, 0);
+  for (const std::string command : {"serve", "init", "migrate", "backup", "restore", "import-master", "export-local",
+                                    "demo", "audit"}) {
+    EXPECT_NE(usage.output.find("  " + command + " "), std::string::npos) << "usage lists " << command;
     const CommandResult r = RunServerCommand({command, "--help"});
     EXPECT_EQ(r.status, 0) << command;
     EXPECT_NE(r.output.find("usage: pdi07310-server " + command), std::string::npos) << r.output;
   }
-  EXPECT_EQ(RunServerCommand({"--help"}).status, 0);
 }
 
 TEST(ServerCommandLine, BadUsageExitsWithStatusTwoAndSaysWhy) {
@@ -45,6 +98,51 @@ TEST(ServerCommandLine, BadUsageExitsWithStatusTwoAndSaysWhy) {
     EXPECT_EQ(r.status, 2) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
   }
+}
+
+TEST(ServerCommandLine, ConfigurationFileGivesServeOptionsAndTheCommandLineWins) {
+  TempDir dir;
+  const auto write = [&](const std::string& name, const std::string& text) {
+    std::ofstream(dir.File(name)) << text;
+    return dir.File(name);
+  };
+  // The file's store and address are overridden by the command line (ServerProcess gives --db,
+  // --create and --listen after --config); its other settings are used.
+  const std::string conf = write("server.conf",
+                                 "# the service's settings\n"
+                                 "db = /nonexistent/dir/x.db\n"
+                                 "  listen = 10.255.255.1:1  \n"
+                                 "\n"
+                                 "create = no\n"
+                                 "threads = 2\n"
+                                 "max-connections-per-client = 0\n"
+                                 "sync = normal\n");
+  ServerProcess server(ServerBinary(), dir.File("s.db"), {"--config", conf});
+  EXPECT_NE(server.Log().find("listening on http://127.0.0.1:" + std::to_string(server.Port())), std::string::npos);
+  EXPECT_NE(server.Log().find("database " + dir.File("s.db") + ", synchronous=NORMAL"), std::string::npos)
+      << server.Log();
+  EXPECT_EQ(server.Stop(), 0) << server.Log();
+
+  struct Case {
+    std::string text;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"db = s.db\nverbose = 1\n", "line 2: unknown setting 'verbose'"},
+      {"db = s.db\nconfig = other.conf\n", "line 2: unknown setting 'config'"},
+      {"create = maybe\n", "line 1: create takes yes or no"},
+      {"db s.db\n", "line 1: expected 'name = value'"},
+      {"db = s.db\nmax-request-bytes = lots\n", "option --max-request-bytes must be a whole number"},
+      {"db =\n", "option --db is required"},
+  };
+  for (const Case& c : cases) {
+    const CommandResult r = RunServerCommand({"serve", "--config", write("bad.conf", c.text)});
+    EXPECT_EQ(r.status, 2) << c.text << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << c.text << r.output;
+  }
+  const CommandResult missing = RunServerCommand({"serve", "--config", dir.File("none.conf")});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.output.find("cannot read the configuration file " + dir.File("none.conf")), std::string::npos);
 }
 
 TEST(ServerCommandLine, FailuresExitWithStatusOneAndAMessage) {

@@ -163,7 +163,7 @@ void TestServer::ImportMaster() const {
 TestServer::~TestServer() {
   Stop();
   std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
+  if (!std::getenv("PDI_KEEP_TEST_SERVER")) std::filesystem::remove_all(dir_, ignored);
 }
 
 void TestServer::Start() {

@@ -199,7 +199,7 @@ TEST_F(NetConnectionTest, ACallRunnerCarriesTheExchangeToAnotherThread) {
   EXPECT_EQ(net.Call("echo", {Variant::FromText("a")}).AsText(), R"({"ok":true,"data":["a"]})");
   EXPECT_NE(CallError("getNada").find("-32601"), std::string::npos);
   TNetConnection::SetCallRunner({});
-  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(runs, 3);  // the connection check, then the two calls
   EXPECT_NE(exchangeThread, std::this_thread::get_id());
 }
 
@@ -319,6 +319,49 @@ TEST(NetConnectionRefusedTest, RefusedConnectionRaisesEvenWithoutThrowException)
   net.SetPort(0);
   EXPECT_THROW(net.Open(), ENetError);
   EXPECT_FALSE(net.Connected());
+}
+
+TEST(NetConnectionCancelTest, CancelEndsAStalledExchangeAsABrokenConnectionAndTheNextCallConnectsAgain) {
+  // A listener that never accepts: the connection completes in the backlog and hears nothing.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(fd, 8), 0);
+  socklen_t length = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+  TNetConnection net;
+  EXPECT_EQ(net.ReadTimeout(), std::chrono::seconds(120));
+  net.SetHost("127.0.0.1");
+  net.SetPort(ntohs(addr.sin_port));
+  net.SetServerName("Servico");
+  std::atomic<bool> running{false};
+  TNetConnection::SetCallRunner([&](const std::function<void()>& exchange) {
+    running = true;
+    exchange();
+  });
+  std::string failure;
+  std::thread caller([&] {
+    try {
+      net.Call("getDados", {});
+    } catch (const ENetError& e) {
+      failure = e.what();
+    }
+  });
+  // Cancelled over and over until the call ends (a cancel before the exchange begins is lost).
+  for (int i = 0; i < 600 && failure.empty(); ++i) {
+    if (running) TNetConnection::CancelCalls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  caller.join();
+  TNetConnection::SetCallRunner({});
+  ::close(fd);
+  EXPECT_EQ(failure, "Falha ao conectar ao serviço Servico em 127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) +
+                         ": chamada cancelada pelo usuário");
+  EXPECT_FALSE(net.Connected());
+  // With nothing under way, a cancel is a no-op.
+  TNetConnection::CancelCalls();
 }
 
 }  // namespace

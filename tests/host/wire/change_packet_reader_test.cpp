@@ -85,6 +85,41 @@ TEST(ChangePacketReader, RefusesWhatIsNotAChangePacket) {
   }
 }
 
+// A repeated member would otherwise let its last copy win silently (an insert turned into a
+// delete, a second row stored in place of the first): every repeat refuses the whole packet.
+TEST(ChangePacketReader, RefusesRepeatedMembersWhole) {
+  const struct {
+    const char* json;
+    const char* message;
+  } cases[] = {
+      {R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","op":"delete","row":["x"]}]})",
+       "Invalid change packet: change 1: \"op\" appears twice"},
+      {R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":["x"]},)"
+       R"({"op":"delete","row":["x"],"row":["y"]}]})",
+       "Invalid change packet: change 2: \"row\" appears twice"},
+      {R"({"fields":[{"name":"A","name":"B"}],"changes":[]})",
+       "Invalid change packet: field 1: \"name\" appears twice"},
+      {R"({"fields":[{"name":"A","size":1,"size":2}],"changes":[]})",
+       "Invalid change packet: field 1: \"size\" appears twice"},
+      {R"({"fields":[{"name":"A"}],"changes":[],"changes":[]})",
+       "Invalid change packet: \"changes\" appears twice"},
+      {R"({"fields":[{"name":"A"}],"fields":[{"name":"A"}],"changes":[]})",
+       "Invalid change packet: \"fields\" appears twice"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ChangePacketReader::Read(c.json);
+      ADD_FAILURE() << "accepted: " << c.json;
+    } catch (const EWireError& e) {
+      EXPECT_STREQ(e.what(), c.message) << c.json;
+    }
+  }
+  // Unknown members are still skipped, repeated or not.
+  EXPECT_EQ(Describe(ChangePacketReader::Read(
+                R"({"x":1,"x":2,"fields":[{"name":"A","t":1,"t":2}],"changes":[{"op":"insert","k":0,"k":1,"row":["v"]}]})")),
+            "A/0, | insert(v)");
+}
+
 TEST(ChangePacketReader, MessageSaysWhereThePacketIsWrong) {
   try {
     ChangePacketReader::Read(R"({"fields":[{"name":"A"}],"changes":[{"op":"insert","row":["x"]},)"

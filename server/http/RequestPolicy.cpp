@@ -1,0 +1,133 @@
+#include "server/http/RequestPolicy.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "host/wire/PacketWriter.h"
+
+namespace server {
+namespace {
+
+namespace http = boost::beast::http;
+
+std::string_view View(boost::beast::string_view text) { return {text.data(), text.size()}; }
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+HeadVerdict Refusal(int status, std::string message, std::string why) {
+  HeadVerdict v;
+  v.route = HeadVerdict::Route::Refuse;
+  v.status = status;
+  v.message = std::move(message);
+  v.why = std::move(why);
+  return v;
+}
+
+HeadVerdict Answer(int status, std::string body) {
+  HeadVerdict v;
+  v.route = HeadVerdict::Route::Answer;
+  v.status = status;
+  v.body = std::move(body);
+  return v;
+}
+
+}  // namespace
+
+HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& path, const AccessTokens* tokens,
+                      bool localDb) {
+  std::string user;
+  if (tokens) {
+    // One header only: with two, which one a proxy or the server reads is anyone's guess.
+    const auto fields = head.equal_range(http::field::authorization);
+    const auto count = std::distance(fields.first, fields.second);
+    std::optional<std::string> named;
+    if (count == 1) named = tokens->UserFor(View(fields.first->value()));
+    if (!named) {
+      HeadVerdict v = Refusal(401, "a valid access token is required",
+                              count == 0 ? "no access token"
+                              : count > 1 ? "several Authorization headers"
+                                          : "unknown access token");
+      v.headers.emplace_back("WWW-Authenticate", "Bearer");
+      return v;
+    }
+    user = *named;
+  }
+  // Compressed bodies are refused rather than inflated: a small body could inflate without bound.
+  if (const auto coding = head.find(http::field::content_encoding); coding != head.end()) {
+    if (!EqualsNoCase(Trimmed(View(coding->value())), "identity")) {
+      return Refusal(415, "content coding not accepted; send the body as it is",
+                     "Content-Encoding " + Escaped(View(coding->value())));
+    }
+  }
+  if (const auto coding = head.find(http::field::transfer_encoding); coding != head.end()) {
+    if (!EqualsNoCase(Trimmed(View(coding->value())), "chunked")) {
+      return Refusal(415, "transfer coding not accepted; use chunked or none",
+                     "Transfer-Encoding " + Escaped(View(coding->value())));
+    }
+  }
+
+  const std::string_view target = View(head.target());
+  const std::string method = Escaped(View(head.method_string()));
+  if (localDb && target == path + "/local.db") {
+    if (head.method() != http::verb::get) {
+      HeadVerdict v = Answer(405, ErrorBody(405, "method " + method + " not allowed; use GET"));
+      v.headers.emplace_back("Allow", "GET");
+      return v;
+    }
+    HeadVerdict v;
+    v.route = HeadVerdict::Route::LocalDb;
+    v.user = user;
+    return v;
+  }
+  if (target != path) return Answer(404, ErrorBody(404, "no such path; the service is at " + path));
+  if (head.method() == http::verb::get) {
+    HeadVerdict v;
+    v.route = HeadVerdict::Route::Describe;
+    v.user = user;
+    return v;
+  }
+  if (head.method() != http::verb::post) {
+    HeadVerdict v = Answer(405, ErrorBody(405, "method " + method + " not allowed; use POST"));
+    v.headers.emplace_back("Allow", "GET, POST");
+    return v;
+  }
+  HeadVerdict v;
+  v.route = HeadVerdict::Route::Call;
+  v.user = user;
+  return v;
+}
+
+std::string ErrorBody(int status, std::string_view message) {
+  std::string out = R"({"status":)" + std::to_string(status) + R"(,"error":)";
+  host::wire::PacketWriter::AppendJsonString(out, message);
+  out += '}';
+  return out;
+}
+
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (const char c : text.substr(0, 200)) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f || c == '\\') {
+      static const char* const kHex = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace server

@@ -1,0 +1,49 @@
+// RequestPolicy is what the server's edge decides about a request from its head alone, before a
+// byte of its body is read: the access token (exactly one Authorization header naming a listed
+// token), the codings (identity content, chunked or no transfer coding), the path and the
+// method. Kept apart from the connections so that it can be tested and fuzzed on its own.
+//
+// Stateless; thread-safe.
+#pragma once
+
+#include <boost/beast/http/message.hpp>
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "server/http/AccessTokens.h"
+
+namespace server {
+
+struct HeadVerdict {
+  enum class Route {
+    Refuse,   // answer `status` with `message`, note `why` in the log, end the connection
+    Answer,   // answer `status` with `body` (the JSON text) and go on
+    Call,      // read the body and call the service
+    Describe,  // answer the service's description (GET on its path)
+    LocalDb,   // answer the local database
+  };
+  Route route = Route::Refuse;
+  int status = 200;
+  std::string message;  // Refuse: for the client
+  std::string why;      // Refuse: for the log
+  std::string body;     // Answer
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string user;     // the user the token names ("" without tokens)
+};
+
+// Judges a request head. path is the service's ("/PDI07310.rdmProdDesoneraImpos"); tokens null lets
+// anyone in; localDb says whether path + "/local.db" is served.
+HeadVerdict JudgeHead(const boost::beast::http::request_header<>& head, const std::string& path,
+                      const AccessTokens* tokens, bool localDb);
+
+// {"status":N,"error":"message"}: the body of every answer the edge gives on its own.
+std::string ErrorBody(int status, std::string_view message);
+
+// Client-supplied text fit for one log line: control characters and backslashes as \xNN, at
+// most 200 bytes.
+std::string Escaped(std::string_view text);
+
+}  // namespace server

@@ -1,0 +1,212 @@
+// The connection against a hostile server: an answer larger than the cap, announced or endless,
+// and a Content-Length no buffer can hold, all fail as ENetError with a clear message (never
+// std::bad_alloc or std::length_error), for the connection check and for calls alike.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "host/net/NetConnection.h"
+
+namespace host {
+namespace {
+
+constexpr const char* kService = "PDI07310.rdmProdDesoneraImpos";
+
+// A server on a free loopback port that reads each request and answers it with `head`, then, for
+// an endless body, sends chunks (or raw bytes) until the client goes away. Requests for the
+// service's description (GET) get a proper answer unless hostileGet. Every wait is bounded, and at
+// most 256 MiB are sent per answer.
+class HostileServer {
+ public:
+  enum class Body { None, EndlessChunks, EndlessBytes };
+
+  HostileServer(std::string head, Body body, bool hostileGet = false)
+      : head_(std::move(head)), body_(body), hostileGet_(hostileGet) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listener_, 8) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+      ADD_FAILURE() << "cannot listen: " << std::strerror(errno);
+      return;
+    }
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~HostileServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) ::close(listener_);
+  }
+  int Port() const { return port_; }
+
+ private:
+  // Waits up to 100 ms for fd to be ready for events.
+  static bool Ready(int fd, short events) {
+    pollfd p{fd, events, 0};
+    return ::poll(&p, 1, 100) > 0;
+  }
+
+  void Serve() {
+    while (!stop_) {
+      if (!Ready(listener_, POLLIN)) continue;
+      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      Converse(fd);
+      ::close(fd);
+    }
+  }
+
+  // Answers the requests of one connection until it closes.
+  void Converse(int fd) {
+    std::string in;
+    char buffer[4096];
+    while (!stop_) {
+      const size_t end = in.find("\r\n\r\n");
+      if (end == std::string::npos) {
+        if (!Ready(fd, POLLIN)) continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return;
+        in.append(buffer, static_cast<size_t>(n));
+        continue;
+      }
+      const std::string request = in.substr(0, end);
+      size_t bodyLength = 0;
+      if (const size_t at = request.find("Content-Length: "); at != std::string::npos) {
+        bodyLength = std::stoul(request.substr(at + 16));
+      }
+      while (in.size() < end + 4 + bodyLength && !stop_) {
+        if (!Ready(fd, POLLIN)) continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return;
+        in.append(buffer, static_cast<size_t>(n));
+      }
+      in.erase(0, end + 4 + bodyLength);
+      if (request.starts_with("GET") && !hostileGet_) {
+        if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}")) return;
+        continue;
+      }
+      if (!Send(fd, head_)) return;
+      if (body_ == Body::None) return;  // the announced body never comes
+      const std::string piece(64 * 1024, 'x');
+      const std::string chunk = "10000\r\n" + piece + "\r\n";
+      for (size_t sent = 0; sent < (size_t{256} << 20) && !stop_; sent += piece.size()) {
+        if (!Send(fd, body_ == Body::EndlessChunks ? chunk : piece)) return;
+      }
+      return;
+    }
+  }
+
+  // Sends all of data unless the client goes away or the server stops.
+  bool Send(int fd, std::string_view data) {
+    while (!data.empty()) {
+      if (stop_) return false;
+      if (!Ready(fd, POLLOUT)) continue;
+      const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+  std::string head_;
+  Body body_;
+  bool hostileGet_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The message of the ENetError a call raises (any other exception fails the test).
+std::string CallFailure(TNetConnection& net) {
+  try {
+    net.Call("getDados", {});
+  } catch (const ENetError& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "not an ENetError: " << typeid(e).name() << ": " << e.what();
+    return e.what();
+  }
+  ADD_FAILURE() << "the call succeeded";
+  return {};
+}
+
+struct Connection {
+  explicit Connection(int port) {
+    net.SetServerName(kService);
+    net.SetHost("127.0.0.1");
+    net.SetPort(port);
+    net.SetReadTimeout(std::chrono::seconds(20));
+  }
+  TNetConnection net;
+};
+
+TEST(NetConnectionLimits, AnAnnouncedAnswerOverTheCapIsRefusedBeforeItIsRead) {
+  EXPECT_EQ(TNetConnection::kDefaultMaxAnswerBytes, std::uint64_t{2} << 30);
+  for (const char* length : {"1099511627776", "99999999999999999999999", "-1"}) {
+    HostileServer server(std::string("HTTP/1.1 200 OK\r\nContent-Length: ") + length + "\r\n\r\n",
+                         HostileServer::Body::EndlessBytes);
+    Connection c(server.Port());
+    const std::string message = CallFailure(c.net);
+    EXPECT_NE(message.find("Falha ao chamar getDados em 127.0.0.1:" + std::to_string(server.Port()) +
+                           ": a resposta do servidor excede o limite de 2147483648 bytes; recebimento interrompido"),
+              std::string::npos)
+        << length << ": " << message;
+  }
+  // A smaller cap holds the same way.
+  HostileServer server("HTTP/1.1 200 OK\r\nContent-Length: 104857600\r\n\r\n", HostileServer::Body::EndlessBytes);
+  Connection c(server.Port());
+  c.net.SetMaxAnswerBytes(1 << 20);
+  EXPECT_NE(CallFailure(c.net).find("excede o limite de 1048576 bytes"), std::string::npos);
+}
+
+TEST(NetConnectionLimits, AnEndlessBodyIsCutAtTheCap) {
+  for (const auto& [head, body] :
+       {std::pair{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", HostileServer::Body::EndlessChunks},
+        std::pair{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", HostileServer::Body::EndlessBytes}}) {
+    HostileServer server(head, body);
+    Connection c(server.Port());
+    c.net.SetMaxAnswerBytes(4 << 20);
+    EXPECT_NE(CallFailure(c.net).find("excede o limite de 4194304 bytes"), std::string::npos) << head;
+  }
+}
+
+// A length no buffer can hold, under a cap that lets it through: nothing is reserved on its
+// word, the buffer grows as bytes arrive, and the answer cut short is reported as such.
+TEST(NetConnectionLimits, ALengthNoBufferCanHoldIsAFailureNotACrash) {
+  HostileServer server("HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n\r\n{\"x\"",
+                       HostileServer::Body::None);
+  Connection c(server.Port());
+  c.net.SetMaxAnswerBytes(UINT64_MAX);
+  EXPECT_NE(CallFailure(c.net).find("a conexão foi encerrada antes da resposta completa"), std::string::npos);
+}
+
+TEST(NetConnectionLimits, TheConnectionCheckHasASmallCapOfItsOwn) {
+  HostileServer server("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", HostileServer::Body::EndlessChunks,
+                       /*hostileGet=*/true);
+  Connection c(server.Port());
+  try {
+    c.net.Open();
+    ADD_FAILURE() << "opened";
+  } catch (const ENetError& e) {
+    EXPECT_NE(std::string(e.what()).find("Falha ao conectar ao serviço PDI07310.rdmProdDesoneraImpos em 127.0.0.1:" +
+                                         std::to_string(server.Port()) +
+                                         ": a resposta do servidor excede o limite de 1048576 bytes"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_FALSE(c.net.Connected());
+}
+
+}  // namespace
+}  // namespace host

@@ -1,0 +1,82 @@
+// HTTPS on the server: with a certificate and key it answers over TLS only, verified by clients
+// against the authority that signed it; plain HTTP on that port gets no answer; a key that does
+// not match the certificate stops the server at start with a clear message.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+
+#include "RawHttp.h"
+#include "ServerTestSupport.h"
+#include "TestCertificates.h"
+#include "server/cli/ServerProcess.h"
+
+namespace server::test {
+namespace {
+
+class TlsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    database_ = std::make_unique<TestDatabase>(StoreKind::Sqlite, dir_);
+    const CommandResult r = RunServerCommand({"demo", "--db", database_->Location(), "--local", dir_.File("l.db"),
+                                              "--products", "20", "--rows-per-product", "2"});
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+  std::string Check() const {
+    return host::wire::JsonRpcRequest::Write(1, "getVd_Produto", {host::wire::JsonRpcParam::Text("P000000001")});
+  }
+
+  testsupport::TestCertificates certs_;
+  TempDir dir_;
+  std::unique_ptr<TestDatabase> database_;
+};
+
+TEST_F(TlsTest, ServesVerifiedClientsOverTlsAndPlainHttpGetsNoAnswer) {
+  ServerProcess process(ServerBinary(), database_->Location(),
+                        {"--tls-cert", certs_.ServerCert(), "--tls-key", certs_.ServerKey(), "--head-timeout", "2"});
+  EXPECT_NE(process.Log().find("listening on https://"), std::string::npos) << process.Log();
+
+  httplib::SSLClient verified("localhost", process.Port());
+  verified.set_ca_cert_path(certs_.CaCert());
+  verified.enable_server_certificate_verification(true);
+  for (int i = 0; i < 3; ++i) {  // kept alive over TLS
+    const auto res = verified.Post(ServerProcess::Path(), Check(), "application/json");
+    ASSERT_TRUE(res) << httplib::to_string(res.error()) << process.Log();
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->body.find(R"("ok":true)"), std::string::npos) << res->body;
+  }
+  // A streamed load comes whole over TLS.
+  const auto load = verified.Post(ServerProcess::Path(), host::wire::JsonRpcRequest::Write(2, "getDados", {}),
+                                  "application/json");
+  ASSERT_TRUE(load);
+  EXPECT_EQ(ReadPackets(load->body.substr(load->body.find(R"("data":)") + 7,
+                                          load->body.size() - load->body.find(R"("data":)") - 9))
+                .size(),
+            4u);
+
+  httplib::SSLClient untrusted("localhost", process.Port());
+  untrusted.set_ca_cert_path(certs_.UntrustedCaCert());
+  untrusted.enable_server_certificate_verification(true);
+  EXPECT_FALSE(untrusted.Get(ServerProcess::Path()));
+
+  RawConnection plain(process.Port());
+  ASSERT_TRUE(plain.Send(RequestBytes("POST", ServerProcess::Path(), Check())));
+  const std::string answer = plain.ReadUntilClosed(std::chrono::seconds(10));
+  EXPECT_EQ(answer.find("HTTP/"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("ok"), std::string::npos);
+  EXPECT_EQ(process.Stop(), 0);
+}
+
+TEST_F(TlsTest, AKeyThatDoesNotMatchTheCertificateStopsTheStart) {
+  const CommandResult r = RunServerCommand({"serve", "--db", database_->Location(), "--listen", "127.0.0.1:0",
+                                            "--tls-cert", certs_.ServerCert(), "--tls-key", certs_.WrongNameKey()});
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("does not match the certificate"), std::string::npos) << r.output;
+  const CommandResult alone =
+      RunServerCommand({"serve", "--db", database_->Location(), "--tls-cert", certs_.ServerCert()});
+  EXPECT_EQ(alone.status, 2) << alone.output;
+  EXPECT_NE(alone.output.find("--tls-cert and --tls-key go together"), std::string::npos) << alone.output;
+}
+
+}  // namespace
+}  // namespace server::test
