@@ -30,6 +30,8 @@ std::vector<std::string> SplitWords(const std::string& line, int number) {
             word += '\n';
           } else if (escaped == 't') {
             word += '\t';
+          } else if (escaped == 'r') {
+            word += '\r';
           } else if (escaped == '"' || escaped == '\\') {
             word += escaped;
           } else {

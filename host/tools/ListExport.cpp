@@ -3,6 +3,7 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 
@@ -75,6 +76,16 @@ ExportTable ListExport::FromGridAllRows(const TDBGrid& grid) {
   table.headers = Headers(grid);
   std::vector<const TField*> fields;
   for (const TColumn* column : grid.Columns()) fields.push_back(copy.FindField(column->FieldName()));
+  // The rows of every product need the field the filter selects by (the product key) to be told
+  // apart: it leads the table when no column shows it.
+  const std::string& filter = source->Filter();
+  size_t end = 0;
+  while (end < filter.size() && (std::isalnum(static_cast<unsigned char>(filter[end])) || filter[end] == '_')) ++end;
+  if (const TField* key = end > 0 ? copy.FindField(filter.substr(0, end)) : nullptr;
+      key != nullptr && std::find(fields.begin(), fields.end(), key) == fields.end()) {
+    fields.insert(fields.begin(), key);
+    table.headers.insert(table.headers.begin(), key->DisplayName());
+  }
   const int rows = copy.RecordCount();
   table.rows.reserve(static_cast<size_t>(rows));
   for (int r = 1; r <= rows; ++r) {

@@ -40,7 +40,8 @@ class ListExport {
   // The grid's columns over its visible rows (the filtered list, as on screen).
   static ExportTable FromGrid(const TDBGrid& grid);
   // The grid's columns over every row of its record set, whatever the filter (a related list for
-  // all products), in the record set's row order; a row being inserted is left out. The grid's
+  // all products), in the record set's row order; a row being inserted is left out. The field the
+  // filter selects by (the product key) leads the table when no column shows it. The grid's
   // record set is not touched (the rows are read from a copy). REQUIRES: the record set is a
   // TClientDataSet (another kind gives its visible rows, as FromGrid).
   static ExportTable FromGridAllRows(const TDBGrid& grid);
