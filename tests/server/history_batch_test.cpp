@@ -19,13 +19,13 @@ using host::wire::JsonRpcRequest;
 class HistoryTest : public ServiceFixture {
  protected:
   std::vector<std::string> ExtraArgs() override {
-    std::ofstream(dir_.File("tokens.txt")) << "tok-maria Maria da Silva\n";
+    WritePrivateFile(dir_.File("tokens.txt"), "tok-maria-0123456789abcdef Maria da Silva\n");
     return {"--tokens", dir_.File("tokens.txt")};
   }
   void SetUp() override {
     ServiceFixture::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    rpc_->Http().set_bearer_token_auth("tok-maria");
+    rpc_->Http().set_bearer_token_auth("tok-maria-0123456789abcdef");
   }
   // The history of a product as "list op item code name user" lines (time and client checked
   // for shape, then left out).
