@@ -99,6 +99,7 @@ Latencies Checks(int port, int clients, int calls) {
     threads.emplace_back([&, t] {
       httplib::Client http("127.0.0.1", port);
       http.set_keep_alive(true);
+      http.set_tcp_nodelay(true);
       http.set_read_timeout(5, 0);
       http.set_connection_timeout(5, 0);
       Latencies mine;

@@ -14,8 +14,7 @@ using host::TDataSetState;
 void TfrmProdDesoneraImpos::Vd_Produto(bool emptyIsError) {
   if (host::EmptyString(host::GridText(dbgPadrao, "CDARVPROD", false))) {
     if (!emptyIsError) return;
-    dbgPadrao->SetSelectedIndex(0);
-    cdsProdutoCDARVPROD->FocusControl();
+    FocusProductCode(true);
     host::MensErro(Msg("Inf_Prod"), true);
   }
 
@@ -25,7 +24,7 @@ void TfrmProdDesoneraImpos::Vd_Produto(bool emptyIsError) {
   qryValidaProd->Open();
 
   if (qryValidaProd->IsEmpty()) {
-    cdsProdutoCDARVPROD->FocusControl();
+    FocusProductCode(false);
     host::MensErro(Msg("Prod_n_cad"), true);
   }
   // The stored code is the database's form of the code, not the typed text. When several
@@ -38,9 +37,23 @@ void TfrmProdDesoneraImpos::Vd_Produto(bool emptyIsError) {
              *cdsVd_Produto);
 
   if (!cdsVd_Produto->IsEmpty() && cdsProduto->State() == TDataSetState::dsInsert) {
-    cdsProdutoCDARVPROD->FocusControl();
+    FocusProductCode(false);
     host::MensErro(Msg("Prod_Cad"), true);
   }
+}
+
+void TfrmProdDesoneraImpos::FocusProductCode(bool selectFirstColumn) {
+  // Moving to the code column runs the grid's column exit when the name column was selected;
+  // that exit must not validate the refused code again and show the same refusal twice.
+  const bool wasRefusing = refusingProduct_;
+  refusingProduct_ = true;
+  struct Restore {
+    bool& flag;
+    bool value;
+    ~Restore() { flag = value; }
+  } restore{refusingProduct_, wasRefusing};
+  if (selectFirstColumn) dbgPadrao->SetSelectedIndex(0);
+  cdsProdutoCDARVPROD->FocusControl();
 }
 
 void TfrmProdDesoneraImpos::cdsProdutoBeforeEdit(TDataSet* /*dataSet*/) { host::Abort(); }

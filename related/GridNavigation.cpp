@@ -23,7 +23,7 @@ void TfrmProdDesoneraImpos::dbgPadraoEditButtonClick(TObject* /*sender*/) {
 }
 
 void TfrmProdDesoneraImpos::dbgPadraoColExit(TObject* /*sender*/) {
-  if (cdsProduto->State() == TDataSetState::dsInsert) Vd_Produto(false);
+  if (cdsProduto->State() == TDataSetState::dsInsert && !refusingProduct_) Vd_Produto(false);
 }
 
 void TfrmProdDesoneraImpos::dbgPadraoEnter(TObject* /*sender*/) {

@@ -203,7 +203,6 @@ bool RelatedList::Inserting() const { return cds_->State() == TDataSetState::dsI
 host::TField* RelatedList::RowField(const char* name) const { return cds_->FieldByName(name); }
 
 void RelatedList::Validate(bool emptyIsError) {
-  host::TField& codeField = *RowField(m_->codeField);
   try {
     host::TField* selected = grid_->SelectedField();
     if (selected == nullptr || (selected->FieldName() != m_->validatingColumns[0] &&
@@ -222,7 +221,7 @@ void RelatedList::Validate(bool emptyIsError) {
     lookup_->ParamByName(m_->lookupParam).SetAsString(code);
     lookup_->Open();
     if (lookup_->IsEmpty()) {
-      if (m_->focusBeforeNotFound) codeField.FocusControl();
+      if (m_->focusBeforeNotFound) FocusCodeColumn();
       host::MensErro(screen_->Msg(m_->notFoundMessage), true);
     }
     for (const FieldCopy& copy : m_->lookupCopy) {
@@ -237,16 +236,30 @@ void RelatedList::Validate(bool emptyIsError) {
                          host::Variant::FromText(RowField(m_->itemKeyField)->AsString())},
                         *scratch_);
     if (!scratch_->IsEmpty() && Inserting()) {
-      if (m_->focusBeforeRelated) codeField.FocusControl();
+      if (m_->focusBeforeRelated) FocusCodeColumn();
       host::MensErro(screen_->Msg(m_->relatedMessage), true);
     }
   } catch (...) {
     // A refused or failed validation always ends with the grid focused on its code column and
     // the busy animation off.
-    codeField.FocusControl();
+    FocusCodeColumn();
     host::DeactiveShowAvi();
     throw;
   }
+}
+
+void RelatedList::FocusCodeColumn() {
+  // Selecting the code column runs the grid's column exit when another validating column (the
+  // name) was selected; that exit must not validate the refused code again and show the same
+  // refusal a second time.
+  const bool wasRefusing = refusing_;
+  refusing_ = true;
+  struct Restore {
+    bool& flag;
+    bool value;
+    ~Restore() { flag = value; }
+  } restore{refusing_, wasRefusing};
+  RowField(m_->codeField)->FocusControl();
 }
 
 void RelatedList::StateChange() {
@@ -315,7 +328,7 @@ void RelatedList::AfterDelete() {
 }
 
 void RelatedList::ColExit() {
-  if (Inserting()) Validate(false);
+  if (Inserting() && !refusing_) Validate(false);
 }
 
 void RelatedList::EditButtonClick() {

@@ -131,6 +131,8 @@ class RelatedList {
 
  private:
   host::TField* RowField(const char* name) const;
+  // Focuses the code column after a refusal, with the column exit's validation held off.
+  void FocusCodeColumn();
 
   TfrmProdDesoneraImpos* screen_ = nullptr;
   const RelatedMembers* m_ = nullptr;
@@ -143,6 +145,7 @@ class RelatedList {
   host::TClientDataSet* scratch_ = nullptr;
   host::TADOIBQuery* pickQuery_ = nullptr;
   host::TDataSource* pickSource_ = nullptr;
+  bool refusing_ = false;  // a refusal is moving the focus to the code column
 };
 
 }  // namespace pdi07310

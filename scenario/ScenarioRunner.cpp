@@ -14,6 +14,8 @@
 #include "host/data/ClientDataSet.h"
 #include "host/net/NetConnection.h"
 #include "host/services/HostLib.h"
+#include "host/tools/ListExport.h"
+#include "host/tools/ListPaste.h"
 #include "host/wire/ChangePacketReader.h"
 
 namespace scenario {
@@ -21,6 +23,7 @@ namespace scenario {
 namespace {
 
 constexpr const char* kScreenFormName = "frmProdDesoneraImpos";
+constexpr const char* kServiceName = "PDI07310.rdmProdDesoneraImpos";
 
 std::string Bool(bool value) { return value ? "true" : "false"; }
 
@@ -284,6 +287,29 @@ void ScenarioRunner::Act(const ScriptLine& line) {
   } else if (verb == "delete") {
     need(2);
     ComponentAs<host::TDBGrid>(line.words[1], line)->DeleteWithConfirm();
+  } else if (verb == "paste") {
+    need(3);
+    auto* grid = ComponentAs<host::TDBGrid>(line.words[1], line);
+    const host::PasteSummary summary = host::ListPaste(*grid).Run(host::ListPaste::SplitCodes(line.words[2]));
+    out_ << "paste: " << summary.Line() << '\n';
+    for (const host::PasteLine& pasted : summary.lines) {
+      if (!pasted.stored && !(summary.stopped && &pasted == &summary.lines.back() && pasted.message == summary.stopReason)) {
+        out_ << "paste refused: " << pasted.code << ": " << pasted.message << '\n';
+      }
+    }
+  } else if (verb == "export") {
+    if (line.words.size() != 3 && !(line.words.size() == 4 && line.words[3] == "all")) {
+      throw EScriptError("line " + std::to_string(line.number) + ": export GRID FILE [all]");
+    }
+    auto* grid = ComponentAs<host::TDBGrid>(line.words[1], line);
+    const bool all = line.words.size() == 4;
+    host::ListExport::FormatOf(line.words[2]);  // an unknown extension fails before anything is read
+    const host::ExportTable table = all ? host::ListExport::FromGridAllRows(*grid) : host::ListExport::FromGrid(*grid);
+    host::ListExport::Write(table, line.words[2]);
+    out_ << "export: " << table.rows.size() << " rows to " << line.words[2] << '\n';
+  } else if (verb == "history") {
+    if (line.words.size() > 2) throw EScriptError("line " + std::to_string(line.number) + ": history [PRODUCT_KEY]");
+    PrintHistory(line.words.size() == 2 ? line.words[1] : Property("cdsProduto.CDPRODUTO"));
   } else if (verb == "tab") {
     need(2);
     auto* page = ComponentAs<host::TTabSheet>(line.words[1], line);
@@ -291,6 +317,26 @@ void ScenarioRunner::Act(const ScriptLine& line) {
   } else {
     throw EScriptError("line " + std::to_string(line.number) + ": unknown command '" + verb + "'");
   }
+}
+
+void ScenarioRunner::PrintHistory(const std::string& productKey) {
+  host::TNetConnection connection;
+  connection.SetHost(options_.serverHost);
+  connection.SetPort(options_.serverPort);
+  connection.SetServerName(kServiceName);
+  connection.SetAccessToken(options_.accessToken);
+  const host::Variant data =
+      host::CheckResultServ(connection.Call("getHistorico", {host::Variant::FromText(productKey)}), false);
+  host::TClientDataSet rows;
+  rows.SetData(data);
+  out_ << "history: " << rows.RecordCount() << " changes of product " << productKey << '\n';
+  for (int n = 1; n <= rows.RecordCount(); ++n) {
+    rows.SetDisplayRow(n);
+    std::string text = "history:";
+    for (const std::string& value : rows.RowValues()) text += " " + (value.empty() ? std::string("-") : value);
+    out_ << text << '\n';
+  }
+  rows.SetDisplayRow(0);
 }
 
 void ScenarioRunner::PrintRows(const std::string& dataSetName, const ScriptLine& line) {

@@ -61,6 +61,8 @@ class ScenarioRunner {
   template <class T>
   T* ComponentAs(const std::string& name, const ScriptLine& line) const;
   void PrintRows(const std::string& dataSetName, const ScriptLine& line);
+  // Prints the server's change history of a product as "history: …" lines.
+  void PrintHistory(const std::string& productKey);
 
   Options options_;
   std::ostream& out_;

@@ -24,8 +24,19 @@ std::vector<std::string> SplitWords(const std::string& line, int number) {
           break;
         }
         if (c == '\\') {
-          if (i >= line.size() || (line[i] != '"' && line[i] != '\\')) fail("bad escape in quoted word");
-          word += line[i++];
+          if (i >= line.size()) fail("bad escape in quoted word");
+          const char escaped = line[i++];
+          if (escaped == 'n') {
+            word += '\n';
+          } else if (escaped == 't') {
+            word += '\t';
+          } else if (escaped == 'r') {
+            word += '\r';
+          } else if (escaped == '"' || escaped == '\\') {
+            word += escaped;
+          } else {
+            fail("bad escape in quoted word");
+          }
         } else {
           word += c;
         }

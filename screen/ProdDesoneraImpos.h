@@ -162,8 +162,12 @@ class TfrmProdDesoneraImpos : public host::TfrmPadraoGrid {
   // Starts a new row in a list (the insert command's step); related is null for products.
   void StartRow(TDataSource* source, RelatedList* related);
   TDataSource* RelatedSourceOfActivePage() const;
+  // Focuses the product grid's code column after a refusal (selecting column 0 first when
+  // asked), with the column exit's validation held off meanwhile.
+  void FocusProductCode(bool selectFirstColumn);
 
   std::array<RelatedList, 3> related_;
+  bool refusingProduct_ = false;  // a refusal is moving the focus to the product code column
 };
 
 }  // namespace pdi07310

@@ -21,7 +21,9 @@ namespace dom = simdjson::dom;
 
 }  // namespace
 
-JsonRpcRequest JsonRpcRequest::Parse(std::string_view body) {
+JsonRpcRequest JsonRpcRequest::Parse(std::string_view body) { return ParseCall(body, false); }
+
+JsonRpcRequest JsonRpcRequest::ParseCall(std::string_view body, bool allowNotification) {
   dom::parser parser;
   dom::element root;
   const simdjson::error_code parsed = parser.parse(body.data(), body.size()).get(root);
@@ -106,11 +108,30 @@ JsonRpcRequest JsonRpcRequest::Parse(std::string_view body) {
 
   if (!hasVersion) markInvalid("\"jsonrpc\" is missing");
   if (!hasMethod) markInvalid("\"method\" is missing");
-  if (!hasId) markInvalid("\"id\" is missing (notifications are not supported)");
+  if (!hasId && !allowNotification) markInvalid("\"id\" is missing (notifications are not supported)");
+  request.notification_ = !hasId;
   if (!idUsable) request.idJson_ = "null";
   if (invalid) throw EJsonRpcError(rpc_code::kInvalidRequest, *invalid, request.idJson_);
   if (badParams) throw EJsonRpcError(rpc_code::kInvalidParams, *badParams, request.idJson_);
   return request;
+}
+
+std::vector<std::string> JsonRpcRequest::SplitBatch(std::string_view body, size_t maxCalls) {
+  dom::parser parser;
+  dom::element root;
+  const simdjson::error_code parsed = parser.parse(body.data(), body.size()).get(root);
+  if (parsed != simdjson::SUCCESS) ParseError(parsed);
+  if (!root.is_array()) throw EJsonRpcError(rpc_code::kInvalidRequest, "Invalid request: a batch is a JSON array");
+  const dom::array calls = dom::array(root);
+  if (calls.size() == 0) throw EJsonRpcError(rpc_code::kInvalidRequest, "Invalid request: the batch is empty");
+  if (calls.size() > maxCalls) {
+    throw EJsonRpcError(rpc_code::kInvalidRequest,
+                        "Invalid request: a batch holds at most " + std::to_string(maxCalls) + " calls");
+  }
+  std::vector<std::string> out;
+  out.reserve(calls.size());
+  for (const dom::element call : calls) out.push_back(simdjson::minify(call));
+  return out;
 }
 
 std::string JsonRpcRequest::Write(int64_t id, std::string_view method, const std::vector<JsonRpcParam>& params) {

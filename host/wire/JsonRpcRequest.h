@@ -11,8 +11,10 @@
 //     neither an array nor absent, a repeated member        -> kInvalidRequest
 //   - params given by name, or a parameter that is neither
 //     a string nor an object                                -> kInvalidParams
-// Every calls carries an id: the service answers every request over HTTP, so a notification
-// (no id) is refused as an invalid request. Members other than these four are ignored.
+// A call alone carries an id: the service answers every request over HTTP, so a lone
+// notification (no id) is refused as an invalid request. Inside a batch a call without an id is a
+// notification, which Parse accepts when asked to (IsNotification then says so). Members other
+// than these four are ignored.
 //
 // Write builds a request body (for clients, tests and benchmarks).
 //
@@ -43,6 +45,13 @@ class JsonRpcRequest {
   // Reads a request body. Raises EJsonRpcError (see the header comment) when it is not a request
   // this protocol can serve.
   static JsonRpcRequest Parse(std::string_view body);
+  // Same, but a call without an id is accepted as a notification (a member of a batch).
+  static JsonRpcRequest ParseCall(std::string_view body, bool allowNotification);
+
+  // The calls of a batch body (a JSON array), each as its own JSON text, in order. Raises
+  // EJsonRpcError kParseError when the body is not JSON, kInvalidRequest when it is not an array,
+  // is empty, or holds more than maxCalls elements.
+  static std::vector<std::string> SplitBatch(std::string_view body, size_t maxCalls);
 
   // Returns a request body calling method with these parameters. An Object parameter's value is
   // inserted as it stands. REQUIRES: every Object value is one valid JSON object.
@@ -52,11 +61,14 @@ class JsonRpcRequest {
   const std::string& IdJson() const { return idJson_; }
   const std::string& Method() const { return method_; }
   const std::vector<JsonRpcParam>& Params() const { return params_; }
+  // True when the call carried no id (accepted by ParseCall only): nothing is answered to it.
+  bool IsNotification() const { return notification_; }
 
  private:
   std::string idJson_ = "null";
   std::string method_;
   std::vector<JsonRpcParam> params_;
+  bool notification_ = false;
 };
 
 }  // namespace host::wire

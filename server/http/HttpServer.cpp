@@ -514,7 +514,9 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     outcome_ = reply.outcome;
     if (!reply.stream) {
       const size_t size = reply.body.size();
-      WriteWhole(http::status::ok, std::move(reply.body), false, {}, [self = Self(), size](bool sent) {
+      // An empty answer (a batch of notifications only) is 204 No Content.
+      const http::status status = size == 0 ? http::status::no_content : http::status::ok;
+      WriteWhole(status, std::move(reply.body), false, {}, [self = Self(), size](bool sent) {
         self->EndCall(sent ? self->outcome_ : std::string("aborted: the answer could not be sent"), size);
       });
       return;

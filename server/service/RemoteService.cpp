@@ -245,6 +245,59 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
 // How many times a save that lost a conflict with a concurrent one is applied again.
 constexpr int kSaveAttempts = 4;
 
+// The most calls one batch may hold; a larger batch is refused whole.
+constexpr size_t kMaxBatchCalls = 256;
+
+// The fields of getHistorico's data packet, in the order of HistorySql's columns except the
+// method, which is answered as the list's name.
+const std::vector<host::wire::FieldDef>& HistoryFields() {
+  static const std::vector<host::wire::FieldDef> kFields = {
+      {"DTHRALTERACAO", 24}, {"NMUSUARIO", 100}, {"DSENDERECO", 100}, {"NMLISTA", 20},
+      {"IDOPERACAO", 10},    {"CDITEM", 20},     {"CDITEMDES", 20},   {"NMITEM", 100}};
+  return kFields;
+}
+
+// The list a save method changes, as the history names it.
+std::string_view ListOfMethod(std::string_view method) {
+  if (method == "SetFornecedor") return "fornecedor";
+  if (method == "SetCliente") return "cliente";
+  if (method == "SetFilial") return "filial";
+  if (method == "SetProduto") return "produto";
+  return method;
+}
+
+// The product's history as a data packet (see HistorySql).
+std::string HistoryAnswer(StoreSession& session, std::string_view productKey) {
+  const auto& fields = HistoryFields();
+  std::string data;
+  PacketWriter writer(data);
+  writer.BeginData(fields);
+  std::unique_ptr<RowCursor> cursor = session.ReadHistory(productKey);
+  std::vector<std::string> values(fields.size());
+  std::vector<std::string_view> row(fields.size());
+  while (cursor->Next()) {
+    const auto in = cursor->Row();
+    for (size_t i = 0; i < fields.size() && i < in.size(); ++i) {
+      const std::string_view value = i == 3 ? ListOfMethod(in[i]) : in[i];
+      values[i] = Cut(value, static_cast<size_t>(fields[i].size));
+      row[i] = values[i];
+    }
+    writer.Row(row);
+  }
+  writer.End();
+  return data;
+}
+
+// True when the request body is a JSON array (a batch): its first character that is not JSON
+// white space is '['.
+bool IsBatch(std::string_view body) {
+  for (const char c : body) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+    return c == '[';
+  }
+  return false;
+}
+
 }  // namespace
 
 RemoteService::RemoteService(Store& store) : store_(store) {}
@@ -253,7 +306,8 @@ const std::vector<std::string_view>& RemoteService::MethodNames() {
   static const std::vector<std::string_view> kNames = {
       "getDados",      "getFornecedor", "getCliente",    "getFilial",
       "SetProduto",    "SetFornecedor", "SetCliente",    "SetFilial",
-      "getVd_Produto", "getVd_Fornecedor", "getVd_Cliente", "getVd_Filial"};
+      "getVd_Produto", "getVd_Fornecedor", "getVd_Cliente", "getVd_Filial",
+      "getHistorico"};
   return kNames;
 }
 
@@ -271,6 +325,7 @@ std::string RemoteService::Describe() {
 }
 
 Reply RemoteService::Call(std::string_view body, const CallContext& context) {
+  if (IsBatch(body)) return CallBatch(body, context);
   Reply reply;
   JsonRpcRequest request;
   try {
@@ -280,6 +335,50 @@ Reply RemoteService::Call(std::string_view body, const CallContext& context) {
     reply.body = JsonRpcResponse::Error(e.IdJson(), e.Code(), e.what());
     return reply;
   }
+  return CallOne(request, context, true);
+}
+
+Reply RemoteService::CallBatch(std::string_view body, const CallContext& context) {
+  Reply reply;
+  reply.method = "batch";
+  std::vector<std::string> calls;
+  try {
+    calls = JsonRpcRequest::SplitBatch(body, kMaxBatchCalls);
+  } catch (const EJsonRpcError& e) {
+    reply.outcome = "error " + std::to_string(e.Code()) + ": " + e.what();
+    reply.body = JsonRpcResponse::Error("null", e.Code(), e.what());
+    return reply;
+  }
+  // Each call runs as if sent alone (its own session and transaction); the answers keep the
+  // calls' order, and notifications get none.
+  std::string answers;
+  size_t answered = 0, ok = 0, failed = 0;
+  for (const std::string& text : calls) {
+    JsonRpcRequest request;
+    Reply one;
+    bool notification = false;
+    try {
+      request = JsonRpcRequest::ParseCall(text, true);
+      notification = request.IsNotification();
+      one = CallOne(request, context, false);
+    } catch (const EJsonRpcError& e) {
+      one.outcome = "error";
+      one.body = JsonRpcResponse::Error(e.IdJson(), e.Code(), e.what());
+    }
+    (one.outcome == "ok" ? ok : failed)++;
+    if (notification) continue;
+    answers += answered++ == 0 ? '[' : ',';
+    answers += one.body;
+  }
+  reply.outcome = "ok: " + std::to_string(calls.size()) + " calls, " + std::to_string(ok) + " ok, " +
+                  std::to_string(failed) + " not";
+  // Only notifications: nothing to answer (the HTTP front sends 204 No Content).
+  if (answered > 0) reply.body = answers + ']';
+  return reply;
+}
+
+Reply RemoteService::CallOne(const JsonRpcRequest& request, const CallContext& context, bool mayStream) {
+  Reply reply;
   reply.method = Cut(request.Method(), 60);
   const std::string& method = request.Method();
   const std::string& id = request.IdJson();
@@ -289,8 +388,25 @@ Reply RemoteService::Call(std::string_view body, const CallContext& context) {
     reply.body = JsonRpcResponse::Result(id, RawResult::Ok(data));
   };
 
+  // Streamed answers cannot sit inside a batch's array: a list of a million rows would have to be
+  // held whole in memory, once per call of the batch. They are called alone.
+  const auto refuseStream = [&]() {
+    reply.outcome = "error -32600: streamed method in a batch";
+    reply.body = JsonRpcResponse::Error(id, rpc_code::kInvalidRequest,
+                                        "Invalid request: " + Cut(method, 60) +
+                                            " answers a stream and cannot be called inside a batch; call it alone");
+    return std::move(reply);
+  };
+
   try {
+    if (method == "getHistorico") {
+      ExpectTexts(request, 1);
+      auto session = store_.OpenSession();
+      ok(HistoryAnswer(*session, request.Params()[0].value));
+      return reply;
+    }
     if (method == "getDados") {
+      if (!mayStream) return refuseStream();
       ExpectTexts(request, 0);
       reply.stream = std::make_unique<PacketStream>(
           store_.OpenSession(), id,
@@ -301,6 +417,7 @@ Reply RemoteService::Call(std::string_view body, const CallContext& context) {
     for (const ListKind kind : kRelatedLists) {
       const ListInfo& info = ListCatalog::Get(kind);
       if (method == info.loadMethod) {
+        if (!mayStream) return refuseStream();
         ExpectTexts(request, 0);
         reply.stream = std::make_unique<PacketStream>(store_.OpenSession(), id, std::vector<ListKind>{kind}, false);
         reply.outcome = "ok";

@@ -1,7 +1,20 @@
 // RemoteService is the remote service "PDI07310.rdmProdDesoneraImpos": it answers one JSON-RPC
-// request body with the body of the response, running one of its twelve methods against the
-// store. Load methods (getDados, getFornecedor, getCliente, getFilial) answer with a stream; the
-// others with a complete body.
+// request body with the body of the response, running one of its methods against the store: the
+// screen's twelve, and the read-only getHistorico(CDPRODUTO). Load methods (getDados,
+// getFornecedor, getCliente, getFilial) answer with a stream; the others with a complete body.
+//
+// getHistorico answers a data packet of the product's change history, newest change first, at
+// most kHistoryLimit rows: DTHRALTERACAO (UTC), NMUSUARIO, DSENDERECO (client address), NMLISTA
+// (fornecedor, cliente, filial, produto), IDOPERACAO (insert, delete), CDITEM (item key),
+// CDITEMDES (taxpayer number or branch code), NMITEM (the item's name).
+//
+// A batch (a JSON array of calls) is answered with an array of the answers, in the calls' order,
+// each call run as if sent alone (its own session and transaction, so one refused save leaves the
+// others applied). Calls without an id are notifications there: they run and get no answer; a
+// batch of notifications only answers an empty body. An empty array, an array of more than 256
+// calls or one that is not JSON is answered with one error object. Load methods answer streams,
+// which a batch cannot hold: inside a batch they get an error object (-32600) and are called
+// alone.
 //
 // Every method answers a raw result: {"ok":true,"data":…}, or {"ok":false,"error":"…"} with a
 // message in Portuguese for the user when the service refuses (a pair already stored, an item
@@ -46,6 +59,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/wire/JsonRpcRequest.h"
 #include "server/service/ReplyStream.h"
 #include "server/store/Store.h"
 
@@ -82,10 +96,14 @@ class RemoteService {
   // The service's name, also its HTTP path without the leading slash.
   static constexpr std::string_view kServiceName = "PDI07310.rdmProdDesoneraImpos";
 
-  // The names of the twelve methods.
+  // The names of the methods: the screen's twelve, then getHistorico.
   static const std::vector<std::string_view>& MethodNames();
 
  private:
+  Reply CallBatch(std::string_view body, const CallContext& context);
+  // Runs one parsed call; a load method answers a stream when mayStream, an error otherwise.
+  Reply CallOne(const host::wire::JsonRpcRequest& request, const CallContext& context, bool mayStream);
+
   Store& store_;
 };
 

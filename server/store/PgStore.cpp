@@ -389,6 +389,11 @@ class PgSession : public StoreSession {
     return Cursor(kAuditSql, args);
   }
 
+  std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) override {
+    const std::array<std::string_view, 1> args{productKey};
+    return Cursor(HistorySql(), args);
+  }
+
   int64_t MasterDataVersion() override { return Count(kMasterVersion); }
   void MasterDataChanged() override { Run(kMasterChanged, {}); }
 

@@ -371,6 +371,15 @@ class SqliteSession : public StoreSession {
     }
   }
 
+  std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) override {
+    const std::array<std::string_view, 1> args{productKey};
+    try {
+      return std::make_unique<SqliteCursor>(*db_, HistorySql(), args);
+    } catch (const ESqliteError& e) {
+      Rethrow(e);
+    }
+  }
+
  private:
   void Exec(const char* sql) {
     try {

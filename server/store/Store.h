@@ -163,6 +163,10 @@ class StoreSession {
   //   product key, item key, item code, rows
   virtual std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) = 0;
 
+  // The change history of one product, newest change first, at most kHistoryLimit rows (see
+  // HistorySql for the columns and what is left out). Raises EStoreError.
+  virtual std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) = 0;
+
   // The version of the master data: a number that every change of the master tables through
   // MasterDataChanged raises, so whoever caches something built from them (the local database
   // served to desktops) knows when to build it again, across every server sharing the store.

@@ -79,11 +79,12 @@ class TestServer {
   // Likewise, with more options for `serve` (e.g. a TLS certificate and key). CallRaw and the
   // Add… helpers speak plain HTTP: with TLS, only clients that speak it can call.
   void RestartWith(std::vector<std::string> serveOptions);
+  // Stops the server process (a server gone down); Restart brings it back.
+  void Stop();
 
  private:
   void MakeFolder();
   void Start();
-  void Stop();
 
   std::filesystem::path dir_;
   std::filesystem::path localDb_;
