@@ -4,8 +4,8 @@
 // to check that the server is up. Other methods on the path get 405, other paths 404, each with
 // a short JSON body. One log line per call goes to the CallLog.
 //
-// Connections are served asynchronously (Boost.Beast over Boost.Asio) by a couple of network
-// threads: an idle or slow connection costs a socket and a small buffer, never a worker. Calls
+// Connections are served asynchronously (Boost.Beast over Boost.Asio) by one network
+// thread: an idle or slow connection costs a socket and a small buffer, never a worker. Calls
 // run on a bounded pool of workers (`threads`), so the store sees at most that many calls at
 // once. A streamed answer is filled on a worker, a piece at a time, while the previous piece is
 // being sent.
