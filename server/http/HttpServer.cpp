@@ -5,7 +5,6 @@
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
-#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -13,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <list>
 #include <map>
 #include <mutex>
@@ -85,14 +85,9 @@ class SessionBase {
 class HttpServer::Engine {
  public:
   Engine(RemoteService& theService, CallLog& theLog, HttpServerOptions theOptions)
-      : service(theService), log(theLog), options(std::move(theOptions)),
-        workers_(static_cast<size_t>(std::max(1, options.threads))) {
+      : service(theService), log(theLog), options(std::move(theOptions)) {
     path = "/" + std::string(RemoteService::kServiceName);
     if (this->options.tls.Enabled()) LoadTls();
-  }
-
-  ~Engine() {
-    workers_.join();
   }
 
   int Bind() {
@@ -121,10 +116,17 @@ class HttpServer::Engine {
       running_ = true;
     }
     Accept();
-    // One network thread: every event is handled where epoll reported it, with no hand-over
-    // between threads (a second thread cost each small call a wake-up). The calls themselves,
-    // and the filling of streamed answers, run on the workers.
-    ioc_.run();
+    // This thread accepts; the connections live on lanes (see Lane), each a thread of its own.
+    RunLoop(ioc_);
+    // The listener is closed: the lanes end when their connections have.
+    std::vector<std::thread> threads;
+    {
+      std::lock_guard<std::mutex> lock(lanesMutex_);
+      for (auto& lane : lanes_) threads.push_back(std::move(lane->thread));
+    }
+    for (auto& thread : threads) {
+      if (thread.joinable()) thread.join();
+    }
     std::string failure;
     {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -229,6 +231,52 @@ class HttpServer::Engine {
     return stopping_;
   }
 
+  // A lane is one thread serving its connections from start to end: it reads a request, runs
+  // its call and writes its answer itself, so a call costs no hand-over between threads (each
+  // hand-over is a wake-up, which on a busy machine costs more than a small call). There are at
+  // most `Workers()` lanes, so the store sees at most that many calls at once. A lane is opened
+  // when a connection arrives and every lane already serves one, so with fewer connections than
+  // workers each has a thread of its own; past that, a new connection joins the lane serving the
+  // fewest. A slow call holds back only the connections of its own lane.
+  struct Lane {
+    size_t sessions = 0;  // under lanesMutex_; before the context, whose end ends its sessions
+    net::io_context context{1};
+    net::executor_work_guard<net::io_context::executor_type> guard{context.get_executor()};
+    std::thread thread;
+  };
+
+  // The lane a new connection goes to, its count taken.
+  Lane& PickLane() {
+    std::lock_guard<std::mutex> lock(lanesMutex_);
+    Lane* least = nullptr;
+    for (auto& lane : lanes_) {
+      if (least == nullptr || lane->sessions < least->sessions) least = lane.get();
+    }
+    if ((least == nullptr || least->sessions > 0) && lanes_.size() < Workers()) {
+      try {
+        auto lane = std::make_unique<Lane>();
+        // The lane's descriptors (its poller, its wake-up and timer descriptors) are made now,
+        // where their lack can be handled, not when its first connection arrives.
+        tcp::socket warmUp(lane->context);
+        net::steady_timer warmUpTimer(lane->context);
+        Lane* opened = lane.get();
+        lanes_.push_back(std::move(lane));
+        opened->thread = std::thread([this, opened] { RunLoop(opened->context); });
+        least = opened;
+      } catch (const std::exception& e) {
+        // Out of descriptors or threads: the lanes there are serve it.
+        if (least == nullptr) throw;
+        Note(std::string("could not open another lane (") + e.what() + "); sharing one");
+      }
+    }
+    ++least->sessions;
+    return *least;
+  }
+  void LeaveLane(Lane& lane) {
+    std::lock_guard<std::mutex> lock(lanesMutex_);
+    --lane.sessions;
+  }
+
   void Register(const std::shared_ptr<SessionBase>& session) {
     std::lock_guard<std::mutex> lock(mutex_);
     // Forget sessions already gone now and then, so the list stays the size of the open ones.
@@ -262,7 +310,6 @@ class HttpServer::Engine {
   CallLog& log;
   HttpServerOptions options;
   std::string path;
-  net::thread_pool& Pool() { return workers_; }
   ssl::context& Tls() { return tls_; }
 
  private:
@@ -287,12 +334,24 @@ class HttpServer::Engine {
   }
 
   void Accept() {
-    acceptor_.async_accept(net::make_strand(ioc_), [this](error_code ec, tcp::socket socket) {
+    acceptor_.async_accept([this](error_code ec, tcp::socket socket) {
       OnAccept(ec, std::move(socket));
     });
   }
 
   void OnAccept(const error_code& ec, tcp::socket socket);
+
+  // One thread's share of the network. A handler never raises (calls and fills catch what the
+  // service raises); should one, the server stops rather than lose the thread silently.
+  void RunLoop(net::io_context& context) {
+    try {
+      context.run();
+    } catch (const std::exception& e) {
+      log.Note(std::string("pdi07310-server: a network thread failed: ") + e.what());
+      Shutdown(std::string("a network thread failed: ") + e.what());
+      context.run();
+    }
+  }
 
   void FinishStop() {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -303,11 +362,19 @@ class HttpServer::Engine {
     for (auto& weak : sessions) {
       if (auto session = weak.lock()) session->Abandon();
     }
+    {
+      std::lock_guard<std::mutex> lanesLock(lanesMutex_);
+      for (auto& lane : lanes_) lane->guard.reset();
+    }
     lock.lock();
     // Run returns once the closed connections' handlers have run; the wait is bounded in case a
     // handler is slow to notice.
     if (!changed_.wait_for(lock, std::chrono::seconds(5), [this] { return ran_ || !running_; })) {
       ioc_.stop();
+      {
+        std::lock_guard<std::mutex> lanesLock(lanesMutex_);
+        for (auto& lane : lanes_) lane->context.stop();
+      }
       changed_.wait(lock, [this] { return ran_ || !running_; });
     }
   }
@@ -332,9 +399,11 @@ class HttpServer::Engine {
   int notesInWindow_ = 0;
   int notesSkipped_ = 0;
 
-  net::thread_pool workers_;
+  std::mutex lanesMutex_;
+  std::vector<std::unique_ptr<Lane>> lanes_;
+
   ssl::context tls_{ssl::context::tls_server};
-  net::io_context ioc_{1};
+  net::io_context ioc_{1};  // the listener's
   tcp::acceptor acceptor_{ioc_};
   net::steady_timer acceptTimer_{ioc_};
 };
@@ -348,13 +417,16 @@ template <class Stream>
 class Session : public SessionBase, public std::enable_shared_from_this<Session<Stream>> {
  public:
   template <class... Args>
-  Session(HttpServer::Engine& engine, std::string ip, std::string client, Args&&... streamArgs)
-      : engine_(engine), stream_(std::forward<Args>(streamArgs)...), ip_(std::move(ip)), client_(std::move(client)) {}
+  Session(HttpServer::Engine& engine, HttpServer::Engine::Lane& lane, std::string ip, std::string client,
+          Args&&... streamArgs)
+      : engine_(engine), lane_(lane), stream_(std::forward<Args>(streamArgs)...), ip_(std::move(ip)),
+        client_(std::move(client)) {}
 
   ~Session() override {
     if (reserved_ > 0) engine_.Release(reserved_);
     if (inCall_) engine_.LeaveCall(streamed_);
     engine_.Leave(ip_);
+    engine_.LeaveLane(lane_);
   }
 
   void Start() {
@@ -402,13 +474,39 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
 
   void ReadHead() {
     Lowest().expires_after(Limits().headTimeout);
-    http::async_read_header(stream_, buffer_, *parser_, [self = Self()](error_code ec, size_t) {
-      self->OnHead(ec);
+    phase_ = Phase::Head;
+    Parse();
+  }
+
+  // Gives the parser what the buffer holds and reads more while the head, then the body, is
+  // incomplete. A request that arrived whole is judged, called and answered by this thread
+  // without waiting for anything (the composed reads of the HTTP library would hand each
+  // completion back through the executor). The parser enforces the head and body limits; the
+  // deadline of each phase covers all of its reads.
+  void Parse() {
+    while (buffer_.size() > 0 && !parser_->is_done()) {
+      error_code ec;
+      const size_t used = parser_->put(buffer_.data(), ec);
+      buffer_.consume(used);
+      if (ec == http::error::need_more) break;
+      if (ec) return RefuseBroken(ec, phase_ == Phase::Head ? "head" : "body");
+      if (used == 0) break;
+      if (phase_ == Phase::Head && parser_->is_header_done()) {
+        phase_ = Phase::Judging;
+        if (!OnHead()) return;  // answered, refused, or waiting for the client's go-ahead
+      }
+    }
+    if (phase_ == Phase::Body && parser_->is_done()) return Dispatch();
+    if (phase_ == Phase::Judging) return;
+    stream_.async_read_some(buffer_.prepare(kReadChunk), [self = Self()](error_code ec, size_t n) {
+      if (ec) return self->RefuseBroken(ec, self->phase_ == Phase::Head ? "head" : "body");
+      self->buffer_.commit(n);
+      self->Parse();
     });
   }
 
-  void OnHead(const error_code& ec) {
-    if (ec) return RefuseBroken(ec, "head");
+  // The head is whole: true when the body is to be read now.
+  bool OnHead() {
     auto& req = parser_->get();
     keepAlive_ = req.keep_alive();
     http10_ = req.version() < 11;
@@ -420,13 +518,17 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     user_ = verdict.user;
     switch (verdict.route) {
       case HeadVerdict::Route::Refuse:
-        return Refuse(static_cast<http::status>(verdict.status), verdict.message, verdict.why, verdict.headers);
+        Refuse(static_cast<http::status>(verdict.status), verdict.message, verdict.why, verdict.headers);
+        return false;
       case HeadVerdict::Route::Answer:
-        return Answer(static_cast<http::status>(verdict.status), verdict.body, hasBody, verdict.headers);
+        Answer(static_cast<http::status>(verdict.status), verdict.body, hasBody, verdict.headers);
+        return false;
       case HeadVerdict::Route::Describe:
-        return Answer(http::status::ok, RemoteService::Describe(), hasBody);
+        Answer(http::status::ok, RemoteService::Describe(), hasBody);
+        return false;
       case HeadVerdict::Route::LocalDb:
-        return ServeLocalDb(std::string(View(req[http::field::if_none_match])), hasBody);
+        ServeLocalDb(std::string(View(req[http::field::if_none_match])), hasBody);
+        return false;
       case HeadVerdict::Route::Call: break;
     }
 
@@ -435,7 +537,8 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     const auto declared = parser_->content_length();
     const size_t need = parser_->is_done() ? 0 : declared ? static_cast<size_t>(*declared) : Limits().maxRequestBytes;
     if (!engine_.Reserve(need)) {
-      return Refuse(http::status::service_unavailable, "server busy; try again shortly", "request bytes in flight");
+      Refuse(http::status::service_unavailable, "server busy; try again shortly", "request bytes in flight");
+      return false;
     }
     reserved_ = need;
     if (declared) req.body().reserve(static_cast<size_t>(*declared));
@@ -447,17 +550,21 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
         if (wec) return self->Close();
         self->ReadBody();
       });
-      return;
+      return false;
     }
-    ReadBody();
+    BeginBody();
+    return true;
+  }
+
+  void BeginBody() {
+    Lowest().expires_after(Limits().bodyTimeout);
+    phase_ = Phase::Body;
+    parser_->eager(true);  // from here on a put takes every body byte the buffer holds
   }
 
   void ReadBody() {
-    Lowest().expires_after(Limits().bodyTimeout);
-    http::async_read(stream_, buffer_, *parser_, [self = Self()](error_code ec, size_t) {
-      if (ec) return self->RefuseBroken(ec, "body");
-      self->Dispatch();
-    });
+    BeginBody();
+    Parse();
   }
 
   // A request that could not be read whole: an answer where one helps the client, else close.
@@ -495,17 +602,13 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     CallContext context{client_, user_};
     const size_t reserved = std::exchange(reserved_, 0);
 
-    // The work guard keeps the network threads running while only a worker has something to do
-    // for this connection (a stopping server has no listener left to keep them running).
-    net::post(engine_.Pool(), [self = Self(), body = std::move(parser_->get().body()), context = std::move(context),
-                                  reserved, work = net::make_work_guard(stream_.get_executor())]() mutable {
-      auto reply = std::make_shared<Reply>(self->engine_.service.Call(body, context));
-      const size_t requestBytes = body.size();
-      std::string().swap(body);
-      self->engine_.Release(reserved);
-      net::post(self->stream_.get_executor(),
-                [self, reply, requestBytes] { self->OnReply(std::move(*reply), requestBytes); });
-    });
+    // The call runs here, on this connection's lane.
+    std::string body = std::move(parser_->get().body());
+    Reply reply = engine_.service.Call(body, context);
+    const size_t requestBytes = body.size();
+    std::string().swap(body);
+    engine_.Release(reserved);
+    OnReply(std::move(reply), requestBytes);
   }
 
   void OnReply(Reply reply, size_t requestBytes) {
@@ -579,11 +682,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     requestBytes_ = 0;
     method_ = "GET local.db";
     if (bodyUnread) keepAlive_ = false;
-    net::post(engine_.Pool(), [self = Self(), ifNoneMatch = std::move(ifNoneMatch),
-                               work = net::make_work_guard(stream_.get_executor())] {
-      auto answer = std::make_shared<LocalDbAnswer>(self->engine_.options.localDb->Answer(ifNoneMatch));
-      net::post(self->stream_.get_executor(), [self, answer] { self->WriteLocalDb(*answer); });
-    });
+    WriteLocalDb(engine_.options.localDb->Answer(ifNoneMatch));
   }
 
   void WriteLocalDb(const LocalDbAnswer& answer) {
@@ -654,31 +753,36 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     });
   }
 
+  // Fills the next piece on this lane, after the handler under way (and those of the lane's other
+  // connections): the piece before it goes on being sent meanwhile.
   void Fill() {
     filling_ = true;
-    net::post(engine_.Pool(), [self = Self(), stream = replyStream_.get(),
-                               work = net::make_work_guard(stream_.get_executor())] {
-      auto piece = std::make_shared<std::string>();
-      bool more = false;
-      std::string failure;
-      try {
-        more = stream->Fill(*piece);
-      } catch (const std::exception& e) {
-        failure = std::string("failed while streaming: ") + e.what();
-      }
-      net::post(self->stream_.get_executor(), [self, piece, more, failure] {
+    net::post(stream_.get_executor(), [self = Self()] {
+      {
+        if (self->streamDone_) {  // the client went away before this piece's turn came
+          self->filling_ = false;
+          return self->FinishStream(false);
+        }
+        std::string piece;
+        bool more = false;
+        std::string failure;
+        try {
+          more = self->replyStream_->Fill(piece);
+        } catch (const std::exception& e) {
+          failure = std::string("failed while streaming: ") + e.what();
+        }
         self->filling_ = false;
         if (!failure.empty()) {
           self->failed_ = true;
           self->failure_ = failure;
           self->moreToFill_ = false;
         } else {
-          self->ready_ = std::move(*piece);
+          self->ready_ = std::move(piece);
           self->moreToFill_ = more;
         }
         if (self->streamDone_) return self->FinishStream(false);  // aborted while filling
         self->Pump();
-      });
+      }
     });
   }
 
@@ -776,6 +880,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   }
 
   HttpServer::Engine& engine_;
+  HttpServer::Engine::Lane& lane_;
   Stream stream_;
   beast::flat_buffer buffer_;
   std::optional<Parser> parser_;
@@ -783,6 +888,9 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   std::string client_;
   std::string user_;
   std::string method_;
+  // What the parser is reading: the head, (the head is being judged,) the body.
+  enum class Phase { Head, Judging, Body };
+  Phase phase_ = Phase::Head;
   bool keepAlive_ = true;
   bool http10_ = false;
   bool closed_ = false;
@@ -865,17 +973,35 @@ void HttpServer::Engine::OnAccept(const error_code& ec, tcp::socket socket) {
   error_code ignored;
   // Small answers (checks, saves) go out at once instead of waiting for the client's delayed ACK.
   socket.set_option(tcp::no_delay(true), ignored);
+  // The connection moves to its lane.
+  Lane* lane = nullptr;
+  try {
+    lane = &PickLane();
+  } catch (const std::exception& e) {
+    Leave(ip);
+    Note("refused connection from " + client + ": " + e.what());
+    return;
+  }
+  error_code moved;
+  tcp::socket own(lane->context);
+  own.assign(remote.protocol(), socket.release(moved), moved);
+  if (moved) {
+    Leave(ip);
+    LeaveLane(*lane);
+    return;
+  }
   std::shared_ptr<SessionBase> session;
   if (options.tls.Enabled()) {
-    auto s = std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(*this, ip, client, std::move(socket), tls_);
+    auto s = std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(*this, *lane, ip, client, std::move(own),
+                                                                             tls_);
     session = s;
     Register(session);
-    s->Start();
+    net::post(lane->context, [s] { s->Start(); });
   } else {
-    auto s = std::make_shared<Session<beast::tcp_stream>>(*this, ip, client, std::move(socket));
+    auto s = std::make_shared<Session<beast::tcp_stream>>(*this, *lane, ip, client, std::move(own));
     session = s;
     Register(session);
-    s->Start();
+    net::post(lane->context, [s] { s->Start(); });
   }
 }
 

@@ -4,11 +4,12 @@
 // to check that the server is up. Other methods on the path get 405, other paths 404, each with
 // a short JSON body. One log line per call goes to the CallLog.
 //
-// Connections are served asynchronously (Boost.Beast over Boost.Asio) by one network
-// thread: an idle or slow connection costs a socket and a small buffer, never a worker. Calls
-// run on a bounded pool of workers (`threads`), so the store sees at most that many calls at
-// once. A streamed answer is filled on a worker, a piece at a time, while the previous piece is
-// being sent.
+// Connections are served asynchronously (Boost.Beast over Boost.Asio) by `threads` + 1
+// threads: an idle or slow connection costs a socket and a small buffer, never a thread. The
+// thread that reads a request runs its call and writes its answer, without handing it to
+// another; at most `threads` are inside calls at once (the others wait their turn), so the store
+// sees at most that many calls and one thread always serves the connections. A streamed answer
+// is filled a piece at a time, each piece while the previous one is being sent.
 //
 // Every phase has a limit (see HttpLimits): the wait for a request on a kept-alive connection,
 // the whole request head (size and time), the whole body (size, counted as it arrives whatever
@@ -27,7 +28,7 @@
 // (audit). Every call carries the client's address to the service.
 //
 // GET on the path + "/local.db" answers the desktops' local database (see LocalDbPublisher) with
-// its ETag; 304 when If-None-Match names it. It is built on a worker, like a call.
+// its ETag; 304 when If-None-Match names it. It is built like a call, holding a worker's turn.
 //
 // With a certificate and key (HttpTls) the server speaks HTTPS only: a client that does not
 // complete a TLS handshake in time is closed without an answer.

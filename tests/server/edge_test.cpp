@@ -155,6 +155,36 @@ TEST_F(EdgeTest, SlowAndIdleConnectionsDoNotHoldCallsBack) {
   for (int i = 0; i < 5; ++i) ExpectServing();
 }
 
+// A store whose whole list takes several pieces to send.
+class EdgeLargeStoreTest : public EdgeTest {
+ protected:
+  void SetUp() override { MakeStore(2000, 20); }
+};
+
+TEST_F(EdgeLargeStoreTest, ConnectionsSharingAThreadAreAllAnsweredInTurn) {
+  // Two threads for twelve connections: each thread serves several, and a streamed answer on one
+  // of them is sent a piece at a time between the others' calls.
+  Start({"--threads", "2"});
+  std::vector<std::unique_ptr<RawConnection>> connections;
+  for (int i = 0; i < 12; ++i) connections.push_back(std::make_unique<RawConnection>(Port()));
+  RawConnection loader(Port());
+  ASSERT_TRUE(loader.Send(RequestBytes("POST", kPath, LoadBody())));
+  for (int round = 0; round < 10; ++round) {
+    for (auto& c : connections) ASSERT_TRUE(c->Send(RequestBytes("POST", kPath, CheckBody())));
+    for (auto& c : connections) {
+      const auto response = c->ReadResponse(seconds(20));
+      ASSERT_TRUE(response) << "round " << round << "\n" << server_->Log();
+      EXPECT_NE(BodyOf(*response).find(R"("ok":true)"), std::string::npos) << *response;
+    }
+  }
+  const auto loaded = loader.ReadResponse(seconds(60));
+  ASSERT_TRUE(loaded);
+  const std::string body = BodyOf(*loaded);
+  EXPECT_GT(body.size(), 1000000u);
+  EXPECT_EQ(body.back(), '}');
+  EXPECT_NE(body.find(R"("ok":true)"), std::string::npos);
+}
+
 // ---- Budgets --------------------------------------------------------------------------------
 
 TEST_F(EdgeTest, ConnectionBudgetsAnswerBusyInsteadOfGrowing) {
