@@ -147,7 +147,7 @@ class HttpServer::Engine {
     std::unique_lock<std::mutex> lock(mutex_);
     if (failure_.empty()) failure_ = failure;
     if (stopping_) {
-      if (!failure.empty()) return;  // called from the network thread: do not wait on it
+      if (!failure.empty()) return;  // called from a network thread: do not wait on it
       changed_.wait(lock, [this] { return ran_ || !running_; });
       return;
     }
@@ -158,7 +158,7 @@ class HttpServer::Engine {
       acceptTimer_.cancel();
     });
     if (!failure.empty()) {
-      // On the network thread: close the rest when the calls under way are done, from a thread
+      // On a network thread: close the rest when the calls under way are done, from a thread
       // that may wait.
       stopper_ = std::thread([this] { FinishStop(); });
       return;
@@ -666,7 +666,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     Pump();
   }
 
-  // GET …/local.db: the copy is built (or taken from the cache) on a worker; its bytes are shared
+  // GET …/local.db: the copy is built (or taken from the cache) on this lane; its bytes are shared
   // by every answer, never copied.
   void ServeLocalDb(std::string ifNoneMatch, bool bodyUnread) {
     switch (engine_.EnterCall()) {
@@ -713,7 +713,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     });
   }
 
-  // Keeps one piece being filled on a worker while the one before it is being sent.
+  // Keeps one piece being filled while the one before it is being sent.
   void Pump() {
     if (streamDone_) return;
     if (!filling_ && moreToFill_ && !ready_ && !failed_) Fill();
@@ -846,8 +846,9 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
   // A refused request: its answer, a note in the log, and the end of the connection.
   void Refuse(http::status status, const std::string& message, const std::string& why, const Headers& headers = {}) {
     const int code = static_cast<int>(status);
-    engine_.Note("refused " + Escaped(method_.empty() ? "request" : method_) + " from " + client_ + ": HTTP " +
-                 std::to_string(code) + ", " + Escaped(why));
+    // The log escapes what the client sent.
+    engine_.Note("refused " + (method_.empty() ? std::string("request") : method_.substr(0, 80)) + " from " + client_ +
+                 ": HTTP " + std::to_string(code) + ", " + why);
     WriteWhole(status, ErrorBody(code, message), true, headers);
   }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "host/wire/EscapedText.h"
 #include "host/wire/PacketWriter.h"
 
 namespace server {
@@ -41,6 +42,18 @@ HeadVerdict Answer(int status, std::string body) {
   return v;
 }
 
+// 405 for a method the path does not take, naming the one to use and listing those it takes.
+HeadVerdict NotAllowed(const std::string& method, const char* use, const char* allow) {
+  HeadVerdict v = Answer(405, ErrorBody(405, "method " + method + " not allowed; use " + use));
+  v.headers.emplace_back("Allow", allow);
+  return v;
+}
+
+// A method named in an answer to the client: escaped (it came from the client) and short.
+std::string Shown(std::string_view text) { return host::wire::EscapedText(text, 200); }
+// A header's value named in a refusal's reason, which the log escapes: short.
+std::string Capped(std::string_view text) { return std::string(text.substr(0, 200)); }
+
 }  // namespace
 
 HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& path, const AccessTokens* tokens,
@@ -66,23 +79,21 @@ HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& pat
   if (const auto coding = head.find(http::field::content_encoding); coding != head.end()) {
     if (!EqualsNoCase(Trimmed(View(coding->value())), "identity")) {
       return Refusal(415, "content coding not accepted; send the body as it is",
-                     "Content-Encoding " + Escaped(View(coding->value())));
+                     "Content-Encoding " + Capped(View(coding->value())));
     }
   }
   if (const auto coding = head.find(http::field::transfer_encoding); coding != head.end()) {
     if (!EqualsNoCase(Trimmed(View(coding->value())), "chunked")) {
       return Refusal(415, "transfer coding not accepted; use chunked or none",
-                     "Transfer-Encoding " + Escaped(View(coding->value())));
+                     "Transfer-Encoding " + Capped(View(coding->value())));
     }
   }
 
   const std::string_view target = View(head.target());
-  const std::string method = Escaped(View(head.method_string()));
+  const std::string method = Shown(View(head.method_string()));
   if (localDb && target == path + "/local.db") {
     if (head.method() != http::verb::get) {
-      HeadVerdict v = Answer(405, ErrorBody(405, "method " + method + " not allowed; use GET"));
-      v.headers.emplace_back("Allow", "GET");
-      return v;
+      return NotAllowed(method, "GET", "GET");
     }
     HeadVerdict v;
     v.route = HeadVerdict::Route::LocalDb;
@@ -97,9 +108,7 @@ HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& pat
     return v;
   }
   if (head.method() != http::verb::post) {
-    HeadVerdict v = Answer(405, ErrorBody(405, "method " + method + " not allowed; use POST"));
-    v.headers.emplace_back("Allow", "GET, POST");
-    return v;
+    return NotAllowed(method, "POST", "GET, POST");
   }
   HeadVerdict v;
   v.route = HeadVerdict::Route::Call;
@@ -111,22 +120,6 @@ std::string ErrorBody(int status, std::string_view message) {
   std::string out = R"({"status":)" + std::to_string(status) + R"(,"error":)";
   host::wire::PacketWriter::AppendJsonString(out, message);
   out += '}';
-  return out;
-}
-
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text.substr(0, 200)) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f || c == '\\') {
-      static const char* const kHex = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
   return out;
 }
 

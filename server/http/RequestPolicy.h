@@ -42,8 +42,4 @@ HeadVerdict JudgeHead(const boost::beast::http::request_header<>& head, const st
 // {"status":N,"error":"message"}: the body of every answer the edge gives on its own.
 std::string ErrorBody(int status, std::string_view message);
 
-// Client-supplied text fit for one log line: control characters and backslashes as \xNN, at
-// most 200 bytes.
-std::string Escaped(std::string_view text);
-
 }  // namespace server
