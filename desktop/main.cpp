@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Fractional scale factors are kept as they are (no rounding to whole numbers), so a 150 %
+  // screen gets icons drawn for 1.5x instead of blurred ones.
+  QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
   QApplication app(argc, argv);
   if (settings.ModulePath().empty()) {
     settings.SetModulePath(desktop::DesktopSettings::DefaultModulePath());
@@ -90,6 +93,8 @@ int main(int argc, char** argv) {
   int rc = 0;
   {
     desktop::MainWindow window(services);
+    host::TNetConnection::SetCallRunner(window.TimedCallRunner());
+    window.SetHistoryFetcher(desktop::HistoryPanel::ServerFetcher(settings, "PDI07310.rdmProdDesoneraImpos"));
     window.show();
     if (!settings.ScreenshotPath().empty()) {
       services.SetDialogHook(AnswerUnattended);
@@ -107,6 +112,8 @@ int main(int argc, char** argv) {
     }
     rc = QApplication::exec();
     window.Shutdown();
+    host::TNetConnection::SetCallRunner(
+        [](const std::function<void()>& exchange) { desktop::CallRunner::Run(exchange); });
   }
   host::TNetConnection::SetCallRunner({});
   return rc;
