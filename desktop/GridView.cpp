@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QToolButton>
 
+#include "desktop/AccessibleNames.h"
 #include "desktop/GridTableModel.h"
 #include "desktop/UserAction.h"
 #include "host/controls/Column.h"
@@ -41,6 +42,7 @@ GridView::GridView(host::TDBGrid& grid, QWidget* parent) : QTableView(parent), g
   setTabKeyNavigation(false);
   setWordWrap(false);
   setCornerButtonEnabled(false);
+  NameTableParts(*this);
   horizontalHeader()->setSectionsClickable(false);
   horizontalHeader()->setHighlightSections(false);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -8,6 +8,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <exception>
 
+#include "desktop/AccessibleNames.h"
 #include "desktop/DesktopSettings.h"
 #include "host/data/ClientDataSet.h"
 #include "host/data/Field.h"
@@ -54,6 +55,7 @@ HistoryPanel::HistoryPanel(Fetcher fetcher, QWidget* parent)
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setWordWrap(false);
+  NameTableParts(*table_);
   layout->addWidget(status_);
   layout->addWidget(table_, 1);
   setWidget(body);

@@ -18,6 +18,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "desktop/AccessibleNames.h"
 #include "desktop/QtHostServices.h"
 #include "desktop/UserAction.h"
 #include "host/controls/DBGrid.h"
@@ -174,6 +175,7 @@ PasteSummaryDialog::PasteSummaryDialog(const host::PasteSummary& summary, const 
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
+  NameTableParts(*table_);
   int r = 0;
   for (const host::PasteLine& line : summary.lines) {
     auto* number = new QTableWidgetItem(QString::number(line.number));

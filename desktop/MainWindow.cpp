@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QThread>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -81,6 +82,10 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
   lastCallLabel_->setObjectName(QStringLiteral("lblUltimaChamada"));
   statusBar()->addPermanentWidget(connectionLabel_);
   statusBar()->addPermanentWidget(lastCallLabel_);
+
+  services_.SetUnreachableObserver([this] {
+    if (connectionLabel_) NoteCall(-1, false);
+  });
 
   history_ = new HistoryPanel({}, this);
   history_->setAllowedAreas(Qt::AllDockWidgetAreas);
@@ -461,23 +466,22 @@ void MainWindow::FollowHistoryKey() {
 std::function<void(const std::function<void()>&)> MainWindow::TimedCallRunner() {
   QPointer<MainWindow> self(this);
   return [self](const std::function<void()>& exchange) {
+    // Calls off the user-interface thread (the history's) are not the screen's: not shown.
+    if (!qApp || QThread::currentThread() != qApp->thread()) {
+      CallRunner::Run(exchange);
+      return;
+    }
     QElapsedTimer clock;
     clock.start();
-    bool ok = false;
-    const auto tell = [&] {
-      const qint64 ms = clock.elapsed();
-      QMetaObject::invokeMethod(qApp, [self, ms, ok] {
-        if (self) self->NoteCall(ms, ok);
-      }, Qt::QueuedConnection);
-    };
     try {
       CallRunner::Run(exchange);
-      ok = true;
     } catch (...) {
-      tell();
+      if (self) self->NoteCall(clock.elapsed(), false);
       throw;
     }
-    tell();
+    // The exchange has ended; a failure to reach the server is only known from its outcome,
+    // which the connection raises after this, and the host services report (SetUnreachable...).
+    if (self) self->NoteCall(clock.elapsed(), true);
   };
 }
 
@@ -487,7 +491,7 @@ void MainWindow::NoteCall(qint64 milliseconds, bool ok) {
   connectionLabel_->setText(ok ? QStringLiteral("Conectado a %1").arg(server)
                                : QStringLiteral("Sem conexão com %1").arg(server));
   connectionLabel_->setStyleSheet(ok ? QString() : QStringLiteral("color: #a01e1e;"));
-  lastCallLabel_->setText(QStringLiteral("Última chamada: %1 ms").arg(milliseconds));
+  if (milliseconds >= 0) lastCallLabel_->setText(QStringLiteral("Última chamada: %1 ms").arg(milliseconds));
 }
 
 void MainWindow::RefreshLocalDatabase() {
@@ -648,6 +652,7 @@ void MainWindow::Shutdown() {
   RememberLayout();
   shutDown_ = true;
   historyFollow_->stop();
+  services_.SetUnreachableObserver({});
   UserAction::SetAfterAction({});
   disconnect(qApp, nullptr, this, nullptr);
   // Disconnected first: deleting a window makes the area announce another active window.

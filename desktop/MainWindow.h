@@ -117,12 +117,14 @@ class MainWindow : public QMainWindow {
   std::string CurrentHistoryKey() const;
 
   // A call runner for TNetConnection::SetCallRunner that runs `exchange` through CallRunner and
-  // tells the status bar how it went and how long it took. Callable from any thread.
+  // tells the status bar how long it took; a failure to reach the server shown to the user turns
+  // the connection state to "Sem conexão". Calls off the user-interface thread run unshown.
   std::function<void(const std::function<void()>&)> TimedCallRunner();
   // The status bar's labels (for tests).
   QLabel* ConnectionLabel() const { return connectionLabel_; }
   QLabel* LastCallLabel() const { return lastCallLabel_; }
-  // Records a finished call in the status bar (user-interface thread).
+  // Records a finished call in the status bar (user-interface thread); a negative time keeps the
+  // last time shown (only the connection state changes).
   void NoteCall(qint64 milliseconds, bool ok);
 
   QAction* PasteAction() const { return pasteAction_; }
