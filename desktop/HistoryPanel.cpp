@@ -1,11 +1,13 @@
 #include "desktop/HistoryPanel.h"
 
+#include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <exception>
 
 #include "desktop/AccessibleNames.h"
@@ -30,6 +32,31 @@ constexpr int kColumns = 7;
 // A request that receives nothing for this long fails: the panel never waits long.
 constexpr std::chrono::milliseconds kConnectTimeout{3000};
 constexpr std::chrono::milliseconds kReadTimeout{10000};
+
+// A cell as the user reads it: the time in local time, the operation in Portuguese, "—" for an
+// empty value (a change made without a user name).
+QString Shown(int column, const std::string& value) {
+  if (value.empty()) return QStringLiteral("—");
+  const QString text = Q(value);
+  if (column == 0) {
+    const QDateTime when = QDateTime::fromString(text, Qt::ISODateWithMs);
+    return when.isValid() ? when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) : text;
+  }
+  // A taxpayer number with its mask, as the lists show it (CNPJ 14 digits, CPF 11).
+  const bool digits = std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (column == 5 && digits && value.size() == 14) {
+    return text.left(2) + '.' + text.mid(2, 3) + '.' + text.mid(5, 3) + '/' + text.mid(8, 4) + '-' + text.mid(12, 2);
+  }
+  if (column == 5 && digits && value.size() == 11) {
+    return text.left(3) + '.' + text.mid(3, 3) + '.' + text.mid(6, 3) + '-' + text.mid(9, 2);
+  }
+  if (column == 4) {
+    if (text == QLatin1String("insert")) return QStringLiteral("inclusão");
+    if (text == QLatin1String("delete")) return QStringLiteral("exclusão");
+    if (text == QLatin1String("update")) return QStringLiteral("alteração");
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -56,6 +83,7 @@ HistoryPanel::HistoryPanel(Fetcher fetcher, QWidget* parent)
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setWordWrap(false);
   NameTableParts(*table_);
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 8);
   layout->addWidget(status_);
   layout->addWidget(table_, 1);
   setWidget(body);
@@ -72,6 +100,19 @@ HistoryPanel::~HistoryPanel() {
   // The worker holds nothing of this object; its own deadlines bound this wait.
   disconnect(&watcher_, nullptr, this, nullptr);
   watcher_.waitForFinished();
+}
+
+void HistoryPanel::SetFetcher(Fetcher fetcher) {
+  watcher_.waitForFinished();
+  // An answer of the previous source not yet delivered is dropped when it arrives.
+  ++generation_;
+  fetcher_ = std::move(fetcher);
+  const std::string key = key_;
+  key_.clear();
+  table_->setRowCount(0);
+  status_->setText(fetcher_ ? QStringLiteral("Nenhum produto selecionado.")
+                            : QStringLiteral("O histórico não está disponível nesta instalação."));
+  SetKey(key);
 }
 
 void HistoryPanel::SetKey(const std::string& key) {
@@ -103,6 +144,7 @@ void HistoryPanel::Start() {
   }
   pending_ = false;
   inFlightKey_ = key_;
+  inFlightGeneration_ = ++generation_;
   ++requests_;
   Fetcher fetch = fetcher_;
   const std::string key = key_;
@@ -119,7 +161,7 @@ void HistoryPanel::Start() {
 
 void HistoryPanel::OnFinished() {
   const HistoryAnswer answer = watcher_.result();
-  const bool stale = inFlightKey_ != key_;
+  const bool stale = inFlightKey_ != key_ || inFlightGeneration_ != generation_;
   inFlightKey_.clear();
   if (stale) {
     ++dropped_;
@@ -143,10 +185,13 @@ void HistoryPanel::Show(const HistoryAnswer& answer) {
   for (const HistoryRow& row : answer.rows) {
     const std::string* cells[kColumns] = {&row.time, &row.user, &row.address, &row.list,
                                           &row.operation, &row.code, &row.name};
-    for (int c = 0; c < kColumns; ++c) table_->setItem(r, c, new QTableWidgetItem(Q(*cells[c])));
+    for (int c = 0; c < kColumns; ++c) table_->setItem(r, c, new QTableWidgetItem(Shown(c, *cells[c])));
     ++r;
   }
   table_->resizeColumnsToContents();
+  // The name takes the width left (resizing to the contents gave it only its own).
+  table_->horizontalHeader()->setStretchLastSection(false);
+  table_->horizontalHeader()->setStretchLastSection(true);
   status_->setText(answer.rows.empty()
                        ? QStringLiteral("Nenhuma alteração registrada para este produto.")
                        : QStringLiteral("%1 alteração(ões), da mais recente à mais antiga.").arg(answer.rows.size()));

@@ -1,6 +1,7 @@
 // HistoryPanel is the dockable "Histórico" panel: the change history of the current product
 // (time, user, client address, list, operation, item code, name), newest first, as the server's
-// getHistorico answers it.
+// getHistorico answers it; times in local time, operations in Portuguese, taxpayer numbers
+// with their masks.
 //
 // Promises:
 // - SetKey tells the panel which product is current; the request goes out only once the key has
@@ -66,6 +67,9 @@ class HistoryPanel : public QDockWidget {
   // packet it cannot read. Thread-safe (touches only its own objects).
   static std::vector<HistoryRow> ReadAnswer(const host::Variant& raw);
 
+  // Changes where the history comes from (waits for a request under way first); the current key
+  // is fetched again.
+  void SetFetcher(Fetcher fetcher);
   // The current product's key; empty for none (the panel empties). A new key is fetched after
   // kDebounce; the same key again does nothing.
   void SetKey(const std::string& key);
@@ -91,6 +95,8 @@ class HistoryPanel : public QDockWidget {
   QFutureWatcher<HistoryAnswer> watcher_;
   std::string key_;
   std::string inFlightKey_;
+  unsigned generation_ = 0;          // bumped by each request and each change of source
+  unsigned inFlightGeneration_ = 0;
   bool pending_ = false;  // the key changed while a request ran: start again when it ends
   int requests_ = 0;
   int dropped_ = 0;

@@ -176,6 +176,7 @@ PasteSummaryDialog::PasteSummaryDialog(const host::PasteSummary& summary, const 
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
   NameTableParts(*table_);
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 8);
   int r = 0;
   for (const host::PasteLine& line : summary.lines) {
     auto* number = new QTableWidgetItem(QString::number(line.number));
@@ -189,6 +190,7 @@ PasteSummaryDialog::PasteSummaryDialog(const host::PasteSummary& summary, const 
     ++r;
   }
   table_->resizeColumnsToContents();
+  table_->setCurrentIndex(QModelIndex());
   layout->addWidget(table_, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
@@ -240,7 +242,9 @@ ExportDialog::ExportDialog(const QString& mainName, const QString& detailName, c
   browse->setObjectName(QStringLiteral("btnProcurarArquivo"));
   fileRow->addWidget(path_, 1);
   fileRow->addWidget(browse);
-  form->addRow(QStringLiteral("&Arquivo:"), fileRow);
+  auto* fileLabel = new QLabel(QStringLiteral("&Arquivo:"), this);
+  fileLabel->setBuddy(path_);
+  form->addRow(fileLabel, fileRow);
   layout->addLayout(form);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

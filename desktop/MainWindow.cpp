@@ -104,9 +104,10 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
   if (!s.WindowSizeGiven()) {
     const QByteArray geometry = layout_.Read(QStringLiteral("Janela/Geometria")).toByteArray();
     if (!geometry.isEmpty()) restoreGeometry(geometry);
-    const QByteArray state = layout_.Read(QStringLiteral("Janela/Estado")).toByteArray();
-    if (!state.isEmpty()) restoreState(state);
   }
+  const QByteArray state = layout_.Read(QStringLiteral("Janela/Estado")).toByteArray();
+  // The panel starts low, leaving the screens most of the height.
+  if (state.isEmpty() || !restoreState(state)) resizeDocks({history_}, {170}, Qt::Vertical);
 
   mainForm_ = std::make_unique<host::TForm>();
   mainForm_->SetName("frmPrincipal");
@@ -427,24 +428,7 @@ void MainWindow::ShowAbout() {
   services_.Exec(box);
 }
 
-void MainWindow::SetHistoryFetcher(HistoryPanel::Fetcher fetcher) {
-  auto* fresh = new HistoryPanel(std::move(fetcher), this);
-  fresh->setAllowedAreas(Qt::AllDockWidgetAreas);
-  const bool shown = history_->isVisibleTo(this) || !history_->isHidden();
-  const Qt::DockWidgetArea area = dockWidgetArea(history_);
-  // The menu's entry follows the new panel.
-  QAction* oldToggle = history_->toggleViewAction();
-  QAction* newToggle = fresh->toggleViewAction();
-  newToggle->setObjectName(oldToggle->objectName());
-  newToggle->setText(oldToggle->text());
-  windowMenu_->insertAction(oldToggle, newToggle);
-  windowMenu_->removeAction(oldToggle);
-  removeDockWidget(history_);
-  delete history_;
-  history_ = fresh;
-  addDockWidget(area == Qt::NoDockWidgetArea ? Qt::BottomDockWidgetArea : area, history_);
-  history_->setVisible(shown);
-}
+void MainWindow::SetHistoryFetcher(HistoryPanel::Fetcher fetcher) { history_->SetFetcher(std::move(fetcher)); }
 
 std::string MainWindow::CurrentHistoryKey() const {
   FormWindow* window = ActiveScreenWindow();

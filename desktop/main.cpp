@@ -40,6 +40,15 @@ int TakeScreenshot(QApplication& app, desktop::MainWindow& window, desktop::QtHo
     std::fprintf(stderr, "pdi07310-desktop: a tela não abriu; nenhuma imagem gravada\n");
     return 1;
   }
+  // The history panel shows the current product's changes (asked off the user-interface
+  // thread after a short pause): give it up to 5 s.
+  QElapsedTimer history;
+  history.start();
+  desktop::HistoryPanel* panel = window.History();
+  while (panel && panel->isVisible() && history.elapsed() < 5000 &&
+         (panel->Key() != window.CurrentHistoryKey() || panel->Requests() == 0 || panel->Busy())) {
+    app.processEvents(QEventLoop::AllEvents, 50);
+  }
   // Let the layout and the first paint of every widget settle before grabbing.
   for (int i = 0; i < 5; ++i) app.processEvents();
   const QPixmap shot = window.grab();

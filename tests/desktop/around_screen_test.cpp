@@ -359,13 +359,15 @@ TEST_F(AroundScreenTest, TheHistoryPanelFollowsTheCurrentProductOffTheScreensCal
   ASSERT_TRUE(QTest::qWaitFor([&] { return (panel->Table()->rowCount()) == (2); }, 15000));
   EXPECT_TRUE(cells(3).contains(QStringLiteral("fornecedor"))) << cells(3).join(',').toStdString();
   EXPECT_TRUE(cells(3).contains(QStringLiteral("cliente")));
-  EXPECT_TRUE(cells(5).join(',').contains(QStringLiteral("11222333000181"))) << cells(5).join(',').toStdString();
+  EXPECT_EQ(cells(4), (QStringList{QStringLiteral("inclusão"), QStringLiteral("inclusão")}));
+  EXPECT_TRUE(cells(0).first().contains(QLatin1Char('/'))) << cells(0).first().toStdString();  // local dd/MM/yyyy
+  EXPECT_TRUE(cells(5).join(',').contains(QStringLiteral("11.222.333/0001-81"))) << cells(5).join(',').toStdString();
   // The busy animation never showed for it, and the screen's calls were the screen's own.
   EXPECT_EQ(desktop_->services.BusyDepth(), 0);
   Picture(*panel, "history-panel.png");
   // Product 200: its one supplier.
   ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->Table()->rowCount() == 1 && cells(5).join(',').contains(QStringLiteral("45723174000110")); }, 15000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->Table()->rowCount() == 1 && cells(5).join(',').contains(QStringLiteral("45.723.174/0001-10")); }, 15000));
   EXPECT_EQ(panel->Key(), "200");
   EXPECT_GE(desktop_->Count("getHistorico"), 2);
   // While a row is being typed there is no current product to show.
