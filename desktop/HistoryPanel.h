@@ -80,6 +80,9 @@ class HistoryPanel : public QDockWidget {
   int Requests() const { return requests_; }
   int Dropped() const { return dropped_; }
   bool Busy() const { return watcher_.isRunning(); }
+  // Waits for a request under way to end (bounded by the fetcher's deadlines); its answer is
+  // still shown or dropped as usual.
+  void WaitIdle() { watcher_.waitForFinished(); }
   QTableWidget* Table() const { return table_; }
   QLabel* Status() const { return status_; }
 

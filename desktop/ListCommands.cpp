@@ -150,10 +150,14 @@ host::PasteSummary ListCommands::Paste(QWidget* parent, host::TDBGrid& grid, con
 QString PasteSummaryDialog::Headline(const host::PasteSummary& s) {
   QString text = QStringLiteral("%1 de %2 código(s) gravado(s), %3 recusado(s).").arg(s.stored).arg(s.total).arg(s.refused);
   if (s.stopped) {
-    const int at = static_cast<int>(s.lines.size());
-    text += QStringLiteral("\nA colagem parou no código %1 de %2").arg(at).arg(s.total);
-    if (!s.stopReason.empty()) text += QStringLiteral(": ") + Q(s.stopReason);
-    text += QStringLiteral(". O que foi gravado antes continua gravado.");
+    // Stopped at a code that failed (its line carries the reason), or before the next one.
+    const int done = static_cast<int>(s.lines.size());
+    const bool atFailedCode = done > 0 && !s.lines.back().stored && s.lines.back().message == s.stopReason;
+    text += atFailedCode ? QStringLiteral("\nA colagem parou no código %1 de %2 (%3)")
+                               .arg(done).arg(s.total).arg(Q(s.lines.back().code))
+                         : QStringLiteral("\nA colagem parou antes do código %1 de %2").arg(done + 1).arg(s.total);
+    if (!s.stopReason.empty()) text += QStringLiteral(": ") + Q(QtHostServices::ClerkText(s.stopReason, nullptr));
+    text += QStringLiteral(". O que foi gravado até ali continua gravado.");
   }
   return text;
 }
@@ -183,7 +187,8 @@ PasteSummaryDialog::PasteSummaryDialog(const host::PasteSummary& summary, const 
     number->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     table_->setItem(r, 0, number);
     table_->setItem(r, 1, new QTableWidgetItem(Q(line.code)));
-    auto* outcome = new QTableWidgetItem(line.stored ? QStringLiteral("gravado") : Q(line.message));
+    auto* outcome = new QTableWidgetItem(line.stored ? QStringLiteral("gravado")
+                                                     : Q(QtHostServices::ClerkText(line.message, nullptr)));
     if (!line.stored) outcome->setForeground(QColor(170, 30, 30));
     outcome->setToolTip(outcome->text());
     table_->setItem(r, 2, outcome);

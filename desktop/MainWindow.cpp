@@ -357,8 +357,14 @@ host::PasteSummary MainWindow::PasteList(const QString& text) {
     statusBar()->showMessage(why, 8000);
     return {};
   }
+  // The paste puts its own host services in place for its run: no history request may be
+  // reading the process's host services on its thread meanwhile.
+  history_->WaitIdle();
   const host::PasteSummary summary = ListCommands::Paste(this, *grid, text, services_);
   statusBar()->showMessage(PasteSummaryDialog::Headline(summary).section(QLatin1Char('\n'), 0, 0), 8000);
+  // A run stopped by a failure to reach the server (collected, not shown as a dialog).
+  std::string details;
+  if (summary.stopped && (QtHostServices::ClerkText(summary.stopReason, &details), !details.empty())) NoteCall(-1, false);
   history_->Refresh();
   QueueFocusSync();
   return summary;
