@@ -135,9 +135,25 @@ void HistoryPanel::Refresh() {
   Start();
 }
 
+void HistoryPanel::RefreshSoon() {
+  if (!fetcher_ || key_.empty()) return;
+  debounce_->start();
+}
+
+void HistoryPanel::SetPaused(bool paused) {
+  paused_ = paused;
+  if (paused) {
+    watcher_.waitForFinished();
+  } else if (pending_ && !watcher_.isRunning()) {
+    Start();
+  }
+}
+
 void HistoryPanel::Start() {
+  // Whatever was waiting for the pause to end is served by this request (or the held one).
+  debounce_->stop();
   if (key_.empty() || !fetcher_) return;
-  if (watcher_.isRunning()) {
+  if (watcher_.isRunning() || paused_) {
     // One request at a time: the newest key goes out when the one under way ends.
     pending_ = true;
     return;
@@ -168,7 +184,8 @@ void HistoryPanel::OnFinished() {
   } else {
     Show(answer);
   }
-  if (pending_ || (stale && !key_.empty())) {
+  if (stale && !key_.empty()) pending_ = true;
+  if (pending_ && !paused_) {
     pending_ = false;
     Start();
   }

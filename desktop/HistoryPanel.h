@@ -73,16 +73,19 @@ class HistoryPanel : public QDockWidget {
   // The current product's key; empty for none (the panel empties). A new key is fetched after
   // kDebounce; the same key again does nothing.
   void SetKey(const std::string& key);
-  // Fetches the current key again now (after a save, say).
+  // Fetches the current key again now.
   void Refresh();
+  // Fetches the current key again after kDebounce (after the screen talked to the server: a
+  // save may have added changes); several calls in a row give one request.
+  void RefreshSoon();
   const std::string& Key() const { return key_; }
   // Requests sent and answers dropped as stale since creation (for tests).
   int Requests() const { return requests_; }
   int Dropped() const { return dropped_; }
   bool Busy() const { return watcher_.isRunning(); }
-  // Waits for a request under way to end (bounded by the fetcher's deadlines); its answer is
-  // still shown or dropped as usual.
-  void WaitIdle() { watcher_.waitForFinished(); }
+  // Holds new requests back while paused (a request under way is waited for first, bounded by
+  // the fetcher's deadlines); the last one held back goes out when the pause ends.
+  void SetPaused(bool paused);
   QTableWidget* Table() const { return table_; }
   QLabel* Status() const { return status_; }
 
@@ -100,7 +103,8 @@ class HistoryPanel : public QDockWidget {
   std::string inFlightKey_;
   unsigned generation_ = 0;          // bumped by each request and each change of source
   unsigned inFlightGeneration_ = 0;
-  bool pending_ = false;  // the key changed while a request ran: start again when it ends
+  bool pending_ = false;  // the key changed while a request ran or paused: start again after
+  bool paused_ = false;
   int requests_ = 0;
   int dropped_ = 0;
 };

@@ -359,8 +359,9 @@ host::PasteSummary MainWindow::PasteList(const QString& text) {
   }
   // The paste puts its own host services in place for its run: no history request may be
   // reading the process's host services on its thread meanwhile.
-  history_->WaitIdle();
+  history_->SetPaused(true);
   const host::PasteSummary summary = ListCommands::Paste(this, *grid, text, services_);
+  history_->SetPaused(false);
   statusBar()->showMessage(PasteSummaryDialog::Headline(summary).section(QLatin1Char('\n'), 0, 0), 8000);
   // A run stopped by a failure to reach the server (collected, not shown as a dialog).
   std::string details;
@@ -382,11 +383,13 @@ void MainWindow::ExportList() {
   static QString lastFolder;
   ExportDialog dialog(Q(window->Form()->Caption()), detail ? ListCommands::ListName(*detail) : QString(), lastFolder, this);
   if (services_.Exec(dialog) != QDialog::Accepted) return;
+  // The dialog offers the detail choices only when a detail list is in view.
+  const ExportDialog::Choice choice = detail ? dialog.Chosen() : ExportDialog::Choice::MainList;
   const std::string path = dialog.Path().toStdString();
   int rows = 0;
   const bool ok = UserAction::Run([&] {
     host::ExportTable table;
-    switch (dialog.Chosen()) {
+    switch (choice) {
       case ExportDialog::Choice::MainList:
         table = host::ListExport::FromGrid(*main);
         break;
@@ -482,6 +485,8 @@ void MainWindow::NoteCall(qint64 milliseconds, bool ok) {
                                : QStringLiteral("Sem conexão com %1").arg(server));
   connectionLabel_->setStyleSheet(ok ? QString() : QStringLiteral("color: #a01e1e;"));
   if (milliseconds >= 0) lastCallLabel_->setText(QStringLiteral("Última chamada: %1 ms").arg(milliseconds));
+  // The screen's call may have stored a change of the product shown.
+  if (ok && milliseconds >= 0 && history_ && history_->isVisible()) history_->RefreshSoon();
 }
 
 void MainWindow::RefreshLocalDatabase() {

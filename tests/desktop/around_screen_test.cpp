@@ -121,6 +121,14 @@ TEST(HistoryPanelTest, AnAnswerForAnEarlierProductIsDroppedAndTheCurrentOneShown
   ASSERT_TRUE(QTest::qWaitFor([&] { return (panel.Table()->item(0, 6) ? panel.Table()->item(0, 6)->text() : QString()) == (QStringLiteral("name of E")); }, 10000));
   EXPECT_EQ(panel.Requests(), 3);
   EXPECT_EQ(asked.load(), 3);
+  // Paused (a paste runs): nothing goes out; the last request held back goes out after.
+  panel.SetPaused(true);
+  panel.SetKey("F");
+  panel.Refresh();
+  EXPECT_EQ(panel.Requests(), 3);
+  panel.SetPaused(false);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel.Table()->item(0, 6) && panel.Table()->item(0, 6)->text() == QStringLiteral("name of F"); }, 10000));
+  EXPECT_EQ(panel.Requests(), 4);
 }
 
 TEST(HistoryPanelTest, AFailureIsSaidInThePanelAndNoRowsAreShown) {
@@ -456,6 +464,14 @@ TEST_F(AroundScreenTest, TheHistoryPanelFollowsTheCurrentProductOffTheScreensCal
   // Product 200: its one supplier.
   ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
   ASSERT_TRUE(QTest::qWaitFor([&] { return panel->Table()->rowCount() == 1 && cells(5).join(',').contains(QStringLiteral("45.723.174/0001-10")); }, 15000));
+  EXPECT_EQ(panel->Key(), "200");
+  // A supplier stored through the screen shows up without leaving the product.
+  QGuiApplication::clipboard()->setText(QStringLiteral("11.222.333/0001-81\n"));
+  ASSERT_TRUE(Grid("dbgFornecedor")->ClickCell(0, 0));
+  desktop_->answers->Queue([](QDialog& d) { d.accept(); });  // the paste's summary
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel->Table()->rowCount() == 2; }, 15000));
+  EXPECT_TRUE(cells(5).join(',').contains(QStringLiteral("11.222.333/0001-81")));
   EXPECT_EQ(panel->Key(), "200");
   EXPECT_GE(desktop_->Count("getHistorico"), 2);
   // While a row is being typed there is no current product to show.
