@@ -386,6 +386,11 @@ void MainWindow::ExportList() {
   // The dialog offers the detail choices only when a detail list is in view.
   const ExportDialog::Choice choice = detail ? dialog.Chosen() : ExportDialog::Choice::MainList;
   const std::string path = dialog.Path().toStdString();
+  if (QFileInfo::exists(dialog.Path()) &&
+      services_.MessageDlg("O arquivo " + path + " já existe. Deseja substituí-lo?", host::TMsgDlgType::mtConfirmation,
+                           {host::mbYes, host::mbNo}, 0) != host::mrYes) {
+    return;
+  }
   int rows = 0;
   const bool ok = UserAction::Run([&] {
     host::ExportTable table;

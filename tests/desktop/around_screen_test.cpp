@@ -427,6 +427,26 @@ TEST_F(AroundScreenTest, TheExportDialogWritesTheChosenListAndSaysSo) {
   EXPECT_NE(every.find("11.222.333/0001-81"), std::string::npos) << every;
   EXPECT_NE(every.find("45.723.174/0001-10"), std::string::npos) << every;
 
+  // An existing file is replaced only when the user says so.
+  const auto exportTo = [&](const std::filesystem::path& path) {
+    desktop_->answers->Queue([path](QDialog& d) {
+      auto* dialog = qobject_cast<desktop::ExportDialog*>(&d);
+      ASSERT_NE(dialog, nullptr);
+      dialog->SetPath(QString::fromStdString(path.string()));
+      dialog->accept();
+    });
+  };
+  exportTo(one);
+  desktop_->answers->Press(QStringLiteral("Não"));
+  std::filesystem::resize_file(one, 3);
+  window.ExportAction()->trigger();
+  EXPECT_EQ(std::filesystem::file_size(one), 3u);
+  EXPECT_TRUE(desktop_->answers->Seen().back().ends_with("já existe. Deseja substituí-lo?")) << desktop_->answers->Seen().back();
+  exportTo(one);
+  desktop_->answers->Press(QStringLiteral("Sim"));
+  window.ExportAction()->trigger();
+  EXPECT_EQ(ReadFile(one), csv);
+
   // A file that cannot be written: said plainly, not reported as written.
   desktop_->answers->Queue([&](QDialog& d) {
     auto* dialog = qobject_cast<desktop::ExportDialog*>(&d);
