@@ -115,6 +115,13 @@ host::PasteSummary ListCommands::Paste(QWidget* parent, host::TDBGrid& grid, con
                         host::TMsgDlgType::mtInformation, {host::mbOK}, 0);
     return summary;
   }
+  if (codes.size() > kMaxPasteCodes) {
+    services.MessageDlg("A área de transferência tem " + std::to_string(codes.size()) +
+                            " códigos; cole no máximo " + std::to_string(kMaxPasteCodes) +
+                            " de cada vez. Nada foi incluído.",
+                        host::TMsgDlgType::mtWarning, {host::mbOK}, 0);
+    return summary;
+  }
   RunningGuard guard;
   const int total = static_cast<int>(codes.size());
   QProgressDialog progress(QStringLiteral("Colando na lista %1: 0 de %2").arg(name).arg(total),

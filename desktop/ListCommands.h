@@ -14,12 +14,15 @@
 //   the user interface repaints between rows; the dialog is modal, and a second paste cannot
 //   start while one runs (Running()).
 // - At the end a summary dialog lists every code with its outcome, and where the run stopped.
+// - A clipboard with no codes, or with more than kMaxPasteCodes, is refused with a message and
+//   nothing is entered.
 //
 // Used on the user-interface thread only.
 #pragma once
 
 #include <QDialog>
 #include <QString>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,9 @@ class QtHostServices;
 class ListCommands {
  public:
   ListCommands() = delete;
+
+  // The most codes one paste takes; a longer clipboard is refused whole, with a message.
+  static constexpr std::size_t kMaxPasteCodes = 20000;
 
   // The form's main list (see the class comment); null when none.
   static host::TDBGrid* MainList(const host::TForm& form);

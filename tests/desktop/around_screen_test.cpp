@@ -310,6 +310,15 @@ TEST_F(AroundScreenTest, APastedListGoesThroughTheScreenAndTheSummaryListsEveryC
   EXPECT_TRUE(headline.startsWith(QStringLiteral("1 de 3 código(s) gravado(s), 2 recusado(s)."))) << headline.toStdString();
   EXPECT_EQ(nestedTotal, 0);
   EXPECT_FALSE(desktop::ListCommands::Running());
+  // Nothing to paste, or far too much: said, nothing entered.
+  const std::size_t seen = desktop_->answers->Seen().size();
+  EXPECT_EQ(window.PasteList(QStringLiteral(" \n\t\n")).total, 0);
+  QString huge;
+  for (std::size_t i = 0; i <= desktop::ListCommands::kMaxPasteCodes; ++i) huge += QStringLiteral("52998224725\n");
+  EXPECT_EQ(window.PasteList(huge).total, 0);
+  ASSERT_EQ(desktop_->answers->Seen().size(), seen + 2);
+  EXPECT_TRUE(desktop_->answers->Seen()[seen].starts_with("A área de transferência não tem códigos"));
+  EXPECT_TRUE(desktop_->answers->Seen()[seen + 1].starts_with("A área de transferência tem 20001 códigos"));
   // The list ends browsing, with the stored supplier in it.
   auto* suppliers = Model<host::TClientDataSet>("cdsFornecedor");
   EXPECT_EQ(suppliers->State(), TDataSetState::dsBrowse);
