@@ -23,9 +23,9 @@
 //   --focus-log FILE      (for tests) append one line per keyboard focus change to FILE
 //   --window-size WxH     the main window's size at start (default 1024x768)
 //   --tile                tile the screens over the whole document area once opened
-// The main window's geometry ([Janela] Geometria) and the widths of the screens' grid columns
-// ([Colunas] FORM.GRID = "w1,w2,...") are written back into the INI file when the desktop closes
-// and read at the next start (see RemembersLayout).
+// The window layout is remembered per user (LayoutStore) when RemembersLayout; the INI file's
+// [Janela] Geometria and [Colunas] FORM.GRID = "w1,w2,...", which earlier releases wrote, are
+// still read when the user's settings hold none.
 //
 // In the INI file a mask is written in double quotes (Produto="9999999999;0;_"): unquoted, the
 // INI format reads ';' as the start of a comment.
@@ -89,8 +89,9 @@ class DesktopSettings {
   int WindowHeight() const { return windowHeight_; }
   bool TileScreens() const { return tileScreens_; }
   bool WindowSizeGiven() const { return windowSizeGiven_; }
-  // True when the window layout (geometry, column widths) is remembered in the INI file: the
-  // file is a regular file or does not exist yet (not /dev/null, not empty for built settings).
+  // True when the window layout (geometry, column widths) is remembered: the INI file is a
+  // regular file or does not exist yet (not /dev/null, not empty for built settings). The layout
+  // itself goes to the user's settings (LayoutStore), the INI file being its earlier home.
   bool RemembersLayout() const;
 
   // Setters for hosts and tests that build settings without a file. Each checks its value as

@@ -49,6 +49,25 @@ QString ButtonHint(const host::TButtonFlat& b) {
   return fallback.isEmpty() ? Q(b.Caption()) : fallback;
 }
 
+// The name a screen reader says for a control: its caption ('&' removed), else its hint, else
+// for a grid the caption of the tab sheet it lies on, else its component name.
+QString AccessibleNameOf(const host::TControl& c) {
+  QString name;
+  if (const auto* b = dynamic_cast<const host::TButtonFlat*>(&c)) {
+    name = ButtonHint(*b);
+  } else {
+    name = Q(c.Caption());
+  }
+  if (name.isEmpty()) name = Q(c.Hint());
+  if (name.isEmpty() && dynamic_cast<const host::TDBGrid*>(&c)) {
+    for (host::TControl* p = c.Parent(); p && name.isEmpty(); p = p->Parent())
+      if (dynamic_cast<host::TTabSheet*>(p)) name = QStringLiteral("Lista ") + Q(p->Caption());
+    if (name.isEmpty()) name = QStringLiteral("Lista principal");
+  }
+  if (name.isEmpty()) name = Q(c.Name());
+  return name.remove(QLatin1Char('&'));
+}
+
 void DrawButton(QToolButton* w, const host::TButtonFlat& b) {
   QIcon icon = IconFactory::For(Q(b.Glyph()));
   if (icon.isNull()) icon = IconFactory::For(Q(b.Name()));
@@ -171,15 +190,19 @@ QWidget* FormWindow::Build(host::TControl* c, AlignBox* box) {
       page->setObjectName(Q(sheet->Name()));
       boxes_.push_back(page);
       widgets_[sheet] = page;
+      page->setAccessibleName(Q(sheet->Caption()).remove(QLatin1Char('&')));
       BuildChildren(sheet, page);
       view->AddPage(sheet, page);
       Bind(sheet, page, nullptr, [view](const std::string& p) { view->OnModel(p); });
     }
     view->Sync();
+    view->Strip()->setAccessibleName(QStringLiteral("Páginas"));
     specific = [view](const std::string& p) { view->OnModel(p); };
     w = view;
   } else if (auto* splitter = dynamic_cast<host::TSplitter*>(c)) {
-    w = new SplitterView(splitter, box);
+    auto* view = new SplitterView(splitter, box);
+    splitters_.push_back(view);
+    w = view;
   } else if (auto* dbText = dynamic_cast<host::TDBText*>(c)) {
     auto* label = new ElidedLabel;
     label->setText(Q(dbText->Text()));
@@ -222,6 +245,8 @@ QWidget* FormWindow::Build(host::TControl* c, AlignBox* box) {
     w = container;
   }
   w->setObjectName(Q(c->Name()));
+  // A label's name is its text, which Qt gives it already.
+  if (!dynamic_cast<host::TLabel*>(c) && !dynamic_cast<host::TDBText*>(c)) w->setAccessibleName(AccessibleNameOf(*c));
   w->setFocusPolicy(Qt::NoFocus);
   widgets_[c] = w;
   if (box) box->AddChild(c, w);

@@ -46,6 +46,7 @@ class AlignBox;
 class GridView;
 class MenuMirror;
 class PageControlView;
+class SplitterView;
 
 class FormWindow : public QMdiSubWindow {
   Q_OBJECT
@@ -64,6 +65,7 @@ class FormWindow : public QMdiSubWindow {
   GridView* Grid(const std::string& name) const;
   const std::vector<GridView*>& Grids() const { return grids_; }
   PageControlView* PageControl(const std::string& name) const;
+  const std::vector<SplitterView*>& Splitters() const { return splitters_; }
   MenuMirror* Menus() const { return menus_.get(); }
 
   // Shows the window where the form says (the document area would place a new window itself),
@@ -123,6 +125,7 @@ class FormWindow : public QMdiSubWindow {
   std::vector<AlignBox*> boxes_;
   std::vector<GridView*> grids_;
   std::vector<PageControlView*> pageControls_;
+  std::vector<SplitterView*> splitters_;
   std::vector<Subscription> subscriptions_;
   std::unique_ptr<MenuMirror> menus_;
   bool syncing_ = false;

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QToolButton>
 
+#include "desktop/AccessibleNames.h"
 #include "desktop/GridTableModel.h"
 #include "desktop/UserAction.h"
 #include "host/controls/Column.h"
@@ -41,6 +42,7 @@ GridView::GridView(host::TDBGrid& grid, QWidget* parent) : QTableView(parent), g
   setTabKeyNavigation(false);
   setWordWrap(false);
   setCornerButtonEnabled(false);
+  NameTableParts(*this);
   horizontalHeader()->setSectionsClickable(false);
   horizontalHeader()->setHighlightSections(false);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -243,6 +245,18 @@ void GridView::mouseReleaseEvent(QMouseEvent*) {}
 void GridView::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
 
 bool GridView::event(QEvent* event) {
+  // The grid's own keys stay the grid's even where a menu entry shows the same key (Incluir:
+  // Insert, Excluir: Ctrl+Delete, Cancelar: Esc, Confirmar: Ctrl+Enter, here the pick list).
+  if (event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool ctrl = key->modifiers().testFlag(Qt::ControlModifier);
+    const int k = key->key();
+    if (k == Qt::Key_Insert || k == Qt::Key_Escape || (ctrl && k == Qt::Key_Delete) ||
+        (ctrl && (k == Qt::Key_Return || k == Qt::Key_Enter))) {
+      event->accept();
+      return true;
+    }
+  }
   // Tab and Shift+Tab belong to the grid (cell to cell), not to Qt's focus chain.
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);

@@ -116,7 +116,10 @@ QIcon IconFactory::For(const QString& name) {
   const Kind kind = KindOf(name);
   if (kind == Kind::None) return {};
   QIcon icon;
-  for (int size : {16, 24, 32}) {
+  // Drawn at every size a screen may ask for, up to twice the largest used (16, 24, 32 at a
+  // device pixel ratio of 1, 1.25, 1.5, 2): QIcon then picks the pixmap with enough device
+  // pixels, so high-DPI screens get sharp lines instead of a scaled 16-pixel drawing.
+  for (int size : {16, 20, 24, 32, 40, 48, 64}) {
     icon.addPixmap(Draw(kind, size, false), QIcon::Normal);
     icon.addPixmap(Draw(kind, size, true), QIcon::Disabled);
   }

@@ -1,6 +1,8 @@
 // IconFactory draws the toolbar's small icons (insert, delete, search, verify, confirm, cancel,
 // print, spare) so the desktop needs no image files. A button asks by its glyph name or, when it
 // has none, by its component name ("sbtIncluir" -> insert); unknown names get an empty icon.
+// The drawings are vectors, rendered at each size up to 64 pixels, so they stay sharp on high-DPI
+// screens (see For).
 //
 // Used on the user-interface thread only. Not instantiable.
 #pragma once

@@ -1,7 +1,14 @@
 #include "desktop/MainWindow.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QThread>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -20,6 +27,8 @@
 #include <utility>
 
 #include "desktop/CallRunner.h"
+#include "desktop/ListCommands.h"
+#include "desktop/SplitterView.h"
 #include "desktop/FormWindow.h"
 #include "desktop/GridView.h"
 #include "desktop/IconFactory.h"
@@ -33,19 +42,26 @@
 #include "host/controls/Screen.h"
 #include "host/net/LocalDatabaseDownload.h"
 #include "host/module/ModuleLoader.h"
+#include "host/data/DataSet.h"
+#include "host/data/Field.h"
+#include "host/services/HostLib.h"
+#include "host/tools/ListExport.h"
+#include "pdi_version.h"
 
 namespace desktop {
 
 namespace {
 
 const char* const kScreenTitle = "Produtos para Desoneração de Impostos";
+// The field of the main list's record set that the server's history is asked by.
+const char* const kHistoryKeyField = "CDPRODUTO";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
 MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
-    : QMainWindow(parent), services_(services) {
+    : QMainWindow(parent), services_(services), layout_(services.Settings()) {
   setObjectName(QStringLiteral("mainWindow"));
   setWindowTitle(QStringLiteral("PDI07310 - Desoneração de Impostos"));
   area_ = new QMdiArea(this);
@@ -58,13 +74,40 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
                                .arg(s.WebPort())
                                .arg(s.LocalDatabase().empty() ? QStringLiteral("(não informado)")
                                                               : Q(s.LocalDatabase())));
+  where->setObjectName(QStringLiteral("lblOnde"));
   statusBar()->addWidget(where);
+  connectionLabel_ = new QLabel(QStringLiteral("Sem chamadas ao servidor ainda"), this);
+  connectionLabel_->setObjectName(QStringLiteral("lblConexao"));
+  lastCallLabel_ = new QLabel(this);
+  lastCallLabel_->setObjectName(QStringLiteral("lblUltimaChamada"));
+  statusBar()->addPermanentWidget(connectionLabel_);
+  statusBar()->addPermanentWidget(lastCallLabel_);
+
+  services_.SetUnreachableObserver([this] {
+    if (connectionLabel_) NoteCall(-1, false);
+  });
+
+  history_ = new HistoryPanel({}, this);
+  history_->setAllowedAreas(Qt::AllDockWidgetAreas);
+  addDockWidget(Qt::BottomDockWidgetArea, history_);
+  historyFollow_ = new QTimer(this);
+  historyFollow_->setInterval(250);
+  connect(historyFollow_, &QTimer::timeout, this, [this] { FollowHistoryKey(); });
+  historyFollow_->start();
+  windowMenu_->addSeparator();
+  QAction* toggleHistory = history_->toggleViewAction();
+  toggleHistory->setObjectName(QStringLiteral("actHistorico"));
+  toggleHistory->setText(QStringLiteral("&Histórico do produto"));
+  windowMenu_->addAction(toggleHistory);
+
   resize(s.WindowWidth(), s.WindowHeight());
-  if (s.RemembersLayout() && !s.WindowSizeGiven()) {
-    const QSettings ini(Q(s.ConfigPath()), QSettings::IniFormat);
-    const QByteArray geometry = ini.value(QStringLiteral("Janela/Geometria")).toByteArray();
+  if (!s.WindowSizeGiven()) {
+    const QByteArray geometry = layout_.Read(QStringLiteral("Janela/Geometria")).toByteArray();
     if (!geometry.isEmpty()) restoreGeometry(geometry);
   }
+  const QByteArray state = layout_.Read(QStringLiteral("Janela/Estado")).toByteArray();
+  // The panel starts low, leaving the screens most of the height.
+  if (state.isEmpty() || !restoreState(state)) resizeDocks({history_}, {170}, Qt::Vertical);
 
   mainForm_ = std::make_unique<host::TForm>();
   mainForm_->SetName("frmPrincipal");
@@ -151,12 +194,10 @@ QString ColumnsKey(const FormWindow& window, const GridView& grid) {
 }  // namespace
 
 void MainWindow::RestoreColumns(FormWindow& window) {
-  const DesktopSettings& s = services_.Settings();
-  if (!s.RemembersLayout() || !window.Form()) return;
-  const QSettings ini(Q(s.ConfigPath()), QSettings::IniFormat);
+  if (!layout_.Enabled() || !window.Form()) return;
   for (GridView* grid : window.Grids()) {
     if (!grid->Grid()) continue;
-    const QStringList widths = ini.value(ColumnsKey(window, *grid)).toString().split(QLatin1Char(','));
+    const QStringList widths = layout_.Read(ColumnsKey(window, *grid)).toString().split(QLatin1Char(','));
     const std::vector<host::TColumn*> columns = grid->Grid()->Columns();
     // Only a list that matches the grid's columns is taken; the last column takes the rest anyway.
     if (widths.size() != static_cast<int>(columns.size())) continue;
@@ -168,27 +209,58 @@ void MainWindow::RestoreColumns(FormWindow& window) {
       }
     });
   }
+  RestoreSplitters(window);
 }
 
 void MainWindow::RememberColumns(FormWindow& window) {
-  const DesktopSettings& s = services_.Settings();
-  if (!s.RemembersLayout() || !window.Form()) return;
-  QSettings ini(Q(s.ConfigPath()), QSettings::IniFormat);
+  if (!layout_.Enabled() || !window.Form()) return;
   for (GridView* grid : window.Grids()) {
     if (!grid->Grid()) continue;
     QStringList widths;
     for (int c = 0; c < grid->model()->columnCount(); ++c) widths << QString::number(grid->columnWidth(c));
-    ini.setValue(ColumnsKey(window, *grid), widths.join(QLatin1Char(',')));
+    layout_.Write(ColumnsKey(window, *grid), widths.join(QLatin1Char(',')));
+  }
+  RememberSplitters(window);
+}
+
+namespace {
+QString SplitterKey(const FormWindow& window, const SplitterView& splitter) {
+  return QStringLiteral("Divisores/") + Q(window.Form()->Name()) + QLatin1Char('.') + splitter.objectName();
+}
+}  // namespace
+
+void MainWindow::RestoreSplitters(FormWindow& window) {
+  for (SplitterView* splitter : window.Splitters()) {
+    host::TControl* target = splitter->Target();
+    if (!target) continue;
+    bool ok = false;
+    const int size = layout_.Read(SplitterKey(window, *splitter)).toInt(&ok);
+    if (!ok || size < 8 || size > 4000) continue;
+    // As a finished drag would: the neighbour's size in its model, the layout follows.
+    UserAction::Run([&] {
+      if (splitter->Vertical()) {
+        if (target->Height() != size) target->SetHeight(size);
+      } else if (target->Width() != size) {
+        target->SetWidth(size);
+      }
+    });
+  }
+}
+
+void MainWindow::RememberSplitters(FormWindow& window) {
+  for (SplitterView* splitter : window.Splitters()) {
+    const host::TControl* target = splitter->Target();
+    if (!target) continue;
+    layout_.Write(SplitterKey(window, *splitter), splitter->Vertical() ? target->Height() : target->Width());
   }
 }
 
 void MainWindow::RememberLayout() {
-  const DesktopSettings& s = services_.Settings();
-  if (!s.RemembersLayout()) return;
+  if (!layout_.Enabled()) return;
   for (auto& [form, tracked] : forms_)
     if (tracked.window && !tracked.window->Detached()) RememberColumns(*tracked.window);
-  QSettings ini(Q(s.ConfigPath()), QSettings::IniFormat);
-  ini.setValue(QStringLiteral("Janela/Geometria"), saveGeometry());
+  layout_.Write(QStringLiteral("Janela/Geometria"), saveGeometry());
+  layout_.Write(QStringLiteral("Janela/Estado"), saveState());
 }
 
 void MainWindow::BuildMenus() {
@@ -196,9 +268,25 @@ void MainWindow::BuildMenus() {
   QAction* refresh = file->addAction(QStringLiteral("&Atualizar cadastros"));
   refresh->setObjectName(QStringLiteral("actAtualizarCadastros"));
   connect(refresh, &QAction::triggered, this, [this] { RefreshLocalDatabase(); });
+  exportAction_ = file->addAction(QStringLiteral("&Exportar lista…"));
+  exportAction_->setObjectName(QStringLiteral("actExportarLista"));
+  exportAction_->setToolTip(QStringLiteral("Gravar uma lista da tela em um arquivo CSV ou XLSX"));
+  connect(exportAction_, &QAction::triggered, this, [this] { ExportList(); });
+  file->addSeparator();
   QAction* quit = file->addAction(QStringLiteral("&Sair"));
   quit->setObjectName(QStringLiteral("actSair"));
   connect(quit, &QAction::triggered, this, &QWidget::close);
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Editar"));
+  pasteAction_ = edit->addAction(QStringLiteral("&Colar lista"));
+  pasteAction_->setObjectName(QStringLiteral("actColarLista"));
+  pasteAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
+  pasteAction_->setShortcutContext(Qt::WindowShortcut);
+  pasteAction_->setToolTip(QStringLiteral("Incluir na lista em foco os códigos copiados, um por linha (Ctrl+V)"));
+  connect(pasteAction_, &QAction::triggered, this, [this] {
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    PasteList(clipboard ? clipboard->text() : QString());
+  });
 
   QMenu* screens = menuBar()->addMenu(QStringLiteral("&Cadastros"));
   openAction_ = screens->addAction(IconFactory::For(QStringLiteral("abrir")), QString::fromUtf8(kScreenTitle));
@@ -243,6 +331,11 @@ void MainWindow::BuildMenus() {
   windowMenu_->addAction(QStringLiteral("&Cascata"), area_, &QMdiArea::cascadeSubWindows);
   windowMenu_->addAction(QStringLiteral("&Lado a lado"), area_, &QMdiArea::tileSubWindows);
 
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Aj&uda"));
+  aboutAction_ = help->addAction(QStringLiteral("&Sobre…"));
+  aboutAction_->setObjectName(QStringLiteral("actSobre"));
+  connect(aboutAction_, &QAction::triggered, this, [this] { ShowAbout(); });
+
   QToolBar* bar = addToolBar(QStringLiteral("Principal"));
   bar->setObjectName(QStringLiteral("mainToolBar"));
   bar->setMovable(false);
@@ -251,7 +344,154 @@ void MainWindow::BuildMenus() {
   bar->addSeparator();
   QAction* quitTool = bar->addAction(IconFactory::For(QStringLiteral("cancelar")), QStringLiteral("Sair"));
   quitTool->setToolTip(QStringLiteral("Fechar o sistema"));
+  quitTool->setObjectName(QStringLiteral("actSairBarra"));
   connect(quitTool, &QAction::triggered, this, &QWidget::close);
+}
+
+host::PasteSummary MainWindow::PasteList(const QString& text) {
+  if (shutDown_ || ListCommands::Running() || CallRunner::Waiting() || UserAction::Running()) return {};
+  FormWindow* window = ActiveScreenWindow();
+  QString why = QStringLiteral("Abra a tela antes de colar uma lista.");
+  host::TDBGrid* grid = window ? ListCommands::PasteTarget(*window->Form(), &why) : nullptr;
+  if (!grid) {
+    statusBar()->showMessage(why, 8000);
+    return {};
+  }
+  // The paste puts its own host services in place for its run: no history request may be
+  // reading the process's host services on its thread meanwhile.
+  history_->SetPaused(true);
+  const host::PasteSummary summary = ListCommands::Paste(this, *grid, text, services_);
+  history_->SetPaused(false);
+  statusBar()->showMessage(PasteSummaryDialog::Headline(summary).section(QLatin1Char('\n'), 0, 0), 8000);
+  // A run stopped by a failure to reach the server (collected, not shown as a dialog).
+  std::string details;
+  if (summary.stopped && (QtHostServices::ClerkText(summary.stopReason, &details), !details.empty())) NoteCall(-1, false);
+  history_->Refresh();
+  QueueFocusSync();
+  return summary;
+}
+
+void MainWindow::ExportList() {
+  if (shutDown_ || ListCommands::Running() || CallRunner::Waiting() || UserAction::Running()) return;
+  FormWindow* window = ActiveScreenWindow();
+  host::TDBGrid* main = window ? ListCommands::MainList(*window->Form()) : nullptr;
+  if (!main) {
+    services_.ShowError("Abra a tela antes de exportar uma lista.");
+    return;
+  }
+  host::TDBGrid* detail = ListCommands::DetailInView(*window->Form());
+  static QString lastFolder;
+  ExportDialog dialog(Q(window->Form()->Caption()), detail ? ListCommands::ListName(*detail) : QString(), lastFolder, this);
+  if (services_.Exec(dialog) != QDialog::Accepted) return;
+  // The dialog offers the detail choices only when a detail list is in view.
+  const ExportDialog::Choice choice = detail ? dialog.Chosen() : ExportDialog::Choice::MainList;
+  const std::string path = dialog.Path().toStdString();
+  if (QFileInfo::exists(dialog.Path()) &&
+      services_.MessageDlg("O arquivo " + path + " já existe. Deseja substituí-lo?", host::TMsgDlgType::mtConfirmation,
+                           {host::mbYes, host::mbNo}, 0) != host::mrYes) {
+    return;
+  }
+  int rows = 0;
+  const bool ok = UserAction::Run([&] {
+    host::ExportTable table;
+    switch (choice) {
+      case ExportDialog::Choice::MainList:
+        table = host::ListExport::FromGrid(*main);
+        break;
+      case ExportDialog::Choice::DetailCurrent:
+        table = host::ListExport::FromGrid(*detail);
+        break;
+      case ExportDialog::Choice::DetailAll:
+        table = host::ListExport::FromGridAllRows(*detail);
+        break;
+    }
+    rows = static_cast<int>(table.rows.size());
+    try {
+      host::ListExport::Write(table, path);
+    } catch (const std::exception& e) {
+      throw host::EPlatformError(std::string("Não foi possível exportar a lista: ") + e.what());
+    }
+  });
+  if (!ok) return;
+  lastFolder = QFileInfo(dialog.Path()).absolutePath();
+  services_.MessageDlg("Lista exportada: " + std::to_string(rows) + " linha(s) gravada(s) em " + path + ".",
+                       host::TMsgDlgType::mtInformation, {host::mbOK}, 0);
+}
+
+QString MainWindow::AboutText() const {
+  const DesktopSettings& s = services_.Settings();
+  QString user = qEnvironmentVariable("USER");
+  if (user.isEmpty()) user = qEnvironmentVariable("USERNAME");
+  if (user.isEmpty()) user = QStringLiteral("(desconhecido)");
+  QString local = QStringLiteral("(não informado)");
+  if (!s.LocalDatabase().empty()) {
+    const QFileInfo file(Q(s.LocalDatabase()));
+    local = file.exists() ? QStringLiteral("%1, atualizado em %2")
+                                .arg(file.fileName(), file.lastModified().toString(QStringLiteral("dd/MM/yyyy HH:mm")))
+                          : QStringLiteral("%1 (não encontrado)").arg(file.fileName());
+  }
+  return QStringLiteral("PDI07310 - Produtos para Desoneração de Impostos\n\n"
+                        "Versão: %1\nServidor: %2:%3\nUsuário: %4\nBanco local: %5")
+      .arg(QStringLiteral(PDI_VERSION), Q(s.WebURL()), QString::number(s.WebPort()), user, local);
+}
+
+void MainWindow::ShowAbout() {
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Sobre"), AboutText(), QMessageBox::Ok, this);
+  box.setObjectName(QStringLiteral("dlgSobre"));
+  box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+  services_.Exec(box);
+}
+
+void MainWindow::SetHistoryFetcher(HistoryPanel::Fetcher fetcher) { history_->SetFetcher(std::move(fetcher)); }
+
+std::string MainWindow::CurrentHistoryKey() const {
+  FormWindow* window = ActiveScreenWindow();
+  if (!window || !window->Form()) return {};
+  host::TDBGrid* main = ListCommands::MainList(*window->Form());
+  host::TDataSet* ds = main ? main->DataSet() : nullptr;
+  if (!ds || ds->State() != host::TDataSetState::dsBrowse || ds->IsEmpty()) return {};
+  const host::TField* key = ds->FindField(kHistoryKeyField);
+  return key ? key->AsString() : std::string();
+}
+
+void MainWindow::FollowHistoryKey() {
+  // The models are read only between user actions and calls.
+  if (shutDown_ || !history_ || ListCommands::Running() || CallRunner::Waiting() || UserAction::Running()) return;
+  if (!history_->isVisible()) return;
+  history_->SetKey(CurrentHistoryKey());
+}
+
+std::function<void(const std::function<void()>&)> MainWindow::TimedCallRunner() {
+  QPointer<MainWindow> self(this);
+  return [self](const std::function<void()>& exchange) {
+    // Calls off the user-interface thread (the history's) are not the screen's: not shown.
+    if (!qApp || QThread::currentThread() != qApp->thread()) {
+      CallRunner::Run(exchange);
+      return;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    try {
+      CallRunner::Run(exchange);
+    } catch (...) {
+      if (self) self->NoteCall(clock.elapsed(), false);
+      throw;
+    }
+    // The exchange has ended; a failure to reach the server is only known from its outcome,
+    // which the connection raises after this, and the host services report (SetUnreachable...).
+    if (self) self->NoteCall(clock.elapsed(), true);
+  };
+}
+
+void MainWindow::NoteCall(qint64 milliseconds, bool ok) {
+  const DesktopSettings& s = services_.Settings();
+  const QString server = QStringLiteral("%1:%2").arg(Q(s.WebURL())).arg(s.WebPort());
+  connectionLabel_->setText(ok ? QStringLiteral("Conectado a %1").arg(server)
+                               : QStringLiteral("Sem conexão com %1").arg(server));
+  connectionLabel_->setStyleSheet(ok ? QString() : QStringLiteral("color: #a01e1e;"));
+  if (milliseconds >= 0) lastCallLabel_->setText(QStringLiteral("Última chamada: %1 ms").arg(milliseconds));
+  // The screen's call may have stored a change of the product shown.
+  if (ok && milliseconds >= 0 && history_ && history_->isVisible()) history_->RefreshSoon();
 }
 
 void MainWindow::RefreshLocalDatabase() {
@@ -411,6 +651,8 @@ void MainWindow::Shutdown() {
   if (shutDown_) return;
   RememberLayout();
   shutDown_ = true;
+  historyFollow_->stop();
+  services_.SetUnreachableObserver({});
   UserAction::SetAfterAction({});
   disconnect(qApp, nullptr, this, nullptr);
   // Disconnected first: deleting a window makes the area announce another active window.

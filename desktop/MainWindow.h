@@ -24,22 +24,37 @@
 // - With a focus log set, every change of the widget holding the focus appends one line
 //   "focus: NAME" (the widget's object name; "-" for none) to that file (for tests).
 //
-// Used on the user-interface thread only. Not copyable (a QWidget).
+// - Around the screens: Editar > Colar lista (Ctrl+V) pastes the clipboard's codes into the list
+//   in focus, Arquivo > Exportar lista… writes a list to CSV or XLSX (see ListCommands), the
+//   dockable "Histórico" panel follows the current record of the active screen's main list, and
+//   Ajuda > Sobre tells the version, the server, the user and the local database's date.
+// - The status bar shows whether the last remote call reached the server and how long it took.
+// - The layout (geometry, toolbars and panel, column widths, splitters) is remembered per user
+//   (LayoutStore), read back from the INI file of earlier releases when the user has none.
+//
+// Used on the user-interface thread only (except the call runner of TimedCallRunner). Not copyable
+// (a QWidget).
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "desktop/HistoryPanel.h"
+#include "desktop/LayoutStore.h"
 #include "desktop/ScreenModule.h"
 #include "desktop/Subscription.h"
+#include "host/tools/ListPaste.h"
 
 class QAction;
+class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class QTimer;
 
 namespace host {
 class TForm;
@@ -83,6 +98,39 @@ class MainWindow : public QMainWindow {
   // at start). A failure keeps the old copy and is shown once; success shows in the status bar.
   void RefreshLocalDatabase();
 
+  // Editar > Colar lista with `text` as the clipboard's (see ListCommands::Paste). Returns the
+  // summary; nothing happens (and the status bar says why) when no list may take it.
+  host::PasteSummary PasteList(const QString& text);
+  // Arquivo > Exportar lista…: the dialog, then the file, then a message saying what happened.
+  void ExportList();
+  // Ajuda > Sobre.
+  void ShowAbout();
+  // The text of Ajuda > Sobre.
+  QString AboutText() const;
+
+  // The history panel asks `fetcher` (HistoryPanel::ServerFetcher in the desktop; none by
+  // default: the panel says the history is not available).
+  void SetHistoryFetcher(HistoryPanel::Fetcher fetcher);
+  HistoryPanel* History() const { return history_; }
+  // The key the history panel should show now: the history key field of the active screen's
+  // main list at its current record, browsing; empty when none.
+  std::string CurrentHistoryKey() const;
+
+  // A call runner for TNetConnection::SetCallRunner that runs `exchange` through CallRunner and
+  // tells the status bar how long it took; a failure to reach the server shown to the user turns
+  // the connection state to "Sem conexão". Calls off the user-interface thread run unshown.
+  std::function<void(const std::function<void()>&)> TimedCallRunner();
+  // The status bar's labels (for tests).
+  QLabel* ConnectionLabel() const { return connectionLabel_; }
+  QLabel* LastCallLabel() const { return lastCallLabel_; }
+  // Records a finished call in the status bar (user-interface thread); a negative time keeps the
+  // last time shown (only the connection state changes).
+  void NoteCall(qint64 milliseconds, bool ok);
+
+  QAction* PasteAction() const { return pasteAction_; }
+  QAction* ExportAction() const { return exportAction_; }
+  QAction* AboutAction() const { return aboutAction_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -105,6 +153,9 @@ class MainWindow : public QMainWindow {
   void RestoreColumns(FormWindow& window);
   void RememberColumns(FormWindow& window);
   void RememberLayout();
+  void RestoreSplitters(FormWindow& window);
+  void RememberSplitters(FormWindow& window);
+  void FollowHistoryKey();
   void OnFocusChanged(QWidget* now);
   bool CheckPrerequisites();
 
@@ -112,6 +163,14 @@ class MainWindow : public QMainWindow {
   QMdiArea* area_ = nullptr;
   QMenu* windowMenu_ = nullptr;
   QAction* openAction_ = nullptr;
+  QAction* pasteAction_ = nullptr;
+  QAction* exportAction_ = nullptr;
+  QAction* aboutAction_ = nullptr;
+  QLabel* connectionLabel_ = nullptr;
+  QLabel* lastCallLabel_ = nullptr;
+  HistoryPanel* history_ = nullptr;
+  QTimer* historyFollow_ = nullptr;
+  LayoutStore layout_;
   std::unique_ptr<host::TForm> mainForm_;
   std::map<host::TForm*, Tracked> forms_;
   Subscription applicationSub_;

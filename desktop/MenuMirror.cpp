@@ -6,10 +6,35 @@
 #include <QTimer>
 
 #include "desktop/UserAction.h"
+#include "host/controls/ButtonFlat.h"
 #include "host/controls/MainMenu.h"
 #include "host/controls/MenuItem.h"
 
 namespace desktop {
+
+namespace {
+
+// The keys of the standard grid screen's entries (each mirrors the toolbar button of the same
+// name: mnuVerificar and sbtVerificar). A grid holding the focus keeps the keys it handles itself
+// (Insert, Ctrl+Delete, Esc, Ctrl+Enter; see GridView), so these reach the entries from
+// elsewhere in the window; F5 and Ctrl+F reach them from everywhere.
+QList<QKeySequence> KeysOf(const std::string& name) {
+  if (name == "mnuVerificar") return {QKeySequence(Qt::Key_F5)};
+  if (name == "mnuProcurar") return {QKeySequence(Qt::CTRL | Qt::Key_F)};
+  if (name == "mnuIncluir") return {QKeySequence(Qt::Key_Insert)};
+  if (name == "mnuExcluir") return {QKeySequence(Qt::CTRL | Qt::Key_Delete)};
+  if (name == "mnuConfirmar") return {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)};
+  if (name == "mnuCancelar") return {QKeySequence(Qt::Key_Escape)};
+  return {};
+}
+
+// The toolbar button an entry mirrors ("mnuX" -> "sbtX" of the same form); null when none.
+host::TButtonFlat* ButtonOf(const host::TMenuItem& item) {
+  if (item.Name().rfind("mnu", 0) != 0 || item.Owner() == nullptr) return nullptr;
+  return dynamic_cast<host::TButtonFlat*>(item.Owner()->FindComponent("sbt" + item.Name().substr(3)));
+}
+
+}  // namespace
 
 MenuMirror::MenuMirror(host::TMainMenu& menu, QMenuBar* bar, QAction* before, QObject* parent)
     : QObject(parent), menu_(&menu), bar_(bar), before_(before) {
@@ -73,8 +98,16 @@ void MenuMirror::AddItem(host::TMenuItem* item, QMenu* into) {
     action = into->addSeparator();
   } else {
     action = into->addAction(QString::fromStdString(item->Caption()));
+    const QList<QKeySequence> keys = KeysOf(item->Name());
+    if (!keys.isEmpty()) {
+      action->setShortcuts(keys);
+      action->setShortcutContext(Qt::WindowShortcut);
+    }
     connect(action, &QAction::triggered, this, [this, item] {
-      if (menu_) UserAction::Run([item] { item->Click(); });
+      if (!menu_) return;
+      // The entry runs its button's handler, and only while that button may be pressed.
+      if (host::TButtonFlat* button = ButtonOf(*item); button && !button->Enabled()) return;
+      UserAction::Run([item] { item->Click(); });
     });
   }
   action->setObjectName(QString::fromStdString(item->Name()));

@@ -169,6 +169,8 @@ bool QtHostServices::ConsumeReported(const std::string& text) {
 void QtHostServices::ShowError(const std::string& text) {
   std::string details;
   const std::string shown = ClerkText(text, &details);
+  // A failure to reach the server (the only kind that carries the connection's details).
+  if (!details.empty() && unreachable_) unreachable_();
   Write("message: " + shown);
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Atenção"), Q(shown), QMessageBox::NoButton,
                   window_);

@@ -70,6 +70,9 @@ class QtHostServices : public host::HostServices {
 
   const DesktopSettings& Settings() const { return settings_; }
 
+  // Told when a failure to reach the server is about to be shown (the status bar says so).
+  void SetUnreachableObserver(std::function<void()> observer) { unreachable_ = std::move(observer); }
+
   // Test hook (see the class comment); an empty hook restores normal modal dialogs.
   void SetDialogHook(DialogHook hook) { hook_ = std::move(hook); }
   // Runs a dialog modally (through the hook when set) and returns its result code.
@@ -116,6 +119,7 @@ class QtHostServices : public host::HostServices {
   QPointer<QWidget> window_;
   QPointer<BusyIndicator> busy_;
   DialogHook hook_;
+  std::function<void()> unreachable_;
   std::vector<std::string> log_;
   std::string reported_;
   int busyDepth_ = 0;

@@ -49,6 +49,8 @@ void SplitterView::DragBy(int delta) {
   Apply(delta);
 }
 
+host::TControl* SplitterView::Target() const { return box_ ? box_->NeighbourOf(model_) : nullptr; }
+
 void SplitterView::Apply(int delta) {
   if (!target_) return;
   const host::TAlign a = model_->Align();

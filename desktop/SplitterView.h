@@ -27,6 +27,11 @@ class SplitterView : public QWidget {
 
   // Drags by `delta` pixels (positive: down or right) as a finished mouse drag would.
   void DragBy(int delta);
+  host::TSplitter* Model() const { return model_; }
+  // The control the splitter resizes (its neighbour); null when none.
+  host::TControl* Target() const;
+  // True for a splitter aligned top or bottom (it resizes its neighbour's Height).
+  bool Vertical() const;
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
@@ -35,7 +40,6 @@ class SplitterView : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  bool Vertical() const;
   void Apply(int delta);
 
   host::TSplitter* model_;

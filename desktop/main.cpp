@@ -40,6 +40,15 @@ int TakeScreenshot(QApplication& app, desktop::MainWindow& window, desktop::QtHo
     std::fprintf(stderr, "pdi07310-desktop: a tela não abriu; nenhuma imagem gravada\n");
     return 1;
   }
+  // The history panel shows the current product's changes (asked off the user-interface
+  // thread after a short pause): give it up to 5 s.
+  QElapsedTimer history;
+  history.start();
+  desktop::HistoryPanel* panel = window.History();
+  while (panel && panel->isVisible() && history.elapsed() < 5000 &&
+         (panel->Key() != window.CurrentHistoryKey() || panel->Requests() == 0 || panel->Busy())) {
+    app.processEvents(QEventLoop::AllEvents, 50);
+  }
   // Let the layout and the first paint of every widget settle before grabbing.
   for (int i = 0; i < 5; ++i) app.processEvents();
   const QPixmap shot = window.grab();
@@ -78,6 +87,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Fractional scale factors are kept as they are (no rounding to whole numbers), so a 150 %
+  // screen gets icons drawn for 1.5x instead of blurred ones.
+  QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
   QApplication app(argc, argv);
   if (settings.ModulePath().empty()) {
     settings.SetModulePath(desktop::DesktopSettings::DefaultModulePath());
@@ -90,6 +102,8 @@ int main(int argc, char** argv) {
   int rc = 0;
   {
     desktop::MainWindow window(services);
+    host::TNetConnection::SetCallRunner(window.TimedCallRunner());
+    window.SetHistoryFetcher(desktop::HistoryPanel::ServerFetcher(settings, "PDI07310.rdmProdDesoneraImpos"));
     window.show();
     if (!settings.ScreenshotPath().empty()) {
       services.SetDialogHook(AnswerUnattended);
@@ -107,6 +121,8 @@ int main(int argc, char** argv) {
     }
     rc = QApplication::exec();
     window.Shutdown();
+    host::TNetConnection::SetCallRunner(
+        [](const std::function<void()>& exchange) { desktop::CallRunner::Run(exchange); });
   }
   host::TNetConnection::SetCallRunner({});
   return rc;

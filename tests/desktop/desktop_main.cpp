@@ -4,10 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <unistd.h>
+
+#include "desktop/LayoutStore.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  // The remembered layouts go to a file of this run, never to the user's own settings.
+  const QString layout = QDir::temp().filePath(QStringLiteral("pdi-desktop-tests-layout-%1.ini").arg(::getpid()));
+  QFile::remove(layout);
+  desktop::LayoutStore::SetUserFile(layout);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int rc = RUN_ALL_TESTS();
+  QFile::remove(layout);
+  return rc;
 }

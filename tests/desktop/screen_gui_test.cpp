@@ -25,6 +25,7 @@
 #include "desktop/FormWindow.h"
 #include "desktop/GridTableModel.h"
 #include "desktop/GridView.h"
+#include "desktop/LayoutStore.h"
 #include "desktop/MainWindow.h"
 #include "desktop/PageControlView.h"
 #include "desktop/QtHostServices.h"
@@ -387,7 +388,9 @@ TEST_F(ScreenGuiTest, ColumnWidthsTheUserSetAreRememberedWithTheWindowsGeometry)
     grid->horizontalHeader()->resizeSection(0, 170);  // the user's drag
     first.window->Shutdown();
   }
-  EXPECT_TRUE(QSettings(ini, QSettings::IniFormat).contains(QStringLiteral("Janela/Geometria")));
+  // The layout goes to the user's settings; the INI file is only read (a fallback).
+  EXPECT_TRUE(QSettings(desktop::LayoutStore::UserFile(), QSettings::IniFormat).contains(QStringLiteral("Janela/Geometria")));
+  EXPECT_FALSE(QSettings(ini, QSettings::IniFormat).contains(QStringLiteral("Janela/Geometria")));
   Desktop second(desktop::DesktopSettings::Load(args));
   ASSERT_TRUE(second.window->OpenScreen());
   desktop::GridView* grid = second.window->ScreenWindow()->Grid("dbgFornecedor");

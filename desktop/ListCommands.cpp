@@ -1,0 +1,338 @@
+#include "desktop/ListCommands.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "desktop/AccessibleNames.h"
+#include "desktop/QtHostServices.h"
+#include "desktop/UserAction.h"
+#include "host/controls/DBGrid.h"
+#include "host/controls/Form.h"
+#include "host/controls/PageControl.h"
+#include "host/controls/TabSheet.h"
+#include "host/data/ClientDataSet.h"
+
+namespace desktop {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+bool running = false;
+
+struct RunningGuard {
+  RunningGuard() { running = true; }
+  ~RunningGuard() { running = false; }
+};
+
+std::vector<host::TDBGrid*> GridsOf(const host::TForm& form) {
+  std::vector<host::TDBGrid*> grids;
+  for (host::TComponent* c : form.Components())
+    if (auto* g = dynamic_cast<host::TDBGrid*>(c)) grids.push_back(g);
+  return grids;
+}
+
+host::TTabSheet* SheetOf(const host::TControl& control) {
+  for (host::TControl* p = control.Parent(); p; p = p->Parent())
+    if (auto* sheet = dynamic_cast<host::TTabSheet*>(p)) return sheet;
+  return nullptr;
+}
+
+}  // namespace
+
+bool ListCommands::IsDetailList(const host::TDBGrid& grid) {
+  const auto* ds = dynamic_cast<const host::TClientDataSet*>(grid.DataSet());
+  return ds && ds->Filtered() && !ds->Filter().empty();
+}
+
+host::TDBGrid* ListCommands::MainList(const host::TForm& form) {
+  for (host::TDBGrid* g : GridsOf(form))
+    if (g->DataSet() && !IsDetailList(*g)) return g;
+  return nullptr;
+}
+
+host::TDBGrid* ListCommands::DetailInView(const host::TForm& form) {
+  if (auto* active = dynamic_cast<host::TDBGrid*>(form.ActiveControl()); active && IsDetailList(*active)) return active;
+  for (host::TDBGrid* g : GridsOf(form)) {
+    if (!IsDetailList(*g)) continue;
+    host::TTabSheet* sheet = SheetOf(*g);
+    if (!sheet || (sheet->PageControl() && sheet->PageControl()->ActivePage() == sheet)) return g;
+  }
+  return nullptr;
+}
+
+QString ListCommands::ListName(const host::TDBGrid& grid) {
+  if (host::TTabSheet* sheet = SheetOf(grid); sheet && !sheet->Caption().empty()) {
+    QString caption = Q(sheet->Caption());
+    return caption.remove(QLatin1Char('&'));
+  }
+  return Q(grid.Name());
+}
+
+bool ListCommands::Running() { return running; }
+
+host::TDBGrid* ListCommands::PasteTarget(const host::TForm& form, QString* why) {
+  const auto say = [why](const QString& text) -> host::TDBGrid* {
+    if (why) *why = text;
+    return nullptr;
+  };
+  auto* grid = dynamic_cast<host::TDBGrid*>(form.ActiveControl());
+  if (!grid || !IsDetailList(*grid)) {
+    return say(QStringLiteral("Para colar uma lista, clique antes na lista de destino (uma das listas do registro atual)."));
+  }
+  if (grid->ReadOnly()) return say(QStringLiteral("A lista %1 não aceita inclusões agora.").arg(ListName(*grid)));
+  for (host::TComponent* c : form.Components()) {
+    auto* ds = dynamic_cast<host::TDataSet*>(c);
+    if (ds && ds->Active() && ds->State() != host::TDataSetState::dsBrowse) {
+      return say(QStringLiteral("Confirme ou cancele o registro em edição antes de colar uma lista."));
+    }
+  }
+  return grid;
+}
+
+host::PasteSummary ListCommands::Paste(QWidget* parent, host::TDBGrid& grid, const QString& text, QtHostServices& services) {
+  host::PasteSummary summary;
+  if (running) return summary;
+  const std::vector<std::string> codes = host::ListPaste::SplitCodes(text.toStdString());
+  const QString name = ListName(grid);
+  if (codes.empty()) {
+    services.MessageDlg("A área de transferência não tem códigos para colar (um código por linha).",
+                        host::TMsgDlgType::mtInformation, {host::mbOK}, 0);
+    return summary;
+  }
+  if (codes.size() > kMaxPasteCodes) {
+    services.MessageDlg("A área de transferência tem " + std::to_string(codes.size()) +
+                            " códigos; cole no máximo " + std::to_string(kMaxPasteCodes) +
+                            " de cada vez. Nada foi incluído.",
+                        host::TMsgDlgType::mtWarning, {host::mbOK}, 0);
+    return summary;
+  }
+  RunningGuard guard;
+  const int total = static_cast<int>(codes.size());
+  QProgressDialog progress(QStringLiteral("Colando na lista %1: 0 de %2").arg(name).arg(total),
+                           QStringLiteral("Parar"), 0, total, parent);
+  progress.setObjectName(QStringLiteral("dlgColarProgresso"));
+  progress.setWindowTitle(QStringLiteral("Colar lista"));
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(0);
+  progress.setAutoClose(false);
+  progress.setAutoReset(false);
+  progress.setMinimumWidth(360);
+  progress.show();
+  QApplication::processEvents();
+  UserAction::Run([&] {
+    summary = host::ListPaste(grid).Run(codes, [&](int done, int all) {
+      progress.setLabelText(QStringLiteral("Colando na lista %1: %2 de %3").arg(name).arg(done + 1).arg(all));
+      progress.setValue(done);
+      // The windows repaint and "Parar" is heard between rows; the modal dialog keeps every other
+      // input away from the main window meanwhile.
+      QApplication::processEvents();
+      return !progress.wasCanceled();
+    });
+  });
+  progress.setValue(total);
+  progress.hide();
+  PasteSummaryDialog dialog(summary, name, parent);
+  services.Exec(dialog);
+  return summary;
+}
+
+// ---- Summary -----------------------------------------------------------------------------------
+
+QString PasteSummaryDialog::Headline(const host::PasteSummary& s) {
+  QString text = QStringLiteral("%1 de %2 código(s) gravado(s), %3 recusado(s).").arg(s.stored).arg(s.total).arg(s.refused);
+  if (s.stopped) {
+    // Stopped at a code that failed (its line carries the reason), or before the next one.
+    const int done = static_cast<int>(s.lines.size());
+    const bool atFailedCode = done > 0 && !s.lines.back().stored && s.lines.back().message == s.stopReason;
+    text += atFailedCode ? QStringLiteral("\nA colagem parou no código %1 de %2 (%3)")
+                               .arg(done).arg(s.total).arg(Q(s.lines.back().code))
+                         : QStringLiteral("\nA colagem parou antes do código %1 de %2").arg(done + 1).arg(s.total);
+    if (!s.stopReason.empty()) text += QStringLiteral(": ") + Q(QtHostServices::ClerkText(s.stopReason, nullptr));
+    text += QStringLiteral(". O que foi gravado até ali continua gravado.");
+  }
+  return text;
+}
+
+PasteSummaryDialog::PasteSummaryDialog(const host::PasteSummary& summary, const QString& listName, QWidget* parent)
+    : QDialog(parent) {
+  setObjectName(QStringLiteral("dlgColarResumo"));
+  setWindowTitle(QStringLiteral("Colar lista - %1").arg(listName));
+  auto* layout = new QVBoxLayout(this);
+  auto* headline = new QLabel(Headline(summary), this);
+  headline->setObjectName(QStringLiteral("lblColarResumo"));
+  headline->setWordWrap(true);
+  layout->addWidget(headline);
+  table_ = new QTableWidget(static_cast<int>(summary.lines.size()), 3, this);
+  table_->setObjectName(QStringLiteral("tblColarResumo"));
+  table_->setAccessibleName(QStringLiteral("Resultado de cada código"));
+  table_->setHorizontalHeaderLabels({QStringLiteral("Nº"), QStringLiteral("Código"), QStringLiteral("Resultado")});
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->verticalHeader()->hide();
+  table_->horizontalHeader()->setStretchLastSection(true);
+  NameTableParts(*table_);
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 8);
+  int r = 0;
+  for (const host::PasteLine& line : summary.lines) {
+    auto* number = new QTableWidgetItem(QString::number(line.number));
+    number->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    table_->setItem(r, 0, number);
+    table_->setItem(r, 1, new QTableWidgetItem(Q(line.code)));
+    auto* outcome = new QTableWidgetItem(line.stored ? QStringLiteral("gravado")
+                                                     : Q(QtHostServices::ClerkText(line.message, nullptr)));
+    if (!line.stored) outcome->setForeground(QColor(170, 30, 30));
+    outcome->setToolTip(outcome->text());
+    table_->setItem(r, 2, outcome);
+    ++r;
+  }
+  table_->resizeColumnsToContents();
+  table_->setCurrentIndex(QModelIndex());
+  layout->addWidget(table_, 1);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  layout->addWidget(buttons);
+  resize(620, 380);
+}
+
+// ---- Export ------------------------------------------------------------------------------------
+
+ExportDialog::ExportDialog(const QString& mainName, const QString& detailName, const QString& folder, QWidget* parent)
+    : QDialog(parent) {
+  setObjectName(QStringLiteral("dlgExportarLista"));
+  setWindowTitle(QStringLiteral("Exportar lista"));
+  auto* layout = new QVBoxLayout(this);
+  auto* which = new QGroupBox(QStringLiteral("Lista"), this);
+  auto* whichLayout = new QVBoxLayout(which);
+  main_ = new QRadioButton(QStringLiteral("A lista principal (%1)").arg(mainName), which);
+  main_->setObjectName(QStringLiteral("rbListaPrincipal"));
+  const bool hasDetail = !detailName.isEmpty();
+  detail_ = new QRadioButton(hasDetail ? QStringLiteral("%1 do registro atual").arg(detailName)
+                                       : QStringLiteral("A lista do registro atual (nenhuma em vista)"), which);
+  detail_->setObjectName(QStringLiteral("rbListaAtual"));
+  detailAll_ = new QRadioButton(hasDetail ? QStringLiteral("%1 de todos os registros").arg(detailName)
+                                          : QStringLiteral("A lista de todos os registros (nenhuma em vista)"), which);
+  detailAll_->setObjectName(QStringLiteral("rbListaTodos"));
+  detail_->setEnabled(hasDetail);
+  detailAll_->setEnabled(hasDetail);
+  whichLayout->addWidget(main_);
+  whichLayout->addWidget(detail_);
+  whichLayout->addWidget(detailAll_);
+  (hasDetail ? detail_ : main_)->setChecked(true);
+  layout->addWidget(which);
+
+  auto* form = new QFormLayout;
+  format_ = new QComboBox(this);
+  format_->setObjectName(QStringLiteral("cbFormato"));
+  format_->addItem(QStringLiteral("CSV (planilha, separado por ponto e vírgula)"), QStringLiteral("csv"));
+  format_->addItem(QStringLiteral("XLSX (pasta de trabalho do Excel)"), QStringLiteral("xlsx"));
+  format_->setAccessibleName(QStringLiteral("Formato"));
+  form->addRow(QStringLiteral("&Formato:"), format_);
+  auto* fileRow = new QHBoxLayout;
+  path_ = new QLineEdit(this);
+  path_->setObjectName(QStringLiteral("edArquivo"));
+  path_->setAccessibleName(QStringLiteral("Arquivo"));
+  path_->setMinimumWidth(320);
+  path_->setText(QDir(folder.isEmpty() ? QDir::homePath() : folder).filePath(QStringLiteral("lista.csv")));
+  auto* browse = new QPushButton(QStringLiteral("&Procurar…"), this);
+  browse->setObjectName(QStringLiteral("btnProcurarArquivo"));
+  fileRow->addWidget(path_, 1);
+  fileRow->addWidget(browse);
+  auto* fileLabel = new QLabel(QStringLiteral("&Arquivo:"), this);
+  fileLabel->setBuddy(path_);
+  form->addRow(fileLabel, fileRow);
+  layout->addLayout(form);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Exportar"));
+  buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("btnExportar"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &ExportDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(browse, &QPushButton::clicked, this, [this] { Browse(); });
+  connect(format_, &QComboBox::currentIndexChanged, this, [this] { FollowFormat(); });
+}
+
+ExportDialog::Choice ExportDialog::Chosen() const {
+  if (detail_->isChecked()) return Choice::DetailCurrent;
+  if (detailAll_->isChecked()) return Choice::DetailAll;
+  return Choice::MainList;
+}
+
+void ExportDialog::Choose(Choice choice) {
+  QRadioButton* b = Option(choice);
+  if (b->isEnabled()) b->setChecked(true);
+}
+
+QRadioButton* ExportDialog::Option(Choice choice) const {
+  switch (choice) {
+    case Choice::DetailCurrent:
+      return detail_;
+    case Choice::DetailAll:
+      return detailAll_;
+    case Choice::MainList:
+      break;
+  }
+  return main_;
+}
+
+QString ExportDialog::Path() const { return path_->text().trimmed(); }
+void ExportDialog::SetPath(const QString& path) { path_->setText(path); }
+QString ExportDialog::Format() const { return format_->currentData().toString(); }
+
+void ExportDialog::SetFormat(const QString& extension) {
+  const int i = format_->findData(extension.toLower());
+  if (i >= 0) format_->setCurrentIndex(i);
+}
+
+void ExportDialog::FollowFormat() {
+  // The file's extension follows the format chosen (the writer picks the format by it).
+  const QString path = Path();
+  if (path.isEmpty()) return;
+  const QFileInfo info(path);
+  path_->setText(QDir(info.path()).filePath(info.completeBaseName() + QLatin1Char('.') + Format()));
+}
+
+void ExportDialog::Browse() {
+  const QString filter = Format() == QLatin1String("xlsx") ? QStringLiteral("Pasta de trabalho (*.xlsx)")
+                                                           : QStringLiteral("CSV (*.csv)");
+  const QString chosen = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar lista"), Path(), filter);
+  if (chosen.isEmpty()) return;
+  path_->setText(chosen);
+  const QString ext = QFileInfo(chosen).suffix().toLower();
+  if (ext == QLatin1String("csv") || ext == QLatin1String("xlsx")) {
+    SetFormat(ext);
+  } else {
+    FollowFormat();
+  }
+}
+
+void ExportDialog::accept() {
+  // A path without the format's extension gets it; another extension follows the format.
+  const QString ext = QFileInfo(Path()).suffix().toLower();
+  if (Path().isEmpty()) {
+    path_->setFocus();
+    return;
+  }
+  if (ext != Format()) FollowFormat();
+  QDialog::accept();
+}
+
+}  // namespace desktop

@@ -1,0 +1,120 @@
+// ListCommands holds the desktop's commands on a screen's lists that live around the screen, not
+// in it: pasting a list of codes into a list (through host::ListPaste, so every row goes through
+// the screen's own rules) and exporting a list to CSV or XLSX (through host::ListExport).
+//
+// A screen's lists are told apart by their record sets, with no knowledge of the screen: the
+// main list is the first grid whose record set is not filtered; a detail list (the rows of the
+// main list's current record, e.g. a product's suppliers) is a grid over a filtered
+// TClientDataSet. A detail list is named by the caption of the tab sheet it lies on.
+//
+// Promises of the paste:
+// - It runs only into a detail list that is not read-only while every record set of the form is
+//   browsing; otherwise Paste says why and does nothing.
+// - A progress dialog shows "n de N" and "Parar" (the run stops between rows, never inside one);
+//   the user interface repaints between rows; the dialog is modal, and a second paste cannot
+//   start while one runs (Running()).
+// - At the end a summary dialog lists every code with its outcome, and where the run stopped.
+// - A clipboard with no codes, or with more than kMaxPasteCodes, is refused with a message and
+//   nothing is entered.
+//
+// Used on the user-interface thread only.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "host/tools/ListPaste.h"
+
+class QComboBox;
+class QLineEdit;
+class QRadioButton;
+class QTableWidget;
+
+namespace host {
+class TDBGrid;
+class TForm;
+}  // namespace host
+
+namespace desktop {
+
+class QtHostServices;
+
+class ListCommands {
+ public:
+  ListCommands() = delete;
+
+  // The most codes one paste takes; a longer clipboard is refused whole, with a message.
+  static constexpr std::size_t kMaxPasteCodes = 20000;
+
+  // The form's main list (see the class comment); null when none.
+  static host::TDBGrid* MainList(const host::TForm& form);
+  // True for a grid over a filtered TClientDataSet.
+  static bool IsDetailList(const host::TDBGrid& grid);
+  // The detail list in view: the form's active control when it is one, else the first detail
+  // list whose tab sheet is the one shown. Null when none.
+  static host::TDBGrid* DetailInView(const host::TForm& form);
+  // The caption of the tab sheet holding the grid, else the grid's name.
+  static QString ListName(const host::TDBGrid& grid);
+
+  // The grid a list may be pasted into now (see the class comment); null with `why` set.
+  static host::TDBGrid* PasteTarget(const host::TForm& form, QString* why);
+  // Pastes `text` (one code per line) into grid, with the progress and summary dialogs, through
+  // `services` (its dialog hook answers the summary in tests). Returns the summary; a paste with
+  // no codes shows a message and returns an empty summary.
+  static host::PasteSummary Paste(QWidget* parent, host::TDBGrid& grid, const QString& text, QtHostServices& services);
+  static bool Running();
+};
+
+// The paste's summary: a line saying how many were stored and refused (and where the run
+// stopped), and a table of every code with its outcome.
+class PasteSummaryDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  PasteSummaryDialog(const host::PasteSummary& summary, const QString& listName, QWidget* parent = nullptr);
+  QTableWidget* Table() const { return table_; }
+  // "N de T códigos gravados, M recusados." and, when stopped, where and why.
+  static QString Headline(const host::PasteSummary& summary);
+
+ private:
+  QTableWidget* table_ = nullptr;
+};
+
+// Arquivo > Exportar lista…: which list, the format and the file.
+class ExportDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  enum class Choice { MainList, DetailCurrent, DetailAll };
+
+  // detailName empty: no detail list in view (those choices are disabled).
+  ExportDialog(const QString& mainName, const QString& detailName, const QString& folder, QWidget* parent = nullptr);
+
+  Choice Chosen() const;
+  void Choose(Choice choice);
+  QString Path() const;
+  void SetPath(const QString& path);
+  // "csv" or "xlsx".
+  QString Format() const;
+  void SetFormat(const QString& extension);
+
+  QRadioButton* Option(Choice choice) const;
+  QLineEdit* PathEdit() const { return path_; }
+
+  void accept() override;
+
+ private:
+  void Browse();
+  void FollowFormat();
+
+  QRadioButton* main_ = nullptr;
+  QRadioButton* detail_ = nullptr;
+  QRadioButton* detailAll_ = nullptr;
+  QComboBox* format_ = nullptr;
+  QLineEdit* path_ = nullptr;
+};
+
+}  // namespace desktop
