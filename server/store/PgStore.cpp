@@ -4,6 +4,8 @@
 #include <chrono>
 #include <charconv>
 
+#include "server/store/PgCopyText.h"
+
 namespace server {
 namespace {
 
@@ -207,6 +209,143 @@ int64_t ToInt(std::string_view text) {
   return n;
 }
 
+// The tables the bulk writers fill: name, columns in the order rows are given, and the key.
+struct BulkTable {
+  const char* name;
+  std::vector<const char*> columns;
+  std::vector<const char*> key;
+};
+
+const BulkTable& MasterTable(ListKind kind) {
+  static const BulkTable kTables[] = {
+      {"PRODUTO", {"CDPRODUTO", "CDARVPROD", "NMPRODUTO"}, {"CDPRODUTO"}},
+      {"FORNECEDOR", {"NRINSJURFORN", "NMRAZSOCFORN", "IDTPIJURFORN", "CDFORNECED"}, {"CDFORNECED"}},
+      {"CLIENTE", {"NRINSJURCLIE", "NMRAZSOCCLIE", "IDTPIJURCLIE", "CDCLIENTE"}, {"CDCLIENTE"}},
+      {"FILIAL", {"CDFILIAL", "NMFILIAL"}, {"CDFILIAL"}},
+  };
+  return kTables[MasterIndex(kind)];
+}
+
+const BulkTable& PairTable(ListKind kind) {
+  static const BulkTable kTables[] = {
+      {"DESONERA_FORNECEDOR", {"CDPRODUTODES", "CDFORNECED", "CDFORNECEDDES"}, {"CDPRODUTODES", "CDFORNECED"}},
+      {"DESONERA_CLIENTE", {"CDPRODUTODES", "CDCLIENTE", "CDCLIENTEDES"}, {"CDPRODUTODES", "CDCLIENTE"}},
+      {"DESONERA_FILIAL", {"CDPRODUTODES", "CDFILIALDES"}, {"CDPRODUTODES", "CDFILIALDES"}},
+  };
+  return kTables[RelatedIndex(kind)];
+}
+
+std::string Joined(const std::vector<const char*>& names, const char* prefix = "") {
+  std::string out;
+  for (size_t i = 0; i < names.size(); ++i) out += std::string(i ? ", " : "") + prefix + names[i];
+  return out;
+}
+
+// Writes rows with COPY … FROM STDIN, in pieces of a few hundred kilobytes. Either straight into
+// the table (the COPY stores every row or none), or into a temporary staging table that one
+// INSERT … SELECT then merges into the table, with the conflict rule of the row-by-row
+// statements (replace the stored row, or skip a stored pair).
+class PgCopySink : public RowSink {
+ public:
+  // copySql: the COPY statement; mergeSql: the merging INSERT, or empty when the COPY writes the
+  // table itself. REQUIRES: the COPY has not begun yet.
+  PgCopySink(PgConnection& connection, size_t width, std::string copySql, std::string mergeSql)
+      : connection_(connection), width_(width), mergeSql_(std::move(mergeSql)) {
+    connection_.BeginCopyIn(copySql);
+    copying_ = true;
+  }
+  ~PgCopySink() override {
+    if (copying_) connection_.AbortCopyIn();
+  }
+
+  void Add(std::span<const std::string_view> row) override {
+    if (!copying_) throw EStoreError("internal error: rows given after the bulk write ended");
+    if (row.size() != width_) throw EStoreError("bulk row of the wrong width");
+    PgCopyText::AppendRow(buffer_, row);
+    if (buffer_.size() >= kPiece) Flush();
+  }
+
+  int64_t Finish() override {
+    if (!copying_) throw EStoreError("internal error: a bulk write ended twice");
+    Flush();
+    copying_ = false;
+    const int64_t copied = connection_.EndCopyIn();
+    if (mergeSql_.empty()) return copied;
+    return connection_.Query(mergeSql_).Affected();
+  }
+
+ private:
+  static constexpr size_t kPiece = 256 * 1024;
+
+  void Flush() {
+    if (buffer_.empty()) return;
+    connection_.PutCopyData(buffer_);
+    buffer_.clear();
+  }
+
+  PgConnection& connection_;
+  size_t width_;
+  std::string mergeSql_;
+  std::string buffer_;
+  bool copying_ = false;
+};
+
+// Reads the rows of one statement with COPY (…) TO STDOUT: the server sends the whole answer as
+// one stream, planned for all of its rows, while this side decodes it. When the session had no
+// transaction open, the cursor opens a read-only one and ends it when it goes away. A cursor
+// dropped before its last row cancels the COPY (the connection is then not reused).
+class PgCopyCursor : public RowCursor {
+ public:
+  PgCopyCursor(PgConnection& connection, const char* sql) : connection_(connection) {
+    if (!connection_.InTransaction()) {
+      connection_.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+      ownsTransaction_ = true;
+    }
+    try {
+      connection_.BeginCopyOut(std::string("COPY (") + sql + ") TO STDOUT");
+    } catch (...) {
+      End();
+      throw;
+    }
+    copying_ = true;
+  }
+  ~PgCopyCursor() override { End(); }
+
+  bool Next() override {
+    if (!copying_) return false;
+    std::string_view line;
+    if (!connection_.NextCopyLine(line)) {
+      copying_ = false;
+      return false;
+    }
+    if (!PgCopyText::SplitRow(line, row_, storage_)) throw EStoreError("PostgreSQL sent a malformed row");
+    return true;
+  }
+  std::span<const std::string_view> Row() const override { return row_; }
+
+ private:
+  void End() noexcept {
+    if (copying_) {
+      copying_ = false;
+      connection_.AbandonCopyOut();
+    }
+    if (ownsTransaction_) {
+      ownsTransaction_ = false;
+      try {
+        connection_.Exec(connection_.TransactionFailed() ? "ROLLBACK" : "COMMIT");
+      } catch (...) {
+        // Nothing was written in a read-only transaction; a broken connection is dropped later.
+      }
+    }
+  }
+
+  PgConnection& connection_;
+  bool copying_ = false;
+  bool ownsTransaction_ = false;
+  std::vector<std::string_view> row_;
+  std::vector<std::string> storage_;
+};
+
 // Reads the rows of a query through a server-side cursor, a batch at a time. When the session
 // had no transaction open, the cursor opens a read-only one and ends it when it goes away.
 class PgCursor : public RowCursor {
@@ -307,13 +446,51 @@ class PgSession : public StoreSession {
     }
   }
 
-  std::unique_ptr<RowCursor> ReadList(ListKind kind) override { return Cursor(ListSql(kind), {}); }
+  std::unique_ptr<RowCursor> ReadList(ListKind kind) override {
+    return Fresh([&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(*connection_, ListSql(kind)); });
+  }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind), {}); }
 
   void PutMaster(ListKind kind, std::span<const std::string_view> row) override {
     const size_t width = kind == ListKind::Product ? 3 : kind == ListKind::Branch ? 2 : 4;
     if (row.size() != width) throw EStoreError("master row of the wrong width");
     Run(kPutMaster[MasterIndex(kind)], row);
+  }
+
+  std::unique_ptr<RowSink> PutMasters(ListKind kind) override {
+    const BulkTable& t = MasterTable(kind);
+    const std::string stage = connection_->NextName("pdi_stage_");
+    std::string update;
+    for (const char* c : t.columns) {
+      if (std::string_view(c) == t.key[0]) continue;
+      update += std::string(update.empty() ? "" : ", ") + c + " = EXCLUDED." + c;
+    }
+    // The staging table numbers its rows, so that of rows with one key the last one wins.
+    connection_->Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name +
+                      " INCLUDING DEFAULTS, PDI_ORDEM BIGINT GENERATED ALWAYS AS IDENTITY) ON COMMIT DROP");
+    return std::make_unique<PgCopySink>(
+        *connection_, t.columns.size(), "COPY " + stage + " (" + Joined(t.columns) + ") FROM STDIN",
+        "INSERT INTO " + std::string(t.name) + " (" + Joined(t.columns) + ") SELECT DISTINCT ON (" + Joined(t.key) +
+            ") " + Joined(t.columns) + " FROM " + stage + " ORDER BY " + Joined(t.key) + ", PDI_ORDEM DESC" +
+            " ON CONFLICT (" + Joined(t.key) + ") DO UPDATE SET " + update);
+  }
+
+  std::unique_ptr<RowSink> InsertPairs(ListKind kind) override {
+    const BulkTable& t = PairTable(kind);
+    const std::string columns = Joined(t.columns);
+    // Into an empty list the rows go straight in: a pair given twice, or stored meanwhile by
+    // another server, fails the whole write. Otherwise they are merged, skipping stored pairs.
+    const PgResult empty = connection_->Query(std::string("SELECT NOT EXISTS (SELECT 1 FROM ") + t.name + ")");
+    if (empty.Rows() == 1 && empty.Text(0, 0) == "t") {
+      return std::make_unique<PgCopySink>(*connection_, t.columns.size(),
+                                          "COPY " + std::string(t.name) + " (" + columns + ") FROM STDIN", "");
+    }
+    const std::string stage = connection_->NextName("pdi_stage_");
+    connection_->Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name + " INCLUDING DEFAULTS) ON COMMIT DROP");
+    return std::make_unique<PgCopySink>(*connection_, t.columns.size(),
+                                        "COPY " + stage + " (" + columns + ") FROM STDIN",
+                                        "INSERT INTO " + std::string(t.name) + " (" + columns + ") SELECT " + columns +
+                                            " FROM " + stage + " ON CONFLICT DO NOTHING");
   }
 
   std::optional<std::string> MasterCode(ListKind kind, std::string_view key) override {

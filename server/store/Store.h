@@ -92,6 +92,26 @@ class RowCursor {
   virtual std::span<const std::string_view> Row() const = 0;
 };
 
+// A writer of many rows into one table in one go: the bulk path of the demo and of master-data
+// imports (see StoreSession::PutMasters and InsertPairs). Rows are handed over with Add and
+// written at the latest by Finish; until Finish returns the session runs nothing else.
+// Destroying a writer without Finish abandons its rows: on PostgreSQL the transaction around it
+// fails, so the caller must roll it back (a StoreTransaction does). Not copyable.
+class RowSink {
+ public:
+  RowSink() = default;
+  RowSink(const RowSink&) = delete;
+  RowSink& operator=(const RowSink&) = delete;
+  virtual ~RowSink() = default;
+
+  // Takes one row (copied; the views may die after the call). Raises EStoreError, also on a
+  // row of the wrong width; the writer is spoiled then.
+  virtual void Add(std::span<const std::string_view> row) = 0;
+  // Writes what is left and returns the number of rows stored. Raises EStoreError: nothing of
+  // the writer's rows may be kept then, and the transaction must be rolled back.
+  virtual int64_t Finish() = 0;
+};
+
 class StoreSession {
  public:
   StoreSession() = default;
@@ -122,6 +142,17 @@ class StoreSession {
 
   // Adds a master row (same column order as ReadMaster), replacing the row with the same key.
   virtual void PutMaster(ListKind kind, std::span<const std::string_view> row) = 0;
+
+  // The bulk form of PutMaster: master rows of one kind, each replacing the stored row with the
+  // same key (of rows with one key, the last given wins); Finish returns the rows written.
+  // REQUIRES: inside a write transaction; nothing else runs on the session until Finish.
+  virtual std::unique_ptr<RowSink> PutMasters(ListKind kind);
+
+  // The bulk form of InsertPair: rows (product key, item key, item code) of a related list, or
+  // (product key, item key) for branches. Pairs already stored are skipped; Finish returns the
+  // pairs stored. REQUIRES: inside a write transaction; nothing else runs on the session until
+  // Finish; no pair is given twice (a store may then fail the whole write instead of skipping).
+  virtual std::unique_ptr<RowSink> InsertPairs(ListKind kind);
 
   // The code the user knows a master entry by (product: CDARVPROD; supplier, client: taxpayer
   // number; branch: CDFILIAL), or nothing when the key is not in the master data.
