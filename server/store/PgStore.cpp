@@ -248,9 +248,10 @@ std::string Joined(const std::vector<const char*>& names, const char* prefix = "
 class PgCopySink : public RowSink {
  public:
   // copySql: the COPY statement; mergeSql: the merging INSERT, or empty when the COPY writes the
-  // table itself. REQUIRES: the COPY has not begun yet.
-  PgCopySink(PgConnection& connection, size_t width, std::string copySql, std::string mergeSql)
-      : connection_(connection), width_(width), mergeSql_(std::move(mergeSql)) {
+  // table itself; table: the table written, whose statistics are renewed after a large write.
+  // REQUIRES: the COPY has not begun yet.
+  PgCopySink(PgConnection& connection, size_t width, std::string copySql, std::string mergeSql, std::string table)
+      : connection_(connection), width_(width), mergeSql_(std::move(mergeSql)), table_(std::move(table)) {
     connection_.BeginCopyIn(copySql);
     copying_ = true;
   }
@@ -270,12 +271,16 @@ class PgCopySink : public RowSink {
     Flush();
     copying_ = false;
     const int64_t copied = connection_.EndCopyIn();
-    if (mergeSql_.empty()) return copied;
-    return connection_.Query(mergeSql_).Affected();
+    const int64_t stored = mergeSql_.empty() ? copied : connection_.Query(mergeSql_).Affected();
+    // The planner's view of a table that just grew a lot is stale until the next automatic
+    // analysis; a list read right after (the first load) would be planned for the old size.
+    if (stored >= kAnalyzeRows) connection_.Exec("ANALYZE " + table_);
+    return stored;
   }
 
  private:
   static constexpr size_t kPiece = 256 * 1024;
+  static constexpr int64_t kAnalyzeRows = 10'000;
 
   void Flush() {
     if (buffer_.empty()) return;
@@ -286,6 +291,7 @@ class PgCopySink : public RowSink {
   PgConnection& connection_;
   size_t width_;
   std::string mergeSql_;
+  std::string table_;
   std::string buffer_;
   bool copying_ = false;
 };
@@ -302,6 +308,10 @@ class PgCopyCursor : public RowCursor {
       ownsTransaction_ = true;
     }
     try {
+      // A list is sorted whole before its first row: in memory rather than in files on disk,
+      // and by this backend alone (parallel workers would compete with the decoding here for
+      // the same few cores). Both settings end with the transaction.
+      connection_.Exec("SET LOCAL work_mem = '64MB'; SET LOCAL max_parallel_workers_per_gather = 0");
       connection_.BeginCopyOut(std::string("COPY (") + sql + ") TO STDOUT");
     } catch (...) {
       End();
@@ -472,7 +482,8 @@ class PgSession : public StoreSession {
         *connection_, t.columns.size(), "COPY " + stage + " (" + Joined(t.columns) + ") FROM STDIN",
         "INSERT INTO " + std::string(t.name) + " (" + Joined(t.columns) + ") SELECT DISTINCT ON (" + Joined(t.key) +
             ") " + Joined(t.columns) + " FROM " + stage + " ORDER BY " + Joined(t.key) + ", PDI_ORDEM DESC" +
-            " ON CONFLICT (" + Joined(t.key) + ") DO UPDATE SET " + update);
+            " ON CONFLICT (" + Joined(t.key) + ") DO UPDATE SET " + update,
+        t.name);
   }
 
   std::unique_ptr<RowSink> InsertPairs(ListKind kind) override {
@@ -483,14 +494,16 @@ class PgSession : public StoreSession {
     const PgResult empty = connection_->Query(std::string("SELECT NOT EXISTS (SELECT 1 FROM ") + t.name + ")");
     if (empty.Rows() == 1 && empty.Text(0, 0) == "t") {
       return std::make_unique<PgCopySink>(*connection_, t.columns.size(),
-                                          "COPY " + std::string(t.name) + " (" + columns + ") FROM STDIN", "");
+                                          "COPY " + std::string(t.name) + " (" + columns + ") FROM STDIN", "",
+                                          t.name);
     }
     const std::string stage = connection_->NextName("pdi_stage_");
     connection_->Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name + " INCLUDING DEFAULTS) ON COMMIT DROP");
     return std::make_unique<PgCopySink>(*connection_, t.columns.size(),
                                         "COPY " + stage + " (" + columns + ") FROM STDIN",
                                         "INSERT INTO " + std::string(t.name) + " (" + columns + ") SELECT " + columns +
-                                            " FROM " + stage + " ON CONFLICT DO NOTHING");
+                                            " FROM " + stage + " ON CONFLICT DO NOTHING",
+                                        t.name);
   }
 
   std::optional<std::string> MasterCode(ListKind kind, std::string_view key) override {
