@@ -201,6 +201,18 @@ bool PgConnection::NextCopyLine(std::string_view& line) {
   return false;
 }
 
+std::shared_ptr<PGcancel> PgConnection::CancelHandle() const {
+  return std::shared_ptr<PGcancel>(PQgetCancel(conn_.get()), [](PGcancel* c) {
+    if (c) PQfreeCancel(c);
+  });
+}
+
+void PgConnection::Cancel(PGcancel* handle) noexcept {
+  if (!handle) return;
+  char error[256];
+  PQcancel(handle, error, sizeof error);
+}
+
 void PgConnection::AbandonCopyOut() noexcept {
   if (copy_ != Copy::Out) return;
   spoiled_ = true;

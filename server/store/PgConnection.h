@@ -69,6 +69,9 @@ class PgConnection {
   // False once the connection is lost (the server closed it or went away).
   bool Alive() const;
 
+  // Marks the connection never to be reused (Reusable is false from now on).
+  void Retire() { spoiled_ = true; }
+
   // A name unique on this connection, for cursors.
   std::string NextName(std::string_view prefix);
 
@@ -88,6 +91,10 @@ class PgConnection {
   // to cancel it, what is in flight is drained, and the connection is not reused afterwards
   // (a late cancel could otherwise hit a later statement). Raise EPgError.
   void BeginCopyOut(const std::string& sql);
+  // A handle that asks the server to cancel whatever this connection runs; it may be used from
+  // any thread (see Cancel) while the connection lives.
+  std::shared_ptr<PGcancel> CancelHandle() const;
+  static void Cancel(PGcancel* handle) noexcept;
   bool NextCopyLine(std::string_view& line);
   void AbandonCopyOut() noexcept;
 

@@ -3,6 +3,12 @@
 #include <array>
 #include <chrono>
 #include <charconv>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "server/store/PgCopyText.h"
 
@@ -308,10 +314,13 @@ class PgCopyCursor : public RowCursor {
       ownsTransaction_ = true;
     }
     try {
-      // A list is sorted whole before its first row: in memory rather than in files on disk,
-      // and by this backend alone (parallel workers would compete with the decoding here for
-      // the same few cores). Both settings end with the transaction.
-      connection_.Exec("SET LOCAL work_mem = '64MB'; SET LOCAL max_parallel_workers_per_gather = 0");
+      // The lists come out in the order of their primary keys but for the item's code within a
+      // product: reading by the key's index and sorting each product's few rows (an
+      // incremental sort) streams the first rows at once and costs less than sorting the whole
+      // list, which the planner would pick otherwise. The list is read by this backend alone
+      // (parallel workers would compete with the decoding here for the same few cores). The
+      // settings end with the transaction.
+      connection_.Exec("SET LOCAL enable_sort = off; SET LOCAL max_parallel_workers_per_gather = 0");
       connection_.BeginCopyOut(std::string("COPY (") + sql + ") TO STDOUT");
     } catch (...) {
       End();
@@ -352,6 +361,164 @@ class PgCopyCursor : public RowCursor {
   PgConnection& connection_;
   bool copying_ = false;
   bool ownsTransaction_ = false;
+  std::vector<std::string_view> row_;
+  std::vector<std::string> storage_;
+};
+
+// One list read ahead: a thread of its own runs the list's COPY on a connection of its own, in
+// the snapshot of the session's read transaction (so the rows are those the session itself would
+// read), and keeps the lines in blocks until the session reads them. At most kAhead bytes wait;
+// then the thread, and with it the database, waits for the reader. Dropping the read-ahead
+// cancels the COPY, ends the thread and gives the connection back (dropped, not reused).
+class PgListReadAhead {
+ public:
+  PgListReadAhead(PgStore& store, std::unique_ptr<PgConnection> connection, std::string snapshot, const char* sql)
+      : store_(store), connection_(std::move(connection)), cancel_(connection_->CancelHandle()) {
+    thread_ = std::thread([this, snapshot = std::move(snapshot), sql] { Run(snapshot, sql); });
+  }
+  ~PgListReadAhead() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    // A thread waiting on the database for its next line is woken by the cancel; the
+    // connection is then not reused, so a cancel arriving late cannot hit a later statement.
+    if (!Finished()) {
+      PgConnection::Cancel(cancel_.get());
+      connection_->Retire();
+    }
+    thread_.join();
+    store_.Release(std::move(connection_));
+  }
+  PgListReadAhead(const PgListReadAhead&) = delete;
+  PgListReadAhead& operator=(const PgListReadAhead&) = delete;
+
+  // The next block of lines (each ending in a newline) into block; false after the last.
+  // Raises the failure of the reading thread. When it failed before its first line, Started()
+  // is false and the caller may read the list itself instead.
+  bool NextBlock(std::string& block) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !blocks_.empty() || finished_; });
+    if (!blocks_.empty()) {
+      block = std::move(blocks_.front());
+      blocks_.pop_front();
+      waiting_ -= block.size();
+      lock.unlock();
+      changed_.notify_all();
+      return true;
+    }
+    if (error_) std::rethrow_exception(error_);
+    return false;
+  }
+  // Waits until the COPY began or the thread ended; true when it began.
+  bool WaitStarted() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return started_ || finished_; });
+    return started_;
+  }
+
+ private:
+  static constexpr size_t kBlock = 64 * 1024;
+  static constexpr size_t kAhead = 16 * 1024 * 1024;
+
+  bool Finished() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return finished_;
+  }
+
+  void Run(const std::string& snapshot, const char* sql) {
+    std::exception_ptr error;
+    try {
+      // The snapshot's name comes from the database (hexadecimal digits and dashes); the
+      // command takes no parameter, so anything else is refused rather than spliced in.
+      if (snapshot.empty() || snapshot.find_first_not_of("0123456789ABCDEFabcdef-") != std::string::npos) {
+        throw EStoreError("unexpected snapshot name from PostgreSQL");
+      }
+      connection_->Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY; SET TRANSACTION SNAPSHOT '" + snapshot +
+                        "'; SET LOCAL enable_sort = off; SET LOCAL max_parallel_workers_per_gather = 0");
+      connection_->BeginCopyOut(std::string("COPY (") + sql + ") TO STDOUT");
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        started_ = true;
+      }
+      changed_.notify_all();
+      std::string block;
+      std::string_view line;
+      bool more = true;
+      while (more) {
+        more = connection_->NextCopyLine(line);
+        if (more) {
+          block.append(line);
+          block += '\n';
+        }
+        if (block.size() < kBlock && more) continue;
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return stop_ || waiting_ < kAhead; });
+        if (stop_) break;
+        waiting_ += block.size();
+        if (!block.empty()) blocks_.push_back(std::move(block));
+        block.clear();
+        lock.unlock();
+        changed_.notify_all();
+      }
+      connection_->AbandonCopyOut();  // nothing when the COPY ended
+      connection_->Exec("COMMIT");
+    } catch (...) {
+      error = std::current_exception();
+      connection_->AbandonCopyOut();
+      try {
+        if (connection_->InTransaction()) connection_->Exec("ROLLBACK");
+      } catch (...) {
+        // A broken connection is dropped when it is given back.
+      }
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      error_ = error;
+      finished_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  PgStore& store_;
+  std::unique_ptr<PgConnection> connection_;
+  std::shared_ptr<PGcancel> cancel_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> blocks_;
+  size_t waiting_ = 0;
+  bool started_ = false;
+  bool finished_ = false;
+  bool stop_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;
+};
+
+// Rows of a list read ahead (see PgListReadAhead).
+class PgReadAheadCursor : public RowCursor {
+ public:
+  explicit PgReadAheadCursor(std::unique_ptr<PgListReadAhead> source) : source_(std::move(source)) {}
+  // See PgListReadAhead::WaitStarted.
+  bool WaitStarted() { return source_->WaitStarted(); }
+
+  bool Next() override {
+    while (at_ >= block_.size()) {
+      if (!source_->NextBlock(block_)) return false;
+      at_ = 0;
+    }
+    const size_t end = block_.find('\n', at_);
+    const std::string_view line(block_.data() + at_, end - at_);
+    at_ = end + 1;
+    if (!PgCopyText::SplitRow(line, row_, storage_)) throw EStoreError("PostgreSQL sent a malformed row");
+    return true;
+  }
+  std::span<const std::string_view> Row() const override { return row_; }
+
+ private:
+  std::unique_ptr<PgListReadAhead> source_;
+  std::string block_;
+  size_t at_ = 0;
   std::vector<std::string_view> row_;
   std::vector<std::string> storage_;
 };
@@ -435,11 +602,34 @@ class PgSession : public StoreSession {
 
   void BeginRead() override {
     Fresh([&] { connection_->Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"); });
+    reading_ = true;
+  }
+
+  void ReadAhead(std::span<const ListKind> kinds) override {
+    if (!reading_ || kinds.size() < 2 || !connection_->InTransaction()) return;
+    std::string snapshot;
+    for (size_t i = 1; i < kinds.size(); ++i) {
+      if (readAhead_.count(kinds[i])) continue;
+      auto helper = store_.TryAcquire();
+      if (!helper) break;  // the pool is busy: the session reads the rest itself
+      if (snapshot.empty()) {
+        try {
+          snapshot = std::string(connection_->Query("SELECT pg_export_snapshot()").Text(0, 0));
+        } catch (const EStoreError&) {
+          // Only a hint: the lists are read here, one after the other (a connection that
+          // failed fails those reads, saying why).
+          store_.Release(std::move(helper));
+          return;
+        }
+      }
+      readAhead_[kinds[i]] = std::make_unique<PgListReadAhead>(store_, std::move(helper), snapshot, ListSql(kinds[i]));
+    }
   }
   void BeginWrite() override {
     Fresh([&] { connection_->Exec("BEGIN ISOLATION LEVEL READ COMMITTED"); });
   }
   void Commit() override {
+    EndReadAhead();
     // COMMIT of a failed transaction answers ROLLBACK without an error: report it as a failure.
     if (connection_->TransactionFailed()) {
       Rollback();
@@ -448,6 +638,7 @@ class PgSession : public StoreSession {
     connection_->Exec("COMMIT");
   }
   void Rollback() noexcept override {
+    EndReadAhead();
     if (!connection_->InTransaction()) return;
     try {
       connection_->Exec("ROLLBACK");
@@ -457,6 +648,15 @@ class PgSession : public StoreSession {
   }
 
   std::unique_ptr<RowCursor> ReadList(ListKind kind) override {
+    const auto ahead = readAhead_.find(kind);
+    if (ahead != readAhead_.end()) {
+      std::unique_ptr<PgListReadAhead> source = std::move(ahead->second);
+      readAhead_.erase(ahead);
+      // Wait for its first block: a read-ahead that could not even begin (its snapshot refused)
+      // leaves the list to be read here.
+      auto cursor = std::make_unique<PgReadAheadCursor>(std::move(source));
+      if (cursor->WaitStarted()) return cursor;
+    }
     return Fresh([&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(*connection_, ListSql(kind)); });
   }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind), {}); }
@@ -614,14 +814,22 @@ class PgSession : public StoreSession {
     return r.Rows() > 0 ? ToInt(r.Text(0, 0)) : 0;
   }
 
+  // Drops every read-ahead not taken, cancelling its COPY.
+  void EndReadAhead() noexcept {
+    reading_ = false;
+    readAhead_.clear();
+  }
+
   PgStore& store_;
   std::unique_ptr<PgConnection> connection_;
+  bool reading_ = false;  // inside a transaction opened by BeginRead
+  std::map<ListKind, std::unique_ptr<PgListReadAhead>> readAhead_;
 };
 
 }  // namespace
 
 PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnections)
-    : uri_(std::move(uri)), maxConnections_(maxConnections) {
+    : uri_(std::move(uri)), maxConnections_(options.connections > 0 ? options.connections : maxConnections) {
   auto connection = std::make_unique<PgConnection>(uri_);
   ++open_;
   try {
@@ -692,6 +900,27 @@ std::unique_ptr<StoreSession> PgStore::OpenSession() {
     }
   }
   return std::make_unique<PgSession>(*this, std::move(connection));
+}
+
+std::unique_ptr<PgConnection> PgStore::TryAcquire() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!idle_.empty()) {
+      auto connection = std::move(idle_.back());
+      idle_.pop_back();
+      return connection;
+    }
+    if (open_ >= maxConnections_) return nullptr;
+    ++open_;
+  }
+  try {
+    return std::make_unique<PgConnection>(uri_);
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --open_;
+    released_.notify_one();
+    return nullptr;
+  }
 }
 
 void PgStore::Release(std::unique_ptr<PgConnection> connection) {

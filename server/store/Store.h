@@ -133,6 +133,12 @@ class StoreSession {
   // product key, then the item's code (taxpayer number or branch code), then the item key.
   virtual std::unique_ptr<RowCursor> ReadList(ListKind kind) = 0;
 
+  // A hint that the lists given are about to be read, in this order, inside the read
+  // transaction just begun: a store may start reading the later ones at once, on other
+  // connections and in the same snapshot, so that they are ready when asked for. Reading them
+  // is optional; what is not read is dropped with the transaction. Does nothing by default.
+  virtual void ReadAhead(std::span<const ListKind> kinds) { (void)kinds; }
+
   // The master rows of one kind in the local database's column order:
   //   Product  CDPRODUTO, CDARVPROD, NMPRODUTO
   //   Supplier NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED
@@ -218,6 +224,10 @@ struct StoreOptions {
   // PostgreSQL: migrate a store of an older schema version (only the migrate command asks it;
   // see PgStore). An SQLite store is always migrated at open, after a backup of its file.
   bool migrate = false;
+  // PostgreSQL: the most connections the store's pool opens (0: 32). A server sizes it to its
+  // workers, so that every call running at once has a connection with its prepared statements
+  // ready, and none waits for another's.
+  int connections = 0;
 };
 
 class Store {

@@ -73,6 +73,19 @@ TEST(PgCopyText, DecodesEveryEscapeTheServerMaySendAndRefusesABackslashAtTheEnd)
   for (int i = 0; i < 40; ++i) EXPECT_EQ(values[static_cast<size_t>(i)], "v\t" + std::to_string(i));
 }
 
+// The whole getDados answer, as the service writes it from a store.
+std::string Answer(Store& store) {
+  PacketStream stream(store.OpenSession(), "1",
+                      {ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch}, true);
+  std::string all, piece;
+  bool more = true;
+  while (more) {
+    more = stream.Fill(piece);
+    all += piece;
+  }
+  return all;
+}
+
 class BulkStoreTest : public ::testing::TestWithParam<StoreKind> {
  protected:
   void SetUp() override {
@@ -255,6 +268,36 @@ TEST_P(BulkStoreTest, AListDroppedHalfWayLeavesTheSessionAndItsConnectionsFitFor
   }
 }
 
+TEST_P(BulkStoreTest, AnswersDroppedHalfWayAndListsReadAheadButNeverReadLeaveTheStoreFitForUse) {
+  DemoOptions options;
+  options.products = 3000;
+  options.rowsPerProduct = 9;
+  DemoGenerator::Generate(*session_, options);
+  session_.reset();
+  const std::string whole = Answer(*store_);
+  ASSERT_GT(whole.size(), 500000u);
+  const std::vector<ListKind> all{ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch};
+  for (int round = 0; round < 3; ++round) {
+    {
+      // A client that went away after a few pieces of the answer.
+      PacketStream stream(store_->OpenSession(), "1", all, true, 4096);
+      std::string piece;
+      for (int i = 0; i < 3 + round * 40; ++i) ASSERT_TRUE(stream.Fill(piece));
+    }
+    {
+      auto session = store_->OpenSession();
+      session->BeginRead();
+      session->ReadAhead(all);
+      if (round == 1) {
+        auto cursor = session->ReadList(ListKind::Client);  // out of the announced order
+        ASSERT_TRUE(cursor->Next());
+      }
+      session->Rollback();
+    }
+    EXPECT_TRUE(Answer(*store_) == whole) << "round " << round;
+  }
+}
+
 // A PostgreSQL store fails a bulk write whose text the database refuses (a byte sequence that
 // is not UTF-8), as a whole.
 TEST(BulkPgStore, RefusedBytesFailTheWholeCopyAndNothingIsStored) {
@@ -287,19 +330,6 @@ TEST(BulkPgStore, RefusedBytesFailTheWholeCopyAndNothingIsStored) {
     EXPECT_THROW(pairs->Finish(), EStoreError);
   }
   EXPECT_EQ(session->CountPairs(ListKind::Branch), 0);
-}
-
-// The whole getDados answer, as the service writes it from a store.
-std::string Answer(Store& store) {
-  PacketStream stream(store.OpenSession(), "1",
-                      {ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch}, true);
-  std::string all, piece;
-  bool more = true;
-  while (more) {
-    more = stream.Fill(piece);
-    all += piece;
-  }
-  return all;
 }
 
 TEST(BulkPgStore, DemoAndGetDadosGiveTheSameBytesOnBothStores) {
