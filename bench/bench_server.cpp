@@ -314,8 +314,17 @@ int main(int argc, char** argv) {
     try {
       server::PgConnection(pg).Exec("CREATE SCHEMA " + schema + "; CREATE SCHEMA " + baselineSchema);
       const std::string uri = WithSchema(pg, schema);
-      ok = Demos("PostgreSQL", binaries, uri, WithSchema(pg, baselineSchema), dir, products, rows) &&
-           Measure("PostgreSQL", uri, binaries, products, runs, checks);
+      ok = Demos("PostgreSQL", binaries, uri, WithSchema(pg, baselineSchema), dir, products, rows);
+      if (ok) {
+        // The database's own maintenance of the freshly written tables (autovacuum, within a
+        // minute) would otherwise run during the first measurements; done here, it is over.
+        for (const std::string& s : {schema, baselineSchema}) {
+          server::PgConnection(WithSchema(pg, s))
+              .Exec("VACUUM (ANALYZE) PRODUTO, FORNECEDOR, CLIENTE, FILIAL, DESONERA_FORNECEDOR, DESONERA_CLIENTE,"
+                    " DESONERA_FILIAL");
+        }
+        ok = Measure("PostgreSQL", uri, binaries, products, runs, checks);
+      }
     } catch (const std::exception& e) {
       std::fprintf(stderr, "PostgreSQL: %s\n", e.what());
       ok = false;

@@ -131,6 +131,8 @@ class StoreSession {
   // ListCatalog::Get(kind).fields, names and person types joined from the master data.
   // Products: every product with at least one related row, by code then key. Related lists: by
   // product key, then the item's code (taxpayer number or branch code), then the item key.
+  // REQUIRES: no other cursor of this session is being read (a list may be streamed over the
+  // session's one connection); a cursor dropped early may be followed by any call.
   virtual std::unique_ptr<RowCursor> ReadList(ListKind kind) = 0;
 
   // A hint that the lists given are about to be read, in this order, inside the read
