@@ -384,11 +384,10 @@ class PgListReadAhead {
     changed_.notify_all();
     // A thread waiting on the database for its next line is woken by the cancel; the
     // connection is then not reused, so a cancel arriving late cannot hit a later statement.
-    if (!Finished()) {
-      PgConnection::Cancel(cancel_.get());
-      connection_->Retire();
-    }
+    const bool cancelled = !Finished();
+    if (cancelled) PgConnection::Cancel(cancel_.get());
     thread_.join();
+    if (cancelled) connection_->Retire();
     store_.Release(std::move(connection_));
   }
   PgListReadAhead(const PgListReadAhead&) = delete;

@@ -12,8 +12,12 @@
 // cadastrado".
 //
 // Transactions: BeginRead opens a read-only REPEATABLE READ transaction (one snapshot for a whole
-// load); BeginWrite a READ COMMITTED one. Lists are read through a server-side cursor, fetched
-// in batches, so a load of a million rows never sits in one result in memory.
+// load); BeginWrite a READ COMMITTED one. The service's lists are read with COPY (…) TO STDOUT, a
+// row at a time as they arrive; master rows, the audit trail and histories through a
+// server-side cursor fetched in batches; so a load of a million rows never sits in one result in
+// memory. ReadAhead starts the later lists of a read on idle connections of the pool (never
+// waiting for one), each with a thread of its own, in the read's snapshot. Bulk writes
+// (PutMasters, InsertPairs) use COPY … FROM STDIN.
 //
 // Sessions draw connections from a pool that grows up to maxConnections (or the options' number)
 // and keeps idle ones, with the statements prepared on them, for
