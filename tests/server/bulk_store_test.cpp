@@ -332,6 +332,40 @@ TEST(BulkPgStore, RefusedBytesFailTheWholeCopyAndNothingIsStored) {
   EXPECT_EQ(session->CountPairs(ListKind::Branch), 0);
 }
 
+// Connections of the pool lost while idle (the database restarted): the next answer, whose lists
+// are read ahead on pooled connections, and the next check, whose statement was prepared on a
+// lost one, still succeed with the same result.
+TEST(BulkPgStore, ConnectionsLostWhileIdleAreReplacedForReadsAheadAndPreparedChecks) {
+  PDI_SKIP_UNLESS_STORE(StoreKind::Postgres);
+  TempDir dir;
+  TestDatabase database(StoreKind::Postgres, dir);
+  const auto store = Store::Open(database.Location(), StoreOptions{.create = true});
+  {
+    const auto session = store->OpenSession();
+    DemoOptions options;
+    options.products = 500;
+    options.rowsPerProduct = 6;
+    DemoGenerator::Generate(*session, options);
+  }
+  const std::string whole = Answer(*store);
+  // Several connections in the pool, each with the check prepared on it.
+  {
+    std::vector<std::unique_ptr<StoreSession>> sessions;
+    for (int i = 0; i < 4; ++i) {
+      sessions.push_back(store->OpenSession());
+      EXPECT_FALSE(sessions.back()->PairStored(ListKind::Supplier, "P000000001", "NONE"));
+    }
+  }
+  const std::string cut = database.One(
+      "SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE application_name = '" + database.Schema() +
+      "' AND pid <> pg_backend_pid()");
+  ASSERT_GE(std::stoi(cut), 4);
+  EXPECT_TRUE(Answer(*store) == whole);
+  const auto session = store->OpenSession();
+  EXPECT_FALSE(session->PairStored(ListKind::Supplier, "P000000001", "NONE"));
+  EXPECT_TRUE(Answer(*store) == whole);
+}
+
 TEST(BulkPgStore, DemoAndGetDadosGiveTheSameBytesOnBothStores) {
   PDI_SKIP_UNLESS_STORE(StoreKind::Postgres);
   TempDir dir;
