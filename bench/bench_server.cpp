@@ -11,9 +11,13 @@
 //     connections, a fixed number of calls per client).
 // Prints the median of several runs. Usage:
 //   bench_server [--products N] [--rows-per-product M] [--runs R] [--checks N] [--server PATH] [--dir DIR]
-//                [--pg URI]
+//                [--pg URI] [--stores sqlite,pg] [--baseline-server PATH]
 // --pg (or PDI_BENCH_PG_URI) names a PostgreSQL database; the benchmark works in a schema of its
-// own there and drops it afterwards.
+// own there and drops it afterwards. --stores leaves out a store (both by default).
+// --baseline-server names another build of the server (an older release): steps 3 and 4 and the
+// demo are then measured with both binaries in the same run, taking turns, on the same data, and
+// each line shows the ratio baseline / this build (steps 1 and 2 run in this process, so only
+// for this build).
 #include <httplib.h>
 #include <simdjson.h>
 #include <unistd.h>
@@ -76,9 +80,11 @@ std::string DefaultServerBinary() {
 size_t BareRead(server::Store& store) {
   auto session = store.OpenSession();
   session->BeginRead();
+  const std::vector<server::ListKind> kinds{server::ListKind::Product, server::ListKind::Supplier,
+                                            server::ListKind::Client, server::ListKind::Branch};
+  session->ReadAhead(kinds);  // as getDados does
   size_t bytes = 0;
-  for (const auto kind : {server::ListKind::Product, server::ListKind::Supplier, server::ListKind::Client,
-                          server::ListKind::Branch}) {
+  for (const auto kind : kinds) {
     auto cursor = session->ReadList(kind);
     while (cursor->Next()) {
       for (const std::string_view v : cursor->Row()) bytes += v.size();
@@ -128,8 +134,22 @@ size_t Decode(const std::string& body, size_t size, simdjson::ondemand::parser& 
 
 // Measures steps 1 to 4 on the demo data already written at db (an SQLite file or a PostgreSQL
 // URI). Returns false when a call failed.
-bool Measure(const std::string& label, const std::string& db, const std::string& binary, long products, int runs,
-             int checks) {
+struct Binary {
+  std::string label;  // "new", "baseline"
+  std::string path;
+};
+
+// "  (baseline 2.10x)" after a figure of this build, or "" when only one binary is measured.
+std::string Ratio(const std::vector<double>& figures, bool higherIsBetter) {
+  if (figures.size() < 2 || figures[0] == 0 || figures[1] == 0) return "";
+  char text[64];
+  std::snprintf(text, sizeof text, "  [baseline %.3g; baseline/new %.2fx]", figures[1],
+                higherIsBetter ? figures[0] / figures[1] : figures[1] / figures[0]);
+  return text;
+}
+
+bool Measure(const std::string& label, const std::string& db, const std::vector<Binary>& binaries, long products,
+             int runs, int checks) {
   const auto store = server::Store::Open(db, server::StoreOptions{.create = true});
   size_t readBytes = 0, producedBytes = 0;
   const double bare = MedianOf(runs, [&] { readBytes = BareRead(*store); });
@@ -138,78 +158,92 @@ bool Measure(const std::string& label, const std::string& db, const std::string&
   std::printf("[%s] server production of getDados (no HTTP): %5.3f s  (%zu bytes, %.2fx bare read)\n", label.c_str(),
               produce, producedBytes, produce / bare);
 
-  server::ServerProcess process(binary, db);
-  httplib::Client client("127.0.0.1", process.Port());
-  client.set_read_timeout(600, 0);
-  client.set_tcp_nodelay(true);
+  std::vector<std::unique_ptr<server::ServerProcess>> processes;
+  for (const Binary& b : binaries) processes.push_back(std::make_unique<server::ServerProcess>(b.path, db));
   const std::string request = host::wire::JsonRpcRequest::Write(1, "getDados", {});
   std::string body;
   simdjson::ondemand::parser parser;
   size_t values = 0, size = 0;
-  std::vector<double> total, transfer;
+  std::vector<std::vector<double>> total(binaries.size()), transfer(binaries.size());
   for (int i = 0; i < runs; ++i) {
-    body.clear();
-    body.reserve(producedBytes + simdjson::SIMDJSON_PADDING);
-    const auto start = Clock::now();
-    httplib::Request req;
-    req.method = "POST";
-    req.path = server::ServerProcess::Path();
-    req.body = request;
-    req.set_header("Content-Type", "application/json");
-    req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
-      body.append(data, n);
-      return true;
-    };
-    const auto res = client.send(req);
-    if (!res || res->status != 200) {
-      std::fprintf(stderr, "getDados failed\n");
-      return false;
+    for (size_t b = 0; b < binaries.size(); ++b) {
+      httplib::Client client("127.0.0.1", processes[b]->Port());
+      client.set_read_timeout(600, 0);
+      client.set_tcp_nodelay(true);
+      body.clear();
+      body.reserve(producedBytes + simdjson::SIMDJSON_PADDING);
+      const auto start = Clock::now();
+      httplib::Request req;
+      req.method = "POST";
+      req.path = server::ServerProcess::Path();
+      req.body = request;
+      req.set_header("Content-Type", "application/json");
+      req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
+        body.append(data, n);
+        return true;
+      };
+      const auto res = client.send(req);
+      if (!res || res->status != 200) {
+        std::fprintf(stderr, "getDados failed (%s)\n", binaries[b].label.c_str());
+        return false;
+      }
+      const auto received = Clock::now();
+      size = body.size();
+      body.resize(size + simdjson::SIMDJSON_PADDING, ' ');
+      values = Decode(body, size, parser);
+      transfer[b].push_back(Seconds(received - start));
+      total[b].push_back(Seconds(Clock::now() - start));
     }
-    const auto received = Clock::now();
-    size = body.size();
-    body.resize(size + simdjson::SIMDJSON_PADDING, ' ');
-    values = Decode(body, size, parser);
-    transfer.push_back(Seconds(received - start));
-    total.push_back(Seconds(Clock::now() - start));
   }
-  std::printf("[%s] client getDados call + transfer:          %8.3f s  (%zu bytes)\n", label.c_str(), Median(transfer),
-              size);
-  std::printf("[%s] client getDados call + transfer + decode: %8.3f s  (%zu values, %.2fx bare read)\n",
-              label.c_str(), Median(total), values, Median(total) / bare);
+  std::vector<double> transferMedians, totalMedians;
+  for (size_t b = 0; b < binaries.size(); ++b) {
+    transferMedians.push_back(Median(transfer[b]));
+    totalMedians.push_back(Median(total[b]));
+  }
+  std::printf("[%s] client getDados call + transfer:          %8.3f s  (%zu bytes)%s\n", label.c_str(),
+              transferMedians[0], size, Ratio(transferMedians, false).c_str());
+  std::printf("[%s] client getDados call + transfer + decode: %8.3f s  (%zu values, %.2fx bare read)%s\n",
+              label.c_str(), totalMedians[0], values, totalMedians[0] / bare, Ratio(totalMedians, false).c_str());
 
   for (const int clients : {1, 4, 16}) {
     const int perClient = std::max(1, checks / clients);
-    std::atomic<int> failures{0};
-    const auto start = Clock::now();
-    std::vector<std::thread> threads;
-    for (int c = 0; c < clients; ++c) {
-      threads.emplace_back([&, c] {
-        httplib::Client cli("127.0.0.1", process.Port());
-        cli.set_keep_alive(true);
-        cli.set_tcp_nodelay(true);
-        for (int i = 0; i < perClient; ++i) {
-          const std::string product = "P" + std::string(9 - std::to_string(i % products + 1).size(), '0') +
-                                      std::to_string(i % products + 1);
-          const std::string call = host::wire::JsonRpcRequest::Write(
-              i, "getVd_Fornecedor",
-              {host::wire::JsonRpcParam::Text(product), host::wire::JsonRpcParam::Text("FOR" + std::to_string(c))});
-          const auto res = cli.Post(server::ServerProcess::Path(), call, "application/json");
-          if (!res || res->status != 200) ++failures;
-        }
-      });
+    std::vector<double> rates;
+    int failed = 0;
+    for (size_t b = 0; b < binaries.size(); ++b) {
+      std::atomic<int> failures{0};
+      const int port = processes[b]->Port();
+      const auto start = Clock::now();
+      std::vector<std::thread> threads;
+      for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+          httplib::Client cli("127.0.0.1", port);
+          cli.set_keep_alive(true);
+          cli.set_tcp_nodelay(true);
+          for (int i = 0; i < perClient; ++i) {
+            const std::string product = "P" + std::string(9 - std::to_string(i % products + 1).size(), '0') +
+                                        std::to_string(i % products + 1);
+            const std::string call = host::wire::JsonRpcRequest::Write(
+                i, "getVd_Fornecedor",
+                {host::wire::JsonRpcParam::Text(product), host::wire::JsonRpcParam::Text("FOR" + std::to_string(c))});
+            const auto res = cli.Post(server::ServerProcess::Path(), call, "application/json");
+            if (!res || res->status != 200) ++failures;
+          }
+        });
+      }
+      for (auto& t : threads) t.join();
+      rates.push_back(clients * perClient / Seconds(Clock::now() - start));
+      failed += failures.load();
     }
-    for (auto& t : threads) t.join();
-    const double seconds = Seconds(Clock::now() - start);
-    std::printf("[%s] getVd_Fornecedor, %2d client(s):           %8.0f checks/s (%d calls, %d failed)\n",
-                label.c_str(), clients, clients * perClient / seconds, clients * perClient, failures.load());
+    std::printf("[%s] getVd_Fornecedor, %2d client(s):           %8.0f checks/s (%d calls, %d failed)%s\n",
+                label.c_str(), clients, rates[0], clients * perClient, failed, Ratio(rates, true).c_str());
   }
-  process.Stop();
+  for (auto& p : processes) p->Stop();
   return true;
 }
 
 // Writes the demo data at db with the server binary; prints how long it took.
 bool Demo(const std::string& label, const std::string& binary, const std::string& db, const std::string& local,
-          long products, long rows) {
+          long products, long rows, double* seconds = nullptr) {
   const std::string demo = "'" + binary + "' demo --db '" + db + "' --local '" + local + "' --products " +
                            std::to_string(products) + " --rows-per-product " + std::to_string(rows);
   const auto demoStart = Clock::now();
@@ -217,8 +251,32 @@ bool Demo(const std::string& label, const std::string& binary, const std::string
     std::fprintf(stderr, "demo failed\n");
     return false;
   }
-  std::printf("[%s] demo data written in %.2f s\n", label.c_str(), Seconds(Clock::now() - demoStart));
+  const double took = Seconds(Clock::now() - demoStart);
+  std::printf("[%s] demo data written in %.2f s\n", label.c_str(), took);
+  if (seconds) *seconds = took;
   return true;
+}
+
+
+
+// Writes the demo data at db with this build and, when a baseline is given, at baselineDb with the
+// baseline too (each into a store of its own); prints both times and their ratio.
+bool Demos(const std::string& label, const std::vector<Binary>& binaries, const std::string& db,
+           const std::string& baselineDb, const fs::path& dir, long products, long rows) {
+  std::vector<double> times(binaries.size());
+  for (size_t b = 0; b < binaries.size(); ++b) {
+    const std::string local = (dir / ("local_" + label + "_" + binaries[b].label + ".db")).string();
+    if (!Demo(label + ", " + binaries[b].label, binaries[b].path, b == 0 ? db : baselineDb, local, products, rows,
+              &times[b])) {
+      return false;
+    }
+  }
+  if (times.size() > 1) std::printf("[%s] demo: baseline/new %.2fx\n", label.c_str(), times[1] / times[0]);
+  return true;
+}
+
+std::string WithSchema(const std::string& uri, const std::string& schema) {
+  return uri + (uri.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + schema;
 }
 
 }  // namespace
@@ -229,33 +287,53 @@ int main(int argc, char** argv) {
   const int runs = std::stoi(Arg(argc, argv, "--runs", "5"));
   const int checks = std::stoi(Arg(argc, argv, "--checks", "4000"));
   const std::string binary = Arg(argc, argv, "--server", DefaultServerBinary());
+  const std::string baseline = Arg(argc, argv, "--baseline-server", "");
+  const std::string stores = Arg(argc, argv, "--stores", "sqlite,pg");
   const fs::path dir = Arg(argc, argv, "--dir", (fs::temp_directory_path() / ("bench_server." + std::to_string(getpid()))).string());
   const char* pgEnv = std::getenv("PDI_BENCH_PG_URI");
   const std::string pg = Arg(argc, argv, "--pg", pgEnv ? pgEnv : "");
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::vector<Binary> binaries{{"new", binary}};
+  if (!baseline.empty()) binaries.push_back({"baseline", baseline});
 
   fs::create_directories(dir);
-  const std::string db = (dir / "server.db").string();
-  const std::string local = (dir / "local.db").string();
-  fs::remove(db);
-  fs::remove(local);
   std::printf("demo data: %ld products x %ld related rows\n", products, rows);
-  bool ok = Demo("SQLite", binary, db, local, products, rows) && Measure("SQLite", db, binary, products, runs, checks);
+  bool ok = true;
+  if (stores.find("sqlite") != std::string::npos) {
+    const std::string db = (dir / "server.db").string();
+    const std::string baselineDb = (dir / "server_baseline.db").string();
+    fs::remove(db);
+    fs::remove(baselineDb);
+    ok = Demos("SQLite", binaries, db, baselineDb, dir, products, rows) &&
+         Measure("SQLite", db, binaries, products, runs, checks);
+  }
 
-  if (ok && !pg.empty()) {
+  if (ok && !pg.empty() && stores.find("pg") != std::string::npos) {
     const std::string schema = "pdi_bench_" + std::to_string(getpid());
+    const std::string baselineSchema = schema + "_baseline";
     try {
-      server::PgConnection(pg).Exec("CREATE SCHEMA " + schema);
-      const std::string uri = pg + (pg.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" + schema;
-      ok = Demo("PostgreSQL", binary, uri, (dir / "local_pg.db").string(), products, rows) &&
-           Measure("PostgreSQL", uri, binary, products, runs, checks);
+      server::PgConnection(pg).Exec("CREATE SCHEMA " + schema + "; CREATE SCHEMA " + baselineSchema);
+      const std::string uri = WithSchema(pg, schema);
+      ok = Demos("PostgreSQL", binaries, uri, WithSchema(pg, baselineSchema), dir, products, rows);
+      if (ok) {
+        // The database's own maintenance of the freshly written tables (autovacuum, within a
+        // minute) would otherwise run during the first measurements; done here, it is over.
+        for (const std::string& s : {schema, baselineSchema}) {
+          server::PgConnection(WithSchema(pg, s))
+              .Exec("VACUUM (ANALYZE) PRODUTO, FORNECEDOR, CLIENTE, FILIAL, DESONERA_FORNECEDOR, DESONERA_CLIENTE,"
+                    " DESONERA_FILIAL");
+        }
+        ok = Measure("PostgreSQL", uri, binaries, products, runs, checks);
+      }
     } catch (const std::exception& e) {
       std::fprintf(stderr, "PostgreSQL: %s\n", e.what());
       ok = false;
     }
     try {
-      server::PgConnection(pg).Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
+      server::PgConnection(pg).Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE; DROP SCHEMA IF EXISTS " +
+                                    baselineSchema + " CASCADE");
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "PostgreSQL: cannot drop the schema %s: %s\n", schema.c_str(), e.what());
+      std::fprintf(stderr, "PostgreSQL: cannot drop the schemas %s: %s\n", schema.c_str(), e.what());
     }
   } else if (pg.empty()) {
     std::printf("PostgreSQL: not measured (give --pg URI or set PDI_BENCH_PG_URI)\n");

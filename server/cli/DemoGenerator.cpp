@@ -150,9 +150,11 @@ DemoCounts DemoGenerator::Generate(StoreSession& session, const DemoOptions& opt
   DemoCounts counts;
   StoreTransaction transaction(session, StoreTransaction::Kind::Write);
 
+  // Each table is written by one bulk writer, finished before the next begins.
   std::vector<std::string> productKeys;
   productKeys.reserve(static_cast<size_t>(productCount));
   std::string previousCode;
+  auto sink = session.PutMasters(ListKind::Product);
   for (int64_t i = 0; i < productCount; ++i) {
     // Product 1 has a quote in its key; products 2 and 3 share one product code.
     std::string key = i == 1 ? "P'" + Pad(static_cast<uint64_t>(i + 1), 8) : "P" + Pad(static_cast<uint64_t>(i + 1), 9);
@@ -160,13 +162,15 @@ DemoCounts DemoGenerator::Generate(StoreSession& session, const DemoOptions& opt
     const std::string name =
         Fit(std::string(random.Pick(kProductBases)) + " " + random.Pick(kProductBrands) + " " + random.Pick(kProductPacks), 50);
     const std::array<std::string_view, 3> row{key, code, name};
-    session.PutMaster(ListKind::Product, row);
+    sink->Add(row);
     productKeys.push_back(std::move(key));
     previousCode = std::move(code);
   }
+  sink->Finish();
   counts.products = productCount;
 
   std::vector<std::pair<std::string, std::string>> suppliers;  // key, taxpayer number
+  sink = session.PutMasters(ListKind::Supplier);
   for (int64_t i = 0; i < supplierCount; ++i) {
     const bool person = i % 7 == 3;
     std::string key = "FOR" + Pad(static_cast<uint64_t>(i + 1), i == 0 ? 18 : 7);
@@ -174,12 +178,14 @@ DemoCounts DemoGenerator::Generate(StoreSession& session, const DemoOptions& opt
                                 : Cnpj(static_cast<uint64_t>(i), options.seed, i % 11 == 5);
     const std::string name = Fit(person ? PersonName(random) : CompanyName(random), 40);
     const std::array<std::string_view, 4> row{number, name, person ? "F" : "J", key};
-    session.PutMaster(ListKind::Supplier, row);
+    sink->Add(row);
     suppliers.emplace_back(std::move(key), std::move(number));
   }
+  sink->Finish();
   counts.suppliers = supplierCount;
 
   std::vector<std::pair<std::string, std::string>> clients;
+  sink = session.PutMasters(ListKind::Client);
   for (int64_t i = 0; i < clientCount; ++i) {
     const bool person = i % 5 != 0;
     std::string key = "CLI" + Pad(static_cast<uint64_t>(i + 1), i == 0 ? 18 : 7);
@@ -188,12 +194,14 @@ DemoCounts DemoGenerator::Generate(StoreSession& session, const DemoOptions& opt
     std::string number = person ? Cpf(n, options.seed) : Cnpj(n, options.seed, false);
     const std::string name = Fit(person ? PersonName(random) : CompanyName(random), 50);
     const std::array<std::string_view, 4> row{number, name, person ? "F" : "J", key};
-    session.PutMaster(ListKind::Client, row);
+    sink->Add(row);
     clients.emplace_back(std::move(key), std::move(number));
   }
+  sink->Finish();
   counts.clients = clientCount;
 
   std::vector<std::string> branches;
+  sink = session.PutMasters(ListKind::Branch);
   for (int64_t i = 0; i < branchCount; ++i) {
     const State& state = kStates[static_cast<size_t>(i) % std::size(kStates)];
     const int64_t round = i / static_cast<int64_t>(std::size(kStates));
@@ -201,40 +209,53 @@ DemoCounts DemoGenerator::Generate(StoreSession& session, const DemoOptions& opt
     const std::string name =
         Fit(std::string("Filial ") + state.city + (round ? std::string(" ") + kDistricts[round % 5] : ""), 30);
     const std::array<std::string_view, 2> row{code, name};
-    session.PutMaster(ListKind::Branch, row);
+    sink->Add(row);
     branches.push_back(std::move(code));
   }
   // The head office's code is longer than the branch list's four characters.
   const std::array<std::string_view, 2> headOffice{"MATRIZ01", "Matriz – São Paulo"};
-  session.PutMaster(ListKind::Branch, headOffice);
+  sink->Add(headOffice);
+  sink->Finish();
   counts.branches = branchCount + 1;
 
-  for (int64_t p = 0; p < listed; ++p) {
-    const std::string& product = productKeys[static_cast<size_t>(p)];
-    const uint64_t startSupplier = random.Next() % static_cast<uint64_t>(supplierCount);
-    const uint64_t startClient = random.Next() % static_cast<uint64_t>(clientCount);
-    const uint64_t startBranch = random.Next() % static_cast<uint64_t>(branchCount);
-    for (int64_t j = 0; j < options.rowsPerProduct; ++j) {
-      const uint64_t k = static_cast<uint64_t>(j / 3);
-      bool stored = false;
-      switch (j % 3) {
-        case 0: {
-          const auto& [key, number] = suppliers[(startSupplier + k) % static_cast<uint64_t>(supplierCount)];
-          stored = session.InsertPair(ListKind::Supplier, product, key, number);
-          break;
+  // Each product draws the starts of its suppliers, clients and branches, in that order. The
+  // lists are written one after the other (one bulk writer at a time), each pass replaying the
+  // same draws, so the rows are those of the lists written side by side.
+  const Random pairsStart = random;
+  for (const ListKind kind : kRelatedLists) {
+    Random draws = pairsStart;
+    const size_t slot = static_cast<size_t>(kind) - 1;  // 0 supplier, 1 client, 2 branch
+    sink = session.InsertPairs(kind);
+    for (int64_t p = 0; p < listed; ++p) {
+      const std::string& product = productKeys[static_cast<size_t>(p)];
+      const std::array<uint64_t, 3> starts{draws.Next() % static_cast<uint64_t>(supplierCount),
+                                           draws.Next() % static_cast<uint64_t>(clientCount),
+                                           draws.Next() % static_cast<uint64_t>(branchCount)};
+      for (int64_t j = static_cast<int64_t>(slot); j < options.rowsPerProduct; j += 3) {
+        const uint64_t k = starts[slot] + static_cast<uint64_t>(j / 3);
+        switch (kind) {
+          case ListKind::Supplier: {
+            const auto& [key, number] = suppliers[k % static_cast<uint64_t>(supplierCount)];
+            const std::array<std::string_view, 3> row{product, key, number};
+            sink->Add(row);
+            break;
+          }
+          case ListKind::Client: {
+            const auto& [key, number] = clients[k % static_cast<uint64_t>(clientCount)];
+            const std::array<std::string_view, 3> row{product, key, number};
+            sink->Add(row);
+            break;
+          }
+          default: {
+            const std::array<std::string_view, 2> row{product, branches[k % static_cast<uint64_t>(branchCount)]};
+            sink->Add(row);
+          }
         }
-        case 1: {
-          const auto& [key, number] = clients[(startClient + k) % static_cast<uint64_t>(clientCount)];
-          stored = session.InsertPair(ListKind::Client, product, key, number);
-          break;
-        }
-        default:
-          stored = session.InsertPair(ListKind::Branch, product,
-                                      branches[(startBranch + k) % static_cast<uint64_t>(branchCount)], "");
       }
-      if (stored) ++counts.pairs;
     }
+    counts.pairs += sink->Finish();
   }
+  sink.reset();
   session.MasterDataChanged();
   transaction.Commit();
   return counts;

@@ -10,8 +10,8 @@
 // longer than four characters (master data only, since the branch list holds four).
 //
 // The output depends only on the options (a seeded generator of our own, not the standard
-// library's distributions). Everything is written in one transaction with prepared statements,
-// so a million related rows take seconds.
+// library's distributions). Everything is written in one transaction through the store's bulk
+// writers (on PostgreSQL, COPY), so a million related rows take seconds; a failure leaves nothing.
 //
 // Stateless; Generate runs on the caller's thread with the session it is given.
 #pragma once

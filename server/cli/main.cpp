@@ -294,7 +294,9 @@ int Serve(const std::vector<std::string>& givenArgs) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  const StoreOptions storeOptions = ServeStoreOptions(cl);
+  StoreOptions storeOptions = ServeStoreOptions(cl);
+  // One database connection per worker: a call never waits for a connection another holds.
+  storeOptions.connections = options.threads;
   CallLog log(stderr);
   const auto store = Store::Open(db, storeOptions);
   if (!store->Notes().empty()) log.Note("pdi07310-server " + store->Notes());

@@ -18,6 +18,7 @@ PacketStream::PacketStream(std::unique_ptr<StoreSession> session, std::string id
       writer_(buffer_) {
   session_->BeginRead();
   inTransaction_ = true;
+  session_->ReadAhead(lists_);
   if (!lists_.empty()) cursor_ = session_->ReadList(lists_[0]);
 }
 

@@ -66,11 +66,13 @@ MasterCounts LocalDatabase::Import(StoreSession& session, const std::string& loc
       }
     }();
     std::vector<std::string_view> row(table.columns.size());
+    const auto sink = session.PutMasters(table.kind);
     while (select.Step()) {
       for (size_t i = 0; i < row.size(); ++i) row[i] = select.Text(static_cast<int>(i));
-      session.PutMaster(table.kind, row);
+      sink->Add(row);
       ++CountOf(counts, table.kind);
     }
+    sink->Finish();
   }
   session.MasterDataChanged();
   transaction.Commit();

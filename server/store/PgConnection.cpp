@@ -1,5 +1,6 @@
 #include "server/store/PgConnection.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace server {
@@ -100,10 +101,134 @@ bool PgConnection::InTransaction() const {
 bool PgConnection::TransactionFailed() const { return PQtransactionStatus(conn_.get()) == PQTRANS_INERROR; }
 
 bool PgConnection::Reusable() const {
-  return PQstatus(conn_.get()) == CONNECTION_OK && PQtransactionStatus(conn_.get()) == PQTRANS_IDLE;
+  return !spoiled_ && copy_ == Copy::None && PQstatus(conn_.get()) == CONNECTION_OK &&
+         PQtransactionStatus(conn_.get()) == PQTRANS_IDLE;
 }
 
 bool PgConnection::Alive() const { return PQstatus(conn_.get()) == CONNECTION_OK; }
+
+void PgConnection::ThrowConnectionError(std::string_view what) const {
+  throw EPgError("PostgreSQL " + std::string(what) + " failed: " + OneLine(PQerrorMessage(conn_.get())), "");
+}
+
+PgResult PgConnection::FinishCopy(std::string_view what) {
+  copy_ = Copy::None;
+  PGresult* kept = nullptr;  // the first failure, else the last result
+  // Every result is read, so the connection is ready for the next statement even on failure.
+  while (PGresult* raw = PQgetResult(conn_.get())) {
+    const ExecStatusType status = PQresultStatus(raw);
+    if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
+      // Not expected once the data has ended; leave the connection out of any pool.
+      PQclear(raw);
+      spoiled_ = true;
+      break;
+    }
+    const bool keptFailed = kept && PQresultStatus(kept) != PGRES_COMMAND_OK;
+    if (keptFailed) {
+      PQclear(raw);
+    } else {
+      PQclear(kept);
+      kept = raw;
+    }
+  }
+  if (!kept) ThrowConnectionError(what);
+  return Check(kept, what);
+}
+
+void PgConnection::ThrowUnlessCopy(PgResult result) const {
+  Check(result.Release(), "copy");
+  // The statement ran but was not a COPY in the expected direction.
+  throw EPgError("PostgreSQL copy failed: the statement started no copy of the expected kind", "");
+}
+
+void PgConnection::BeginCopyIn(const std::string& sql) {
+  PgResult r(PQexec(conn_.get(), sql.c_str()));
+  if (!r || PQresultStatus(r.Handle()) != PGRES_COPY_IN) ThrowUnlessCopy(std::move(r));
+  copy_ = Copy::In;
+}
+
+void PgConnection::PutCopyData(std::string_view data) {
+  // libpq takes at most INT_MAX bytes a call.
+  constexpr size_t kPiece = 1u << 30;
+  for (size_t at = 0; at < data.size(); at += kPiece) {
+    const size_t n = std::min(kPiece, data.size() - at);
+    if (PQputCopyData(conn_.get(), data.data() + at, static_cast<int>(n)) != 1) ThrowConnectionError("copy");
+  }
+}
+
+int64_t PgConnection::EndCopyIn() {
+  if (PQputCopyEnd(conn_.get(), nullptr) != 1) {
+    copy_ = Copy::None;
+    spoiled_ = true;
+    ThrowConnectionError("copy");
+  }
+  return FinishCopy("copy").Affected();
+}
+
+void PgConnection::AbortCopyIn() noexcept {
+  if (copy_ != Copy::In) return;
+  if (PQputCopyEnd(conn_.get(), "the rows were abandoned") != 1) spoiled_ = true;
+  try {
+    FinishCopy("copy");
+  } catch (...) {
+    // The failure was asked for: the COPY ends without storing anything.
+  }
+}
+
+void PgConnection::BeginCopyOut(const std::string& sql) {
+  PgResult r(PQexec(conn_.get(), sql.c_str()));
+  if (!r || PQresultStatus(r.Handle()) != PGRES_COPY_OUT) ThrowUnlessCopy(std::move(r));
+  copy_ = Copy::Out;
+}
+
+bool PgConnection::NextCopyLine(std::string_view& line) {
+  if (copy_ != Copy::Out) return false;
+  char* buffer = nullptr;
+  const int n = PQgetCopyData(conn_.get(), &buffer, 0);
+  line_.reset(buffer);
+  if (n > 0) {
+    size_t size = static_cast<size_t>(n);
+    if (buffer[size - 1] == '\n') --size;
+    line = std::string_view(buffer, size);
+    return true;
+  }
+  if (n == -2) {
+    copy_ = Copy::None;
+    spoiled_ = true;
+    ThrowConnectionError("copy");
+  }
+  FinishCopy("copy");
+  return false;
+}
+
+std::shared_ptr<PGcancel> PgConnection::CancelHandle() const {
+  return std::shared_ptr<PGcancel>(PQgetCancel(conn_.get()), [](PGcancel* c) {
+    if (c) PQfreeCancel(c);
+  });
+}
+
+void PgConnection::Cancel(PGcancel* handle) noexcept {
+  if (!handle) return;
+  char error[256];
+  PQcancel(handle, error, sizeof error);
+}
+
+void PgConnection::AbandonCopyOut() noexcept {
+  if (copy_ != Copy::Out) return;
+  spoiled_ = true;
+  if (PGcancel* cancel = PQgetCancel(conn_.get())) {
+    char error[256];
+    PQcancel(cancel, error, sizeof error);
+    PQfreeCancel(cancel);
+  }
+  char* buffer = nullptr;
+  while (PQgetCopyData(conn_.get(), &buffer, 0) > 0) PQfreemem(buffer);
+  try {
+    FinishCopy("copy");
+  } catch (...) {
+    // Cancelled on purpose.
+  }
+}
 
 std::string PgConnection::NextName(std::string_view prefix) { return std::string(prefix) + std::to_string(++names_); }
 

@@ -7,6 +7,9 @@
 // The connection speaks UTF-8, waits at most 30 s for a row lock (then fails as busy), runs
 // without JIT compilation, and drops the server's notices instead of printing them.
 //
+// A COPY in either direction is supported as a bulk path: rows travel as one stream instead of
+// one round trip each.
+//
 // Used by one thread at a time; it may move between threads between uses. Not copyable or
 // movable (prepared names belong to the connection).
 #pragma once
@@ -66,11 +69,44 @@ class PgConnection {
   // False once the connection is lost (the server closed it or went away).
   bool Alive() const;
 
+  // Marks the connection never to be reused (Reusable is false from now on).
+  void Retire() { spoiled_ = true; }
+
   // A name unique on this connection, for cursors.
   std::string NextName(std::string_view prefix);
 
+  // COPY … FROM STDIN. BeginCopyIn runs the COPY statement sql; PutCopyData sends rows in the
+  // COPY text format (see PgCopyText; pieces may split rows anywhere); EndCopyIn ends the data
+  // and returns the number of rows copied. Nothing else runs on the connection in between. A
+  // failure of any row fails the whole COPY: nothing of it is stored and the transaction around
+  // it is spoiled. AbortCopyIn ends a COPY still open that way, on purpose. Raise EPgError.
+  void BeginCopyIn(const std::string& sql);
+  void PutCopyData(std::string_view data);
+  int64_t EndCopyIn();
+  void AbortCopyIn() noexcept;
+
+  // COPY (…) TO STDOUT. BeginCopyOut runs the COPY statement sql; NextCopyLine gives its lines
+  // one by one (without the newline; the view stays valid until the next call) and returns
+  // false after the last. AbandonCopyOut stops a COPY not read to its end: the server is asked
+  // to cancel it, what is in flight is drained, and the connection is not reused afterwards
+  // (a late cancel could otherwise hit a later statement). Raise EPgError.
+  void BeginCopyOut(const std::string& sql);
+  // A handle that asks the server to cancel whatever this connection runs; it may be used from
+  // any thread (see Cancel) while the connection lives.
+  std::shared_ptr<PGcancel> CancelHandle() const;
+  static void Cancel(PGcancel* handle) noexcept;
+  bool NextCopyLine(std::string_view& line);
+  void AbandonCopyOut() noexcept;
+
  private:
+  enum class Copy { None, In, Out };
+
   PgResult Check(PGresult* result, std::string_view what) const;
+  // Reads the results left after a COPY; raises EPgError on the first failure (after draining).
+  PgResult FinishCopy(std::string_view what);
+  // Raises the failure result holds, or a failure saying it started no COPY of the right kind.
+  [[noreturn]] void ThrowUnlessCopy(PgResult result) const;
+  [[noreturn]] void ThrowConnectionError(std::string_view what) const;
 
   struct Finish {
     void operator()(PGconn* c) const { PQfinish(c); }
@@ -78,6 +114,12 @@ class PgConnection {
   std::unique_ptr<PGconn, Finish> conn_;
   std::set<std::string, std::less<>> prepared_;
   unsigned long names_ = 0;
+  Copy copy_ = Copy::None;
+  bool spoiled_ = false;  // never handed back to a pool
+  struct FreeMem {
+    void operator()(char* p) const { PQfreemem(p); }
+  };
+  std::unique_ptr<char, FreeMem> line_;  // the last line of a COPY TO
 };
 
 }  // namespace server

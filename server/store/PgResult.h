@@ -19,6 +19,8 @@ class PgResult {
   explicit PgResult(PGresult* result) : result_(result) {}
 
   PGresult* Handle() const { return result_.get(); }
+  // Gives up ownership of the result to the caller.
+  PGresult* Release() { return result_.release(); }
   explicit operator bool() const { return result_ != nullptr; }
 
   int Rows() const { return result_ ? PQntuples(result_.get()) : 0; }

@@ -3,6 +3,14 @@
 #include <array>
 #include <chrono>
 #include <charconv>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "server/store/PgCopyText.h"
 
 namespace server {
 namespace {
@@ -207,6 +215,313 @@ int64_t ToInt(std::string_view text) {
   return n;
 }
 
+// The tables the bulk writers fill: name, columns in the order rows are given, and the key.
+struct BulkTable {
+  const char* name;
+  std::vector<const char*> columns;
+  std::vector<const char*> key;
+};
+
+const BulkTable& MasterTable(ListKind kind) {
+  static const BulkTable kTables[] = {
+      {"PRODUTO", {"CDPRODUTO", "CDARVPROD", "NMPRODUTO"}, {"CDPRODUTO"}},
+      {"FORNECEDOR", {"NRINSJURFORN", "NMRAZSOCFORN", "IDTPIJURFORN", "CDFORNECED"}, {"CDFORNECED"}},
+      {"CLIENTE", {"NRINSJURCLIE", "NMRAZSOCCLIE", "IDTPIJURCLIE", "CDCLIENTE"}, {"CDCLIENTE"}},
+      {"FILIAL", {"CDFILIAL", "NMFILIAL"}, {"CDFILIAL"}},
+  };
+  return kTables[MasterIndex(kind)];
+}
+
+const BulkTable& PairTable(ListKind kind) {
+  static const BulkTable kTables[] = {
+      {"DESONERA_FORNECEDOR", {"CDPRODUTODES", "CDFORNECED", "CDFORNECEDDES"}, {"CDPRODUTODES", "CDFORNECED"}},
+      {"DESONERA_CLIENTE", {"CDPRODUTODES", "CDCLIENTE", "CDCLIENTEDES"}, {"CDPRODUTODES", "CDCLIENTE"}},
+      {"DESONERA_FILIAL", {"CDPRODUTODES", "CDFILIALDES"}, {"CDPRODUTODES", "CDFILIALDES"}},
+  };
+  return kTables[RelatedIndex(kind)];
+}
+
+std::string Joined(const std::vector<const char*>& names, const char* prefix = "") {
+  std::string out;
+  for (size_t i = 0; i < names.size(); ++i) out += std::string(i ? ", " : "") + prefix + names[i];
+  return out;
+}
+
+// Writes rows with COPY … FROM STDIN, in pieces of a few hundred kilobytes. Either straight into
+// the table (the COPY stores every row or none), or into a temporary staging table that one
+// INSERT … SELECT then merges into the table, with the conflict rule of the row-by-row
+// statements (replace the stored row, or skip a stored pair).
+class PgCopySink : public RowSink {
+ public:
+  // copySql: the COPY statement; mergeSql: the merging INSERT, or empty when the COPY writes the
+  // table itself; table: the table written, whose statistics are renewed after a large write.
+  // REQUIRES: the COPY has not begun yet.
+  PgCopySink(PgConnection& connection, size_t width, std::string copySql, std::string mergeSql, std::string table)
+      : connection_(connection), width_(width), mergeSql_(std::move(mergeSql)), table_(std::move(table)) {
+    connection_.BeginCopyIn(copySql);
+    copying_ = true;
+  }
+  ~PgCopySink() override {
+    if (copying_) connection_.AbortCopyIn();
+  }
+
+  void Add(std::span<const std::string_view> row) override {
+    if (!copying_) throw EStoreError("internal error: rows given after the bulk write ended");
+    if (row.size() != width_) throw EStoreError("bulk row of the wrong width");
+    PgCopyText::AppendRow(buffer_, row);
+    if (buffer_.size() >= kPiece) Flush();
+  }
+
+  int64_t Finish() override {
+    if (!copying_) throw EStoreError("internal error: a bulk write ended twice");
+    Flush();
+    copying_ = false;
+    const int64_t copied = connection_.EndCopyIn();
+    const int64_t stored = mergeSql_.empty() ? copied : connection_.Query(mergeSql_).Affected();
+    // The planner's view of a table that just grew a lot is stale until the next automatic
+    // analysis; a list read right after (the first load) would be planned for the old size.
+    if (stored >= kAnalyzeRows) connection_.Exec("ANALYZE " + table_);
+    return stored;
+  }
+
+ private:
+  static constexpr size_t kPiece = 256 * 1024;
+  static constexpr int64_t kAnalyzeRows = 10'000;
+
+  void Flush() {
+    if (buffer_.empty()) return;
+    connection_.PutCopyData(buffer_);
+    buffer_.clear();
+  }
+
+  PgConnection& connection_;
+  size_t width_;
+  std::string mergeSql_;
+  std::string table_;
+  std::string buffer_;
+  bool copying_ = false;
+};
+
+// Reads the rows of one statement with COPY (…) TO STDOUT: the server sends the whole answer as
+// one stream, planned for all of its rows, while this side decodes it. When the session had no
+// transaction open, the cursor opens a read-only one and ends it when it goes away. A cursor
+// dropped before its last row cancels the COPY (the connection is then not reused).
+class PgCopyCursor : public RowCursor {
+ public:
+  PgCopyCursor(PgConnection& connection, const char* sql) : connection_(connection) {
+    if (!connection_.InTransaction()) {
+      connection_.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+      ownsTransaction_ = true;
+    }
+    try {
+      // The lists come out in the order of their primary keys but for the item's code within a
+      // product: reading by the key's index and sorting each product's few rows (an
+      // incremental sort) streams the first rows at once and costs less than sorting the whole
+      // list, which the planner would pick otherwise. The list is read by this backend alone
+      // (parallel workers would compete with the decoding here for the same few cores). The
+      // settings end with the transaction.
+      connection_.Exec("SET LOCAL enable_sort = off; SET LOCAL max_parallel_workers_per_gather = 0");
+      connection_.BeginCopyOut(std::string("COPY (") + sql + ") TO STDOUT");
+    } catch (...) {
+      End();
+      throw;
+    }
+    copying_ = true;
+  }
+  ~PgCopyCursor() override { End(); }
+
+  bool Next() override {
+    if (!copying_) return false;
+    std::string_view line;
+    if (!connection_.NextCopyLine(line)) {
+      copying_ = false;
+      return false;
+    }
+    if (!PgCopyText::SplitRow(line, row_, storage_)) throw EStoreError("PostgreSQL sent a malformed row");
+    return true;
+  }
+  std::span<const std::string_view> Row() const override { return row_; }
+
+ private:
+  void End() noexcept {
+    if (copying_) {
+      copying_ = false;
+      connection_.AbandonCopyOut();
+    }
+    if (ownsTransaction_) {
+      ownsTransaction_ = false;
+      try {
+        connection_.Exec(connection_.TransactionFailed() ? "ROLLBACK" : "COMMIT");
+      } catch (...) {
+        // Nothing was written in a read-only transaction; a broken connection is dropped later.
+      }
+    }
+  }
+
+  PgConnection& connection_;
+  bool copying_ = false;
+  bool ownsTransaction_ = false;
+  std::vector<std::string_view> row_;
+  std::vector<std::string> storage_;
+};
+
+// One list read ahead: a thread of its own runs the list's COPY on a connection of its own, in
+// the snapshot of the session's read transaction (so the rows are those the session itself would
+// read), and keeps the lines in blocks until the session reads them. At most kAhead bytes wait;
+// then the thread, and with it the database, waits for the reader. Dropping the read-ahead
+// cancels the COPY, ends the thread and gives the connection back (dropped, not reused).
+class PgListReadAhead {
+ public:
+  PgListReadAhead(PgStore& store, std::unique_ptr<PgConnection> connection, std::string snapshot, const char* sql)
+      : store_(store), connection_(std::move(connection)), cancel_(connection_->CancelHandle()) {
+    thread_ = std::thread([this, snapshot = std::move(snapshot), sql] { Run(snapshot, sql); });
+  }
+  ~PgListReadAhead() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    // A thread waiting on the database for its next line is woken by the cancel; the
+    // connection is then not reused, so a cancel arriving late cannot hit a later statement.
+    const bool cancelled = !Finished();
+    if (cancelled) PgConnection::Cancel(cancel_.get());
+    thread_.join();
+    if (cancelled) connection_->Retire();
+    store_.Release(std::move(connection_));
+  }
+  PgListReadAhead(const PgListReadAhead&) = delete;
+  PgListReadAhead& operator=(const PgListReadAhead&) = delete;
+
+  // The next block of lines (each ending in a newline) into block; false after the last.
+  // Raises the failure of the reading thread. When it failed before its first line, Started()
+  // is false and the caller may read the list itself instead.
+  bool NextBlock(std::string& block) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !blocks_.empty() || finished_; });
+    if (!blocks_.empty()) {
+      block = std::move(blocks_.front());
+      blocks_.pop_front();
+      waiting_ -= block.size();
+      lock.unlock();
+      changed_.notify_all();
+      return true;
+    }
+    if (error_) std::rethrow_exception(error_);
+    return false;
+  }
+  // Waits until the COPY began or the thread ended; true when it began.
+  bool WaitStarted() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return started_ || finished_; });
+    return started_;
+  }
+
+ private:
+  static constexpr size_t kBlock = 64 * 1024;
+  static constexpr size_t kAhead = 16 * 1024 * 1024;
+
+  bool Finished() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return finished_;
+  }
+
+  void Run(const std::string& snapshot, const char* sql) {
+    std::exception_ptr error;
+    try {
+      // The snapshot's name comes from the database (hexadecimal digits and dashes); the
+      // command takes no parameter, so anything else is refused rather than spliced in.
+      if (snapshot.empty() || snapshot.find_first_not_of("0123456789ABCDEFabcdef-") != std::string::npos) {
+        throw EStoreError("unexpected snapshot name from PostgreSQL");
+      }
+      connection_->Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY; SET TRANSACTION SNAPSHOT '" + snapshot +
+                        "'; SET LOCAL enable_sort = off; SET LOCAL max_parallel_workers_per_gather = 0");
+      connection_->BeginCopyOut(std::string("COPY (") + sql + ") TO STDOUT");
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        started_ = true;
+      }
+      changed_.notify_all();
+      std::string block;
+      std::string_view line;
+      bool more = true;
+      while (more) {
+        more = connection_->NextCopyLine(line);
+        if (more) {
+          block.append(line);
+          block += '\n';
+        }
+        if (block.size() < kBlock && more) continue;
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return stop_ || waiting_ < kAhead; });
+        if (stop_) break;
+        waiting_ += block.size();
+        if (!block.empty()) blocks_.push_back(std::move(block));
+        block.clear();
+        lock.unlock();
+        changed_.notify_all();
+      }
+      connection_->AbandonCopyOut();  // nothing when the COPY ended
+      connection_->Exec("COMMIT");
+    } catch (...) {
+      error = std::current_exception();
+      connection_->AbandonCopyOut();
+      try {
+        if (connection_->InTransaction()) connection_->Exec("ROLLBACK");
+      } catch (...) {
+        // A broken connection is dropped when it is given back.
+      }
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      error_ = error;
+      finished_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  PgStore& store_;
+  std::unique_ptr<PgConnection> connection_;
+  std::shared_ptr<PGcancel> cancel_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> blocks_;
+  size_t waiting_ = 0;
+  bool started_ = false;
+  bool finished_ = false;
+  bool stop_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;
+};
+
+// Rows of a list read ahead (see PgListReadAhead).
+class PgReadAheadCursor : public RowCursor {
+ public:
+  explicit PgReadAheadCursor(std::unique_ptr<PgListReadAhead> source) : source_(std::move(source)) {}
+  // See PgListReadAhead::WaitStarted.
+  bool WaitStarted() { return source_->WaitStarted(); }
+
+  bool Next() override {
+    while (at_ >= block_.size()) {
+      if (!source_->NextBlock(block_)) return false;
+      at_ = 0;
+    }
+    const size_t end = block_.find('\n', at_);
+    const std::string_view line(block_.data() + at_, end - at_);
+    at_ = end + 1;
+    if (!PgCopyText::SplitRow(line, row_, storage_)) throw EStoreError("PostgreSQL sent a malformed row");
+    return true;
+  }
+  std::span<const std::string_view> Row() const override { return row_; }
+
+ private:
+  std::unique_ptr<PgListReadAhead> source_;
+  std::string block_;
+  size_t at_ = 0;
+  std::vector<std::string_view> row_;
+  std::vector<std::string> storage_;
+};
+
 // Reads the rows of a query through a server-side cursor, a batch at a time. When the session
 // had no transaction open, the cursor opens a read-only one and ends it when it goes away.
 class PgCursor : public RowCursor {
@@ -286,11 +601,34 @@ class PgSession : public StoreSession {
 
   void BeginRead() override {
     Fresh([&] { connection_->Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"); });
+    reading_ = true;
+  }
+
+  void ReadAhead(std::span<const ListKind> kinds) override {
+    if (!reading_ || kinds.size() < 2 || !connection_->InTransaction()) return;
+    std::string snapshot;
+    for (size_t i = 1; i < kinds.size(); ++i) {
+      if (readAhead_.count(kinds[i])) continue;
+      auto helper = store_.TryAcquire();
+      if (!helper) break;  // the pool is busy: the session reads the rest itself
+      if (snapshot.empty()) {
+        try {
+          snapshot = std::string(connection_->Query("SELECT pg_export_snapshot()").Text(0, 0));
+        } catch (const EStoreError&) {
+          // Only a hint: the lists are read here, one after the other (a connection that
+          // failed fails those reads, saying why).
+          store_.Release(std::move(helper));
+          return;
+        }
+      }
+      readAhead_[kinds[i]] = std::make_unique<PgListReadAhead>(store_, std::move(helper), snapshot, ListSql(kinds[i]));
+    }
   }
   void BeginWrite() override {
     Fresh([&] { connection_->Exec("BEGIN ISOLATION LEVEL READ COMMITTED"); });
   }
   void Commit() override {
+    EndReadAhead();
     // COMMIT of a failed transaction answers ROLLBACK without an error: report it as a failure.
     if (connection_->TransactionFailed()) {
       Rollback();
@@ -299,6 +637,7 @@ class PgSession : public StoreSession {
     connection_->Exec("COMMIT");
   }
   void Rollback() noexcept override {
+    EndReadAhead();
     if (!connection_->InTransaction()) return;
     try {
       connection_->Exec("ROLLBACK");
@@ -307,13 +646,63 @@ class PgSession : public StoreSession {
     }
   }
 
-  std::unique_ptr<RowCursor> ReadList(ListKind kind) override { return Cursor(ListSql(kind), {}); }
+  std::unique_ptr<RowCursor> ReadList(ListKind kind) override {
+    const auto ahead = readAhead_.find(kind);
+    if (ahead != readAhead_.end()) {
+      std::unique_ptr<PgListReadAhead> source = std::move(ahead->second);
+      readAhead_.erase(ahead);
+      // Wait for its first block: a read-ahead that could not even begin (its snapshot refused)
+      // leaves the list to be read here.
+      auto cursor = std::make_unique<PgReadAheadCursor>(std::move(source));
+      if (cursor->WaitStarted()) return cursor;
+    }
+    return Fresh([&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(*connection_, ListSql(kind)); });
+  }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind), {}); }
 
   void PutMaster(ListKind kind, std::span<const std::string_view> row) override {
     const size_t width = kind == ListKind::Product ? 3 : kind == ListKind::Branch ? 2 : 4;
     if (row.size() != width) throw EStoreError("master row of the wrong width");
     Run(kPutMaster[MasterIndex(kind)], row);
+  }
+
+  std::unique_ptr<RowSink> PutMasters(ListKind kind) override {
+    const BulkTable& t = MasterTable(kind);
+    const std::string stage = connection_->NextName("pdi_stage_");
+    std::string update;
+    for (const char* c : t.columns) {
+      if (std::string_view(c) == t.key[0]) continue;
+      update += std::string(update.empty() ? "" : ", ") + c + " = EXCLUDED." + c;
+    }
+    // The staging table numbers its rows, so that of rows with one key the last one wins.
+    connection_->Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name +
+                      " INCLUDING DEFAULTS, PDI_ORDEM BIGINT GENERATED ALWAYS AS IDENTITY) ON COMMIT DROP");
+    return std::make_unique<PgCopySink>(
+        *connection_, t.columns.size(), "COPY " + stage + " (" + Joined(t.columns) + ") FROM STDIN",
+        "INSERT INTO " + std::string(t.name) + " (" + Joined(t.columns) + ") SELECT DISTINCT ON (" + Joined(t.key) +
+            ") " + Joined(t.columns) + " FROM " + stage + " ORDER BY " + Joined(t.key) + ", PDI_ORDEM DESC" +
+            " ON CONFLICT (" + Joined(t.key) + ") DO UPDATE SET " + update,
+        t.name);
+  }
+
+  std::unique_ptr<RowSink> InsertPairs(ListKind kind) override {
+    const BulkTable& t = PairTable(kind);
+    const std::string columns = Joined(t.columns);
+    // Into an empty list the rows go straight in: a pair given twice, or stored meanwhile by
+    // another server, fails the whole write. Otherwise they are merged, skipping stored pairs.
+    const PgResult empty = connection_->Query(std::string("SELECT NOT EXISTS (SELECT 1 FROM ") + t.name + ")");
+    if (empty.Rows() == 1 && empty.Text(0, 0) == "t") {
+      return std::make_unique<PgCopySink>(*connection_, t.columns.size(),
+                                          "COPY " + std::string(t.name) + " (" + columns + ") FROM STDIN", "",
+                                          t.name);
+    }
+    const std::string stage = connection_->NextName("pdi_stage_");
+    connection_->Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name + " INCLUDING DEFAULTS) ON COMMIT DROP");
+    return std::make_unique<PgCopySink>(*connection_, t.columns.size(),
+                                        "COPY " + stage + " (" + columns + ") FROM STDIN",
+                                        "INSERT INTO " + std::string(t.name) + " (" + columns + ") SELECT " + columns +
+                                            " FROM " + stage + " ON CONFLICT DO NOTHING",
+                                        t.name);
   }
 
   std::optional<std::string> MasterCode(ListKind kind, std::string_view key) override {
@@ -424,14 +813,22 @@ class PgSession : public StoreSession {
     return r.Rows() > 0 ? ToInt(r.Text(0, 0)) : 0;
   }
 
+  // Drops every read-ahead not taken, cancelling its COPY.
+  void EndReadAhead() noexcept {
+    reading_ = false;
+    readAhead_.clear();
+  }
+
   PgStore& store_;
   std::unique_ptr<PgConnection> connection_;
+  bool reading_ = false;  // inside a transaction opened by BeginRead
+  std::map<ListKind, std::unique_ptr<PgListReadAhead>> readAhead_;
 };
 
 }  // namespace
 
 PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnections)
-    : uri_(std::move(uri)), maxConnections_(maxConnections) {
+    : uri_(std::move(uri)), maxConnections_(options.connections > 0 ? options.connections : maxConnections) {
   auto connection = std::make_unique<PgConnection>(uri_);
   ++open_;
   try {
@@ -502,6 +899,27 @@ std::unique_ptr<StoreSession> PgStore::OpenSession() {
     }
   }
   return std::make_unique<PgSession>(*this, std::move(connection));
+}
+
+std::unique_ptr<PgConnection> PgStore::TryAcquire() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!idle_.empty()) {
+      auto connection = std::move(idle_.back());
+      idle_.pop_back();
+      return connection;
+    }
+    if (open_ >= maxConnections_) return nullptr;
+    ++open_;
+  }
+  try {
+    return std::make_unique<PgConnection>(uri_);
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --open_;
+    released_.notify_one();
+    return nullptr;
+  }
 }
 
 void PgStore::Release(std::unique_ptr<PgConnection> connection) {

@@ -12,10 +12,15 @@
 // cadastrado".
 //
 // Transactions: BeginRead opens a read-only REPEATABLE READ transaction (one snapshot for a whole
-// load); BeginWrite a READ COMMITTED one. Lists are read through a server-side cursor, fetched
-// in batches, so a load of a million rows never sits in one result in memory.
+// load); BeginWrite a READ COMMITTED one. The service's lists are read with COPY (…) TO STDOUT, a
+// row at a time as they arrive; master rows, the audit trail and histories through a
+// server-side cursor fetched in batches; so a load of a million rows never sits in one result in
+// memory. ReadAhead starts the later lists of a read on idle connections of the pool (never
+// waiting for one), each with a thread of its own, in the read's snapshot. Bulk writes
+// (PutMasters, InsertPairs) use COPY … FROM STDIN.
 //
-// Sessions draw connections from a pool that grows up to maxConnections and keeps idle ones for
+// Sessions draw connections from a pool that grows up to maxConnections (or the options' number)
+// and keeps idle ones, with the statements prepared on them, for
 // reuse; a session asked for while all are in use waits for one (up to 60 s, then fails as
 // busy). A connection found lost (the database restarted, or closed it) when a transaction or a
 // single read begins on it is replaced at once and the step run again, so the call does not
@@ -46,6 +51,10 @@ class PgStore : public Store {
   // Takes back a connection when its session ends (drops it when it is not reusable).
   // Thread-safe.
   void Release(std::unique_ptr<PgConnection> connection);
+
+  // A connection for reading ahead: an idle one, or a new one while the pool has room; null
+  // (at once, never waiting) when neither. Give it back with Release. Thread-safe.
+  std::unique_ptr<PgConnection> TryAcquire();
 
   // A new connection in place of a lost one (same slot of the pool). Raises EStoreError.
   std::unique_ptr<PgConnection> Reconnect() const { return std::make_unique<PgConnection>(uri_); }

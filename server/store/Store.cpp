@@ -4,6 +4,43 @@
 #include "server/store/SqliteStore.h"
 
 namespace server {
+namespace {
+
+// The bulk writers of a store without a bulk path of its own: one statement per row, which is
+// fast where the statements are cheap (SQLite, in process).
+class RowByRowSink : public RowSink {
+ public:
+  RowByRowSink(StoreSession& session, ListKind kind, bool pairs) : session_(session), kind_(kind), pairs_(pairs) {}
+
+  void Add(std::span<const std::string_view> row) override {
+    if (!pairs_) {
+      session_.PutMaster(kind_, row);
+      ++stored_;
+      return;
+    }
+    const size_t width = kind_ == ListKind::Branch ? 2 : 3;
+    if (row.size() != width) throw EStoreError("related row of the wrong width");
+    if (session_.InsertPair(kind_, row[0], row[1], width == 3 ? row[2] : std::string_view())) ++stored_;
+  }
+  int64_t Finish() override { return stored_; }
+
+ private:
+  StoreSession& session_;
+  ListKind kind_;
+  bool pairs_;
+  int64_t stored_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<RowSink> StoreSession::PutMasters(ListKind kind) {
+  return std::make_unique<RowByRowSink>(*this, kind, false);
+}
+
+std::unique_ptr<RowSink> StoreSession::InsertPairs(ListKind kind) {
+  if (kind == ListKind::Product) throw EStoreError("internal error: a related list was expected");
+  return std::make_unique<RowByRowSink>(*this, kind, true);
+}
 
 bool Store::IsPostgresLocation(const std::string& location) {
   return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;

@@ -92,6 +92,26 @@ class RowCursor {
   virtual std::span<const std::string_view> Row() const = 0;
 };
 
+// A writer of many rows into one table in one go: the bulk path of the demo and of master-data
+// imports (see StoreSession::PutMasters and InsertPairs). Rows are handed over with Add and
+// written at the latest by Finish; until Finish returns the session runs nothing else.
+// Destroying a writer without Finish abandons its rows: on PostgreSQL the transaction around it
+// fails, so the caller must roll it back (a StoreTransaction does). Not copyable.
+class RowSink {
+ public:
+  RowSink() = default;
+  RowSink(const RowSink&) = delete;
+  RowSink& operator=(const RowSink&) = delete;
+  virtual ~RowSink() = default;
+
+  // Takes one row (copied; the views may die after the call). Raises EStoreError, also on a
+  // row of the wrong width; the writer is spoiled then.
+  virtual void Add(std::span<const std::string_view> row) = 0;
+  // Writes what is left and returns the number of rows stored. Raises EStoreError: nothing of
+  // the writer's rows may be kept then, and the transaction must be rolled back.
+  virtual int64_t Finish() = 0;
+};
+
 class StoreSession {
  public:
   StoreSession() = default;
@@ -111,7 +131,15 @@ class StoreSession {
   // ListCatalog::Get(kind).fields, names and person types joined from the master data.
   // Products: every product with at least one related row, by code then key. Related lists: by
   // product key, then the item's code (taxpayer number or branch code), then the item key.
+  // REQUIRES: no other cursor of this session is being read (a list may be streamed over the
+  // session's one connection); a cursor dropped early may be followed by any call.
   virtual std::unique_ptr<RowCursor> ReadList(ListKind kind) = 0;
+
+  // A hint that the lists given are about to be read, in this order, inside the read
+  // transaction just begun: a store may start reading the later ones at once, on other
+  // connections and in the same snapshot, so that they are ready when asked for. Reading them
+  // is optional; what is not read is dropped with the transaction. Does nothing by default.
+  virtual void ReadAhead(std::span<const ListKind> kinds) { (void)kinds; }
 
   // The master rows of one kind in the local database's column order:
   //   Product  CDPRODUTO, CDARVPROD, NMPRODUTO
@@ -122,6 +150,17 @@ class StoreSession {
 
   // Adds a master row (same column order as ReadMaster), replacing the row with the same key.
   virtual void PutMaster(ListKind kind, std::span<const std::string_view> row) = 0;
+
+  // The bulk form of PutMaster: master rows of one kind, each replacing the stored row with the
+  // same key (of rows with one key, the last given wins); Finish returns the rows written.
+  // REQUIRES: inside a write transaction; nothing else runs on the session until Finish.
+  virtual std::unique_ptr<RowSink> PutMasters(ListKind kind);
+
+  // The bulk form of InsertPair: rows (product key, item key, item code) of a related list, or
+  // (product key, item key) for branches. Pairs already stored are skipped; Finish returns the
+  // pairs stored. REQUIRES: inside a write transaction; nothing else runs on the session until
+  // Finish; no pair is given twice (a store may then fail the whole write instead of skipping).
+  virtual std::unique_ptr<RowSink> InsertPairs(ListKind kind);
 
   // The code the user knows a master entry by (product: CDARVPROD; supplier, client: taxpayer
   // number; branch: CDFILIAL), or nothing when the key is not in the master data.
@@ -187,6 +226,10 @@ struct StoreOptions {
   // PostgreSQL: migrate a store of an older schema version (only the migrate command asks it;
   // see PgStore). An SQLite store is always migrated at open, after a backup of its file.
   bool migrate = false;
+  // PostgreSQL: the most connections the store's pool opens (0: 32). A server sizes it to its
+  // workers, so that every call running at once has a connection with its prepared statements
+  // ready, and none waits for another's.
+  int connections = 0;
 };
 
 class Store {
