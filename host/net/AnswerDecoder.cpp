@@ -632,6 +632,10 @@ bool AnswerDecoder::Feed(std::string_view bytes) {
       captured_.append(captureFrom_, after);
       capturing_ = false;
       captureFrom_ = nullptr;
+      if (captured_.size() > kKeptResultBytes) {
+        captureDropped_ = true;
+        std::string().swap(captured_);
+      }
     }
   };
 
