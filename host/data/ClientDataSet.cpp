@@ -585,8 +585,8 @@ namespace {
 
 // The storage a record set with fields `defs` (none: the packet's own) takes from a decoded
 // packet: the packet's own storage, shared, when its columns are the set's and no value needs
-// cutting to its field's size; otherwise a copy made in one pass, columns matched by name and
-// values cut to size, as reading the packet's text would give.
+// cutting to its field's size; otherwise new cells made in one pass over the same text, columns
+// matched by name and values cut to size, as reading the packet's text would give.
 RowStore StoreFor(const DecodedPacket& packet, std::span<const wire::FieldDef> defs) {
   const auto& pf = packet.fields;
   const std::span<const wire::FieldDef> target = defs.empty() ? std::span<const wire::FieldDef>(pf) : defs;
@@ -600,16 +600,21 @@ RowStore StoreFor(const DecodedPacket& packet, std::span<const wire::FieldDef> d
            packet.widest[t] <= static_cast<std::size_t>(std::max(target[t].size, 0));
   }
   if (same) return packet.store;
-  RowStore out(static_cast<int>(target.size()));
+  // New cells over the same text: a value cut to its field is a prefix of the packet's value.
+  RowStore out = RowStore::SharingText(packet.store, static_cast<int>(target.size()));
   const std::size_t rows = packet.store.RowCount();
-  out.Reserve(rows, packet.store.TextBytes());
+  out.Reserve(rows, 0);
+  std::vector<CellRef> cells(target.size());
   for (std::size_t r = 0; r < rows; ++r) {
-    const RowId row = out.AddEmptyRow();
+    const auto from = packet.store.RowCells(static_cast<RowId>(r));
     for (std::size_t t = 0; t < target.size(); ++t) {
+      cells[t] = {};
       if (source[t] < 0) continue;
-      const std::string_view text = packet.store.Cell(static_cast<RowId>(r), source[t]);
-      if (!text.empty()) out.SetCell(row, static_cast<int>(t), TruncateToChars(text, target[t].size));
+      const CellRef cell = from[static_cast<std::size_t>(source[t])];
+      const std::string_view text = packet.store.Text(cell);
+      cells[t] = {cell.offset, static_cast<std::uint32_t>(TruncateToChars(text, target[t].size).size())};
     }
+    out.AddRowFromCells(cells);
   }
   return out;
 }

@@ -34,8 +34,8 @@ struct DecodedPacket {
   std::vector<wire::FieldDef> fields;
   // One column per packet field.
   RowStore store;
-  // Per column: the longest value in bytes (a value no longer than its field's size in bytes
-  // needs no cutting).
+  // Per column: the longest value in characters (a column whose values are no longer than its
+  // field's size needs no cutting).
   std::vector<std::size_t> widest;
   // Non-empty when the packet could not be read: what was wrong (the EPacketError message).
   std::string error;

@@ -6,18 +6,19 @@ namespace host {
 
 void FieldIndex::Build(const RowStore& store, std::span<const RowId> rows) {
   map_.clear();
-  // Related rows arrive grouped by key, so a run of equal keys reuses the last lookup.
-  std::vector<RowId>* last = nullptr;
-  std::string_view lastKey;
-  for (RowId row : rows) {
-    const std::string_view key = store.Cell(row, column_);
-    if (!last || key != lastKey) {
-      auto it = map_.find(key);
-      if (it == map_.end()) it = map_.emplace(std::string(key), std::vector<RowId>{}).first;
-      last = &it->second;
-      lastKey = key;
-    }
-    last->push_back(row);
+  // Related rows arrive grouped by key: each run of equal keys is one lookup and one allocation.
+  map_.reserve(rows.size() / 8 + 1);
+  std::size_t i = 0;
+  while (i < rows.size()) {
+    const std::string_view key = store.Cell(rows[i], column_);
+    std::size_t j = i + 1;
+    while (j < rows.size() && store.Cell(rows[j], column_) == key) ++j;
+    auto it = map_.find(key);
+    if (it == map_.end()) it = map_.emplace(std::string(key), std::vector<RowId>{}).first;
+    std::vector<RowId>& list = it->second;
+    list.insert(list.end(), rows.begin() + static_cast<std::ptrdiff_t>(i),
+                rows.begin() + static_cast<std::ptrdiff_t>(j));
+    i = j;
   }
 }
 

@@ -8,22 +8,27 @@
 namespace host {
 
 void RowStore::Reserve(std::size_t rows, std::size_t textBytes) {
-  Own();
-  data_->cells.reserve(rows * static_cast<std::size_t>(columns_));
-  data_->arena.reserve(textBytes);
+  if (rows) {
+    OwnCells();
+    cells_->reserve(rows * static_cast<std::size_t>(columns_));
+  }
+  if (textBytes) {
+    OwnText();
+    arena_->reserve(textBytes);
+  }
 }
 
 void RowStore::ShrinkToFit() {
-  Own();
-  data_->cells.shrink_to_fit();
-  data_->arena.shrink_to_fit();
+  // Storage shared with another store is left as it is (it is that store's too).
+  if (cells_.use_count() == 1) cells_->shrink_to_fit();
+  if (arena_.use_count() == 1) arena_->shrink_to_fit();
 }
 
 RowId RowStore::AddEmptyRow() {
   if (rows_ >= std::numeric_limits<RowId>::max())
     throw EDataSetError("A record set holds at most 4294967295 rows");
-  Own();
-  data_->cells.resize(data_->cells.size() + static_cast<std::size_t>(columns_));
+  OwnCells();
+  cells_->resize(cells_->size() + static_cast<std::size_t>(columns_));
   return static_cast<RowId>(rows_++);
 }
 
@@ -34,15 +39,15 @@ RowId RowStore::AddRowFromCells(std::span<const CellRef> cells) {
 }
 
 void RowStore::SetRowCells(RowId row, std::span<const CellRef> cells) {
-  Own();
+  OwnCells();
   std::copy(cells.begin(), cells.end(),
-            data_->cells.data() + static_cast<std::size_t>(row) * columns_);
+            cells_->data() + static_cast<std::size_t>(row) * columns_);
 }
 
 CellRef RowStore::Append(std::string_view text) {
   if (text.empty()) return {};
-  Own();
-  GrowBuffer<char>& arena = data_->arena;
+  OwnText();
+  GrowBuffer<char>& arena = *arena_;
   const std::size_t offset = arena.size();
   if (text.size() > std::numeric_limits<std::uint32_t>::max() - offset)
     throw EDataSetError("A record set holds at most 4 GiB of text");

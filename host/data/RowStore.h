@@ -40,7 +40,17 @@ struct CellRef {
 class RowStore {
  public:
   // REQUIRES: columns >= 0.
-  explicit RowStore(int columns = 0) : columns_(columns), data_(std::make_shared<Data>()) {}
+  explicit RowStore(int columns = 0)
+      : columns_(columns),
+        arena_(std::make_shared<GrowBuffer<char>>()),
+        cells_(std::make_shared<GrowBuffer<CellRef>>()) {}
+  // An empty store of `columns` columns whose cells may refer to the text of `textFrom` (shared,
+  // not copied): for a store that picks, reorders or shortens the values of another.
+  static RowStore SharingText(const RowStore& textFrom, int columns) {
+    RowStore out(columns);
+    out.arena_ = textFrom.arena_;
+    return out;
+  }
   RowStore(RowStore&&) noexcept = default;
   RowStore& operator=(RowStore&&) noexcept = default;
   RowStore(const RowStore&) = default;
@@ -50,10 +60,10 @@ class RowStore {
   // Number of rows ever created.
   std::size_t RowCount() const { return rows_; }
   // Bytes of text held (live or not).
-  std::size_t TextBytes() const { return data_->arena.size(); }
+  std::size_t TextBytes() const { return arena_->size(); }
   // Bytes of memory held for text and cells (capacity, not size).
   std::size_t HeldBytes() const {
-    return data_->arena.capacity() + data_->cells.capacity() * sizeof(CellRef);
+    return arena_->capacity() + cells_->capacity() * sizeof(CellRef);
   }
   // Gives back memory reserved beyond what is held.
   void ShrinkToFit();
@@ -68,39 +78,40 @@ class RowStore {
   RowId AddRowFromCells(std::span<const CellRef> cells);
 
   std::string_view Cell(RowId row, int column) const {
-    return Text(data_->cells[static_cast<std::size_t>(row) * columns_ + column]);
+    return Text((*cells_)[static_cast<std::size_t>(row) * columns_ + column]);
   }
   std::string_view Text(CellRef cell) const {
-    return std::string_view(data_->arena.data() + cell.offset, cell.length);
+    return std::string_view(arena_->data() + cell.offset, cell.length);
   }
   // Writes text into a cell (appending it to the arena). Raises EDataSetError when the arena
   // would exceed 4 GiB.
   void SetCell(RowId row, int column, std::string_view text) {
     const CellRef cell = Append(text);
-    data_->cells[static_cast<std::size_t>(row) * columns_ + column] = cell;
+    OwnCells();
+    (*cells_)[static_cast<std::size_t>(row) * columns_ + column] = cell;
   }
   // The cells of a row (valid until the next row is added).
   std::span<const CellRef> RowCells(RowId row) const {
-    return {data_->cells.data() + static_cast<std::size_t>(row) * columns_,
+    return {cells_->data() + static_cast<std::size_t>(row) * columns_,
             static_cast<std::size_t>(columns_)};
   }
   // Replaces the cells of a row. REQUIRES: cells.size() == Columns().
   void SetRowCells(RowId row, std::span<const CellRef> cells);
 
  private:
-  struct Data {
-    GrowBuffer<char> arena;
-    GrowBuffer<CellRef> cells;
-  };
-  // Makes the storage this store's own before a write.
-  void Own() {
-    if (data_.use_count() > 1) data_ = std::make_shared<Data>(*data_);
+  // Make the text or the cells this store's own before writing them.
+  void OwnText() {
+    if (arena_.use_count() > 1) arena_ = std::make_shared<GrowBuffer<char>>(*arena_);
+  }
+  void OwnCells() {
+    if (cells_.use_count() > 1) cells_ = std::make_shared<GrowBuffer<CellRef>>(*cells_);
   }
   CellRef Append(std::string_view text);
 
   int columns_ = 0;
   std::size_t rows_ = 0;
-  std::shared_ptr<Data> data_;
+  std::shared_ptr<GrowBuffer<char>> arena_;
+  std::shared_ptr<GrowBuffer<CellRef>> cells_;
 };
 
 }  // namespace host

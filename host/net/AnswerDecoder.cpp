@@ -318,7 +318,8 @@ struct AnswerDecoder::Builder {
   }
 
   // A scalar value: kind 's' string, 'n' number, 'b' boolean, 'z' null.
-  bool Scalar(char kind, std::string_view text, bool flag) {
+  // nonAscii: the text may hold characters of more than one byte.
+  bool Scalar(char kind, std::string_view text, bool flag, bool nonAscii = false) {
     if (frames.empty()) return decoder.Fail("a resposta não é um objeto JSON");
     switch (Top()) {
       case F::Row: {
@@ -332,8 +333,13 @@ struct AnswerDecoder::Builder {
         }
         if (!text.empty()) {
           packet->store.SetCell(row, column, text);
+          std::size_t chars = text.size();
+          if (nonAscii) {
+            chars = 0;
+            for (const char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+          }
           std::size_t& widest = packet->widest[static_cast<std::size_t>(column)];
-          if (text.size() > widest) widest = text.size();
+          if (chars > widest) widest = chars;
         }
         ++column;
         return true;
@@ -587,7 +593,7 @@ bool AnswerDecoder::EndString(std::string_view text, bool nonAscii) {
     expect_ = Expect::Colon;
     return builder_->Key(text);
   }
-  if (!builder_->Scalar('s', text, false)) return false;
+  if (!builder_->Scalar('s', text, false, nonAscii)) return false;
   return ValueDone();
 }
 
