@@ -675,7 +675,7 @@ bool AnswerDecoder::Feed(std::string_view bytes) {
       case Token::String: {
         const bool key = stringIsKey_;
         const char* after = ScanString(p, end);
-        if (!after) return fail(failure_), false;
+        if (!after) return false;  // the failure is recorded
         p = after;
         if (token_ == Token::None && !key) endCapture(p);
         continue;
@@ -687,7 +687,7 @@ bool AnswerDecoder::Feed(std::string_view bytes) {
           scratch_ += *p++;
         }
         if (p == end) continue;
-        if (!EndNumber()) return fail(failure_), false;
+        if (!EndNumber()) return false;  // the failure is recorded
         endCapture(p);
         continue;
       }
@@ -700,7 +700,7 @@ bool AnswerDecoder::Feed(std::string_view bytes) {
         if (literal_[literalAt_] != '\0') continue;
         token_ = Token::None;
         const char kind = literal_[0] == 'n' ? 'z' : 'b';
-        if (!builder_->Scalar(kind, {}, literal_[0] == 't')) return fail(failure_), false;
+        if (!builder_->Scalar(kind, {}, literal_[0] == 't')) return false;  // the failure is recorded
         ValueDone();
         endCapture(p);
         continue;
@@ -714,15 +714,17 @@ bool AnswerDecoder::Feed(std::string_view bytes) {
       case Expect::Value:
       case Expect::ValueOrEnd:
         if (c == ']' && expect_ == Expect::ValueOrEnd) {
-          if (!Close('[')) return fail(failure_), false;
+          if (!Close('[')) return false;  // the failure is recorded
           ++p;
           endCapture(p);
           continue;
         }
         startValue();
         if (c == '{' || c == '[') {
+          // An answer nests a few levels; a hostile one must not make the stacks grow with its size.
+          if (containers_.size() >= kMaxDepth) return fail("aninhamento profundo demais");
           containers_ += c;
-          if (!builder_->BeginContainer(c == '{')) return fail(failure_), false;
+          if (!builder_->BeginContainer(c == '{')) return false;  // the failure is recorded
           expect_ = c == '{' ? Expect::KeyOrEnd : Expect::ValueOrEnd;
           ++p;
         } else if (c == '"') {
@@ -745,7 +747,7 @@ bool AnswerDecoder::Feed(std::string_view bytes) {
       case Expect::Key:
       case Expect::KeyOrEnd:
         if (c == '}' && expect_ == Expect::KeyOrEnd) {
-          if (!Close('{')) return fail(failure_), false;
+          if (!Close('{')) return false;  // the failure is recorded
           ++p;
           endCapture(p);
           continue;
@@ -769,7 +771,7 @@ bool AnswerDecoder::Feed(std::string_view bytes) {
           continue;
         }
         if (c != '}' && c != ']') return fail("',' esperado");
-        if (!Close(c == '}' ? '{' : '[')) return fail(failure_), false;
+        if (!Close(c == '}' ? '{' : '[')) return false;  // the failure is recorded
         ++p;
         endCapture(p);
         continue;

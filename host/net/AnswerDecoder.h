@@ -9,7 +9,8 @@
 //
 // Promises:
 // - The whole body is checked as JSON (grammar, UTF-8, no control characters in strings, nothing
-//   after the answer); the first fault ends the decoding and Failure() says what and where.
+//   after the answer, at most kMaxDepth levels of nesting); the first fault ends the decoding and
+//   Failure() says what and where.
 // - What the connection checks itself (the envelope: "id", "error", "result") comes out as
 //   fields; what a raw-result reader would refuse (no "ok", data not of the raw result's kinds)
 //   and what a packet reader would refuse (wrong row width, a value not a string, repeated field)
@@ -35,6 +36,8 @@ namespace host {
 class AnswerDecoder {
  public:
   static constexpr std::size_t kKeptResultBytes = std::size_t{2} << 20;
+  // The deepest nesting of arrays and objects accepted.
+  static constexpr std::size_t kMaxDepth = 1024;
 
   AnswerDecoder();
   ~AnswerDecoder();

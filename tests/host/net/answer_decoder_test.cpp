@@ -150,6 +150,9 @@ TEST(AnswerDecoder, ACutOrMalformedAnswerIsRefused) {
   for (const std::string body : {"", "   ", "[1]", "\"x\"", "42", "{\"id\":1,\"result\":{\"ok\":true}"}) {
     EXPECT_FALSE(Decode(body, {}).ok) << body;
   }
+  // Nesting past the limit is refused, not followed.
+  EXPECT_FALSE(Decode(head + std::string(AnswerDecoder::kMaxDepth, '['), {}).ok);
+  EXPECT_TRUE(Decode(head + std::string(100, '[') + std::string(100, ']') + "]}}", {}).ok);
   // A failure is final: later pieces are not read.
   AnswerDecoder decoder;
   EXPECT_FALSE(decoder.Feed("{]"));
