@@ -6,6 +6,9 @@
 // loads, and the median time of one filter switch per set size.
 //
 //   bench_recordset [rows]      (default 1000000)
+//
+// Also: the same packet as a call's answer decoded while it arrives, against a plain simdjson DOM
+// parse of the same bytes in the same run, and the storage's bytes per row.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,7 +16,12 @@
 #include <string>
 #include <vector>
 
+#include <simdjson.h>
+
 #include "host/data/ClientDataSet.h"
+#include "host/data/DecodedAnswer.h"
+#include "host/data/RawResult.h"
+#include "host/net/AnswerDecoder.h"
 
 namespace {
 
@@ -90,6 +98,61 @@ int main(int argc, char** argv) {
   }
   std::printf("load %d rows: first %.3f s, median of %zu %.3f s\n", rows, loads.front(),
               loads.size(), Median(loads));
+
+  // The same bytes as a call's answer, decoded while they arrive (pieces of 64 KB, as a socket
+  // hands them over) straight into row storage, then loaded: against a plain simdjson DOM parse of
+  // the same bytes, which builds a tree and stores nothing.
+  {
+    const std::string answer = "{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":{\"ok\":true,\"data\":" +
+                               std::string(packet.PacketJson()) + "}}";
+    simdjson::padded_string padded(answer);
+    simdjson::dom::parser dom;
+    std::vector<double> domTimes, streamTimes;
+    std::size_t heldBytes = 0, textBytes = 0;
+    for (int run = 0; run < 5; ++run) {
+      const auto d0 = Clock::now();
+      simdjson::dom::element root;
+      if (dom.parse(padded).get(root)) {
+        std::fprintf(stderr, "simdjson refused the answer\n");
+        return 1;
+      }
+      const auto d1 = Clock::now();
+      domTimes.push_back(Seconds(d0, d1));
+
+      host::TClientDataSet cds("cdsFornecedor");
+      DefineFields(cds);
+      const auto t0 = Clock::now();
+      {
+        host::AnswerDecoder decoder;
+        constexpr std::size_t kPiece = 64 * 1024;
+        for (std::size_t at = 0; at < answer.size(); at += kPiece)
+          decoder.Feed(std::string_view(answer).substr(at, kPiece));
+        if (!decoder.Finish()) {
+          std::fprintf(stderr, "decoder refused the answer: %s\n", decoder.Failure().c_str());
+          return 1;
+        }
+        const host::RawResult raw = host::ParseRawResult(decoder.TakeResult());
+        heldBytes = raw.data.Decoded()->store.HeldBytes();
+        textBytes = raw.data.Decoded()->store.TextBytes();
+        cds.SetData(raw.data);
+      }
+      const auto t1 = Clock::now();
+      if (cds.RecordCount() != rows) {
+        std::fprintf(stderr, "streamed load gave %d rows, expected %d\n", cds.RecordCount(), rows);
+        return 1;
+      }
+      streamTimes.push_back(Seconds(t0, t1));
+    }
+    const double domMedian = Median(domTimes), streamMedian = Median(streamTimes);
+    std::printf("simdjson DOM parse of the same %.1f MB: first %.3f s (fresh parser), median %.3f s (parser reused)\n",
+                answer.size() / 1e6, domTimes.front(), domMedian);
+    std::printf("decode while arriving (64 KB pieces) + load %d rows: first %.3f s, median %.3f s = %.2fx the DOM parse\n",
+                rows, streamTimes.front(), streamMedian, streamMedian / domMedian);
+    std::printf("storage: %.1f bytes per row (text %.1f, cells %.1f) for a packet of %.1f bytes per row\n",
+                static_cast<double>(heldBytes) / rows, static_cast<double>(textBytes) / rows,
+                static_cast<double>(heldBytes - textBytes) / rows,
+                static_cast<double>(packet.PacketJson().size()) / rows);
+  }
 
   // Loading into a filtered set also rebuilds the filter's index in the same pass.
   {

@@ -3,10 +3,14 @@
 // row (local lookup, server check, save, reload of the whole list) and deleting one. The screen
 // runs in process with the scripted host services against a real server process on loopback.
 //
-//   bench_screen [--sync normal] [SIZE...]   sizes in related rows (default 1000 100000 1000000);
-//                                            --sync normal runs the server with synchronous=NORMAL
+//   bench_screen [--sync normal] [--rows-per-product N] [SIZE...]
+//       sizes in related rows (default 1000 100000 1000000); --sync normal runs the server with
+//       synchronous=NORMAL; N related rows per product (default 10, as bench_server's bare read:
+//       1,000,000 rows are 100,000 products x 10)
 //
-// Prints the median of several runs of each step.
+// Prints the median of several runs of each step, and the process's peak memory after the opens.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -61,8 +65,13 @@ std::string FreeSupplier(TfrmProdDesoneraImpos& s) {
   return {};
 }
 
-void Measure(int relatedRows, const std::string& sync) {
-  const int rowsPerProduct = relatedRows >= 100000 ? 100 : 10;
+long PeakRssKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+void Measure(int relatedRows, int rowsPerProduct, const std::string& sync) {
   const int products = std::max(1, relatedRows / rowsPerProduct);
   std::printf("\n%d related rows (%d products x %d rows), synchronous=%s\n", relatedRows, products, rowsPerProduct,
               sync.c_str());
@@ -86,6 +95,7 @@ void Measure(int relatedRows, const std::string& sync) {
   const int loaded = s.cdsFornecedor->RecordCount();
   std::printf("  open (connect, getDados, filter)   %9.3f ms   [%d products listed]\n", Median(open) * 1e3,
               s.cdsProduto->RecordCount());
+  std::printf("  peak RSS of the process so far     %9.1f MB\n", PeakRssKb() / 1024.0);
 
   std::vector<double> moves;
   for (int i = 0; i < 2000; ++i) {
@@ -125,16 +135,19 @@ void Measure(int relatedRows, const std::string& sync) {
 int main(int argc, char** argv) {
   std::vector<int> sizes;
   std::string sync = "full";
+  int rowsPerProduct = 10;
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--sync" && i + 1 < argc) {
       sync = argv[++i];
+    } else if (std::string(argv[i]) == "--rows-per-product" && i + 1 < argc) {
+      rowsPerProduct = std::max(1, std::stoi(argv[++i]));
     } else {
       sizes.push_back(std::stoi(argv[i]));
     }
   }
   if (sizes.empty()) sizes = {1000, 100000, 1000000};
   try {
-    for (int size : sizes) Measure(size, sync);
+    for (int size : sizes) Measure(size, rowsPerProduct, sync);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_screen: %s\n", e.what());
     return 1;

@@ -4,7 +4,9 @@
 #include <limits>
 #include <optional>
 
+#include "host/data/DecodedAnswer.h"
 #include "host/data/FieldIndex.h"
+#include "host/data/SameName.h"
 #include "host/data/FilterExpression.h"
 #include "host/data/PacketReader.h"
 #include "host/data/RowStore.h"
@@ -579,13 +581,58 @@ Variant TClientDataSet::Data() const {
   return Variant::MakeDataPacket(std::move(out), 0, length);
 }
 
+namespace {
+
+// The storage a record set with fields `defs` (none: the packet's own) takes from a decoded
+// packet: the packet's own storage, shared, when its columns are the set's and no value needs
+// cutting to its field's size; otherwise new cells made in one pass over the same text, columns
+// matched by name and values cut to size, as reading the packet's text would give.
+RowStore StoreFor(const DecodedPacket& packet, std::span<const wire::FieldDef> defs) {
+  const auto& pf = packet.fields;
+  const std::span<const wire::FieldDef> target = defs.empty() ? std::span<const wire::FieldDef>(pf) : defs;
+  // Per target column: the packet column it comes from (-1: none) and the size it is cut to.
+  std::vector<int> source(target.size(), -1);
+  bool same = target.size() == pf.size();
+  for (std::size_t t = 0; t < target.size(); ++t) {
+    for (std::size_t c = 0; c < pf.size(); ++c)
+      if (SameName(target[t].name, pf[c].name)) source[t] = static_cast<int>(c);
+    same = same && source[t] == static_cast<int>(t) &&
+           packet.widest[t] <= static_cast<std::size_t>(std::max(target[t].size, 0));
+  }
+  if (same) return packet.store;
+  // New cells over the same text: a value cut to its field is a prefix of the packet's value.
+  RowStore out = RowStore::SharingText(packet.store, static_cast<int>(target.size()));
+  const std::size_t rows = packet.store.RowCount();
+  out.Reserve(rows, 0);
+  std::vector<CellRef> cells(target.size());
+  for (std::size_t r = 0; r < rows; ++r) {
+    const auto from = packet.store.RowCells(static_cast<RowId>(r));
+    for (std::size_t t = 0; t < target.size(); ++t) {
+      cells[t] = {};
+      if (source[t] < 0) continue;
+      const CellRef cell = from[static_cast<std::size_t>(source[t])];
+      const std::string_view text = packet.store.Text(cell);
+      cells[t] = {cell.offset, static_cast<std::uint32_t>(TruncateToChars(text, target[t].size).size())};
+    }
+    out.AddRowFromCells(cells);
+  }
+  return out;
+}
+
+}  // namespace
+
 void TClientDataSet::SetData(const Variant& packet) {
   if (packet.Kind() != VariantKind::DataPacket)
     throw EPacketError(std::string("Record set '") + Name() +
                        "' can only load a data packet, not " + VariantKindName(packet.Kind()));
+  const auto defs = FieldDefsOf(*this);
+  if (const DecodedPacket* decoded = packet.Decoded()) {
+    if (!decoded->error.empty()) throw EPacketError(decoded->error);
+    Install(StoreFor(*decoded, defs), defs.empty() ? &decoded->fields : nullptr);
+    return;
+  }
   const std::string_view json = packet.PacketJson();
   const std::size_t capacity = packet.PacketBuffer()->capacity() - packet.PacketOffset();
-  const auto defs = FieldDefsOf(*this);
   LoadedPacket loaded = PacketReader::ReadData(json, capacity, defs);
   Install(std::move(loaded.store), defs.empty() ? &loaded.packetFields : nullptr);
 }

@@ -1,49 +1,119 @@
 #include "host/data/FieldIndex.h"
 
 #include <algorithm>
+#include <limits>
+
+#include "host/data/DataErrors.h"
 
 namespace host {
 
-void FieldIndex::Build(const RowStore& store, std::span<const RowId> rows) {
-  map_.clear();
-  // Related rows arrive grouped by key, so a run of equal keys reuses the last lookup.
-  std::vector<RowId>* last = nullptr;
-  std::string_view lastKey;
-  for (RowId row : rows) {
-    const std::string_view key = store.Cell(row, column_);
-    if (!last || key != lastKey) {
-      auto it = map_.find(key);
-      if (it == map_.end()) it = map_.emplace(std::string(key), std::vector<RowId>{}).first;
-      last = &it->second;
-      lastKey = key;
-    }
-    last->push_back(row);
+std::int64_t FieldIndex::Find(std::string_view key, std::size_t hash) const {
+  if (slots_.empty()) return -1;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
+    const std::uint32_t slot = slots_[pos];
+    if (slot == 0) return -1;
+    const Entry& e = entries_[slot - 1];
+    if (e.hash == hash && KeyOf(e) == key) return slot - 1;
   }
 }
 
+void FieldIndex::Place(std::uint32_t entry) {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t pos = entries_[entry].hash & mask;
+  while (slots_[pos] != 0) pos = (pos + 1) & mask;
+  slots_[pos] = entry + 1;
+}
+
+std::uint32_t FieldIndex::Insert(std::string_view key, std::size_t hash) {
+  if (entries_.size() >= std::numeric_limits<std::uint32_t>::max() - 1 ||
+      keys_.size() + key.size() > std::numeric_limits<std::uint32_t>::max())
+    throw EDataSetError("A filter index holds at most 4 GiB of distinct values");
+  // At most 70% of the slots in use: a lookup stays a probe or two.
+  if ((entries_.size() + 1) * 10 > slots_.size() * 7) {
+    slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), 0);
+    for (std::uint32_t e = 0; e < entries_.size(); ++e) Place(e);
+  }
+  const auto entry = static_cast<std::uint32_t>(entries_.size());
+  entries_.push_back({hash, static_cast<std::uint32_t>(keys_.size()), static_cast<std::uint32_t>(key.size()), 0, 0, -1});
+  keys_.append(key);
+  Place(entry);
+  return entry;
+}
+
+void FieldIndex::Build(const RowStore& store, std::span<const RowId> rows) {
+  slots_.clear();
+  entries_.clear();
+  keys_.clear();
+  owned_.clear();
+  // Related rows arrive grouped by key: each run of equal keys is one lookup per pass.
+  const auto eachRun = [&](auto&& visit) {
+    std::size_t i = 0;
+    while (i < rows.size()) {
+      const std::string_view key = store.Cell(rows[i], column_);
+      std::size_t j = i + 1;
+      while (j < rows.size() && store.Cell(rows[j], column_) == key) ++j;
+      visit(key, i, j);
+      i = j;
+    }
+  };
+  // Count the rows of each key, give each key its place, then put the rows in (in row order).
+  eachRun([&](std::string_view key, std::size_t i, std::size_t j) {
+    const std::size_t hash = HashOf(key);
+    std::int64_t e = Find(key, hash);
+    if (e < 0) e = Insert(key, hash);
+    entries_[static_cast<std::size_t>(e)].count += static_cast<std::uint32_t>(j - i);
+  });
+  std::uint32_t next = 0;
+  for (Entry& e : entries_) {
+    e.begin = next;
+    next += e.count;
+    e.count = 0;
+  }
+  runs_.resize(rows.size());
+  eachRun([&](std::string_view key, std::size_t i, std::size_t j) {
+    Entry& e = entries_[static_cast<std::size_t>(Find(key, HashOf(key)))];
+    std::copy(rows.begin() + static_cast<std::ptrdiff_t>(i), rows.begin() + static_cast<std::ptrdiff_t>(j),
+              runs_.begin() + e.begin + e.count);
+    e.count += static_cast<std::uint32_t>(j - i);
+  });
+}
+
+std::vector<RowId>& FieldIndex::Own(std::uint32_t e) {
+  Entry& entry = entries_[e];
+  if (entry.own < 0) {
+    entry.own = static_cast<std::int32_t>(owned_.size());
+    owned_.emplace_back(runs_.begin() + entry.begin, runs_.begin() + entry.begin + entry.count);
+    entry.count = 0;
+  }
+  return owned_[static_cast<std::size_t>(entry.own)];
+}
+
 void FieldIndex::Add(RowId row, std::string_view key, const std::vector<std::uint64_t>& seq) {
-  auto it = map_.find(key);
-  if (it == map_.end()) it = map_.emplace(std::string(key), std::vector<RowId>{}).first;
-  auto& rows = it->second;
+  const std::size_t hash = HashOf(key);
+  std::int64_t e = Find(key, hash);
+  if (e < 0) e = Insert(key, hash);
+  auto& rows = Own(static_cast<std::uint32_t>(e));
   const auto pos = std::lower_bound(rows.begin(), rows.end(), seq[row],
                                     [&](RowId r, std::uint64_t s) { return seq[r] < s; });
   rows.insert(pos, row);
 }
 
 void FieldIndex::Remove(RowId row, std::string_view key, const std::vector<std::uint64_t>& seq) {
-  auto it = map_.find(key);
-  if (it == map_.end()) return;
-  auto& rows = it->second;
+  const std::int64_t e = Find(key, HashOf(key));
+  if (e < 0) return;
+  auto& rows = Own(static_cast<std::uint32_t>(e));
   const auto pos = std::lower_bound(rows.begin(), rows.end(), seq[row],
                                     [&](RowId r, std::uint64_t s) { return seq[r] < s; });
   if (pos != rows.end() && *pos == row) rows.erase(pos);
-  if (rows.empty()) map_.erase(it);
 }
 
-const std::vector<RowId>& FieldIndex::Rows(std::string_view key) const {
-  static const std::vector<RowId> kNone;
-  const auto it = map_.find(key);
-  return it == map_.end() ? kNone : it->second;
+std::span<const RowId> FieldIndex::Rows(std::string_view key) const {
+  const std::int64_t e = Find(key, HashOf(key));
+  if (e < 0) return {};
+  const Entry& entry = entries_[static_cast<std::size_t>(e)];
+  if (entry.own >= 0) return owned_[static_cast<std::size_t>(entry.own)];
+  return {runs_.data() + entry.begin, entry.count};
 }
 
 }  // namespace host

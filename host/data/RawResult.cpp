@@ -2,6 +2,8 @@
 
 #include <simdjson.h>
 
+#include "host/data/DecodedAnswer.h"
+
 namespace host {
 
 namespace od = simdjson::ondemand;
@@ -136,6 +138,15 @@ RawResult ParseRawResult(std::shared_ptr<const std::string> body) {
 }
 
 RawResult ParseRawResult(const Variant& text) {
+  // A result decoded as it arrived is already in parts; what it could not be is said the same way.
+  if (const auto& decoded = text.DecodedRaw()) {
+    if (!decoded->failure.empty()) throw EPacketError(decoded->failure);
+    RawResult result;
+    result.ok = decoded->ok;
+    result.error = decoded->error;
+    result.data = decoded->data;
+    return result;
+  }
   return ParseRawResult(text.TextPtr());
 }
 

@@ -8,14 +8,27 @@
 namespace host {
 
 void RowStore::Reserve(std::size_t rows, std::size_t textBytes) {
-  cells_.reserve(rows * static_cast<std::size_t>(columns_));
-  arena_.reserve(textBytes);
+  if (rows) {
+    OwnCells();
+    cells_->reserve(rows * static_cast<std::size_t>(columns_));
+  }
+  if (textBytes) {
+    OwnText();
+    arena_->reserve(textBytes);
+  }
+}
+
+void RowStore::ShrinkToFit() {
+  // Storage shared with another store is left as it is (it is that store's too).
+  if (cells_.use_count() == 1) cells_->shrink_to_fit();
+  if (arena_.use_count() == 1) arena_->shrink_to_fit();
 }
 
 RowId RowStore::AddEmptyRow() {
   if (rows_ >= std::numeric_limits<RowId>::max())
     throw EDataSetError("A record set holds at most 4294967295 rows");
-  cells_.resize(cells_.size() + static_cast<std::size_t>(columns_));
+  OwnCells();
+  cells_->resize(cells_->size() + static_cast<std::size_t>(columns_));
   return static_cast<RowId>(rows_++);
 }
 
@@ -26,16 +39,19 @@ RowId RowStore::AddRowFromCells(std::span<const CellRef> cells) {
 }
 
 void RowStore::SetRowCells(RowId row, std::span<const CellRef> cells) {
+  OwnCells();
   std::copy(cells.begin(), cells.end(),
-            cells_.begin() + static_cast<std::ptrdiff_t>(row) * columns_);
+            cells_->data() + static_cast<std::size_t>(row) * columns_);
 }
 
 CellRef RowStore::Append(std::string_view text) {
   if (text.empty()) return {};
-  const std::size_t offset = arena_.size();
+  OwnText();
+  GrowBuffer<char>& arena = *arena_;
+  const std::size_t offset = arena.size();
   if (text.size() > std::numeric_limits<std::uint32_t>::max() - offset)
     throw EDataSetError("A record set holds at most 4 GiB of text");
-  arena_.append(text);
+  arena.append(text.data(), text.size());
   return {static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(text.size())};
 }
 

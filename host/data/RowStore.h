@@ -9,16 +9,23 @@
 //   keeps reading the same text (the record set uses this to keep a row's old values across an
 //   edit for free).
 // - The arena holds at most 4 GiB of text; beyond that, writing raises EDataSetError.
+// - Copies share their storage until one of them writes (copy on write): a decoded packet and
+//   the record set that loaded it hold one arena, and the record set copies it only if it
+//   changes a row while the packet is still held elsewhere.
 //
-// Thread rules: no internal synchronisation; one thread at a time. Movable, not copyable.
+// Thread rules: no internal synchronisation; one thread at a time per store. Distinct stores that
+// share storage may be read from different threads. Cheap to copy and move.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "host/data/GrowBuffer.h"
 
 namespace host {
 
@@ -33,17 +40,33 @@ struct CellRef {
 class RowStore {
  public:
   // REQUIRES: columns >= 0.
-  explicit RowStore(int columns = 0) : columns_(columns) {}
+  explicit RowStore(int columns = 0)
+      : columns_(columns),
+        arena_(std::make_shared<GrowBuffer<char>>()),
+        cells_(std::make_shared<GrowBuffer<CellRef>>()) {}
+  // An empty store of `columns` columns whose cells may refer to the text of `textFrom` (shared,
+  // not copied): for a store that picks, reorders or shortens the values of another.
+  static RowStore SharingText(const RowStore& textFrom, int columns) {
+    RowStore out(columns);
+    out.arena_ = textFrom.arena_;
+    return out;
+  }
   RowStore(RowStore&&) noexcept = default;
   RowStore& operator=(RowStore&&) noexcept = default;
-  RowStore(const RowStore&) = delete;
-  RowStore& operator=(const RowStore&) = delete;
+  RowStore(const RowStore&) = default;
+  RowStore& operator=(const RowStore&) = default;
 
   int Columns() const { return columns_; }
   // Number of rows ever created.
   std::size_t RowCount() const { return rows_; }
   // Bytes of text held (live or not).
-  std::size_t TextBytes() const { return arena_.size(); }
+  std::size_t TextBytes() const { return arena_->size(); }
+  // Bytes of memory held for text and cells (capacity, not size).
+  std::size_t HeldBytes() const {
+    return arena_->capacity() + cells_->capacity() * sizeof(CellRef);
+  }
+  // Gives back memory reserved beyond what is held.
+  void ShrinkToFit();
 
   // Reserves room for rows and text bytes (a hint; never required).
   void Reserve(std::size_t rows, std::size_t textBytes);
@@ -55,31 +78,40 @@ class RowStore {
   RowId AddRowFromCells(std::span<const CellRef> cells);
 
   std::string_view Cell(RowId row, int column) const {
-    return Text(cells_[static_cast<std::size_t>(row) * columns_ + column]);
+    return Text((*cells_)[static_cast<std::size_t>(row) * columns_ + column]);
   }
   std::string_view Text(CellRef cell) const {
-    return std::string_view(arena_.data() + cell.offset, cell.length);
+    return std::string_view(arena_->data() + cell.offset, cell.length);
   }
   // Writes text into a cell (appending it to the arena). Raises EDataSetError when the arena
   // would exceed 4 GiB.
   void SetCell(RowId row, int column, std::string_view text) {
-    cells_[static_cast<std::size_t>(row) * columns_ + column] = Append(text);
+    const CellRef cell = Append(text);
+    OwnCells();
+    (*cells_)[static_cast<std::size_t>(row) * columns_ + column] = cell;
   }
   // The cells of a row (valid until the next row is added).
   std::span<const CellRef> RowCells(RowId row) const {
-    return {cells_.data() + static_cast<std::size_t>(row) * columns_,
+    return {cells_->data() + static_cast<std::size_t>(row) * columns_,
             static_cast<std::size_t>(columns_)};
   }
   // Replaces the cells of a row. REQUIRES: cells.size() == Columns().
   void SetRowCells(RowId row, std::span<const CellRef> cells);
 
  private:
+  // Make the text or the cells this store's own before writing them.
+  void OwnText() {
+    if (arena_.use_count() > 1) arena_ = std::make_shared<GrowBuffer<char>>(*arena_);
+  }
+  void OwnCells() {
+    if (cells_.use_count() > 1) cells_ = std::make_shared<GrowBuffer<CellRef>>(*cells_);
+  }
   CellRef Append(std::string_view text);
 
   int columns_ = 0;
   std::size_t rows_ = 0;
-  std::string arena_;
-  std::vector<CellRef> cells_;
+  std::shared_ptr<GrowBuffer<char>> arena_;
+  std::shared_ptr<GrowBuffer<CellRef>> cells_;
 };
 
 }  // namespace host

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "host/data/DecodedAnswer.h"
+
 namespace host {
 
 namespace {
@@ -95,6 +97,22 @@ Variant Variant::MakeChangePacket(std::string_view json) {
   return MakeChangePacket(PaddedCopy(json), 0, json.size());
 }
 
+Variant Variant::FromDecodedPacket(std::shared_ptr<const DecodedPacket> packet) {
+  if (!packet) throw EVariantError("A decoded packet variant needs its packet");
+  Variant v;
+  v.kind_ = VariantKind::DataPacket;
+  v.decoded_ = std::move(packet);
+  return v;
+}
+
+Variant Variant::FromDecodedResult(std::shared_ptr<const DecodedResult> result) {
+  if (!result) throw EVariantError("A decoded result variant needs its result");
+  Variant v;
+  v.kind_ = VariantKind::Text;
+  v.result_ = std::move(result);
+  return v;
+}
+
 Variant Variant::MakePacket(VariantKind kind, std::shared_ptr<const std::string> buffer,
                             std::size_t offset, std::size_t length) {
   if (!buffer) throw EVariantError("A packet variant needs a buffer");
@@ -124,12 +142,12 @@ std::int64_t Variant::AsInt() const {
 const std::string& Variant::AsText() const {
   if (kind_ == VariantKind::Null) return EmptyText();
   if (kind_ != VariantKind::Text) WrongKind(kind_, "Text");
-  return *text_;
+  return result_ ? *result_->Text() : *text_;
 }
 
 std::shared_ptr<const std::string> Variant::TextPtr() const {
   if (kind_ != VariantKind::Text) WrongKind(kind_, "Text");
-  return text_;
+  return result_ ? result_->Text() : text_;
 }
 
 std::size_t Variant::Count() const {
@@ -156,17 +174,18 @@ std::int64_t Variant::HighBound() const {
 
 std::string_view Variant::PacketJson() const {
   if (!IsPacket()) WrongKind(kind_, "a packet");
+  if (decoded_) return *decoded_->Json();
   return std::string_view(*text_).substr(offset_, length_);
 }
 
 const std::shared_ptr<const std::string>& Variant::PacketBuffer() const {
   if (!IsPacket()) WrongKind(kind_, "a packet");
-  return text_;
+  return decoded_ ? decoded_->Json() : text_;
 }
 
 std::size_t Variant::PacketOffset() const {
   if (!IsPacket()) WrongKind(kind_, "a packet");
-  return offset_;
+  return decoded_ ? 0 : offset_;
 }
 
 std::string Variant::DebugString() const {
@@ -178,7 +197,7 @@ std::string Variant::DebugString() const {
     case VariantKind::Int:
       return std::to_string(int_);
     case VariantKind::Text:
-      return "\"" + *text_ + "\"";
+      return "\"" + AsText() + "\"";
     case VariantKind::Array: {
       std::string out = "[";
       for (std::size_t i = 0; i < items_->size(); ++i) {
@@ -189,6 +208,9 @@ std::string Variant::DebugString() const {
     }
     case VariantKind::DataPacket:
     case VariantKind::ChangePacket:
+      if (decoded_)
+        return std::string(VariantKindName(kind_)) + "(" + std::to_string(decoded_->store.RowCount()) +
+               " rows decoded)";
       return std::string(VariantKindName(kind_)) + "(" + std::to_string(length_) + " bytes)";
   }
   return "?";

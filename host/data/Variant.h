@@ -27,6 +27,9 @@
 
 namespace host {
 
+struct DecodedPacket;
+struct DecodedResult;
+
 enum class VariantKind { Null, Bool, Int, Text, Array, DataPacket, ChangePacket };
 
 // Readable bytes a packet buffer keeps after the end of every packet range it holds.
@@ -57,6 +60,18 @@ class Variant {
   // A packet variant owning a copy of json, padded as required.
   static Variant MakeDataPacket(std::string_view json);
   static Variant MakeChangePacket(std::string_view json);
+  // A data packet variant over a packet decoded as it arrived (see DecodedAnswer.h). Its JSON
+  // text is written on first request. REQUIRES: packet is not null.
+  static Variant FromDecodedPacket(std::shared_ptr<const DecodedPacket> packet);
+  // A Text variant holding a raw result decoded as it arrived: its text is the result's JSON
+  // (written on first request when not kept), and ParseRawResult takes the parts as they are.
+  // REQUIRES: result is not null.
+  static Variant FromDecodedResult(std::shared_ptr<const DecodedResult> result);
+
+  // The decoded packet of a data packet variant built from one, else null.
+  const DecodedPacket* Decoded() const { return decoded_.get(); }
+  // The decoded raw result of a Text variant built from one, else null.
+  const std::shared_ptr<const DecodedResult>& DecodedRaw() const { return result_; }
 
   VariantKind Kind() const { return kind_; }
   bool IsNull() const { return kind_ == VariantKind::Null; }
@@ -108,6 +123,8 @@ class Variant {
   std::shared_ptr<const std::vector<Variant>> items_;  // Array
   std::size_t offset_ = 0;                             // packets
   std::size_t length_ = 0;                             // packets
+  std::shared_ptr<const DecodedPacket> decoded_;       // decoded data packet
+  std::shared_ptr<const DecodedResult> result_;        // Text: decoded raw result
 };
 
 }  // namespace host

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "host/net/AnswerDecoder.h"
 #include "host/services/HostLib.h"
 #include "host/wire/JsonRpcRequest.h"
 
@@ -169,8 +170,13 @@ struct BodyReceiver {
   std::string& out;
   std::string& failure;
   std::uint64_t cap;
+  // When set, a successful answer (status 200) is decoded as it arrives instead of kept in out.
+  AnswerDecoder* decoder = nullptr;
+  bool decoding = false;
+  std::uint64_t received = 0;
 
   bool Head(const httplib::Response& response) {
+    decoding = decoder && response.status == 200;
     if (!response.has_header("Content-Length")) return true;
     // Anything not a number reads as 0; a negative or overflowing one as a huge number.
     const auto length = response.get_header_value<std::uint64_t>("Content-Length");
@@ -180,7 +186,7 @@ struct BodyReceiver {
     }
     // The announced length is only a promise: past kMaxUpfrontBytes, or when memory for it is
     // refused, the buffer grows as the bytes arrive instead.
-    if (length <= kMaxUpfrontBytes) {
+    if (length <= kMaxUpfrontBytes && !decoding) {
       try {
         out.reserve(length + kPacketPadding);
       } catch (const std::exception&) {
@@ -190,8 +196,21 @@ struct BodyReceiver {
   }
 
   bool Data(const char* data, std::size_t size) {
-    if (out.size() + size > cap) {
+    if (received + size > cap) {
       failure = TooLarge(cap);
+      return false;
+    }
+    received += size;
+    if (decoding) {
+      try {
+        if (decoder->Feed(std::string_view(data, size))) return true;
+        failure = "resposta inválida do servidor (" + decoder->Failure() + ")";
+      } catch (const std::bad_alloc&) {
+        failure = kOutOfMemory;
+      } catch (const std::exception& e) {
+        // The storage refused the rows (past its limits): nothing of the answer is kept.
+        failure = std::string("resposta do servidor não pôde ser guardada (") + e.what() + ")";
+      }
       return false;
     }
     try {
@@ -445,7 +464,8 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   // The body goes straight into one buffer that always keeps the padding the JSON reader needs.
   std::string body;
   std::string receiveFailure;
-  BodyReceiver receiver{body, receiveFailure, maxAnswerBytes_};
+  AnswerDecoder decoder;
+  BodyReceiver receiver{body, receiveFailure, maxAnswerBytes_, &decoder};
   req.response_handler = [&receiver](const httplib::Response& response) { return receiver.Head(response); };
   req.content_receiver = [&receiver](const char* data, std::size_t size, std::uint64_t, std::uint64_t) {
     return receiver.Data(data, size);
@@ -475,7 +495,11 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
     Close();
     Fail(what, "chamada cancelada pelo usuário");
   }
-  if (!receiveFailure.empty()) Fail(what, receiveFailure);
+  if (!receiveFailure.empty()) {
+    // The answer was abandoned part way: the stream cannot carry another call.
+    Close();
+    Fail(what, receiveFailure);
+  }
   if (!sent) {
     const std::string tls =
         TlsReason(error, client_->http.get_openssl_verify_result(), UsesTls() ? EffectiveCaFile() : std::string());
@@ -487,6 +511,20 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
     Fail(what, StatusReason(res.status) +
                    (body.empty() || res.status == 401 ? "" : " (" + Excerpt(body) + ")"));
   }
+  const auto broken = [&](const std::string& detail) {
+    Fail(what, "resposta inválida do servidor (" + detail + ")");
+  };
+  if (receiver.decoding) {
+    // The answer was read as it arrived: only the envelope's checks are left.
+    if (!decoder.Finish()) broken(decoder.Failure());
+    if (decoder.HasError()) {
+      Fail(what, "o servidor respondeu com o erro " + std::to_string(decoder.ErrorCode()) + ": " +
+                     decoder.ErrorMessage());
+    }
+    if (!decoder.HasResult()) broken("sem \"result\"");
+    if (decoder.Id() != id) broken("identificador da resposta não confere com o da chamada");
+    return decoder.TakeResult();
+  }
   try {
     if (body.capacity() < body.size() + kPacketPadding) body.reserve(body.size() + kPacketPadding);
   } catch (const std::exception&) {
@@ -494,9 +532,6 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   }
 
   // Read the envelope: {"jsonrpc":"2.0","id":N,"result":…} or {…,"error":{"code":…,"message":…}}.
-  const auto broken = [&](const std::string& detail) {
-    Fail(what, "resposta inválida do servidor (" + detail + ")");
-  };
   od::parser parser;
   od::document doc;
   od::object envelope;

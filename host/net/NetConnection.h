@@ -5,9 +5,10 @@
 //   {"jsonrpc":"2.0","id":N,"method":"getDados","params":["text",{…change packet…}]}
 //
 // Call returns the raw result (the answer's "result" member, {"ok":…}) as a Text variant, for
-// CheckResultServ to read. The text buffer keeps kPacketPadding spare bytes after its end, so the
-// data layer parses it in place: the body is received straight into one reserved buffer and the
-// result is moved to its front, never copied.
+// CheckResultServ to read. A successful answer is decoded while it arrives (AnswerDecoder): the
+// data's packets go straight into row storage that a record set then takes without copying, and
+// the answer's text is never held whole. The variant still reads as the result's JSON text (kept
+// as received for small answers, written again on request for large ones).
 //
 // Failures raise ENetError, whose message (in Portuguese) names the address, the method or the
 // connection attempt, and what happened: connection refused, timeout, HTTP error status, a

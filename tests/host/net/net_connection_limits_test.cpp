@@ -1,6 +1,7 @@
 // The connection against a hostile server: an answer larger than the cap, announced or endless,
 // and a Content-Length no buffer can hold, all fail as ENetError with a clear message (never
 // std::bad_alloc or std::length_error), for the connection check and for calls alike.
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -97,8 +98,14 @@ class HostileServer {
       }
       if (!Send(fd, head_)) return;
       if (body_ == Body::None) return;  // the announced body never comes
+      // An answer that reads well so far and never ends: a text that keeps growing. (Bytes that
+      // are not an answer at all are refused at once, before any cap.)
+      const std::string start = R"({"jsonrpc":"2.0","id":1,"result":")";
       const std::string piece(64 * 1024, 'x');
       const std::string chunk = "10000\r\n" + piece + "\r\n";
+      char size[16];
+      std::snprintf(size, sizeof size, "%zx\r\n", start.size());
+      if (!Send(fd, body_ == Body::EndlessChunks ? size + start + "\r\n" : start)) return;
       for (size_t sent = 0; sent < (size_t{256} << 20) && !stop_; sent += piece.size()) {
         if (!Send(fd, body_ == Body::EndlessChunks ? chunk : piece)) return;
       }

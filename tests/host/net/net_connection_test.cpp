@@ -1,3 +1,4 @@
+#include "host/data/DecodedAnswer.h"
 #include "host/net/NetConnection.h"
 
 #include <gtest/gtest.h>
@@ -167,7 +168,7 @@ TEST_F(NetConnectionTest, CallSendsTextAndPacketsAndReturnsThePaddedRawResult) {
   EXPECT_GE(raw.TextPtr()->capacity(), raw.AsText().size() + kPacketPadding);
 }
 
-TEST_F(NetConnectionTest, TheRawResultReadsInPlace) {
+TEST_F(NetConnectionTest, TheRawResultArrivesDecoded) {
   const std::string packet = R"({"fields":[{"name":"CDFILIAL","size":4}],"rows":[["0001"]]})";
   Variant raw = net.Call("echo", {Variant::FromText("x"), Variant::MakeDataPacket(packet)});
   RawResult result = ParseRawResult(raw);
@@ -175,8 +176,11 @@ TEST_F(NetConnectionTest, TheRawResultReadsInPlace) {
   ASSERT_EQ(result.data.Count(), 2u);
   EXPECT_EQ(result.data[0].AsText(), "x");
   EXPECT_EQ(result.data[1].PacketJson(), packet);
-  // The packet refers to the received buffer itself: nothing was copied.
-  EXPECT_EQ(result.data[1].PacketBuffer().get(), raw.TextPtr().get());
+  // The packet was read into row storage as it arrived; the small result's text is kept as sent.
+  ASSERT_NE(result.data[1].Decoded(), nullptr);
+  EXPECT_EQ(result.data[1].Decoded()->store.RowCount(), 1u);
+  EXPECT_EQ(result.data[1].Decoded()->store.Cell(0, 0), "0001");
+  EXPECT_EQ(raw.AsText(), R"({"ok":true,"data":["x",)" + packet + "]}");
 }
 
 TEST_F(NetConnectionTest, ACallMayRunOnAWorkerThreadWhileTheCallerWaits) {

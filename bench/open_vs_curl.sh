@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The scenario runner's whole `open` (process start, module, connect, getDados, load, filter) over a
+# bare `curl` of the same getDados answer to /dev/null, and the runner's peak memory over the
+# answer's size, for one or more builds in one run against one server (so "before" and "after"
+# share the machine's noise).
+#
+#   bench/open_vs_curl.sh [--products N] [--rows-per-product M] [--runs R] BUILD_DIR...
+#
+# The first build's server writes the demo data (in a temporary folder, removed at the end) and
+# serves it. Prints, per build, the median wall time of the open, its ratio to curl's median, and
+# the median peak RSS with its ratio to the answer's size.
+set -euo pipefail
+
+products=100000
+rows=10
+runs=5
+builds=()
+while (($#)); do
+  case "$1" in
+    --products) products="$2"; shift 2 ;;
+    --rows-per-product) rows="$2"; shift 2 ;;
+    --runs) runs="$2"; shift 2 ;;
+    *) builds+=("$(cd "$1" && pwd)"); shift ;;
+  esac
+done
+((${#builds[@]})) || { echo "usage: $0 [--products N] [--rows-per-product M] [--runs R] BUILD_DIR..." >&2; exit 2; }
+
+server_bin="${builds[0]}/server/pdi07310-server"
+dir=$(mktemp -d /tmp/open_vs_curl.XXXXXX)
+server_pid=
+cleanup() {
+  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+echo "demo data: $products products x $rows rows per product"
+"$server_bin" demo --db "$dir/server.db" --local "$dir/local.db" --products "$products" \
+  --rows-per-product "$rows" >/dev/null
+port=$((20000 + RANDOM % 20000))
+"$server_bin" serve --db "$dir/server.db" --listen "127.0.0.1:$port" >"$dir/server.log" 2>&1 &
+server_pid=$!
+url="http://127.0.0.1:$port/PDI07310.rdmProdDesoneraImpos"
+for _ in $(seq 100); do curl -s -o /dev/null "$url" && break; sleep 0.1; done
+
+median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+request='{"jsonrpc":"2.0","id":1,"method":"getDados","params":[]}'
+curl_times=()
+for _ in $(seq "$runs"); do
+  out=$(curl -s -o /dev/null -w '%{time_total} %{size_download}' -X POST -H 'Content-Type: application/json' \
+    -d "$request" "$url")
+  curl_times+=("${out% *}")
+  bytes="${out#* }"
+done
+curl_median=$(printf '%s\n' "${curl_times[@]}" | median)
+printf 'curl getDados to /dev/null: median %.3f s, %.1f MB\n' "$curl_median" "$(echo "$bytes / 1000000" | bc -l)"
+
+printf 'open\nclose\n' >"$dir/open.scn"
+for build in "${builds[@]}"; do
+  times=()
+  rss=()
+  for _ in $(seq "$runs"); do
+    /usr/bin/time -f '%e %M' -o "$dir/time" "$build/scenario/pdi07310-scenario" --server "127.0.0.1:$port" \
+      --local "$dir/local.db" --module "$build/module/libPKG_PDI07310.so" "$dir/open.scn" >"$dir/run.log" 2>&1 ||
+      { echo "runner of $build failed:"; tail -5 "$dir/run.log"; exit 1; }
+    read -r t kb <"$dir/time"
+    times+=("$t")
+    rss+=("$kb")
+  done
+  t=$(printf '%s\n' "${times[@]}" | median)
+  kb=$(printf '%s\n' "${rss[@]}" | median)
+  printf '%s: open %.2f s = %.2fx curl; peak RSS %.0f MB = %.2fx the answer\n' "$build" "$t" \
+    "$(echo "$t / $curl_median" | bc -l)" "$(echo "$kb / 1024" | bc -l)" "$(echo "$kb * 1024 / $bytes" | bc -l)"
+done

@@ -1,0 +1,139 @@
+// GrowBuffer is a growable array of trivially copyable values kept in one block. A small block
+// comes from malloc; a large one (kMapBytes and up) is mapped straight from the system, asked to
+// be backed by huge pages where the system offers them, and grown with mremap, which moves page
+// tables instead of copying bytes. So a store filled row by row as a packet arrives neither copies
+// its text at each doubling nor holds the old and the new block at once, and touching a fresh
+// gigabyte costs a few hundred page faults instead of a quarter million.
+//
+// Thread rules: none (a plain value). Copyable (deep copy) and movable.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sys/mman.h>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+namespace host {
+
+template <typename T>
+class GrowBuffer {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  static constexpr std::size_t kMapBytes = std::size_t{2} << 20;
+
+  GrowBuffer() = default;
+  ~GrowBuffer() { Release(); }
+  GrowBuffer(const GrowBuffer& other) { *this = other; }
+  GrowBuffer& operator=(const GrowBuffer& other) {
+    if (this != &other) {
+      size_ = 0;
+      reserve(other.size_);
+      if (other.size_) std::memcpy(data_, other.data_, other.size_ * sizeof(T));
+      size_ = other.size_;
+    }
+    return *this;
+  }
+  GrowBuffer(GrowBuffer&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)),
+        mapped_(std::exchange(other.mapped_, 0)) {}
+  GrowBuffer& operator=(GrowBuffer&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(mapped_, other.mapped_);
+    return *this;
+  }
+
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+
+  // Raises std::bad_alloc when memory is refused (the buffer is then unchanged).
+  void reserve(std::size_t n) {
+    if (n > capacity_) Reallocate(n);
+  }
+  // New elements are zero.
+  void resize(std::size_t n) {
+    if (n > capacity_) Reallocate(std::max(n, capacity_ * 2));
+    if (n > size_) std::memset(static_cast<void*>(data_ + size_), 0, (n - size_) * sizeof(T));
+    size_ = n;
+  }
+  void append(const T* values, std::size_t n) {
+    if (size_ + n > capacity_) Reallocate(std::max(size_ + n, capacity_ * 2));
+    std::memcpy(data_ + size_, values, n * sizeof(T));
+    size_ += n;
+  }
+  void shrink_to_fit() {
+    if (size_ < capacity_ && size_ > 0) Reallocate(size_);
+  }
+
+ private:
+  static std::size_t PageRound(std::size_t bytes) {
+    constexpr std::size_t kPage = 4096;
+    return (bytes + kPage - 1) / kPage * kPage;
+  }
+
+  void Release() {
+    if (mapped_) {
+      ::munmap(data_, mapped_);
+    } else {
+      std::free(data_);
+    }
+    data_ = nullptr;
+    mapped_ = 0;
+  }
+
+  void Reallocate(std::size_t n) {
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < kMapBytes) {
+      if (mapped_) {  // shrinking a mapped block below the mapping size: back to malloc
+        void* small = std::malloc(bytes ? bytes : 1);
+        if (!small) throw std::bad_alloc();
+        std::memcpy(small, data_, std::min(size_, n) * sizeof(T));
+        Release();
+        data_ = static_cast<T*>(small);
+      } else {
+        void* grown = std::realloc(data_, bytes ? bytes : 1);
+        if (!grown) throw std::bad_alloc();
+        data_ = static_cast<T*>(grown);
+      }
+      capacity_ = n;
+      return;
+    }
+    const std::size_t length = PageRound(bytes);
+    void* block;
+    if (mapped_) {
+      block = ::mremap(data_, mapped_, length, MREMAP_MAYMOVE);
+      if (block == MAP_FAILED) throw std::bad_alloc();
+    } else {
+      block = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (block == MAP_FAILED) throw std::bad_alloc();
+      if (size_) std::memcpy(block, data_, size_ * sizeof(T));
+      std::free(data_);
+    }
+#ifdef MADV_HUGEPAGE
+    ::madvise(block, length, MADV_HUGEPAGE);  // a hint: ignored where huge pages are off
+#endif
+    data_ = static_cast<T*>(block);
+    mapped_ = length;
+    capacity_ = length / sizeof(T);
+  }
+
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  std::size_t mapped_ = 0;  // bytes mapped, when the block is a mapping (else from malloc)
+};
+
+}  // namespace host
