@@ -3,7 +3,7 @@
 # $PDI_FUZZ_BUILD_DIR) and runs each for N seconds (default 60):
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: data_packet json_rpc change_packet edit_mask filter
-#                                               http_request
+#                                               http_request answer_decoder
 #
 # Each target starts from its seeds in fuzz/corpus/<target> and keeps growing its own working
 # corpus in <build>/corpus/<target>, so a second run continues where the first stopped. An input
@@ -18,7 +18,7 @@ ROOT=$PWD
 SECONDS_EACH=${1:-60}
 shift || true
 TARGETS=("$@")
-((${#TARGETS[@]})) || TARGETS=(data_packet json_rpc change_packet edit_mask filter http_request)
+((${#TARGETS[@]})) || TARGETS=(data_packet json_rpc change_packet edit_mask filter http_request answer_decoder)
 BUILD_DIR=${PDI_FUZZ_BUILD_DIR:-build-fuzz}
 
 command -v clang++ >/dev/null || { echo "fuzz: clang++ not found (apt-get install clang libclang-rt-14-dev)" >&2; exit 2; }
