@@ -1,130 +1,55 @@
 // A connection cut in the middle of a load's answer: the call fails as a broken connection does,
 // the record sets keep what they held, and the next call works on a new connection.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <thread>
 
 #include "host/data/ClientDataSet.h"
 #include "host/data/RawResult.h"
 #include "host/net/NetConnection.h"
+#include "tests/support/RawHttpStub.h"
 
 namespace host {
 namespace {
 
 constexpr const char* kService = "PDI07310.rdmProdDesoneraImpos";
 
-// A loopback server that answers the service check, then answers each call with `answer`, where
-// it either sends the whole of `body` or only its first `cutAt` bytes and closes the connection.
-// Every wait is bounded (100 ms polls while the test runs).
+// A loopback server that answers the service check, then answers each call with `head` and
+// then either the whole of `body` or only its first `cutAt` bytes, after which it closes the connection.
 class CutServer {
  public:
   CutServer(std::string head, std::string body, std::size_t cutAt)
-      : head_(std::move(head)), body_(std::move(body)), cutAt_(cutAt) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listener_, 8) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-      ADD_FAILURE() << "cannot listen: " << std::strerror(errno);
-      return;
-    }
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~CutServer() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (listener_ >= 0) ::close(listener_);
-  }
-  int Port() const { return port_; }
+      : head_(std::move(head)),
+        body_(std::move(body)),
+        cutAt_(cutAt),
+        stub_([this](int fd, const std::string&, const std::string& request) { return Answer(fd, request); }) {}
+  int Port() const { return stub_.Port(); }
   // From now on calls get the whole answer.
   void Heal() { cutAt_ = std::string::npos; }
 
  private:
-  static bool Ready(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 100) > 0;
-  }
-  bool Send(int fd, std::string_view data) {
-    while (!data.empty() && !stop_) {
-      const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      data.remove_prefix(static_cast<std::size_t>(n));
+  bool Answer(int fd, const std::string& request) {
+    // The answer carries the request's id (one digit: the test makes few calls).
+    const std::size_t idAt = request.find("\"id\":");
+    const char id = idAt == std::string::npos ? '1' : request[idAt + 5];
+    const std::size_t cut = cutAt_;
+    std::string body = body_;
+    if (const auto at = body.find("\"id\":1,"); at != std::string::npos) body[at + 5] = id;
+    if (!stub_.Send(fd, head_)) return false;
+    if (cut != std::string::npos) {
+      stub_.Send(fd, std::string_view(body).substr(0, cut));
+      return false;  // the connection is cut
     }
-    return true;
-  }
-  void Serve() {
-    while (!stop_) {
-      if (!Ready(listener_)) continue;
-      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      Converse(fd);
-      ::close(fd);
-    }
-  }
-  void Converse(int fd) {
-    std::string in;
-    char buffer[4096];
-    while (!stop_) {
-      const std::size_t end = in.find("\r\n\r\n");
-      if (end == std::string::npos) {
-        if (!Ready(fd)) continue;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return;
-        in.append(buffer, static_cast<std::size_t>(n));
-        continue;
-      }
-      const std::string request = in.substr(0, end);
-      std::size_t bodyLength = 0;
-      if (const auto at = request.find("Content-Length: "); at != std::string::npos)
-        bodyLength = std::stoul(request.substr(at + 16));
-      while (in.size() < end + 4 + bodyLength && !stop_) {
-        if (!Ready(fd)) continue;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return;
-        in.append(buffer, static_cast<std::size_t>(n));
-      }
-      // The answer carries the request's id (one digit: the test makes few calls).
-      const std::size_t idAt = in.find("\"id\":", end);
-      const char id = idAt == std::string::npos ? '1' : in[idAt + 5];
-      in.erase(0, end + 4 + bodyLength);
-      if (request.starts_with("GET")) {
-        if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}")) return;
-        continue;
-      }
-      const std::size_t cut = cutAt_;
-      std::string body = body_;
-      if (const auto at = body.find("\"id\":1,"); at != std::string::npos) body[at + 5] = id;
-      if (!Send(fd, head_)) return;
-      if (cut != std::string::npos) {
-        Send(fd, std::string_view(body).substr(0, cut));
-        return;  // the connection is cut
-      }
-      if (!Send(fd, body)) return;
-      if (head_.find("Connection: close") != std::string::npos) return;  // the end is the close
-    }
+    if (!stub_.Send(fd, body)) return false;
+    return head_.find("Connection: close") == std::string::npos;  // else the end is the close
   }
 
   std::string head_;
   std::string body_;
   std::atomic<std::size_t> cutAt_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  testsupport::RawHttpStub stub_;
 };
 
 std::string Packet(const std::string& field, int rows, const std::string& prefix) {

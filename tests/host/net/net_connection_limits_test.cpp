@@ -3,135 +3,51 @@
 // std::bad_alloc or std::length_error), for the connection check and for calls alike.
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cstring>
 #include <string>
-#include <thread>
 
 #include "host/net/NetConnection.h"
+#include "tests/support/RawHttpStub.h"
 
 namespace host {
 namespace {
 
 constexpr const char* kService = "PDI07310.rdmProdDesoneraImpos";
 
-// A server on a free loopback port that reads each request and answers it with `head`, then, for
-// an endless body, sends chunks (or raw bytes) until the client goes away. Requests for the
-// service's description (GET) get a proper answer unless hostileGet. Every wait is bounded, and at
-// most 256 MiB are sent per answer.
+// A server on a free loopback port that answers each request with `head`, then, for an endless
+// body, sends chunks (or raw bytes) until the client goes away. Requests for the service's
+// description (GET) get a proper answer unless hostileGet. At most 256 MiB are sent per answer.
 class HostileServer {
  public:
   enum class Body { None, EndlessChunks, EndlessBytes };
 
   HostileServer(std::string head, Body body, bool hostileGet = false)
-      : head_(std::move(head)), body_(body), hostileGet_(hostileGet) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listener_, 8) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-      ADD_FAILURE() << "cannot listen: " << std::strerror(errno);
-      return;
-    }
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~HostileServer() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (listener_ >= 0) ::close(listener_);
-  }
-  int Port() const { return port_; }
+      : head_(std::move(head)),
+        body_(body),
+        stub_([this](int fd, const std::string&, const std::string&) { return Answer(fd); }, hostileGet) {}
+  int Port() const { return stub_.Port(); }
 
  private:
-  // Waits up to 100 ms for fd to be ready for events.
-  static bool Ready(int fd, short events) {
-    pollfd p{fd, events, 0};
-    return ::poll(&p, 1, 100) > 0;
-  }
-
-  void Serve() {
-    while (!stop_) {
-      if (!Ready(listener_, POLLIN)) continue;
-      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      Converse(fd);
-      ::close(fd);
+  // Sends the hostile answer; the connection always ends with it.
+  bool Answer(int fd) {
+    if (!stub_.Send(fd, head_) || body_ == Body::None) return false;  // the announced body never comes
+    // An answer that reads well so far and never ends: a text that keeps growing. (Bytes that
+    // are not an answer at all are refused at once, before any cap.)
+    const std::string start = R"({"jsonrpc":"2.0","id":1,"result":")";
+    const std::string piece(64 * 1024, 'x');
+    const std::string chunk = "10000\r\n" + piece + "\r\n";
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", start.size());
+    if (!stub_.Send(fd, body_ == Body::EndlessChunks ? size + start + "\r\n" : start)) return false;
+    for (size_t sent = 0; sent < (size_t{256} << 20); sent += piece.size()) {
+      if (!stub_.Send(fd, body_ == Body::EndlessChunks ? chunk : piece)) return false;
     }
-  }
-
-  // Answers the requests of one connection until it closes.
-  void Converse(int fd) {
-    std::string in;
-    char buffer[4096];
-    while (!stop_) {
-      const size_t end = in.find("\r\n\r\n");
-      if (end == std::string::npos) {
-        if (!Ready(fd, POLLIN)) continue;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return;
-        in.append(buffer, static_cast<size_t>(n));
-        continue;
-      }
-      const std::string request = in.substr(0, end);
-      size_t bodyLength = 0;
-      if (const size_t at = request.find("Content-Length: "); at != std::string::npos) {
-        bodyLength = std::stoul(request.substr(at + 16));
-      }
-      while (in.size() < end + 4 + bodyLength && !stop_) {
-        if (!Ready(fd, POLLIN)) continue;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return;
-        in.append(buffer, static_cast<size_t>(n));
-      }
-      in.erase(0, end + 4 + bodyLength);
-      if (request.starts_with("GET") && !hostileGet_) {
-        if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}")) return;
-        continue;
-      }
-      if (!Send(fd, head_)) return;
-      if (body_ == Body::None) return;  // the announced body never comes
-      // An answer that reads well so far and never ends: a text that keeps growing. (Bytes that
-      // are not an answer at all are refused at once, before any cap.)
-      const std::string start = R"({"jsonrpc":"2.0","id":1,"result":")";
-      const std::string piece(64 * 1024, 'x');
-      const std::string chunk = "10000\r\n" + piece + "\r\n";
-      char size[16];
-      std::snprintf(size, sizeof size, "%zx\r\n", start.size());
-      if (!Send(fd, body_ == Body::EndlessChunks ? size + start + "\r\n" : start)) return;
-      for (size_t sent = 0; sent < (size_t{256} << 20) && !stop_; sent += piece.size()) {
-        if (!Send(fd, body_ == Body::EndlessChunks ? chunk : piece)) return;
-      }
-      return;
-    }
-  }
-
-  // Sends all of data unless the client goes away or the server stops.
-  bool Send(int fd, std::string_view data) {
-    while (!data.empty()) {
-      if (stop_) return false;
-      if (!Ready(fd, POLLOUT)) continue;
-      const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
+    return false;
   }
 
   std::string head_;
   Body body_;
-  bool hostileGet_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  testsupport::RawHttpStub stub_;
 };
 
 // The message of the ENetError a call raises (any other exception fails the test).
