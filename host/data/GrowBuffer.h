@@ -74,6 +74,9 @@ class GrowBuffer {
     std::memcpy(data_ + size_, values, n * sizeof(T));
     size_ += n;
   }
+  // Counts as held the next n elements, already written past size() within capacity().
+  // REQUIRES: size() + n <= capacity().
+  void extend(std::size_t n) { size_ += n; }
   void shrink_to_fit() {
     if (size_ < capacity_ && size_ > 0) Reallocate(size_);
   }
