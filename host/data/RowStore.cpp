@@ -54,10 +54,12 @@ char* RowStore::TextRoom(std::size_t bytes) {
 }
 
 RowId RowStore::AddRowWithText(std::span<const CellRef> cells, std::size_t textBytes) {
-  const RowId row = AddEmptyRow();
+  if (rows_ >= std::numeric_limits<RowId>::max())
+    throw EDataSetError("A record set holds at most 4294967295 rows");
+  OwnCells();
+  cells_->append(cells.data(), cells.size());
   arena_->extend(textBytes);
-  std::copy(cells.begin(), cells.end(), cells_->data() + static_cast<std::size_t>(row) * columns_);
-  return row;
+  return static_cast<RowId>(rows_++);
 }
 
 CellRef RowStore::Append(std::string_view text) {
