@@ -1,9 +1,10 @@
 // GrowBuffer is a growable array of trivially copyable values kept in one block. A small block
 // comes from malloc; a large one (kMapBytes and up) is mapped straight from the system, asked to
-// be backed by huge pages where the system offers them, and grown with mremap, which moves page
-// tables instead of copying bytes. So a store filled row by row as a packet arrives neither copies
-// its text at each doubling nor holds the old and the new block at once, and touching a fresh
-// gigabyte costs a few hundred page faults instead of a quarter million.
+// be backed by huge pages where the system offers them (whole huge pages, on their boundaries), and
+// grown with mremap, which moves page tables instead of copying bytes. So a store filled row by
+// row as a packet arrives neither copies its text at each doubling nor holds the old and the new
+// block at once, and touching a fresh gigabyte costs a few hundred page faults instead of a
+// quarter million.
 //
 // A large block given back is not unmapped at once: a few of them (kKeptBytes in all) are kept,
 // marked free for the system to take back under memory pressure (MADV_FREE), and handed to the
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -145,9 +147,22 @@ class GrowBuffer {
   }
 
  private:
-  static std::size_t PageRound(std::size_t bytes) {
-    constexpr std::size_t kPage = 4096;
-    return (bytes + kPage - 1) / kPage * kPage;
+  // Mappings are whole huge pages, placed on a huge page's boundary: the system backs with huge
+  // pages only aligned 2 MiB ranges, and moving such a range to an unaligned place splits it.
+  static constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  static std::size_t HugeRound(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+  // A fresh mapping of length bytes (a multiple of kHugePage) starting on a huge page's boundary,
+  // or MAP_FAILED.
+  static void* MapAligned(std::size_t length) {
+    const std::size_t span = length + kHugePage;
+    void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return MAP_FAILED;
+    char* const from = static_cast<char*>(raw);
+    char* const aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(from) + kHugePage - 1) & ~(kHugePage - 1));
+    if (aligned > from) ::munmap(from, static_cast<std::size_t>(aligned - from));
+    const std::size_t tail = static_cast<std::size_t>(from + span - (aligned + length));
+    if (tail) ::munmap(aligned + length, tail);
+    return aligned;
   }
 
   void Release() {
@@ -177,18 +192,29 @@ class GrowBuffer {
       capacity_ = n;
       return;
     }
-    std::size_t length = PageRound(bytes);
+    std::size_t length = HugeRound(bytes);
     void* block;
     if (mapped_) {
-      block = ::mremap(data_, mapped_, length, MREMAP_MAYMOVE);
-      if (block == MAP_FAILED) throw std::bad_alloc();
+      // Grow or shrink in place where the address space allows (a shrink always does); else move
+      // the pages (page tables, not bytes) to the start of a fresh aligned mapping of the new
+      // length, whose rest stays fresh.
+      block = ::mremap(data_, mapped_, length, 0);
+      if (block == MAP_FAILED) {
+        void* target = MapAligned(length);
+        if (target == MAP_FAILED) throw std::bad_alloc();
+        block = ::mremap(data_, mapped_, mapped_, MREMAP_MAYMOVE | MREMAP_FIXED, target);
+        if (block == MAP_FAILED) {
+          ::munmap(target, length);
+          throw std::bad_alloc();
+        }
+      }
     } else {
       std::size_t kept = 0;
       block = KeptMappings::Take(length, &kept);
       if (block) {
         length = kept;
       } else {
-        block = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        block = MapAligned(length);
         if (block == MAP_FAILED) throw std::bad_alloc();
       }
       if (size_) std::memcpy(block, data_, size_ * sizeof(T));
