@@ -8,9 +8,10 @@
 //
 // A large block given back is not unmapped at once: a few of them (kKeptBytes in all) are kept,
 // marked free for the system to take back under memory pressure (MADV_FREE), and handed to the
-// next large buffer, whose pages are then mostly already present. A record set reloaded after a
-// save decodes a million rows into the pages the list before it held, instead of having a
-// hundred megabytes of fresh pages cleared by the system.
+// next large buffer, whose pages are then mostly already present (the pages it does not write stay
+// free for the system to take). A record set reloaded after a save decodes a million rows into
+// the pages the list before it held, instead of having a hundred megabytes of fresh pages cleared
+// by the system.
 //
 // Thread rules: none (a plain value). Copyable (deep copy) and movable. The kept blocks are shared
 // by all threads, under a lock.
@@ -79,9 +80,10 @@ class KeptMappings {
     std::size_t count = 0;
     std::size_t bytes = 0;
   };
+  // Never destroyed: a buffer may be given back while the process exits.
   static Kept& Instance() {
-    static Kept kept;
-    return kept;
+    static Kept* const kept = new Kept;
+    return *kept;
   }
 };
 
