@@ -101,9 +101,10 @@ class RowStore {
   // Bulk appending, for a reader that copies a row's text straight into the arena while it scans:
   // TextRoom makes room for `bytes` more bytes of text and returns where the next text byte goes
   // (offset TextBytes()), or null when the arena would pass 4 GiB (then use SetCell, which says
-  // so). The room stays valid until the store next grows. AddRowWithText then keeps the first
-  // `textBytes` bytes written there and appends a row of `cells`, which refer to them.
-  // REQUIRES: textBytes <= the room asked for; cells.size() == Columns().
+  // so). AddRowWithText then keeps the next `textBytes` bytes written there and appends a row of
+  // `cells`, which refer to them; several rows may follow one TextRoom, their texts one after
+  // another. The room stays valid until the next TextRoom, SetCell or copy-on-write.
+  // REQUIRES: the rows' texts together fit the room asked for; cells.size() == Columns().
   char* TextRoom(std::size_t bytes);
   RowId AddRowWithText(std::span<const CellRef> cells, std::size_t textBytes);
 
