@@ -5,7 +5,8 @@
 // Plain harness: prints the first load (the figure a fresh process sees), the median of further
 // loads, and the median time of one filter switch per set size.
 //
-//   bench_recordset [rows]      (default 1000000)
+//   bench_recordset [rows] [--answer-only]      (default 1000000; --answer-only runs only the
+//                                               decode-while-arriving section, for profiling)
 //
 // Also: the same packet as a call's answer decoded while it arrives, against a plain simdjson DOM
 // parse of the same bytes in the same run, and the storage's bytes per row.
@@ -14,9 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <simdjson.h>
+#include <sys/resource.h>
 
 #include "host/data/ClientDataSet.h"
 #include "host/data/DecodedAnswer.h"
@@ -29,6 +32,13 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
+}
+
+// Page faults of this process so far (fresh memory touched costs one per page).
+long MinorFaults() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
 }
 
 double Median(std::vector<double> v) {
@@ -76,7 +86,15 @@ void DefineFields(host::TClientDataSet& cds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rows = argc > 1 ? std::atoi(argv[1]) : 1'000'000;
+  int rows = 1'000'000;
+  bool answerOnly = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--answer-only") {
+      answerOnly = true;
+    } else {
+      rows = std::atoi(argv[i]);
+    }
+  }
   constexpr int kRowsPerKey = 10;
 
   const auto packet = host::Variant::MakeDataPacket(MakePacket(rows, kRowsPerKey));
@@ -84,7 +102,7 @@ int main(int argc, char** argv) {
 
   // Load: the first into a fresh record set is what a fresh process sees.
   std::vector<double> loads;
-  for (int run = 0; run < 5; ++run) {
+  for (int run = 0; run < (answerOnly ? 0 : 5); ++run) {
     host::TClientDataSet cds("cdsFornecedor");
     DefineFields(cds);
     const auto t0 = Clock::now();
@@ -96,8 +114,9 @@ int main(int argc, char** argv) {
     }
     loads.push_back(Seconds(t0, t1));
   }
-  std::printf("load %d rows: first %.3f s, median of %zu %.3f s\n", rows, loads.front(),
-              loads.size(), Median(loads));
+  if (!answerOnly)
+    std::printf("load %d rows: first %.3f s, median of %zu %.3f s\n", rows, loads.front(),
+                loads.size(), Median(loads));
 
   // The same bytes as a call's answer, decoded while they arrive (pieces of 64 KB, as a socket
   // hands them over) straight into row storage, then loaded: against a plain simdjson DOM parse of
@@ -107,8 +126,9 @@ int main(int argc, char** argv) {
                                std::string(packet.PacketJson()) + "}}";
     simdjson::padded_string padded(answer);
     simdjson::dom::parser dom;
-    std::vector<double> domTimes, streamTimes;
+    std::vector<double> domTimes, streamTimes, decodeTimes;
     std::size_t heldBytes = 0, textBytes = 0;
+    long faults = 0;
     for (int run = 0; run < 5; ++run) {
       const auto d0 = Clock::now();
       simdjson::dom::element root;
@@ -121,6 +141,7 @@ int main(int argc, char** argv) {
 
       host::TClientDataSet cds("cdsFornecedor");
       DefineFields(cds);
+      const long faults0 = MinorFaults();
       const auto t0 = Clock::now();
       {
         host::AnswerDecoder decoder;
@@ -131,6 +152,7 @@ int main(int argc, char** argv) {
           std::fprintf(stderr, "decoder refused the answer: %s\n", decoder.Failure().c_str());
           return 1;
         }
+        decodeTimes.push_back(Seconds(t0, Clock::now()));
         const host::RawResult raw = host::ParseRawResult(decoder.TakeResult());
         heldBytes = raw.data.Decoded()->store.HeldBytes();
         textBytes = raw.data.Decoded()->store.TextBytes();
@@ -142,17 +164,22 @@ int main(int argc, char** argv) {
         return 1;
       }
       streamTimes.push_back(Seconds(t0, t1));
+      faults = MinorFaults() - faults0;
     }
     const double domMedian = Median(domTimes), streamMedian = Median(streamTimes);
     std::printf("simdjson DOM parse of the same %.1f MB: first %.3f s (fresh parser), median %.3f s (parser reused)\n",
                 answer.size() / 1e6, domTimes.front(), domMedian);
     std::printf("decode while arriving (64 KB pieces) + load %d rows: first %.3f s, median %.3f s = %.2fx the DOM parse\n",
                 rows, streamTimes.front(), streamMedian, streamMedian / domMedian);
+    std::printf("  of which decoding: median %.3f s; loading the decoded rows: %.3f s; %ld page faults\n",
+                Median(decodeTimes), streamMedian - Median(decodeTimes), faults);
     std::printf("storage: %.1f bytes per row (text %.1f, cells %.1f) for a packet of %.1f bytes per row\n",
                 static_cast<double>(heldBytes) / rows, static_cast<double>(textBytes) / rows,
                 static_cast<double>(heldBytes - textBytes) / rows,
                 static_cast<double>(packet.PacketJson().size()) / rows);
   }
+
+  if (answerOnly) return 0;
 
   // Loading into a filtered set also rebuilds the filter's index in the same pass.
   {

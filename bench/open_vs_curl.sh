@@ -7,8 +7,9 @@
 #   bench/open_vs_curl.sh [--products N] [--rows-per-product M] [--runs R] BUILD_DIR...
 #
 # The first build's server writes the demo data (in a temporary folder, removed at the end) and
-# serves it. Prints, per build, the median wall time of the open, its ratio to curl's median, and
-# the median peak RSS with its ratio to the answer's size.
+# serves it. Prints, per build, the median wall time of the open, its ratio to curl's median, the
+# runner's median CPU time (user + system: on a shared machine, the part of the open the runner
+# itself costs), and the median peak RSS with its ratio to the answer's size.
 set -euo pipefail
 
 products=100000
@@ -46,30 +47,33 @@ for _ in $(seq 100); do curl -s -o /dev/null "$url" && break; sleep 0.1; done
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 request='{"jsonrpc":"2.0","id":1,"method":"getDados","params":[]}'
+printf 'open\nclose\n' >"$dir/open.scn"
+# Rounds interleave curl and every build, so that a change in the machine's load while the bench
+# runs falls on all of them alike.
 curl_times=()
+declare -A times rss cpus
 for _ in $(seq "$runs"); do
   out=$(curl -s -o /dev/null -w '%{time_total} %{size_download}' -X POST -H 'Content-Type: application/json' \
     -d "$request" "$url")
   curl_times+=("${out% *}")
   bytes="${out#* }"
+  for b in "${!builds[@]}"; do
+    build=${builds[$b]}
+    /usr/bin/time -f '%e %M %U %S' -o "$dir/time" "$build/scenario/pdi07310-scenario" --server "127.0.0.1:$port" \
+      --local "$dir/local.db" --module "$build/module/libPKG_PDI07310.so" "$dir/open.scn" >"$dir/run.log" 2>&1 ||
+      { echo "runner of $build failed:"; tail -5 "$dir/run.log"; exit 1; }
+    read -r t kb user sys <"$dir/time"
+    times[$b]+="$t "
+    rss[$b]+="$kb "
+    cpus[$b]+="$(echo "$user + $sys" | bc -l) "
+  done
 done
 curl_median=$(printf '%s\n' "${curl_times[@]}" | median)
 printf 'curl getDados to /dev/null: median %.3f s, %.1f MB\n' "$curl_median" "$(echo "$bytes / 1000000" | bc -l)"
-
-printf 'open\nclose\n' >"$dir/open.scn"
-for build in "${builds[@]}"; do
-  times=()
-  rss=()
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f '%e %M' -o "$dir/time" "$build/scenario/pdi07310-scenario" --server "127.0.0.1:$port" \
-      --local "$dir/local.db" --module "$build/module/libPKG_PDI07310.so" "$dir/open.scn" >"$dir/run.log" 2>&1 ||
-      { echo "runner of $build failed:"; tail -5 "$dir/run.log"; exit 1; }
-    read -r t kb <"$dir/time"
-    times+=("$t")
-    rss+=("$kb")
-  done
-  t=$(printf '%s\n' "${times[@]}" | median)
-  kb=$(printf '%s\n' "${rss[@]}" | median)
-  printf '%s: open %.2f s = %.2fx curl; peak RSS %.0f MB = %.2fx the answer\n' "$build" "$t" \
-    "$(echo "$t / $curl_median" | bc -l)" "$(echo "$kb / 1024" | bc -l)" "$(echo "$kb * 1024 / $bytes" | bc -l)"
+for b in "${!builds[@]}"; do
+  t=$(printf '%s\n' ${times[$b]} | median)
+  kb=$(printf '%s\n' ${rss[$b]} | median)
+  cpu=$(printf '%s\n' ${cpus[$b]} | median)
+  printf '%s: open %.2f s = %.2fx curl; runner CPU %.2f s; peak RSS %.0f MB = %.2fx the answer\n' "${builds[$b]}" \
+    "$t" "$(echo "$t / $curl_median" | bc -l)" "$cpu" "$(echo "$kb / 1024" | bc -l)" "$(echo "$kb * 1024 / $bytes" | bc -l)"
 done

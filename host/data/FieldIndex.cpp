@@ -46,24 +46,43 @@ void FieldIndex::Build(const RowStore& store, std::span<const RowId> rows) {
   entries_.clear();
   keys_.clear();
   owned_.clear();
-  // Related rows arrive grouped by key: each run of equal keys is one lookup per pass.
-  const auto eachRun = [&](auto&& visit) {
-    std::size_t i = 0;
-    while (i < rows.size()) {
-      const std::string_view key = store.Cell(rows[i], column_);
-      std::size_t j = i + 1;
-      while (j < rows.size() && store.Cell(rows[j], column_) == key) ++j;
-      visit(key, i, j);
-      i = j;
-    }
+  // Related rows arrive grouped by key: each run of equal keys is one lookup. The first pass
+  // counts the rows of each key and notes each run's entry; the second gives each key its place
+  // and puts the rows in (in row order), with no second lookup.
+  struct Run {
+    std::uint32_t entry;
+    std::uint32_t end;  // one past the run's last position in rows
   };
-  // Count the rows of each key, give each key its place, then put the rows in (in row order).
-  eachRun([&](std::string_view key, std::size_t i, std::size_t j) {
+  // Sized once from the number of runs (at least the number of keys), so that nothing grows,
+  // copies or rehashes while the index is built.
+  std::size_t runCount = 0;
+  std::size_t keyBytes = 0;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const std::string_view key = store.Cell(rows[r], column_);
+    if (r == 0 || store.Cell(rows[r - 1], column_) != key) {
+      ++runCount;
+      keyBytes += key.size();
+    }
+  }
+  std::vector<Run> runList;
+  runList.reserve(runCount);
+  entries_.reserve(runCount);
+  keys_.reserve(keyBytes);
+  std::size_t slotCount = 16;
+  while (runCount * 10 > slotCount * 7) slotCount *= 2;
+  slots_.assign(slotCount, 0);
+  std::size_t i = 0;
+  while (i < rows.size()) {
+    const std::string_view key = store.Cell(rows[i], column_);
+    std::size_t j = i + 1;
+    while (j < rows.size() && store.Cell(rows[j], column_) == key) ++j;
     const std::size_t hash = HashOf(key);
     std::int64_t e = Find(key, hash);
     if (e < 0) e = Insert(key, hash);
     entries_[static_cast<std::size_t>(e)].count += static_cast<std::uint32_t>(j - i);
-  });
+    runList.push_back({static_cast<std::uint32_t>(e), static_cast<std::uint32_t>(j)});
+    i = j;
+  }
   std::uint32_t next = 0;
   for (Entry& e : entries_) {
     e.begin = next;
@@ -71,12 +90,14 @@ void FieldIndex::Build(const RowStore& store, std::span<const RowId> rows) {
     e.count = 0;
   }
   runs_.resize(rows.size());
-  eachRun([&](std::string_view key, std::size_t i, std::size_t j) {
-    Entry& e = entries_[static_cast<std::size_t>(Find(key, HashOf(key)))];
-    std::copy(rows.begin() + static_cast<std::ptrdiff_t>(i), rows.begin() + static_cast<std::ptrdiff_t>(j),
+  std::size_t from = 0;
+  for (const Run& run : runList) {
+    Entry& e = entries_[run.entry];
+    std::copy(rows.begin() + static_cast<std::ptrdiff_t>(from), rows.begin() + static_cast<std::ptrdiff_t>(run.end),
               runs_.begin() + e.begin + e.count);
-    e.count += static_cast<std::uint32_t>(j - i);
-  });
+    e.count += static_cast<std::uint32_t>(run.end - from);
+    from = run.end;
+  }
 }
 
 std::vector<RowId>& FieldIndex::Own(std::uint32_t e) {

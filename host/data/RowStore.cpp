@@ -44,6 +44,24 @@ void RowStore::SetRowCells(RowId row, std::span<const CellRef> cells) {
             cells_->data() + static_cast<std::size_t>(row) * columns_);
 }
 
+char* RowStore::TextRoom(std::size_t bytes) {
+  const std::size_t size = arena_->size();
+  if (bytes > std::numeric_limits<std::uint32_t>::max() - size) return nullptr;
+  OwnText();
+  GrowBuffer<char>& arena = *arena_;
+  if (size + bytes > arena.capacity()) arena.reserve(std::max(size + bytes, arena.capacity() * 2));
+  return arena.data() + size;
+}
+
+RowId RowStore::AddRowWithText(std::span<const CellRef> cells, std::size_t textBytes) {
+  if (rows_ >= std::numeric_limits<RowId>::max())
+    throw EDataSetError("A record set holds at most 4294967295 rows");
+  OwnCells();
+  cells_->append(cells.data(), cells.size());
+  arena_->extend(textBytes);
+  return static_cast<RowId>(rows_++);
+}
+
 CellRef RowStore::Append(std::string_view text) {
   if (text.empty()) return {};
   OwnText();

@@ -98,6 +98,16 @@ class RowStore {
   // Replaces the cells of a row. REQUIRES: cells.size() == Columns().
   void SetRowCells(RowId row, std::span<const CellRef> cells);
 
+  // Bulk appending, for a reader that copies a row's text straight into the arena while it scans:
+  // TextRoom makes room for `bytes` more bytes of text and returns where the next text byte goes
+  // (offset TextBytes()), or null when the arena would pass 4 GiB (then use SetCell, which says
+  // so). AddRowWithText then keeps the next `textBytes` bytes written there and appends a row of
+  // `cells`, which refer to them; several rows may follow one TextRoom, their texts one after
+  // another. The room stays valid until the next TextRoom, SetCell or copy-on-write.
+  // REQUIRES: the rows' texts together fit the room asked for; cells.size() == Columns().
+  char* TextRoom(std::size_t bytes);
+  RowId AddRowWithText(std::span<const CellRef> cells, std::size_t textBytes);
+
  private:
   // Make the text or the cells this store's own before writing them.
   void OwnText() {

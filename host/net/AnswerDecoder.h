@@ -71,6 +71,9 @@ class AnswerDecoder {
   bool Fail(std::string message);
   // Scans a string from p; returns the position after it, or end when it continues.
   const char* ScanString(const char* p, const char* end);
+  // Reads whole rows of plain values from p, while the builder is inside a packet's rows and p is
+  // at a row's '['; returns where it stopped (p when it read nothing). See the definition.
+  const char* FastRows(const char* p, const char* end);
   bool EscapeByte(char c);
   bool EndString(std::string_view text, bool nonAscii);
   bool EndNumber();

@@ -40,14 +40,19 @@ size_t ValidSequenceLength(std::string_view s, size_t i) {
   return 0;
 }
 
-// True when every byte is printable ASCII other than a quote or a backslash: such text is valid
-// UTF-8 and needs no escape, so it can go out as it stands.
+bool IsValidUtf8(std::string_view s);
+
+// True when the text can go out as it stands: valid UTF-8 with no byte that is escaped (control
+// characters, a quote, a backslash) or that the writer would treat otherwise (DEL). Names with
+// accents are the common case of a value beyond ASCII, and need no trip through the writer.
 bool IsPlain(std::string_view s) {
+  bool ascii = true;
   for (const char c : s) {
     const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b >= 0x7F || b == '"' || b == '\\') return false;
+    if (b < 0x20 || b == 0x7F || b == '"' || b == '\\') return false;
+    ascii &= b < 0x80;
   }
-  return true;
+  return ascii || IsValidUtf8(s);
 }
 
 bool IsAscii(std::string_view s) {

@@ -109,6 +109,32 @@ TEST(PacketWriter, InvalidUtf8IsReplacedSoTheDocumentStaysReadable) {
   EXPECT_EQ(PacketWriter::SanitizeUtf8("Ação €𝄞"), "Ação €𝄞");
 }
 
+TEST(PacketWriter, ValidTextBeyondAsciiGoesOutAsItStandsAndFaultsInItAreStillCaught) {
+  // Copied straight: valid UTF-8 with nothing to escape (2-, 3- and 4-byte characters, at the
+  // start, the middle and the end).
+  for (const std::string value : {"São João", "é", "€ 5", "x𝄞", "Ação 7"}) {
+    std::string out;
+    PacketWriter w(out);
+    w.BeginData(kFields);
+    std::array<std::string_view, 2> row{value, "k"};
+    w.Row(row);
+    w.End();
+    EXPECT_NE(out.find("[\"" + value + "\",\"k\"]"), std::string::npos) << out;
+  }
+  // Beyond ASCII together with what must be escaped, or with a bad byte: escaped or replaced.
+  std::string quoted;
+  PacketWriter::AppendJsonString(quoted, "Açaí \"bom\"\n");
+  EXPECT_EQ(quoted, R"("Açaí \"bom\"\n")");
+  std::string bad;
+  PacketWriter q(bad);
+  q.BeginData(kFields);
+  std::array<std::string_view, 2> row{"São\xC3", "Ação\x01"};
+  q.Row(row);
+  q.End();
+  EXPECT_NE(bad.find("São\xEF\xBF\xBD"), std::string::npos) << bad;
+  EXPECT_NE(bad.find(R"(Ação\u0001)"), std::string::npos) << bad;
+}
+
 TEST(PacketWriter, MisuseRaisesWireError) {
   std::string out;
   PacketWriter w(out);
