@@ -104,8 +104,10 @@ class TClientDataSet : public TDataSet {
   // desktop host runs it on a worker thread while its user-interface thread keeps painting. The
   // runner must run `work` exactly once before returning and pass on whatever it raises; the
   // swap into the set, its events and everything the screen does around the load stay on the
-  // calling thread, in the same order. Loads of fewer than minRows rows run inline. An empty
-  // runner (the default) runs every load inline. Process-wide: set it at start-up.
+  // calling thread, in the same order. Loads of fewer than minRows rows run inline (a packet
+  // not yet decoded is judged by its size, about 64 bytes a row); minRows 0 sends every load to
+  // the runner. An empty runner (the default) runs every load inline. Process-wide: set it at
+  // start-up.
   using LoadRunner = std::function<void(const std::function<void()>& work)>;
   static constexpr std::size_t kDefaultLoadRunnerRows = 20000;
   static void SetLoadRunner(LoadRunner runner, std::size_t minRows = kDefaultLoadRunnerRows);
