@@ -24,9 +24,9 @@
 //   servidor HOST:PORT (conexão recusada)."); the connection's own text, with the method called,
 //   is behind the dialog's details button, in Log() as "detail: TEXT" and on standard error.
 // - Install also hands large record set loads to a worker thread (RunLoad), and wires the call
-//   runner: a remote call that receives nothing for the settings'
-//   stall timeout fails, and a call still waiting after CallRunner::kOfferCancelAfter gets a
-//   "Cancelar" button on the busy animation (shown for it when no animation was up).
+//   runner: a remote call that receives nothing for the settings' stall timeout fails, and a
+//   call still waiting after CallRunner::kOfferCancelAfter gets a "Cancelar" button on the busy
+//   animation (shown for it when no animation was up).
 //
 // Thread rules: user-interface thread only, except the settings getters (WebURL, WebPort,
 // DBPict, LocalDatabasePath, AccessToken, CaFile, Insecure), which read immutable values and may
