@@ -50,19 +50,16 @@ class LoadRunnerTest : public ::testing::Test {
     ds.SetData(Packet({"P", "V"}, {{"2", "x"}}));
     ds.SetFilter("P = '2'");
     ds.SetFiltered(true);
-    std::string events;
-    {
-      EventRecorder recorder(ds);
-      if (openedOn) {
-        auto recorded = ds.AfterOpen;
-        ds.AfterOpen = [openedOn, recorded](TDataSet* d) {
-          *openedOn = std::this_thread::get_id();
-          recorded(d);
-        };
-      }
-      ds.SetData(packet);
-      events = recorder.Take();
+    EventRecorder recorder(ds);
+    if (openedOn) {
+      auto recorded = ds.AfterOpen;
+      ds.AfterOpen = [openedOn, recorded](TDataSet* d) {
+        *openedOn = std::this_thread::get_id();
+        recorded(d);
+      };
     }
+    ds.SetData(packet);
+    const std::string events = recorder.Take();
     const std::string shown = Column(ds, "V");
     ds.SetFilter("P = '1'");  // the other key, through the index rebuilt by the load
     return events + " / " + shown + " / " + Column(ds, "V");
