@@ -97,9 +97,9 @@ class InputHold : public QObject {
   std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> held_;
 };
 
-}  // namespace
-
-void CallRunner::Run(const std::function<void()>& work) {
+// Runs work on a worker thread while this thread waits (see the class comment); the cancel is
+// offered after kOfferCancelAfter only when offerCancel.
+void RunOnWorker(const std::function<void()>& work, bool offerCancel) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) {
     work();
@@ -127,7 +127,7 @@ void CallRunner::Run(const std::function<void()>& work) {
     slow = true;
     loop.quit();
   });
-  offer.start(kOfferCancelAfter);
+  if (offerCancel) offer.start(CallRunner::kOfferCancelAfter);
   loop.exec(QEventLoop::ExcludeUserInputEvents);
   offer.stop();
   if (!done && slow) {
@@ -152,6 +152,12 @@ void CallRunner::Run(const std::function<void()>& work) {
   worker.join();
   if (failure) std::rethrow_exception(failure);
 }
+
+}  // namespace
+
+void CallRunner::Run(const std::function<void()>& work) { RunOnWorker(work, true); }
+
+void CallRunner::RunToEnd(const std::function<void()>& work) { RunOnWorker(work, false); }
 
 bool CallRunner::Waiting() { return waiting > 0; }
 

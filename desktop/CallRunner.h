@@ -44,6 +44,9 @@ class CallRunner {
   // Runs `work` as described above. REQUIRES: work is thread-safe with respect to everything the
   // user-interface thread may do meanwhile (timers, painting).
   static void Run(const std::function<void()>& work);
+  // Runs `work` as Run does, but never offers the cancel: for work that cannot be ended part way
+  // (loading rows into a record set). User input waits for the whole call.
+  static void RunToEnd(const std::function<void()>& work);
   // True while the user-interface thread waits for a call.
   static bool Waiting();
   // Number of calls run off the user-interface thread since start (for tests).

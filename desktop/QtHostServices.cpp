@@ -14,6 +14,7 @@
 #include "desktop/PickListDialog.h"
 #include "desktop/SearchDialog.h"
 #include "host/core/Component.h"
+#include "host/data/ClientDataSet.h"
 #include "host/data/DataSet.h"
 #include "host/data/DataSource.h"
 #include "host/net/NetConnection.h"
@@ -87,6 +88,7 @@ QtHostServices::~QtHostServices() {
     host::SetHostServices(nullptr);
     CallRunner::SetSlowCallObserver({});
     CallRunner::SetCanceller({});
+    host::TClientDataSet::SetLoadRunner({});
     installed = nullptr;
   }
   CallRunner::SetCancelTarget(nullptr);
@@ -99,6 +101,23 @@ void QtHostServices::Install() {
   host::TNetConnection::SetDefaultReadTimeout(std::chrono::seconds(settings_.StallTimeoutSeconds()));
   CallRunner::SetCanceller([] { host::TNetConnection::CancelCalls(); });
   CallRunner::SetSlowCallObserver([this](bool slow) { SetCallSlow(slow); });
+  host::TClientDataSet::SetLoadRunner([this](const std::function<void()>& work) { RunLoad(work); });
+}
+
+void QtHostServices::RunLoad(const std::function<void()>& work) {
+  // The animation turns while the rows go in, also when the screen has already hidden it.
+  QPointer<BusyIndicator> shown;
+  if (busy_ && !busy_->Running()) {
+    shown = busy_;
+    shown->Start(QStringLiteral("Carregando os dados..."));
+  }
+  struct StopAfter {
+    QPointer<BusyIndicator>& busy;
+    ~StopAfter() {
+      if (busy) busy->Stop();
+    }
+  } stop{shown};
+  CallRunner::RunToEnd(work);
 }
 
 void QtHostServices::SetCallSlow(bool slow) {

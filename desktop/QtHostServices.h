@@ -23,9 +23,10 @@
 // - A failure to reach the server is shown in the clerk's words ("Não foi possível falar com o
 //   servidor HOST:PORT (conexão recusada)."); the connection's own text, with the method called,
 //   is behind the dialog's details button, in Log() as "detail: TEXT" and on standard error.
-// - Install also wires the call runner: a remote call that receives nothing for the settings'
-//   stall timeout fails, and a call still waiting after CallRunner::kOfferCancelAfter gets a
-//   "Cancelar" button on the busy animation (shown for it when no animation was up).
+// - Install also hands large record set loads to a worker thread (RunLoad), and wires the call
+//   runner: a remote call that receives nothing for the settings' stall timeout fails, and a
+//   call still waiting after CallRunner::kOfferCancelAfter gets a "Cancelar" button on the busy
+//   animation (shown for it when no animation was up).
 //
 // Thread rules: user-interface thread only, except the settings getters (WebURL, WebPort,
 // DBPict, LocalDatabasePath, AccessToken, CaFile, Insecure), which read immutable values and may
@@ -67,6 +68,10 @@ class QtHostServices : public host::HostServices {
   QWidget* MainWindow() const { return window_; }
   // The busy animation; null until a main window is set.
   BusyIndicator* Busy() const;
+  // Runs the work of a large record set load (what Install hands to TClientDataSet's load
+  // runner) on a worker thread through CallRunner::RunToEnd, the busy animation turning meanwhile
+  // ("Carregando os dados..." when no animation was up; hidden again after).
+  void RunLoad(const std::function<void()>& work);
 
   const DesktopSettings& Settings() const { return settings_; }
 

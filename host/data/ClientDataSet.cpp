@@ -621,48 +621,113 @@ RowStore StoreFor(const DecodedPacket& packet, std::span<const wire::FieldDef> d
 
 }  // namespace
 
+namespace {
+
+TClientDataSet::LoadRunner& Runner() {
+  static TClientDataSet::LoadRunner runner;
+  return runner;
+}
+std::size_t runnerMinRows = TClientDataSet::kDefaultLoadRunnerRows;
+
+// A JSON packet of this many bytes or more holds about kDefaultLoadRunnerRows rows or more.
+constexpr std::size_t kBytesPerRowGuess = 64;
+
+}  // namespace
+
+void TClientDataSet::SetLoadRunner(LoadRunner runner, std::size_t minRows) {
+  Runner() = std::move(runner);
+  runnerMinRows = minRows;
+}
+
+// What a load needs to know of the set as it is, read before the load's work starts, so that
+// the work touches nothing but the packet and the new storage.
+struct TClientDataSet::LoadPlan {
+  std::string name;
+  std::string filterText;
+  // The filter's field while a filter applies; its column in the current fields (-1: none).
+  std::optional<std::string> filterField;
+  int currentColumn = -1;
+  // Per column: an index is in use and is rebuilt over the loaded rows.
+  std::vector<bool> indexed;
+  std::optional<FilterExpression> expression;
+};
+
+TClientDataSet::LoadPlan TClientDataSet::PlanLoad() const {
+  LoadPlan plan;
+  plan.name = Name();
+  plan.filterText = filter_;
+  if (filtered_ && impl_->expression) {
+    plan.filterField = impl_->expression->FieldName();
+    if (const TField* f = FindField(*plan.filterField)) plan.currentColumn = f->Index();
+  }
+  plan.indexed.reserve(impl_->indexes.size());
+  for (const auto& index : impl_->indexes) plan.indexed.push_back(index.has_value());
+  plan.expression = impl_->expression;
+  return plan;
+}
+
 void TClientDataSet::SetData(const Variant& packet) {
   if (packet.Kind() != VariantKind::DataPacket)
     throw EPacketError(std::string("Record set '") + Name() +
                        "' can only load a data packet, not " + VariantKindName(packet.Kind()));
   const auto defs = FieldDefsOf(*this);
-  if (const DecodedPacket* decoded = packet.Decoded()) {
-    if (!decoded->error.empty()) throw EPacketError(decoded->error);
-    Install(StoreFor(*decoded, defs), defs.empty() ? &decoded->fields : nullptr);
-    return;
+  const LoadPlan plan = PlanLoad();
+  Impl fresh;
+  std::vector<wire::FieldDef> packetFields;
+  const std::vector<wire::FieldDef>* newFields = nullptr;
+  const DecodedPacket* decoded = packet.Decoded();
+  // Reading the packet and building the new storage and its indexes touch nothing of the set:
+  // a host may run them off its user-interface thread (see SetLoadRunner).
+  const auto work = [&] {
+    if (decoded) {
+      if (!decoded->error.empty()) throw EPacketError(decoded->error);
+      newFields = defs.empty() ? &decoded->fields : nullptr;
+      Prepare(fresh, StoreFor(*decoded, defs), newFields, plan);
+      return;
+    }
+    const std::string_view json = packet.PacketJson();
+    const std::size_t capacity = packet.PacketBuffer()->capacity() - packet.PacketOffset();
+    LoadedPacket loaded = PacketReader::ReadData(json, capacity, defs);
+    packetFields = std::move(loaded.packetFields);
+    newFields = defs.empty() ? &packetFields : nullptr;
+    Prepare(fresh, std::move(loaded.store), newFields, plan);
+  };
+  const std::size_t rows =
+      decoded ? decoded->store.RowCount() : packet.PacketJson().size() / kBytesPerRowGuess;
+  if (const LoadRunner& runner = Runner(); runner && rows >= runnerMinRows) {
+    runner(work);
+  } else {
+    work();
   }
-  const std::string_view json = packet.PacketJson();
-  const std::size_t capacity = packet.PacketBuffer()->capacity() - packet.PacketOffset();
-  LoadedPacket loaded = PacketReader::ReadData(json, capacity, defs);
-  Install(std::move(loaded.store), defs.empty() ? &loaded.packetFields : nullptr);
+  Commit(std::move(fresh), newFields);
 }
 
 void TClientDataSet::Install(RowStore&& store, const std::vector<wire::FieldDef>* newFields) {
+  Impl fresh;
+  Prepare(fresh, std::move(store), newFields, PlanLoad());
+  Commit(std::move(fresh), newFields);
+}
+
+void TClientDataSet::Prepare(Impl& fresh, RowStore&& store, const std::vector<wire::FieldDef>* newFields,
+                             const LoadPlan& plan) {
   // Everything that can refuse the load is checked before anything changes.
   std::optional<int> filterColumn;
-  if (filtered_ && impl_->expression) {
-    const std::string& name = impl_->expression->FieldName();
+  if (plan.filterField) {
+    const std::string& name = *plan.filterField;
     int column = -1;
     if (newFields) {
       for (std::size_t i = 0; i < newFields->size(); ++i) {
-        const std::string& n = (*newFields)[i].name;
-        if (n.size() == name.size() &&
-            std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
-              auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
-              return lower(a) == lower(b);
-            }))
-          column = static_cast<int>(i);
+        if (SameName((*newFields)[i].name, name)) column = static_cast<int>(i);
       }
-    } else if (const TField* f = FindField(name)) {
-      column = f->Index();
+    } else {
+      column = plan.currentColumn;
     }
     if (column < 0)
-      throw EFilterError("Filter expression \"" + filter_ + "\" names field '" + name +
-                         "', which record set '" + Name() + "' does not have");
+      throw EFilterError("Filter expression \"" + plan.filterText + "\" names field '" + name +
+                         "', which record set '" + plan.name + "' does not have");
     filterColumn = column;
   }
 
-  Impl fresh;
   const std::size_t rows = store.RowCount();
   fresh.store = std::move(store);
   fresh.seq.resize(rows);
@@ -672,18 +737,20 @@ void TClientDataSet::Install(RowStore&& store, const std::vector<wire::FieldDef>
     fresh.order[i] = static_cast<RowId>(i);
     fresh.seq[i] = (i + 1) * kSeqGap;
   }
-  fresh.expression = impl_->expression;
+  fresh.expression = plan.expression;
   fresh.indexes.resize(static_cast<std::size_t>(fresh.store.Columns()));
   // Indexes in use stay in use: rebuild them over the new rows in the same pass as the load.
   for (std::size_t c = 0; c < fresh.indexes.size(); ++c) {
-    const bool inUse = c < impl_->indexes.size() && impl_->indexes[c];
+    const bool inUse = c < plan.indexed.size() && plan.indexed[c];
     if (inUse || (filterColumn && *filterColumn == static_cast<int>(c))) {
       fresh.indexes[c].emplace(static_cast<int>(c));
       fresh.indexes[c]->Build(fresh.store, fresh.order);
     }
   }
+}
 
-  // Commit: close (reporting the state change), swap, reopen.
+void TClientDataSet::Commit(Impl&& fresh, const std::vector<wire::FieldDef>* newFields) {
+  // Close (reporting the state change), swap, reopen.
   SetState(TDataSetState::dsInactive);
   *impl_ = std::move(fresh);
   if (newFields)

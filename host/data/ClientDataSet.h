@@ -36,9 +36,12 @@
 // A read-only set (SetReadOnly(true), used by local queries) refuses Insert, Append, Edit and
 // Delete with EDataSetError.
 //
-// Used on the user-interface thread only. Not copyable or movable.
+// Used on the user-interface thread only (the load runner's work excepted, see SetLoadRunner).
+// Not copyable or movable.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -95,6 +98,19 @@ class TClientDataSet : public TDataSet {
   // Raises EPacketError when packet is not a data packet or is malformed; EFilterError when the
   // set is filtered on a field that the loaded set lacks. Either way nothing changes.
   void SetData(const Variant& packet);
+
+  // Runs the part of a large SetData that touches nothing of the set (reading the packet into new
+  // storage, building the new rows' order and the filter indexes in use) for every record set: a
+  // desktop host runs it on a worker thread while its user-interface thread keeps painting. The
+  // runner must run `work` exactly once before returning and pass on whatever it raises; the
+  // swap into the set, its events and everything the screen does around the load stay on the
+  // calling thread, in the same order. Loads of fewer than minRows rows run inline (a packet
+  // not yet decoded is judged by its size, about 64 bytes a row); minRows 0 sends every load to
+  // the runner. An empty runner (the default) runs every load inline. Process-wide: set it at
+  // start-up.
+  using LoadRunner = std::function<void(const std::function<void()>& work)>;
+  static constexpr std::size_t kDefaultLoadRunnerRows = 20000;
+  static void SetLoadRunner(LoadRunner runner, std::size_t minRows = kDefaultLoadRunnerRows);
 
   // ---- Change log -----------------------------------------------------------------------------
 
@@ -168,6 +184,16 @@ class TClientDataSet : public TDataSet {
   int ResolveFilterColumn(const FilterExpression& expression, const std::string& text) const;
   // Recomputes the visible rows and puts the cursor on the first one (no AfterScroll).
   void ApplyFilterView();
+  struct LoadPlan;
+  // What a load needs of the set as it is (filter, indexes in use), read before the load.
+  LoadPlan PlanLoad() const;
+  // Builds the content of a load into fresh: store, row order, the indexes of plan. Touches
+  // nothing of the set, so it may run on another thread. Raises EFilterError when the set is
+  // filtered on a field that newFields (else the current fields) lack.
+  static void Prepare(Impl& fresh, RowStore&& store, const std::vector<wire::FieldDef>* newFields,
+                      const LoadPlan& plan);
+  // Swaps fresh in (fields created from newFields when given) and reopens, with the events.
+  void Commit(Impl&& fresh, const std::vector<wire::FieldDef>* newFields);
   // Replaces the content with store (fields created from newFields when given) and reopens.
   void Install(RowStore&& store, const std::vector<wire::FieldDef>* newFields);
 
