@@ -11,9 +11,12 @@
 //     connections, a fixed number of calls per client).
 // Prints the median of several runs. Usage:
 //   bench_server [--products N] [--rows-per-product M] [--runs R] [--checks N] [--server PATH] [--dir DIR]
-//                [--pg URI] [--stores sqlite,pg] [--baseline-server PATH]
+//                [--pg URI] [--stores sqlite,pg] [--baseline-server PATH] [--steps read,getdados,checks]
+//                [--clients 1,4,16]
 // --pg (or PDI_BENCH_PG_URI) names a PostgreSQL database; the benchmark works in a schema of its
-// own there and drops it afterwards. --stores leaves out a store (both by default).
+// own there and drops it afterwards. --stores leaves out a store (both by default). --steps
+// leaves out steps: "read" is steps 1 and 2, "getdados" step 3, "checks" step 4 (all by default).
+// --clients gives the numbers of concurrent clients of step 4.
 // --baseline-server names another build of the server (an older release): steps 3 and 4 and the
 // demo are then measured with both binaries in the same run, taking turns, on the same data, and
 // each line shows the ratio baseline / this build (steps 1 and 2 run in this process, so only
@@ -149,63 +152,72 @@ std::string Ratio(const std::vector<double>& figures, bool higherIsBetter) {
 }
 
 bool Measure(const std::string& label, const std::string& db, const std::vector<Binary>& binaries, long products,
-             int runs, int checks) {
-  const auto store = server::Store::Open(db, server::StoreOptions{.create = true});
+             int runs, int checks, const std::string& steps, const std::vector<int>& clientCounts) {
+  const bool reads = steps.find("read") != std::string::npos;
+  const bool loads = steps.find("getdados") != std::string::npos;
   size_t readBytes = 0, producedBytes = 0;
-  const double bare = MedianOf(runs, [&] { readBytes = BareRead(*store); });
-  const double produce = MedianOf(runs, [&] { producedBytes = Produce(*store); });
-  std::printf("[%s] bare read of the four lists:          %8.3f s  (%zu value bytes)\n", label.c_str(), bare, readBytes);
-  std::printf("[%s] server production of getDados (no HTTP): %5.3f s  (%zu bytes, %.2fx bare read)\n", label.c_str(),
-              produce, producedBytes, produce / bare);
+  double bare = 0;
+  if (reads || loads) {
+    const auto store = server::Store::Open(db, server::StoreOptions{.create = true});
+    bare = MedianOf(runs, [&] { readBytes = BareRead(*store); });
+    const double produce = MedianOf(runs, [&] { producedBytes = Produce(*store); });
+    std::printf("[%s] bare read of the four lists:          %8.3f s  (%zu value bytes)\n", label.c_str(), bare,
+                readBytes);
+    std::printf("[%s] server production of getDados (no HTTP): %5.3f s  (%zu bytes, %.2fx bare read)\n",
+                label.c_str(), produce, producedBytes, produce / bare);
+  }
 
   std::vector<std::unique_ptr<server::ServerProcess>> processes;
   for (const Binary& b : binaries) processes.push_back(std::make_unique<server::ServerProcess>(b.path, db));
-  const std::string request = host::wire::JsonRpcRequest::Write(1, "getDados", {});
-  std::string body;
-  simdjson::ondemand::parser parser;
-  size_t values = 0, size = 0;
-  std::vector<std::vector<double>> total(binaries.size()), transfer(binaries.size());
-  for (int i = 0; i < runs; ++i) {
-    for (size_t b = 0; b < binaries.size(); ++b) {
-      httplib::Client client("127.0.0.1", processes[b]->Port());
-      client.set_read_timeout(600, 0);
-      client.set_tcp_nodelay(true);
-      body.clear();
-      body.reserve(producedBytes + simdjson::SIMDJSON_PADDING);
-      const auto start = Clock::now();
-      httplib::Request req;
-      req.method = "POST";
-      req.path = server::ServerProcess::Path();
-      req.body = request;
-      req.set_header("Content-Type", "application/json");
-      req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
-        body.append(data, n);
-        return true;
-      };
-      const auto res = client.send(req);
-      if (!res || res->status != 200) {
-        std::fprintf(stderr, "getDados failed (%s)\n", binaries[b].label.c_str());
-        return false;
+  if (loads) {
+    const std::string request = host::wire::JsonRpcRequest::Write(1, "getDados", {});
+    std::string body;
+    simdjson::ondemand::parser parser;
+    size_t values = 0, size = 0;
+    std::vector<std::vector<double>> total(binaries.size()), transfer(binaries.size());
+    for (int i = 0; i < runs; ++i) {
+      for (size_t b = 0; b < binaries.size(); ++b) {
+        httplib::Client client("127.0.0.1", processes[b]->Port());
+        client.set_read_timeout(600, 0);
+        client.set_tcp_nodelay(true);
+        body.clear();
+        body.reserve(producedBytes + simdjson::SIMDJSON_PADDING);
+        const auto start = Clock::now();
+        httplib::Request req;
+        req.method = "POST";
+        req.path = server::ServerProcess::Path();
+        req.body = request;
+        req.set_header("Content-Type", "application/json");
+        req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
+          body.append(data, n);
+          return true;
+        };
+        const auto res = client.send(req);
+        if (!res || res->status != 200) {
+          std::fprintf(stderr, "getDados failed (%s)\n", binaries[b].label.c_str());
+          return false;
+        }
+        const auto received = Clock::now();
+        size = body.size();
+        body.resize(size + simdjson::SIMDJSON_PADDING, ' ');
+        values = Decode(body, size, parser);
+        transfer[b].push_back(Seconds(received - start));
+        total[b].push_back(Seconds(Clock::now() - start));
       }
-      const auto received = Clock::now();
-      size = body.size();
-      body.resize(size + simdjson::SIMDJSON_PADDING, ' ');
-      values = Decode(body, size, parser);
-      transfer[b].push_back(Seconds(received - start));
-      total[b].push_back(Seconds(Clock::now() - start));
     }
+    std::vector<double> transferMedians, totalMedians;
+    for (size_t b = 0; b < binaries.size(); ++b) {
+      transferMedians.push_back(Median(transfer[b]));
+      totalMedians.push_back(Median(total[b]));
+    }
+    std::printf("[%s] client getDados call + transfer:          %8.3f s  (%zu bytes)%s\n", label.c_str(),
+                transferMedians[0], size, Ratio(transferMedians, false).c_str());
+    std::printf("[%s] client getDados call + transfer + decode: %8.3f s  (%zu values, %.2fx bare read)%s\n",
+                label.c_str(), totalMedians[0], values, totalMedians[0] / bare, Ratio(totalMedians, false).c_str());
   }
-  std::vector<double> transferMedians, totalMedians;
-  for (size_t b = 0; b < binaries.size(); ++b) {
-    transferMedians.push_back(Median(transfer[b]));
-    totalMedians.push_back(Median(total[b]));
-  }
-  std::printf("[%s] client getDados call + transfer:          %8.3f s  (%zu bytes)%s\n", label.c_str(),
-              transferMedians[0], size, Ratio(transferMedians, false).c_str());
-  std::printf("[%s] client getDados call + transfer + decode: %8.3f s  (%zu values, %.2fx bare read)%s\n",
-              label.c_str(), totalMedians[0], values, totalMedians[0] / bare, Ratio(totalMedians, false).c_str());
 
-  for (const int clients : {1, 4, 16}) {
+  for (const int clients : clientCounts) {
+    if (steps.find("checks") == std::string::npos) break;
     const int perClient = std::max(1, checks / clients);
     std::vector<double> rates;
     int failed = 0;
@@ -289,6 +301,16 @@ int main(int argc, char** argv) {
   const std::string binary = Arg(argc, argv, "--server", DefaultServerBinary());
   const std::string baseline = Arg(argc, argv, "--baseline-server", "");
   const std::string stores = Arg(argc, argv, "--stores", "sqlite,pg");
+  const std::string steps = Arg(argc, argv, "--steps", "read,getdados,checks");
+  std::vector<int> clientCounts;
+  {
+    const std::string list = Arg(argc, argv, "--clients", "1,4,16");
+    for (size_t at = 0; at < list.size();) {
+      const size_t comma = std::min(list.find(',', at), list.size());
+      clientCounts.push_back(std::max(1, std::stoi(list.substr(at, comma - at))));
+      at = comma + 1;
+    }
+  }
   const fs::path dir = Arg(argc, argv, "--dir", (fs::temp_directory_path() / ("bench_server." + std::to_string(getpid()))).string());
   const char* pgEnv = std::getenv("PDI_BENCH_PG_URI");
   const std::string pg = Arg(argc, argv, "--pg", pgEnv ? pgEnv : "");
@@ -305,7 +327,7 @@ int main(int argc, char** argv) {
     fs::remove(db);
     fs::remove(baselineDb);
     ok = Demos("SQLite", binaries, db, baselineDb, dir, products, rows) &&
-         Measure("SQLite", db, binaries, products, runs, checks);
+         Measure("SQLite", db, binaries, products, runs, checks, steps, clientCounts);
   }
 
   if (ok && !pg.empty() && stores.find("pg") != std::string::npos) {
@@ -326,7 +348,7 @@ int main(int argc, char** argv) {
               .Exec("VACUUM (ANALYZE) PRODUTO, FORNECEDOR, CLIENTE, FILIAL, DESONERA_FORNECEDOR, DESONERA_CLIENTE,"
                     " DESONERA_FILIAL");
         }
-        ok = Measure("PostgreSQL", uri, binaries, products, runs, checks);
+        ok = Measure("PostgreSQL", uri, binaries, products, runs, checks, steps, clientCounts);
       }
     } catch (const std::exception& e) {
       std::fprintf(stderr, "PostgreSQL: %s\n", e.what());

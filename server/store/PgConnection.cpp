@@ -1,6 +1,10 @@
 #include "server/store/PgConnection.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <vector>
 
 namespace server {
@@ -43,6 +47,13 @@ struct Params {
 EPgError::EPgError(const std::string& message, std::string sqlState)
     : EStoreError(message, BusyState(sqlState), ConflictState(sqlState)), sqlState_(std::move(sqlState)) {}
 
+EPgError::EPgError(const std::string& message, std::string sqlState, bool busy)
+    : EStoreError(message, busy), sqlState_(std::move(sqlState)) {}
+
+EPgError EPgError::Timeout(std::string_view what) {
+  return EPgError("PostgreSQL " + std::string(what) + " failed: no answer in time", "", true);
+}
+
 PgConnection::PgConnection(const std::string& uri) {
   // The URI's own settings win over the connect timeout given first; the encoding given after
   // it wins over the URI, since every text the service handles is UTF-8.
@@ -75,6 +86,27 @@ PgResult PgConnection::Check(PGresult* raw, std::string_view what) const {
 }
 
 void PgConnection::Exec(const std::string& sql) { Check(PQexec(conn_.get(), sql.c_str()), "statement"); }
+
+void PgConnection::Exec(const std::string& sql, Clock::time_point deadline) {
+  if (PQsendQuery(conn_.get(), sql.c_str()) != 1) ThrowConnectionError("statement");
+  PgResult failure;  // the first failure; every result is read so the connection is ready after
+  PgResult last;
+  while (PGresult* raw = NextResult(deadline)) {
+    const ExecStatusType status = PQresultStatus(raw);
+    if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
+      PQclear(raw);
+      spoiled_ = true;
+      throw EPgError("PostgreSQL statement failed: it started a copy", "");
+    }
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && !failure) {
+      failure = PgResult(raw);
+    } else {
+      last = PgResult(raw);
+    }
+  }
+  if (failure) Check(failure.Release(), "statement");
+  if (!last) ThrowConnectionError("statement");
+}
 
 PgResult PgConnection::Prepared(const char* name, const char* sql, std::span<const std::string_view> params) {
   const Params p(params);
@@ -181,10 +213,36 @@ void PgConnection::BeginCopyOut(const std::string& sql) {
   copy_ = Copy::Out;
 }
 
-bool PgConnection::NextCopyLine(std::string_view& line) {
+void PgConnection::BeginCopyOut(const std::string& sql, Clock::time_point deadline) {
+  if (PQsendQuery(conn_.get(), sql.c_str()) != 1) ThrowConnectionError("copy");
+  PgResult r(NextResult(deadline));
+  if (r && PQresultStatus(r.Handle()) == PGRES_COPY_OUT) {
+    copy_ = Copy::Out;
+    return;
+  }
+  // Not a COPY: the rest of the answer is read, so the connection is ready for the next statement.
+  while (PGresult* rest = NextResult(deadline)) PQclear(rest);
+  ThrowUnlessCopy(std::move(r));
+}
+
+bool PgConnection::NextCopyLine(std::string_view& line, Clock::time_point deadline) {
   if (copy_ != Copy::Out) return false;
   char* buffer = nullptr;
-  const int n = PQgetCopyData(conn_.get(), &buffer, 0);
+  int n = 0;
+  // Asynchronously, so that the wait for the next line has a deadline.
+  while ((n = PQgetCopyData(conn_.get(), &buffer, 1)) == 0) {
+    try {
+      WaitSocket(false, deadline, "copy");
+    } catch (...) {
+      copy_ = Copy::None;
+      throw;
+    }
+    if (PQconsumeInput(conn_.get()) != 1) {
+      copy_ = Copy::None;
+      spoiled_ = true;
+      ThrowConnectionError("copy");
+    }
+  }
   line_.reset(buffer);
   if (n > 0) {
     size_t size = static_cast<size_t>(n);
@@ -199,6 +257,116 @@ bool PgConnection::NextCopyLine(std::string_view& line) {
   }
   FinishCopy("copy");
   return false;
+}
+
+void PgConnection::WaitSocket(bool write, Clock::time_point deadline, std::string_view what) {
+  const int fd = PQsocket(conn_.get());
+  if (fd < 0) {
+    spoiled_ = true;
+    ThrowConnectionError(what);
+  }
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      spoiled_ = true;
+      throw EPgError::Timeout(what);
+    }
+    pollfd p{fd, static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0};
+    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+    if (ready > 0) return;
+    if (ready < 0 && errno != EINTR) {
+      spoiled_ = true;
+      ThrowConnectionError(what);
+    }
+  }
+}
+
+void PgConnection::EnterPipeline() {
+  if (PQenterPipelineMode(conn_.get()) != 1 || PQsetnonblocking(conn_.get(), 1) != 0) {
+    spoiled_ = true;
+    ThrowConnectionError("pipeline");
+  }
+  pipeline_ = true;
+}
+
+PGresult* PgConnection::NextResult(Clock::time_point deadline) {
+  while (PQisBusy(conn_.get())) {
+    WaitSocket(false, deadline, "query");
+    if (PQconsumeInput(conn_.get()) != 1) {
+      spoiled_ = true;
+      ThrowConnectionError("query");
+    }
+  }
+  return PQgetResult(conn_.get());
+}
+
+void PgConnection::RunPipeline(std::span<PipelineCall* const> calls, Clock::time_point deadline) {
+  if (!pipeline_) throw EPgError("internal error: the connection is not in pipeline mode", "");
+  try {
+    // Each call is sent as [Parse,] Bind/Execute, Sync: its own implicit transaction.
+    std::vector<bool> preparing(calls.size(), false);
+    std::set<std::string_view> sentPrepare;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      PipelineCall& call = *calls[i];
+      const Params p(call.params);
+      const std::string_view name(call.name);
+      if (prepared_.find(name) == prepared_.end() && sentPrepare.insert(name).second) {
+        if (PQsendPrepare(conn_.get(), call.name, call.sql, p.Count(), p.types.data()) != 1) {
+          ThrowConnectionError("prepare");
+        }
+        preparing[i] = true;
+      }
+      if (PQsendQueryPrepared(conn_.get(), call.name, p.Count(), p.values.data(), p.lengths.data(),
+                              p.formats.data(), 0) != 1 ||
+          PQpipelineSync(conn_.get()) != 1) {
+        ThrowConnectionError("query");
+      }
+    }
+    // Everything goes out; answers are taken in meanwhile, so neither side waits on a full
+    // buffer.
+    for (;;) {
+      const int left = PQflush(conn_.get());
+      if (left == 0) break;
+      if (left < 0) ThrowConnectionError("query");
+      WaitSocket(true, deadline, "query");
+      if (PQconsumeInput(conn_.get()) != 1) ThrowConnectionError("query");
+    }
+    for (size_t i = 0; i < calls.size(); ++i) {
+      PipelineCall& call = *calls[i];
+      PgResult failure;  // the first failure of the call's statements
+      for (int statement = preparing[i] ? 2 : 1; statement > 0; --statement) {
+        while (PGresult* raw = NextResult(deadline)) {
+          PgResult r(raw);
+          const ExecStatusType status = PQresultStatus(raw);
+          if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            if (statement == 1) call.result = std::move(r);
+          } else if (status == PGRES_PIPELINE_SYNC) {
+            throw EPgError("PostgreSQL query failed: the pipeline's answers are out of order", "");
+          } else if (!failure && status != PGRES_PIPELINE_ABORTED) {
+            failure = std::move(r);
+          }
+        }
+      }
+      PgResult sync(NextResult(deadline));
+      if (!sync || PQresultStatus(sync.Handle()) != PGRES_PIPELINE_SYNC) {
+        throw EPgError("PostgreSQL query failed: the pipeline's answers are out of order", "");
+      }
+      if (preparing[i] && !failure) prepared_.emplace(call.name);
+      if (failure) {
+        call.result = PgResult();
+        try {
+          Check(failure.Release(), "query");
+        } catch (...) {
+          call.error = std::current_exception();
+        }
+      } else if (!call.result) {
+        call.error = std::make_exception_ptr(EPgError("PostgreSQL query failed: no answer", ""));
+      }
+    }
+  } catch (...) {
+    spoiled_ = true;
+    throw;
+  }
 }
 
 std::shared_ptr<PGcancel> PgConnection::CancelHandle() const {
