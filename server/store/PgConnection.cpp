@@ -339,6 +339,9 @@ void PgConnection::RunPipeline(std::span<PipelineCall* const> calls, Clock::time
           PgResult r(raw);
           const ExecStatusType status = PQresultStatus(raw);
           if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            // Statement 2 is the prepare: once it succeeded the name stays prepared on this
+            // connection, whether the run after it succeeds or not.
+            if (statement == 2) prepared_.emplace(call.name);
             if (statement == 1) call.result = std::move(r);
           } else if (status == PGRES_PIPELINE_SYNC) {
             throw EPgError("PostgreSQL query failed: the pipeline's answers are out of order", "");
@@ -351,7 +354,6 @@ void PgConnection::RunPipeline(std::span<PipelineCall* const> calls, Clock::time
       if (!sync || PQresultStatus(sync.Handle()) != PGRES_PIPELINE_SYNC) {
         throw EPgError("PostgreSQL query failed: the pipeline's answers are out of order", "");
       }
-      if (preparing[i] && !failure) prepared_.emplace(call.name);
       if (failure) {
         call.result = PgResult();
         try {
