@@ -303,67 +303,84 @@ PGresult* PgConnection::NextResult(Clock::time_point deadline) {
 void PgConnection::RunPipeline(std::span<PipelineCall* const> calls, Clock::time_point deadline) {
   if (!pipeline_) throw EPgError("internal error: the connection is not in pipeline mode", "");
   try {
-    // Each call is sent as [Parse,] Bind/Execute, Sync: its own implicit transaction.
-    std::vector<bool> preparing(calls.size(), false);
-    std::set<std::string_view> sentPrepare;
-    for (size_t i = 0; i < calls.size(); ++i) {
-      PipelineCall& call = *calls[i];
-      const Params p(call.params);
-      const std::string_view name(call.name);
-      if (prepared_.find(name) == prepared_.end() && sentPrepare.insert(name).second) {
-        if (PQsendPrepare(conn_.get(), call.name, call.sql, p.Count(), p.types.data()) != 1) {
-          ThrowConnectionError("prepare");
-        }
-        preparing[i] = true;
-      }
-      if (PQsendQueryPrepared(conn_.get(), call.name, p.Count(), p.values.data(), p.lengths.data(),
-                              p.formats.data(), 0) != 1 ||
-          PQpipelineSync(conn_.get()) != 1) {
-        ThrowConnectionError("query");
-      }
-    }
-    // Everything goes out; answers are taken in meanwhile, so neither side waits on a full
-    // buffer.
-    for (;;) {
-      const int left = PQflush(conn_.get());
-      if (left == 0) break;
-      if (left < 0) ThrowConnectionError("query");
-      WaitSocket(true, deadline, "query");
-      if (PQconsumeInput(conn_.get()) != 1) ThrowConnectionError("query");
-    }
-    for (size_t i = 0; i < calls.size(); ++i) {
-      PipelineCall& call = *calls[i];
-      PgResult failure;  // the first failure of the call's statements
-      for (int statement = preparing[i] ? 2 : 1; statement > 0; --statement) {
-        while (PGresult* raw = NextResult(deadline)) {
-          PgResult r(raw);
-          const ExecStatusType status = PQresultStatus(raw);
-          if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
-            // Statement 2 is the prepare: once it succeeded the name stays prepared on this
-            // connection, whether the run after it succeeds or not.
-            if (statement == 2) prepared_.emplace(call.name);
-            if (statement == 1) call.result = std::move(r);
-          } else if (status == PGRES_PIPELINE_SYNC) {
-            throw EPgError("PostgreSQL query failed: the pipeline's answers are out of order", "");
-          } else if (!failure && status != PGRES_PIPELINE_ABORTED) {
-            failure = std::move(r);
+    std::vector<PipelineCall*> pending(calls.begin(), calls.end());
+    // The calls go out as [Parse,] Bind/Execute each and one Sync for all: the database answers
+    // them in one piece, in one implicit transaction. A call that fails aborts those after it,
+    // which are sent again (each round answers at least the call that failed).
+    while (!pending.empty()) {
+      std::vector<bool> preparing(pending.size(), false);
+      std::set<std::string_view> sentPrepare;
+      for (size_t i = 0; i < pending.size(); ++i) {
+        PipelineCall& call = *pending[i];
+        const Params p(call.params);
+        const std::string_view name(call.name);
+        if (prepared_.find(name) == prepared_.end() && sentPrepare.insert(name).second) {
+          if (PQsendPrepare(conn_.get(), call.name, call.sql, p.Count(), p.types.data()) != 1) {
+            ThrowConnectionError("prepare");
           }
+          preparing[i] = true;
+        }
+        if (PQsendQueryPrepared(conn_.get(), call.name, p.Count(), p.values.data(), p.lengths.data(),
+                                p.formats.data(), 0) != 1) {
+          ThrowConnectionError("query");
+        }
+      }
+      if (PQpipelineSync(conn_.get()) != 1) ThrowConnectionError("query");
+      // Everything goes out; answers are taken in meanwhile, so neither side waits on a full
+      // buffer.
+      for (;;) {
+        const int left = PQflush(conn_.get());
+        if (left == 0) break;
+        if (left < 0) ThrowConnectionError("query");
+        WaitSocket(true, deadline, "query");
+        if (PQconsumeInput(conn_.get()) != 1) ThrowConnectionError("query");
+      }
+      std::vector<PipelineCall*> aborted;
+      for (size_t i = 0; i < pending.size(); ++i) {
+        PipelineCall& call = *pending[i];
+        PgResult failure;  // the first failure of the call's statements
+        bool wasAborted = false;
+        for (int statement = preparing[i] ? 2 : 1; statement > 0; --statement) {
+          while (PGresult* raw = NextResult(deadline)) {
+            PgResult r(raw);
+            const ExecStatusType status = PQresultStatus(raw);
+            if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+              // Statement 2 is the prepare: once it succeeded the name stays prepared on this
+              // connection, whether the run after it succeeds or not.
+              if (statement == 2) prepared_.emplace(call.name);
+              if (statement == 1) call.result = std::move(r);
+            } else if (status == PGRES_PIPELINE_SYNC) {
+              throw EPgError("PostgreSQL query failed: the pipeline's answers are out of order", "");
+            } else if (status == PGRES_PIPELINE_ABORTED) {
+              wasAborted = !failure;
+            } else if (!failure) {
+              failure = std::move(r);
+            }
+          }
+        }
+        if (failure) {
+          call.result = PgResult();
+          try {
+            Check(failure.Release(), "query");
+          } catch (...) {
+            call.error = std::current_exception();
+          }
+        } else if (wasAborted) {
+          call.result = PgResult();
+          aborted.push_back(&call);
+        } else if (!call.result) {
+          call.error = std::make_exception_ptr(EPgError("PostgreSQL query failed: no answer", ""));
         }
       }
       PgResult sync(NextResult(deadline));
       if (!sync || PQresultStatus(sync.Handle()) != PGRES_PIPELINE_SYNC) {
         throw EPgError("PostgreSQL query failed: the pipeline's answers are out of order", "");
       }
-      if (failure) {
-        call.result = PgResult();
-        try {
-          Check(failure.Release(), "query");
-        } catch (...) {
-          call.error = std::current_exception();
-        }
-      } else if (!call.result) {
-        call.error = std::make_exception_ptr(EPgError("PostgreSQL query failed: no answer", ""));
+      if (aborted.size() == pending.size()) {
+        // Nothing answered, nothing failed: the database is not doing what was asked.
+        throw EPgError("PostgreSQL query failed: the pipeline was aborted", "");
       }
+      pending = std::move(aborted);
     }
   } catch (...) {
     spoiled_ = true;

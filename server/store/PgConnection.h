@@ -100,8 +100,8 @@ class PgConnection {
   // statements are not used on it afterwards. Raises EPgError.
   void EnterPipeline();
   // Sends calls together and reads their answers back in order, waiting at most until deadline.
-  // Each call runs in an implicit transaction of its own: one that fails (its error set) fails
-  // none of the others. A statement is prepared with its first run on this connection. Raises
+  // They run in one implicit transaction; one that fails (its error set) fails none of the
+  // others (those it aborted are sent again). A statement is prepared with its first run on this connection. Raises
   // EPgError when the connection is lost or the deadline passes (no call is then known to have
   // run; the connection is not reused). REQUIRES: EnterPipeline.
   void RunPipeline(std::span<PipelineCall* const> calls, Clock::time_point deadline);

@@ -661,7 +661,8 @@ class PgSession : public StoreSession {
       auto cursor = std::make_unique<PgReadAheadCursor>(std::move(source));
       if (cursor->WaitStarted()) return cursor;
     }
-    return Fresh([&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(Conn(), ListSql(kind)); });
+    return Fresh(
+        [&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(Conn(), ListSql(kind)); });
   }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind), {}); }
 
@@ -681,7 +682,7 @@ class PgSession : public StoreSession {
     }
     // The staging table numbers its rows, so that of rows with one key the last one wins.
     Conn().Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name +
-                      " INCLUDING DEFAULTS, PDI_ORDEM BIGINT GENERATED ALWAYS AS IDENTITY) ON COMMIT DROP");
+                " INCLUDING DEFAULTS, PDI_ORDEM BIGINT GENERATED ALWAYS AS IDENTITY) ON COMMIT DROP");
     return std::make_unique<PgCopySink>(
         Conn(), t.columns.size(), "COPY " + stage + " (" + Joined(t.columns) + ") FROM STDIN",
         "INSERT INTO " + std::string(t.name) + " (" + Joined(t.columns) + ") SELECT DISTINCT ON (" + Joined(t.key) +

@@ -24,9 +24,10 @@
 // connection when it first needs one, and one asked for while all are in use waits for one (up
 // to 60 s, then fails as busy). Point checks made outside a transaction (PairStored,
 // ProductListed, MasterCode) take none: they go through a PgCheckQueue of its own, a few
-// pipelined connections shared by all sessions (at most kCheckConnections). A connection found lost (the database restarted, or closed it) when a transaction or a
-// single read begins on it is replaced at once and the step run again, so the call does not
-// fail; one lost inside a transaction fails that call (nothing of it is stored) and is dropped.
+// pipelined connections shared by all sessions (at most kCheckConnections). A connection found
+// lost (the database restarted, or closed it) when a transaction or a single read begins on it
+// is replaced at once and the step run again, so the call does not fail; one lost inside a
+// transaction fails that call (nothing of it is stored) and is dropped.
 // OpenSession is thread-safe. Not copyable or movable.
 #pragma once
 
