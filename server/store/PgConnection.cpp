@@ -1,6 +1,7 @@
 #include "server/store/PgConnection.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -268,7 +269,10 @@ void PgConnection::WaitSocket(bool write, Clock::time_point deadline, std::strin
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
+      // The connection is cut: whatever runs on it later (a ROLLBACK, the rest of a COPY) fails
+      // at once instead of waiting again, and the database ends the session's transaction.
       spoiled_ = true;
+      ::shutdown(fd, SHUT_RDWR);
       throw EPgError::Timeout(what);
     }
     pollfd p{fd, static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0};

@@ -13,7 +13,8 @@
 // for many.
 //
 // The waits of the pipeline and of COPY TO (NextCopyLine) end by a deadline (kWaitLimit unless
-// given): past it the operation fails as busy and the connection is not reused.
+// given): past it the operation fails as busy and the connection is cut (not reused; what runs
+// on it afterwards fails at once).
 //
 // Used by one thread at a time; it may move between threads between uses. Not copyable or
 // movable (prepared names belong to the connection).

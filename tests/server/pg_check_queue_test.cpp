@@ -2,11 +2,12 @@
 // from many threads at once are sent together on a few pipelined connections. Each must get its
 // own answer (never a neighbour's), a check that fails must fail alone, checks inside a write
 // must still see the write's own rows, and connections cut under the checks are replaced
-// without a failed check.
+// without a failed check. The waits of the pipeline and of a COPY end by their deadline.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "ServerTestSupport.h"
@@ -182,6 +183,51 @@ TEST_F(PgCheckQueueTest, AFailingCheckFailsAloneAndTheOthersSentWithItGetTheirRe
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_GT(refused.load(), 0);
   EXPECT_EQ(queue.OpenConnections(), 1);
+}
+
+// A database that does not answer in time: the wait fails as busy, and the connection is cut, so
+// that nothing run on it afterwards waits again. (The statements sleep far longer than the
+// deadline given.)
+TEST_F(PgCheckQueueTest, AWaitPastItsDeadlineFailsAsBusyAndCutsTheConnection) {
+  const auto soon = [] { return PgConnection::Clock::now() + std::chrono::milliseconds(200); };
+  {
+    PgConnection connection(database_->Location());
+    connection.EnterPipeline();
+    const std::array<std::string_view, 1> seconds{"20"};
+    PgConnection::PipelineCall call;
+    call.name = "sleep";
+    call.sql = "SELECT pg_sleep(CAST($1 AS FLOAT8))";
+    call.params = seconds;
+    PgConnection::PipelineCall* calls[] = {&call};
+    try {
+      connection.RunPipeline(calls, soon());
+      ADD_FAILURE() << "the pipeline did not time out";
+    } catch (const EStoreError& e) {
+      EXPECT_TRUE(e.Busy()) << e.what();
+    }
+    EXPECT_FALSE(connection.Reusable());
+    EXPECT_THROW(connection.RunPipeline(calls, soon()), EStoreError);
+  }
+  {
+    PgConnection connection(database_->Location());
+    connection.Exec("BEGIN");
+    // Rows enough to be sent at once, then one that takes long.
+    connection.BeginCopyOut(
+        "COPY (SELECT repeat('x', 100), pg_sleep(CASE WHEN g = 2000 THEN 20 ELSE 0 END)"
+        " FROM generate_series(1, 2000) g) TO STDOUT",
+        PgConnection::Clock::now() + PgConnection::kWaitLimit);
+    std::string_view line;
+    int lines = 0;
+    try {
+      while (connection.NextCopyLine(line, soon())) ++lines;
+      ADD_FAILURE() << "the copy did not time out";
+    } catch (const EStoreError& e) {
+      EXPECT_TRUE(e.Busy()) << e.what();
+    }
+    EXPECT_LT(lines, 2000);
+    EXPECT_FALSE(connection.Reusable());
+    EXPECT_THROW(connection.Exec("ROLLBACK"), EStoreError);
+  }
 }
 
 }  // namespace
