@@ -11,9 +11,13 @@
 //     connections, a fixed number of calls per client).
 // Prints the median of several runs. Usage:
 //   bench_server [--products N] [--rows-per-product M] [--runs R] [--checks N] [--server PATH] [--dir DIR]
-//                [--pg URI] [--stores sqlite,pg] [--baseline-server PATH]
+//                [--pg URI] [--stores sqlite,pg] [--baseline-server PATH] [--steps read,getdados,checks]
+//                [--clients 1,4,16] [--check-rounds K]
 // --pg (or PDI_BENCH_PG_URI) names a PostgreSQL database; the benchmark works in a schema of its
-// own there and drops it afterwards. --stores leaves out a store (both by default).
+// own there and drops it afterwards. --stores leaves out a store (both by default). --steps
+// leaves out steps: "read" is steps 1 and 2, "getdados" step 3, "checks" step 4 (all by default).
+// --clients gives the numbers of concurrent clients of step 4; --check-rounds K repeats each of its
+// measurements K times (the builds taking turns) and prints the median rate.
 // --baseline-server names another build of the server (an older release): steps 3 and 4 and the
 // demo are then measured with both binaries in the same run, taking turns, on the same data, and
 // each line shows the ratio baseline / this build (steps 1 and 2 run in this process, so only
@@ -28,8 +32,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -148,94 +154,187 @@ std::string Ratio(const std::vector<double>& figures, bool higherIsBetter) {
   return text;
 }
 
+// CPU time (user + system) a process has used so far, in seconds; 0 when it is gone.
+double ProcessCpu(pid_t pid) {
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (!f) return 0;
+  char text[1024];
+  const size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  text[n] = '\0';
+  // Fields after the command name (which may hold spaces), from the last ')': state is field 3,
+  // utime and stime fields 14 and 15.
+  const char* at = std::strrchr(text, ')');
+  if (!at) return 0;
+  unsigned long utime = 0, stime = 0;
+  if (std::sscanf(at + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2) return 0;
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU time used so far by a server process and, on PostgreSQL, by the database backends serving
+// it (those with its application_name), each backend by its pid.
+struct CpuSample {
+  double server = 0;
+  std::map<int, double> backends;
+};
+
+CpuSample SampleCpu(pid_t server, const std::string& pg, const std::string& applicationName) {
+  CpuSample sample;
+  sample.server = ProcessCpu(server);
+  if (pg.empty()) return sample;
+  try {
+    server::PgConnection connection(pg);
+    const std::array<std::string_view, 1> args{applicationName};
+    const server::PgResult pids = connection.Query(
+        "SELECT pid FROM pg_stat_activity WHERE application_name = $1 AND pid <> pg_backend_pid()", args);
+    for (int r = 0; r < pids.Rows(); ++r) {
+      const int pid = std::stoi(std::string(pids.Text(r, 0)));
+      sample.backends[pid] = ProcessCpu(pid);
+    }
+  } catch (const std::exception&) {
+    // Without the database's figures the line shows the server's alone.
+  }
+  return sample;
+}
+
+// Server and database CPU seconds used between two samples (a backend opened meanwhile counts
+// from zero).
+std::pair<double, double> CpuUsed(const CpuSample& before, const CpuSample& after) {
+  double database = 0;
+  for (const auto& [pid, cpu] : after.backends) {
+    const auto was = before.backends.find(pid);
+    database += cpu - (was == before.backends.end() ? 0 : was->second);
+  }
+  return {after.server - before.server, database};
+}
+
 bool Measure(const std::string& label, const std::string& db, const std::vector<Binary>& binaries, long products,
-             int runs, int checks) {
-  const auto store = server::Store::Open(db, server::StoreOptions{.create = true});
+             int runs, int checks, int checkRounds, const std::string& steps, const std::vector<int>& clientCounts) {
+  const bool reads = steps.find("read") != std::string::npos;
+  const bool loads = steps.find("getdados") != std::string::npos;
   size_t readBytes = 0, producedBytes = 0;
-  const double bare = MedianOf(runs, [&] { readBytes = BareRead(*store); });
-  const double produce = MedianOf(runs, [&] { producedBytes = Produce(*store); });
-  std::printf("[%s] bare read of the four lists:          %8.3f s  (%zu value bytes)\n", label.c_str(), bare, readBytes);
-  std::printf("[%s] server production of getDados (no HTTP): %5.3f s  (%zu bytes, %.2fx bare read)\n", label.c_str(),
-              produce, producedBytes, produce / bare);
+  double bare = 0;
+  if (reads || loads) {
+    const auto store = server::Store::Open(db, server::StoreOptions{.create = true});
+    bare = MedianOf(runs, [&] { readBytes = BareRead(*store); });
+    const double produce = MedianOf(runs, [&] { producedBytes = Produce(*store); });
+    std::printf("[%s] bare read of the four lists:          %8.3f s  (%zu value bytes)\n", label.c_str(), bare,
+                readBytes);
+    std::printf("[%s] server production of getDados (no HTTP): %5.3f s  (%zu bytes, %.2fx bare read)\n",
+                label.c_str(), produce, producedBytes, produce / bare);
+  }
 
+  // On PostgreSQL each build's connections carry a name of their own, so that the CPU time of
+  // the backends serving each can be told apart.
+  const bool pg = db.rfind("postgresql:", 0) == 0 || db.rfind("postgres:", 0) == 0;
   std::vector<std::unique_ptr<server::ServerProcess>> processes;
-  for (const Binary& b : binaries) processes.push_back(std::make_unique<server::ServerProcess>(b.path, db));
-  const std::string request = host::wire::JsonRpcRequest::Write(1, "getDados", {});
-  std::string body;
-  simdjson::ondemand::parser parser;
-  size_t values = 0, size = 0;
-  std::vector<std::vector<double>> total(binaries.size()), transfer(binaries.size());
-  for (int i = 0; i < runs; ++i) {
-    for (size_t b = 0; b < binaries.size(); ++b) {
-      httplib::Client client("127.0.0.1", processes[b]->Port());
-      client.set_read_timeout(600, 0);
-      client.set_tcp_nodelay(true);
-      body.clear();
-      body.reserve(producedBytes + simdjson::SIMDJSON_PADDING);
-      const auto start = Clock::now();
-      httplib::Request req;
-      req.method = "POST";
-      req.path = server::ServerProcess::Path();
-      req.body = request;
-      req.set_header("Content-Type", "application/json");
-      req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
-        body.append(data, n);
-        return true;
-      };
-      const auto res = client.send(req);
-      if (!res || res->status != 200) {
-        std::fprintf(stderr, "getDados failed (%s)\n", binaries[b].label.c_str());
-        return false;
+  for (const Binary& b : binaries) {
+    processes.push_back(std::make_unique<server::ServerProcess>(
+        b.path, pg ? db + (db.find('?') == std::string::npos ? "?" : "&") + "application_name=pdi_bench_" + b.label
+                   : db));
+  }
+  if (loads) {
+    const std::string request = host::wire::JsonRpcRequest::Write(1, "getDados", {});
+    std::string body;
+    simdjson::ondemand::parser parser;
+    size_t values = 0, size = 0;
+    std::vector<std::vector<double>> total(binaries.size()), transfer(binaries.size());
+    for (int i = 0; i < runs; ++i) {
+      for (size_t b = 0; b < binaries.size(); ++b) {
+        httplib::Client client("127.0.0.1", processes[b]->Port());
+        client.set_read_timeout(600, 0);
+        client.set_tcp_nodelay(true);
+        body.clear();
+        body.reserve(producedBytes + simdjson::SIMDJSON_PADDING);
+        const auto start = Clock::now();
+        httplib::Request req;
+        req.method = "POST";
+        req.path = server::ServerProcess::Path();
+        req.body = request;
+        req.set_header("Content-Type", "application/json");
+        req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
+          body.append(data, n);
+          return true;
+        };
+        const auto res = client.send(req);
+        if (!res || res->status != 200) {
+          std::fprintf(stderr, "getDados failed (%s)\n", binaries[b].label.c_str());
+          return false;
+        }
+        const auto received = Clock::now();
+        size = body.size();
+        body.resize(size + simdjson::SIMDJSON_PADDING, ' ');
+        values = Decode(body, size, parser);
+        transfer[b].push_back(Seconds(received - start));
+        total[b].push_back(Seconds(Clock::now() - start));
       }
-      const auto received = Clock::now();
-      size = body.size();
-      body.resize(size + simdjson::SIMDJSON_PADDING, ' ');
-      values = Decode(body, size, parser);
-      transfer[b].push_back(Seconds(received - start));
-      total[b].push_back(Seconds(Clock::now() - start));
     }
+    std::vector<double> transferMedians, totalMedians;
+    for (size_t b = 0; b < binaries.size(); ++b) {
+      transferMedians.push_back(Median(transfer[b]));
+      totalMedians.push_back(Median(total[b]));
+    }
+    std::printf("[%s] client getDados call + transfer:          %8.3f s  (%zu bytes)%s\n", label.c_str(),
+                transferMedians[0], size, Ratio(transferMedians, false).c_str());
+    std::printf("[%s] client getDados call + transfer + decode: %8.3f s  (%zu values, %.2fx bare read)%s\n",
+                label.c_str(), totalMedians[0], values, totalMedians[0] / bare, Ratio(totalMedians, false).c_str());
   }
-  std::vector<double> transferMedians, totalMedians;
-  for (size_t b = 0; b < binaries.size(); ++b) {
-    transferMedians.push_back(Median(transfer[b]));
-    totalMedians.push_back(Median(total[b]));
-  }
-  std::printf("[%s] client getDados call + transfer:          %8.3f s  (%zu bytes)%s\n", label.c_str(),
-              transferMedians[0], size, Ratio(transferMedians, false).c_str());
-  std::printf("[%s] client getDados call + transfer + decode: %8.3f s  (%zu values, %.2fx bare read)%s\n",
-              label.c_str(), totalMedians[0], values, totalMedians[0] / bare, Ratio(totalMedians, false).c_str());
 
-  for (const int clients : {1, 4, 16}) {
+  for (const int clients : clientCounts) {
+    if (steps.find("checks") == std::string::npos) break;
     const int perClient = std::max(1, checks / clients);
-    std::vector<double> rates;
+    std::vector<std::vector<double>> roundRates(binaries.size());
+    std::vector<double> serverCpu(binaries.size()), databaseCpu(binaries.size());
     int failed = 0;
-    for (size_t b = 0; b < binaries.size(); ++b) {
-      std::atomic<int> failures{0};
-      const int port = processes[b]->Port();
-      const auto start = Clock::now();
-      std::vector<std::thread> threads;
-      for (int c = 0; c < clients; ++c) {
-        threads.emplace_back([&, c] {
-          httplib::Client cli("127.0.0.1", port);
-          cli.set_keep_alive(true);
-          cli.set_tcp_nodelay(true);
-          for (int i = 0; i < perClient; ++i) {
-            const std::string product = "P" + std::string(9 - std::to_string(i % products + 1).size(), '0') +
-                                        std::to_string(i % products + 1);
-            const std::string call = host::wire::JsonRpcRequest::Write(
-                i, "getVd_Fornecedor",
-                {host::wire::JsonRpcParam::Text(product), host::wire::JsonRpcParam::Text("FOR" + std::to_string(c))});
-            const auto res = cli.Post(server::ServerProcess::Path(), call, "application/json");
-            if (!res || res->status != 200) ++failures;
-          }
-        });
+    for (int round = 0; round < checkRounds; ++round) {
+      for (size_t b = 0; b < binaries.size(); ++b) {
+        std::atomic<int> failures{0};
+        const int port = processes[b]->Port();
+        const std::string applicationName = "pdi_bench_" + binaries[b].label;
+        const CpuSample before = SampleCpu(processes[b]->Pid(), pg ? db : "", applicationName);
+        const auto start = Clock::now();
+        std::vector<std::thread> threads;
+        for (int c = 0; c < clients; ++c) {
+          threads.emplace_back([&, c] {
+            httplib::Client cli("127.0.0.1", port);
+            cli.set_keep_alive(true);
+            cli.set_tcp_nodelay(true);
+            for (int i = 0; i < perClient; ++i) {
+              const std::string product = "P" + std::string(9 - std::to_string(i % products + 1).size(), '0') +
+                                          std::to_string(i % products + 1);
+              const std::string call = host::wire::JsonRpcRequest::Write(
+                  i, "getVd_Fornecedor",
+                  {host::wire::JsonRpcParam::Text(product), host::wire::JsonRpcParam::Text("FOR" + std::to_string(c))});
+              const auto res = cli.Post(server::ServerProcess::Path(), call, "application/json");
+              if (!res || res->status != 200) ++failures;
+            }
+          });
+        }
+        for (auto& t : threads) t.join();
+        roundRates[b].push_back(clients * perClient / Seconds(Clock::now() - start));
+        const auto [serverUsed, databaseUsed] =
+            CpuUsed(before, SampleCpu(processes[b]->Pid(), pg ? db : "", applicationName));
+        serverCpu[b] += serverUsed;
+        databaseCpu[b] += databaseUsed;
+        failed += failures.load();
       }
-      for (auto& t : threads) t.join();
-      rates.push_back(clients * perClient / Seconds(Clock::now() - start));
-      failed += failures.load();
     }
+    std::vector<double> rates;
+    for (const auto& r : roundRates) rates.push_back(Median(r));
     std::printf("[%s] getVd_Fornecedor, %2d client(s):           %8.0f checks/s (%d calls, %d failed)%s\n",
-                label.c_str(), clients, rates[0], clients * perClient, failed, Ratio(rates, true).c_str());
+                label.c_str(), clients, rates[0], clients * perClient * checkRounds, failed,
+                Ratio(rates, true).c_str());
+    // CPU time a check costs, less sensitive than the rate to other work on the machine.
+    for (size_t b = 0; b < binaries.size(); ++b) {
+      const double calls = static_cast<double>(clients) * perClient * checkRounds;
+      const double serverUs = serverCpu[b] / calls * 1e6, databaseUs = databaseCpu[b] / calls * 1e6;
+      if (pg) {
+        std::printf("[%s]   CPU a check (%s): server %.0f us + database %.0f us = %.0f us\n", label.c_str(),
+                    binaries[b].label.c_str(), serverUs, databaseUs, serverUs + databaseUs);
+      } else {
+        std::printf("[%s]   CPU a check (%s): server %.0f us\n", label.c_str(), binaries[b].label.c_str(), serverUs);
+      }
+    }
   }
   for (auto& p : processes) p->Stop();
   return true;
@@ -286,9 +385,20 @@ int main(int argc, char** argv) {
   const long rows = std::stol(Arg(argc, argv, "--rows-per-product", "10"));
   const int runs = std::stoi(Arg(argc, argv, "--runs", "5"));
   const int checks = std::stoi(Arg(argc, argv, "--checks", "4000"));
+  const int checkRounds = std::max(1, std::stoi(Arg(argc, argv, "--check-rounds", "1")));
   const std::string binary = Arg(argc, argv, "--server", DefaultServerBinary());
   const std::string baseline = Arg(argc, argv, "--baseline-server", "");
   const std::string stores = Arg(argc, argv, "--stores", "sqlite,pg");
+  const std::string steps = Arg(argc, argv, "--steps", "read,getdados,checks");
+  std::vector<int> clientCounts;
+  {
+    const std::string list = Arg(argc, argv, "--clients", "1,4,16");
+    for (size_t at = 0; at < list.size();) {
+      const size_t comma = std::min(list.find(',', at), list.size());
+      clientCounts.push_back(std::max(1, std::stoi(list.substr(at, comma - at))));
+      at = comma + 1;
+    }
+  }
   const fs::path dir = Arg(argc, argv, "--dir", (fs::temp_directory_path() / ("bench_server." + std::to_string(getpid()))).string());
   const char* pgEnv = std::getenv("PDI_BENCH_PG_URI");
   const std::string pg = Arg(argc, argv, "--pg", pgEnv ? pgEnv : "");
@@ -305,7 +415,7 @@ int main(int argc, char** argv) {
     fs::remove(db);
     fs::remove(baselineDb);
     ok = Demos("SQLite", binaries, db, baselineDb, dir, products, rows) &&
-         Measure("SQLite", db, binaries, products, runs, checks);
+         Measure("SQLite", db, binaries, products, runs, checks, checkRounds, steps, clientCounts);
   }
 
   if (ok && !pg.empty() && stores.find("pg") != std::string::npos) {
@@ -326,7 +436,7 @@ int main(int argc, char** argv) {
               .Exec("VACUUM (ANALYZE) PRODUTO, FORNECEDOR, CLIENTE, FILIAL, DESONERA_FORNECEDOR, DESONERA_CLIENTE,"
                     " DESONERA_FILIAL");
         }
-        ok = Measure("PostgreSQL", uri, binaries, products, runs, checks);
+        ok = Measure("PostgreSQL", uri, binaries, products, runs, checks, checkRounds, steps, clientCounts);
       }
     } catch (const std::exception& e) {
       std::fprintf(stderr, "PostgreSQL: %s\n", e.what());

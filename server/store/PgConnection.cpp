@@ -1,6 +1,11 @@
 #include "server/store/PgConnection.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <vector>
 
 namespace server {
@@ -43,6 +48,13 @@ struct Params {
 EPgError::EPgError(const std::string& message, std::string sqlState)
     : EStoreError(message, BusyState(sqlState), ConflictState(sqlState)), sqlState_(std::move(sqlState)) {}
 
+EPgError::EPgError(const std::string& message, std::string sqlState, bool busy)
+    : EStoreError(message, busy), sqlState_(std::move(sqlState)) {}
+
+EPgError EPgError::Timeout(std::string_view what) {
+  return EPgError("PostgreSQL " + std::string(what) + " failed: no answer in time", "", true);
+}
+
 PgConnection::PgConnection(const std::string& uri) {
   // The URI's own settings win over the connect timeout given first; the encoding given after
   // it wins over the URI, since every text the service handles is UTF-8.
@@ -75,6 +87,27 @@ PgResult PgConnection::Check(PGresult* raw, std::string_view what) const {
 }
 
 void PgConnection::Exec(const std::string& sql) { Check(PQexec(conn_.get(), sql.c_str()), "statement"); }
+
+void PgConnection::Exec(const std::string& sql, Clock::time_point deadline) {
+  if (PQsendQuery(conn_.get(), sql.c_str()) != 1) ThrowConnectionError("statement");
+  PgResult failure;  // the first failure; every result is read so the connection is ready after
+  PgResult last;
+  while (PGresult* raw = NextResult(deadline)) {
+    const ExecStatusType status = PQresultStatus(raw);
+    if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
+      PQclear(raw);
+      spoiled_ = true;
+      throw EPgError("PostgreSQL statement failed: it started a copy", "");
+    }
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && !failure) {
+      failure = PgResult(raw);
+    } else {
+      last = PgResult(raw);
+    }
+  }
+  if (failure) Check(failure.Release(), "statement");
+  if (!last) ThrowConnectionError("statement");
+}
 
 PgResult PgConnection::Prepared(const char* name, const char* sql, std::span<const std::string_view> params) {
   const Params p(params);
@@ -181,10 +214,36 @@ void PgConnection::BeginCopyOut(const std::string& sql) {
   copy_ = Copy::Out;
 }
 
-bool PgConnection::NextCopyLine(std::string_view& line) {
+void PgConnection::BeginCopyOut(const std::string& sql, Clock::time_point deadline) {
+  if (PQsendQuery(conn_.get(), sql.c_str()) != 1) ThrowConnectionError("copy");
+  PgResult r(NextResult(deadline));
+  if (r && PQresultStatus(r.Handle()) == PGRES_COPY_OUT) {
+    copy_ = Copy::Out;
+    return;
+  }
+  // Not a COPY: the rest of the answer is read, so the connection is ready for the next statement.
+  while (PGresult* rest = NextResult(deadline)) PQclear(rest);
+  ThrowUnlessCopy(std::move(r));
+}
+
+bool PgConnection::NextCopyLine(std::string_view& line, Clock::time_point deadline) {
   if (copy_ != Copy::Out) return false;
   char* buffer = nullptr;
-  const int n = PQgetCopyData(conn_.get(), &buffer, 0);
+  int n = 0;
+  // Asynchronously, so that the wait for the next line has a deadline.
+  while ((n = PQgetCopyData(conn_.get(), &buffer, 1)) == 0) {
+    try {
+      WaitSocket(false, deadline, "copy");
+    } catch (...) {
+      copy_ = Copy::None;
+      throw;
+    }
+    if (PQconsumeInput(conn_.get()) != 1) {
+      copy_ = Copy::None;
+      spoiled_ = true;
+      ThrowConnectionError("copy");
+    }
+  }
   line_.reset(buffer);
   if (n > 0) {
     size_t size = static_cast<size_t>(n);
@@ -199,6 +258,138 @@ bool PgConnection::NextCopyLine(std::string_view& line) {
   }
   FinishCopy("copy");
   return false;
+}
+
+void PgConnection::WaitSocket(bool write, Clock::time_point deadline, std::string_view what) {
+  const int fd = PQsocket(conn_.get());
+  if (fd < 0) {
+    spoiled_ = true;
+    ThrowConnectionError(what);
+  }
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      // The connection is cut: whatever runs on it later (a ROLLBACK, the rest of a COPY) fails
+      // at once instead of waiting again, and the database ends the session's transaction.
+      spoiled_ = true;
+      ::shutdown(fd, SHUT_RDWR);
+      throw EPgError::Timeout(what);
+    }
+    pollfd p{fd, static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0};
+    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+    if (ready > 0) return;
+    if (ready < 0 && errno != EINTR) {
+      spoiled_ = true;
+      ThrowConnectionError(what);
+    }
+  }
+}
+
+void PgConnection::EnterPipeline() {
+  if (PQenterPipelineMode(conn_.get()) != 1 || PQsetnonblocking(conn_.get(), 1) != 0) {
+    spoiled_ = true;
+    ThrowConnectionError("pipeline");
+  }
+  pipeline_ = true;
+}
+
+PGresult* PgConnection::NextResult(Clock::time_point deadline) {
+  while (PQisBusy(conn_.get())) {
+    WaitSocket(false, deadline, "query");
+    if (PQconsumeInput(conn_.get()) != 1) {
+      spoiled_ = true;
+      ThrowConnectionError("query");
+    }
+  }
+  return PQgetResult(conn_.get());
+}
+
+void PgConnection::RunPipeline(std::span<PipelineCall* const> calls, Clock::time_point deadline) {
+  if (!pipeline_) throw EPgError("internal error: the connection is not in pipeline mode", "");
+  try {
+    std::vector<PipelineCall*> pending(calls.begin(), calls.end());
+    // The calls go out as [Parse,] Bind/Execute each and one Sync for all: the database answers
+    // them in one piece, in one implicit transaction. A call that fails aborts those after it,
+    // which are sent again (each round answers at least the call that failed).
+    while (!pending.empty()) {
+      std::vector<bool> preparing(pending.size(), false);
+      std::set<std::string_view> sentPrepare;
+      for (size_t i = 0; i < pending.size(); ++i) {
+        PipelineCall& call = *pending[i];
+        const Params p(call.params);
+        const std::string_view name(call.name);
+        if (prepared_.find(name) == prepared_.end() && sentPrepare.insert(name).second) {
+          if (PQsendPrepare(conn_.get(), call.name, call.sql, p.Count(), p.types.data()) != 1) {
+            ThrowConnectionError("prepare");
+          }
+          preparing[i] = true;
+        }
+        if (PQsendQueryPrepared(conn_.get(), call.name, p.Count(), p.values.data(), p.lengths.data(),
+                                p.formats.data(), 0) != 1) {
+          ThrowConnectionError("query");
+        }
+      }
+      if (PQpipelineSync(conn_.get()) != 1) ThrowConnectionError("query");
+      // Everything goes out; answers are taken in meanwhile, so neither side waits on a full
+      // buffer.
+      for (;;) {
+        const int left = PQflush(conn_.get());
+        if (left == 0) break;
+        if (left < 0) ThrowConnectionError("query");
+        WaitSocket(true, deadline, "query");
+        if (PQconsumeInput(conn_.get()) != 1) ThrowConnectionError("query");
+      }
+      std::vector<PipelineCall*> aborted;
+      for (size_t i = 0; i < pending.size(); ++i) {
+        PipelineCall& call = *pending[i];
+        PgResult failure;  // the first failure of the call's statements
+        bool wasAborted = false;
+        for (int statement = preparing[i] ? 2 : 1; statement > 0; --statement) {
+          while (PGresult* raw = NextResult(deadline)) {
+            PgResult r(raw);
+            const ExecStatusType status = PQresultStatus(raw);
+            if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+              // Statement 2 is the prepare: once it succeeded the name stays prepared on this
+              // connection, whether the run after it succeeds or not.
+              if (statement == 2) prepared_.emplace(call.name);
+              if (statement == 1) call.result = std::move(r);
+            } else if (status == PGRES_PIPELINE_SYNC) {
+              throw EPgError("PostgreSQL query failed: the pipeline's answers are out of order", "");
+            } else if (status == PGRES_PIPELINE_ABORTED) {
+              wasAborted = !failure;
+            } else if (!failure) {
+              failure = std::move(r);
+            }
+          }
+        }
+        if (failure) {
+          call.result = PgResult();
+          try {
+            Check(failure.Release(), "query");
+          } catch (...) {
+            call.error = std::current_exception();
+          }
+        } else if (wasAborted) {
+          call.result = PgResult();
+          aborted.push_back(&call);
+        } else if (!call.result) {
+          call.error = std::make_exception_ptr(EPgError("PostgreSQL query failed: no answer", ""));
+        }
+      }
+      PgResult sync(NextResult(deadline));
+      if (!sync || PQresultStatus(sync.Handle()) != PGRES_PIPELINE_SYNC) {
+        throw EPgError("PostgreSQL query failed: the pipeline's answers are out of order", "");
+      }
+      if (aborted.size() == pending.size()) {
+        // Nothing answered, nothing failed: the database is not doing what was asked.
+        throw EPgError("PostgreSQL query failed: the pipeline was aborted", "");
+      }
+      pending = std::move(aborted);
+    }
+  } catch (...) {
+    spoiled_ = true;
+    throw;
+  }
 }
 
 std::shared_ptr<PGcancel> PgConnection::CancelHandle() const {

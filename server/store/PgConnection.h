@@ -8,7 +8,13 @@
 // without JIT compilation, and drops the server's notices instead of printing them.
 //
 // A COPY in either direction is supported as a bulk path: rows travel as one stream instead of
-// one round trip each.
+// one round trip each. A connection put in pipeline mode (EnterPipeline) runs short prepared
+// statements sent together, reading their answers back in order (RunPipeline): one round trip
+// for many.
+//
+// The waits of the pipeline and of COPY TO (NextCopyLine) end by a deadline (kWaitLimit unless
+// given): past it the operation fails as busy and the connection is cut (not reused; what runs
+// on it afterwards fails at once).
 //
 // Used by one thread at a time; it may move between threads between uses. Not copyable or
 // movable (prepared names belong to the connection).
@@ -16,6 +22,8 @@
 
 #include <libpq-fe.h>
 
+#include <chrono>
+#include <exception>
 #include <memory>
 #include <set>
 #include <span>
@@ -36,13 +44,31 @@ class EPgError : public EStoreError {
   EPgError(const std::string& message, std::string sqlState);
   const std::string& SqlState() const { return sqlState_; }
   bool IsUniqueViolation() const { return sqlState_ == "23505"; }
+  // The database gave no answer in time (busy, no SQLSTATE).
+  static EPgError Timeout(std::string_view what);
 
  private:
+  EPgError(const std::string& message, std::string sqlState, bool busy);
   std::string sqlState_;
 };
 
 class PgConnection {
  public:
+  using Clock = std::chrono::steady_clock;
+  // The longest any one wait on PostgreSQL may take: an answer, a COPY line, a free connection.
+  static constexpr std::chrono::seconds kWaitLimit{60};
+
+  // One statement of a pipeline (see RunPipeline): the prepared statement's name and text
+  // (REQUIRES: a name always goes with the same sql), its parameters, and, once run, its result
+  // or its failure (an EPgError).
+  struct PipelineCall {
+    const char* name = nullptr;
+    const char* sql = nullptr;
+    std::span<const std::string_view> params;
+    PgResult result;
+    std::exception_ptr error;
+  };
+
   // Connects to the database that uri (postgresql://…) names. Raises EPgError naming the
   // address (without its password) and libpq's reason.
   explicit PgConnection(const std::string& uri);
@@ -52,6 +78,8 @@ class PgConnection {
 
   // Runs one or more statements without parameters (schema, BEGIN/COMMIT). Raises EPgError.
   void Exec(const std::string& sql);
+  // The same, waiting at most until deadline (then the connection is not reused).
+  void Exec(const std::string& sql, Clock::time_point deadline);
 
   // Runs sql with text parameters ($1, $2, …), preparing it under name the first time this
   // connection runs that name. REQUIRES: a name always goes with the same sql. Raises EPgError.
@@ -68,6 +96,16 @@ class PgConnection {
   bool Reusable() const;
   // False once the connection is lost (the server closed it or went away).
   bool Alive() const;
+
+  // Puts the connection in pipeline mode for good (see RunPipeline); the other ways of running
+  // statements are not used on it afterwards. Raises EPgError.
+  void EnterPipeline();
+  // Sends calls together and reads their answers back in order, waiting at most until deadline.
+  // They run in one implicit transaction; one that fails (its error set) fails none of the
+  // others (those it aborted are sent again). A statement is prepared with its first run on this connection. Raises
+  // EPgError when the connection is lost or the deadline passes (no call is then known to have
+  // run; the connection is not reused). REQUIRES: EnterPipeline.
+  void RunPipeline(std::span<PipelineCall* const> calls, Clock::time_point deadline);
 
   // Marks the connection never to be reused (Reusable is false from now on).
   void Retire() { spoiled_ = true; }
@@ -91,11 +129,15 @@ class PgConnection {
   // to cancel it, what is in flight is drained, and the connection is not reused afterwards
   // (a late cancel could otherwise hit a later statement). Raise EPgError.
   void BeginCopyOut(const std::string& sql);
+  // The same, waiting at most until deadline for the COPY to begin.
+  void BeginCopyOut(const std::string& sql, Clock::time_point deadline);
   // A handle that asks the server to cancel whatever this connection runs; it may be used from
   // any thread (see Cancel) while the connection lives.
   std::shared_ptr<PGcancel> CancelHandle() const;
   static void Cancel(PGcancel* handle) noexcept;
-  bool NextCopyLine(std::string_view& line);
+  // Waits for the next line at most until deadline.
+  bool NextCopyLine(std::string_view& line, Clock::time_point deadline);
+  bool NextCopyLine(std::string_view& line) { return NextCopyLine(line, Clock::now() + kWaitLimit); }
   void AbandonCopyOut() noexcept;
 
  private:
@@ -107,6 +149,11 @@ class PgConnection {
   // Raises the failure result holds, or a failure saying it started no COPY of the right kind.
   [[noreturn]] void ThrowUnlessCopy(PgResult result) const;
   [[noreturn]] void ThrowConnectionError(std::string_view what) const;
+  // Waits until the socket can be read (or, when write, written too), at most until deadline;
+  // raises EPgError (the connection spoiled) when the deadline passes.
+  void WaitSocket(bool write, Clock::time_point deadline, std::string_view what);
+  // The next result of a pipeline (null between statements), waiting at most until deadline.
+  PGresult* NextResult(Clock::time_point deadline);
 
   struct Finish {
     void operator()(PGconn* c) const { PQfinish(c); }
@@ -116,6 +163,7 @@ class PgConnection {
   unsigned long names_ = 0;
   Copy copy_ = Copy::None;
   bool spoiled_ = false;  // never handed back to a pool
+  bool pipeline_ = false;
   struct FreeMem {
     void operator()(char* p) const { PQfreemem(p); }
   };

@@ -302,6 +302,26 @@ class PgCopySink : public RowSink {
   bool copying_ = false;
 };
 
+// A cursor opened while the session has no transaction reads in a read-only transaction of its
+// own: BeginOwnRead opens it (true) or finds one open (false); EndOwnRead ends the cursor's own,
+// when owns says so, and clears owns. Nothing is written in it, so failing to end it loses
+// nothing (a broken connection is dropped when given back).
+bool BeginOwnRead(PgConnection& connection) {
+  if (connection.InTransaction()) return false;
+  connection.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+  return true;
+}
+
+void EndOwnRead(PgConnection& connection, bool& owns) noexcept {
+  if (!owns) return;
+  owns = false;
+  try {
+    connection.Exec(connection.TransactionFailed() ? "ROLLBACK" : "COMMIT");
+  } catch (...) {
+    // See above.
+  }
+}
+
 // Reads the rows of one statement with COPY (…) TO STDOUT: the server sends the whole answer as
 // one stream, planned for all of its rows, while this side decodes it. When the session had no
 // transaction open, the cursor opens a read-only one and ends it when it goes away. A cursor
@@ -309,10 +329,7 @@ class PgCopySink : public RowSink {
 class PgCopyCursor : public RowCursor {
  public:
   PgCopyCursor(PgConnection& connection, const char* sql) : connection_(connection) {
-    if (!connection_.InTransaction()) {
-      connection_.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
-      ownsTransaction_ = true;
-    }
+    ownsTransaction_ = BeginOwnRead(connection_);
     try {
       // The lists come out in the order of their primary keys but for the item's code within a
       // product: reading by the key's index and sorting each product's few rows (an
@@ -348,14 +365,7 @@ class PgCopyCursor : public RowCursor {
       copying_ = false;
       connection_.AbandonCopyOut();
     }
-    if (ownsTransaction_) {
-      ownsTransaction_ = false;
-      try {
-        connection_.Exec(connection_.TransactionFailed() ? "ROLLBACK" : "COMMIT");
-      } catch (...) {
-        // Nothing was written in a read-only transaction; a broken connection is dropped later.
-      }
-    }
+    EndOwnRead(connection_, ownsTransaction_);
   }
 
   PgConnection& connection_;
@@ -427,6 +437,9 @@ class PgListReadAhead {
   }
 
   void Run(const std::string& snapshot, const char* sql) {
+    // Every wait on the database here has a deadline (NextCopyLine's too): a database that stops
+    // answering fails the read (as busy) instead of holding this thread.
+    const auto deadline = [] { return PgConnection::Clock::now() + PgConnection::kWaitLimit; };
     std::exception_ptr error;
     try {
       // The snapshot's name comes from the database (hexadecimal digits and dashes); the
@@ -435,8 +448,9 @@ class PgListReadAhead {
         throw EStoreError("unexpected snapshot name from PostgreSQL");
       }
       connection_->Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY; SET TRANSACTION SNAPSHOT '" + snapshot +
-                        "'; SET LOCAL enable_sort = off; SET LOCAL max_parallel_workers_per_gather = 0");
-      connection_->BeginCopyOut(std::string("COPY (") + sql + ") TO STDOUT");
+                            "'; SET LOCAL enable_sort = off; SET LOCAL max_parallel_workers_per_gather = 0",
+                        deadline());
+      connection_->BeginCopyOut(std::string("COPY (") + sql + ") TO STDOUT", deadline());
       {
         std::lock_guard<std::mutex> lock(mutex_);
         started_ = true;
@@ -462,12 +476,13 @@ class PgListReadAhead {
         changed_.notify_all();
       }
       connection_->AbandonCopyOut();  // nothing when the COPY ended
-      connection_->Exec("COMMIT");
+      connection_->Exec("COMMIT", deadline());
     } catch (...) {
       error = std::current_exception();
       connection_->AbandonCopyOut();
       try {
-        if (connection_->InTransaction()) connection_->Exec("ROLLBACK");
+        // After a deadline passed the statement still runs, and this fails at once.
+        if (connection_->InTransaction()) connection_->Exec("ROLLBACK", deadline());
       } catch (...) {
         // A broken connection is dropped when it is given back.
       }
@@ -528,10 +543,7 @@ class PgCursor : public RowCursor {
  public:
   PgCursor(PgConnection& connection, const char* sql, std::span<const std::string_view> params)
       : connection_(connection), name_(connection.NextName("pdi_rows_")) {
-    if (!connection_.InTransaction()) {
-      connection_.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
-      ownsTransaction_ = true;
-    }
+    ownsTransaction_ = BeginOwnRead(connection_);
     try {
       connection_.Query("DECLARE " + name_ + " NO SCROLL CURSOR FOR " + sql, params);
     } catch (...) {
@@ -570,14 +582,7 @@ class PgCursor : public RowCursor {
       // The transaction ends below or with the session, which closes the cursor anyway.
     }
     declared_ = false;
-    if (ownsTransaction_) {
-      ownsTransaction_ = false;
-      try {
-        connection_.Exec(connection_.TransactionFailed() ? "ROLLBACK" : "COMMIT");
-      } catch (...) {
-        // Nothing was written in a read-only transaction; a broken connection is dropped later.
-      }
-    }
+    EndOwnRead(connection_, ownsTransaction_);
   }
 
   PgConnection& connection_;
@@ -592,20 +597,19 @@ class PgCursor : public RowCursor {
 
 class PgSession : public StoreSession {
  public:
-  PgSession(PgStore& store, std::unique_ptr<PgConnection> connection)
-      : store_(store), connection_(std::move(connection)) {}
+  explicit PgSession(PgStore& store) : store_(store) {}
   ~PgSession() override {
     Rollback();
     store_.Release(std::move(connection_));
   }
 
   void BeginRead() override {
-    Fresh([&] { connection_->Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"); });
+    Fresh([&] { Conn().Exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"); });
     reading_ = true;
   }
 
   void ReadAhead(std::span<const ListKind> kinds) override {
-    if (!reading_ || kinds.size() < 2 || !connection_->InTransaction()) return;
+    if (!reading_ || kinds.size() < 2 || !Conn().InTransaction()) return;
     std::string snapshot;
     for (size_t i = 1; i < kinds.size(); ++i) {
       if (readAhead_.count(kinds[i])) continue;
@@ -613,7 +617,7 @@ class PgSession : public StoreSession {
       if (!helper) break;  // the pool is busy: the session reads the rest itself
       if (snapshot.empty()) {
         try {
-          snapshot = std::string(connection_->Query("SELECT pg_export_snapshot()").Text(0, 0));
+          snapshot = std::string(Conn().Query("SELECT pg_export_snapshot()").Text(0, 0));
         } catch (const EStoreError&) {
           // Only a hint: the lists are read here, one after the other (a connection that
           // failed fails those reads, saying why).
@@ -625,20 +629,21 @@ class PgSession : public StoreSession {
     }
   }
   void BeginWrite() override {
-    Fresh([&] { connection_->Exec("BEGIN ISOLATION LEVEL READ COMMITTED"); });
+    Fresh([&] { Conn().Exec("BEGIN ISOLATION LEVEL READ COMMITTED"); });
   }
   void Commit() override {
     EndReadAhead();
+    if (!connection_) return;  // nothing begun
     // COMMIT of a failed transaction answers ROLLBACK without an error: report it as a failure.
-    if (connection_->TransactionFailed()) {
+    if (Conn().TransactionFailed()) {
       Rollback();
       throw EStoreError("the transaction failed and was rolled back");
     }
-    connection_->Exec("COMMIT");
+    Conn().Exec("COMMIT");
   }
   void Rollback() noexcept override {
     EndReadAhead();
-    if (!connection_->InTransaction()) return;
+    if (!connection_ || !connection_->InTransaction()) return;
     try {
       connection_->Exec("ROLLBACK");
     } catch (...) {
@@ -656,7 +661,8 @@ class PgSession : public StoreSession {
       auto cursor = std::make_unique<PgReadAheadCursor>(std::move(source));
       if (cursor->WaitStarted()) return cursor;
     }
-    return Fresh([&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(*connection_, ListSql(kind)); });
+    return Fresh(
+        [&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(Conn(), ListSql(kind)); });
   }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind), {}); }
 
@@ -668,17 +674,17 @@ class PgSession : public StoreSession {
 
   std::unique_ptr<RowSink> PutMasters(ListKind kind) override {
     const BulkTable& t = MasterTable(kind);
-    const std::string stage = connection_->NextName("pdi_stage_");
+    const std::string stage = Conn().NextName("pdi_stage_");
     std::string update;
     for (const char* c : t.columns) {
       if (std::string_view(c) == t.key[0]) continue;
       update += std::string(update.empty() ? "" : ", ") + c + " = EXCLUDED." + c;
     }
     // The staging table numbers its rows, so that of rows with one key the last one wins.
-    connection_->Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name +
-                      " INCLUDING DEFAULTS, PDI_ORDEM BIGINT GENERATED ALWAYS AS IDENTITY) ON COMMIT DROP");
+    Conn().Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name +
+                " INCLUDING DEFAULTS, PDI_ORDEM BIGINT GENERATED ALWAYS AS IDENTITY) ON COMMIT DROP");
     return std::make_unique<PgCopySink>(
-        *connection_, t.columns.size(), "COPY " + stage + " (" + Joined(t.columns) + ") FROM STDIN",
+        Conn(), t.columns.size(), "COPY " + stage + " (" + Joined(t.columns) + ") FROM STDIN",
         "INSERT INTO " + std::string(t.name) + " (" + Joined(t.columns) + ") SELECT DISTINCT ON (" + Joined(t.key) +
             ") " + Joined(t.columns) + " FROM " + stage + " ORDER BY " + Joined(t.key) + ", PDI_ORDEM DESC" +
             " ON CONFLICT (" + Joined(t.key) + ") DO UPDATE SET " + update,
@@ -690,15 +696,15 @@ class PgSession : public StoreSession {
     const std::string columns = Joined(t.columns);
     // Into an empty list the rows go straight in: a pair given twice, or stored meanwhile by
     // another server, fails the whole write. Otherwise they are merged, skipping stored pairs.
-    const PgResult empty = connection_->Query(std::string("SELECT NOT EXISTS (SELECT 1 FROM ") + t.name + ")");
+    const PgResult empty = Conn().Query(std::string("SELECT NOT EXISTS (SELECT 1 FROM ") + t.name + ")");
     if (empty.Rows() == 1 && empty.Text(0, 0) == "t") {
-      return std::make_unique<PgCopySink>(*connection_, t.columns.size(),
+      return std::make_unique<PgCopySink>(Conn(), t.columns.size(),
                                           "COPY " + std::string(t.name) + " (" + columns + ") FROM STDIN", "",
                                           t.name);
     }
-    const std::string stage = connection_->NextName("pdi_stage_");
-    connection_->Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name + " INCLUDING DEFAULTS) ON COMMIT DROP");
-    return std::make_unique<PgCopySink>(*connection_, t.columns.size(),
+    const std::string stage = Conn().NextName("pdi_stage_");
+    Conn().Exec("CREATE TEMPORARY TABLE " + stage + " (LIKE " + t.name + " INCLUDING DEFAULTS) ON COMMIT DROP");
+    return std::make_unique<PgCopySink>(Conn(), t.columns.size(),
                                         "COPY " + stage + " (" + columns + ") FROM STDIN",
                                         "INSERT INTO " + std::string(t.name) + " (" + columns + ") SELECT " + columns +
                                             " FROM " + stage + " ON CONFLICT DO NOTHING",
@@ -707,20 +713,20 @@ class PgSession : public StoreSession {
 
   std::optional<std::string> MasterCode(ListKind kind, std::string_view key) override {
     const std::array<std::string_view, 1> args{key};
-    const PgResult r = Run(kMasterCode[MasterIndex(kind)], args);
+    const PgResult r = Check(kMasterCode[MasterIndex(kind)], args);
     if (r.Rows() == 0) return std::nullopt;
     return std::string(r.Text(0, 0));
   }
 
   bool ProductListed(std::string_view productKey) override {
     const std::array<std::string_view, 1> args{productKey};
-    const PgResult r = Run(kProductListed, args);
+    const PgResult r = Check(kProductListed, args);
     return r.Rows() > 0 && r.Text(0, 0) == "t";
   }
 
   bool PairStored(ListKind kind, std::string_view productKey, std::string_view itemKey) override {
     const std::array<std::string_view, 2> args{productKey, itemKey};
-    return Run(kStored[RelatedIndex(kind)], args).Rows() > 0;
+    return Check(kStored[RelatedIndex(kind)], args).Rows() > 0;
   }
 
   bool InsertPair(ListKind kind, std::string_view productKey, std::string_view itemKey,
@@ -791,22 +797,35 @@ class PgSession : public StoreSession {
   // (so nothing of this session's work is lost with it), connects again and runs step once more.
   template <class Step>
   auto Fresh(Step step) -> decltype(step()) {
-    const bool idle = !connection_->InTransaction();
+    const bool idle = !Conn().InTransaction();
     try {
       return step();
     } catch (const EPgError&) {
-      if (!idle || connection_->Alive()) throw;
+      if (!idle || Conn().Alive()) throw;
     }
     connection_ = store_.Reconnect();
     return step();
   }
 
   std::unique_ptr<RowCursor> Cursor(const char* sql, std::span<const std::string_view> args) {
-    return Fresh([&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCursor>(*connection_, sql, args); });
+    return Fresh([&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCursor>(Conn(), sql, args); });
   }
 
   PgResult Run(const Sql& sql, std::span<const std::string_view> args) {
-    return Fresh([&] { return connection_->Prepared(sql.name, sql.text, args); });
+    return Fresh([&] { return Conn().Prepared(sql.name, sql.text, args); });
+  }
+  // A read of one row or none: outside a transaction through the store's check queue (this
+  // session needs no connection for it), inside on the transaction's connection, which sees
+  // what the transaction wrote.
+  PgResult Check(const Sql& sql, std::span<const std::string_view> args) {
+    if (!connection_ || !connection_->InTransaction()) return store_.Checks().Run(sql.name, sql.text, args);
+    return Run(sql, args);
+  }
+
+  // The session's connection, taken from the pool when first needed.
+  PgConnection& Conn() {
+    if (!connection_) connection_ = store_.Acquire();
+    return *connection_;
   }
   int64_t Count(const Sql& sql) {
     const PgResult r = Run(sql, {});
@@ -828,7 +847,9 @@ class PgSession : public StoreSession {
 }  // namespace
 
 PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnections)
-    : uri_(std::move(uri)), maxConnections_(options.connections > 0 ? options.connections : maxConnections) {
+    : uri_(std::move(uri)),
+      maxConnections_(options.connections > 0 ? options.connections : maxConnections),
+      checks_([this] { return Reconnect(); }, std::min(kCheckConnections, maxConnections_)) {
   auto connection = std::make_unique<PgConnection>(uri_);
   ++open_;
   try {
@@ -871,14 +892,17 @@ PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnection
 
 PgStore::~PgStore() = default;
 
-std::unique_ptr<StoreSession> PgStore::OpenSession() {
+std::unique_ptr<StoreSession> PgStore::OpenSession() { return std::make_unique<PgSession>(*this); }
+
+std::unique_ptr<PgConnection> PgStore::Acquire() {
   std::unique_ptr<PgConnection> connection;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    const bool available = released_.wait_for(lock, std::chrono::seconds(60),
+    const bool available = released_.wait_for(lock, PgConnection::kWaitLimit,
                                               [this] { return !idle_.empty() || open_ < maxConnections_; });
     if (!available) {
-      throw EStoreError("all " + std::to_string(maxConnections_) + " database connections stayed in use for 60 s",
+      throw EStoreError("all " + std::to_string(maxConnections_) + " database connections stayed in use for " +
+                            std::to_string(PgConnection::kWaitLimit.count()) + " s",
                         true);
     }
     if (!idle_.empty()) {
@@ -898,7 +922,7 @@ std::unique_ptr<StoreSession> PgStore::OpenSession() {
       throw;
     }
   }
-  return std::make_unique<PgSession>(*this, std::move(connection));
+  return connection;
 }
 
 std::unique_ptr<PgConnection> PgStore::TryAcquire() {

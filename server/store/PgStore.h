@@ -20,11 +20,14 @@
 // (PutMasters, InsertPairs) use COPY … FROM STDIN.
 //
 // Sessions draw connections from a pool that grows up to maxConnections (or the options' number)
-// and keeps idle ones, with the statements prepared on them, for
-// reuse; a session asked for while all are in use waits for one (up to 60 s, then fails as
-// busy). A connection found lost (the database restarted, or closed it) when a transaction or a
-// single read begins on it is replaced at once and the step run again, so the call does not
-// fail; one lost inside a transaction fails that call (nothing of it is stored) and is dropped.
+// and keeps idle ones, with the statements prepared on them, for reuse; a session takes its
+// connection when it first needs one, and one asked for while all are in use waits for one (up
+// to 60 s, then fails as busy). Point checks made outside a transaction (PairStored,
+// ProductListed, MasterCode) take none: they go through a PgCheckQueue of its own, a few
+// pipelined connections shared by all sessions (at most kCheckConnections). A connection found
+// lost (the database restarted, or closed it) when a transaction or a single read begins on it
+// is replaced at once and the step run again, so the call does not fail; one lost inside a
+// transaction fails that call (nothing of it is stored) and is dropped.
 // OpenSession is thread-safe. Not copyable or movable.
 #pragma once
 
@@ -34,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "server/store/PgCheckQueue.h"
 #include "server/store/PgConnection.h"
 #include "server/store/Store.h"
 
@@ -41,12 +45,23 @@ namespace server {
 
 class PgStore : public Store {
  public:
+  // Connections the point checks use, besides the pool's (fewer backends competing for the
+  // processor; the checks sent together on each).
+  static constexpr int kCheckConnections = 2;
+
   // Connects to the database uri names and checks, makes or migrates its schema as options say
   // (see Store::Open). Raises EStoreError.
   PgStore(std::string uri, const StoreOptions& options, int maxConnections = 32);
   ~PgStore() override;
 
   std::unique_ptr<StoreSession> OpenSession() override;
+
+  // A connection of the pool: an idle one, a new one while the pool has room, else the first
+  // given back within 60 s (then fails as busy). Give it back with Release. Thread-safe.
+  std::unique_ptr<PgConnection> Acquire();
+
+  // The queue of point checks (see PgCheckQueue). Thread-safe.
+  PgCheckQueue& Checks() { return checks_; }
 
   // Takes back a connection when its session ends (drops it when it is not reusable).
   // Thread-safe.
@@ -69,6 +84,7 @@ class PgStore : public Store {
   int open_ = 0;  // connections in use or idle
   std::vector<std::unique_ptr<PgConnection>> idle_;
   std::string notes_;
+  PgCheckQueue checks_;
 };
 
 }  // namespace server
