@@ -54,10 +54,12 @@
 #include "host/data/ClientDataSet.h"
 #include "host/net/NetConnection.h"
 #include "tests/desktop/DialogAnswers.h"
+#include "tests/desktop/ScreenDesktop.h"
 #include "tests/support/TestServer.h"
 
 namespace {
 
+using desktoptest::Desktop;
 using desktoptest::DialogAnswers;
 using host::TDataSetState;
 
@@ -186,90 +188,16 @@ TEST(IconFactoryTest, IconsHaveDevicePixelsForHighDpiScreens) {
 
 #if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
 
-desktop::DesktopSettings SettingsFor(int port, const std::string& localDb) {
-  desktop::DesktopSettings s;
-  s.SetServer("127.0.0.1", port);
-  s.SetLocalDatabase(localDb);
-  s.SetModulePath(PDI_SCREEN_MODULE);
-  return s;
-}
-
-// The main window with its host services and the timed call runner; calls are counted by method.
-class Desktop {
- public:
-  explicit Desktop(const desktop::DesktopSettings& settings) : services(settings) {
-    services.Install();
-    answers = std::make_unique<DialogAnswers>(services);
-    window = std::make_unique<desktop::MainWindow>(services);
-    host::TNetConnection::SetCallRunner(window->TimedCallRunner());
-    // Calls may come from the history's worker thread too.
-    host::TNetConnection::SetCallObserver([this](const std::string& method, const std::vector<host::Variant>&) {
-      const std::lock_guard<std::mutex> lock(mutex);
-      calls.push_back(method);
-    });
-    window->resize(1024, 768);
-    window->show();
-    QApplication::setActiveWindow(window.get());
-  }
-  ~Desktop() {
-    window->Shutdown();
-    window.reset();
-    answers.reset();
-    host::TNetConnection::SetCallRunner({});
-    host::TNetConnection::SetCallObserver({});
-  }
-  int Count(const std::string& method) {
-    const std::lock_guard<std::mutex> lock(mutex);
-    return static_cast<int>(std::count(calls.begin(), calls.end(), method));
-  }
-
-  desktop::QtHostServices services;
-  std::unique_ptr<DialogAnswers> answers;
-  std::unique_ptr<desktop::MainWindow> window;
-  std::mutex mutex;
-  std::vector<std::string> calls;
-};
-
-class AroundScreenTest : public ::testing::Test {
+class AroundScreenTest : public desktoptest::ScreenDesktopTest {
  protected:
-  void SetUp() override {
-    server_ = std::make_unique<testsupport::TestServer>();
+  void Seed(testsupport::TestServer& server) override {
     const auto d = testsupport::SampleMasterData();
-    server_->AddSupplier("100", d.suppliers[0]);
-    server_->AddClient("100", d.clients[0]);
-    server_->AddSupplier("200", d.suppliers[1]);
-    settings_ = SettingsFor(server_->Port(), server_->LocalDatabase().string());
-    desktop_ = std::make_unique<Desktop>(settings_);
-    ASSERT_TRUE(desktop_->window->OpenScreen());
-    screen_ = desktop_->window->ScreenWindow();
-    ASSERT_NE(screen_, nullptr);
-    form_ = screen_->Form();
-    Settle();
+    server.AddSupplier("100", d.suppliers[0]);
+    server.AddClient("100", d.clients[0]);
+    server.AddSupplier("200", d.suppliers[1]);
   }
-  void TearDown() override {
-    desktop_.reset();
-    server_.reset();
-  }
-  static void Settle() {
-    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-  }
-  template <class T>
-  T* Model(const std::string& name) const {
-    return dynamic_cast<T*>(form_->FindComponent(name));
-  }
-  desktop::GridView* Grid(const std::string& name) const { return screen_->Grid(name); }
-  std::vector<std::string> ColumnTexts(const std::string& grid, int column) const {
-    auto* m = Grid(grid)->model();
-    std::vector<std::string> out;
-    for (int r = 0; r < m->rowCount(); ++r) out.push_back(m->data(m->index(r, column)).toString().toStdString());
-    return out;
-  }
-
-  std::unique_ptr<testsupport::TestServer> server_;
-  desktop::DesktopSettings settings_;
-  std::unique_ptr<Desktop> desktop_;
-  desktop::FormWindow* screen_ = nullptr;
-  host::TForm* form_ = nullptr;
+  // Calls may come from the history's worker thread too; the timed runner feeds the status bar.
+  desktoptest::Desktop::Runner CallRunner() const override { return desktoptest::Desktop::Runner::Timed; }
 };
 
 TEST_F(AroundScreenTest, APastedListGoesThroughTheScreenAndTheSummaryListsEveryCode) {

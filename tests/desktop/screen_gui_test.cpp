@@ -40,99 +40,34 @@
 #include "host/data/ClientDataSet.h"
 #include "host/net/NetConnection.h"
 #include "tests/desktop/DialogAnswers.h"
+#include "tests/desktop/ScreenDesktop.h"
 #include "tests/support/TestServer.h"
 
 #if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
 
 namespace {
 
+using desktoptest::Desktop;
 using desktoptest::DialogAnswers;
+using desktoptest::SettingsFor;
 using host::TDataSetState;
 
-desktop::DesktopSettings SettingsFor(int port, const std::string& localDb) {
-  desktop::DesktopSettings s;
-  s.SetServer("127.0.0.1", port);
-  s.SetLocalDatabase(localDb);
-  s.SetModulePath(PDI_SCREEN_MODULE);
-  return s;
-}
-
-// The desktop's main window with its host services, the call runner and a call log.
-class Desktop {
- public:
-  explicit Desktop(const desktop::DesktopSettings& settings) : services(settings) {
-    services.Install();
-    host::TNetConnection::SetCallRunner(
-        [](const std::function<void()>& exchange) { desktop::CallRunner::Run(exchange); });
-    host::TNetConnection::SetCallObserver(
-        [this](const std::string& method, const std::vector<host::Variant>&) { calls.push_back(method); });
-    answers = std::make_unique<DialogAnswers>(services);
-    window = std::make_unique<desktop::MainWindow>(services);
-    window->resize(1024, 768);
-    window->show();
-    QApplication::setActiveWindow(window.get());
-  }
-  ~Desktop() {
-    window->Shutdown();
-    window.reset();
-    answers.reset();
-    host::TNetConnection::SetCallRunner({});
-    host::TNetConnection::SetCallObserver({});
-  }
-
-  desktop::QtHostServices services;
-  std::unique_ptr<DialogAnswers> answers;
-  std::unique_ptr<desktop::MainWindow> window;
-  std::vector<std::string> calls;
-};
-
-class ScreenGuiTest : public ::testing::Test {
+class ScreenGuiTest : public desktoptest::ScreenDesktopTest {
  protected:
-  void SetUp() override {
-    server_ = std::make_unique<testsupport::TestServer>();
+  void Seed(testsupport::TestServer& server) override {
     const auto d = testsupport::SampleMasterData();
-    server_->AddSupplier("100", d.suppliers[0]);
-    server_->AddSupplier("100", d.suppliers[2]);
-    server_->AddClient("100", d.clients[0]);
-    server_->AddBranch("100", d.branches[0]);
-    server_->AddSupplier("200", d.suppliers[1]);
-    desktop_ = std::make_unique<Desktop>(SettingsFor(server_->Port(), server_->LocalDatabase().string()));
-    ASSERT_TRUE(desktop_->window->OpenScreen());
-    screen_ = desktop_->window->ScreenWindow();
-    ASSERT_NE(screen_, nullptr);
-    form_ = screen_->Form();
-    QCoreApplication::processEvents();
+    server.AddSupplier("100", d.suppliers[0]);
+    server.AddSupplier("100", d.suppliers[2]);
+    server.AddClient("100", d.clients[0]);
+    server.AddBranch("100", d.branches[0]);
+    server.AddSupplier("200", d.suppliers[1]);
   }
 
-  void TearDown() override {
-    desktop_.reset();
-    server_.reset();
-  }
-
-  template <class T>
-  T* Model(const std::string& name) const {
-    return dynamic_cast<T*>(form_->FindComponent(name));
-  }
-  desktop::GridView* Grid(const std::string& name) const { return screen_->Grid(name); }
   // Keys go to the widget holding the keyboard focus, as the user's do; a lost focus fails.
   static QWidget* Focused() {
     QWidget* w = QApplication::focusWidget();
     EXPECT_NE(w, nullptr) << "no widget has the keyboard focus";
     return w;
-  }
-  // Lets deferred work (the focus put back after an action) run.
-  static void Settle() {
-    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-  }
-  QToolButton* Button(const std::string& name) const {
-    return qobject_cast<QToolButton*>(screen_->WidgetNamed(name));
-  }
-  // The shown texts of one column of a grid, every row.
-  std::vector<std::string> ColumnTexts(const std::string& grid, int column) const {
-    desktop::GridTableModel* m = Grid(grid)->Adapter();
-    std::vector<std::string> out;
-    for (int r = 0; r < m->rowCount(); ++r) out.push_back(m->data(m->index(r, column)).toString().toStdString());
-    return out;
   }
   // Focuses the supplier grid with a click and starts a new row with the toolbar's insert.
   void StartSupplierRow() {
@@ -140,13 +75,8 @@ class ScreenGuiTest : public ::testing::Test {
     ASSERT_TRUE(Button("sbtIncluir")->isEnabled());
     Button("sbtIncluir")->click();
     ASSERT_EQ(Model<host::TClientDataSet>("cdsFornecedor")->State(), TDataSetState::dsInsert);
-    desktop_->calls.clear();
+    desktop_->ClearCalls();
   }
-
-  std::unique_ptr<testsupport::TestServer> server_;
-  std::unique_ptr<Desktop> desktop_;
-  desktop::FormWindow* screen_ = nullptr;
-  host::TForm* form_ = nullptr;
 };
 
 TEST_F(ScreenGuiTest, TheScreenOpensWithItsListsDrawnFromTheModels) {
@@ -179,7 +109,7 @@ TEST_F(ScreenGuiTest, TheScreenOpensWithItsListsDrawnFromTheModels) {
   ASSERT_EQ(pages->Strip()->count(), 3);
   EXPECT_EQ(pages->Strip()->tabText(2), QStringLiteral("Filial"));
   EXPECT_FALSE(desktop_->services.Busy()->Running());
-  EXPECT_EQ(desktop_->calls, std::vector<std::string>{"getDados"});
+  EXPECT_EQ(desktop_->Calls(), std::vector<std::string>{"getDados"});
   // Moving in the product grid follows the product: its suppliers and its name.
   ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
   EXPECT_EQ(ColumnTexts("dbgFornecedor", 0), (std::vector<std::string>{"45.723.174/0001-10"}));
@@ -199,7 +129,7 @@ TEST_F(ScreenGuiTest, ASupplierTypedWithTheKeyboardIsStoredAndTheListReloaded) {
   EXPECT_TRUE(list->FieldByName("NMRAZSOCFORN")->AsString().starts_with("Comércio de Alimentos"));
   EXPECT_EQ(Model<host::TDBGrid>("dbgFornecedor")->SelectedIndex(), 1);
   ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(0, 0));  // leaving the grid stores the row
-  EXPECT_EQ(desktop_->calls,
+  EXPECT_EQ(desktop_->Calls(),
             (std::vector<std::string>{"getVd_Fornecedor", "getVd_Fornecedor", "SetFornecedor", "getFornecedor"}));
   EXPECT_EQ(list->State(), TDataSetState::dsBrowse);
   EXPECT_EQ(list->ChangeCount(), 0);
@@ -240,23 +170,23 @@ TEST_F(ScreenGuiTest, ARefusedCodeShowsItsMessageAndKeepsTheFocusOnTheCodeColumn
   EXPECT_EQ(form_->ActiveControl(), Model<host::TDBGrid>("dbgFornecedor"));
   EXPECT_EQ(desktop_->window->focusWidget(), grid);
   EXPECT_EQ(Model<host::TClientDataSet>("cdsFornecedor")->State(), TDataSetState::dsInsert);
-  EXPECT_TRUE(desktop_->calls.empty());
+  EXPECT_TRUE(desktop_->Calls().empty());
 }
 
 TEST_F(ScreenGuiTest, DeletingASupplierAsksFirstAndSendsTheDeletion) {
   ASSERT_TRUE(Grid("dbgFornecedor")->ClickCell(1, 0));
-  desktop_->calls.clear();
+  desktop_->ClearCalls();
   desktop_->answers->Press(QStringLiteral("Não"));
   Button("sbtExcluir")->click();
   EXPECT_EQ(desktop_->answers->Seen(), std::vector<std::string>{"Deseja excluir o Fornecedor selecionado?"});
   EXPECT_EQ(ColumnTexts("dbgFornecedor", 0).size(), 2u);
-  EXPECT_TRUE(desktop_->calls.empty());
+  EXPECT_TRUE(desktop_->Calls().empty());
   desktop_->answers->Press(QStringLiteral("Sim"));
   Button("sbtExcluir")->click();
   EXPECT_EQ(ColumnTexts("dbgFornecedor", 0), std::vector<std::string>{"11.222.333/0001-81"});
-  EXPECT_EQ(desktop_->calls, std::vector<std::string>{"SetFornecedor"});
+  EXPECT_EQ(desktop_->Calls(), std::vector<std::string>{"SetFornecedor"});
   // Stored at the server: a fresh load no longer has it.
-  desktop_->calls.clear();
+  desktop_->ClearCalls();
   Button("sbtVerificar")->click();
   EXPECT_EQ(ColumnTexts("dbgFornecedor", 0), std::vector<std::string>{"11.222.333/0001-81"});
 }
@@ -291,7 +221,7 @@ TEST_F(ScreenGuiTest, ClosingHidesTheScreenAndTheMenuEntryShowsItAgainAsItWas) {
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->Form(), form_);
   EXPECT_EQ(again->Grid("dbgPadrao")->currentIndex().row(), 1);
-  EXPECT_EQ(desktop_->calls, std::vector<std::string>{"getDados"});
+  EXPECT_EQ(desktop_->Calls(), std::vector<std::string>{"getDados"});
 }
 
 TEST_F(ScreenGuiTest, TheScreenCursorModelShowsTheWaitCursor) {
@@ -311,7 +241,7 @@ TEST_F(ScreenGuiTest, ASecondChoiceOfTheMenuEntryRestoresTheSameScreen) {
   EXPECT_EQ(form_->WindowState(), host::TWindowState::wsNormal);
   EXPECT_FALSE(screen_->isMinimized());
   EXPECT_EQ(host::Application().Forms().size(), 1u);
-  EXPECT_EQ(desktop_->calls, std::vector<std::string>{"getDados"});  // not loaded again
+  EXPECT_EQ(desktop_->Calls(), std::vector<std::string>{"getDados"});  // not loaded again
 }
 
 TEST_F(ScreenGuiTest, TheKeyboardFocusIsTheScreensFromOpeningOnAndTheKeysReachEveryList) {

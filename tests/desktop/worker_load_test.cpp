@@ -26,6 +26,7 @@
 #include "host/data/DataErrors.h"
 #include "host/net/NetConnection.h"
 #include "tests/desktop/DialogAnswers.h"
+#include "tests/desktop/ScreenDesktop.h"
 
 #if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
 #include "tests/support/TestServer.h"
@@ -73,76 +74,38 @@ TEST(WorkerLoadRunnerTest, TheAnimationTurnsDuringALoadAndIsPutBackAsItWas) {
 // The desktop with the real screen against a real server, every record set load of getDados
 // handed to the worker (the size threshold set to 0), and a switch that makes the next load fail
 // after its work has run.
-class WorkerLoadScreenTest : public ::testing::Test {
+class WorkerLoadScreenTest : public desktoptest::ScreenDesktopTest {
  protected:
-  void SetUp() override {
-    server_ = std::make_unique<testsupport::TestServer>();
+  void Seed(testsupport::TestServer& server) override {
     const auto d = testsupport::SampleMasterData();
-    server_->AddSupplier("100", d.suppliers[0]);
-    server_->AddSupplier("100", d.suppliers[2]);
-    server_->AddSupplier("200", d.suppliers[1]);
-    desktop::DesktopSettings s;
-    s.SetServer("127.0.0.1", server_->Port());
-    s.SetLocalDatabase(server_->LocalDatabase().string());
-    s.SetModulePath(PDI_SCREEN_MODULE);
-    services_ = std::make_unique<desktop::QtHostServices>(s);
-    services_->Install();
+    server.AddSupplier("100", d.suppliers[0]);
+    server.AddSupplier("100", d.suppliers[2]);
+    server.AddSupplier("200", d.suppliers[1]);
+  }
+  void BeforeOpen() override {
     host::TClientDataSet::SetLoadRunner(
         [this](const std::function<void()>& work) {
           ++loads_;
           if (failNext_) {
             failNext_ = false;
-            services_->RunLoad([&] {
+            desktop_->services.RunLoad([&] {
               work();
               throw host::EPacketError("resposta cortada no meio dos dados");
             });
             return;
           }
-          services_->RunLoad(work);
+          desktop_->services.RunLoad(work);
         },
         0);
-    host::TNetConnection::SetCallRunner(
-        [](const std::function<void()>& exchange) { desktop::CallRunner::Run(exchange); });
-    answers_ = std::make_unique<desktoptest::DialogAnswers>(*services_);
-    window_ = std::make_unique<desktop::MainWindow>(*services_);
-    window_->resize(1024, 768);
-    window_->show();
-    QApplication::setActiveWindow(window_.get());
-    ASSERT_TRUE(window_->OpenScreen());
-    screen_ = window_->ScreenWindow();
-    ASSERT_NE(screen_, nullptr);
-    Settle();
   }
   void TearDown() override {
-    window_->Shutdown();
-    window_.reset();
-    answers_.reset();
-    host::TNetConnection::SetCallRunner({});
     host::TClientDataSet::SetLoadRunner({});
-    services_.reset();
-    server_.reset();
+    ScreenDesktopTest::TearDown();
   }
-  static void Settle() {
-    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-  }
-  host::TClientDataSet* DataSet(const std::string& name) const {
-    return dynamic_cast<host::TClientDataSet*>(screen_->Form()->FindComponent(name));
-  }
-  std::vector<std::string> ColumnTexts(const std::string& grid) const {
-    desktop::GridTableModel* m = screen_->Grid(grid)->Adapter();
-    std::vector<std::string> out;
-    for (int r = 0; r < m->rowCount(); ++r) out.push_back(m->data(m->index(r, 0)).toString().toStdString());
-    return out;
-  }
-  QToolButton* Button(const std::string& name) const {
-    return qobject_cast<QToolButton*>(screen_->WidgetNamed(name));
-  }
+  host::TClientDataSet* DataSet(const std::string& name) const { return Model<host::TClientDataSet>(name); }
+  desktop::BusyIndicator* Busy() const { return desktop_->services.Busy(); }
+  const std::vector<std::string>& Seen() const { return desktop_->answers->Seen(); }
 
-  std::unique_ptr<testsupport::TestServer> server_;
-  std::unique_ptr<desktop::QtHostServices> services_;
-  std::unique_ptr<desktoptest::DialogAnswers> answers_;
-  std::unique_ptr<desktop::MainWindow> window_;
-  desktop::FormWindow* screen_ = nullptr;
   int loads_ = 0;
   bool failNext_ = false;
 };
@@ -151,8 +114,8 @@ TEST_F(WorkerLoadScreenTest, TheScreenOpensStoresAndReloadsAsWithLoadsInline) {
   EXPECT_GE(loads_, 4);  // the four lists of the answer
   EXPECT_EQ(ColumnTexts("dbgPadrao"), (std::vector<std::string>{"1001", "1002"}));
   EXPECT_EQ(ColumnTexts("dbgFornecedor"), (std::vector<std::string>{"11.222.333/0001-81", "529.982.247-25"}));
-  EXPECT_FALSE(services_->Busy()->Running());
-  EXPECT_EQ(QApplication::focusWidget(), screen_->Grid("dbgPadrao"));
+  EXPECT_FALSE(Busy()->Running());
+  EXPECT_EQ(QApplication::focusWidget(), Grid("dbgPadrao"));
   // The product grid follows its record set after the loads.
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
   EXPECT_EQ(DataSet("cdsProduto")->RecNo(), 2);
@@ -160,7 +123,7 @@ TEST_F(WorkerLoadScreenTest, TheScreenOpensStoresAndReloadsAsWithLoadsInline) {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
 
   // Store a supplier: the reload of the whole list goes through the worker too.
-  ASSERT_TRUE(screen_->Grid("dbgFornecedor")->ClickCell(0, 0));
+  ASSERT_TRUE(Grid("dbgFornecedor")->ClickCell(0, 0));
   Button("sbtIncluir")->click();
   host::TClientDataSet* list = DataSet("cdsFornecedor");
   ASSERT_EQ(list->State(), TDataSetState::dsInsert);
@@ -172,12 +135,12 @@ TEST_F(WorkerLoadScreenTest, TheScreenOpensStoresAndReloadsAsWithLoadsInline) {
   EXPECT_EQ(list->ChangeCount(), 0);
   EXPECT_EQ(ColumnTexts("dbgFornecedor"),
             (std::vector<std::string>{"11.222.333/0001-81", "45.723.174/0001-10", "529.982.247-25"}));
-  EXPECT_TRUE(answers_->Seen().empty());
-  EXPECT_FALSE(services_->Busy()->Running());
+  EXPECT_TRUE(Seen().empty());
+  EXPECT_FALSE(Busy()->Running());
 }
 
 TEST_F(WorkerLoadScreenTest, ALoadFailingPartWayIsReportedAndLeavesTheListsAsTheyWere) {
-  ASSERT_TRUE(screen_->Grid("dbgPadrao")->ClickCell(1, 0));
+  ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
   const auto products = ColumnTexts("dbgPadrao");
   const auto suppliers = ColumnTexts("dbgFornecedor");
   host::TClientDataSet* productSet = DataSet("cdsProduto");
@@ -187,19 +150,19 @@ TEST_F(WorkerLoadScreenTest, ALoadFailingPartWayIsReportedAndLeavesTheListsAsThe
   Button("sbtVerificar")->click();
   Settle();
   EXPECT_FALSE(failNext_);
-  ASSERT_EQ(answers_->Seen().size(), 1u);
-  EXPECT_NE(answers_->Seen()[0].find("resposta cortada no meio dos dados"), std::string::npos)
-      << answers_->Seen()[0];
+  ASSERT_EQ(Seen().size(), 1u);
+  EXPECT_NE(Seen()[0].find("resposta cortada no meio dos dados"), std::string::npos)
+      << Seen()[0];
   EXPECT_EQ(ColumnTexts("dbgPadrao"), products);
   EXPECT_EQ(ColumnTexts("dbgFornecedor"), suppliers);
   EXPECT_EQ(productSet->RecNo(), 2);
   EXPECT_EQ(productSet->State(), TDataSetState::dsBrowse);
-  EXPECT_FALSE(services_->Busy()->Running());
+  EXPECT_FALSE(Busy()->Running());
   // The next reload goes through and shows what the server holds.
   Button("sbtVerificar")->click();
   Settle();
-  EXPECT_EQ(answers_->Seen().size(), 1u);
-  ASSERT_TRUE(screen_->Grid("dbgPadrao")->ClickCell(1, 0));
+  EXPECT_EQ(Seen().size(), 1u);
+  ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
   EXPECT_EQ(ColumnTexts("dbgFornecedor").size(), suppliers.size() + 1);
 }
 
