@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "SizeArgs.h"
 #include "desktop/BusyIndicator.h"
 #include "desktop/CallRunner.h"
 #include "desktop/FormWindow.h"
@@ -234,21 +235,19 @@ int main(int argc, char** argv) {
   // Remembered layouts go to a file of this run, never to the user's own settings.
   const QString layout = QDir::temp().filePath(QStringLiteral("pdi-bench-stall-layout-%1.ini").arg(getpid()));
   desktop::LayoutStore::SetUserFile(layout);
-  std::vector<int> sizes;
-  int rowsPerProduct = 10;
   bool before = true;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--now-only") {
-      before = false;
-    } else if (std::string(argv[i]) == "--rows-per-product" && i + 1 < argc) {
-      rowsPerProduct = std::max(1, std::stoi(argv[++i]));
-    } else {
-      sizes.push_back(std::stoi(argv[i]));
-    }
+  const auto args = bench::ParseSizeArgs(argc, argv, "[SIZE...] [--rows-per-product M] [--now-only]",
+                                         [&before](std::string_view arg, const char*) {
+                                           if (arg != "--now-only") return 0;
+                                           before = false;
+                                           return 1;
+                                         });
+  if (!args) {
+    QFile::remove(layout);
+    return 2;
   }
-  if (sizes.empty()) sizes = {1000, 100000, 1000000};
   try {
-    for (int size : sizes) Run(size, rowsPerProduct, before);
+    for (int size : args->sizes) Run(size, args->rowsPerProduct, before);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_desktop_stall: %s\n", e.what());
     QFile::remove(layout);

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "SizeArgs.h"
 #include "host/controls/Application.h"
 #include "host/services/HostLib.h"
 #include "host/services/ScriptedHost.h"
@@ -133,21 +134,16 @@ void Measure(int relatedRows, int rowsPerProduct, const std::string& sync) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<int> sizes;
   std::string sync = "full";
-  int rowsPerProduct = 10;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--sync" && i + 1 < argc) {
-      sync = argv[++i];
-    } else if (std::string(argv[i]) == "--rows-per-product" && i + 1 < argc) {
-      rowsPerProduct = std::max(1, std::stoi(argv[++i]));
-    } else {
-      sizes.push_back(std::stoi(argv[i]));
-    }
-  }
-  if (sizes.empty()) sizes = {1000, 100000, 1000000};
+  const auto args = bench::ParseSizeArgs(argc, argv, "[SIZE...] [--rows-per-product M] [--sync full|normal]",
+                                         [&sync](std::string_view arg, const char* next) {
+                                           if (arg != "--sync" || !next) return 0;
+                                           sync = next;
+                                           return 2;
+                                         });
+  if (!args) return 2;
   try {
-    for (int size : sizes) Measure(size, rowsPerProduct, sync);
+    for (int size : args->sizes) Measure(size, args->rowsPerProduct, sync);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_screen: %s\n", e.what());
     return 1;
