@@ -86,7 +86,7 @@ PgResult PgConnection::Check(PGresult* raw, std::string_view what) const {
                  state ? state : "");
 }
 
-void PgConnection::Exec(const std::string& sql) { Check(PQexec(conn_.get(), sql.c_str()), "statement"); }
+void PgConnection::Exec(const std::string& sql) { Exec(sql, kNoDeadline); }
 
 void PgConnection::Exec(const std::string& sql, Clock::time_point deadline) {
   if (PQsendQuery(conn_.get(), sql.c_str()) != 1) ThrowConnectionError("statement");
@@ -208,11 +208,7 @@ void PgConnection::AbortCopyIn() noexcept {
   }
 }
 
-void PgConnection::BeginCopyOut(const std::string& sql) {
-  PgResult r(PQexec(conn_.get(), sql.c_str()));
-  if (!r || PQresultStatus(r.Handle()) != PGRES_COPY_OUT) ThrowUnlessCopy(std::move(r));
-  copy_ = Copy::Out;
-}
+void PgConnection::BeginCopyOut(const std::string& sql) { BeginCopyOut(sql, kNoDeadline); }
 
 void PgConnection::BeginCopyOut(const std::string& sql, Clock::time_point deadline) {
   if (PQsendQuery(conn_.get(), sql.c_str()) != 1) ThrowConnectionError("copy");

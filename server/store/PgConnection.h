@@ -57,6 +57,9 @@ class PgConnection {
   using Clock = std::chrono::steady_clock;
   // The longest any one wait on PostgreSQL may take: an answer, a COPY line, a free connection.
   static constexpr std::chrono::seconds kWaitLimit{60};
+  // A deadline that never passes: the wait ends only with the answer (or the statement's own
+  // timeout at the server).
+  static constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
 
   // One statement of a pipeline (see RunPipeline): the prepared statement's name and text
   // (REQUIRES: a name always goes with the same sql), its parameters, and, once run, its result
@@ -76,10 +79,10 @@ class PgConnection {
   PgConnection(const PgConnection&) = delete;
   PgConnection& operator=(const PgConnection&) = delete;
 
-  // Runs one or more statements without parameters (schema, BEGIN/COMMIT). Raises EPgError.
-  void Exec(const std::string& sql);
-  // The same, waiting at most until deadline (then the connection is not reused).
+  // Runs one or more statements without parameters (schema, BEGIN/COMMIT), waiting at most until
+  // deadline (past it the connection is not reused). Raises EPgError.
   void Exec(const std::string& sql, Clock::time_point deadline);
+  void Exec(const std::string& sql);  // no deadline
 
   // Runs sql with text parameters ($1, $2, …), preparing it under name the first time this
   // connection runs that name. REQUIRES: a name always goes with the same sql. Raises EPgError.
