@@ -3,6 +3,8 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <emmintrin.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -40,30 +42,47 @@ size_t ValidSequenceLength(std::string_view s, size_t i) {
   return 0;
 }
 
-bool IsValidUtf8(std::string_view s);
-
 // True when the text can go out as it stands: valid UTF-8 with no byte that is escaped (control
 // characters, a quote, a backslash) or that the writer would treat otherwise (DEL). Names with
 // accents are the common case of a value beyond ASCII, and need no trip through the writer.
+// Runs of plain ASCII are passed 16 bytes at a time; the bytes of a block holding anything else
+// are looked at one by one, a character beyond ASCII checked whole.
 bool IsPlain(std::string_view s) {
-  bool ascii = true;
-  for (const char c : s) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F || b == '"' || b == '\\') return false;
-    ascii &= b < 0x80;
-  }
-  return ascii || IsValidUtf8(s);
-}
-
-bool IsAscii(std::string_view s) {
-  for (const char c : s) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  size_t i = 0;
+  const __m128i space = _mm_set1_epi8(0x20);
+  const __m128i del = _mm_set1_epi8(0x7F);
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  while (i < n) {
+    if (i + 16 <= n) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      // Signed, so bytes from 0x80 up count as below the space too.
+      const __m128i odd = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, del)),
+                                       _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+      const int mask = _mm_movemask_epi8(odd);
+      if (mask == 0) {
+        i += 16;
+        continue;
+      }
+      i += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));  // the plain bytes before it
+    }
+    // One character: escaped or DEL means not plain; beyond ASCII it must be a valid sequence.
+    const unsigned char b = p[i];
+    if (b < 0x80) {
+      if (b < 0x20 || b == 0x7F || b == '"' || b == '\\') return false;
+      ++i;
+    } else {
+      const size_t length = ValidSequenceLength(s, i);
+      if (length == 0) return false;
+      i += length;
+    }
   }
   return true;
 }
 
 bool IsValidUtf8(std::string_view s) {
-  if (IsAscii(s)) return true;
   for (size_t i = 0; i < s.size();) {
     const size_t n = ValidSequenceLength(s, i);
     if (n == 0) return false;
