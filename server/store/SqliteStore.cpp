@@ -4,7 +4,9 @@
 
 #include <array>
 #include <map>
+#include <unordered_map>
 
+#include "server/store/GroupSortCursor.h"
 #include "server/store/SqliteBackup.h"
 
 #include "server/store/SqliteStatement.h"
@@ -82,6 +84,7 @@ constexpr const char* kAuditSql =
     " WHERE a.DTHRALTERACAO >= ?1 AND (?2 = '' OR i.CDPRODUTO = ?2)"
     " ORDER BY a.NRPACOTE, i.NRITEM";
 
+// The SQL of the lists read by one statement: products, and branches (whose code is their key).
 const char* ListSql(ListKind kind) {
   switch (kind) {
     case ListKind::Product:
@@ -90,22 +93,51 @@ const char* ListSql(ListKind kind) {
              "    OR EXISTS (SELECT 1 FROM DESONERA_CLIENTE d WHERE d.CDPRODUTODES = p.CDPRODUTO)"
              "    OR EXISTS (SELECT 1 FROM DESONERA_FILIAL d WHERE d.CDPRODUTODES = p.CDPRODUTO)"
              " ORDER BY p.CDARVPROD, p.CDPRODUTO";
-    case ListKind::Supplier:
-      return "SELECT d.CDPRODUTODES, d.CDFORNECEDDES, f.NMRAZSOCFORN, f.IDTPIJURFORN, d.CDFORNECED,"
-             " f.NRINSJURFORN FROM DESONERA_FORNECEDOR d"
-             " LEFT JOIN FORNECEDOR f ON f.CDFORNECED = d.CDFORNECED"
-             " ORDER BY d.CDPRODUTODES, f.NRINSJURFORN, d.CDFORNECED";
-    case ListKind::Client:
-      return "SELECT d.CDPRODUTODES, d.CDCLIENTEDES, d.CDCLIENTE, c.NRINSJURCLIE, c.NMRAZSOCCLIE,"
-             " c.IDTPIJURCLIE FROM DESONERA_CLIENTE d"
-             " LEFT JOIN CLIENTE c ON c.CDCLIENTE = d.CDCLIENTE"
-             " ORDER BY d.CDPRODUTODES, c.NRINSJURCLIE, d.CDCLIENTE";
     case ListKind::Branch:
       return "SELECT d.CDPRODUTODES, d.CDFILIALDES, b.NMFILIAL FROM DESONERA_FILIAL d"
              " LEFT JOIN FILIAL b ON b.CDFILIAL = d.CDFILIALDES"
              " ORDER BY d.CDPRODUTODES, d.CDFILIALDES";
+    case ListKind::Supplier:
+    case ListKind::Client: break;
   }
   return "";
+}
+
+// Where a column of a joined list comes from: the relation's row or the item's master entry.
+struct ColumnSource {
+  bool master;
+  int column;
+};
+
+// The suppliers' and clients' lists are ordered by the taxpayer number of the joined master
+// table, which no index on the relation holds; SQLite would look every row's master entry up in
+// the master table's b-tree and then sort the whole list. They are read instead as the relation
+// in its own key order, which needs no sort, with each item's master entry looked up once per
+// read and remembered (a list names each supplier many times), and each product's rows sorted by
+// the taxpayer number (GroupSortCursor). The rows and their order are those of
+//   SELECT ... FROM relation d LEFT JOIN master ON key ORDER BY d.CDPRODUTODES, number, d.key
+// with a missing master entry reading as empty values, first among its product's rows.
+struct JoinedListRead {
+  const char* relationSql;  // CDPRODUTODES, the typed code, the item key; in key order
+  const char* masterSql;    // by the item key (?1): the taxpayer number, name, person type
+  std::array<ColumnSource, 6> columns;  // the list's columns, in ListCatalog's order
+  size_t numberColumn;                  // the list's column of the taxpayer number
+};
+
+JoinedListRead JoinedListReadOf(ListKind kind) {
+  constexpr ColumnSource kProduct{false, 0}, kTyped{false, 1}, kKey{false, 2};
+  constexpr ColumnSource kNumber{true, 0}, kName{true, 1}, kPersonType{true, 2};
+  if (kind == ListKind::Supplier) {
+    return {"SELECT CDPRODUTODES, CDFORNECEDDES, CDFORNECED FROM DESONERA_FORNECEDOR"
+            " ORDER BY CDPRODUTODES, CDFORNECED",
+            "SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN FROM FORNECEDOR WHERE CDFORNECED = ?1",
+            {kProduct, kTyped, kName, kPersonType, kKey, kNumber},
+            5};
+  }
+  return {"SELECT CDPRODUTODES, CDCLIENTEDES, CDCLIENTE FROM DESONERA_CLIENTE ORDER BY CDPRODUTODES, CDCLIENTE",
+          "SELECT NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE FROM CLIENTE WHERE CDCLIENTE = ?1",
+          {kProduct, kTyped, kKey, kNumber, kName, kPersonType},
+          3};
 }
 
 
@@ -225,6 +257,67 @@ class SqliteCursor : public RowCursor {
   std::vector<std::string_view> row_;
 };
 
+// The rows of a joined list (see JoinedListRead) in the relation's key order, each with a last
+// column that is "0" when the item has no master entry and "1" when it has one, for the sort.
+class SqliteJoinedCursor : public RowCursor {
+ public:
+  SqliteJoinedCursor(SqliteDatabase& db, const JoinedListRead& read)
+      : relation_(db, read.relationSql), master_(db.Prepare(read.masterSql)), columns_(read.columns) {
+    row_.resize(columns_.size() + 1);
+  }
+
+  bool Next() override {
+    if (!relation_.Next()) return false;
+    const auto relation = relation_.Row();
+    const MasterEntry& entry = Lookup(relation[2]);
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      const ColumnSource c = columns_[i];
+      row_[i] = c.master ? std::string_view(entry.values[static_cast<size_t>(c.column)])
+                         : relation[static_cast<size_t>(c.column)];
+    }
+    row_.back() = entry.found ? "1" : "0";
+    return true;
+  }
+  std::span<const std::string_view> Row() const override { return row_; }
+
+ private:
+  struct MasterEntry {
+    bool found = false;
+    std::array<std::string, 3> values;
+  };
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
+  };
+  // Enough for every supplier and client of a large company; past it the entries are
+  // forgotten and looked up again, so that a read's memory stays bounded.
+  static constexpr size_t kMostRemembered = 1'000'000;
+
+  const MasterEntry& Lookup(std::string_view key) {
+    if (const auto it = entries_.find(key); it != entries_.end()) return it->second;
+    if (entries_.size() >= kMostRemembered) entries_.clear();
+    MasterEntry entry;
+    try {
+      master_.Reset();
+      master_.Bind(1, key);
+      if (master_.Step()) {
+        entry.found = true;
+        for (size_t i = 0; i < entry.values.size(); ++i) entry.values[i] = master_.Text(static_cast<int>(i));
+      }
+      master_.Reset();
+    } catch (const ESqliteError& e) {
+      Rethrow(e);
+    }
+    return entries_.emplace(std::string(key), std::move(entry)).first->second;
+  }
+
+  SqliteCursor relation_;
+  SqliteStatement master_;
+  std::array<ColumnSource, 6> columns_;
+  std::unordered_map<std::string, MasterEntry, Hash, std::equal_to<>> entries_;
+  std::vector<std::string_view> row_;
+};
+
 class SqliteSession : public StoreSession {
  public:
   SqliteSession(SqliteStore& store, std::unique_ptr<SqliteStore::PooledConnection> connection)
@@ -259,7 +352,17 @@ class SqliteSession : public StoreSession {
     }
   }
 
-  std::unique_ptr<RowCursor> ReadList(ListKind kind) override { return Cursor(ListSql(kind)); }
+  std::unique_ptr<RowCursor> ReadList(ListKind kind) override {
+    if (kind == ListKind::Product || kind == ListKind::Branch) return Cursor(ListSql(kind));
+    const JoinedListRead read = JoinedListReadOf(kind);
+    try {
+      auto rows = std::make_unique<SqliteJoinedCursor>(*db_, read);
+      const size_t flag = read.columns.size();
+      return std::make_unique<GroupSortCursor>(std::move(rows), std::vector<size_t>{flag, read.numberColumn}, flag);
+    } catch (const ESqliteError& e) {
+      Rethrow(e);
+    }
+  }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind)); }
 
   void PutMaster(ListKind kind, std::span<const std::string_view> row) override {

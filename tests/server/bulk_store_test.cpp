@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <tuple>
 
 #include "ServerTestSupport.h"
 #include "server/cli/DemoGenerator.h"
@@ -164,6 +165,74 @@ TEST_P(BulkStoreTest, AwkwardTextIsStoredAndListedByteForByte) {
   for (const auto& [code, key] : products) expectedProducts.push_back(code + "|" + key + "|" + code);
   EXPECT_EQ(List(ListKind::Product), expectedProducts);
   EXPECT_EQ(List(ListKind::Supplier), expectedSuppliers);
+}
+
+// Related lists come by product key, then the item's taxpayer number in byte order (an item
+// missing from the master data first, as SQL puts its NULL, before an empty number), then the
+// item key; names and person types are joined from the master data, and read as empty when the
+// item is missing. Both stores give the same rows in the same order.
+TEST_P(BulkStoreTest, RelatedListsComeByProductThenTaxpayerNumberWithMissingItemsFirst) {
+  // Supplier key -> taxpayer number; F8 and F9 are in no master table.
+  const std::vector<std::pair<std::string, std::string>> numbers = {
+      {"F1", "10"}, {"F2", "\xc3\x89"}, {"F3", "a"}, {"F4", "B"}, {"F5", "B"}, {"F6", "9"}, {"F7", ""}};
+  std::vector<std::string> expectedSuppliers, expectedClients;
+  {
+    StoreTransaction t(*session_, StoreTransaction::Kind::Write);
+    auto suppliers = session_->PutMasters(ListKind::Supplier);
+    auto clients = std::unique_ptr<RowSink>();
+    for (const auto& [key, number] : numbers) {
+      const std::string name = "Nome " + key;
+      suppliers->Add(std::array<std::string_view, 4>{number, name, "J", key});
+    }
+    suppliers->Finish();
+    suppliers.reset();
+    clients = session_->PutMasters(ListKind::Client);
+    for (const auto& [key, number] : numbers) {
+      const std::string client = "C" + key.substr(1);
+      clients->Add(std::array<std::string_view, 4>{number, "Cliente " + client, "F", client});
+    }
+    clients->Finish();
+    clients.reset();
+    // P1 holds every case; P0 and P2 around it, and P3 with many rows naming the same suppliers
+    // again, so that rows of one group never mix with the next one.
+    auto pairs = session_->InsertPairs(ListKind::Supplier);
+    auto add = [&](const std::string& product, const std::string& key) {
+      pairs->Add(std::array<std::string_view, 3>{product, key, "typed " + key});
+    };
+    for (const char* key : {"F9", "F5", "F1", "F3", "F7", "F8", "F2", "F6", "F4"}) add("P1", key);
+    add("P0", "F3");
+    add("P2", "F8");
+    for (int i = 0; i < 300; ++i) add("P3", "G" + std::to_string(1000 + i));
+    add("P3", "F4");
+    pairs->Finish();
+    pairs.reset();
+    auto clientPairs = session_->InsertPairs(ListKind::Client);
+    for (const char* key : {"C9", "C3", "C7", "C1", "C4", "C5"}) {
+      clientPairs->Add(std::array<std::string_view, 3>{"P1", key, ""});
+    }
+    clientPairs->Finish();
+    clientPairs.reset();
+    t.Commit();
+  }
+  const auto supplier = [](const std::string& product, const std::string& key, const std::string& number,
+                           bool inMaster) {
+    return product + "|typed " + key + "|" + (inMaster ? "Nome " + key + "|J" : "|") + "|" + key + "|" + number;
+  };
+  expectedSuppliers.push_back(supplier("P0", "F3", "a", true));
+  for (const auto& [key, number, inMaster] : std::vector<std::tuple<std::string, std::string, bool>>{
+           {"F8", "", false}, {"F9", "", false}, {"F7", "", true}, {"F1", "10", true}, {"F6", "9", true},
+           {"F4", "B", true}, {"F5", "B", true}, {"F3", "a", true}, {"F2", "\xc3\x89", true}}) {
+    expectedSuppliers.push_back(supplier("P1", key, number, inMaster));
+  }
+  expectedSuppliers.push_back(supplier("P2", "F8", "", false));
+  // In P3 the unknown G keys come first, by key, then F4.
+  for (int i = 0; i < 300; ++i) expectedSuppliers.push_back(supplier("P3", "G" + std::to_string(1000 + i), "", false));
+  expectedSuppliers.push_back(supplier("P3", "F4", "B", true));
+  EXPECT_EQ(List(ListKind::Supplier), expectedSuppliers);
+
+  EXPECT_EQ(List(ListKind::Client), (std::vector<std::string>{"P1||C9|||", "P1||C7||Cliente C7|F", "P1||C1|10|Cliente C1|F",
+                                                              "P1||C4|B|Cliente C4|F", "P1||C5|B|Cliente C5|F",
+                                                              "P1||C3|a|Cliente C3|F"}));
 }
 
 TEST_P(BulkStoreTest, LastMasterRowOfAKeyWinsAndStoredPairsAreSkippedAndCounted) {
