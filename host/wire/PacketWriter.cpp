@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace host::wire {
@@ -136,12 +137,36 @@ struct PacketWriter::Impl {
   // caller's string (the structure writer only opens and closes the packet), which keeps a row to
   // one copy of its bytes.
   void Values(std::span<const std::string_view> values) {
+    if (WritePlainRow(values)) return;
     out += '[';
     for (size_t i = 0; i < values.size(); ++i) {
       if (i > 0) out += ',';
       AppendValue(out, values[i]);
     }
     out += ']';
+  }
+
+  // Writes a row whose values are all plain with one growth of out and a copy per value, and
+  // returns true; returns false, writing nothing, when a value needs the careful path.
+  bool WritePlainRow(std::span<const std::string_view> values) {
+    size_t size = 2 + (values.empty() ? 0 : values.size() - 1);  // brackets and commas
+    for (const std::string_view v : values) {
+      if (v.size() > 0xFFFFFFF0u || !IsPlain(v)) return false;
+      size += v.size() + 2;
+    }
+    const size_t at = out.size();
+    out.resize(at + size);
+    char* p = out.data() + at;
+    *p++ = '[';
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) *p++ = ',';
+      *p++ = '"';
+      std::memcpy(p, values[i].data(), values[i].size());
+      p += values[i].size();
+      *p++ = '"';
+    }
+    *p = ']';
+    return true;
   }
 
   // Starts the next element of the open packet's array.
