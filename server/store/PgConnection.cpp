@@ -1,6 +1,8 @@
 #include "server/store/PgConnection.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -73,7 +75,9 @@ PgConnection::PgConnection(const std::string& uri) {
   Exec("SET lock_timeout = '30s'; SET jit = off");
 }
 
-PgConnection::~PgConnection() = default;
+PgConnection::~PgConnection() {
+  if (wake_ >= 0) close(wake_);
+}
 
 PgResult PgConnection::Check(PGresult* raw, std::string_view what) const {
   PgResult result(raw);
@@ -271,8 +275,15 @@ void PgConnection::WaitSocket(bool write, Clock::time_point deadline, std::strin
       ::shutdown(fd, SHUT_RDWR);
       throw EPgError::Timeout(what);
     }
-    pollfd p{fd, static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0};
-    const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+    pollfd p[2] = {{fd, static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0}, {wake_, POLLIN, 0}};
+    const int ready = poll(p, wake_ >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+    if (ready > 0 && wake_ >= 0 && p[1].revents != 0) {
+      // Interrupted: cut like a wait past its deadline. The wake-up stays readable, so every
+      // later wait ends the same way.
+      spoiled_ = true;
+      ::shutdown(fd, SHUT_RDWR);
+      throw EPgError("PostgreSQL " + std::string(what) + " interrupted: the connection was closed", "");
+    }
     if (ready > 0) return;
     if (ready < 0 && errno != EINTR) {
       spoiled_ = true;
@@ -388,32 +399,35 @@ void PgConnection::RunPipeline(std::span<PipelineCall* const> calls, Clock::time
   }
 }
 
-std::shared_ptr<PGcancel> PgConnection::CancelHandle() const {
-  return std::shared_ptr<PGcancel>(PQgetCancel(conn_.get()), [](PGcancel* c) {
-    if (c) PQfreeCancel(c);
-  });
+void PgConnection::AllowInterrupt() {
+  if (wake_ >= 0) return;
+  wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_ < 0) throw EPgError("PostgreSQL: cannot make a wake-up descriptor", "");
 }
 
-void PgConnection::Cancel(PGcancel* handle) noexcept {
-  if (!handle) return;
-  char error[256];
-  PQcancel(handle, error, sizeof error);
+void PgConnection::Interrupt() noexcept {
+  if (wake_ < 0) return;
+  const uint64_t one = 1;
+  // A failed write leaves nothing to do: the counter cannot overflow from ones.
+  (void)!write(wake_, &one, sizeof one);
 }
 
 void PgConnection::AbandonCopyOut() noexcept {
   if (copy_ != Copy::Out) return;
+  // The connection is cut rather than the COPY cancelled and drained: a cancel opens a second
+  // connection and waits for the database's answer, and a drain waits for the rest in flight,
+  // both without a deadline, so a database that stopped answering held the caller for good. The
+  // connection is not reused either way; the database ends the COPY when its next send fails.
+  copy_ = Copy::None;
   spoiled_ = true;
-  if (PGcancel* cancel = PQgetCancel(conn_.get())) {
-    char error[256];
-    PQcancel(cancel, error, sizeof error);
-    PQfreeCancel(cancel);
-  }
+  if (const int fd = PQsocket(conn_.get()); fd >= 0) ::shutdown(fd, SHUT_RDWR);
+  // libpq reads what was already received, then the end of the stream, and marks the
+  // connection broken; until then it would take the next statement for a second command. No
+  // read waits: libpq's socket does not block, and nothing more arrives once it is cut.
   char* buffer = nullptr;
-  while (PQgetCopyData(conn_.get(), &buffer, 0) > 0) PQfreemem(buffer);
-  try {
-    FinishCopy("copy");
-  } catch (...) {
-    // Cancelled on purpose.
+  for (int reads = 0; PQstatus(conn_.get()) == CONNECTION_OK && reads < 1'000'000; ++reads) {
+    while (PQgetCopyData(conn_.get(), &buffer, 1) > 0) PQfreemem(buffer);
+    if (PQconsumeInput(conn_.get()) != 1) break;
   }
 }
 

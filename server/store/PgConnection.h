@@ -128,16 +128,19 @@ class PgConnection {
 
   // COPY (…) TO STDOUT. BeginCopyOut runs the COPY statement sql; NextCopyLine gives its lines
   // one by one (without the newline; the view stays valid until the next call) and returns
-  // false after the last. AbandonCopyOut stops a COPY not read to its end: the server is asked
-  // to cancel it, what is in flight is drained, and the connection is not reused afterwards
-  // (a late cancel could otherwise hit a later statement). Raise EPgError.
+  // false after the last. AbandonCopyOut stops a COPY not read to its end at once, whether or
+  // not the database answers: it cuts the connection, which is not usable afterwards (the
+  // database ends the COPY when its next send fails). Raise EPgError.
   void BeginCopyOut(const std::string& sql);
   // The same, waiting at most until deadline for the COPY to begin.
   void BeginCopyOut(const std::string& sql, Clock::time_point deadline);
-  // A handle that asks the server to cancel whatever this connection runs; it may be used from
-  // any thread (see Cancel) while the connection lives.
-  std::shared_ptr<PGcancel> CancelHandle() const;
-  static void Cancel(PGcancel* handle) noexcept;
+  // Makes the waits on this connection interruptible by Interrupt from another thread.
+  // REQUIRES: called before another thread may call Interrupt. Raises EPgError.
+  void AllowInterrupt();
+  // Ends the wait on the database under way on this connection, and every later one, with a
+  // failure, whether or not the database answers; the connection is cut. Thread-safe, once
+  // AllowInterrupt was called (does nothing before).
+  void Interrupt() noexcept;
   // Waits for the next line at most until deadline.
   bool NextCopyLine(std::string_view& line, Clock::time_point deadline);
   bool NextCopyLine(std::string_view& line) { return NextCopyLine(line, Clock::now() + kWaitLimit); }
@@ -167,6 +170,7 @@ class PgConnection {
   Copy copy_ = Copy::None;
   bool spoiled_ = false;  // never handed back to a pool
   bool pipeline_ = false;
+  int wake_ = -1;  // Interrupt's wake-up descriptor, once AllowInterrupt made it
   struct FreeMem {
     void operator()(char* p) const { PQfreemem(p); }
   };

@@ -325,7 +325,7 @@ void EndOwnRead(PgConnection& connection, bool& owns) noexcept {
 // Reads the rows of one statement with COPY (…) TO STDOUT: the server sends the whole answer as
 // one stream, planned for all of its rows, while this side decodes it. When the session had no
 // transaction open, the cursor opens a read-only one and ends it when it goes away. A cursor
-// dropped before its last row cancels the COPY (the connection is then not reused).
+// dropped before its last row cuts its connection, which is then not reused.
 class PgCopyCursor : public RowCursor {
  public:
   PgCopyCursor(PgConnection& connection, const char* sql) : connection_(connection) {
@@ -379,11 +379,13 @@ class PgCopyCursor : public RowCursor {
 // the snapshot of the session's read transaction (so the rows are those the session itself would
 // read), and keeps the lines in blocks until the session reads them. At most kAhead bytes wait;
 // then the thread, and with it the database, waits for the reader. Dropping the read-ahead
-// cancels the COPY, ends the thread and gives the connection back (dropped, not reused).
+// interrupts the thread's wait on the database, ends the thread and gives the connection back
+// (dropped, not reused).
 class PgListReadAhead {
  public:
   PgListReadAhead(PgStore& store, std::unique_ptr<PgConnection> connection, std::string snapshot, const char* sql)
-      : store_(store), connection_(std::move(connection)), cancel_(connection_->CancelHandle()) {
+      : store_(store), connection_(std::move(connection)) {
+    connection_->AllowInterrupt();
     thread_ = std::thread([this, snapshot = std::move(snapshot), sql] { Run(snapshot, sql); });
   }
   ~PgListReadAhead() {
@@ -392,12 +394,12 @@ class PgListReadAhead {
       stop_ = true;
     }
     changed_.notify_all();
-    // A thread waiting on the database for its next line is woken by the cancel; the
-    // connection is then not reused, so a cancel arriving late cannot hit a later statement.
-    const bool cancelled = !Finished();
-    if (cancelled) PgConnection::Cancel(cancel_.get());
+    // A thread waiting on the database is woken at once, even when the database does not
+    // answer; its connection is cut and not reused.
+    const bool interrupted = !Finished();
+    if (interrupted) connection_->Interrupt();
     thread_.join();
-    if (cancelled) connection_->Retire();
+    if (interrupted) connection_->Retire();
     store_.Release(std::move(connection_));
   }
   PgListReadAhead(const PgListReadAhead&) = delete;
@@ -497,7 +499,6 @@ class PgListReadAhead {
 
   PgStore& store_;
   std::unique_ptr<PgConnection> connection_;
-  std::shared_ptr<PGcancel> cancel_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::string> blocks_;
@@ -832,7 +833,7 @@ class PgSession : public StoreSession {
     return r.Rows() > 0 ? ToInt(r.Text(0, 0)) : 0;
   }
 
-  // Drops every read-ahead not taken, cancelling its COPY.
+  // Drops every read-ahead not taken, ending its COPY.
   void EndReadAhead() noexcept {
     reading_ = false;
     readAhead_.clear();

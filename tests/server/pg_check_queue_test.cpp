@@ -4,11 +4,16 @@
 // must still see the write's own rows, and connections cut under the checks are replaced
 // without a failed check. The waits of the pipeline and of a COPY end by their deadline.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "ServerTestSupport.h"
 #include "server/cli/DemoGenerator.h"
@@ -228,6 +233,151 @@ TEST_F(PgCheckQueueTest, AWaitPastItsDeadlineFailsAsBusyAndCutsTheConnection) {
     EXPECT_FALSE(connection.Reusable());
     EXPECT_THROW(connection.Exec("ROLLBACK"), EStoreError);
   }
+}
+
+// A loopback relay to the database that can be frozen: it then passes no more bytes either way
+// and closes nothing, like a database host that stopped answering. New connections are still
+// taken, and left unanswered.
+class FreezingRelay {
+ public:
+  explicit FreezingRelay(int databasePort) : databasePort_(databasePort) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener_, 16) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error("relay: cannot listen");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~FreezingRelay() {
+    stop_ = true;
+    thread_.join();
+    for (const int fd : fds_) close(fd);
+    close(listener_);
+  }
+  int Port() const { return port_; }
+  void Freeze() { frozen_ = true; }
+
+ private:
+  void Run() {
+    std::vector<char> buffer(65536);
+    while (!stop_) {
+      std::vector<pollfd> polled{{listener_, POLLIN, 0}};
+      if (!frozen_) {
+        for (const int fd : fds_) polled.push_back({fd, POLLIN, 0});
+      }
+      if (poll(polled.data(), polled.size(), 20) <= 0) continue;
+      if (polled[0].revents & POLLIN) {
+        const int client = accept(listener_, nullptr, nullptr);
+        if (frozen_) {
+          fds_.push_back(client);  // taken, never answered
+          continue;
+        }
+        const int database = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(databasePort_));
+        if (connect(database, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+          close(database);
+          close(client);
+          continue;
+        }
+        fds_.push_back(client);
+        fds_.push_back(database);
+        continue;
+      }
+      for (size_t i = 1; i < polled.size(); ++i) {
+        if (!(polled[i].revents & (POLLIN | POLLHUP))) continue;
+        const size_t at = i - 1;
+        const int to = fds_[at ^ 1];  // pairs: client, database
+        const ssize_t n = read(polled[i].fd, buffer.data(), buffer.size());
+        if (n > 0) {
+          for (ssize_t sent = 0; sent < n;) {
+            const ssize_t m = write(to, buffer.data() + sent, static_cast<size_t>(n - sent));
+            if (m <= 0) break;
+            sent += m;
+          }
+        } else {
+          shutdown(to, SHUT_WR);
+        }
+      }
+    }
+  }
+
+  const int databasePort_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::vector<int> fds_;
+  std::atomic<bool> stop_{false}, frozen_{false};
+  std::thread thread_;
+};
+
+// The location with the database's port replaced by port (127.0.0.1 only); empty when it names
+// no such host.
+std::string Through(const std::string& location, int port, int* databasePort) {
+  const std::string host = "@127.0.0.1:";
+  const size_t at = location.find(host);
+  if (at == std::string::npos) return {};
+  const size_t start = at + host.size();
+  const size_t end = location.find_first_not_of("0123456789", start);
+  *databasePort = std::stoi(location.substr(start, end - start));
+  return location.substr(0, start) + std::to_string(port) + location.substr(end);
+}
+
+// A COPY dropped half-way while the database has stopped answering: dropping it returns at once
+// and the connection is not used again, instead of the lane that dropped it waiting for the
+// database without end.
+TEST_F(PgCheckQueueTest, ACopyDroppedWhileTheDatabaseStoppedAnsweringReturnsAtOnce) {
+  int databasePort = 0;
+  if (Through(database_->Location(), 1, &databasePort).empty()) GTEST_SKIP() << "the test database is not on 127.0.0.1";
+  FreezingRelay relay(databasePort);
+  PgConnection connection(Through(database_->Location(), relay.Port(), &databasePort));
+  connection.Exec("BEGIN");
+  // Far more than the sockets between hold, so that the database is still sending.
+  connection.BeginCopyOut("COPY (SELECT repeat('x', 100) FROM generate_series(1, 1000000)) TO STDOUT");
+  std::string_view line;
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(connection.NextCopyLine(line));
+  relay.Freeze();
+  const auto start = PgConnection::Clock::now();
+  connection.AbandonCopyOut();
+  EXPECT_LT(PgConnection::Clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(connection.Reusable());
+  EXPECT_THROW(connection.Exec("ROLLBACK"), EStoreError);
+}
+
+// A thread waiting on a database that stopped answering (as a list read ahead does) is woken
+// by an interrupt from another thread at once, not at its deadline a minute later.
+TEST_F(PgCheckQueueTest, AnInterruptEndsAWaitOnADatabaseThatStoppedAnswering) {
+  int databasePort = 0;
+  if (Through(database_->Location(), 1, &databasePort).empty()) GTEST_SKIP() << "the test database is not on 127.0.0.1";
+  FreezingRelay relay(databasePort);
+  PgConnection connection(Through(database_->Location(), relay.Port(), &databasePort));
+  connection.AllowInterrupt();
+  connection.Exec("BEGIN");
+  connection.BeginCopyOut("COPY (SELECT repeat('x', 100) FROM generate_series(1, 1000000)) TO STDOUT");
+  relay.Freeze();
+  std::atomic<bool> failed{false};
+  std::thread reader([&] {
+    try {
+      std::string_view line;
+      while (connection.NextCopyLine(line)) {
+      }
+    } catch (const EStoreError&) {
+      failed = true;
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the reader is waiting by now
+  const auto start = PgConnection::Clock::now();
+  connection.Interrupt();
+  reader.join();
+  EXPECT_LT(PgConnection::Clock::now() - start, std::chrono::seconds(5));
+  EXPECT_TRUE(failed);
+  EXPECT_FALSE(connection.Reusable());
 }
 
 }  // namespace
