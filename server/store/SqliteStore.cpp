@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <deque>
 #include <map>
-#include <unordered_map>
 
 #include "server/store/GroupSortCursor.h"
 #include "server/store/SqliteBackup.h"
@@ -282,21 +285,32 @@ class SqliteJoinedCursor : public RowCursor {
 
  private:
   struct MasterEntry {
+    std::string key;
     bool found = false;
     std::array<std::string, 3> values;
   };
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
-  };
   // Enough for every supplier and client of a large company; past it the entries are
   // forgotten and looked up again, so that a read's memory stays bounded.
-  static constexpr size_t kMostRemembered = 1'000'000;
+  static constexpr size_t kMostRemembered = 1 << 20;
 
+  // The entries remembered are found through an open-addressing table of their indexes, a power
+  // of two in size and at most half full: a list looks an entry up for every row, and a
+  // node-based map's division and pointer chasing cost more than the rest of the row.
   const MasterEntry& Lookup(std::string_view key) {
-    if (const auto it = entries_.find(key); it != entries_.end()) return it->second;
-    if (entries_.size() >= kMostRemembered) entries_.clear();
+    const size_t hash = std::hash<std::string_view>()(key);
+    size_t slot = 0;
+    if (!slots_.empty()) {
+      for (slot = hash & (slots_.size() - 1); slots_[slot] != kEmpty; slot = (slot + 1) & (slots_.size() - 1)) {
+        const MasterEntry& entry = entries_[slots_[slot]];
+        if (entry.key == key) return entry;
+      }
+    }
+    if (entries_.size() >= kMostRemembered) {
+      entries_.clear();
+      slots_.clear();
+    }
     MasterEntry entry;
+    entry.key = key;
     try {
       master_.Reset();
       master_.Bind(1, key);
@@ -308,13 +322,28 @@ class SqliteJoinedCursor : public RowCursor {
     } catch (const ESqliteError& e) {
       Rethrow(e);
     }
-    return entries_.emplace(std::string(key), std::move(entry)).first->second;
+    entries_.push_back(std::move(entry));
+    if (2 * entries_.size() > slots_.size()) {
+      // Grow: every entry is placed again, this one included.
+      slots_.assign(std::bit_ceil(std::max<size_t>(64, 4 * entries_.size())), kEmpty);
+      for (size_t i = 0; i < entries_.size(); ++i) Place(i);
+    } else {
+      slots_[slot] = static_cast<uint32_t>(entries_.size() - 1);
+    }
+    return entries_.back();
+  }
+  void Place(size_t index) {
+    size_t slot = std::hash<std::string_view>()(entries_[index].key) & (slots_.size() - 1);
+    while (slots_[slot] != kEmpty) slot = (slot + 1) & (slots_.size() - 1);
+    slots_[slot] = static_cast<uint32_t>(index);
   }
 
+  static constexpr uint32_t kEmpty = UINT32_MAX;
   SqliteCursor relation_;
   SqliteStatement master_;
   std::array<ColumnSource, 6> columns_;
-  std::unordered_map<std::string, MasterEntry, Hash, std::equal_to<>> entries_;
+  std::deque<MasterEntry> entries_;  // a deque, so that an entry handed out never moves
+  std::vector<uint32_t> slots_;      // indexes into entries_, kEmpty where none
   std::vector<std::string_view> row_;
 };
 
