@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "server/store/JoinedList.h"
 #include "server/store/PgCopyText.h"
 
 namespace server {
@@ -86,8 +87,10 @@ constexpr const char* kVersionSql = "SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE 
 // The key of the advisory lock held while the schema is created (the screen's number).
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7310)";
 
-// A NULL (a pair whose item left the master data) sorts first, as in SQLite.
-const char* ListSql(ListKind kind) {
+// A list read by one statement that joins the master data: products and branches always, the
+// joined lists (see JoinedList.h) when read outside a transaction or when their master table is
+// too large to hold. A NULL (a pair whose item left the master data) sorts first, as in SQLite.
+const char* JoinedSql(ListKind kind) {
   switch (kind) {
     case ListKind::Product:
       return "SELECT p.CDARVPROD, p.CDPRODUTO, p.NMPRODUTO FROM PRODUTO p"
@@ -112,6 +115,9 @@ const char* ListSql(ListKind kind) {
   }
   return "";
 }
+
+// The statement a list's rows are read from: for a joined list, its relation.
+const char* ListSql(ListKind kind) { return IsJoinedList(kind) ? JoinedListOf(kind).relationSql : JoinedSql(kind); }
 
 
 constexpr const char* kAuditSql =
@@ -653,17 +659,17 @@ class PgSession : public StoreSession {
   }
 
   std::unique_ptr<RowCursor> ReadList(ListKind kind) override {
-    const auto ahead = readAhead_.find(kind);
-    if (ahead != readAhead_.end()) {
-      std::unique_ptr<PgListReadAhead> source = std::move(ahead->second);
-      readAhead_.erase(ahead);
-      // Wait for its first block: a read-ahead that could not even begin (its snapshot refused)
-      // leaves the list to be read here.
-      auto cursor = std::make_unique<PgReadAheadCursor>(std::move(source));
-      if (cursor->WaitStarted()) return cursor;
+    if (!IsJoinedList(kind)) return ReadRows(kind);
+    // The master entries and the relation must come from one snapshot: outside a transaction,
+    // or with a master table too large to hold, one statement joins them.
+    std::shared_ptr<MasterEntries> masters;
+    if (connection_ && Conn().InTransaction()) masters = ReadMasters(JoinedListOf(kind));
+    if (!masters) {
+      readAhead_.erase(kind);
+      return Fresh(
+          [&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(Conn(), JoinedSql(kind)); });
     }
-    return Fresh(
-        [&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(Conn(), ListSql(kind)); });
+    return ReadJoinedList(ReadRows(kind), kind, [masters](std::string_view key) { return masters->Find(key); });
   }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind), {}); }
 
@@ -821,6 +827,40 @@ class PgSession : public StoreSession {
   PgResult Check(const Sql& sql, std::span<const std::string_view> args) {
     if (!connection_ || !connection_->InTransaction()) return store_.Checks().Run(sql.name, sql.text, args);
     return Run(sql, args);
+  }
+
+  // The rows of ListSql(kind): from its read-ahead when one was started, else read here.
+  std::unique_ptr<RowCursor> ReadRows(ListKind kind) {
+    const auto ahead = readAhead_.find(kind);
+    if (ahead != readAhead_.end()) {
+      std::unique_ptr<PgListReadAhead> source = std::move(ahead->second);
+      readAhead_.erase(ahead);
+      // Wait for its first block: a read-ahead that could not even begin (its snapshot refused)
+      // leaves the list to be read here.
+      auto cursor = std::make_unique<PgReadAheadCursor>(std::move(source));
+      if (cursor->WaitStarted()) return cursor;
+    }
+    return Fresh(
+        [&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(Conn(), ListSql(kind)); });
+  }
+
+  // Master entries a joined list holds in memory at most (some tens of megabytes); a larger
+  // master table is joined by the database.
+  static constexpr size_t kMostMasters = 200'000;
+
+  // Every master entry of a joined list, read on the session's connection in its transaction;
+  // null when there are more than kMostMasters.
+  std::shared_ptr<MasterEntries> ReadMasters(const JoinedList& list) {
+    auto masters = std::make_shared<MasterEntries>();
+    const std::string sql = std::string(list.mastersSql) + " LIMIT " + std::to_string(kMostMasters + 1);
+    PgCopyCursor rows(Conn(), sql.c_str());
+    while (rows.Next()) {
+      const auto row = rows.Row();
+      if (row.size() != 4) throw EStoreError("PostgreSQL sent a master row of the wrong width");
+      masters->Add(MasterEntry{std::string(row[0]), {std::string(row[1]), std::string(row[2]), std::string(row[3])}});
+    }
+    if (masters->Size() > kMostMasters) return nullptr;
+    return masters;
   }
 
   // The session's connection, taken from the pool when first needed.

@@ -3,13 +3,9 @@
 #include <sys/stat.h>
 
 #include <array>
-#include <algorithm>
-#include <bit>
-#include <cstdint>
-#include <deque>
 #include <map>
 
-#include "server/store/GroupSortCursor.h"
+#include "server/store/JoinedList.h"
 #include "server/store/SqliteBackup.h"
 
 #include "server/store/SqliteStatement.h"
@@ -87,7 +83,8 @@ constexpr const char* kAuditSql =
     " WHERE a.DTHRALTERACAO >= ?1 AND (?2 = '' OR i.CDPRODUTO = ?2)"
     " ORDER BY a.NRPACOTE, i.NRITEM";
 
-// The SQL of the lists read by one statement: products, and branches (whose code is their key).
+// The SQL of the lists that are not joined lists (see JoinedList.h): products, and branches,
+// whose code is their key.
 const char* ListSql(ListKind kind) {
   switch (kind) {
     case ListKind::Product:
@@ -105,44 +102,6 @@ const char* ListSql(ListKind kind) {
   }
   return "";
 }
-
-// Where a column of a joined list comes from: the relation's row or the item's master entry.
-struct ColumnSource {
-  bool master;
-  int column;
-};
-
-// The suppliers' and clients' lists are ordered by the taxpayer number of the joined master
-// table, which no index on the relation holds; SQLite would look every row's master entry up in
-// the master table's b-tree and then sort the whole list. They are read instead as the relation
-// in its own key order, which needs no sort, with each item's master entry looked up once per
-// read and remembered (a list names each supplier many times), and each product's rows sorted by
-// the taxpayer number (GroupSortCursor). The rows and their order are those of
-//   SELECT ... FROM relation d LEFT JOIN master ON key ORDER BY d.CDPRODUTODES, number, d.key
-// with a missing master entry reading as empty values, first among its product's rows.
-struct JoinedListRead {
-  const char* relationSql;  // CDPRODUTODES, the typed code, the item key; in key order
-  const char* masterSql;    // by the item key (?1): the taxpayer number, name, person type
-  std::array<ColumnSource, 6> columns;  // the list's columns, in ListCatalog's order
-  size_t numberColumn;                  // the list's column of the taxpayer number
-};
-
-JoinedListRead JoinedListReadOf(ListKind kind) {
-  constexpr ColumnSource kProduct{false, 0}, kTyped{false, 1}, kKey{false, 2};
-  constexpr ColumnSource kNumber{true, 0}, kName{true, 1}, kPersonType{true, 2};
-  if (kind == ListKind::Supplier) {
-    return {"SELECT CDPRODUTODES, CDFORNECEDDES, CDFORNECED FROM DESONERA_FORNECEDOR"
-            " ORDER BY CDPRODUTODES, CDFORNECED",
-            "SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN FROM FORNECEDOR WHERE CDFORNECED = ?1",
-            {kProduct, kTyped, kName, kPersonType, kKey, kNumber},
-            5};
-  }
-  return {"SELECT CDPRODUTODES, CDCLIENTEDES, CDCLIENTE FROM DESONERA_CLIENTE ORDER BY CDPRODUTODES, CDCLIENTE",
-          "SELECT NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE FROM CLIENTE WHERE CDCLIENTE = ?1",
-          {kProduct, kTyped, kKey, kNumber, kName, kPersonType},
-          3};
-}
-
 
 // Statements a session prepares once and reuses, by purpose.
 enum class Sql {
@@ -260,91 +219,40 @@ class SqliteCursor : public RowCursor {
   std::vector<std::string_view> row_;
 };
 
-// The rows of a joined list (see JoinedListRead) in the relation's key order, each with a last
-// column that is "0" when the item has no master entry and "1" when it has one, for the sort.
-class SqliteJoinedCursor : public RowCursor {
+// An item's master entry for a joined list, looked up once per read and remembered (a list
+// names each supplier many times), misses included.
+class SqliteMasterLookup {
  public:
-  SqliteJoinedCursor(SqliteDatabase& db, const JoinedListRead& read)
-      : relation_(db, read.relationSql), master_(db.Prepare(read.masterSql)), columns_(read.columns) {
-    row_.resize(columns_.size() + 1);
-  }
+  SqliteMasterLookup(SqliteDatabase& db, const JoinedList& list) : statement_(db.Prepare(list.masterSql)) {}
 
-  bool Next() override {
-    if (!relation_.Next()) return false;
-    const auto relation = relation_.Row();
-    const MasterEntry& entry = Lookup(relation[2]);
-    for (size_t i = 0; i < columns_.size(); ++i) {
-      const ColumnSource c = columns_[i];
-      row_[i] = c.master ? std::string_view(entry.values[static_cast<size_t>(c.column)])
-                         : relation[static_cast<size_t>(c.column)];
+  const MasterEntry* operator()(std::string_view key) {
+    const MasterEntry* entry = entries_.Find(key);
+    if (!entry) {
+      if (entries_.Size() >= kMostRemembered) entries_.Clear();
+      MasterEntry read;
+      read.key = key;
+      try {
+        statement_.Reset();
+        statement_.Bind(1, key);
+        read.found = statement_.Step();
+        if (read.found) {
+          for (size_t i = 0; i < read.values.size(); ++i) read.values[i] = statement_.Text(static_cast<int>(i));
+        }
+        statement_.Reset();
+      } catch (const ESqliteError& e) {
+        Rethrow(e);
+      }
+      entry = &entries_.Add(std::move(read));
     }
-    row_.back() = entry.found ? "1" : "0";
-    return true;
+    return entry->found ? entry : nullptr;
   }
-  std::span<const std::string_view> Row() const override { return row_; }
 
  private:
-  struct MasterEntry {
-    std::string key;
-    bool found = false;
-    std::array<std::string, 3> values;
-  };
   // Enough for every supplier and client of a large company; past it the entries are
   // forgotten and looked up again, so that a read's memory stays bounded.
   static constexpr size_t kMostRemembered = 1 << 20;
-
-  // The entries remembered are found through an open-addressing table of their indexes, a power
-  // of two in size and at most half full: a list looks an entry up for every row, and a
-  // node-based map's division and pointer chasing cost more than the rest of the row.
-  const MasterEntry& Lookup(std::string_view key) {
-    const size_t hash = std::hash<std::string_view>()(key);
-    size_t slot = 0;
-    if (!slots_.empty()) {
-      for (slot = hash & (slots_.size() - 1); slots_[slot] != kEmpty; slot = (slot + 1) & (slots_.size() - 1)) {
-        const MasterEntry& entry = entries_[slots_[slot]];
-        if (entry.key == key) return entry;
-      }
-    }
-    if (entries_.size() >= kMostRemembered) {
-      entries_.clear();
-      slots_.clear();
-    }
-    MasterEntry entry;
-    entry.key = key;
-    try {
-      master_.Reset();
-      master_.Bind(1, key);
-      if (master_.Step()) {
-        entry.found = true;
-        for (size_t i = 0; i < entry.values.size(); ++i) entry.values[i] = master_.Text(static_cast<int>(i));
-      }
-      master_.Reset();
-    } catch (const ESqliteError& e) {
-      Rethrow(e);
-    }
-    entries_.push_back(std::move(entry));
-    if (2 * entries_.size() > slots_.size()) {
-      // Grow: every entry is placed again, this one included.
-      slots_.assign(std::bit_ceil(std::max<size_t>(64, 4 * entries_.size())), kEmpty);
-      for (size_t i = 0; i < entries_.size(); ++i) Place(i);
-    } else {
-      slots_[slot] = static_cast<uint32_t>(entries_.size() - 1);
-    }
-    return entries_.back();
-  }
-  void Place(size_t index) {
-    size_t slot = std::hash<std::string_view>()(entries_[index].key) & (slots_.size() - 1);
-    while (slots_[slot] != kEmpty) slot = (slot + 1) & (slots_.size() - 1);
-    slots_[slot] = static_cast<uint32_t>(index);
-  }
-
-  static constexpr uint32_t kEmpty = UINT32_MAX;
-  SqliteCursor relation_;
-  SqliteStatement master_;
-  std::array<ColumnSource, 6> columns_;
-  std::deque<MasterEntry> entries_;  // a deque, so that an entry handed out never moves
-  std::vector<uint32_t> slots_;      // indexes into entries_, kEmpty where none
-  std::vector<std::string_view> row_;
+  SqliteStatement statement_;
+  MasterEntries entries_;
 };
 
 class SqliteSession : public StoreSession {
@@ -382,12 +290,11 @@ class SqliteSession : public StoreSession {
   }
 
   std::unique_ptr<RowCursor> ReadList(ListKind kind) override {
-    if (kind == ListKind::Product || kind == ListKind::Branch) return Cursor(ListSql(kind));
-    const JoinedListRead read = JoinedListReadOf(kind);
+    if (!IsJoinedList(kind)) return Cursor(ListSql(kind));
+    const JoinedList& list = JoinedListOf(kind);
     try {
-      auto rows = std::make_unique<SqliteJoinedCursor>(*db_, read);
-      const size_t flag = read.columns.size();
-      return std::make_unique<GroupSortCursor>(std::move(rows), std::vector<size_t>{flag, read.numberColumn}, flag);
+      auto lookup = std::make_shared<SqliteMasterLookup>(*db_, list);
+      return ReadJoinedList(Cursor(list.relationSql), kind, [lookup](std::string_view key) { return (*lookup)(key); });
     } catch (const ESqliteError& e) {
       Rethrow(e);
     }

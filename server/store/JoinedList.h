@@ -1,0 +1,126 @@
+// The supplier and client lists are ordered by the taxpayer number of the joined master table,
+// which no index on the relation holds: a database would look every row's master entry up and
+// then sort the whole list. The stores read them instead as the relation in its own key order
+// (product key, item key), which needs no sort, with each item's master entry found in memory
+// (JoinedListCursor), and sort each product's few rows by the taxpayer number
+// (GroupSortCursor). The rows and their order are those of
+//   SELECT ... FROM relation d LEFT JOIN master ON key ORDER BY d.CDPRODUTODES, number, d.key
+// with a missing master entry reading as empty values, first among its product's rows, as SQL
+// puts its NULL number first; numbers compare byte by byte.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/store/ListCatalog.h"
+#include "server/store/Store.h"
+
+namespace server {
+
+// Where a column of a joined list comes from: the relation's row or the item's master entry.
+struct ColumnSource {
+  bool master;
+  int column;
+};
+
+// How a joined list is read. Every statement is plain SQL that both stores run as it stands.
+struct JoinedList {
+  const char* relationSql;  // CDPRODUTODES, the typed code, the item key; in key order
+  const char* masterSql;    // by the item key (?1 / $1): the taxpayer number, name, person type
+  const char* mastersSql;   // every master entry: the item key, then masterSql's columns
+  std::array<ColumnSource, 6> columns;  // the list's columns, in ListCatalog's order
+  size_t numberColumn;                  // the list's column of the taxpayer number
+};
+
+// The suppliers' and clients' lists are joined lists; products and branches are not.
+bool IsJoinedList(ListKind kind);
+// REQUIRES: IsJoinedList(kind).
+const JoinedList& JoinedListOf(ListKind kind);
+
+// An item's master entry as a joined list shows it.
+struct MasterEntry {
+  std::string key;
+  std::array<std::string, 3> values;  // taxpayer number, name, person type
+  bool found = true;                   // false: remembered as missing from the master data
+};
+
+// The rows of a joined list in the relation's order, each with a last column that is "0" when
+// the item has no master entry and "1" when it has one, for GroupSortCursor. lookup gives the
+// item's entry, or null when it has none; the entry must stay valid until the next lookup.
+class JoinedListCursor : public RowCursor {
+ public:
+  using Lookup = std::function<const MasterEntry*(std::string_view key)>;
+  JoinedListCursor(std::unique_ptr<RowCursor> relation, const JoinedList& list, Lookup lookup);
+
+  bool Next() override;
+  std::span<const std::string_view> Row() const override { return row_; }
+
+ private:
+  std::unique_ptr<RowCursor> relation_;
+  const JoinedList& list_;
+  Lookup lookup_;
+  std::vector<std::string_view> row_;
+};
+
+// Master entries found by key through an open-addressing table of their indexes, a power of two
+// in size and at most half full: a joined list looks an entry up for every row, and a node-based
+// map's division and pointer chasing cost more than the rest of the row.
+class MasterEntries {
+ public:
+  const MasterEntry* Find(std::string_view key) const;
+  // Adds entry (whose key is not there yet) and returns it; it does not move afterwards.
+  const MasterEntry& Add(MasterEntry entry);
+  size_t Size() const { return entries_.size(); }
+  void Clear();
+
+ private:
+  void Place(size_t index);
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+  std::deque<MasterEntry> entries_;  // a deque, so that an entry handed out never moves
+  std::vector<uint32_t> slots_;      // indexes into entries_, kEmpty where none
+};
+
+// The joined list kind read from relation, its rows looked up through lookup and put in order.
+std::unique_ptr<RowCursor> ReadJoinedList(std::unique_ptr<RowCursor> relation, ListKind kind,
+                                          JoinedListCursor::Lookup lookup);
+
+// Puts the rows of each group of a cursor in order by some of their columns.
+class GroupSortCursor : public RowCursor {
+ public:
+  // in: rows grouped by their first value (all the rows of a group one after the other) and, in
+  // each group, in the order that breaks ties; sortColumns: the columns a group's rows are put
+  // in order by, compared byte by byte like SQL's binary collation, the first column first;
+  // shownColumns: how many leading columns the rows show (later ones serve the sort only, such
+  // as a flag that puts rows with a missing master entry first, where SQL puts NULLs).
+  GroupSortCursor(std::unique_ptr<RowCursor> in, std::vector<size_t> sortColumns, size_t shownColumns);
+
+  bool Next() override;
+  std::span<const std::string_view> Row() const override { return row_; }
+
+ private:
+  bool ReadGroup();
+  void Keep(std::span<const std::string_view> row);
+
+  std::unique_ptr<RowCursor> in_;
+  std::vector<size_t> sortColumns_;
+  size_t shownColumns_;
+  size_t width_ = 0;             // values of a row from in_
+  bool inHoldsRow_ = false;      // in_ stands on the first row of the next group, not yet kept
+  bool inDone_ = false;          // in_ has no more rows
+  std::string bytes_;            // the values of the group's rows, one after the other
+  std::vector<size_t> ends_;     // end of each value in bytes_, width_ per row
+  std::vector<std::string_view> values_;  // views of the group's values, width_ per row
+  std::vector<size_t> order_;    // the group's rows in sorted order
+  size_t next_ = 0;              // position in order_ of the next row to hand out
+  std::vector<std::string_view> row_;
+};
+
+}  // namespace server
