@@ -12,6 +12,17 @@ namespace {
 
 const std::array<FieldDef, 2> kFields{{{"CDPRODUTO", 10}, {"NMPRODUTO", 40}}};
 
+// A data packet of one row: value, then "k".
+std::string OneRowPacket(std::string_view value) {
+  std::string out;
+  PacketWriter w(out);
+  w.BeginData(kFields);
+  const std::array<std::string_view, 2> row{value, "k"};
+  w.Row(row);
+  w.End();
+  return out;
+}
+
 TEST(PacketWriter, WritesDataPacket) {
   std::string out;
   PacketWriter w(out);
@@ -113,12 +124,7 @@ TEST(PacketWriter, ValidTextBeyondAsciiGoesOutAsItStandsAndFaultsInItAreStillCau
   // Copied straight: valid UTF-8 with nothing to escape (2-, 3- and 4-byte characters, at the
   // start, the middle and the end).
   for (const std::string value : {"São João", "é", "€ 5", "x𝄞", "Ação 7"}) {
-    std::string out;
-    PacketWriter w(out);
-    w.BeginData(kFields);
-    std::array<std::string_view, 2> row{value, "k"};
-    w.Row(row);
-    w.End();
+    const std::string out = OneRowPacket(value);
     EXPECT_NE(out.find("[\"" + value + "\",\"k\"]"), std::string::npos) << out;
   }
   // Beyond ASCII together with what must be escaped, or with a bad byte: escaped or replaced.
@@ -146,12 +152,7 @@ TEST(PacketWriter, EveryFaultAtEveryPositionOfALongValueIsWrittenAsTheCarefulPat
   for (const std::string& fault : faults) {
     for (size_t at = 0; at <= background.size(); ++at) {
       const std::string value = background.substr(0, at) + fault + background.substr(at);
-      std::string out;
-      PacketWriter w(out);
-      w.BeginData(kFields);
-      std::array<std::string_view, 2> row{value, "k"};
-      w.Row(row);
-      w.End();
+      const std::string out = OneRowPacket(value);
       std::string expected = "[";
       PacketWriter::AppendJsonString(expected, value);
       expected += ",\"k\"]";
