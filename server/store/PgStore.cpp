@@ -661,9 +661,10 @@ class PgSession : public StoreSession {
   std::unique_ptr<RowCursor> ReadList(ListKind kind) override {
     if (!IsJoinedList(kind)) return ReadRows(kind);
     // The master entries and the relation must come from one snapshot: outside a transaction,
-    // or with a master table too large to hold, one statement joins them.
+    // one statement joins them. So it does when the master table is larger than the relation
+    // (reading it whole would cost more than the join) or too large to hold.
     std::shared_ptr<MasterEntries> masters;
-    if (connection_ && Conn().InTransaction()) masters = ReadMasters(JoinedListOf(kind));
+    if (connection_ && Conn().InTransaction() && MastersNoLarger(kind)) masters = ReadMasters(JoinedListOf(kind));
     if (!masters) {
       readAhead_.erase(kind);
       return Fresh(
@@ -842,6 +843,14 @@ class PgSession : public StoreSession {
     }
     return Fresh(
         [&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(Conn(), ListSql(kind)); });
+  }
+
+  // True when the joined list's master table takes no more room than its relation.
+  bool MastersNoLarger(ListKind kind) {
+    const char* sql = kind == ListKind::Supplier
+                          ? "SELECT pg_relation_size('FORNECEDOR') <= pg_relation_size('DESONERA_FORNECEDOR')"
+                          : "SELECT pg_relation_size('CLIENTE') <= pg_relation_size('DESONERA_CLIENTE')";
+    return Conn().Query(sql).Text(0, 0) == "t";
   }
 
   // Master entries a joined list holds in memory at most (some tens of megabytes); a larger
