@@ -89,7 +89,7 @@ constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7310)";
 
 // A list read by one statement that joins the master data: products and branches always, the
 // joined lists (see JoinedList.h) when read outside a transaction or when their master table is
-// too large to hold. A NULL (a pair whose item left the master data) sorts first, as in SQLite.
+// larger than the relation or too large to hold. A NULL (a pair whose item left the master data) sorts first, as in SQLite.
 const char* JoinedSql(ListKind kind) {
   switch (kind) {
     case ListKind::Product:
