@@ -51,6 +51,9 @@ void GridTableModel::Abandon() {
 
 void GridTableModel::OnModel(const std::string& property) {
   if (!grid_) return;
+  if (property == "Data" || property == "Row" || property == "State" || property == "DataSource") {
+    emit RecordChanged();
+  }
   if (property == "Columns" || property == "DataSource") {
     if (property == "Columns" && SameColumns()) {
       // Same columns: only titles, widths or button styles changed.

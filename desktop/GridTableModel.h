@@ -6,8 +6,9 @@
 //
 // The adapter does not subscribe to the grid itself: the form's window holds the one observer
 // of each model and passes the grid's property changes to OnModel, which turns them into Qt's
-// model signals (a reset when rows or columns change, dataChanged when only values changed) and
-// into CursorMoved / SettingsChanged for the view.
+// model signals (a reset when rows or columns change, dataChanged when only values changed), into
+// CursorMoved / SettingsChanged for the view, and into RecordChanged for whoever follows the
+// current record from outside the grid (the history panel).
 //
 // Used on the user-interface thread only. Not copyable (a QObject).
 #pragma once
@@ -56,6 +57,10 @@ class GridTableModel : public QAbstractTableModel {
   void ColumnsReset();
   // Read-only flag, options, state or column button styles changed.
   void SettingsChanged();
+  // The grid's record set changed its rows, values, current row or state, or the grid changed its
+  // data source. Emitted from inside the models' work: a receiver reads the models later, once
+  // they are idle.
+  void RecordChanged();
 
  private:
   void Reload();

@@ -25,7 +25,10 @@
 #include "host/controls/Form.h"
 #include "host/controls/PageControl.h"
 #include "host/controls/TabSheet.h"
+#include "host/core/Component.h"
 #include "host/data/ClientDataSet.h"
+#include "host/services/HostLib.h"
+#include "host/tools/ListExport.h"
 
 namespace desktop {
 
@@ -150,6 +153,51 @@ host::PasteSummary ListCommands::Paste(QWidget* parent, host::TDBGrid& grid, con
   PasteSummaryDialog dialog(summary, name, parent);
   services.Exec(dialog);
   return summary;
+}
+
+void ListCommands::Export(QWidget* parent, const host::TForm* form, QtHostServices& services) {
+  host::TDBGrid* main = form ? MainList(*form) : nullptr;
+  if (!main) {
+    services.ShowError("Abra a tela antes de exportar uma lista.");
+    return;
+  }
+  host::TDBGrid* detail = DetailInView(*form);
+  static QString lastFolder;
+  ExportDialog dialog(Q(form->Caption()), detail ? ListName(*detail) : QString(), lastFolder, parent);
+  if (services.Exec(dialog) != QDialog::Accepted) return;
+  // The dialog offers the detail choices only when a detail list is in view.
+  const ExportDialog::Choice choice = detail ? dialog.Chosen() : ExportDialog::Choice::MainList;
+  const std::string path = dialog.Path().toStdString();
+  if (QFileInfo::exists(dialog.Path()) &&
+      services.MessageDlg("O arquivo " + path + " já existe. Deseja substituí-lo?", host::TMsgDlgType::mtConfirmation,
+                          {host::mbYes, host::mbNo}, 0) != host::mrYes) {
+    return;
+  }
+  int rows = 0;
+  const bool ok = UserAction::Run([&] {
+    host::ExportTable table;
+    switch (choice) {
+      case ExportDialog::Choice::MainList:
+        table = host::ListExport::FromGrid(*main);
+        break;
+      case ExportDialog::Choice::DetailCurrent:
+        table = host::ListExport::FromGrid(*detail);
+        break;
+      case ExportDialog::Choice::DetailAll:
+        table = host::ListExport::FromGridAllRows(*detail);
+        break;
+    }
+    rows = static_cast<int>(table.rows.size());
+    try {
+      host::ListExport::Write(table, path);
+    } catch (const std::exception& e) {
+      throw host::EPlatformError(std::string("Não foi possível exportar a lista: ") + e.what());
+    }
+  });
+  if (!ok) return;
+  lastFolder = QFileInfo(dialog.Path()).absolutePath();
+  services.MessageDlg("Lista exportada: " + std::to_string(rows) + " linha(s) gravada(s) em " + path + ".",
+                      host::TMsgDlgType::mtInformation, {host::mbOK}, 0);
 }
 
 // ---- Summary -----------------------------------------------------------------------------------

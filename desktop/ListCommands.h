@@ -66,6 +66,12 @@ class ListCommands {
   // no codes shows a message and returns an empty summary.
   static host::PasteSummary Paste(QWidget* parent, host::TDBGrid& grid, const QString& text, QtHostServices& services);
   static bool Running();
+
+  // Exports a list of `form` (null: no screen is open, which is said): the export dialog (the
+  // main list, or the detail list in view, its current rows or all of them), a question before
+  // replacing a file, the file (CSV or XLSX), then a message saying how many rows were written
+  // or why none were. Dialogs run through `services`; the folder last written to is offered next.
+  static void Export(QWidget* parent, const host::TForm* form, QtHostServices& services);
 };
 
 // The paste's summary: a line saying how many were stored and refused (and where the run

@@ -1,7 +1,7 @@
-// MainWindow is the desktop's main window: a multiple-document area for the screens, its own menu
-// ("Arquivo", "Cadastros", "Janela") and toolbar, and the entry "Produtos para Desoneração de
-// Impostos" that opens the screen by loading the screen module and calling its IniProc (a second
-// choice brings the same screen to the front and restores it).
+// MainWindow is the desktop's main window: a multiple-document area for the screens, its own menus
+// and toolbar, and the entry "Produtos para Desoneração de Impostos" that opens the screen by
+// loading the screen module and calling its IniProc (a second choice brings the same screen to
+// the front and restores it).
 //
 // Promises:
 // - It is the host's main form: a headless form model stands for it (TApplication::MainForm), and
@@ -18,19 +18,25 @@
 // - The keyboard focus is the models' focus: after every user action, when a screen window
 //   becomes active, and whenever Qt moves the focus to no widget or to a widget that is not the
 //   active control's, the focus is put back on the widget of the active screen's ActiveControl.
-// - The "Janela" menu carries the keyboard routes between lists and pages (Ctrl+Tab,
-//   Ctrl+Shift+Tab, Ctrl+PageDown, Ctrl+PageUp), which act on the active screen window as the
-//   mouse would (see FormWindow::FocusNeighbourGrid and PressNeighbourPage).
-// - With a focus log set, every change of the widget holding the focus appends one line
-//   "focus: NAME" (the widget's object name; "-" for none) to that file (for tests).
+// - Commands that read or change the screen's models from the event loop (paste, export, the
+//   history panel following the current record) wait while the models are busy: a user action
+//   runs, a remote call waits or a paste runs.
 //
-// - Around the screens: Editar > Colar lista (Ctrl+V) pastes the clipboard's codes into the list
-//   in focus, Arquivo > Exportar lista… writes a list to CSV or XLSX (see ListCommands), the
-//   dockable "Histórico" panel follows the current record of the active screen's main list, and
-//   Ajuda > Sobre tells the version, the server, the user and the local database's date.
-// - The status bar shows whether the last remote call reached the server and how long it took.
-// - The layout (geometry, toolbars and panel, column widths, splitters) is remembered per user
-//   (LayoutStore), read back from the INI file of earlier releases when the user has none.
+// Its other jobs are done by parts it owns, one role each:
+// - MainMenus: the menus and the toolbar, among them the "Janela" menu's keyboard routes between
+//   lists and pages (Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PageDown, Ctrl+PageUp).
+// - ConnectionStatus: the status bar's server, connection state and last call's time, and the
+//   call runner that times the calls.
+// - HistoryFollower: the dockable "Histórico" panel follows the current record of the active
+//   screen's main list.
+// - WindowLayout: the layout (geometry, toolbars and panel, column widths, splitters) is
+//   remembered per user (LayoutStore), read back from the INI file of earlier releases when the
+//   user has none.
+// - LocalDatabaseUpdater: Arquivo > Atualizar cadastros.
+// - FocusLog: a test hook, off unless --focus-log is given.
+// - Around the screens, Editar > Colar lista (Ctrl+V) pastes the clipboard's codes into the list
+//   in focus and Arquivo > Exportar lista… writes a list to CSV or XLSX (ListCommands); Ajuda >
+//   Sobre tells the version, the server, the user and the local database's date.
 //
 // Used on the user-interface thread only (except the call runner of TimedCallRunner). Not copyable
 // (a QWidget).
@@ -44,17 +50,15 @@
 #include <vector>
 
 #include "desktop/HistoryPanel.h"
-#include "desktop/LayoutStore.h"
 #include "desktop/ScreenModule.h"
 #include "desktop/Subscription.h"
+#include "desktop/WindowLayout.h"
 #include "host/tools/ListPaste.h"
 
 class QAction;
 class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
-class QMenu;
-class QTimer;
 
 namespace host {
 class TForm;
@@ -62,7 +66,12 @@ class TForm;
 
 namespace desktop {
 
+class ConnectionStatus;
+class FocusLog;
 class FormWindow;
+class HistoryFollower;
+class LocalDatabaseUpdater;
+class MainMenus;
 class QtHostServices;
 
 class MainWindow : public QMainWindow {
@@ -81,7 +90,7 @@ class MainWindow : public QMainWindow {
   // The window of the first visible screen; null when none.
   FormWindow* ScreenWindow() const;
   QMdiArea* Area() const { return area_; }
-  QAction* OpenAction() const { return openAction_; }
+  QAction* OpenAction() const;
   ScreenModule& Module() { return module_; }
   host::TForm& MainFormModel() { return *mainForm_; }
 
@@ -91,7 +100,7 @@ class MainWindow : public QMainWindow {
   FormWindow* ActiveScreenWindow() const;
   // Puts the Qt focus where the active screen's model has it (see the class comment), now.
   void SyncActiveFocus();
-  // Appends the focus changes to `path` (see the class comment); empty stops.
+  // Appends the focus changes to `path` (see FocusLog); empty stops.
   void SetFocusLog(const std::string& path);
 
   // Brings the local database up to date from the server (Arquivo > Atualizar cadastros; also run
@@ -121,15 +130,15 @@ class MainWindow : public QMainWindow {
   // the connection state to "Sem conexão". Calls off the user-interface thread run unshown.
   std::function<void(const std::function<void()>&)> TimedCallRunner();
   // The status bar's labels (for tests).
-  QLabel* ConnectionLabel() const { return connectionLabel_; }
-  QLabel* LastCallLabel() const { return lastCallLabel_; }
+  QLabel* ConnectionLabel() const;
+  QLabel* LastCallLabel() const;
   // Records a finished call in the status bar (user-interface thread); a negative time keeps the
   // last time shown (only the connection state changes).
   void NoteCall(qint64 milliseconds, bool ok);
 
-  QAction* PasteAction() const { return pasteAction_; }
-  QAction* ExportAction() const { return exportAction_; }
-  QAction* AboutAction() const { return aboutAction_; }
+  QAction* PasteAction() const;
+  QAction* ExportAction() const;
+  QAction* AboutAction() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -140,7 +149,10 @@ class MainWindow : public QMainWindow {
     FormWindow* window = nullptr;
   };
 
-  void BuildMenus();
+  // True when nothing is using the screen's models (no user action runs, no remote call waits,
+  // no paste runs) and the window is not shut down: the one test of the commands that read or
+  // change the models from the event loop (see the class comment).
+  bool ModelsIdle() const;
   void Reconcile();
   void OnForm(host::TForm* form, const std::string& property);
   void CreateWindowFor(host::TForm* form);
@@ -148,29 +160,18 @@ class MainWindow : public QMainWindow {
   void OnActivated(QMdiSubWindow* window);
   void OnCursor();
   void QueueFocusSync();
-  // The remembered layout (see DesktopSettings): read into a new screen window's grid columns,
-  // written from every screen window and the main window.
-  void RestoreColumns(FormWindow& window);
-  void RememberColumns(FormWindow& window);
-  void RememberLayout();
-  void RestoreSplitters(FormWindow& window);
-  void RememberSplitters(FormWindow& window);
-  void FollowHistoryKey();
   void OnFocusChanged(QWidget* now);
   bool CheckPrerequisites();
 
   QtHostServices& services_;
   QMdiArea* area_ = nullptr;
-  QMenu* windowMenu_ = nullptr;
-  QAction* openAction_ = nullptr;
-  QAction* pasteAction_ = nullptr;
-  QAction* exportAction_ = nullptr;
-  QAction* aboutAction_ = nullptr;
-  QLabel* connectionLabel_ = nullptr;
-  QLabel* lastCallLabel_ = nullptr;
+  std::unique_ptr<MainMenus> menus_;
+  ConnectionStatus* status_ = nullptr;
   HistoryPanel* history_ = nullptr;
-  QTimer* historyFollow_ = nullptr;
-  LayoutStore layout_;
+  HistoryFollower* historyFollower_ = nullptr;
+  FocusLog* focusLog_ = nullptr;
+  std::unique_ptr<LocalDatabaseUpdater> updater_;
+  WindowLayout layout_;
   std::unique_ptr<host::TForm> mainForm_;
   std::map<host::TForm*, Tracked> forms_;
   Subscription applicationSub_;
@@ -179,7 +180,6 @@ class MainWindow : public QMainWindow {
   bool waitCursor_ = false;
   bool shutDown_ = false;
   bool focusSyncQueued_ = false;
-  std::string focusLog_;
 };
 
 }  // namespace desktop

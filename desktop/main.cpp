@@ -15,6 +15,7 @@
 #include "pdi_version.h"
 #include "desktop/QtHostServices.h"
 #include "host/net/NetConnection.h"
+#include "host/wire/ServiceName.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
   {
     desktop::MainWindow window(services);
     host::TNetConnection::SetCallRunner(window.TimedCallRunner());
-    window.SetHistoryFetcher(desktop::HistoryPanel::ServerFetcher(settings, "PDI07310.rdmProdDesoneraImpos"));
+    window.SetHistoryFetcher(desktop::HistoryPanel::ServerFetcher(settings, std::string(host::wire::kServiceName)));
     window.show();
     if (!settings.ScreenshotPath().empty()) {
       services.SetDialogHook(AnswerUnattended);

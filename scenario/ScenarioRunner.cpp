@@ -17,13 +17,13 @@
 #include "host/tools/ListExport.h"
 #include "host/tools/ListPaste.h"
 #include "host/wire/ChangePacketReader.h"
+#include "host/wire/ServiceName.h"
 
 namespace scenario {
 
 namespace {
 
 constexpr const char* kScreenFormName = "frmProdDesoneraImpos";
-constexpr const char* kServiceName = "PDI07310.rdmProdDesoneraImpos";
 
 std::string Bool(bool value) { return value ? "true" : "false"; }
 
@@ -323,7 +323,7 @@ void ScenarioRunner::PrintHistory(const std::string& productKey) {
   host::TNetConnection connection;
   connection.SetHost(options_.serverHost);
   connection.SetPort(options_.serverPort);
-  connection.SetServerName(kServiceName);
+  connection.SetServerName(std::string(host::wire::kServiceName));
   connection.SetAccessToken(options_.accessToken);
   const host::Variant data =
       host::CheckResultServ(connection.Call("getHistorico", {host::Variant::FromText(productKey)}), false);

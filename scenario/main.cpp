@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "host/net/LocalDatabaseDownload.h"
+#include "host/wire/ServiceName.h"
 #include "pdi_version.h"
 #include "scenario/ScenarioRunner.h"
 
@@ -23,9 +24,6 @@ void Usage(std::ostream& out) {
          "--narrative imprime só a narração (linhas 'say') e as falhas, não o registro.\n"
          "--version imprime a versão.\n";
 }
-
-// The remote service whose local database the runner fetches.
-constexpr const char* kServiceName = "PDI07310.rdmProdDesoneraImpos";
 
 }  // namespace
 
@@ -98,8 +96,8 @@ int main(int argc, char** argv) {
       std::cerr << "pdi07310-scenario: --local-from-server requer --local LOCAL_DB\n";
       return scenario::kExitBadInput;
     }
-    const host::LocalDatabaseDownload download(options.serverHost, options.serverPort, kServiceName,
-                                               options.accessToken);
+    const host::LocalDatabaseDownload download(options.serverHost, options.serverPort,
+                                               std::string(host::wire::kServiceName), options.accessToken);
     const host::LocalDatabaseRefresh refresh = download.Refresh(options.localDatabase);
     std::cerr << "pdi07310-scenario: " << refresh.message << "\n";
   }

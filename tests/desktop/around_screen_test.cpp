@@ -53,6 +53,7 @@
 #include "host/controls/Form.h"
 #include "host/data/ClientDataSet.h"
 #include "host/net/NetConnection.h"
+#include "host/wire/ServiceName.h"
 #include "tests/desktop/DialogAnswers.h"
 #include "tests/desktop/ScreenDesktop.h"
 #include "tests/support/TestServer.h"
@@ -399,7 +400,7 @@ TEST_F(AroundScreenTest, TheExportDialogWritesTheChosenListAndSaysSo) {
 
 TEST_F(AroundScreenTest, TheHistoryPanelFollowsTheCurrentProductOffTheScreensCalls) {
   desktop::MainWindow& window = *desktop_->window;
-  window.SetHistoryFetcher(desktop::HistoryPanel::ServerFetcher(settings_, "PDI07310.rdmProdDesoneraImpos"));
+  window.SetHistoryFetcher(desktop::HistoryPanel::ServerFetcher(settings_, std::string(host::wire::kServiceName)));
   desktop::HistoryPanel* panel = window.History();
   ASSERT_TRUE(panel->isVisible());
   const auto cells = [panel](int column) {

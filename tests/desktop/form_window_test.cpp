@@ -6,14 +6,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <span>
 #include <string_view>
 
+#include "desktop/FocusLog.h"
 #include "desktop/FormWindow.h"
 #include "desktop/GridTableModel.h"
 #include "desktop/GridView.h"
@@ -412,6 +416,35 @@ TEST_F(FormWindowTest, KeyboardRoutesBetweenGridsAndPagesRunTheMouseRules) {
   EXPECT_FALSE(window_->PressNeighbourPage(-1));
   EXPECT_EQ(pages_->ActivePage(), first_);
   EXPECT_EQ(mouseDowns, 3);
+}
+
+// The focus log is read by a test driving the desktop from outside while it runs: every line must
+// be in the file as soon as the focus has moved, and nothing is written unless it was opened.
+TEST(FocusLogTest, EachFocusChangeIsOneLineOnDiskAtOnceAndNothingUnlessOpened) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("focus.log"));
+  const auto text = [&] {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+  };
+  QWidget top;
+  auto* named = new QLineEdit(&top);
+  named->setObjectName(QStringLiteral("edtNome"));
+  auto* unnamed = new QLineEdit(&top);
+  top.show();
+  QApplication::setActiveWindow(&top);
+  desktop::FocusLog log;
+  unnamed->setFocus();
+  ASSERT_TRUE(log.Open(path.toStdString()));
+  named->setFocus();
+  unnamed->setFocus();
+  EXPECT_EQ(text(), QStringLiteral("focus: edtNome\nfocus: QLineEdit\n"));
+  log.Close();
+  named->setFocus();
+  EXPECT_EQ(text(), QStringLiteral("focus: edtNome\nfocus: QLineEdit\n"));
+  EXPECT_FALSE(log.Open((dir.filePath(QStringLiteral("no-such-folder/focus.log"))).toStdString()));
+  EXPECT_FALSE(log.IsOpen());
 }
 
 }  // namespace

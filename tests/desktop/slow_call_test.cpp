@@ -26,6 +26,7 @@
 #include "desktop/QtHostServices.h"
 #include "host/data/Variant.h"
 #include "host/net/NetConnection.h"
+#include "host/wire/ServiceName.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ class SlowCallTest : public ::testing::Test {
     services_.SetMainWindow(&window_);
     connection_.SetHost("127.0.0.1");
     connection_.SetPort(server_.Port());
-    connection_.SetServerName("PDI07310.rdmProdDesoneraImpos");
+    connection_.SetServerName(std::string(host::wire::kServiceName));
   }
   ~SlowCallTest() override {
     services_.SetMainWindow(nullptr);
@@ -102,7 +103,7 @@ TEST_F(SlowCallTest, TheStallTimeoutOfTheSettingsReachesNewConnections) {
   // A silent server fails the call after the stall timeout, as a broken connection does.
   later.SetHost("127.0.0.1");
   later.SetPort(server_.Port());
-  later.SetServerName("PDI07310.rdmProdDesoneraImpos");
+  later.SetServerName(std::string(host::wire::kServiceName));
   try {
     later.Call("getDados", {host::Variant::FromText("x")});
     ADD_FAILURE() << "a silent server must fail the call";
