@@ -1,11 +1,12 @@
 #include "server/service/RemoteService.h"
 
 #include <array>
-#include <functional>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 #include "host/wire/ChangePacketReader.h"
 #include "host/wire/EscapedText.h"
@@ -22,6 +23,7 @@ namespace {
 using host::wire::ChangeOp;
 using host::wire::ChangePacket;
 using host::wire::ChangePacketReader;
+using host::wire::ChangeRow;
 using host::wire::EJsonRpcError;
 using host::wire::EWireError;
 using host::wire::JsonRpcParam;
@@ -134,28 +136,127 @@ std::string CheckAnswer(const ListInfo& info, std::span<const std::string_view> 
   return data;
 }
 
-// Applies one change packet of a list inside one write transaction, recording it in the audit
-// trail in the same transaction.
-void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacket& packet,
-                  const CallContext& context) {
+// Where the fields a save reads sit in a packet's rows (-1: the packet has no such field).
+struct PacketColumns {
+  int product = -1;  // the product key (always present)
+  int item = -1;     // the item key (present in a related list's packet)
+  int code = -1;     // the typed code stored with a supplier or client pair
+  int display = -1;  // the code the user sees, naming the row in messages
+};
+
+// Checks that the packet's fields belong to the list and that its keys are there; returns where
+// they are. Raises ERefusal.
+PacketColumns ExpectListFields(const ListInfo& info, const ChangePacket& packet) {
   for (const auto& field : packet.fields) {
     if (info.FieldSize(field.name) < 0) {
       throw ERefusal("A " + std::string(info.listName) + " não tem o campo " + Shown(field.name, 40) + ".");
     }
   }
-  const int productIdx = packet.FieldIndex(info.productField);
-  if (productIdx < 0) {
-    throw ERefusal("O pacote de alterações da " + std::string(info.listName) + " não traz o campo " +
-                   std::string(info.productField) + ".");
+  const auto missing = [&](std::string_view field) {
+    return ERefusal("O pacote de alterações da " + std::string(info.listName) + " não traz o campo " +
+                    std::string(field) + ".");
+  };
+  PacketColumns columns;
+  columns.product = packet.FieldIndex(info.productField);
+  if (columns.product < 0) throw missing(info.productField);
+  if (info.kind != ListKind::Product) {
+    columns.item = packet.FieldIndex(info.itemKeyField);
+    if (columns.item < 0) throw missing(info.itemKeyField);
   }
-  const bool related = info.kind != ListKind::Product;
-  const int itemIdx = related ? packet.FieldIndex(info.itemKeyField) : -1;
-  if (related && itemIdx < 0) {
-    throw ERefusal("O pacote de alterações da " + std::string(info.listName) + " não traz o campo " +
-                   std::string(info.itemKeyField) + ".");
+  columns.code = info.itemCodeField.empty() ? -1 : packet.FieldIndex(info.itemCodeField);
+  columns.display = packet.FieldIndex(info.displayCodeField);
+  return columns;
+}
+
+// One change of a packet with its fields found: what the insert, delete and checks below read.
+struct PacketRow {
+  const ListInfo& info;
+  const ChangeRow& change;
+  const PacketColumns& columns;
+
+  bool Related() const { return info.kind != ListKind::Product; }
+  std::string_view At(int column) const {
+    return column >= 0 ? std::string_view(change.values[static_cast<size_t>(column)]) : std::string_view();
   }
-  const int codeIdx = info.itemCodeField.empty() ? -1 : packet.FieldIndex(info.itemCodeField);
-  const int displayIdx = packet.FieldIndex(info.displayCodeField);
+  std::string_view ProductKey() const { return At(columns.product); }
+  std::string_view ItemKey() const { return At(columns.item); }
+  std::string_view Code() const { return At(columns.code); }
+  // How the row is named in a message: by the code the user sees when the packet carries it.
+  std::string Name() const {
+    const std::string_view shown = At(columns.display);
+    return Shown(!shown.empty() ? shown : Related() ? ItemKey() : ProductKey(), 40);
+  }
+};
+
+// Checks one change before it is applied: keys without control characters, values no longer than
+// the list's sizes. Raises ERefusal.
+void ExpectValidChange(const PacketRow& row, const ChangePacket& packet) {
+  const ListInfo& info = row.info;
+  ExpectPrintable(row.ProductKey(), "O código do produto");
+  if (row.Related()) ExpectPrintable(row.ItemKey(), CodeOf(info));
+  // A typed code stored before control characters were refused must stay deletable: a delete
+  // only names its pair by the keys, the typed code goes to the audit trail alone.
+  if (row.columns.code >= 0 && row.change.op == ChangeOp::Insert) ExpectPrintable(row.Code(), CodeOf(info));
+
+  for (size_t j = 0; j < packet.fields.size(); ++j) {
+    const auto& field = packet.fields[j];
+    const size_t length = CharCount(row.change.values[j]);
+    const int size = info.FieldSize(field.name);
+    if (length > static_cast<size_t>(size)) {
+      throw ERefusal("O campo " + Shown(field.name, 40) + " do " + std::string(info.nounLower) + " " + row.Name() +
+                     (row.Related() ? " (produto " + Shown(row.ProductKey(), 20) + ")" : std::string()) + " tem " +
+                     std::to_string(length) + " caracteres; o máximo é " + std::to_string(size) + ".");
+    }
+  }
+}
+
+// Removes the pair a delete names; deleting a pair no longer stored is not an error.
+void DeleteChange(StoreSession& session, const PacketRow& row, AuditChange& done) {
+  if (row.columns.code >= 0) {
+    // Such a code is kept escaped in the trail: PostgreSQL cannot store a NUL in text.
+    const std::string_view code = row.Code();
+    done.itemCode = host::wire::HasControlCharacter(code) ? Shown(code, 100) : std::string(code);
+  }
+  done.rows = session.DeletePair(row.info.kind, row.ProductKey(), row.ItemKey()) ? 1 : 0;
+}
+
+// Stores the pair an insert names, when its product and item are in the master data and the pair
+// is not stored yet. Raises ERefusal.
+void InsertChange(StoreSession& session, const PacketRow& row, AuditChange& done) {
+  const ListInfo& info = row.info;
+  const std::string_view productKey = row.ProductKey();
+  const std::string_view itemKey = row.ItemKey();
+  const std::optional<std::string> productCode =
+      productKey.empty() ? std::nullopt : session.MasterCode(ListKind::Product, productKey);
+  const std::string productName = productCode && !productCode->empty() ? Shown(*productCode, 20) : Shown(productKey, 20);
+  if (productKey.empty()) {
+    throw ERefusal("Produto não informado para o " + std::string(info.nounLower) + " " + row.Name() + ".");
+  }
+  if (itemKey.empty()) {
+    throw ERefusal(std::string(info.noun) + " não " + Agreed(info, "informado") + " para o produto " + productName + ".");
+  }
+  if (!productCode) throw ERefusal("Produto " + productName + " não cadastrado.");
+  const std::optional<std::string> itemCode = session.MasterCode(info.kind, itemKey);
+  if (!itemCode) {
+    throw ERefusal(std::string(info.noun) + " " + row.Name() + " não " + Agreed(info, "cadastrado") + ".");
+  }
+  const std::string itemName = itemCode->empty() ? row.Name() : Shown(*itemCode, 40);
+  const std::string_view typed = !row.Code().empty() ? row.Code() : std::string_view(*itemCode);
+  if (!session.InsertPair(info.kind, productKey, itemKey, typed)) {
+    throw ERefusal(std::string(info.noun) + " " + itemName + " já " + Agreed(info, "cadastrado") +
+                   " para o produto " + productName + ".");
+  }
+  done.itemCode = info.kind == ListKind::Branch ? std::string() : std::string(typed);
+  done.rows = 1;
+}
+
+// Applies one change packet of a list inside one write transaction, recording it in the audit
+// trail in the same transaction. Each change is checked just before it is applied, so a refusal
+// names the first row at fault in the packet's order. Raises ERefusal or EStoreError; nothing is
+// stored then.
+void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacket& packet,
+                  const CallContext& context) {
+  const PacketColumns columns = ExpectListFields(info, packet);
 
   AuditPacket audit;
   audit.method = std::string(info.saveMethod);
@@ -165,77 +266,22 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
 
   StoreTransaction transaction(session, StoreTransaction::Kind::Write);
   for (const auto& change : packet.changes) {
-    const std::string_view productKey = change.values[static_cast<size_t>(productIdx)];
-    const std::string_view itemKey = related ? std::string_view(change.values[static_cast<size_t>(itemIdx)]) : "";
-    const std::string_view shown = displayIdx >= 0 ? std::string_view(change.values[static_cast<size_t>(displayIdx)]) : "";
-    // How the row is named in a message: by the code the user sees when the packet carries it.
-    const std::string rowName = Shown(!shown.empty() ? shown : related ? itemKey : productKey, 40);
-
-    ExpectPrintable(productKey, "O código do produto");
-    if (related) ExpectPrintable(itemKey, CodeOf(info));
-    // A typed code stored before control characters were refused must stay deletable: a delete
-    // only names its pair by the keys, the typed code goes to the audit trail alone.
-    if (codeIdx >= 0 && change.op == ChangeOp::Insert) {
-      ExpectPrintable(change.values[static_cast<size_t>(codeIdx)], CodeOf(info));
-    }
-
-    for (size_t j = 0; j < packet.fields.size(); ++j) {
-      const auto& field = packet.fields[j];
-      const size_t length = CharCount(change.values[j]);
-      const int size = info.FieldSize(field.name);
-      if (length > static_cast<size_t>(size)) {
-        throw ERefusal("O campo " + Shown(field.name, 40) + " do " + std::string(info.nounLower) + " " + rowName +
-                       (related ? " (produto " + Shown(productKey, 20) + ")" : std::string()) + " tem " +
-                       std::to_string(length) + " caracteres; o máximo é " + std::to_string(size) + ".");
-      }
-    }
+    const PacketRow row{info, change, columns};
+    ExpectValidChange(row, packet);
 
     AuditChange& done = audit.changes.emplace_back();
     done.operation = change.op == ChangeOp::Delete ? "delete" : "insert";
-    done.productKey = std::string(productKey);
-    done.itemKey = std::string(itemKey);
-    if (!related) {
+    done.productKey = std::string(row.ProductKey());
+    done.itemKey = std::string(row.ItemKey());
+    if (!row.Related()) {
       // A product is listed because it has related rows: deleting it removes them (the master
       // product stays); inserting one stores nothing, since its first related row lists it.
-      if (change.op == ChangeOp::Delete) done.rows = session.DeleteProductPairs(productKey);
-      continue;
+      if (change.op == ChangeOp::Delete) done.rows = session.DeleteProductPairs(row.ProductKey());
+    } else if (change.op == ChangeOp::Delete) {
+      DeleteChange(session, row, done);
+    } else {
+      InsertChange(session, row, done);
     }
-    if (change.op == ChangeOp::Delete) {
-      if (codeIdx >= 0) {
-        // Such a code is kept escaped in the trail: PostgreSQL cannot store a NUL in text.
-        const std::string& code = change.values[static_cast<size_t>(codeIdx)];
-        done.itemCode = host::wire::HasControlCharacter(code) ? Shown(code, 100) : code;
-      }
-      done.rows = session.DeletePair(info.kind, productKey, itemKey) ? 1 : 0;
-      continue;
-    }
-
-    const std::optional<std::string> productCode =
-        productKey.empty() ? std::nullopt : session.MasterCode(ListKind::Product, productKey);
-    const std::string productName = productCode && !productCode->empty() ? Shown(*productCode, 20) : Shown(productKey, 20);
-    if (productKey.empty()) {
-      throw ERefusal("Produto não informado para o " + std::string(info.nounLower) + " " + rowName + ".");
-    }
-    if (itemKey.empty()) {
-      throw ERefusal(std::string(info.noun) + " não " + Agreed(info, "informado") + " para o produto " +
-                     productName + ".");
-    }
-    if (!productCode) throw ERefusal("Produto " + productName + " não cadastrado.");
-    const std::optional<std::string> itemCode = session.MasterCode(info.kind, itemKey);
-    if (!itemCode) {
-      throw ERefusal(std::string(info.noun) + " " + rowName + " não " + Agreed(info, "cadastrado") + ".");
-    }
-    const std::string itemName = itemCode->empty() ? rowName : Shown(*itemCode, 40);
-    const std::string_view typed =
-        codeIdx >= 0 && !change.values[static_cast<size_t>(codeIdx)].empty()
-            ? std::string_view(change.values[static_cast<size_t>(codeIdx)])
-            : std::string_view(*itemCode);
-    if (!session.InsertPair(info.kind, productKey, itemKey, typed)) {
-      throw ERefusal(std::string(info.noun) + " " + itemName + " já " + Agreed(info, "cadastrado") +
-                     " para o produto " + productName + ".");
-    }
-    done.itemCode = info.kind == ListKind::Branch ? std::string() : std::string(typed);
-    done.rows = 1;
   }
   audit.time = AuditTime::Now();
   session.RecordAudit(audit);
@@ -298,16 +344,122 @@ bool IsBatch(std::string_view body) {
   return false;
 }
 
+// One call as a method's handler sees it.
+struct MethodCall {
+  Store& store;
+  const JsonRpcRequest& request;
+  const CallContext& context;
+  ListKind list;  // the list the method serves (getDados and getHistorico: Product, unused)
+};
+
+// What a method answers: the data of {"ok":true,"data":…}, or a stream (the load methods).
+struct Answer {
+  std::string data{};
+  std::unique_ptr<ReplyStream> stream{};
+};
+
+Answer LoadAll(const MethodCall& call) {
+  ExpectTexts(call.request, 0);
+  return {.stream = std::make_unique<PacketStream>(
+              call.store.OpenSession(), call.request.IdJson(),
+              std::vector<ListKind>{ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch}, true)};
+}
+
+Answer LoadList(const MethodCall& call) {
+  ExpectTexts(call.request, 0);
+  return {.stream = std::make_unique<PacketStream>(call.store.OpenSession(), call.request.IdJson(),
+                                                   std::vector<ListKind>{call.list}, false)};
+}
+
+Answer Save(const MethodCall& call) {
+  const JsonRpcParam& param = ExpectPacket(call.request);
+  ChangePacket packet;
+  try {
+    packet = ChangePacketReader::Read(param.value);
+  } catch (const EWireError& e) {
+    throw EBadParams(std::string("Invalid params: ") + e.what());
+  }
+  const ListInfo& info = ListCatalog::Get(call.list);
+  auto session = call.store.OpenSession();
+  for (int attempt = 1;; ++attempt) {
+    try {
+      ApplyChanges(*session, info, packet, call.context);
+      return {.data = "null"};
+    } catch (const EStoreError& e) {
+      // Nothing of the packet was stored (its transaction rolled back): apply it again.
+      if (!e.Conflict() || attempt == kSaveAttempts) throw;
+    }
+  }
+}
+
+Answer Check(const MethodCall& call) {
+  const ListInfo& info = ListCatalog::Get(call.list);
+  const bool product = call.list == ListKind::Product;
+  ExpectTexts(call.request, product ? 1 : 2);
+  const auto& params = call.request.Params();
+  ExpectPrintable(params[0].value, "O código do produto");
+  if (!product) ExpectPrintable(params[1].value, CodeOf(info));
+  auto session = call.store.OpenSession();
+  if (product) {
+    const std::array<std::string_view, 1> row{params[0].value};
+    return {.data = CheckAnswer(info, row, session->ProductListed(params[0].value))};
+  }
+  const std::array<std::string_view, 2> row{params[0].value, params[1].value};
+  return {.data = CheckAnswer(info, row, session->PairStored(call.list, params[0].value, params[1].value))};
+}
+
+Answer History(const MethodCall& call) {
+  ExpectTexts(call.request, 1);
+  auto session = call.store.OpenSession();
+  return {.data = HistoryAnswer(*session, call.request.Params()[0].value)};
+}
+
+// A method of the service: its name, whether it answers a stream (which a batch cannot hold), the
+// list it serves and its handler.
+struct Method {
+  std::string_view name;
+  bool streams;
+  ListKind list;
+  Answer (*handler)(const MethodCall&);
+};
+
+// The service's methods in the order the description lists them: getDados and the three related
+// lists' loads, the four saves, the four checks, then getHistorico. The names of the lists'
+// methods come from the list catalog.
+const std::vector<Method>& Methods() {
+  static const std::vector<Method> kMethods = [] {
+    constexpr ListKind kLists[] = {ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch};
+    std::vector<Method> methods = {{"getDados", true, ListKind::Product, &LoadAll}};
+    for (const ListKind kind : kRelatedLists) methods.push_back({ListCatalog::Get(kind).loadMethod, true, kind, &LoadList});
+    for (const ListKind kind : kLists) methods.push_back({ListCatalog::Get(kind).saveMethod, false, kind, &Save});
+    for (const ListKind kind : kLists) methods.push_back({ListCatalog::Get(kind).checkMethod, false, kind, &Check});
+    methods.push_back({"getHistorico", false, ListKind::Product, &History});
+    return methods;
+  }();
+  return kMethods;
+}
+
+const Method* FindMethod(std::string_view name) {
+  for (const Method& method : Methods()) {
+    if (method.name == name) return &method;
+  }
+  return nullptr;
+}
+
+std::string ErrorOutcome(int code, std::string_view message) {
+  return "error " + std::to_string(code) + ": " + std::string(message);
+}
+
 }  // namespace
 
 RemoteService::RemoteService(Store& store) : store_(store) {}
 
 const std::vector<std::string_view>& RemoteService::MethodNames() {
-  static const std::vector<std::string_view> kNames = {
-      "getDados",      "getFornecedor", "getCliente",    "getFilial",
-      "SetProduto",    "SetFornecedor", "SetCliente",    "SetFilial",
-      "getVd_Produto", "getVd_Fornecedor", "getVd_Cliente", "getVd_Filial",
-      "getHistorico"};
+  static const std::vector<std::string_view> kNames = [] {
+    std::vector<std::string_view> names;
+    for (const Method& method : Methods()) names.push_back(method.name);
+    return names;
+  }();
   return kNames;
 }
 
@@ -326,12 +478,13 @@ std::string RemoteService::Describe() {
 
 Reply RemoteService::Call(std::string_view body, const CallContext& context) {
   if (IsBatch(body)) return CallBatch(body, context);
-  Reply reply;
   JsonRpcRequest request;
   try {
     request = JsonRpcRequest::Parse(body);
   } catch (const EJsonRpcError& e) {
-    reply.outcome = "error " + std::to_string(e.Code()) + ": " + e.what();
+    Reply reply;
+    reply.status = Outcome::kInvalid;
+    reply.outcome = ErrorOutcome(e.Code(), e.what());
     reply.body = JsonRpcResponse::Error(e.IdJson(), e.Code(), e.what());
     return reply;
   }
@@ -345,7 +498,8 @@ Reply RemoteService::CallBatch(std::string_view body, const CallContext& context
   try {
     calls = JsonRpcRequest::SplitBatch(body, kMaxBatchCalls);
   } catch (const EJsonRpcError& e) {
-    reply.outcome = "error " + std::to_string(e.Code()) + ": " + e.what();
+    reply.status = Outcome::kInvalid;
+    reply.outcome = ErrorOutcome(e.Code(), e.what());
     reply.body = JsonRpcResponse::Error("null", e.Code(), e.what());
     return reply;
   }
@@ -362,14 +516,16 @@ Reply RemoteService::CallBatch(std::string_view body, const CallContext& context
       notification = request.IsNotification();
       one = CallOne(request, context, false);
     } catch (const EJsonRpcError& e) {
-      one.outcome = "error";
+      one.status = Outcome::kInvalid;
+      one.outcome = ErrorOutcome(e.Code(), e.what());
       one.body = JsonRpcResponse::Error(e.IdJson(), e.Code(), e.what());
     }
-    (one.outcome == "ok" ? ok : failed)++;
+    (one.status == Outcome::kOk ? ok : failed)++;
     if (notification) continue;
     answers += answered++ == 0 ? '[' : ',';
     answers += one.body;
   }
+  reply.status = Outcome::kOk;
   reply.outcome = "ok: " + std::to_string(calls.size()) + " calls, " + std::to_string(ok) + " ok, " +
                   std::to_string(failed) + " not";
   // Only notifications: nothing to answer (the HTTP front sends 204 No Content).
@@ -380,124 +536,71 @@ Reply RemoteService::CallBatch(std::string_view body, const CallContext& context
 Reply RemoteService::CallOne(const JsonRpcRequest& request, const CallContext& context, bool mayStream) {
   Reply reply;
   reply.method = Cut(request.Method(), 60);
-  const std::string& method = request.Method();
   const std::string& id = request.IdJson();
-
-  const auto ok = [&](std::string_view data) {
-    reply.outcome = "ok";
-    reply.body = JsonRpcResponse::Result(id, RawResult::Ok(data));
+  const auto answerError = [&](Outcome status, std::string outcome, int code, const std::string& message) {
+    reply.status = status;
+    reply.outcome = std::move(outcome);
+    reply.body = JsonRpcResponse::Error(id, code, message);
+  };
+  const auto answerResult = [&](Outcome status, std::string outcome, const std::string& result) {
+    reply.status = status;
+    reply.outcome = std::move(outcome);
+    reply.body = JsonRpcResponse::Result(id, result);
   };
 
+  const Method* method = FindMethod(request.Method());
+  if (method == nullptr) {
+    answerError(Outcome::kInvalid, "error -32601: unknown method", rpc_code::kMethodNotFound,
+                "Method not found: " + Shown(request.Method(), 80));
+    return reply;
+  }
   // Streamed answers cannot sit inside a batch's array: a list of a million rows would have to be
   // held whole in memory, once per call of the batch. They are called alone.
-  const auto refuseStream = [&]() {
-    reply.outcome = "error -32600: streamed method in a batch";
-    reply.body = JsonRpcResponse::Error(id, rpc_code::kInvalidRequest,
-                                        "Invalid request: " + Cut(method, 60) +
-                                            " answers a stream and cannot be called inside a batch; call it alone");
-    return std::move(reply);
-  };
+  if (method->streams && !mayStream) {
+    answerError(Outcome::kInvalid, "error -32600: streamed method in a batch", rpc_code::kInvalidRequest,
+                "Invalid request: " + Cut(request.Method(), 60) +
+                    " answers a stream and cannot be called inside a batch; call it alone");
+    return reply;
+  }
 
   try {
-    if (method == "getHistorico") {
-      ExpectTexts(request, 1);
-      auto session = store_.OpenSession();
-      ok(HistoryAnswer(*session, request.Params()[0].value));
-      return reply;
+    Answer answer = method->handler(MethodCall{store_, request, context, method->list});
+    reply.status = Outcome::kOk;
+    reply.outcome = "ok";
+    if (answer.stream) {
+      reply.stream = std::move(answer.stream);
+    } else {
+      reply.body = JsonRpcResponse::Result(id, RawResult::Ok(answer.data));
     }
-    if (method == "getDados") {
-      if (!mayStream) return refuseStream();
-      ExpectTexts(request, 0);
-      reply.stream = std::make_unique<PacketStream>(
-          store_.OpenSession(), id,
-          std::vector<ListKind>{ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch}, true);
-      reply.outcome = "ok";
-      return reply;
-    }
-    for (const ListKind kind : kRelatedLists) {
-      const ListInfo& info = ListCatalog::Get(kind);
-      if (method == info.loadMethod) {
-        if (!mayStream) return refuseStream();
-        ExpectTexts(request, 0);
-        reply.stream = std::make_unique<PacketStream>(store_.OpenSession(), id, std::vector<ListKind>{kind}, false);
-        reply.outcome = "ok";
-        return reply;
-      }
-    }
-    for (const ListKind kind : {ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch}) {
-      const ListInfo& info = ListCatalog::Get(kind);
-      if (method == info.saveMethod) {
-        const JsonRpcParam& param = ExpectPacket(request);
-        ChangePacket packet;
-        try {
-          packet = ChangePacketReader::Read(param.value);
-        } catch (const EWireError& e) {
-          throw EBadParams(std::string("Invalid params: ") + e.what());
-        }
-        auto session = store_.OpenSession();
-        for (int attempt = 1;; ++attempt) {
-          try {
-            ApplyChanges(*session, info, packet, context);
-            break;
-          } catch (const EStoreError& e) {
-            // Nothing of the packet was stored (its transaction rolled back): apply it again.
-            if (!e.Conflict() || attempt == kSaveAttempts) throw;
-          }
-        }
-        ok("null");
-        return reply;
-      }
-      if (method == info.checkMethod) {
-        const bool product = kind == ListKind::Product;
-        ExpectTexts(request, product ? 1 : 2);
-        const auto& params = request.Params();
-        ExpectPrintable(params[0].value, "O código do produto");
-        if (!product) ExpectPrintable(params[1].value, CodeOf(info));
-        auto session = store_.OpenSession();
-        if (product) {
-          const std::array<std::string_view, 1> row{params[0].value};
-          ok(CheckAnswer(info, row, session->ProductListed(params[0].value)));
-        } else {
-          const std::array<std::string_view, 2> row{params[0].value, params[1].value};
-          ok(CheckAnswer(info, row, session->PairStored(kind, params[0].value, params[1].value)));
-        }
-        return reply;
-      }
-    }
-    reply.outcome = "error -32601: unknown method";
-    reply.body = JsonRpcResponse::Error(id, rpc_code::kMethodNotFound, "Method not found: " + Shown(method, 80));
+    return reply;
   } catch (const ERefusal& e) {
-    reply.outcome = "refused: " + e.Message();
-    reply.body = JsonRpcResponse::Result(id, RawResult::Error(e.Message()));
+    answerResult(Outcome::kRefused, "refused: " + e.Message(), RawResult::Error(e.Message()));
   } catch (const EBadParams& e) {
-    reply.outcome = std::string("error -32602: ") + e.what();
-    reply.body = JsonRpcResponse::Error(id, rpc_code::kInvalidParams, e.what());
+    answerError(Outcome::kInvalid, ErrorOutcome(rpc_code::kInvalidParams, e.what()), rpc_code::kInvalidParams,
+                e.what());
   } catch (const EStoreLost& e) {
     // Said plainly, for the user to pass on; the file's name stays in the log.
     const std::string reference = NewErrorReference();
-    reply.outcome = "failed: reference " + reference + ": " + e.what();
-    reply.body = JsonRpcResponse::Result(
-        id, RawResult::Error("O banco de dados do servidor foi removido ou substituído enquanto o servidor "
-                             "funcionava; nada mais é gravado até o servidor ser reiniciado. Referência " +
-                             reference + "."));
+    answerResult(Outcome::kFailed, "failed: reference " + reference + ": " + e.what(),
+                 RawResult::Error("O banco de dados do servidor foi removido ou substituído enquanto o servidor "
+                                  "funcionava; nada mais é gravado até o servidor ser reiniciado. Referência " +
+                                  reference + "."));
   } catch (const EStoreError& e) {
     // The store's own text (SQL, file names) stays in the log, under the reference the client
     // is given.
     if (e.Busy()) {
-      reply.outcome = std::string("failed: ") + e.what();
-      reply.body = JsonRpcResponse::Result(
-          id, RawResult::Error("O banco de dados do servidor está ocupado. Tente novamente em instantes."));
+      answerResult(Outcome::kFailed, std::string("failed: ") + e.what(),
+                   RawResult::Error("O banco de dados do servidor está ocupado. Tente novamente em instantes."));
     } else {
       const std::string reference = NewErrorReference();
-      reply.outcome = "failed: reference " + reference + ": " + e.what();
-      reply.body = JsonRpcResponse::Result(id, RawResult::Error(InternalFailureMessage(reference)));
+      answerResult(Outcome::kFailed, "failed: reference " + reference + ": " + e.what(),
+                   RawResult::Error(InternalFailureMessage(reference)));
     }
   } catch (const std::exception& e) {
     const std::string reference = NewErrorReference();
-    reply.outcome = "failed: reference " + reference + ": " + e.what();
-    reply.body = JsonRpcResponse::Error(id, rpc_code::kInternalError, InternalFailureMessage(reference));
+    answerError(Outcome::kFailed, "failed: reference " + reference + ": " + e.what(), rpc_code::kInternalError,
+                InternalFailureMessage(reference));
   }
-  reply.stream.reset();
   return reply;
 }
 

@@ -1,7 +1,9 @@
-// RemoteService is the remote service "PDI07310.rdmProdDesoneraImpos": it answers one JSON-RPC
-// request body with the body of the response, running one of its methods against the store: the
-// screen's twelve, and the read-only getHistorico(CDPRODUTO). Load methods (getDados,
-// getFornecedor, getCliente, getFilial) answer with a stream; the others with a complete body.
+// RemoteService is the remote service "PDI07310.rdmProdDesoneraImpos" (host::wire::kServiceName):
+// it answers one JSON-RPC request body with the body of the response, running one of its methods
+// against the store: the screen's twelve, and the read-only getHistorico(CDPRODUTO). Load methods
+// (getDados, getFornecedor, getCliente, getFilial) answer with a stream; the others with a
+// complete body. One table of the methods (name, whether it streams, handler) drives both the
+// dispatch of calls and the description answered to a GET.
 //
 // getHistorico answers a data packet of the product's change history, newest change first, at
 // most kHistoryLimit rows: DTHRALTERACAO (UTC), NMUSUARIO, DSENDERECO (client address), NMLISTA
@@ -60,6 +62,7 @@
 #include <vector>
 
 #include "host/wire/JsonRpcRequest.h"
+#include "host/wire/ServiceName.h"
 #include "server/service/ReplyStream.h"
 #include "server/store/Store.h"
 
@@ -72,10 +75,21 @@ struct CallContext {
   std::string user;
 };
 
+// How a request ended.
+enum class Outcome {
+  kOk,       // answered {"ok":true,…} or a stream; for a batch, its calls were run
+  kRefused,  // answered {"ok":false,…}: the service refused, with a message for the user
+  kInvalid,  // answered a JSON-RPC error: the request cannot be served as sent
+  kFailed,   // the store or the server failed; the client was told a reference only
+};
+
 // The answer to one request.
 struct Reply {
   std::string method = "-";  // the method called, for the log ("-" when unreadable)
-  std::string outcome;       // "ok", "refused: …", "error -32602: …", "failed: reference R: detail"
+  Outcome status = Outcome::kFailed;
+  // The status as the log writes it, with its detail: "ok", "refused: …", "error -32602: …",
+  // "failed: reference R: detail"; a batch "ok: N calls, A ok, B not".
+  std::string outcome;
   std::string body;          // the complete body, when stream is null
   std::unique_ptr<ReplyStream> stream;
 };
@@ -94,9 +108,10 @@ class RemoteService {
   static std::string Describe();
 
   // The service's name, also its HTTP path without the leading slash.
-  static constexpr std::string_view kServiceName = "PDI07310.rdmProdDesoneraImpos";
+  static constexpr std::string_view kServiceName = host::wire::kServiceName;
 
-  // The names of the methods: the screen's twelve, then getHistorico.
+  // The names of the methods, in the order Describe lists them: the four loads, the four saves,
+  // the four checks, then getHistorico.
   static const std::vector<std::string_view>& MethodNames();
 
  private:

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "host/wire/ServiceName.h"
 #include "server/store/PgConnection.h"
 #include "server/store/SqliteDatabase.h"
 
@@ -207,12 +208,12 @@ Answer RpcClient::Call(const std::string& method, const std::vector<host::wire::
 }
 
 Answer RpcClient::Post(const std::string& body) {
-  return Read(http_.Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json"));
+  return Read(http_.Post(std::string(host::wire::kServicePath), body, "application/json"));
 }
 
 Answer RpcClient::CallThroughProxy(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params) {
   const auto res =
-      http_.Post("/PDI07310.rdmProdDesoneraImpos", host::wire::JsonRpcRequest::Write(nextId_++, method, params),
+      http_.Post(std::string(host::wire::kServicePath), host::wire::JsonRpcRequest::Write(nextId_++, method, params),
                  "application/json");
   if (res && res->status != 200) {
     Answer answer;

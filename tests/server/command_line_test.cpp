@@ -6,6 +6,7 @@
 
 #include "ServerTestSupport.h"
 #include "server/cli/CommandLine.h"
+#include "server/cli/ServerCommands.h"
 #include "server/cli/ServerProcess.h"
 #include "server/store/SqliteDatabase.h"
 
@@ -59,6 +60,34 @@ TEST(CommandLineParser, RefusesWhatItDoesNotKnowWithTheOptionsName) {
   EXPECT_EQ(refusal({"--db", "x", "--threads", "4"}), "accepted");
 }
 
+// serve's settings from its configuration file and its command line: the file's last value of a
+// setting, its flags, the command line over the file, and the defaults of the server's own options.
+TEST(ServerCommandLine, ServeSettingsComeFromTheFileTheCommandLineAndTheDefaults) {
+  TempDir dir;
+  const std::string conf = dir.File("server.conf");
+  std::ofstream(conf) << "db = file.db\nthreads = 2\nthreads = 3\ncreate = yes\nlisten = [::1]:0\n"
+                         "max-connections-per-client = 0\ntls-cert = c.pem\ntls-key = k.pem\nsync = normal\n";
+  const CommandSpec& serve = ServerCommands().front();
+  ASSERT_EQ(serve.name, "serve");
+  const ServerSettings fromFile = ReadSettings(serve, {"--config", conf});
+  EXPECT_EQ(fromFile.db, "file.db");
+  EXPECT_EQ(fromFile.http.threads, 3);
+  EXPECT_TRUE(fromFile.store.create);
+  EXPECT_FALSE(fromFile.store.fullSync);
+  EXPECT_EQ(fromFile.http.host, "::1");
+  EXPECT_EQ(fromFile.http.port, 0);
+  EXPECT_EQ(fromFile.http.limits.maxConnectionsPerClient, 0u);
+  EXPECT_EQ(fromFile.http.tls.keyFile, "k.pem");
+  EXPECT_EQ(fromFile.http.limits.maxConnections, HttpLimits{}.maxConnections);
+
+  const ServerSettings overridden =
+      ReadSettings(serve, {"--threads=5", "--config", conf, "--db", "given.db", "--idle-timeout", "7"});
+  EXPECT_EQ(overridden.db, "given.db");
+  EXPECT_EQ(overridden.http.threads, 5);
+  EXPECT_EQ(overridden.http.limits.idleTimeout, std::chrono::seconds(7));
+  EXPECT_TRUE(overridden.store.create);
+}
+
 TEST(ServerCommandLine, EveryCommandHasHelp) {
   const CommandResult usage = RunServerCommand({"--help"});
   EXPECT_EQ(usage.status, 0);
@@ -69,6 +98,10 @@ TEST(ServerCommandLine, EveryCommandHasHelp) {
     EXPECT_EQ(r.status, 0) << command;
     EXPECT_NE(r.output.find("usage: pdi07310-server " + command), std::string::npos) << r.output;
   }
+  // Defaults are stated as the server's option structures hold them.
+  const std::string serveHelp = RunServerCommand({"serve", "--help"}).output;
+  EXPECT_NE(serveHelp.find("(default " + std::to_string(HttpLimits{}.maxBytesInFlight) + ")"), std::string::npos)
+      << serveHelp;
 }
 
 TEST(ServerCommandLine, BadUsageExitsWithStatusTwoAndSaysWhy) {
@@ -92,6 +125,12 @@ TEST(ServerCommandLine, BadUsageExitsWithStatusTwoAndSaysWhy) {
       {{"audit", "--db", "x.db", "--since", "yesterday"}, "--since: not an ISO 8601 time: \"yesterday\""},
       {{"audit", "--db", "x.db", "--since", "2024-02-30"}, "no such date"},
       {{"serve", "--db", "x.db", "--tokens"}, "option --tokens needs a value"},
+      {{"serve", "--db", "x.db", "--tokens="}, "option --tokens needs a file"},
+      {{"serve", "--db", "x.db", "--sync", "fast"}, "--sync takes full or normal, not \"fast\""},
+      {{"serve", "--db", "x.db", "--max-request-bytes", "4096", "--max-bytes-in-flight", "2048"},
+       "--max-bytes-in-flight must be at least --max-request-bytes"},
+      {{"init", "--db", "x.db", "extra"}, "unexpected argument extra"},
+      {{"backup", "--db", "x.db"}, "expected exactly one FILE argument"},
   };
   for (const Case& c : cases) {
     const CommandResult r = RunServerCommand(c.args);

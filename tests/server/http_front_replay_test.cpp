@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "fuzz/HttpFrontEntry.h"
+#include "host/wire/ServiceName.h"
 
 namespace server::fuzz {
 namespace {
@@ -47,8 +48,8 @@ TEST(HttpFrontReplay, SeedsAndKeptInputsEndCleanly) {
 TEST(HttpFrontReplay, EveryPieceSizeReadsTheSameRequest) {
   // A request split anywhere is the same request: accepted at every piece size.
   const std::string request =
-      "POST /PDI07310.rdmProdDesoneraImpos HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
-      "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n";
+      "POST " + std::string(host::wire::kServicePath) +
+      " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n";
   for (int piece = 0; piece < 256; ++piece) {
     EXPECT_EQ(FeedHttpRequest(std::string(1, static_cast<char>(piece)) + request), host::fuzz::Outcome::Accepted)
         << piece + 1;

@@ -95,6 +95,12 @@ TEST_P(RemoteServiceFuzz, EveryBodyGetsOneWellFormedResponse) {
     const bool hasError = object["error"].error() == simdjson::SUCCESS;
     ASSERT_NE(hasResult, hasError) << response.substr(0, 300);
     ASSERT_FALSE(reply.outcome.empty());
+    // The status the log and the batch count agrees with what the client was told.
+    const bool ok = hasResult && bool(object["result"]["ok"].get_bool());
+    ASSERT_EQ(reply.status == Outcome::kOk, ok) << response.substr(0, 300);
+    if (reply.status == Outcome::kRefused || reply.status == Outcome::kInvalid) {
+      ASSERT_EQ(reply.status == Outcome::kInvalid, hasError) << response.substr(0, 300);
+    }
   }
   // The store still answers, and its lists are still consistent with one another.
   Reply loaded = service.Call(JsonRpcRequest::Write(9, "getDados", {}));

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ServiceFixture.h"
+#include "host/wire/ServiceName.h"
 
 namespace server::test {
 namespace {
@@ -17,12 +18,14 @@ class ServiceTest : public ServiceFixture {};
 INSTANTIATE_TEST_SUITE_P(Stores, ServiceTest, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
                          StoreParamName());
 
+// The name and the methods in their order, written out: deployed desktops call them by these names.
 TEST_P(ServiceTest, GetAnswersTheServiceDescription) {
-  const auto res = rpc_->Http().Get("/PDI07310.rdmProdDesoneraImpos");
+  const auto res = rpc_->Http().Get(std::string(host::wire::kServicePath));
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
-  EXPECT_NE(res->body.find(R"("service":"PDI07310.rdmProdDesoneraImpos")"), std::string::npos);
-  EXPECT_NE(res->body.find(R"("getVd_Filial")"), std::string::npos);
+  EXPECT_EQ(res->body, R"({"service":"PDI07310.rdmProdDesoneraImpos","methods":["getDados","getFornecedor",)"
+                       R"("getCliente","getFilial","SetProduto","SetFornecedor","SetCliente","SetFilial",)"
+                       R"("getVd_Produto","getVd_Fornecedor","getVd_Cliente","getVd_Filial","getHistorico"]})");
 }
 
 TEST_P(ServiceTest, EmptyStoreLoadsFourEmptyPacketsWithTheRecordSetsFields) {
@@ -206,7 +209,7 @@ TEST_P(ServiceTest, BadRequestsGetProtocolErrorsAndTheServerKeepsServing) {
   const auto wrongPath = http.Post("/other", "{}", "application/json");
   ASSERT_TRUE(wrongPath);
   EXPECT_EQ(wrongPath->status, 404);
-  const auto wrongMethod = http.Put("/PDI07310.rdmProdDesoneraImpos", "{}", "application/json");
+  const auto wrongMethod = http.Put(std::string(host::wire::kServicePath), "{}", "application/json");
   ASSERT_TRUE(wrongMethod);
   EXPECT_EQ(wrongMethod->status, 405);
 
@@ -298,7 +301,7 @@ TEST_P(SmallLimitServiceTest, OversizedRequestIsRefusedAndNothingStored) {
   for (int i = 0; i < 40; ++i) many.push_back({ChangeOp::Insert, ClientRow("P1", "C1")});
   const std::string body = host::wire::JsonRpcRequest::Write(1, "SetCliente", {Changes(ClientFields(), many)});
   ASSERT_GT(body.size(), 2048u);
-  const auto res = rpc_->Http().Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json");
+  const auto res = rpc_->Http().Post(std::string(host::wire::kServicePath), body, "application/json");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 413);
   EXPECT_TRUE(process_->Running());

@@ -1,0 +1,457 @@
+#include "server/cli/ServerCommands.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/wire/ServiceName.h"
+#include "pdi_version.h"
+#include "server/cli/AuditReport.h"
+#include "server/cli/DemoGenerator.h"
+#include "server/http/AccessTokens.h"
+#include "server/http/CallLog.h"
+#include "server/http/HttpServer.h"
+#include "server/service/AuditTime.h"
+#include "server/service/RemoteService.h"
+#include "server/store/LocalDatabase.h"
+#include "server/store/Store.h"
+#include "server/store/StoreBackup.h"
+
+namespace server {
+namespace {
+
+using Settings = ServerSettings;
+
+const std::string kServiceName(host::wire::kServiceName);
+const std::string kServicePath(host::wire::kServicePath);
+
+// ---- The commands' work, once their settings are read.
+
+// Prints what opening the store did (a migration), if anything.
+void NoteOpened(const Store& store) {
+  if (!store.Notes().empty()) std::cerr << kProgramName << ": " << store.Notes() << "\n";
+}
+
+void PrintCounts(const char* verb, const MasterCounts& c) {
+  std::cerr << verb << " " << c.products << " products, " << c.suppliers << " suppliers, " << c.clients
+            << " clients, " << c.branches << " branches\n";
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point started) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+int Serve(const Settings& settings) {
+  HttpServerOptions options = settings.http;
+  if (!settings.tokensFile.empty()) {
+    options.tokens = std::make_shared<const AccessTokens>(AccessTokens::Load(settings.tokensFile));
+  }
+
+  // Signals are taken by one thread with sigwait, so no handler runs inside the workers.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  StoreOptions storeOptions = settings.store;
+  // One database connection per worker: a call never waits for a connection another holds.
+  storeOptions.connections = options.threads;
+  CallLog log(stderr);
+  const std::string program = kProgramName;
+  const auto store = Store::Open(settings.db, storeOptions);
+  if (!store->Notes().empty()) log.Note(program + " " + store->Notes());
+  RemoteService service(*store);
+  options.localDb = std::make_shared<LocalDbPublisher>(*store);
+  HttpServer http(service, log, options);
+  const int port = http.Bind();
+  if (options.tokens) {
+    log.Note(program + " accepts only requests carrying one of the " + std::to_string(options.tokens->Size()) +
+             " access tokens of " + settings.tokensFile);
+  } else {
+    log.Note(program + " accepts requests from anyone who can reach " + options.host +
+             " (no access tokens: give --tokens FILE to require them)");
+  }
+  log.Note(program + " " PDI_VERSION " listening on " + (options.tls.Enabled() ? "https://" : "http://") +
+           options.host + ":" + std::to_string(port) + kServicePath + " (database " + Store::Redacted(settings.db) +
+           (Store::IsPostgresLocation(settings.db) ? ""
+            : storeOptions.fullSync               ? ", synchronous=FULL"
+                                                  : ", synchronous=NORMAL") +
+           ")");
+
+  std::atomic<bool> signalled{false};
+  std::thread watcher([&] {
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    if (signalled.exchange(true)) return;  // woken by main after Run returned on its own
+    log.Note(program + " stopping (" + (received == SIGINT ? "SIGINT" : "SIGTERM") + "): finishing calls under way");
+    http.Stop();
+  });
+  std::string failure;
+  try {
+    http.Run();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  // Run returns on its own only when the listener failed: then the stop is a failure.
+  const bool stoppedBySignal = signalled.exchange(true);
+  if (!stoppedBySignal) pthread_kill(watcher.native_handle(), SIGTERM);
+  watcher.join();
+  if (!stoppedBySignal) {
+    log.Note(program + " stopped: " + (failure.empty() ? std::string("the listener ended") : failure));
+    return 1;
+  }
+  log.Note(program + " stopped");
+  return 0;
+}
+
+int Init(const Settings& settings) {
+  const auto store = Store::Open(settings.db, StoreOptions{.create = true});
+  NoteOpened(*store);
+  std::cerr << "store ready at " << Store::Redacted(settings.db) << " (schema version " << Store::kSchemaVersion
+            << ")\n";
+  return 0;
+}
+
+int Migrate(const Settings& settings) {
+  const auto store = Store::Open(settings.db, StoreOptions{.migrate = true});
+  std::cerr << (store->Notes().empty() ? "nothing to migrate" : store->Notes()) << "; "
+            << Store::Redacted(settings.db) << " has schema version " << Store::kSchemaVersion << "\n";
+  return 0;
+}
+
+int Backup(const Settings& settings) {
+  const std::string& file = settings.arguments[0];
+  const auto started = std::chrono::steady_clock::now();
+  StoreBackup::Write(settings.db, file);
+  std::cerr << "backup of " << Store::Redacted(settings.db) << " written to " << file << " in "
+            << SecondsSince(started) << " s (integrity check ok)\n";
+  return 0;
+}
+
+int Restore(const Settings& settings) {
+  const std::string& file = settings.arguments[0];
+  StoreBackup::Restore(file, settings.db);
+  std::cerr << "restored " << file << " into " << Store::Redacted(settings.db) << "\n";
+  return 0;
+}
+
+int ImportMaster(const Settings& settings) {
+  const auto store = Store::Open(settings.db, StoreOptions{.create = true});
+  NoteOpened(*store);
+  const auto session = store->OpenSession();
+  PrintCounts("imported", LocalDatabase::Import(*session, settings.arguments[0]));
+  return 0;
+}
+
+int ExportLocal(const Settings& settings) {
+  const auto store = Store::Open(settings.db);
+  NoteOpened(*store);
+  const auto session = store->OpenSession();
+  PrintCounts("exported", LocalDatabase::Export(*session, settings.arguments[0]));
+  return 0;
+}
+
+int Demo(const Settings& settings) {
+  const auto started = std::chrono::steady_clock::now();
+  const auto store = Store::Open(settings.db, StoreOptions{.create = true});
+  NoteOpened(*store);
+  const auto session = store->OpenSession();
+  for (const ListKind kind : {ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch}) {
+    if (session->CountMaster(kind) > 0 || (kind != ListKind::Product && session->CountPairs(kind) > 0)) {
+      throw std::runtime_error("the database " + Store::Redacted(settings.db) + " already holds data; give a new one");
+    }
+  }
+  const DemoCounts counts = DemoGenerator::Generate(*session, settings.demo);
+  LocalDatabase::Export(*session, settings.local);
+  std::cerr << "demo: " << counts.products << " products (" << settings.demo.products << " listed), "
+            << counts.suppliers << " suppliers, " << counts.clients << " clients, " << counts.branches
+            << " branches, " << counts.pairs << " related rows in " << SecondsSince(started) << " s\n";
+  return 0;
+}
+
+int Audit(const Settings& settings) {
+  const auto store = Store::Open(settings.db);
+  NoteOpened(*store);
+  const auto session = store->OpenSession();
+  const int64_t packets = AuditReport::Print(*session, settings.audit, std::cout);
+  std::cout.flush();
+  std::cerr << packets << (packets == 1 ? " packet\n" : " packets\n");
+  return 0;
+}
+
+// ---- Options shared by several commands, and those that need more than a builder.
+
+OptionSpec DbOption(std::string help = "SQLite file of the server, or a postgresql:// URI") {
+  return TextOption("--db", "DB", std::move(help), [](Settings& s) -> auto& { return s.db; }).Required();
+}
+
+// --listen HOST:PORT ("[::1]:8470" for an IPv6 address).
+OptionSpec ListenOption() {
+  OptionSpec o{.name = "--listen", .value = "HOST:PORT", .help = "address to listen on; port 0 picks a free one"};
+  o.take = [](const std::string& text, Settings& s) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) throw EUsage("--listen needs HOST:PORT, not \"" + text + "\"");
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    s.http.host = host;
+    s.http.port = static_cast<int>(CommandLine::ParseNumber("--port", text.substr(colon + 1), 0, 65535));
+  };
+  o.shownDefault = [](Settings& s) { return s.http.host + ":" + std::to_string(s.http.port); };
+  return o;
+}
+
+OptionSpec TokensOption() {
+  OptionSpec o{.name = "--tokens",
+               .value = "FILE",
+               .help = "accept only requests with 'Authorization: Bearer TOKEN' for a TOKEN listed\n"
+                       "in FILE, one 'TOKEN USER' per line ('#' starts a comment line); others get\n"
+                       "HTTP 401. Without it the server accepts anyone (and says so)."};
+  o.take = [](const std::string& text, Settings& s) {
+    if (text.empty()) throw EUsage("option --tokens needs a file");
+    s.tokensFile = text;
+  };
+  return o;
+}
+
+// serve's checks of options that go together.
+void CheckServe(const Settings& s) {
+  // A body the budget could never hold would be refused as "busy" forever: say so now.
+  if (s.http.limits.maxBytesInFlight < s.http.limits.maxRequestBytes) {
+    throw EUsage("--max-bytes-in-flight must be at least --max-request-bytes");
+  }
+  if (s.http.tls.certificateFile.empty() != s.http.tls.keyFile.empty()) {
+    throw EUsage("--tls-cert and --tls-key go together");
+  }
+}
+
+constexpr int64_t kGiB = 1024ll * 1024 * 1024;
+
+CommandSpec ServeCommand() {
+  CommandSpec c;
+  c.name = "serve";
+  c.summary = "serve the remote service " + kServiceName + " over HTTP";
+  c.description = "Serves POST " + kServicePath + " (JSON-RPC 2.0), GET on the same path, and the local\n" +
+                  "database of the desktops at GET " + kServicePath + "/local.db (with an ETag).\n";
+  // Every option of serve but --config may also be given in the configuration file.
+  c.options = {
+      DbOption("SQLite file of the server, or a postgresql:// URI. It must hold a store;\n"
+               "an older SQLite store is backed up (DB.vN.backup) and migrated. Several\n"
+               "servers may serve one PostgreSQL database at once.")
+          .Configurable(),
+      FlagOption("--create", "make a new, empty store when DB holds none",
+                 [](Settings& s) -> auto& { return s.store.create; })
+          .Configurable(),
+      ChoiceOption("--sync",
+                   "SQLite: full waits for the disk at every commit; normal is faster but a\n"
+                   "power loss may drop the last acknowledged saves",
+                   std::vector<std::pair<std::string, bool>>{{"full", true}, {"normal", false}},
+                   [](Settings& s) -> auto& { return s.store.fullSync; })
+          .Configurable(),
+      ConfigFileOption("read options from FILE: lines 'name = value' with the names of these options\n"
+                       "('db', 'listen', 'tokens', ...; 'create = yes'); the command line wins"),
+      ListenOption().Configurable(),
+      TokensOption().Configurable(),
+      TextOption("--tls-cert", "FILE", "serve HTTPS only, with this certificate chain (PEM)",
+                 [](Settings& s) -> auto& { return s.http.tls.certificateFile; })
+          .Configurable(),
+      TextOption("--tls-key", "FILE", "the private key (PEM) of --tls-cert",
+                 [](Settings& s) -> auto& { return s.http.tls.keyFile; })
+          .Configurable(),
+      NumberOption("--threads", "N",
+                   "workers running calls: at most N calls reach the database at once;\n"
+                   "idle and slow connections hold no worker",
+                   1, 1024, [](Settings& s) -> auto& { return s.http.threads; })
+          .Configurable(),
+  };
+  OptionGroup limits{.name = "limits",
+                     .heading = "Limits (a request past a size limit gets 413, past a budget 503; a deadline passed "
+                                "closes the\nconnection)"};
+  limits.options = {
+      NumberOption("--max-request-bytes", "N", "largest request body, however framed", 1024, 4 * kGiB,
+                   [](Settings& s) -> auto& { return s.http.limits.maxRequestBytes; }),
+      NumberOption("--max-header-bytes", "N", "largest request line and header fields", 1024, 1024 * 1024,
+                   [](Settings& s) -> auto& { return s.http.limits.maxHeaderBytes; }),
+      SecondsOption("--idle-timeout", "seconds a kept-alive connection may wait for its next request", 1, 86400,
+                    [](Settings& s) -> auto& { return s.http.limits.idleTimeout; }),
+      SecondsOption("--head-timeout", "seconds for a whole request head, and a TLS handshake", 1, 86400,
+                    [](Settings& s) -> auto& { return s.http.limits.headTimeout; }),
+      SecondsOption("--body-timeout", "seconds for a whole request body", 1, 86400,
+                    [](Settings& s) -> auto& { return s.http.limits.bodyTimeout; }),
+      SecondsOption("--stall-timeout",
+                    "seconds a client may take nothing of an answer before it is dropped and\n"
+                    "its database snapshot released",
+                    1, 86400, [](Settings& s) -> auto& { return s.http.limits.stallTimeout; }),
+      NumberOption("--max-connections", "N", "connections open at once", 1, 1000000,
+                   [](Settings& s) -> auto& { return s.http.limits.maxConnections; }),
+      NumberOption("--max-connections-per-client", "N",
+                   "connections open at once from one address; 0: no limit, as behind a\n"
+                   "balancer whose address every connection has",
+                   0, 1000000, [](Settings& s) -> auto& { return s.http.limits.maxConnectionsPerClient; }),
+      NumberOption("--max-bytes-in-flight", "N", "request bytes held at once, all connections together", 1024,
+                   64 * kGiB, [](Settings& s) -> auto& { return s.http.limits.maxBytesInFlight; }),
+  };
+  for (OptionSpec& option : limits.options) option.configurable = true;
+  c.groups = {std::move(limits)};
+  c.footer =
+      "Prints 'listening on http://HOST:PORT/...' (https:// with TLS) on stderr when ready and one line per\n"
+      "call. SIGINT or SIGTERM finish the calls under way and stop the server (exit status 0); a listener\n"
+      "that fails for good stops it with a line saying why (exit status 1).\n";
+  c.check = CheckServe;
+  c.run = Serve;
+  return c;
+}
+
+std::vector<CommandSpec> BuildCommands() {
+  std::vector<CommandSpec> commands = {ServeCommand()};
+  commands.push_back({.name = "init",
+                      .summary = "make a new, empty store",
+                      .description = "Makes a new, empty store at DB (an SQLite file or an empty PostgreSQL schema). "
+                                     "A store already there\nis left as it is.\n",
+                      .options = {DbOption()},
+                      .run = Init});
+  commands.push_back(
+      {.name = "migrate",
+       .summary = "bring a store to this release's schema",
+       .description =
+           "Brings the store at DB to this release's schema, in one transaction. PostgreSQL stores are migrated "
+           "only\nby this command: back the database up first (pg_dump) and stop the older servers. SQLite stores "
+           "are also\nmigrated by serve, after a copy of the file is written beside it (DB.vN.backup).\n",
+       .options = {DbOption()},
+       .run = Migrate});
+  commands.push_back(
+      {.name = "backup",
+       .summary = "write a consistent copy of a store while it serves",
+       .description =
+           "Writes a consistent copy of the store at DB into the SQLite file FILE (replacing it) while servers go "
+           "on\nserving and saving: every save acknowledged before the copy began is in it. From PostgreSQL the "
+           "copy\nis an SQLite store too, so 'serve --db FILE' runs on it. The copy passes SQLite's integrity "
+           "check\nbefore it takes FILE's name.\n",
+       .options = {DbOption()},
+       .argument = "FILE",
+       .run = Backup});
+  commands.push_back(
+      {.name = "restore",
+       .summary = "make a store from a backup",
+       .description =
+           "Makes the store at DB from the backup FILE: DB is a new SQLite path (stop the server, restore into a "
+           "new\nfile, move it into place, start the server) or an empty PostgreSQL schema.\n",
+       .options = {DbOption()},
+       .argument = "FILE",
+       .run = Restore});
+  commands.push_back(
+      {.name = "import-master",
+       .summary = "fill or refresh the master tables from a local database file",
+       .description = "Adds or replaces (by key) the rows of PRODUTO, FORNECEDOR, CLIENTE and FILIAL of the local\n"
+                      "database file LOCAL_DB in the server database DB. Master rows missing from LOCAL_DB are "
+                      "kept.\n",
+       .options = {DbOption()},
+       .argument = "LOCAL_DB",
+       .run = ImportMaster});
+  commands.push_back(
+      {.name = "export-local",
+       .summary = "write the local read-only database from the master tables",
+       .description = "Writes the tables PRODUTO, FORNECEDOR, CLIENTE and FILIAL (all TEXT, indexed on the "
+                      "looked-up\ncolumns) of the local read-only database LOCAL_DB from the master tables of DB, "
+                      "replacing them.\n",
+       .options = {DbOption()},
+       .argument = "LOCAL_DB",
+       .run = ExportLocal});
+  commands.push_back(
+      {.name = "demo",
+       .summary = "write a consistent demo pair (server database and local database)",
+       .description = "Writes demo master data and exemption rows into DB (which must hold no data yet) and the\n"
+                      "matching local database LOCAL_DB: N products get M related rows each, spread over\n"
+                      "suppliers, clients and branches; the same options always give the same data.\n",
+       .options = {DbOption(),
+                   TextOption("--local", "LOCAL_DB", "the local database to write",
+                              [](Settings& s) -> auto& { return s.local; })
+                       .Required(),
+                   NumberOption("--products", "N", "products with related rows", 1, 50'000'000,
+                                [](Settings& s) -> auto& { return s.demo.products; }),
+                   NumberOption("--rows-per-product", "M", "related rows of each such product", 0, 3000,
+                                [](Settings& s) -> auto& { return s.demo.rowsPerProduct; }),
+                   NumberOption("--seed", "S", "seed of the generator", 0, INT64_MAX,
+                                [](Settings& s) -> auto& { return s.demo.seed; })},
+       .run = Demo});
+  OptionSpec since{.name = "--since",
+                   .value = "TIME",
+                   .help = "only packets at or after TIME, ISO 8601: 2024-05-01, 2024-05-01T14:30,\n"
+                           "2024-05-01T14:30:15.250-03:00 (without a zone, UTC)"};
+  since.take = [](const std::string& text, Settings& s) {
+    try {
+      s.audit.since = AuditTime::Parse(text);
+    } catch (const std::invalid_argument& e) {
+      throw EUsage(std::string("--since: ") + e.what());
+    }
+  };
+  commands.push_back(
+      {.name = "audit",
+       .summary = "print the audit trail of applied change packets",
+       .description = "Prints the applied change packets, oldest first: time (UTC), packet number, method, client\n"
+                      "address and user, then each change with the stored rows it added or removed.\n",
+       .options = {DbOption(),
+                   TextOption("--product", "CDPRODUTO", "only changes of this product key",
+                              [](Settings& s) -> auto& { return s.audit.productKey; }),
+                   std::move(since)},
+       .run = Audit});
+  return commands;
+}
+
+const char* const kUsageFooter =
+    "DB is an SQLite file or a PostgreSQL URI postgresql://USER@HOST:PORT/NAME. It must hold a store\n"
+    "('init' or 'serve --create' makes one); 'demo' and 'import-master' make one when it is missing.\n"
+    "\n"
+    "Run 'pdi07310-server <command> --help' for the options of a command, 'pdi07310-server --version' for\n"
+    "the release.\n";
+
+}  // namespace
+
+const std::vector<CommandSpec>& ServerCommands() {
+  static const std::vector<CommandSpec> kCommands = BuildCommands();
+  return kCommands;
+}
+
+int ServerMain(std::vector<std::string> args) {
+  const auto usage = [] { return ProgramUsage(ServerCommands(), kUsageFooter); };
+  if (args.empty()) {
+    std::cerr << usage();
+    return 2;
+  }
+  const std::string command = args[0];
+  args.erase(args.begin());
+  try {
+    if (command == "--version") {
+      std::cout << kProgramName << " " PDI_VERSION "\n";
+      return 0;
+    }
+    if (command == "--help" || command == "-h" || command == "help") {
+      std::cout << usage();
+      return 0;
+    }
+    for (const CommandSpec& spec : ServerCommands()) {
+      if (spec.name == command) return RunCommand(spec, args, std::cout);
+    }
+    std::cerr << kProgramName << ": unknown command '" << command << "'\n\n" << usage();
+    return 2;
+  } catch (const EUsage& e) {
+    std::cerr << kProgramName << " " << command << ": " << e.what() << "\n(see '" << kProgramName << " " << command
+              << " --help')\n";
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << kProgramName << " " << command << ": " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace server

@@ -1,0 +1,34 @@
+// The commands of pdi07310-server, as one table (see CommandTable):
+//
+//   pdi07310-server serve --db DB [--create] [--sync full|normal] [--config FILE] [--listen HOST:PORT]
+//                         [--tokens FILE] [--tls-cert FILE] [--tls-key FILE] [--threads N] [limits]
+//   pdi07310-server init --db DB
+//   pdi07310-server migrate --db DB
+//   pdi07310-server backup --db DB FILE
+//   pdi07310-server restore --db DB FILE
+//   pdi07310-server import-master --db DB LOCAL_DB
+//   pdi07310-server export-local --db DB LOCAL_DB
+//   pdi07310-server demo --db DB --local LOCAL_DB [--products N] [--rows-per-product M] [--seed S]
+//   pdi07310-server audit --db DB [--product CDPRODUTO] [--since TIME]
+//
+// plus "--version" and "--help" (also "-h" and "help"). DB is an SQLite file or a postgresql://
+// URI. Every command prints "COMMAND --help".
+//
+// Exit status: 0 done, 1 failure while running, 2 bad command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "server/cli/CommandTable.h"
+
+namespace server {
+
+// The table of the program's commands, in the order its usage lists them.
+const std::vector<CommandSpec>& ServerCommands();
+
+// Runs the program on its arguments (without the program's name). Returns the exit status;
+// messages go to stderr, help and reports to stdout.
+int ServerMain(std::vector<std::string> args);
+
+}  // namespace server
