@@ -4,25 +4,62 @@
 #include <bit>
 #include <utility>
 
+#include "server/store/StoreSchema.h"
+
 namespace server {
 
 bool IsJoinedList(ListKind kind) { return kind == ListKind::Supplier || kind == ListKind::Client; }
 
+namespace {
+
+// The joined list of kind. The relation is read as (product key, typed code, item key) and a
+// master entry as its columns but the key (taxpayer number, name, person type); each field of
+// the list is taken from the one that holds a column of its name, the relation first.
+JoinedList MakeJoinedList(ListKind kind) {
+  const ListTables& tables = TablesOf(kind);
+  const StoreTable& relation = *tables.relation;
+  const StoreTable& master = tables.master;
+  const std::array<const char*, 3> relationColumns = {relation.key[0], relation.columns[2].name, relation.key[1]};
+  std::vector<const char*> values;
+  for (const StoreColumn& c : master.columns) {
+    if (std::string_view(c.name) != tables.Key()) values.push_back(c.name);
+  }
+  if (relation.columns.size() != 3 || values.size() != 3 || std::string_view(values[0]) != tables.code) {
+    throw EStoreError("internal error: the tables of a joined list do not have the expected columns");
+  }
+  JoinedList list{};
+  list.relationSql = std::string("SELECT ") + relationColumns[0] + ", " + relationColumns[1] + ", " +
+                     relationColumns[2] + " FROM " + relation.name + " ORDER BY " + relation.key[0] + ", " +
+                     relation.key[1];
+  std::string valueList;
+  for (const char* v : values) valueList += (valueList.empty() ? "" : ", ") + std::string(v);
+  list.masterSql = "SELECT " + valueList + " FROM " + master.name + " WHERE " + tables.Key() + " = $1";
+  list.mastersSql = std::string("SELECT ") + tables.Key() + ", " + valueList + " FROM " + master.name;
+  const auto& fields = ListCatalog::Get(kind).fields;
+  if (fields.size() != list.columns.size()) throw EStoreError("internal error: a joined list of the wrong width");
+  list.numberColumn = fields.size();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const auto at = [&](const auto& names) {
+      for (size_t n = 0; n < names.size(); ++n) {
+        if (fields[i].name == names[n]) return static_cast<int>(n);
+      }
+      return -1;
+    };
+    const int fromRelation = at(relationColumns);
+    const int fromMaster = at(values);
+    if (fromRelation < 0 && fromMaster < 0) throw EStoreError("internal error: a joined list's field has no column");
+    list.columns[i] = fromRelation >= 0 ? ColumnSource{false, fromRelation} : ColumnSource{true, fromMaster};
+    if (fields[i].name == tables.code) list.numberColumn = i;
+  }
+  if (list.numberColumn == fields.size()) throw EStoreError("internal error: a joined list shows no taxpayer number");
+  return list;
+}
+
+}  // namespace
+
 const JoinedList& JoinedListOf(ListKind kind) {
-  constexpr ColumnSource kProduct{false, 0}, kTyped{false, 1}, kKey{false, 2};
-  constexpr ColumnSource kNumber{true, 0}, kName{true, 1}, kPersonType{true, 2};
-  static const JoinedList suppliers{
-      "SELECT CDPRODUTODES, CDFORNECEDDES, CDFORNECED FROM DESONERA_FORNECEDOR ORDER BY CDPRODUTODES, CDFORNECED",
-      "SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN FROM FORNECEDOR WHERE CDFORNECED = $1",
-      "SELECT CDFORNECED, NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN FROM FORNECEDOR",
-      {kProduct, kTyped, kName, kPersonType, kKey, kNumber},
-      5};
-  static const JoinedList clients{
-      "SELECT CDPRODUTODES, CDCLIENTEDES, CDCLIENTE FROM DESONERA_CLIENTE ORDER BY CDPRODUTODES, CDCLIENTE",
-      "SELECT NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE FROM CLIENTE WHERE CDCLIENTE = $1",
-      "SELECT CDCLIENTE, NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE FROM CLIENTE",
-      {kProduct, kTyped, kKey, kNumber, kName, kPersonType},
-      3};
+  static const JoinedList suppliers = MakeJoinedList(ListKind::Supplier);
+  static const JoinedList clients = MakeJoinedList(ListKind::Client);
   if (kind == ListKind::Supplier) return suppliers;
   if (kind == ListKind::Client) return clients;
   throw EStoreError("internal error: not a joined list");

@@ -31,11 +31,12 @@ struct ColumnSource {
   int column;
 };
 
-// How a joined list is read. Every statement is plain SQL that both stores run as it stands.
+// How a joined list is read, built from the schema (StoreSchema.h) and the list's fields
+// (ListCatalog). Every statement is plain SQL that both stores run as it stands.
 struct JoinedList {
-  const char* relationSql;  // CDPRODUTODES, the typed code, the item key; in key order
-  const char* masterSql;    // by the item key (?1 / $1): the taxpayer number, name, person type
-  const char* mastersSql;   // every master entry: the item key, then masterSql's columns
+  std::string relationSql;  // CDPRODUTODES, the typed code, the item key; in key order
+  std::string masterSql;    // by the item key ($1): the taxpayer number, name, person type
+  std::string mastersSql;   // every master entry: the item key, then masterSql's columns
   std::array<ColumnSource, 6> columns;  // the list's columns, in ListCatalog's order
   size_t numberColumn;                  // the list's column of the taxpayer number
 };

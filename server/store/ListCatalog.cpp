@@ -85,40 +85,4 @@ const ListInfo& ListCatalog::Get(ListKind kind) {
   return kProduct;
 }
 
-const char* MasterSql(ListKind kind) {
-  switch (kind) {
-    case ListKind::Product: return "SELECT CDPRODUTO, CDARVPROD, NMPRODUTO FROM PRODUTO ORDER BY CDPRODUTO";
-    case ListKind::Supplier:
-      return "SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED FROM FORNECEDOR ORDER BY CDFORNECED";
-    case ListKind::Client:
-      return "SELECT NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE, CDCLIENTE FROM CLIENTE ORDER BY CDCLIENTE";
-    case ListKind::Branch: return "SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL";
-  }
-  return "";
-}
-
-const char* HistorySql() {
-  // SQLite reads $1 as its first parameter, as PostgreSQL does.
-  return "SELECT a.DTHRALTERACAO, a.NMUSUARIO, a.DSENDERECO, a.NMMETODO, i.IDOPERACAO, i.CDITEM,"
-         " CASE a.NMMETODO"
-         "  WHEN 'SetFornecedor' THEN COALESCE(NULLIF(i.CDITEMDES, ''), f.NRINSJURFORN, '')"
-         "  WHEN 'SetCliente' THEN COALESCE(NULLIF(i.CDITEMDES, ''), c.NRINSJURCLIE, '')"
-         "  WHEN 'SetFilial' THEN i.CDITEM"
-         "  ELSE COALESCE(p.CDARVPROD, '') END,"
-         " CASE a.NMMETODO"
-         "  WHEN 'SetFornecedor' THEN COALESCE(f.NMRAZSOCFORN, '')"
-         "  WHEN 'SetCliente' THEN COALESCE(c.NMRAZSOCCLIE, '')"
-         "  WHEN 'SetFilial' THEN COALESCE(b.NMFILIAL, '')"
-         "  ELSE COALESCE(p.NMPRODUTO, '') END"
-         " FROM AUDITORIA_ITEM i JOIN AUDITORIA a ON a.NRPACOTE = i.NRPACOTE"
-         " LEFT JOIN FORNECEDOR f ON a.NMMETODO = 'SetFornecedor' AND f.CDFORNECED = i.CDITEM"
-         " LEFT JOIN CLIENTE c ON a.NMMETODO = 'SetCliente' AND c.CDCLIENTE = i.CDITEM"
-         " LEFT JOIN FILIAL b ON a.NMMETODO = 'SetFilial' AND b.CDFILIAL = i.CDITEM"
-         " LEFT JOIN PRODUTO p ON a.NMMETODO = 'SetProduto' AND p.CDPRODUTO = i.CDPRODUTO"
-         " WHERE i.CDPRODUTO = $1 AND i.QTLINHAS > 0"
-         " ORDER BY i.NRPACOTE DESC, i.NRITEM DESC"
-         " LIMIT 1000";
-}
-static_assert(kHistoryLimit == 1000, "HistorySql's LIMIT is kHistoryLimit");
-
 }  // namespace server

@@ -17,6 +17,7 @@ namespace server {
 
 enum class ListKind { Product, Supplier, Client, Branch };
 
+inline constexpr ListKind kListKinds[] = {ListKind::Product, ListKind::Supplier, ListKind::Client, ListKind::Branch};
 inline constexpr ListKind kRelatedLists[] = {ListKind::Supplier, ListKind::Client, ListKind::Branch};
 
 struct ListInfo {
@@ -45,18 +46,8 @@ class ListCatalog {
   static const ListInfo& Get(ListKind kind);
 };
 
-// The SQL that reads one master table whole, in key order; the same text serves every store.
-const char* MasterSql(ListKind kind);
-
-// The most rows a product's change history answers (the newest ones).
+// The most rows a product's change history answers (the newest ones; see HistorySql in
+// StoreSchema.h).
 inline constexpr int kHistoryLimit = 1000;
-
-// The SQL of a product's change history (its one parameter, $1, the product key), newest change
-// first, at most kHistoryLimit rows, changes that stored or removed nothing left out; the same
-// text serves every store. Columns: time, user, client address, method, operation, item key,
-// the item's code (the typed taxpayer number, else the master one; the branch code), the
-// item's name (the product's for a product change); names of items no longer in the master
-// data read as empty.
-const char* HistorySql();
 
 }  // namespace server

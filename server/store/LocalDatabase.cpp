@@ -5,38 +5,22 @@
 #include <vector>
 
 #include "server/store/SqliteDatabase.h"
+#include "server/store/StoreSchema.h"
 #include "server/store/StoreTransaction.h"
 
 namespace server {
 namespace {
 
-struct LocalTable {
-  ListKind kind;
-  const char* name;
-  std::vector<const char*> columns;
-  std::vector<const char*> indexed;  // columns the desktop looks up or orders by
-};
-
-const std::vector<LocalTable>& Tables() {
-  static const std::vector<LocalTable> kTables = {
-      {ListKind::Product, "PRODUTO", {"CDPRODUTO", "CDARVPROD", "NMPRODUTO"}, {"CDARVPROD", "CDPRODUTO"}},
-      {ListKind::Supplier,
-       "FORNECEDOR",
-       {"NRINSJURFORN", "NMRAZSOCFORN", "IDTPIJURFORN", "CDFORNECED"},
-       {"NRINSJURFORN", "NMRAZSOCFORN"}},
-      {ListKind::Client,
-       "CLIENTE",
-       {"NRINSJURCLIE", "NMRAZSOCCLIE", "IDTPIJURCLIE", "CDCLIENTE"},
-       {"NRINSJURCLIE", "NMRAZSOCCLIE"}},
-      {ListKind::Branch, "FILIAL", {"CDFILIAL", "NMFILIAL"}, {"CDFILIAL"}},
-  };
-  return kTables;
-}
-
-std::string ColumnList(const LocalTable& t) {
-  std::string out;
-  for (size_t i = 0; i < t.columns.size(); ++i) out += std::string(i ? ", " : "") + t.columns[i];
-  return out;
+// The columns of a master table the desktop looks entries up or orders them by, indexed in the
+// local database.
+std::vector<const char*> Indexed(ListKind kind) {
+  switch (kind) {
+    case ListKind::Product: return {"CDARVPROD", "CDPRODUTO"};
+    case ListKind::Supplier: return {"NRINSJURFORN", "NMRAZSOCFORN"};
+    case ListKind::Client: return {"NRINSJURCLIE", "NMRAZSOCCLIE"};
+    case ListKind::Branch: break;
+  }
+  return {"CDFILIAL"};
 }
 
 int64_t& CountOf(MasterCounts& counts, ListKind kind) {
@@ -56,21 +40,22 @@ MasterCounts LocalDatabase::Import(StoreSession& session, const std::string& loc
   SqliteDatabase local(localPath, SqliteDatabase::Mode::ReadOnly);
   MasterCounts counts;
   StoreTransaction transaction(session, StoreTransaction::Kind::Write);
-  for (const LocalTable& table : Tables()) {
+  for (const ListKind kind : kListKinds) {
+    const StoreTable& table = TablesOf(kind).master;
     SqliteStatement select = [&] {
       try {
-        return local.Prepare("SELECT " + ColumnList(table) + " FROM " + table.name);
+        return local.Prepare("SELECT " + table.ColumnList() + " FROM " + table.name);
       } catch (const ESqliteError& e) {
         throw std::runtime_error(std::string("local database ") + localPath + ": table " + table.name +
-                                 " with columns " + ColumnList(table) + " is required (" + e.what() + ")");
+                                 " with columns " + table.ColumnList() + " is required (" + e.what() + ")");
       }
     }();
     std::vector<std::string_view> row(table.columns.size());
-    const auto sink = session.PutMasters(table.kind);
+    const auto sink = session.PutMasters(kind);
     while (select.Step()) {
       for (size_t i = 0; i < row.size(); ++i) row[i] = select.Text(static_cast<int>(i));
       sink->Add(row);
-      ++CountOf(counts, table.kind);
+      ++CountOf(counts, kind);
     }
     sink->Finish();
   }
@@ -85,23 +70,28 @@ MasterCounts LocalDatabase::Export(StoreSession& session, const std::string& loc
   StoreTransaction read(session, StoreTransaction::Kind::Read);
   local.Exec("BEGIN IMMEDIATE");
   try {
-    for (const LocalTable& table : Tables()) {
+    for (const ListKind kind : kListKinds) {
+      const StoreTable& table = TablesOf(kind).master;
+      // Plain text columns: the desktop's file has the master tables' columns, without the
+      // store's keys and defaults.
       std::string create = std::string("DROP TABLE IF EXISTS ") + table.name + "; CREATE TABLE " + table.name + " (";
-      for (size_t i = 0; i < table.columns.size(); ++i) create += std::string(i ? ", " : "") + table.columns[i] + " TEXT";
+      for (size_t i = 0; i < table.columns.size(); ++i) {
+        create += std::string(i ? ", " : "") + table.columns[i].name + " TEXT";
+      }
       create += ");";
       local.Exec(create);
       std::string placeholders;
       for (size_t i = 0; i < table.columns.size(); ++i) placeholders += i ? ", ?" : "?";
-      SqliteStatement insert =
-          local.Prepare(std::string("INSERT INTO ") + table.name + " (" + ColumnList(table) + ") VALUES (" + placeholders + ")");
-      auto cursor = session.ReadMaster(table.kind);
+      SqliteStatement insert = local.Prepare(std::string("INSERT INTO ") + table.name + " (" + table.ColumnList() +
+                                             ") VALUES (" + placeholders + ")");
+      auto cursor = session.ReadMaster(kind);
       while (cursor->Next()) {
         const auto row = cursor->Row();
         for (size_t i = 0; i < row.size(); ++i) insert.Bind(static_cast<int>(i + 1), row[i]);
         insert.Run();
-        ++CountOf(counts, table.kind);
+        ++CountOf(counts, kind);
       }
-      for (const char* column : table.indexed) {
+      for (const char* column : Indexed(kind)) {
         local.Exec(std::string("CREATE INDEX ") + table.name + "_" + column + " ON " + table.name + " (" + column + ")");
       }
     }

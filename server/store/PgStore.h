@@ -1,23 +1,22 @@
-// PgStore keeps the service's data in a PostgreSQL database, with the same tables as SqliteStore
-// (PRODUTO, FORNECEDOR, CLIENTE, FILIAL, DESONERA_FORNECEDOR, DESONERA_CLIENTE, DESONERA_FILIAL,
-// AUDITORIA, AUDITORIA_ITEM, CONTROLE), created only when asked (under an advisory lock, so
-// servers starting together do not race). CONTROLE holds the schema version (VERSAO_ESQUEMA; a
-// store with tables but no CONTROLE is the first release's, version 1) and the master-data
-// version. An older store is migrated only when the options ask (the migrate command), never by
-// serve: several servers share one database, and an operator upgrades them together after a
-// pg_dump, so the schema never changes under a running older server by surprise. Texts use the "C" collation, so lists come out in the same byte order as
-// from SQLite. Several server processes may share one database: the primary key of each related
-// list is the unique constraint on pairs, and an insert that meets a stored pair (or one stored
-// by a concurrent save that commits first) stores nothing, which the service refuses as "já
-// cadastrado".
+// PgStore keeps the service's data in a PostgreSQL database, with the tables of StoreSchema.h
+// (the same as SqliteStore's) in PostgreSQL's dialect, created only when asked (under an advisory
+// lock, so servers starting together do not race). CONTROLE holds the schema version
+// (VERSAO_ESQUEMA; a store with tables but no CONTROLE is the first release's, version 1) and the
+// master-data version. An older store is migrated only when the options ask (the migrate
+// command), never by serve: several servers share one database, and an operator upgrades them
+// together after a pg_dump, so the schema never changes under a running older server by surprise.
+// Texts use the "C" collation, so lists come out in the same byte order as from SQLite. Several
+// server processes may share one database: the primary key of each related list is the unique
+// constraint on pairs, and an insert that meets a stored pair (or one stored by a concurrent save
+// that commits first) stores nothing, which the service refuses as "já cadastrado".
 //
 // Transactions: BeginRead opens a read-only REPEATABLE READ transaction (one snapshot for a whole
 // load); BeginWrite a READ COMMITTED one. The service's lists are read with COPY (…) TO STDOUT, a
 // row at a time as they arrive; master rows, the audit trail and histories through a
 // server-side cursor fetched in batches; so a load of a million rows never sits in one result in
 // memory. ReadAhead starts the later lists of a read on idle connections of the pool (never
-// waiting for one), each with a thread of its own, in the read's snapshot. Bulk writes
-// (PutMasters, InsertPairs) use COPY … FROM STDIN.
+// waiting for one), each with a thread of its own, in the read's snapshot (see PgCursors.h). Bulk
+// writes (PutMasters, InsertPairs) use COPY … FROM STDIN (see PgCopySink.h).
 //
 // Sessions draw connections from a pool that grows up to maxConnections (or the options' number)
 // and keeps idle ones, with the statements prepared on them, for reuse; a session takes its
@@ -42,6 +41,9 @@
 #include "server/store/Store.h"
 
 namespace server {
+
+class SqlDialect;
+struct StoreTable;
 
 class PgStore : public Store {
  public:
@@ -75,6 +77,12 @@ class PgStore : public Store {
   std::unique_ptr<PgConnection> Reconnect() const { return std::make_unique<PgConnection>(uri_); }
 
   std::string Notes() const override { return notes_; }
+
+  // How PostgreSQL spells the statements of the schema (see StoreSchema.h).
+  static const SqlDialect& Dialect();
+  // " ON CONFLICT (key) DO UPDATE SET …": what makes an INSERT into table replace the stored row
+  // with the same key (every column but the key's). REQUIRES: table's key is one column.
+  static std::string ReplaceOnConflict(const StoreTable& table);
 
  private:
   std::string uri_;

@@ -1,7 +1,7 @@
 // SqliteDatabase is one open SQLite connection, closed when it goes away, plus the error type of
-// the SQLite layer. It opens files in WAL mode with a busy timeout, so several connections (one
-// per worker thread) can read while one writes, and a writer waits for another instead of
-// failing at once.
+// the SQLite layer (a store failure, see StoreError.h). It opens files in WAL mode with a busy
+// timeout, so several connections (one per worker thread) can read while one writes, and a
+// writer waits for another instead of failing at once.
 //
 // A connection is used by one thread at a time (it is opened without SQLite's own mutex); it may
 // move between threads between uses. Movable, not copyable.
@@ -10,18 +10,21 @@
 #include <sqlite3.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "server/store/SqliteStatement.h"
+#include "server/store/StoreError.h"
 
 namespace server {
 
-// A failure reported by SQLite; the message names the operation and SQLite's own explanation.
-class ESqliteError : public std::runtime_error {
+// A failure reported by SQLite; the message names the operation and SQLite's own explanation. It
+// is a store failure like any other, busy when SQLite found the file locked past its busy
+// timeout (SQLITE_BUSY, SQLITE_LOCKED), so trying again later may succeed.
+class ESqliteError : public EStoreError {
  public:
-  ESqliteError(const std::string& message, int code) : std::runtime_error(message), code_(code) {}
+  ESqliteError(const std::string& message, int code)
+      : EStoreError(message, (code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED), code_(code) {}
   // SQLite's extended result code.
   int Code() const { return code_; }
   bool IsConstraint() const { return (code_ & 0xFF) == SQLITE_CONSTRAINT; }

@@ -3,187 +3,46 @@
 #include <sys/stat.h>
 
 #include <array>
-#include <map>
+#include <optional>
 
 #include "server/store/JoinedList.h"
 #include "server/store/SqliteBackup.h"
-
 #include "server/store/SqliteStatement.h"
+#include "server/store/StoreSchema.h"
 
 namespace server {
 namespace {
 
-constexpr const char* kSchema = R"SQL(
-CREATE TABLE IF NOT EXISTS PRODUTO (
-  CDPRODUTO TEXT NOT NULL PRIMARY KEY,
-  CDARVPROD TEXT NOT NULL DEFAULT '',
-  NMPRODUTO TEXT NOT NULL DEFAULT '') WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS PRODUTO_CDARVPROD ON PRODUTO (CDARVPROD, CDPRODUTO);
-CREATE TABLE IF NOT EXISTS FORNECEDOR (
-  NRINSJURFORN TEXT NOT NULL DEFAULT '',
-  NMRAZSOCFORN TEXT NOT NULL DEFAULT '',
-  IDTPIJURFORN TEXT NOT NULL DEFAULT '',
-  CDFORNECED TEXT NOT NULL PRIMARY KEY) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS FORNECEDOR_NRINSJURFORN ON FORNECEDOR (NRINSJURFORN);
-CREATE TABLE IF NOT EXISTS CLIENTE (
-  NRINSJURCLIE TEXT NOT NULL DEFAULT '',
-  NMRAZSOCCLIE TEXT NOT NULL DEFAULT '',
-  IDTPIJURCLIE TEXT NOT NULL DEFAULT '',
-  CDCLIENTE TEXT NOT NULL PRIMARY KEY) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS CLIENTE_NRINSJURCLIE ON CLIENTE (NRINSJURCLIE);
-CREATE TABLE IF NOT EXISTS FILIAL (
-  CDFILIAL TEXT NOT NULL PRIMARY KEY,
-  NMFILIAL TEXT NOT NULL DEFAULT '') WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS DESONERA_FORNECEDOR (
-  CDPRODUTODES TEXT NOT NULL,
-  CDFORNECED TEXT NOT NULL,
-  CDFORNECEDDES TEXT NOT NULL DEFAULT '',
-  PRIMARY KEY (CDPRODUTODES, CDFORNECED)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS DESONERA_CLIENTE (
-  CDPRODUTODES TEXT NOT NULL,
-  CDCLIENTE TEXT NOT NULL,
-  CDCLIENTEDES TEXT NOT NULL DEFAULT '',
-  PRIMARY KEY (CDPRODUTODES, CDCLIENTE)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS DESONERA_FILIAL (
-  CDPRODUTODES TEXT NOT NULL,
-  CDFILIALDES TEXT NOT NULL,
-  PRIMARY KEY (CDPRODUTODES, CDFILIALDES)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS AUDITORIA (
-  NRPACOTE INTEGER PRIMARY KEY,
-  DTHRALTERACAO TEXT NOT NULL,
-  NMMETODO TEXT NOT NULL,
-  DSENDERECO TEXT NOT NULL DEFAULT '',
-  NMUSUARIO TEXT NOT NULL DEFAULT '');
-CREATE INDEX IF NOT EXISTS AUDITORIA_DTHRALTERACAO ON AUDITORIA (DTHRALTERACAO);
-CREATE TABLE IF NOT EXISTS AUDITORIA_ITEM (
-  NRPACOTE INTEGER NOT NULL REFERENCES AUDITORIA (NRPACOTE),
-  NRITEM INTEGER NOT NULL,
-  IDOPERACAO TEXT NOT NULL,
-  CDPRODUTO TEXT NOT NULL,
-  CDITEM TEXT NOT NULL DEFAULT '',
-  CDITEMDES TEXT NOT NULL DEFAULT '',
-  QTLINHAS INTEGER NOT NULL DEFAULT 0,
-  PRIMARY KEY (NRPACOTE, NRITEM)) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS AUDITORIA_ITEM_CDPRODUTO ON AUDITORIA_ITEM (CDPRODUTO);
-CREATE TABLE IF NOT EXISTS CONTROLE (
-  NMCHAVE TEXT NOT NULL PRIMARY KEY,
-  NRVALOR INTEGER NOT NULL) WITHOUT ROWID;
-INSERT OR IGNORE INTO CONTROLE (NMCHAVE, NRVALOR) VALUES ('VERSAO_CADASTRO', 1);
-)SQL";
-// kSchema makes a new store and completes an older one (every statement is idempotent); the
-// version is written in the same transaction.
-
-constexpr const char* kMasterVersionSql = "SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE = 'VERSAO_CADASTRO'";
-constexpr const char* kMasterChangedSql = "UPDATE CONTROLE SET NRVALOR = NRVALOR + 1 WHERE NMCHAVE = 'VERSAO_CADASTRO'";
-
-constexpr const char* kAuditSql =
-    "SELECT a.NRPACOTE, a.DTHRALTERACAO, a.NMMETODO, a.DSENDERECO, a.NMUSUARIO, i.NRITEM, i.IDOPERACAO,"
-    " i.CDPRODUTO, i.CDITEM, i.CDITEMDES, i.QTLINHAS"
-    " FROM AUDITORIA a LEFT JOIN AUDITORIA_ITEM i ON i.NRPACOTE = a.NRPACOTE"
-    " WHERE a.DTHRALTERACAO >= ?1 AND (?2 = '' OR i.CDPRODUTO = ?2)"
-    " ORDER BY a.NRPACOTE, i.NRITEM";
-
-// The SQL of the lists that are not joined lists (see JoinedList.h): products, and branches,
-// whose code is their key.
-const char* ListSql(ListKind kind) {
-  switch (kind) {
-    case ListKind::Product:
-      return "SELECT p.CDARVPROD, p.CDPRODUTO, p.NMPRODUTO FROM PRODUTO p"
-             " WHERE EXISTS (SELECT 1 FROM DESONERA_FORNECEDOR d WHERE d.CDPRODUTODES = p.CDPRODUTO)"
-             "    OR EXISTS (SELECT 1 FROM DESONERA_CLIENTE d WHERE d.CDPRODUTODES = p.CDPRODUTO)"
-             "    OR EXISTS (SELECT 1 FROM DESONERA_FILIAL d WHERE d.CDPRODUTODES = p.CDPRODUTO)"
-             " ORDER BY p.CDARVPROD, p.CDPRODUTO";
-    case ListKind::Branch:
-      return "SELECT d.CDPRODUTODES, d.CDFILIALDES, b.NMFILIAL FROM DESONERA_FILIAL d"
-             " LEFT JOIN FILIAL b ON b.CDFILIAL = d.CDFILIALDES"
-             " ORDER BY d.CDPRODUTODES, d.CDFILIALDES";
-    case ListKind::Supplier:
-    case ListKind::Client: break;
+// SQLite's spelling: numbered parameters, its own column types, tables keyed by their primary
+// key (WITHOUT ROWID) but those that number their rows, INSERT OR REPLACE / OR IGNORE, and the
+// new audit packet's number read with sqlite3_last_insert_rowid.
+class SqliteDialect final : public SqlDialect {
+ public:
+  std::string Parameter(int n, ColumnKind) const override { return "?" + std::to_string(n); }
+  std::string ColumnType(ColumnKind kind) const override { return kind == ColumnKind::Text ? "TEXT" : "INTEGER"; }
+  std::string TableOptions(const StoreTable& table) const override { return table.Numbered() ? "" : " WITHOUT ROWID"; }
+  std::string InsertReplacing(const StoreTable& table, const std::string& columns,
+                              const std::string& values) const override {
+    return std::string("INSERT OR REPLACE INTO ") + table.name + " (" + columns + ") VALUES (" + values + ")";
   }
-  return "";
-}
-
-// Statements a session prepares once and reuses, by purpose.
-enum class Sql {
-  PutProduct, PutSupplier, PutClient, PutBranch,
-  CodeProduct, CodeSupplier, CodeClient, CodeBranch,
-  ProductListed,
-  StoredSupplier, StoredClient, StoredBranch,
-  InsertSupplier, InsertClient, InsertBranch,
-  DeleteSupplier, DeleteClient, DeleteBranch,
-  DeleteProductSuppliers, DeleteProductClients, DeleteProductBranches,
-  CountProduct, CountSupplier, CountClient, CountBranch,
-  CountSupplierPairs, CountClientPairs, CountBranchPairs,
-  AuditPacket, AuditChange,
+  std::string InsertSkipping(const StoreTable& table, const std::string& columns,
+                             const std::string& values) const override {
+    return std::string("INSERT OR IGNORE INTO ") + table.name + " (" + columns + ") VALUES (" + values + ")";
+  }
+  std::string ReturningNumber(const StoreTable&) const override { return ""; }
 };
 
-const char* SqlText(Sql sql) {
-  switch (sql) {
-    case Sql::PutProduct: return "INSERT OR REPLACE INTO PRODUTO (CDPRODUTO, CDARVPROD, NMPRODUTO) VALUES (?1, ?2, ?3)";
-    case Sql::PutSupplier:
-      return "INSERT OR REPLACE INTO FORNECEDOR (NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED)"
-             " VALUES (?1, ?2, ?3, ?4)";
-    case Sql::PutClient:
-      return "INSERT OR REPLACE INTO CLIENTE (NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE, CDCLIENTE)"
-             " VALUES (?1, ?2, ?3, ?4)";
-    case Sql::PutBranch: return "INSERT OR REPLACE INTO FILIAL (CDFILIAL, NMFILIAL) VALUES (?1, ?2)";
-    case Sql::CodeProduct: return "SELECT CDARVPROD FROM PRODUTO WHERE CDPRODUTO = ?1";
-    case Sql::CodeSupplier: return "SELECT NRINSJURFORN FROM FORNECEDOR WHERE CDFORNECED = ?1";
-    case Sql::CodeClient: return "SELECT NRINSJURCLIE FROM CLIENTE WHERE CDCLIENTE = ?1";
-    case Sql::CodeBranch: return "SELECT CDFILIAL FROM FILIAL WHERE CDFILIAL = ?1";
-    case Sql::ProductListed:
-      return "SELECT EXISTS (SELECT 1 FROM DESONERA_FORNECEDOR WHERE CDPRODUTODES = ?1)"
-             " OR EXISTS (SELECT 1 FROM DESONERA_CLIENTE WHERE CDPRODUTODES = ?1)"
-             " OR EXISTS (SELECT 1 FROM DESONERA_FILIAL WHERE CDPRODUTODES = ?1)";
-    case Sql::StoredSupplier:
-      return "SELECT 1 FROM DESONERA_FORNECEDOR WHERE CDPRODUTODES = ?1 AND CDFORNECED = ?2";
-    case Sql::StoredClient: return "SELECT 1 FROM DESONERA_CLIENTE WHERE CDPRODUTODES = ?1 AND CDCLIENTE = ?2";
-    case Sql::StoredBranch: return "SELECT 1 FROM DESONERA_FILIAL WHERE CDPRODUTODES = ?1 AND CDFILIALDES = ?2";
-    case Sql::InsertSupplier:
-      return "INSERT OR IGNORE INTO DESONERA_FORNECEDOR (CDPRODUTODES, CDFORNECED, CDFORNECEDDES) VALUES (?1, ?2, ?3)";
-    case Sql::InsertClient:
-      return "INSERT OR IGNORE INTO DESONERA_CLIENTE (CDPRODUTODES, CDCLIENTE, CDCLIENTEDES) VALUES (?1, ?2, ?3)";
-    case Sql::InsertBranch: return "INSERT OR IGNORE INTO DESONERA_FILIAL (CDPRODUTODES, CDFILIALDES) VALUES (?1, ?2)";
-    case Sql::DeleteSupplier: return "DELETE FROM DESONERA_FORNECEDOR WHERE CDPRODUTODES = ?1 AND CDFORNECED = ?2";
-    case Sql::DeleteClient: return "DELETE FROM DESONERA_CLIENTE WHERE CDPRODUTODES = ?1 AND CDCLIENTE = ?2";
-    case Sql::DeleteBranch: return "DELETE FROM DESONERA_FILIAL WHERE CDPRODUTODES = ?1 AND CDFILIALDES = ?2";
-    case Sql::DeleteProductSuppliers: return "DELETE FROM DESONERA_FORNECEDOR WHERE CDPRODUTODES = ?1";
-    case Sql::DeleteProductClients: return "DELETE FROM DESONERA_CLIENTE WHERE CDPRODUTODES = ?1";
-    case Sql::DeleteProductBranches: return "DELETE FROM DESONERA_FILIAL WHERE CDPRODUTODES = ?1";
-    case Sql::CountProduct: return "SELECT COUNT(*) FROM PRODUTO";
-    case Sql::CountSupplier: return "SELECT COUNT(*) FROM FORNECEDOR";
-    case Sql::CountClient: return "SELECT COUNT(*) FROM CLIENTE";
-    case Sql::CountBranch: return "SELECT COUNT(*) FROM FILIAL";
-    case Sql::CountSupplierPairs: return "SELECT COUNT(*) FROM DESONERA_FORNECEDOR";
-    case Sql::CountClientPairs: return "SELECT COUNT(*) FROM DESONERA_CLIENTE";
-    case Sql::CountBranchPairs: return "SELECT COUNT(*) FROM DESONERA_FILIAL";
-    case Sql::AuditPacket:
-      return "INSERT INTO AUDITORIA (DTHRALTERACAO, NMMETODO, DSENDERECO, NMUSUARIO) VALUES (?1, ?2, ?3, ?4)";
-    case Sql::AuditChange:
-      return "INSERT INTO AUDITORIA_ITEM (NRPACOTE, NRITEM, IDOPERACAO, CDPRODUTO, CDITEM, CDITEMDES, QTLINHAS)"
-             " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
-  }
-  return "";
-}
-
-// Picks the statement of a related list from three by kind.
-Sql ByKind(ListKind kind, Sql supplier, Sql client, Sql branch) {
-  switch (kind) {
-    case ListKind::Supplier: return supplier;
-    case ListKind::Client: return client;
-    case ListKind::Branch: return branch;
-    case ListKind::Product: break;
-  }
-  throw EStoreError("internal error: a related list was expected");
-}
-
-// Rethrows an SQLite failure as a store failure.
-[[noreturn]] void Rethrow(const ESqliteError& e) {
-  const int primary = e.Code() & 0xFF;
-  throw EStoreError(e.what(), primary == SQLITE_BUSY || primary == SQLITE_LOCKED);
+const StoreStatements& Statements() {
+  static const StoreStatements kStatements(SqliteStore::Dialect());
+  return kStatements;
 }
 
 }  // namespace
+
+const SqlDialect& SqliteStore::Dialect() {
+  static const SqliteDialect kDialect;
+  return kDialect;
+}
 
 struct SqliteStore::PooledConnection {
   PooledConnection(const std::string& path, bool create, bool fullSync)
@@ -191,24 +50,22 @@ struct SqliteStore::PooledConnection {
     db.Exec(fullSync ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;");
   }
   SqliteDatabase db;
-  std::map<Sql, SqliteStatement> statements;  // prepared once, reused by every session
+  // Prepared once, reused by every session; by StoreStatement::id.
+  std::vector<std::optional<SqliteStatement>> statements =
+      std::vector<std::optional<SqliteStatement>>(Statements().Count());
 };
 
 namespace {
 
 class SqliteCursor : public RowCursor {
  public:
-  SqliteCursor(SqliteDatabase& db, const char* sql, std::span<const std::string_view> args = {})
+  SqliteCursor(SqliteDatabase& db, std::string_view sql, std::span<const std::string_view> args = {})
       : stmt_(db.Prepare(sql)) {
     for (size_t i = 0; i < args.size(); ++i) stmt_.Bind(static_cast<int>(i + 1), args[i]);
     row_.resize(static_cast<size_t>(stmt_.ColumnCount()));
   }
   bool Next() override {
-    try {
-      if (!stmt_.Step()) return false;
-    } catch (const ESqliteError& e) {
-      Rethrow(e);
-    }
+    if (!stmt_.Step()) return false;
     for (size_t i = 0; i < row_.size(); ++i) row_[i] = stmt_.Text(static_cast<int>(i));
     return true;
   }
@@ -231,17 +88,13 @@ class SqliteMasterLookup {
       if (entries_.Size() >= kMostRemembered) entries_.Clear();
       MasterEntry read;
       read.key = key;
-      try {
-        statement_.Reset();
-        statement_.Bind(1, key);
-        read.found = statement_.Step();
-        if (read.found) {
-          for (size_t i = 0; i < read.values.size(); ++i) read.values[i] = statement_.Text(static_cast<int>(i));
-        }
-        statement_.Reset();
-      } catch (const ESqliteError& e) {
-        Rethrow(e);
+      statement_.Reset();
+      statement_.Bind(1, key);
+      read.found = statement_.Step();
+      if (read.found) {
+        for (size_t i = 0; i < read.values.size(); ++i) read.values[i] = statement_.Text(static_cast<int>(i));
       }
+      statement_.Reset();
       entry = &entries_.Add(std::move(read));
     }
     return entry->found ? entry : nullptr;
@@ -264,18 +117,18 @@ class SqliteSession : public StoreSession {
     store_.Release(std::move(connection_));
   }
 
-  void BeginRead() override { Exec("BEGIN DEFERRED"); }
+  void BeginRead() override { db_->Exec("BEGIN DEFERRED"); }
   // A save into a file that is no longer the one at the store's path would be acknowledged and
   // lost, so the file is checked once the write lock is held and again just before committing.
   void BeginWrite() override {
-    Exec("BEGIN IMMEDIATE");
+    db_->Exec("BEGIN IMMEDIATE");
     writing_ = true;
     CheckFile();
   }
   void Commit() override {
     if (writing_) CheckFile();
     writing_ = false;
-    Exec("COMMIT");
+    db_->Exec("COMMIT");
   }
   void Rollback() noexcept override {
     writing_ = false;
@@ -290,96 +143,76 @@ class SqliteSession : public StoreSession {
   }
 
   std::unique_ptr<RowCursor> ReadList(ListKind kind) override {
-    if (!IsJoinedList(kind)) return Cursor(ListSql(kind));
+    if (!IsJoinedList(kind)) return std::make_unique<SqliteCursor>(*db_, ListSql(kind));
     const JoinedList& list = JoinedListOf(kind);
-    try {
-      auto lookup = std::make_shared<SqliteMasterLookup>(*db_, list);
-      return ReadJoinedList(Cursor(list.relationSql), kind, [lookup](std::string_view key) { return (*lookup)(key); });
-    } catch (const ESqliteError& e) {
-      Rethrow(e);
-    }
+    auto lookup = std::make_shared<SqliteMasterLookup>(*db_, list);
+    return ReadJoinedList(std::make_unique<SqliteCursor>(*db_, list.relationSql), kind,
+                          [lookup](std::string_view key) { return (*lookup)(key); });
   }
-  std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind)); }
+  std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override {
+    return std::make_unique<SqliteCursor>(*db_, MasterSql(kind));
+  }
 
   void PutMaster(ListKind kind, std::span<const std::string_view> row) override {
-    const Sql sql = kind == ListKind::Product    ? Sql::PutProduct
-                    : kind == ListKind::Supplier ? Sql::PutSupplier
-                    : kind == ListKind::Client   ? Sql::PutClient
-                                                 : Sql::PutBranch;
-    const size_t width = kind == ListKind::Product ? 3 : kind == ListKind::Branch ? 2 : 4;
-    if (row.size() != width) throw EStoreError("master row of the wrong width");
-    Run(sql, row);
+    if (row.size() != TablesOf(kind).master.columns.size()) throw EStoreError("master row of the wrong width");
+    Run(Statements().PutMaster(kind), row);
   }
 
   std::optional<std::string> MasterCode(ListKind kind, std::string_view key) override {
-    const Sql sql = kind == ListKind::Product    ? Sql::CodeProduct
-                    : kind == ListKind::Supplier ? Sql::CodeSupplier
-                    : kind == ListKind::Client   ? Sql::CodeClient
-                                                 : Sql::CodeBranch;
     const std::array<std::string_view, 1> args{key};
     std::optional<std::string> code;
-    Query(sql, args, [&](SqliteStatement& s) { code = std::string(s.Text(0)); });
+    Query(Statements().MasterCode(kind), args, [&](SqliteStatement& s) { code = std::string(s.Text(0)); });
     return code;
   }
 
   bool ProductListed(std::string_view productKey) override {
     const std::array<std::string_view, 1> args{productKey};
     bool listed = false;
-    Query(Sql::ProductListed, args, [&](SqliteStatement& s) { listed = s.Text(0) == "1"; });
+    Query(Statements().ProductListed(), args, [&](SqliteStatement& s) { listed = s.Text(0) == "1"; });
     return listed;
   }
 
   bool PairStored(ListKind kind, std::string_view productKey, std::string_view itemKey) override {
     const std::array<std::string_view, 2> args{productKey, itemKey};
     bool stored = false;
-    Query(ByKind(kind, Sql::StoredSupplier, Sql::StoredClient, Sql::StoredBranch), args,
-          [&](SqliteStatement&) { stored = true; });
+    Query(Statements().PairStored(kind), args, [&](SqliteStatement&) { stored = true; });
     return stored;
   }
 
   bool InsertPair(ListKind kind, std::string_view productKey, std::string_view itemKey,
                   std::string_view itemCode) override {
-    const Sql sql = ByKind(kind, Sql::InsertSupplier, Sql::InsertClient, Sql::InsertBranch);
-    if (kind == ListKind::Branch) {
-      const std::array<std::string_view, 2> args{productKey, itemKey};
-      Run(sql, args);
-    } else {
-      const std::array<std::string_view, 3> args{productKey, itemKey, itemCode};
-      Run(sql, args);
-    }
+    const std::array<std::string_view, 3> args{productKey, itemKey, itemCode};
+    Run(Statements().InsertPair(kind), std::span(args).first(RelationOf(kind).columns.size()));
     return sqlite3_changes(db_->Handle()) > 0;
   }
 
   bool DeletePair(ListKind kind, std::string_view productKey, std::string_view itemKey) override {
     const std::array<std::string_view, 2> args{productKey, itemKey};
-    Run(ByKind(kind, Sql::DeleteSupplier, Sql::DeleteClient, Sql::DeleteBranch), args);
+    Run(Statements().DeletePair(kind), args);
     return sqlite3_changes(db_->Handle()) > 0;
   }
 
   int64_t DeleteProductPairs(std::string_view productKey) override {
     const std::array<std::string_view, 1> args{productKey};
     int64_t removed = 0;
-    for (const Sql sql : {Sql::DeleteProductSuppliers, Sql::DeleteProductClients, Sql::DeleteProductBranches}) {
-      Run(sql, args);
+    for (const ListKind kind : kRelatedLists) {
+      Run(Statements().DeleteProductPairs(kind), args);
       removed += sqlite3_changes(db_->Handle());
     }
     return removed;
   }
 
   int64_t CountMaster(ListKind kind) override {
-    return Count(kind == ListKind::Product    ? Sql::CountProduct
-                 : kind == ListKind::Supplier ? Sql::CountSupplier
-                 : kind == ListKind::Client   ? Sql::CountClient
-                                              : Sql::CountBranch);
+    return Number(Statements().CountMaster(kind), std::string("COUNT(*) of ") + TablesOf(kind).master.name);
   }
   int64_t CountPairs(ListKind kind) override {
-    return Count(ByKind(kind, Sql::CountSupplierPairs, Sql::CountClientPairs, Sql::CountBranchPairs));
+    return Number(Statements().CountPairs(kind), std::string("COUNT(*) of ") + RelationOf(kind).name);
   }
 
   void RecordAudit(const AuditPacket& packet) override {
     if (!packet.ChangedRows()) return;
     const std::array<std::string_view, 4> head{packet.time, packet.method, packet.client, packet.user};
-    Run(Sql::AuditPacket, head);
+    Run(Statements().AuditPacket(), head);
     const std::string id = std::to_string(sqlite3_last_insert_rowid(db_->Handle()));
     for (size_t i = 0; i < packet.changes.size(); ++i) {
       const AuditChange& c = packet.changes[i];
@@ -387,85 +220,50 @@ class SqliteSession : public StoreSession {
       const std::string number = std::to_string(i + 1);
       const std::string rows = std::to_string(c.rows);
       const std::array<std::string_view, 7> args{id, number, c.operation, c.productKey, c.itemKey, c.itemCode, rows};
-      Run(Sql::AuditChange, args);
+      Run(Statements().AuditChange(), args);
     }
   }
 
-  int64_t MasterDataVersion() override {
-    try {
-      SqliteStatement s = db_->Prepare(kMasterVersionSql);
-      return s.Step() ? std::stoll(std::string(s.Text(0))) : 0;
-    } catch (const ESqliteError& e) {
-      Rethrow(e);
-    }
-  }
-  void MasterDataChanged() override { Exec(kMasterChangedSql); }
+  int64_t MasterDataVersion() override { return Number(Statements().MasterVersion(), ControlTable().Qualified(1)); }
+  void MasterDataChanged() override { Run(Statements().MasterChanged(), {}); }
 
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
-    try {
-      return std::make_unique<SqliteCursor>(*db_, kAuditSql, args);
-    } catch (const ESqliteError& e) {
-      Rethrow(e);
-    }
+    return std::make_unique<SqliteCursor>(*db_, Statements().Audit(), args);
   }
 
   std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) override {
     const std::array<std::string_view, 1> args{productKey};
-    try {
-      return std::make_unique<SqliteCursor>(*db_, HistorySql(), args);
-    } catch (const ESqliteError& e) {
-      Rethrow(e);
-    }
+    return std::make_unique<SqliteCursor>(*db_, HistorySql(), args);
   }
 
  private:
-  void Exec(const char* sql) {
-    try {
-      db_->Exec(sql);
-    } catch (const ESqliteError& e) {
-      Rethrow(e);
-    }
-  }
-
-  std::unique_ptr<RowCursor> Cursor(const char* sql) {
-    try {
-      return std::make_unique<SqliteCursor>(*db_, sql);
-    } catch (const ESqliteError& e) {
-      Rethrow(e);
-    }
-  }
-
-  SqliteStatement& Statement(Sql sql) {
-    auto& statements = connection_->statements;
-    auto it = statements.find(sql);
-    if (it == statements.end()) it = statements.emplace(sql, db_->Prepare(SqlText(sql))).first;
-    return it->second;
+  SqliteStatement& Statement(const StoreStatement& sql) {
+    std::optional<SqliteStatement>& prepared = connection_->statements[sql.id];
+    if (!prepared) prepared.emplace(db_->Prepare(sql.text));
+    return *prepared;
   }
 
   template <class OnRow>
-  void Query(Sql sql, std::span<const std::string_view> args, OnRow onRow) {
-    try {
-      SqliteStatement& s = Statement(sql);
-      // A cached statement left mid-run would keep its read lock and refuse its next binding.
-      struct ResetOnExit {
-        SqliteStatement& statement;
-        ~ResetOnExit() { statement.Reset(); }
-      } reset{s};
-      for (size_t i = 0; i < args.size(); ++i) s.Bind(static_cast<int>(i + 1), args[i]);
-      while (s.Step()) onRow(s);
-    } catch (const ESqliteError& e) {
-      Rethrow(e);
-    }
+  void Query(const StoreStatement& sql, std::span<const std::string_view> args, OnRow onRow) {
+    SqliteStatement& s = Statement(sql);
+    // A cached statement left mid-run would keep its read lock and refuse its next binding.
+    struct ResetOnExit {
+      SqliteStatement& statement;
+      ~ResetOnExit() { statement.Reset(); }
+    } reset{s};
+    for (size_t i = 0; i < args.size(); ++i) s.Bind(static_cast<int>(i + 1), args[i]);
+    while (s.Step()) onRow(s);
   }
 
-  void Run(Sql sql, std::span<const std::string_view> args) {
+  void Run(const StoreStatement& sql, std::span<const std::string_view> args) {
     Query(sql, args, [](SqliteStatement&) {});
   }
 
-  int64_t Count(Sql sql) {
+  // The number the statement answers (0 when it answers no row); column names it in a failure.
+  int64_t Number(const StoreStatement& sql, std::string_view column) {
     int64_t n = 0;
-    Query(sql, {}, [&](SqliteStatement& s) { n = std::stoll(std::string(s.Text(0))); });
+    Query(sql, {}, [&](SqliteStatement& s) { n = StoredNumber(s.Text(0), column); });
     return n;
   }
 
@@ -495,32 +293,28 @@ SqliteStore::SqliteStore(std::string path, const StoreOptions& options)
                       " (the file does not exist); check the path, or make a new store with --create");
   }
   auto connection = Connect(!exists);
-  try {
-    const int version = SchemaVersion(connection->db);
-    if (version == 0 && !options.create) {
-      throw EStoreError("the file " + path_ + " is not a server database (it holds none of its tables)");
+  const int version = SchemaVersion(connection->db);
+  if (version == 0 && !options.create) {
+    throw EStoreError("the file " + path_ + " is not a server database (it holds none of its tables)");
+  }
+  if (version > kSchemaVersion) {
+    throw EStoreError("the server database " + path_ + " has schema version " + std::to_string(version) +
+                      ", newer than version " + std::to_string(kSchemaVersion) +
+                      " that this server knows; run a newer pdi07310-server on it");
+  }
+  if (version > 0 && version < kSchemaVersion) {
+    backupBeforeMigration_ = SqliteBackup::FreeName(path_ + ".v" + std::to_string(version) + ".backup");
+    SqliteBackup::Copy(connection->db.Handle(), backupBeforeMigration_);
+    migratedFrom_ = version;
+  }
+  if (version < kSchemaVersion) {
+    connection->db.Exec("BEGIN IMMEDIATE");
+    // Another process may have made or migrated the store while this one waited for the lock.
+    if (SchemaVersion(connection->db) < kSchemaVersion) {
+      connection->db.Exec(Statements().Schema());
+      connection->db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
     }
-    if (version > kSchemaVersion) {
-      throw EStoreError("the server database " + path_ + " has schema version " + std::to_string(version) +
-                        ", newer than version " + std::to_string(kSchemaVersion) +
-                        " that this server knows; run a newer pdi07310-server on it");
-    }
-    if (version > 0 && version < kSchemaVersion) {
-      backupBeforeMigration_ = SqliteBackup::FreeName(path_ + ".v" + std::to_string(version) + ".backup");
-      SqliteBackup::Copy(connection->db.Handle(), backupBeforeMigration_);
-      migratedFrom_ = version;
-    }
-    if (version < kSchemaVersion) {
-      connection->db.Exec("BEGIN IMMEDIATE");
-      // Another process may have made or migrated the store while this one waited for the lock.
-      if (SchemaVersion(connection->db) < kSchemaVersion) {
-        connection->db.Exec(kSchema);
-        connection->db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
-      }
-      connection->db.Exec("COMMIT");
-    }
-  } catch (const ESqliteError& e) {
-    Rethrow(e);
+    connection->db.Exec("COMMIT");
   }
   struct stat opened {};
   if (stat(path_.c_str(), &opened) != 0) throw EStoreError("the server database " + path_ + " vanished while opening");
@@ -531,10 +325,12 @@ SqliteStore::SqliteStore(std::string path, const StoreOptions& options)
 
 int SqliteStore::SchemaVersion(SqliteDatabase& db) {
   SqliteStatement version = db.Prepare("PRAGMA user_version");
-  const int recorded = version.Step() ? std::stoi(std::string(version.Text(0))) : 0;
+  // user_version is a 32-bit number.
+  const int recorded = version.Step() ? static_cast<int>(StoredNumber(version.Text(0), "PRAGMA user_version")) : 0;
   if (recorded != 0) return recorded;
   // The first release recorded no version; its stores are known by their tables.
-  SqliteStatement tables = db.Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'PRODUTO'");
+  SqliteStatement tables = db.Prepare(std::string("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '") +
+                                      TablesOf(ListKind::Product).master.name + "'");
   return tables.Step() ? 1 : 0;
 }
 
@@ -555,11 +351,7 @@ void SqliteStore::CheckFile() const {
 SqliteStore::~SqliteStore() = default;
 
 std::unique_ptr<SqliteStore::PooledConnection> SqliteStore::Connect(bool create) {
-  try {
-    return std::make_unique<PooledConnection>(path_, create, fullSync_);
-  } catch (const ESqliteError& e) {
-    Rethrow(e);
-  }
+  return std::make_unique<PooledConnection>(path_, create, fullSync_);
 }
 
 std::unique_ptr<StoreSession> SqliteStore::OpenSession() {

@@ -1,13 +1,6 @@
-// SqliteStore keeps the service's data in one SQLite file: the master tables PRODUTO,
-// FORNECEDOR, CLIENTE and FILIAL with the local database's columns, and one table per related
-// list whose primary key (product key, item key) is the unique constraint on pairs:
-//   DESONERA_FORNECEDOR (CDPRODUTODES, CDFORNECED, CDFORNECEDDES)
-//   DESONERA_CLIENTE    (CDPRODUTODES, CDCLIENTE, CDCLIENTEDES)
-//   DESONERA_FILIAL     (CDPRODUTODES, CDFILIALDES)
-// and the audit trail: AUDITORIA (one row per applied change packet: NRPACOTE, DTHRALTERACAO,
-// NMMETODO, DSENDERECO, NMUSUARIO) and AUDITORIA_ITEM (its changes: NRPACOTE, NRITEM, IDOPERACAO,
-// CDPRODUTO, CDITEM, CDITEMDES, QTLINHAS).
-// and CONTROLE (NMCHAVE, NRVALOR: the master-data version). The schema version is SQLite's
+// SqliteStore keeps the service's data in one SQLite file, with the tables of StoreSchema.h
+// (the primary key of each related list is the unique constraint on pairs; CONTROLE holds the
+// master-data version), spelled in SQLite's dialect. The schema version is SQLite's
 // user_version (0 with tables: the first release, version 1). The file is created with this
 // schema only when asked; an older store is copied beside itself (PATH.vN.backup) and then
 // migrated in one transaction. It is kept in WAL mode, so readers never wait for a writer, and a
@@ -34,6 +27,8 @@
 
 namespace server {
 
+class SqlDialect;
+
 class SqliteStore : public Store {
  public:
   // Opens the file at path as options say (see Store::Open). Raises EStoreError.
@@ -52,8 +47,11 @@ class SqliteStore : public Store {
   void CheckFile() const;
 
   // The schema version of an open file: user_version, or 1 for a first-release store, 0 when it
-  // holds no store. Raises ESqliteError.
+  // holds no store. Raises EStoreError.
   static int SchemaVersion(SqliteDatabase& db);
+
+  // How SQLite spells the statements of the schema (see StoreSchema.h).
+  static const SqlDialect& Dialect();
 
   // When opening migrated the store: the version it had and where its copy was written.
   std::string Notes() const override;

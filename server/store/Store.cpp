@@ -1,5 +1,7 @@
 #include "server/store/Store.h"
 
+#include <charconv>
+
 #include "server/store/PgStore.h"
 #include "server/store/SqliteStore.h"
 
@@ -40,6 +42,17 @@ std::unique_ptr<RowSink> StoreSession::PutMasters(ListKind kind) {
 std::unique_ptr<RowSink> StoreSession::InsertPairs(ListKind kind) {
   if (kind == ListKind::Product) throw EStoreError("internal error: a related list was expected");
   return std::make_unique<RowByRowSink>(*this, kind, true);
+}
+
+int64_t StoredNumber(std::string_view text, std::string_view column) {
+  int64_t n = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, n);
+  if (text.empty() || error != std::errc() || stop != end) {
+    throw EStoreError("the store holds \"" + std::string(text.substr(0, 40)) + "\" in " + std::string(column) +
+                      ", where a whole number belongs");
+  }
+  return n;
 }
 
 bool Store::IsPostgresLocation(const std::string& location) {

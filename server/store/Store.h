@@ -13,37 +13,14 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "server/store/ListCatalog.h"
+#include "server/store/StoreError.h"
 
 namespace server {
-
-// A failure of the storage itself (not a refusal of the request). Busy() is true when the store
-// stayed locked by other writers past the wait limit, so trying again later may succeed.
-// Conflict() is true when the transaction was rolled back because it collided with a concurrent
-// one (a deadlock between two savers): the whole transaction may be run again at once.
-class EStoreError : public std::runtime_error {
- public:
-  explicit EStoreError(const std::string& message, bool busy = false, bool conflict = false)
-      : std::runtime_error(message), busy_(busy || conflict), conflict_(conflict) {}
-  bool Busy() const { return busy_; }
-  bool Conflict() const { return conflict_; }
-
- private:
-  bool busy_;
-  bool conflict_;
-};
-
-// The store's file was deleted or replaced under a running server: every save is refused until
-// the server is restarted on the right file.
-class EStoreLost : public EStoreError {
- public:
-  using EStoreError::EStoreError;
-};
 
 // One applied change packet as the audit trail keeps it: when, which method, from which client
 // address, by which user (empty when the request carried none), and each change of the packet

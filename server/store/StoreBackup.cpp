@@ -8,43 +8,30 @@
 #include "server/store/SqliteBackup.h"
 #include "server/store/SqliteDatabase.h"
 #include "server/store/SqliteStore.h"
+#include "server/store/StoreSchema.h"
 #include "server/store/StoreTransaction.h"
 
 namespace server {
 namespace {
 
-// Where a related list's pair sits in the rows ReadList gives: product key, item key, typed code.
-struct PairColumns {
-  ListKind kind;
-  const char* insert;
-  size_t product, item, code;
-  bool hasCode;
-};
-constexpr PairColumns kPairs[] = {
-    {ListKind::Supplier, "INSERT INTO DESONERA_FORNECEDOR (CDPRODUTODES, CDFORNECED, CDFORNECEDDES) VALUES (?1, ?2, ?3)",
-     0, 4, 1, true},
-    {ListKind::Client, "INSERT INTO DESONERA_CLIENTE (CDPRODUTODES, CDCLIENTE, CDCLIENTEDES) VALUES (?1, ?2, ?3)", 0, 2,
-     1, true},
-    {ListKind::Branch, "INSERT INTO DESONERA_FILIAL (CDPRODUTODES, CDFILIALDES) VALUES (?1, ?2)", 0, 1, 0, false},
-};
+// The statements of the SQLite store, which a backup is.
+const StoreStatements& Statements() {
+  static const StoreStatements kStatements(SqliteStore::Dialect());
+  return kStatements;
+}
 
-struct MasterTable {
-  ListKind kind;
-  const char* insert;
-  const char* select;  // in ReadMaster's column order
-};
-constexpr MasterTable kMasters[] = {
-    {ListKind::Product, "INSERT INTO PRODUTO (CDPRODUTO, CDARVPROD, NMPRODUTO) VALUES (?1, ?2, ?3)",
-     "SELECT CDPRODUTO, CDARVPROD, NMPRODUTO FROM PRODUTO"},
-    {ListKind::Supplier,
-     "INSERT INTO FORNECEDOR (NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED) VALUES (?1, ?2, ?3, ?4)",
-     "SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED FROM FORNECEDOR"},
-    {ListKind::Client,
-     "INSERT INTO CLIENTE (NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE, CDCLIENTE) VALUES (?1, ?2, ?3, ?4)",
-     "SELECT NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE, CDCLIENTE FROM CLIENTE"},
-    {ListKind::Branch, "INSERT INTO FILIAL (CDFILIAL, NMFILIAL) VALUES (?1, ?2)",
-     "SELECT CDFILIAL, NMFILIAL FROM FILIAL"},
-};
+// The place in ReadList's rows of each column of a related list's relation.
+std::vector<size_t> PairPlaces(ListKind kind) {
+  const auto& fields = ListCatalog::Get(kind).fields;
+  std::vector<size_t> places;
+  for (const StoreColumn& column : RelationOf(kind).columns) {
+    size_t at = 0;
+    while (at < fields.size() && fields[at].name != column.name) ++at;
+    if (at == fields.size()) throw EStoreError(std::string("internal error: the list lacks the column ") + column.name);
+    places.push_back(at);
+  }
+  return places;
+}
 
 [[noreturn]] void Fail(const std::string& what, const std::exception& e) { throw EStoreError(what + ": " + e.what()); }
 
@@ -56,30 +43,28 @@ void CopyPostgres(const std::string& location, const std::string& part) {
   SqliteDatabase copy(part, SqliteDatabase::Mode::ReadWrite);
   copy.Exec("PRAGMA synchronous=OFF; BEGIN IMMEDIATE");
   StoreTransaction snapshot(*session, StoreTransaction::Kind::Read);
-  for (const MasterTable& table : kMasters) {
-    SqliteStatement insert = copy.Prepare(table.insert);
-    auto rows = session->ReadMaster(table.kind);
+  for (const ListKind kind : kListKinds) {
+    SqliteStatement insert = copy.Prepare(Statements().Insert(TablesOf(kind).master));
+    auto rows = session->ReadMaster(kind);
     while (rows->Next()) {
       const auto row = rows->Row();
       for (size_t i = 0; i < row.size(); ++i) insert.Bind(static_cast<int>(i + 1), row[i]);
       insert.Run();
     }
   }
-  for (const PairColumns& pairs : kPairs) {
-    SqliteStatement insert = copy.Prepare(pairs.insert);
-    auto rows = session->ReadList(pairs.kind);
+  for (const ListKind kind : kRelatedLists) {
+    SqliteStatement insert = copy.Prepare(Statements().Insert(RelationOf(kind)));
+    const std::vector<size_t> places = PairPlaces(kind);
+    auto rows = session->ReadList(kind);
     while (rows->Next()) {
       const auto row = rows->Row();
-      insert.Bind(1, row[pairs.product]).Bind(2, row[pairs.item]);
-      if (pairs.hasCode) insert.Bind(3, row[pairs.code]);
+      for (size_t i = 0; i < places.size(); ++i) insert.Bind(static_cast<int>(i + 1), row[places[i]]);
       insert.Run();
     }
   }
-  SqliteStatement packet = copy.Prepare(
-      "INSERT INTO AUDITORIA (NRPACOTE, DTHRALTERACAO, NMMETODO, DSENDERECO, NMUSUARIO) VALUES (?1, ?2, ?3, ?4, ?5)");
-  SqliteStatement change = copy.Prepare(
-      "INSERT INTO AUDITORIA_ITEM (NRPACOTE, NRITEM, IDOPERACAO, CDPRODUTO, CDITEM, CDITEMDES, QTLINHAS)"
-      " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  // ReadAudit's rows: the packet's columns, then its change's but the packet number.
+  SqliteStatement packet = copy.Prepare(Statements().Insert(AuditPacketTable()));
+  SqliteStatement change = copy.Prepare(Statements().Insert(AuditChangeTable()));
   auto audit = session->ReadAudit({});
   std::string lastPacket;
   while (audit->Next()) {
@@ -94,7 +79,7 @@ void CopyPostgres(const std::string& location, const std::string& part) {
     for (int i = 2; i <= 7; ++i) change.Bind(i, row[static_cast<size_t>(i + 3)]);
     change.Run();
   }
-  SqliteStatement version = copy.Prepare("UPDATE CONTROLE SET NRVALOR = ?1 WHERE NMCHAVE = 'VERSAO_CADASTRO'");
+  SqliteStatement version = copy.Prepare(Statements().SetMasterVersion());
   version.Bind(1, std::to_string(session->MasterDataVersion())).Run();
   snapshot.Commit();
   copy.Exec("COMMIT");
@@ -164,32 +149,29 @@ void StoreBackup::Restore(const std::string& backup, const std::string& location
     const auto target = Store::Open(location, StoreOptions{.create = true});
     const auto session = target->OpenSession();
     StoreTransaction transaction(*session, StoreTransaction::Kind::Write);
-    for (const MasterTable& table : kMasters) {
-      if (session->CountMaster(table.kind) > 0) {
+    for (const ListKind kind : kListKinds) {
+      if (session->CountMaster(kind) > 0) {
         throw EStoreError("the PostgreSQL database " + Store::Redacted(location) + " already holds data; restore into an"
                           " empty schema");
       }
     }
-    for (const MasterTable& table : kMasters) {
-      SqliteStatement rows = source.Prepare(table.select);
-      std::vector<std::string_view> row(static_cast<size_t>(rows.ColumnCount()));
+    for (const ListKind kind : kListKinds) {
+      const StoreTable& table = TablesOf(kind).master;
+      SqliteStatement rows = source.Prepare("SELECT " + table.ColumnList() + " FROM " + table.name);
+      std::vector<std::string_view> row(table.columns.size());
       while (rows.Step()) {
         for (size_t i = 0; i < row.size(); ++i) row[i] = rows.Text(static_cast<int>(i));
-        session->PutMaster(table.kind, row);
+        session->PutMaster(kind, row);
       }
     }
-    const std::pair<ListKind, const char*> pairs[] = {
-        {ListKind::Supplier, "SELECT CDPRODUTODES, CDFORNECED, CDFORNECEDDES FROM DESONERA_FORNECEDOR"},
-        {ListKind::Client, "SELECT CDPRODUTODES, CDCLIENTE, CDCLIENTEDES FROM DESONERA_CLIENTE"},
-        {ListKind::Branch, "SELECT CDPRODUTODES, CDFILIALDES, '' FROM DESONERA_FILIAL"}};
-    for (const auto& [kind, sql] : pairs) {
-      SqliteStatement rows = source.Prepare(sql);
-      while (rows.Step()) session->InsertPair(kind, rows.Text(0), rows.Text(1), rows.Text(2));
+    for (const ListKind kind : kRelatedLists) {
+      const StoreTable& pairs = RelationOf(kind);
+      SqliteStatement rows = source.Prepare("SELECT " + pairs.ColumnList() + " FROM " + pairs.name);
+      const bool coded = pairs.columns.size() == 3;  // branches have no typed code
+      while (rows.Step()) session->InsertPair(kind, rows.Text(0), rows.Text(1), coded ? rows.Text(2) : "");
     }
-    SqliteStatement audit = source.Prepare(
-        "SELECT a.NRPACOTE, a.DTHRALTERACAO, a.NMMETODO, a.DSENDERECO, a.NMUSUARIO, i.IDOPERACAO, i.CDPRODUTO,"
-        " i.CDITEM, i.CDITEMDES, i.QTLINHAS FROM AUDITORIA a LEFT JOIN AUDITORIA_ITEM i ON i.NRPACOTE = a.NRPACOTE"
-        " ORDER BY a.NRPACOTE, i.NRITEM");
+    // The audit trail's rows as ReadAudit gives them (see Store.h), every packet.
+    SqliteStatement audit = source.Prepare(Statements().AuditAll());
     AuditPacket packet;
     std::string number;
     const auto flush = [&] {
@@ -205,9 +187,10 @@ void StoreBackup::Restore(const std::string& backup, const std::string& location
         packet.client = audit.Text(3);
         packet.user = audit.Text(4);
       }
-      if (audit.Text(5).empty()) continue;
-      packet.changes.push_back({std::string(audit.Text(5)), std::string(audit.Text(6)), std::string(audit.Text(7)),
-                                std::string(audit.Text(8)), std::stoll(std::string(audit.Text(9)))});
+      if (audit.Text(5).empty()) continue;  // a packet without changes
+      packet.changes.push_back({std::string(audit.Text(6)), std::string(audit.Text(7)), std::string(audit.Text(8)),
+                                std::string(audit.Text(9)),
+                                StoredNumber(audit.Text(10), AuditChangeTable().Qualified(6))});
     }
     flush();
     session->MasterDataChanged();

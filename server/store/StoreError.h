@@ -1,0 +1,44 @@
+// The failures of a store. Every failure of either store is an EStoreError (the SQLite and
+// PostgreSQL layers raise subclasses that carry their own codes), so the method code catches one
+// family and tells a busy store, a conflict and a lost file apart by asking, not by type.
+//
+// Intentionally copyable, as exceptions are.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace server {
+
+// A failure of the storage itself (not a refusal of the request). Busy() is true when the store
+// stayed locked by other writers past the wait limit, so trying again later may succeed.
+// Conflict() is true when the transaction was rolled back because it collided with a concurrent
+// one (a deadlock between two savers): the whole transaction may be run again at once.
+class EStoreError : public std::runtime_error {
+ public:
+  explicit EStoreError(const std::string& message, bool busy = false, bool conflict = false)
+      : std::runtime_error(message), busy_(busy || conflict), conflict_(conflict) {}
+  bool Busy() const { return busy_; }
+  bool Conflict() const { return conflict_; }
+
+ private:
+  bool busy_;
+  bool conflict_;
+};
+
+// The store's file was deleted or replaced under a running server: every save is refused until
+// the server is restarted on the right file.
+class EStoreLost : public EStoreError {
+ public:
+  using EStoreError::EStoreError;
+};
+
+// A number a store handed over as text (a count, a version, a stored integer column), read whole:
+// an optional minus sign and decimal digits that fit in 64 bits. Raises EStoreError naming column
+// (such as "CONTROLE.NRVALOR") and quoting the text when it is anything else, so that a damaged
+// store is reported as one, never read as 0.
+int64_t StoredNumber(std::string_view text, std::string_view column);
+
+}  // namespace server

@@ -1,0 +1,313 @@
+#include "server/store/StoreSchema.h"
+
+#include <cctype>
+
+#include "server/store/StoreError.h"
+
+namespace server {
+namespace {
+
+constexpr ColumnKind kText = ColumnKind::Text;
+constexpr const char* kEmpty = "''";
+
+// The order of creation: a table after those it references.
+enum TableIndex : size_t {
+  kProduct, kSupplier, kClient, kBranch,
+  kSupplierPairs, kClientPairs, kBranchPairs,
+  kPacket, kChange, kControl,
+};
+
+std::string Joined(const std::vector<const char*>& names, std::string_view separator = ", ") {
+  std::string out;
+  for (const char* name : names) out += (out.empty() ? "" : std::string(separator)) + name;
+  return out;
+}
+
+std::string Lower(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+const std::vector<StoreTable>& StoreTables() {
+  static const std::vector<StoreTable> kTables = {
+      {"PRODUTO",
+       {{"CDPRODUTO"}, {"CDARVPROD", kText, kEmpty}, {"NMPRODUTO", kText, kEmpty}},
+       {"CDPRODUTO"},
+       {{"PRODUTO_CDARVPROD", {"CDARVPROD", "CDPRODUTO"}}}},
+      {"FORNECEDOR",
+       {{"NRINSJURFORN", kText, kEmpty}, {"NMRAZSOCFORN", kText, kEmpty}, {"IDTPIJURFORN", kText, kEmpty},
+        {"CDFORNECED"}},
+       {"CDFORNECED"},
+       {{"FORNECEDOR_NRINSJURFORN", {"NRINSJURFORN"}}}},
+      {"CLIENTE",
+       {{"NRINSJURCLIE", kText, kEmpty}, {"NMRAZSOCCLIE", kText, kEmpty}, {"IDTPIJURCLIE", kText, kEmpty},
+        {"CDCLIENTE"}},
+       {"CDCLIENTE"},
+       {{"CLIENTE_NRINSJURCLIE", {"NRINSJURCLIE"}}}},
+      {"FILIAL", {{"CDFILIAL"}, {"NMFILIAL", kText, kEmpty}}, {"CDFILIAL"}, {}},
+      {"DESONERA_FORNECEDOR",
+       {{"CDPRODUTODES"}, {"CDFORNECED"}, {"CDFORNECEDDES", kText, kEmpty}},
+       {"CDPRODUTODES", "CDFORNECED"},
+       {}},
+      {"DESONERA_CLIENTE",
+       {{"CDPRODUTODES"}, {"CDCLIENTE"}, {"CDCLIENTEDES", kText, kEmpty}},
+       {"CDPRODUTODES", "CDCLIENTE"},
+       {}},
+      {"DESONERA_FILIAL", {{"CDPRODUTODES"}, {"CDFILIALDES"}}, {"CDPRODUTODES", "CDFILIALDES"}, {}},
+      {"AUDITORIA",
+       {{"NRPACOTE", ColumnKind::Serial},
+        {"DTHRALTERACAO"},
+        {"NMMETODO"},
+        {"DSENDERECO", kText, kEmpty},
+        {"NMUSUARIO", kText, kEmpty}},
+       {"NRPACOTE"},
+       {{"AUDITORIA_DTHRALTERACAO", {"DTHRALTERACAO"}}}},
+      {"AUDITORIA_ITEM",
+       {{"NRPACOTE", ColumnKind::BigInteger, nullptr, "AUDITORIA (NRPACOTE)"},
+        {"NRITEM", ColumnKind::Integer},
+        {"IDOPERACAO"},
+        {"CDPRODUTO"},
+        {"CDITEM", kText, kEmpty},
+        {"CDITEMDES", kText, kEmpty},
+        {"QTLINHAS", ColumnKind::BigInteger, "0"}},
+       {"NRPACOTE", "NRITEM"},
+       {{"AUDITORIA_ITEM_CDPRODUTO", {"CDPRODUTO"}}}},
+      {"CONTROLE", {{"NMCHAVE"}, {"NRVALOR", ColumnKind::BigInteger}}, {"NMCHAVE"}, {}},
+  };
+  return kTables;
+}
+
+const ListTables& TablesOf(ListKind kind) {
+  const auto& t = StoreTables();
+  static const ListTables kLists[] = {
+      {t[kProduct], "CDARVPROD", "NMPRODUTO", "p", nullptr},
+      {t[kSupplier], "NRINSJURFORN", "NMRAZSOCFORN", "f", &t[kSupplierPairs]},
+      {t[kClient], "NRINSJURCLIE", "NMRAZSOCCLIE", "c", &t[kClientPairs]},
+      {t[kBranch], "CDFILIAL", "NMFILIAL", "b", &t[kBranchPairs]},
+  };
+  return kLists[MasterIndex(kind)];
+}
+
+const StoreTable& RelationOf(ListKind kind) {
+  RelatedIndex(kind);  // raises for the product list
+  return *TablesOf(kind).relation;
+}
+
+const StoreTable& AuditPacketTable() { return StoreTables()[kPacket]; }
+const StoreTable& AuditChangeTable() { return StoreTables()[kChange]; }
+const StoreTable& ControlTable() { return StoreTables()[kControl]; }
+
+size_t MasterIndex(ListKind kind) { return static_cast<size_t>(kind); }
+
+size_t RelatedIndex(ListKind kind) {
+  if (kind == ListKind::Product) throw EStoreError("internal error: a related list was expected");
+  return static_cast<size_t>(kind) - 1;
+}
+
+std::string StoreTable::ColumnList(std::string_view prefix) const {
+  std::string out;
+  for (const StoreColumn& c : columns) out += (out.empty() ? "" : ", ") + std::string(prefix) + c.name;
+  return out;
+}
+
+bool StoreTable::Has(std::string_view column) const {
+  for (const StoreColumn& c : columns) {
+    if (column == c.name) return true;
+  }
+  return false;
+}
+
+bool StoreTable::Numbered() const {
+  for (const StoreColumn& c : columns) {
+    if (c.kind == ColumnKind::Serial) return true;
+  }
+  return false;
+}
+
+StoreStatements::StoreStatements(const SqlDialect& dialect) : dialect_(dialect) {
+  // The schema: each table, then its indexes; a key of one column is declared with the column.
+  for (const StoreTable& t : StoreTables()) {
+    schema_ += std::string("CREATE TABLE IF NOT EXISTS ") + t.name + " (";
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      const StoreColumn& c = t.columns[i];
+      schema_ += std::string(i ? ",\n  " : "\n  ") + c.name + " " + dialect.ColumnType(c.kind);
+      if (c.kind != ColumnKind::Serial) schema_ += " NOT NULL";
+      if (t.key.size() == 1 && t.key[0] == std::string_view(c.name)) schema_ += " PRIMARY KEY";
+      if (c.defaultValue) schema_ += std::string(" DEFAULT ") + c.defaultValue;
+      if (c.references) schema_ += std::string(" REFERENCES ") + c.references;
+    }
+    if (t.key.size() > 1) schema_ += ",\n  PRIMARY KEY (" + Joined(t.key) + ")";
+    schema_ += ")" + dialect.TableOptions(t) + ";\n";
+    for (const StoreIndex& index : t.indexes) {
+      schema_ += std::string("CREATE INDEX IF NOT EXISTS ") + index.name + " ON " + t.name + " (" +
+                 Joined(index.columns) + ");\n";
+    }
+  }
+  const StoreTable& control = ControlTable();
+  const std::string versionRow = std::string("'") + kMasterVersionName + "'";
+  schema_ += dialect.InsertSkipping(control, control.ColumnList(), versionRow + ", 1") + ";\n";
+
+  const std::string masterVersionWhere = std::string(" WHERE ") + control.key[0] + " = " + versionRow;
+  setMasterVersion_ = std::string("UPDATE ") + control.name + " SET " + control.columns[1].name + " = " +
+                      dialect.Parameter(1, control.columns[1].kind) + masterVersionWhere;
+  masterVersion_ =
+      Make("master_version", "",
+           std::string("SELECT ") + control.columns[1].name + " FROM " + control.name + masterVersionWhere);
+  masterChanged_ = Make("master_changed", "",
+                        std::string("UPDATE ") + control.name + " SET " + control.columns[1].name + " = " +
+                            control.columns[1].name + " + 1" + masterVersionWhere);
+
+  for (const ListKind kind : kListKinds) {
+    const ListTables& list = TablesOf(kind);
+    const StoreTable& m = list.master;
+    const size_t at = MasterIndex(kind);
+    putMaster_[at] = Make("put", m.name,
+                          dialect.InsertReplacing(m, m.ColumnList(), Parameters(m, 0, m.columns.size())));
+    masterCode_[at] = Make("code", m.name,
+                           std::string("SELECT ") + list.code + " FROM " + m.name + " WHERE " + list.Key() + " = " +
+                               dialect.Parameter(1, kText));
+    countMaster_[at] = Make("count", m.name, std::string("SELECT COUNT(*) FROM ") + m.name);
+  }
+
+  std::string listed = "SELECT";
+  for (const ListKind kind : kRelatedLists) {
+    const StoreTable& r = RelationOf(kind);
+    const std::string product = std::string(r.key[0]) + " = " + dialect.Parameter(1, kText);
+    const std::string pair = product + " AND " + r.key[1] + " = " + dialect.Parameter(2, kText);
+    const size_t at = RelatedIndex(kind);
+    listed += std::string(at ? " OR" : "") + " EXISTS (SELECT 1 FROM " + r.name + " WHERE " + product + ")";
+    pairStored_[at] = Make("stored", r.name, std::string("SELECT 1 FROM ") + r.name + " WHERE " + pair);
+    insertPair_[at] = Make("insert", r.name,
+                           dialect.InsertSkipping(r, r.ColumnList(), Parameters(r, 0, r.columns.size())));
+    deletePair_[at] = Make("delete", r.name, std::string("DELETE FROM ") + r.name + " WHERE " + pair);
+    deleteProduct_[at] = Make("delete_product", r.name, std::string("DELETE FROM ") + r.name + " WHERE " + product);
+    countPairs_[at] = Make("count", r.name, std::string("SELECT COUNT(*) FROM ") + r.name);
+  }
+  productListed_ = Make("listed", "", listed);
+
+  // The audit trail: a packet's columns but its number, and every column of its changes.
+  const StoreTable& packet = AuditPacketTable();
+  const StoreTable& change = AuditChangeTable();
+  std::string packetColumns;
+  for (size_t i = 1; i < packet.columns.size(); ++i) {
+    packetColumns += std::string(i > 1 ? ", " : "") + packet.columns[i].name;
+  }
+  auditPacket_ = Make("audit_packet", "",
+                      std::string("INSERT INTO ") + packet.name + " (" + packetColumns + ") VALUES (" +
+                          Parameters(packet, 1, packet.columns.size() - 1) + ")" + dialect.ReturningNumber(packet));
+  auditChange_ = Make("audit_change", "", Insert(change));
+
+  std::string changeColumns;
+  for (size_t i = 1; i < change.columns.size(); ++i) changeColumns += std::string(", i.") + change.columns[i].name;
+  const std::string auditFrom = "SELECT " + packet.ColumnList("a.") + changeColumns + " FROM " + packet.name +
+                                " a LEFT JOIN " + change.name + " i ON i.NRPACOTE = a.NRPACOTE";
+  const std::string auditOrder = " ORDER BY a.NRPACOTE, i.NRITEM";
+  auditAll_ = auditFrom + auditOrder;
+  audit_ = auditFrom + " WHERE a.DTHRALTERACAO >= " + dialect.Parameter(1, kText) + " AND (" +
+           dialect.Parameter(2, kText) + " = '' OR i.CDPRODUTO = " + dialect.Parameter(2, kText) + ")" + auditOrder;
+}
+
+std::string StoreStatements::Insert(const StoreTable& table) const {
+  return std::string("INSERT INTO ") + table.name + " (" + table.ColumnList() + ") VALUES (" +
+         Parameters(table, 0, table.columns.size()) + ")";
+}
+
+StoreStatement StoreStatements::Make(std::string purpose, std::string_view table, std::string text) {
+  return {count_++, table.empty() ? purpose : purpose + "_" + Lower(table), std::move(text)};
+}
+
+// The parameters for count columns of table from the first'th, numbered from 1.
+std::string StoreStatements::Parameters(const StoreTable& table, size_t first, size_t count) const {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) {
+    out += (i ? ", " : "") + dialect_.Parameter(static_cast<int>(i + 1), table.columns[first + i].kind);
+  }
+  return out;
+}
+
+const std::string& MasterSql(ListKind kind) {
+  static const std::array<std::string, 4> kSql = [] {
+    std::array<std::string, 4> sql;
+    for (const ListKind k : kListKinds) {
+      const ListTables& list = TablesOf(k);
+      sql[MasterIndex(k)] =
+          "SELECT " + list.master.ColumnList() + " FROM " + list.master.name + " ORDER BY " + list.Key();
+    }
+    return sql;
+  }();
+  return kSql[MasterIndex(kind)];
+}
+
+const std::string& ListSql(ListKind kind) {
+  static const std::array<std::string, 4> kSql = [] {
+    std::array<std::string, 4> sql;
+    // Products: every product with a related row, by code then key.
+    const ListTables& products = TablesOf(ListKind::Product);
+    const std::string p = products.alias;
+    std::string& product = sql[MasterIndex(ListKind::Product)];
+    for (const host::wire::FieldDef& f : ListCatalog::Get(ListKind::Product).fields) {
+      product += (product.empty() ? "SELECT " : ", ") + p + "." + f.name;
+    }
+    product += std::string(" FROM ") + products.master.name + " " + p;
+    for (const ListKind k : kRelatedLists) {
+      const StoreTable& r = RelationOf(k);
+      product += std::string(k == kRelatedLists[0] ? " WHERE" : " OR") + " EXISTS (SELECT 1 FROM " + r.name +
+                 " d WHERE d." + r.key[0] + " = " + p + "." + products.Key() + ")";
+    }
+    product += " ORDER BY " + p + "." + products.code + ", " + p + "." + products.Key();
+    // Related lists: the relation's pairs joined to their master entries, by product key, then
+    // the item's code (unless the code is the key), then the item key.
+    for (const ListKind k : kRelatedLists) {
+      const ListTables& list = TablesOf(k);
+      const StoreTable& r = *list.relation;
+      const std::string m = list.alias;
+      std::string& s = sql[MasterIndex(k)];
+      for (const host::wire::FieldDef& f : ListCatalog::Get(k).fields) {
+        s += (s.empty() ? "SELECT " : ", ") + (r.Has(f.name) ? std::string("d") : m) + "." + std::string(f.name);
+      }
+      s += std::string(" FROM ") + r.name + " d LEFT JOIN " + list.master.name + " " + m + " ON " + m + "." +
+           list.Key() + " = d." + r.key[1] + " ORDER BY d." + r.key[0] + ", ";
+      if (std::string_view(list.code) != list.Key()) s += m + "." + list.code + " NULLS FIRST, ";
+      s += std::string("d.") + r.key[1];
+    }
+    return sql;
+  }();
+  return kSql[MasterIndex(kind)];
+}
+
+const std::string& HistorySql() {
+  static const std::string kSql = [] {
+    // The item's code and name come from the master table of the list the change was saved to;
+    // the joins are made only for that list.
+    std::string code = " CASE a.NMMETODO", name = " CASE a.NMMETODO", joins;
+    for (const ListKind k : kRelatedLists) {
+      const ListTables& list = TablesOf(k);
+      const std::string method = "'" + std::string(ListCatalog::Get(k).saveMethod) + "'";
+      const std::string m = list.alias;
+      code += "  WHEN " + method + " THEN " +
+              (std::string_view(list.code) == list.Key()
+                   ? std::string("i.CDITEM")
+                   : "COALESCE(NULLIF(i.CDITEMDES, ''), " + m + "." + list.code + ", '')");
+      name += "  WHEN " + method + " THEN COALESCE(" + m + "." + list.name + ", '')";
+      joins += std::string(" LEFT JOIN ") + list.master.name + " " + m + " ON a.NMMETODO = " + method + " AND " + m +
+               "." + list.Key() + " = i.CDITEM";
+    }
+    const ListTables& products = TablesOf(ListKind::Product);
+    const std::string p = products.alias;
+    code += "  ELSE COALESCE(" + p + "." + products.code + ", '') END,";
+    name += "  ELSE COALESCE(" + p + "." + products.name + ", '') END";
+    joins += std::string(" LEFT JOIN ") + products.master.name + " " + p + " ON a.NMMETODO = '" +
+             std::string(ListCatalog::Get(ListKind::Product).saveMethod) + "' AND " + p + "." + products.Key() +
+             " = i.CDPRODUTO";
+    return "SELECT a.DTHRALTERACAO, a.NMUSUARIO, a.DSENDERECO, a.NMMETODO, i.IDOPERACAO, i.CDITEM," + code + name +
+           " FROM AUDITORIA_ITEM i JOIN AUDITORIA a ON a.NRPACOTE = i.NRPACOTE" + joins +
+           " WHERE i.CDPRODUTO = $1 AND i.QTLINHAS > 0 ORDER BY i.NRPACOTE DESC, i.NRITEM DESC LIMIT " +
+           std::to_string(kHistoryLimit);
+  }();
+  return kSql;
+}
+
+}  // namespace server
