@@ -91,39 +91,41 @@ const char* ReadRow(const char* q, const char* end, const TextRoom& text, RowCel
 }  // namespace
 
 PlainRowsRead ReadPlainRows(const char* p, const char* end, DecodedPacket& packet, std::size_t width) {
-  PlainRowsRead read{p};
   // The text of the rows read here is at most the bytes left in the piece; 16 spare bytes let the
   // copy store whole blocks.
   char* const room = packet.store.TextRoom(static_cast<std::size_t>(end - p) + 16);
-  if (!room) return read;
+  if (!room) return {p};
   const TextRoom text{room, packet.store.TextBytes()};
   RowCells cells(width);
   const CellRef* const refs = cells.Refs();
   const bool* const highs = cells.High();
   std::size_t* const widest = packet.widest.data();
   char* out = room;
+  // Locals until the end: the result lives in the caller's memory.
+  const char* after = p;
+  std::size_t rows = 0;
+  RowId lastRow = 0;
   for (;;) {
     // p is at '['.
     char* w = out;
     bool rowHigh = false;
     const char* q = ReadRow(p + 1, end, text, cells, w, rowHigh);
-    if (!q) return read;
+    if (!q) break;
     // Values that start on characters and join into valid UTF-8 are each valid UTF-8.
-    if (rowHigh && !simdjson::validate_utf8(out, static_cast<std::size_t>(w - out))) return read;
-    read.lastRow = packet.store.AddRowWithText(std::span<const CellRef>(refs, width), static_cast<std::size_t>(w - out));
-    ++read.rows;
+    if (rowHigh && !simdjson::validate_utf8(out, static_cast<std::size_t>(w - out))) break;
+    lastRow = packet.store.AddRowWithText(std::span<const CellRef>(refs, width), static_cast<std::size_t>(w - out));
+    ++rows;
     for (std::size_t column = 0; column < width; ++column) {
-      const CellRef cell = refs[column];
-      const std::size_t chars =
-          highs[column] ? wire::Utf8CharCount({room + (cell.offset - text.base), cell.length}) : cell.length;
+      std::size_t chars = refs[column].length;
+      if (highs[column]) chars = wire::Utf8CharCount({room + (refs[column].offset - text.base), chars});
       if (chars > widest[column]) widest[column] = chars;
     }
     out = w;
-    p = q;
-    read.after = p;
-    if (end - p < 2 || p[0] != ',' || p[1] != '[') return read;
-    read.after = ++p;
+    after = p = q;
+    if (end - p < 2 || p[0] != ',' || p[1] != '[') break;
+    after = ++p;
   }
+  return {after, rows, lastRow};
 }
 
 }  // namespace host
