@@ -19,6 +19,9 @@
 // - A result of at most kKeptResultBytes is also kept as the text received (small answers read
 //   back byte for byte); a larger one is written again from its parts only if asked for.
 //
+// The work is split in two: AnswerTokenizer reads the JSON grammar and AnswerBuilder gives what it
+// reads its meaning; this class joins them and keeps the result's text.
+//
 // Thread rules: one decoder per answer, used by one thread at a time. Not copyable or movable.
 #pragma once
 
@@ -32,6 +35,9 @@
 #include "host/data/Variant.h"
 
 namespace host {
+
+class AnswerBuilder;
+class AnswerTokenizer;
 
 class AnswerDecoder {
  public:
@@ -50,69 +56,22 @@ class AnswerDecoder {
   // The body has ended. Returns false when it is malformed or ended before the answer did.
   bool Finish();
   // What is wrong with the body (in Portuguese, for the connection's message); "" when nothing.
-  const std::string& Failure() const { return failure_; }
+  const std::string& Failure() const;
 
   // After a successful Finish: what the envelope held.
-  bool HasResult() const { return hasResult_; }
-  bool HasError() const { return hasError_; }
+  bool HasResult() const;
+  bool HasError() const;
   // The answer's id, when it was an integer.
-  std::optional<std::int64_t> Id() const { return id_; }
-  std::int64_t ErrorCode() const { return errorCode_; }
-  const std::string& ErrorMessage() const { return errorMessage_; }
+  std::optional<std::int64_t> Id() const;
+  std::int64_t ErrorCode() const;
+  const std::string& ErrorMessage() const;
   // The result as a Text variant carrying the decoded raw result (see Variant::FromDecodedResult).
   // REQUIRES: Finish() returned true and HasResult().
   Variant TakeResult();
 
  private:
-  struct Builder;
-  enum class Expect : std::uint8_t { Value, ValueOrEnd, Key, KeyOrEnd, Colon, CommaOrEnd, Done };
-  enum class Token : std::uint8_t { None, String, Number, Literal };
-
-  bool Fail(std::string message);
-  // Scans a string from p; returns the position after it, or end when it continues.
-  const char* ScanString(const char* p, const char* end);
-  // Reads whole rows of plain values from p, while the builder is inside a packet's rows and p is
-  // at a row's '['; returns where it stopped (p when it read nothing). See the definition.
-  const char* FastRows(const char* p, const char* end);
-  bool EscapeByte(char c);
-  bool EndString(std::string_view text, bool nonAscii);
-  bool EndNumber();
-  bool ValueDone();
-  bool Close(char bracket);
-  void AppendCodePoint(std::uint32_t cp);
-
-  std::unique_ptr<Builder> builder_;
-  std::string failure_;
-  bool failed_ = false;
-
-  // Tokenizer state.
-  std::string containers_;  // '{' or '[' per open container
-  Expect expect_ = Expect::Value;
-  Token token_ = Token::None;
-  bool stringIsKey_ = false;
-  bool stringNonAscii_ = false;
-  std::string scratch_;     // a token cut by a piece boundary, or a string with escapes
-  bool inScratch_ = false;  // the current string is being gathered in scratch_
-  int escape_ = 0;          // 0 none, 1 after '\', 2..5 hex digits of \u read so far + 2
-  std::uint32_t codeUnit_ = 0;
-  std::uint32_t highSurrogate_ = 0;  // a \u high surrogate waiting for its low half
-  const char* literal_ = nullptr;    // the literal being matched ("true", "false", "null")
-  std::size_t literalAt_ = 0;
-  std::uint64_t offset_ = 0;         // bytes fed before the current piece
-
-  // Raw-text capture of the result (small results only).
-  bool capturing_ = false;
-  bool captureDropped_ = false;
-  std::size_t resultDepth_ = 0;  // containers_ size at which the result value started
-  std::string captured_;
-  const char* captureFrom_ = nullptr;
-
-  // Envelope.
-  bool hasResult_ = false;
-  bool hasError_ = false;
-  std::optional<std::int64_t> id_;
-  std::int64_t errorCode_ = 0;
-  std::string errorMessage_;
+  std::unique_ptr<AnswerBuilder> builder_;
+  std::unique_ptr<AnswerTokenizer> tokenizer_;
 };
 
 }  // namespace host

@@ -39,6 +39,11 @@
 // Calling while closed opens first, as the platform's connections connect on demand. The HTTP
 // connection is kept alive between calls.
 //
+// Each exchange is made of three parts (NetExchange.h): the request, built here; the transport
+// (HttpTransport) that sends it and hands the answer, as it arrives, to a receiver that feeds the
+// decoder; and the judgement of how it ended (status, cancel, timeouts, the answer's envelope),
+// made here, so that another transport would fail with the same messages.
+//
 // Thread rules: used on the user-interface thread. While connected, one Call may run on a worker
 // thread while the user-interface thread waits for it; nothing else may touch the connection
 // during that call. The call observer is process-wide: set it at start-up, before any call.
@@ -57,6 +62,10 @@
 #include "host/data/Variant.h"
 
 namespace host {
+
+class AnswerReceiver;
+class HttpTransport;
+struct NetRequest;
 
 // A failed connection or remote call. The message says where, what was called and what happened.
 class ENetError : public EPlatformError {
@@ -157,7 +166,6 @@ class TNetConnection : public TComponent {
   static void CancelCalls();
 
  private:
-  struct Client;
   std::string Address() const;
   // True when Host names a server reached over TLS ("https://NAME").
   bool UsesTls() const;
@@ -172,6 +180,10 @@ class TNetConnection : public TComponent {
   // `what` for a token that cannot travel in a header.
   std::string Authorization(const std::string& what) const;
   [[noreturn]] void Fail(const std::string& what, const std::string& reason) const;
+  // Runs one exchange over transport (through the call runner, cancellable) and judges how it
+  // ended: returns once an answer of status 200 was received whole into receiver; raises
+  // ENetError naming `what` otherwise. A cancelled or abandoned exchange closes the connection.
+  void Exchange(HttpTransport& transport, const std::string& what, NetRequest request, AnswerReceiver& receiver);
 
   std::string host_;
   int port_ = 0;
@@ -182,7 +194,7 @@ class TNetConnection : public TComponent {
   std::uint64_t maxAnswerBytes_ = kDefaultMaxAnswerBytes;
   std::chrono::milliseconds connectTimeout_{5000};
   std::chrono::milliseconds readTimeout_{120000};
-  std::unique_ptr<Client> client_;
+  std::unique_ptr<HttpTransport> transport_;  // null while closed
   std::int64_t nextId_ = 1;
 };
 

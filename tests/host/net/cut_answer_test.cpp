@@ -9,12 +9,11 @@
 #include "host/data/ClientDataSet.h"
 #include "host/data/RawResult.h"
 #include "host/net/NetConnection.h"
+#include "host/wire/ServiceName.h"
 #include "tests/support/RawHttpStub.h"
 
 namespace host {
 namespace {
-
-constexpr const char* kService = "PDI07310.rdmProdDesoneraImpos";
 
 // A loopback server that answers the service check, then answers each call with `head` and
 // then either the whole of `body` or only its first `cutAt` bytes, after which it closes the connection.
@@ -88,7 +87,7 @@ TEST(CutAnswer, ACutLoadFailsAsABrokenConnectionAndTheRecordSetsStayAsTheyWere) 
       TNetConnection net{"netProdDeso"};
       net.SetHost("127.0.0.1");
       net.SetPort(server.Port());
-      net.SetServerName(kService);
+      net.SetServerName(std::string(wire::kServiceName));
       net.SetReadTimeout(std::chrono::seconds(20));
       TClientDataSet a, b;
       a.AddField("A", 10);

@@ -7,12 +7,11 @@
 #include <string>
 
 #include "host/net/NetConnection.h"
+#include "host/wire/ServiceName.h"
 #include "tests/support/RawHttpStub.h"
 
 namespace host {
 namespace {
-
-constexpr const char* kService = "PDI07310.rdmProdDesoneraImpos";
 
 // A server on a free loopback port that answers each request with `head`, then, for an endless
 // body, sends chunks (or raw bytes) until the client goes away. Requests for the service's
@@ -66,7 +65,7 @@ std::string CallFailure(TNetConnection& net) {
 
 struct Connection {
   explicit Connection(int port) {
-    net.SetServerName(kService);
+    net.SetServerName(std::string(wire::kServiceName));
     net.SetHost("127.0.0.1");
     net.SetPort(port);
     net.SetReadTimeout(std::chrono::seconds(20));
@@ -122,7 +121,7 @@ TEST(NetConnectionLimits, TheConnectionCheckHasASmallCapOfItsOwn) {
     c.net.Open();
     ADD_FAILURE() << "opened";
   } catch (const ENetError& e) {
-    EXPECT_NE(std::string(e.what()).find("Falha ao conectar ao serviço PDI07310.rdmProdDesoneraImpos em 127.0.0.1:" +
+    EXPECT_NE(std::string(e.what()).find("Falha ao conectar ao serviço " + std::string(wire::kServiceName) + " em 127.0.0.1:" +
                                          std::to_string(server.Port()) +
                                          ": a resposta do servidor excede o limite de 1048576 bytes"),
               std::string::npos)

@@ -2,7 +2,6 @@
 #include "host/net/NetConnection.h"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,118 +9,17 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "host/data/RawResult.h"
-#include "host/wire/JsonRpcRequest.h"
-#include "host/wire/JsonRpcResponse.h"
-#include "host/wire/PacketWriter.h"
-#include "host/wire/RawResult.h"
+#include "host/wire/ServiceName.h"
+#include "tests/host/net/StubService.h"
 
 namespace host {
 namespace {
 
-constexpr const char* kService = "PDI07310.rdmProdDesoneraImpos";
-
-// A tiny application server on 127.0.0.1 and a free port, answering a few test methods:
-//   echo      {"ok":true,"data":[<the params as received>]}
-//   grande    a 1 MB text in data, sent chunked (no Content-Length)
-//   lento     answers only when released (or after 10 s)
-//   http500   HTTP status 500;   lixo  a body that is not JSON;   outroId  the wrong id
-//   anything else: the JSON-RPC error -32601.
-class TestServer {
- public:
-  TestServer() {
-    server_.Get("/" + std::string(kService),
-                [](const httplib::Request&, httplib::Response& res) { res.set_content("ok", "text/plain"); });
-    server_.Post("/" + std::string(kService), [this](const httplib::Request& req,
-                                                     httplib::Response& res) { Answer(req, res); });
-    server_.set_tcp_nodelay(true);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::yield();
-  }
-  ~TestServer() {
-    Release();
-    server_.stop();
-    thread_.join();
-  }
-  int Port() const { return port_; }
-  int Posts() const { return posts_; }
-  std::vector<int> ClientPorts() {
-    std::lock_guard lock(mutex_);
-    return clientPorts_;
-  }
-  void Release() {
-    std::lock_guard lock(mutex_);
-    released_ = true;
-    cv_.notify_all();
-  }
-
- private:
-  void Answer(const httplib::Request& req, httplib::Response& res) {
-    ++posts_;
-    {
-      std::lock_guard lock(mutex_);
-      clientPorts_.push_back(req.remote_port);
-    }
-    const auto call = wire::JsonRpcRequest::Parse(req.body);
-    const std::string& m = call.Method();
-    if (m == "echo") {
-      std::string data = "[";
-      for (std::size_t i = 0; i < call.Params().size(); ++i) {
-        if (i > 0) data += ',';
-        const auto& p = call.Params()[i];
-        if (p.kind == wire::JsonRpcParam::Kind::Object) data += p.value;
-        else wire::PacketWriter::AppendJsonString(data, p.value);
-      }
-      data += "]";
-      res.set_content(wire::JsonRpcResponse::Result(call.IdJson(), wire::RawResult::Ok(data)),
-                      "application/json");
-    } else if (m == "grande") {
-      auto body = std::make_shared<std::string>(wire::JsonRpcResponse::Result(
-          call.IdJson(), wire::RawResult::Ok("\"" + std::string(1 << 20, 'x') + "\"")));
-      res.set_chunked_content_provider("application/json",
-                                       [body](size_t offset, httplib::DataSink& sink) {
-                                         if (offset < body->size()) {
-                                           const size_t n = std::min<size_t>(8192, body->size() - offset);
-                                           sink.write(body->data() + offset, n);
-                                         } else {
-                                           sink.done();
-                                         }
-                                         return true;
-                                       });
-    } else if (m == "lento") {
-      std::unique_lock lock(mutex_);
-      cv_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
-      res.set_content(wire::JsonRpcResponse::Result(call.IdJson(), wire::RawResult::Ok("1")),
-                      "application/json");
-    } else if (m == "http500") {
-      res.status = 500;
-      res.set_content("boom", "text/plain");
-    } else if (m == "lixo") {
-      res.set_content("{\"jsonrpc\":\"2.0\",\"id\":", "application/json");
-    } else if (m == "outroId") {
-      res.set_content(wire::JsonRpcResponse::Result("999", wire::RawResult::Ok("1")),
-                      "application/json");
-    } else {
-      res.set_content(wire::JsonRpcResponse::Error(call.IdJson(), -32601, "Method not found"),
-                      "application/json");
-    }
-  }
-
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
-  std::atomic<int> posts_{0};
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool released_ = false;
-  std::vector<int> clientPorts_;
-};
+const std::string kService(wire::kServiceName);
 
 class NetConnectionTest : public ::testing::Test {
  protected:
@@ -150,7 +48,7 @@ class NetConnectionTest : public ::testing::Test {
   }
   std::string Where() const { return "127.0.0.1:" + std::to_string(server.Port()); }
 
-  TestServer server;
+  testsupport::StubService server;
   TNetConnection net{"netProdDeso"};
   int connects = 0;
 };
@@ -271,7 +169,7 @@ TEST_F(NetConnectionTest, ArgumentsThatCannotBeSentSendNothing) {
   EXPECT_NE(CallError("echo", {Variant::FromText("ok"), Variant::FromText("\xc3(")})
                 .find("argumento 2 não é texto UTF-8 válido"),
             std::string::npos);
-  EXPECT_EQ(server.Posts(), 0);
+  EXPECT_EQ(server.Requests(), 1);  // the connection check alone
 }
 
 TEST_F(NetConnectionTest, OpenChecksThatTheServiceAnswers) {
@@ -317,7 +215,7 @@ TEST(NetConnectionRefusedTest, RefusedConnectionRaisesEvenWithoutThrowException)
     net.Call("getDados", {});
     FAIL() << "no error";
   } catch (const ENetError& e) {
-    EXPECT_EQ(std::string(e.what()), "Falha ao conectar ao serviço " + std::string(kService) +
+    EXPECT_EQ(std::string(e.what()), "Falha ao conectar ao serviço " + kService +
                                          " em " + where + ": conexão recusada");
   }
   net.SetPort(0);

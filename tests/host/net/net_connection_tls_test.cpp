@@ -3,66 +3,21 @@
 // server fails with a clear message before any request reaches it; a token never travels in clear
 // to a server that is not on loopback unless that is explicitly allowed.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 #include "TestCertificates.h"
 #include "host/net/NetConnection.h"
 #include "host/services/HostLib.h"
 #include "host/services/ScriptedHost.h"
-#include "host/wire/JsonRpcRequest.h"
-#include "host/wire/JsonRpcResponse.h"
-#include "host/wire/PacketWriter.h"
-#include "host/wire/RawResult.h"
+#include "host/wire/ServiceName.h"
+#include "tests/host/net/StubService.h"
 
 namespace host {
 namespace {
 
-constexpr const char* kService = "PDI07310.rdmProdDesoneraImpos";
-
-// A service on a free loopback port, over TLS with the given certificate or in plain HTTP, that
-// answers a call with the Authorization header it received.
-class EchoServer {
- public:
-  EchoServer(const std::string& cert, const std::string& key)
-      : server_(std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str())) {
-    Start();
-  }
-  EchoServer() : server_(std::make_unique<httplib::Server>()) { Start(); }
-  ~EchoServer() {
-    server_->stop();
-    thread_.join();
-  }
-  int Port() const { return port_; }
-  int Requests() const { return requests_; }
-
- private:
-  void Start() {
-    const std::string path = "/" + std::string(kService);
-    server_->Get(path, [this](const httplib::Request&, httplib::Response& res) {
-      ++requests_;
-      res.set_content("{}", "application/json");
-    });
-    server_->Post(path, [this](const httplib::Request& req, httplib::Response& res) {
-      ++requests_;
-      std::string data;
-      wire::PacketWriter::AppendJsonString(data, req.get_header_value("Authorization"));
-      const auto call = wire::JsonRpcRequest::Parse(req.body);
-      res.set_content(wire::JsonRpcResponse::Result(call.IdJson(), wire::RawResult::Ok(data)), "application/json");
-    });
-    port_ = server_->bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
-    while (!server_->is_running()) std::this_thread::yield();
-  }
-
-  std::unique_ptr<httplib::Server> server_;
-  int port_ = 0;
-  std::thread thread_;
-  std::atomic<int> requests_{0};
-};
+// The service over TLS with the given certificate, or in plain HTTP.
+testsupport::StubService::Options Tls(const std::string& cert, const std::string& key) { return {cert, key, {}}; }
 
 class NetConnectionTlsTest : public ::testing::Test {
  protected:
@@ -77,7 +32,7 @@ class NetConnectionTlsTest : public ::testing::Test {
   // A connection to host:port of the service, with connect and read deadlines.
   std::unique_ptr<TNetConnection> Connection(const std::string& hostName, int port) {
     auto net = std::make_unique<TNetConnection>();
-    net->SetServerName(kService);
+    net->SetServerName(std::string(wire::kServiceName));
     net->SetHost(hostName);
     net->SetPort(port);
     net->SetConnectTimeout(std::chrono::milliseconds(2000));
@@ -87,7 +42,7 @@ class NetConnectionTlsTest : public ::testing::Test {
   // The message of the ENetError that calling raises, or "no error".
   static std::string Failure(TNetConnection& net) {
     try {
-      net.Call("echo", {});
+      net.Call("authorization", {});
     } catch (const ENetError& e) {
       return e.what();
     }
@@ -100,23 +55,23 @@ class NetConnectionTlsTest : public ::testing::Test {
 testsupport::TestCertificates* NetConnectionTlsTest::certs_ = nullptr;
 
 TEST_F(NetConnectionTlsTest, AVerifiedServerIsCalledByAddressOrByName) {
-  EchoServer server(certs_->ServerCert(), certs_->ServerKey());
+  testsupport::StubService server(Tls(certs_->ServerCert(), certs_->ServerKey()));
   for (const std::string name : {"https://127.0.0.1", "https://localhost", "HTTPS://localhost/"}) {
     auto net = Connection(name, server.Port());
     net->SetCaFile(certs_->CaCert());
     net->SetAccessToken("tok-0123456789abcdef");
-    EXPECT_EQ(net->Call("echo", {}).AsText(), R"({"ok":true,"data":"Bearer tok-0123456789abcdef"})") << name;
+    EXPECT_EQ(net->Call("authorization", {}).AsText(), R"({"ok":true,"data":"Bearer tok-0123456789abcdef"})") << name;
   }
   // Without a CA file of its own, the connection takes the host's.
   host_.SetCaFile(certs_->CaCert());
   SetHostServices(&host_);
   auto net = Connection("https://127.0.0.1", server.Port());
-  EXPECT_EQ(net->Call("echo", {}).AsText(), R"({"ok":true,"data":""})");
+  EXPECT_EQ(net->Call("authorization", {}).AsText(), R"({"ok":true,"data":""})");
 }
 
 TEST_F(NetConnectionTlsTest, AnUnverifiedServerIsRefusedBeforeAnyRequestReachesIt) {
-  EchoServer server(certs_->ServerCert(), certs_->ServerKey());
-  const std::string prefix = "Falha ao conectar ao serviço PDI07310.rdmProdDesoneraImpos em https://127.0.0.1:" +
+  testsupport::StubService server(Tls(certs_->ServerCert(), certs_->ServerKey()));
+  const std::string prefix = "Falha ao conectar ao serviço " + std::string(wire::kServiceName) + " em https://127.0.0.1:" +
                              std::to_string(server.Port()) + ": o servidor não pôde ser verificado: ";
 
   auto untrusted = Connection("https://127.0.0.1", server.Port());
@@ -135,7 +90,7 @@ TEST_F(NetConnectionTlsTest, AnUnverifiedServerIsRefusedBeforeAnyRequestReachesI
 }
 
 TEST_F(NetConnectionTlsTest, ACertificateForAnotherNameIsRefused) {
-  EchoServer server(certs_->WrongNameCert(), certs_->WrongNameKey());
+  testsupport::StubService server(Tls(certs_->WrongNameCert(), certs_->WrongNameKey()));
   for (const std::string name : {"https://127.0.0.1", "https://localhost"}) {
     auto net = Connection(name, server.Port());
     net->SetCaFile(certs_->CaCert());
@@ -148,8 +103,8 @@ TEST_F(NetConnectionTlsTest, ACertificateForAnotherNameIsRefused) {
 }
 
 TEST_F(NetConnectionTlsTest, MismatchedProtocolsAndAMissingCaFileFailWithAMessage) {
-  EchoServer tls(certs_->ServerCert(), certs_->ServerKey());
-  EchoServer plain;
+  testsupport::StubService tls(Tls(certs_->ServerCert(), certs_->ServerKey()));
+  testsupport::StubService plain;
   auto toPlain = Connection("https://127.0.0.1", plain.Port());
   toPlain->SetCaFile(certs_->CaCert());
   EXPECT_NE(Failure(*toPlain).find("falha na negociação TLS"), std::string::npos);
@@ -165,11 +120,11 @@ TEST_F(NetConnectionTlsTest, MismatchedProtocolsAndAMissingCaFileFailWithAMessag
 }
 
 TEST_F(NetConnectionTlsTest, ATokenGoesInClearOnlyToLoopbackOrWhenExplicitlyAllowed) {
-  EchoServer plain;
+  testsupport::StubService plain;
   for (const std::string name : {"127.0.0.1", "http://localhost", "127.0.0.1/"}) {
     auto net = Connection(name, plain.Port());
     net->SetAccessToken("tok-0123456789abcdef");
-    EXPECT_EQ(net->Call("echo", {}).AsText(), R"({"ok":true,"data":"Bearer tok-0123456789abcdef"})") << name;
+    EXPECT_EQ(net->Call("authorization", {}).AsText(), R"({"ok":true,"data":"Bearer tok-0123456789abcdef"})") << name;
   }
 
   // 192.0.2.1 is reserved for documentation: nothing answers there.
@@ -177,7 +132,7 @@ TEST_F(NetConnectionTlsTest, ATokenGoesInClearOnlyToLoopbackOrWhenExplicitlyAllo
   remote->SetConnectTimeout(std::chrono::milliseconds(300));
   remote->SetAccessToken("tok-0123456789abcdef");
   EXPECT_EQ(Failure(*remote),
-            "Falha ao chamar echo em 192.0.2.1:8470: o token de acesso não é "
+            "Falha ao chamar authorization em 192.0.2.1:8470: o token de acesso não é "
             "enviado sem criptografia a um servidor fora desta máquina; use https:// no endereço do servidor ou "
             "permita explicitamente a conexão insegura (--insecure)");
   // Allowed by the connection or by the host, it is tried (and fails for want of a server).

@@ -1,0 +1,96 @@
+// One exchange of TNetConnection with the application server, in the parts that do not depend on
+// how the bytes travel:
+//
+// - NetRequest: what is sent (the service check, GET, or a call, POST of a JSON-RPC request).
+// - AnswerReceiver: takes the answer while it arrives, its head and then its body in pieces, and
+//   holds at most a cap of bytes. A successful answer (status 200) goes straight into the call's
+//   AnswerDecoder; of any other only the first bytes are kept, for the message.
+// - ExchangeEnd: how the exchange ended, as the transport saw it.
+//
+// A transport (HttpTransport, over cpp-httplib) sends a NetRequest, hands the answer to an
+// AnswerReceiver and returns an ExchangeEnd; the connection builds the requests and judges the
+// outcome, so that another transport (a browser's fetch, whose answer body arrives as a stream of
+// pieces too) fails with the same messages.
+//
+// Thread rules: a receiver serves one exchange, on one thread at a time (the transport's, while
+// the exchange runs; the caller's afterwards). Receivers are not copyable or movable; the two
+// structs are intentionally copyable.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace host {
+
+class AnswerDecoder;
+
+struct NetRequest {
+  enum class Method { Get, Post };
+  Method method = Method::Get;
+  // "/" + the service's name.
+  std::string path;
+  // The value of the Authorization header; "" sends none.
+  std::string authorization;
+  // Post: the JSON-RPC request, sent as application/json.
+  std::string body;
+};
+
+struct ExchangeEnd {
+  enum class How {
+    Answered,  // a whole answer was received (of any status)
+    Canceled,  // cancelled by CancelCalls before the answer was whole, or never run
+    Failed,    // the transport failed (connecting, sending, receiving) or the receiver stopped it
+  };
+  How how = How::Canceled;
+  // Answered: the HTTP status.
+  int status = 0;
+  // Failed: why, in the clerk's words (Portuguese), as the transport saw it; the receiver's own
+  // reason, when it stopped the exchange, comes first.
+  std::string reason;
+
+  static ExchangeEnd Answered(int status) { return {How::Answered, status, {}}; }
+  static ExchangeEnd Canceled() { return {How::Canceled, 0, {}}; }
+  static ExchangeEnd Failed(std::string reason) { return {How::Failed, 0, std::move(reason)}; }
+};
+
+class AnswerReceiver {
+ public:
+  // cap: the largest body accepted, in bytes. decoder: where an answer of status 200 goes (null:
+  // none is decoded, e.g. the service check's).
+  AnswerReceiver(std::uint64_t cap, AnswerDecoder* decoder) : cap_(cap), decoder_(decoder) {}
+  AnswerReceiver(const AnswerReceiver&) = delete;
+  AnswerReceiver& operator=(const AnswerReceiver&) = delete;
+
+  // The answer's head: its status, and the body's length when announced. Returns false to stop
+  // the exchange (a length past the cap). Never raises, like Data: a transport calls both from
+  // inside its read loop.
+  bool Head(int status, std::optional<std::uint64_t> announcedLength);
+  // The next bytes of the body. Returns false to stop the exchange: past the cap, an answer that
+  // cannot be decoded or stored, memory refused.
+  bool Data(std::string_view bytes);
+  // The exchange ended by an exception inside the transport, the answer possibly begun: keeps why.
+  void Abandon(const std::exception& e);
+
+  // Why receiving stopped or was abandoned; "" when it was not.
+  const std::string& Failure() const { return failure_; }
+  // A short, printable excerpt of the start of a body that was not decoded; "" when it was
+  // empty (or decoded).
+  std::string Excerpt() const;
+
+ private:
+  // Bytes of an undecoded body kept for the excerpt: one past what it shows, to know it goes on.
+  static constexpr std::size_t kExcerptBytes = 200;
+
+  std::uint64_t cap_;
+  AnswerDecoder* decoder_;
+  bool decoding_ = false;
+  std::uint64_t received_ = 0;
+  std::string start_;
+  std::string failure_;
+};
+
+}  // namespace host
