@@ -13,6 +13,7 @@
 #include "host/wire/JsonRpcRequest.h"
 #include "host/wire/JsonRpcResponse.h"
 #include "host/wire/RawResult.h"
+#include "host/wire/Utf8.h"
 #include "server/service/AuditTime.h"
 #include "server/service/PacketStream.h"
 #include "server/store/StoreTransaction.h"
@@ -49,16 +50,6 @@ class EBadParams : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-// Number of characters (code points) in UTF-8 text; the request reader has already checked that
-// the text is valid UTF-8.
-size_t CharCount(std::string_view text) {
-  size_t n = 0;
-  for (const char c : text) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
-  }
-  return n;
-}
 
 std::string Cut(std::string_view text, size_t max) {
   return PacketWriter::SanitizeUtf8(text.substr(0, max));
@@ -200,7 +191,7 @@ void ExpectValidChange(const PacketRow& row, const ChangePacket& packet) {
 
   for (size_t j = 0; j < packet.fields.size(); ++j) {
     const auto& field = packet.fields[j];
-    const size_t length = CharCount(row.change.values[j]);
+    const size_t length = host::wire::Utf8CharCount(row.change.values[j]);
     const int size = info.FieldSize(field.name);
     if (length > static_cast<size_t>(size)) {
       throw ERefusal("O campo " + Shown(field.name, 40) + " do " + std::string(info.nounLower) + " " + row.Name() +
