@@ -42,8 +42,10 @@ class LocalDatabaseUpdater : public QObject {
   Q_OBJECT
 
  public:
-  // Downloads into the file at the given path (the staging copy); runs off the user-interface
-  // thread and must touch nothing shared with it. Never raises (a throw counts as a failure).
+  // Downloads into the file at the given path (the staging copy, a hard link of the local copy:
+  // a new copy must replace it by a rename, never be written into it, as LocalDatabaseDownload
+  // does); runs off the user-interface thread and must touch nothing shared with it. A throw
+  // counts as a failure.
   using Download = std::function<host::LocalDatabaseRefresh(const std::string& path)>;
 
   // REQUIRES: services and bar outlive the updater.
