@@ -200,6 +200,17 @@ TEST_F(ClerkDayTest, F6TakesTheFocusToTheHistoryAndF6OrEscBringsItBack) {
   EXPECT_EQ(QApplication::focusWidget(), Grid("dbgPadrao"));
 }
 
+TEST_F(ClerkDayTest, AKeyTypedWhereItCannotGoIsSaidNotLost) {
+  QStatusBar* bar = desktop_->window->statusBar();
+  desktop::GridView* suppliers = Grid("dbgFornecedor");
+  ASSERT_TRUE(suppliers->ClickCell(0, 1));
+  QTest::keyClicks(QApplication::focusWidget(), "4");
+  EXPECT_TRUE(bar->currentMessage().startsWith(QStringLiteral("A coluna Nome não pode ser editada"))) << bar->currentMessage().toStdString();
+  ASSERT_TRUE(suppliers->ClickCell(0, 0));
+  QTest::keyClicks(QApplication::focusWidget(), "4");
+  EXPECT_TRUE(bar->currentMessage().startsWith(QStringLiteral("Uma linha gravada não é alterada"))) << bar->currentMessage().toStdString();
+}
+
 #endif
 
 }  // namespace
