@@ -1,6 +1,10 @@
 #include "desktop/LocalDatabaseUpdater.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <QStatusBar>
 #include <QTimer>
@@ -15,6 +19,7 @@
 #include "desktop/BusyIndicator.h"
 #include "desktop/CallRunner.h"
 #include "desktop/QtHostServices.h"
+#include "host/db/DtmDBGeral.h"
 #include "host/wire/ServiceName.h"
 
 namespace desktop {
@@ -30,10 +35,28 @@ void RemoveStaging(const std::string& staging) {
   for (const char* suffix : {"", ".etag", ".new"}) fs::remove(staging + suffix, ignored);
 }
 
+// Removes the staging copies that a desktop which ended during a download left beside `local`
+// (named LOCAL.atualizando.PID.N, PID no longer running).
+void RemoveLeftovers(const std::string& local) {
+  const fs::path path(local);
+  const std::string prefix = path.filename().string() + ".atualizando.";
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(path.parent_path().empty() ? fs::path(".") : path.parent_path(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      std::error_code ignored;
+      fs::remove(entry.path(), ignored);
+    }
+  }
+}
+
 // A staging copy beside `local`: a hard link of it (a copy where links are not possible), with
 // its ETag, so the download can answer "unchanged" without touching the copy in use.
 std::string PrepareStaging(const std::string& local) {
   static int counter = 0;
+  RemoveLeftovers(local);
   const std::string staging = local + ".atualizando." + std::to_string(::getpid()) + "." + std::to_string(++counter);
   RemoveStaging(staging);
   std::error_code error;
@@ -223,6 +246,9 @@ void LocalDatabaseUpdater::Finish() {
     } else {
       std::error_code ignored;
       fs::rename(job->staging + ".etag", job->local + ".etag", ignored);
+      // The connection stays on the file it opened: the next local query opens the new copy
+      // (queries read their rows whole, so none is left reading the old one).
+      host::dtmDBGeral().Close();
     }
   }
   RemoveStaging(job->staging);

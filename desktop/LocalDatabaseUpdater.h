@@ -6,7 +6,8 @@
 // screens read until it is whole:
 // - It runs on a thread of its own into a staging copy beside the local one (a hard link of it,
 //   so an unchanged copy still costs one small answer). Only when it ends and nobody gave up
-//   waiting does the user-interface thread put the new copy in place (a rename).
+//   waiting does the user-interface thread put the new copy in place (a rename) and close the
+//   local database's connection, so the screens' next query reads the new copy.
 // - Start() runs it in the background: the window paints and the screen opens on the local copy
 //   meanwhile; the status bar says it runs and how it ended.
 // - RefreshAndWait() (the menu entry) waits for it as for a remote call (CallRunner): the busy
