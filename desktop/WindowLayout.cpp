@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QDockWidget>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -42,7 +44,16 @@ void WindowLayout::RestoreMain(QMainWindow& window, QDockWidget* panel) const {
   window.resize(settings_.WindowWidth(), settings_.WindowHeight());
   if (!settings_.WindowSizeGiven()) {
     const QByteArray geometry = store_.Read(kGeometryKey).toByteArray();
-    if (!geometry.isEmpty()) window.restoreGeometry(geometry);
+    if (!geometry.isEmpty()) {
+      window.restoreGeometry(geometry);
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      // A default size that the screen cannot hold with the window's frame (1024x768 on a
+      // 1024x768 screen hid the status bar): the whole screen instead.
+      const QSize room = screen->availableGeometry().size();
+      if (settings_.WindowWidth() >= room.width() || settings_.WindowHeight() >= room.height()) {
+        window.setWindowState(window.windowState() | Qt::WindowMaximized);
+      }
+    }
   }
   const QByteArray state = store_.Read(kStateKey).toByteArray();
   if ((state.isEmpty() || !window.restoreState(state)) && panel) window.resizeDocks({panel}, {kPanelHeight}, Qt::Vertical);

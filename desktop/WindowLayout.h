@@ -4,7 +4,7 @@
 //
 // Promises:
 // - The main window takes the size the settings give; the remembered geometry replaces it unless
-//   the size was given on the command line. Without a remembered state the docked panel starts
+//   the size was given on the command line. A default size the screen cannot hold is maximized. Without a remembered state the docked panel starts
 //   low (kPanelHeight), leaving the screens most of the height.
 // - Column widths are taken only from a remembered list that matches the grid's columns (one
 //   width per column, each 8 to 4000 pixels; the last column takes what is left anyway); a
