@@ -530,7 +530,12 @@ TEST_F(AroundScreenTest, StatusBarSobreAndAccessibleNames) {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
   ASSERT_TRUE(QTest::qWaitFor([&] { return window.ConnectionLabel()->text().startsWith(QStringLiteral("Sem conexão com 127.0.0.1:")); }, 30000));
 
+  // The user is the one the server knows, never this computer's login.
+  window.SetServerUser(QStringLiteral("maria"));
   const QString about = window.AboutText();
+  EXPECT_TRUE(about.contains(QStringLiteral("Usuário: maria\n"))) << about.toStdString();
+  const QString login = qEnvironmentVariable("USER");
+  EXPECT_TRUE(login.isEmpty() || !about.contains(login)) << about.toStdString();
   EXPECT_TRUE(about.contains(QStringLiteral("Versão: ")));
   EXPECT_TRUE(about.contains(QStringLiteral("Servidor: 127.0.0.1:%1").arg(server_->Port())));
   EXPECT_TRUE(about.contains(QStringLiteral("Usuário: ")));
