@@ -311,9 +311,10 @@ ExportDialog::ExportDialog(const QString& mainName, const QString& detailName, c
   layout->addLayout(form);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Exportar"));
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Exportar"));
+  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("btnExportar"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Cancelar"));
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &ExportDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

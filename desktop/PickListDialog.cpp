@@ -43,8 +43,10 @@ PickListDialog::PickListDialog(host::TDataSet& dataSet, const QString& message, 
   status_->setObjectName(QStringLiteral("pickStatus"));
 
   auto* buttons = new QDialogButtonBox(this);
-  ok_ = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
+  // Alt+O, Alt+C (the letters alone go to the search box); Enter is OK.
+  ok_ = buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole);
+  ok_->setDefault(true);
+  buttons->addButton(QStringLiteral("&Cancelar"), QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   // A row the mouse points at is a choice, whatever the search box says.
