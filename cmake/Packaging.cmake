@@ -32,7 +32,7 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_SHLIBDEPS ON)
 set(CPACK_COMPONENT_SERVER_DESCRIPTION "PDI07310 application server (Produtos para Desoneração de Impostos)")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME pdi07310-desktop)
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "libqt6widgets6, libsqlite3-0, libsimdjson14, libcpp-httplib0.11, libstdc++6")
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "libqt6widgets6, libsqlite3-0, libsimdjson14, libcpp-httplib0.11, libstdc++6, qt6-translations-l10n")
 set(CPACK_COMPONENT_DESKTOP_DESCRIPTION "PDI07310 desktop: the Qt host and the screen module")
 include(CPack)
 

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
@@ -24,6 +25,8 @@ int callsRun = 0;
 int slowWaits = 0;
 bool cancelRequested = false;
 std::function<void()> canceller;
+// The cancels of the works waiting now, innermost last (see Run's second argument).
+std::vector<std::function<void()>> workCancels;
 std::function<void(bool)> slowObserver;
 QPointer<QObject> cancelTarget;
 
@@ -82,12 +85,11 @@ class InputHold : public QObject {
       case QEvent::Drop:
         return !(cancelTarget && IsWithin(watched, cancelTarget));
       case QEvent::Close:
-        // A window's close would pull the models out from under the call.
-        if (watched->isWidgetType()) {
-          event->ignore();
-          return true;
-        }
-        return false;
+        // The main window decides (it ends the wait and closes afterwards); any other window's
+        // close would pull the models out from under the call.
+        if (qobject_cast<QMainWindow*>(watched)) return false;
+        event->ignore();
+        return true;
       default:
         return false;
     }
@@ -99,7 +101,7 @@ class InputHold : public QObject {
 
 // Runs work on a worker thread while this thread waits (see the class comment); the cancel is
 // offered after kOfferCancelAfter only when offerCancel.
-void RunOnWorker(const std::function<void()>& work, bool offerCancel) {
+void RunOnWorker(const std::function<void()>& work, bool offerCancel, const std::function<void()>& cancelWork) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() != app->thread()) {
     work();
@@ -120,6 +122,15 @@ void RunOnWorker(const std::function<void()>& work, bool offerCancel) {
     QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
   });
   ++waiting;
+  struct CancelEntry {
+    explicit CancelEntry(const std::function<void()>& cancel) : pushed(static_cast<bool>(cancel)) {
+      if (pushed) workCancels.push_back(cancel);
+    }
+    ~CancelEntry() {
+      if (pushed) workCancels.pop_back();
+    }
+    bool pushed;
+  } entry(cancelWork);
   bool slow = false;
   QTimer offer;
   offer.setSingleShot(true);
@@ -134,7 +145,9 @@ void RunOnWorker(const std::function<void()>& work, bool offerCancel) {
     InputHold hold;
     QTimer repeat;
     QObject::connect(&repeat, &QTimer::timeout, &loop, [] {
-      if (cancelRequested && canceller) canceller();
+      if (!cancelRequested) return;
+      if (canceller) canceller();
+      for (const auto& cancel : workCancels) cancel();
     });
     repeat.start(kCancelRepeatMs);
     if (slowWaits++ == 0 && slowObserver) slowObserver(true);
@@ -155,9 +168,13 @@ void RunOnWorker(const std::function<void()>& work, bool offerCancel) {
 
 }  // namespace
 
-void CallRunner::Run(const std::function<void()>& work) { RunOnWorker(work, true); }
+void CallRunner::Run(const std::function<void()>& work) { RunOnWorker(work, true, {}); }
 
-void CallRunner::RunToEnd(const std::function<void()>& work) { RunOnWorker(work, false); }
+void CallRunner::Run(const std::function<void()>& work, const std::function<void()>& cancel) {
+  RunOnWorker(work, true, cancel);
+}
+
+void CallRunner::RunToEnd(const std::function<void()>& work) { RunOnWorker(work, false, {}); }
 
 bool CallRunner::Waiting() { return waiting > 0; }
 
@@ -175,6 +192,7 @@ void CallRunner::Cancel() {
   if (waiting == 0) return;
   cancelRequested = true;
   if (canceller) canceller();
+  for (const auto& cancel : workCancels) cancel();
 }
 
 bool CallRunner::CancelOffered() { return slowWaits > 0; }

@@ -9,8 +9,10 @@
 //   and reach the screen, in order, after the call;
 // - from then on the slow-call observer is told (the desktop offers "Cancelar"), and the loop
 //   takes user input again through a filter: the widget registered with SetCancelTarget gets its
-//   clicks, Escape asks for the cancel, a window's close is refused, mouse presses elsewhere are
-//   dropped, and keys are held and delivered after the call unless the call was cancelled.
+//   clicks, Escape asks for the cancel, a main window's close reaches it (the main window ends
+//   the wait and closes afterwards) while any other window's close is refused, mouse presses
+//   elsewhere are dropped, and keys are held and delivered after the call unless the call was
+//   cancelled.
 // A cancel calls the canceller (TNetConnection::CancelCalls) at once and again every 200 ms until
 // the work ends, so the work fails as a broken connection does.
 //
@@ -44,6 +46,10 @@ class CallRunner {
   // Runs `work` as described above. REQUIRES: work is thread-safe with respect to everything the
   // user-interface thread may do meanwhile (timers, painting).
   static void Run(const std::function<void()>& work);
+  // Runs `work` as Run does; a cancel also calls `cancel` (thread-safe; it must make `work` end
+  // soon), besides the canceller of SetCanceller. For work that is not a remote call of a
+  // TNetConnection (the local database's download).
+  static void Run(const std::function<void()>& work, const std::function<void()>& cancel);
   // Runs `work` as Run does, but never offers the cancel: for work that cannot be ended part way
   // (loading rows into a record set). User input waits for the whole call.
   static void RunToEnd(const std::function<void()>& work);

@@ -1,6 +1,7 @@
 #include "desktop/FocusLog.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -31,12 +32,19 @@ void FocusLog::NoteFocus(const QWidget* now) {
   if (!file_) return;
   QString name = QStringLiteral("-");
   if (now) name = now->objectName().isEmpty() ? QString::fromLatin1(now->metaObject()->className()) : now->objectName();
-  // A message or question box says what it asks, so a log reader knows where the keys went.
-  if (const auto* box = now ? qobject_cast<const QMessageBox*>(now->window()) : nullptr) NoteDialog(box->text());
+  // A dialog says what it asks, so a log reader knows where the keys went.
+  if (const auto* dialog = now ? qobject_cast<const QDialog*>(now->window()) : nullptr) NoteDialog(*dialog);
   WriteLine("focus: ", name);
 }
 
 void FocusLog::NoteDialog(const QString& text) { WriteLine("dialog: ", text); }
+
+void FocusLog::NoteDialog(const QDialog& dialog) {
+  if (!file_ || lastDialog_ == &dialog) return;
+  lastDialog_ = &dialog;
+  const auto* box = qobject_cast<const QMessageBox*>(&dialog);
+  NoteDialog(box ? box->text() : dialog.windowTitle());
+}
 
 void FocusLog::WriteLine(const char* prefix, const QString& text) {
   if (!file_) return;

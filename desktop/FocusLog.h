@@ -5,8 +5,9 @@
 // Promises, while open:
 // - Every change of the widget holding the keyboard focus appends one line "focus: NAME" to the
 //   file: the widget's object name, its class name when it has none, "-" for no widget.
-// - When the focus lands in a message or question box, a line "dialog: TEXT" (the box's text)
-//   comes first, so the log says what was asked.
+// - Every dialog is named once, in a line "dialog: TEXT" (a message box's text, another dialog's
+//   title): when it is about to be shown through the host services (NoteDialog), and otherwise
+//   when the focus first lands in it (before that "focus:" line), so the log says what was asked.
 // - The file is opened once, for appending, and each line is flushed as it is written: a reader
 //   may follow the file while the desktop runs.
 // - A file that cannot be opened is said on standard error once; the log then stays off.
@@ -15,11 +16,13 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+class QDialog;
 class QWidget;
 
 namespace desktop {
@@ -42,6 +45,8 @@ class FocusLog : public QObject {
   void NoteFocus(const QWidget* now);
   // Writes "dialog: TEXT".
   void NoteDialog(const QString& text);
+  // Names `dialog` (see the class comment), once for each dialog shown.
+  void NoteDialog(const QDialog& dialog);
 
  private:
   struct Closer {
@@ -50,6 +55,7 @@ class FocusLog : public QObject {
   void WriteLine(const char* prefix, const QString& text);
 
   std::unique_ptr<std::FILE, Closer> file_;
+  QPointer<const QDialog> lastDialog_;
 };
 
 }  // namespace desktop

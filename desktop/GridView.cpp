@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMainWindow>
+#include <QStatusBar>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QToolButton>
@@ -13,6 +15,7 @@
 #include "host/controls/Column.h"
 #include "host/controls/DBGrid.h"
 #include "host/core/Events.h"
+#include "host/data/Field.h"
 
 namespace desktop {
 
@@ -363,12 +366,40 @@ void GridView::HandleKey(QKeyEvent* event) {
   if (text.isEmpty()) return;
   // The platform types one byte at a time: only printable ASCII reaches the cell (codes,
   // taxpayer numbers and branch codes are ASCII); other characters are dropped here.
+  const bool editable = g->CanEditSelectedCell();
+  bool refused = false;
   Act([&] {
     for (QChar ch : text) {
       const char16_t u = ch.unicode();
-      if (u >= 0x20 && u < 0x7f) g->TypeChar(static_cast<char>(u));
+      if (u >= 0x20 && u < 0x7f) {
+        g->TypeChar(static_cast<char>(u));
+        refused = refused || g->LastTypingRefused();
+      }
     }
   });
+  if (grid_ && (!editable || refused)) SayNotEditable(refused);
+}
+
+void GridView::SayNotEditable(bool storedRow) {
+  // A key typed where it cannot go is never lost silently: a beep, and the status bar says why.
+  QApplication::beep();
+  QString why;
+  const host::TColumn* column = adapter_->ColumnAt(grid_->SelectedIndex());
+  const QString title = column ? QString::fromStdString(column->TitleText()) : QString();
+  const host::TField* field = grid_->SelectedField();
+  if (storedRow) {
+    why = QStringLiteral("Uma linha gravada não é alterada; para um novo registro, use Insert.");
+  } else if (grid_->ReadOnly()) {
+    why = QStringLiteral("Esta lista não aceita digitação agora.");
+  } else if (grid_->RowCount() == 0) {
+    why = QStringLiteral("A lista está vazia; para um novo registro, use Insert.");
+  } else if ((column && column->ReadOnly()) || (field && field->ReadOnly)) {
+    why = QStringLiteral("A coluna %1 não pode ser editada; digite o código na primeira coluna.").arg(title);
+  } else {
+    why = QStringLiteral("Esta célula não pode ser editada.");
+  }
+  emit NotEditable(why);
+  if (auto* main = qobject_cast<QMainWindow*>(window())) main->statusBar()->showMessage(why, 6000);
 }
 
 }  // namespace desktop

@@ -7,6 +7,8 @@
 //     runs the exit and enter rules); only when the grid got it, the column is selected
 //     (SetSelectedIndex, whose column exit may refuse) and the row is moved to (MoveToRow);
 //   - a typed character: TypeChar (key-press rules, masks and field sizes decide); Backspace too;
+//     a character typed where it cannot go (a read-only column or list, a stored row) beeps and
+//     says why in the status bar (NotEditable), never lost silently;
 //   - Tab / Shift+Tab, Enter, Esc, Up, Down, Insert, Ctrl+Delete: KeyDown (the grid's own keys
 //     and its key-down rule); Left / Right / Home / End select columns through SetSelectedIndex;
 //     PageUp / PageDown / Ctrl+Home / Ctrl+End move rows through MoveToRow;
@@ -62,6 +64,11 @@ class GridView : public QTableView {
   // Clicks the "…" button as the mouse would. Returns true when the grid ran its edit-button rule.
   bool ClickEllipsis();
 
+ signals:
+  // A character was typed where it cannot go (a read-only column or list, a stored row); `why`
+  // says so in the clerk's words. The main window's status bar shows it too, with a beep.
+  void NotEditable(const QString& why);
+
  protected:
   bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -83,6 +90,7 @@ class GridView : public QTableView {
   // Runs one user action on the grid and shows the model's cursor afterwards.
   bool Act(const std::function<void()>& action);
   void HandleKey(QKeyEvent* event);
+  void SayNotEditable(bool storedRow);
 
   host::TDBGrid* grid_;
   GridTableModel* adapter_;

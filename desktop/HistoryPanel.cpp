@@ -8,10 +8,12 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 #include "desktop/AccessibleNames.h"
 #include "desktop/DesktopSettings.h"
+#include "desktop/QtHostServices.h"
 #include "host/data/ClientDataSet.h"
 #include "host/data/Field.h"
 #include "host/net/NetConnection.h"
@@ -50,6 +52,7 @@ QString Shown(int column, const std::string& value) {
   if (column == 5 && digits && value.size() == 11) {
     return text.left(3) + '.' + text.mid(3, 3) + '.' + text.mid(6, 3) + '-' + text.mid(9, 2);
   }
+  if (column == 2) return HistoryPanel::AddressShown(text);
   if (column == 4) {
     if (text == QLatin1String("insert")) return QStringLiteral("inclusão");
     if (text == QLatin1String("delete")) return QStringLiteral("exclusão");
@@ -59,6 +62,22 @@ QString Shown(int column, const std::string& value) {
 }
 
 }  // namespace
+
+QString HistoryPanel::AddressShown(const QString& address) {
+  // The client's port changes with every connection and tells the clerk nothing.
+  QString host = address;
+  if (host.startsWith(QLatin1Char('['))) {
+    const int close = host.indexOf(QLatin1Char(']'));
+    if (close > 0) return host.mid(1, close - 1);
+  }
+  const int colon = host.lastIndexOf(QLatin1Char(':'));
+  if (colon > 0 && host.indexOf(QLatin1Char(':')) == colon) {
+    bool digits = colon + 1 < host.size();
+    for (int i = colon + 1; i < host.size(); ++i) digits = digits && host[i].isDigit();
+    if (digits) host.truncate(colon);
+  }
+  return host;
+}
 
 HistoryPanel::HistoryPanel(Fetcher fetcher, QWidget* parent)
     : QDockWidget(QStringLiteral("Histórico"), parent), fetcher_(std::move(fetcher)) {
@@ -91,6 +110,12 @@ HistoryPanel::HistoryPanel(Fetcher fetcher, QWidget* parent)
   debounce_->setSingleShot(true);
   debounce_->setInterval(kDebounce);
   connect(debounce_, &QTimer::timeout, this, [this] { Start(); });
+  retry_ = new QTimer(this);
+  retry_->setSingleShot(true);
+  retry_->setInterval(kRetryAfter);
+  connect(retry_, &QTimer::timeout, this, [this] {
+    if (isVisible()) Start();
+  });
   connect(&watcher_, &QFutureWatcher<HistoryAnswer>::finished, this, [this] { OnFinished(); });
   status_->setText(fetcher_ ? QStringLiteral("Nenhum produto selecionado.")
                             : QStringLiteral("O histórico não está disponível nesta instalação."));
@@ -115,9 +140,14 @@ void HistoryPanel::SetFetcher(Fetcher fetcher) {
   SetKey(key);
 }
 
+void HistoryPanel::SetRetryInterval(std::chrono::milliseconds interval) {
+  retry_->setInterval(static_cast<int>(interval.count()));
+}
+
 void HistoryPanel::SetKey(const std::string& key) {
   if (key == key_) return;
   key_ = key;
+  retry_->stop();
   table_->setRowCount(0);
   if (!fetcher_) return;
   if (key_.empty()) {
@@ -194,9 +224,18 @@ void HistoryPanel::OnFinished() {
 void HistoryPanel::Show(const HistoryAnswer& answer) {
   table_->setRowCount(0);
   if (!answer.error.empty()) {
-    status_->setText(QStringLiteral("Não foi possível ler o histórico: ") + Q(answer.error));
+    // In the clerk's words; the connection's own text (method, service) only in the hint and on
+    // standard error. The same key is asked again after a while: the error clears by itself once
+    // the server answers.
+    std::string details;
+    const std::string shown = QtHostServices::ClerkText(answer.error, &details);
+    if (!details.empty()) std::fprintf(stderr, "pdi07310-desktop: histórico: %s\n", details.c_str());
+    status_->setText(QStringLiteral("Histórico indisponível agora: ") + Q(shown));
+    status_->setToolTip(Q(details.empty() ? answer.error : details));
+    retry_->start();
     return;
   }
+  status_->setToolTip(QString());
   table_->setRowCount(static_cast<int>(answer.rows.size()));
   int r = 0;
   for (const HistoryRow& row : answer.rows) {

@@ -10,8 +10,11 @@
 //   through the busy animation or the call runner's wait): the user interface never waits for it.
 // - An answer is shown only when it is for the key current at that moment and for the latest
 //   request; an answer that arrives late for an earlier product is dropped.
-// - A failure is shown in the panel's status line in plain Portuguese; the table is emptied so it
-//   never shows another product's history as this one's.
+// - A failure is shown in the panel's status line in plain Portuguese (no method or service name;
+//   those are in its hint); the table is emptied so it never shows another product's history as
+//   this one's; the same product is asked again after kRetryAfter, so the failure clears by
+//   itself once the server answers.
+// - Client addresses are shown without their (throwaway) port.
 // - The destructor waits for a request under way (bounded by the fetcher's own deadlines).
 //
 // The fetcher runs off the user-interface thread and must touch nothing shared with it; the
@@ -21,6 +24,7 @@
 #pragma once
 
 #include <QDockWidget>
+#include <QString>
 #include <QFutureWatcher>
 #include <chrono>
 #include <functional>
@@ -55,6 +59,8 @@ class HistoryPanel : public QDockWidget {
 
  public:
   static constexpr std::chrono::milliseconds kDebounce{300};
+  // After a failure the same key is asked again this long after, while the panel is shown.
+  static constexpr std::chrono::milliseconds kRetryAfter{10000};
 
   using Fetcher = std::function<HistoryAnswer(const std::string& key)>;
 
@@ -63,6 +69,9 @@ class HistoryPanel : public QDockWidget {
 
   // The fetcher asking the server of `settings` (address, token, CA file) with getHistorico.
   static Fetcher ServerFetcher(const DesktopSettings& settings, const std::string& serviceName);
+  // A client address as the panel shows it: without the port ("10.0.0.5:51234" -> "10.0.0.5",
+  // "[::1]:5000" -> "::1").
+  static QString AddressShown(const QString& address);
   // Reads getHistorico's raw result (the {"ok":…} text) into rows. Raises on a refusal or a
   // packet it cannot read. Thread-safe (touches only its own objects).
   static std::vector<HistoryRow> ReadAnswer(const host::Variant& raw);
@@ -88,6 +97,8 @@ class HistoryPanel : public QDockWidget {
   void SetPaused(bool paused);
   QTableWidget* Table() const { return table_; }
   QLabel* Status() const { return status_; }
+  // Changes kRetryAfter (for tests).
+  void SetRetryInterval(std::chrono::milliseconds interval);
 
  private:
   void Start();
@@ -98,6 +109,7 @@ class HistoryPanel : public QDockWidget {
   QTableWidget* table_ = nullptr;
   QLabel* status_ = nullptr;
   QTimer* debounce_ = nullptr;
+  QTimer* retry_ = nullptr;
   QFutureWatcher<HistoryAnswer> watcher_;
   std::string key_;
   std::string inFlightKey_;

@@ -184,7 +184,8 @@ void ListCommands::Export(QWidget* parent, const host::TForm* form, QtHostServic
         table = host::ListExport::FromGrid(*detail);
         break;
       case ExportDialog::Choice::DetailAll:
-        table = host::ListExport::FromGridAllRows(*detail);
+        // Each row names its product as the clerk knows it (code and name), not by inner key.
+        table = host::ListExport::FromGridAllRows(*detail, main, "Produto");
         break;
     }
     rows = static_cast<int>(table.rows.size());
@@ -282,7 +283,9 @@ ExportDialog::ExportDialog(const QString& mainName, const QString& detailName, c
   whichLayout->addWidget(main_);
   whichLayout->addWidget(detail_);
   whichLayout->addWidget(detailAll_);
+  // The option chosen is the one holding the focus, so the arrows start from it.
   (hasDetail ? detail_ : main_)->setChecked(true);
+  (hasDetail ? detail_ : main_)->setFocus();
   layout->addWidget(which);
 
   auto* form = new QFormLayout;
@@ -308,9 +311,10 @@ ExportDialog::ExportDialog(const QString& mainName, const QString& detailName, c
   layout->addLayout(form);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Exportar"));
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Exportar"));
+  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("btnExportar"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Cancelar"));
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &ExportDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "desktop/CallRunner.h"
+#include "desktop/ClerkWords.h"
 #include "desktop/FormWindow.h"
 #include "desktop/IconFactory.h"
 #include "desktop/MainWindow.h"
@@ -39,6 +40,17 @@ void MainMenus::AddPanelToggle(QAction* toggle) {
   windowMenu_->addAction(toggle);
 }
 
+QAction* MainMenus::AddPanelFocus(const QString& caption, const char* name, const QKeySequence& key) {
+  QAction* a = windowMenu_->addAction(QString());
+  a->setObjectName(QString::fromLatin1(name));
+  ClerkWords::SetKeys(*a, caption, {key});
+  a->setShortcutContext(Qt::WindowShortcut);
+  a->setToolTip(QString(caption).remove(QLatin1Char('&')) + QStringLiteral(" (") + ClerkWords::KeyText(key) +
+                QStringLiteral(")"));
+  window_.addAction(a);
+  return a;
+}
+
 void MainMenus::BuildFileMenu() {
   QMenu* file = window_.menuBar()->addMenu(QStringLiteral("&Arquivo"));
   QAction* refresh = file->addAction(QStringLiteral("&Atualizar cadastros"));
@@ -58,7 +70,7 @@ void MainMenus::BuildEditMenu() {
   QMenu* edit = window_.menuBar()->addMenu(QStringLiteral("&Editar"));
   paste_ = edit->addAction(QStringLiteral("&Colar lista"));
   paste_->setObjectName(QStringLiteral("actColarLista"));
-  paste_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
+  ClerkWords::SetKeys(*paste_, QStringLiteral("&Colar lista"), {QKeySequence(Qt::CTRL | Qt::Key_V)});
   paste_->setShortcutContext(Qt::WindowShortcut);
   paste_->setToolTip(QStringLiteral("Incluir na lista em foco os códigos copiados, um por linha (Ctrl+V)"));
   QObject::connect(paste_, &QAction::triggered, &window_, [w = &window_] {
@@ -82,9 +94,10 @@ void MainMenus::BuildWindowMenu() {
                             std::function<void(FormWindow&)> act) {
     QAction* a = windowMenu_->addAction(text);
     a->setObjectName(QString::fromLatin1(name));
-    a->setShortcuts(keys);
+    ClerkWords::SetKeys(*a, text, keys);
     a->setShortcutContext(Qt::WindowShortcut);
-    a->setToolTip(text + QStringLiteral(" (") + keys.first().toString(QKeySequence::NativeText) + QStringLiteral(")"));
+    a->setToolTip(QString(text).remove(QLatin1Char('&')) + QStringLiteral(" (") + ClerkWords::KeyText(keys.first()) +
+                  QStringLiteral(")"));
     QObject::connect(a, &QAction::triggered, &window_, [w = &window_, act] {
       if (CallRunner::Waiting()) return;
       if (FormWindow* screen = w->ActiveScreenWindow()) act(*screen);
@@ -94,23 +107,25 @@ void MainMenus::BuildWindowMenu() {
   route(QStringLiteral("Próxima &lista"), "actProximaLista", {QKeySequence(Qt::CTRL | Qt::Key_Tab)},
         [](FormWindow& w) { w.FocusNeighbourGrid(1); });
   route(QStringLiteral("Lista &anterior"), "actListaAnterior",
-        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab)},
         [](FormWindow& w) { w.FocusNeighbourGrid(-1); });
   route(QStringLiteral("Próxima &página"), "actProximaPagina", {QKeySequence(Qt::CTRL | Qt::Key_PageDown)},
         [](FormWindow& w) { w.PressNeighbourPage(1); });
   route(QStringLiteral("Página a&nterior"), "actPaginaAnterior", {QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
         [](FormWindow& w) { w.PressNeighbourPage(-1); });
-  QAction* closeScreen = windowMenu_->addAction(QStringLiteral("&Fechar a tela"));
+  QAction* closeScreen = windowMenu_->addAction(QString());
   closeScreen->setObjectName(QStringLiteral("actFecharTela"));
-  closeScreen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F4));
+  ClerkWords::SetKeys(*closeScreen, QStringLiteral("&Fechar a tela"), {QKeySequence(Qt::CTRL | Qt::Key_F4)});
   closeScreen->setToolTip(QStringLiteral("Fechar a tela ativa (Ctrl+F4)"));
   QObject::connect(closeScreen, &QAction::triggered, &window_, [w = &window_] {
     if (!CallRunner::Waiting()) w->Area()->closeActiveSubWindow();
   });
   window_.addAction(closeScreen);
   windowMenu_->addSeparator();
-  windowMenu_->addAction(QStringLiteral("&Cascata"), window_.Area(), &QMdiArea::cascadeSubWindows);
-  windowMenu_->addAction(QStringLiteral("&Lado a lado"), window_.Area(), &QMdiArea::tileSubWindows);
+  QAction* cascade = windowMenu_->addAction(QStringLiteral("&Cascata"), &window_, [w = &window_] { w->ArrangeScreens(false); });
+  cascade->setObjectName(QStringLiteral("actCascata"));
+  QAction* tile = windowMenu_->addAction(QStringLiteral("Lado a la&do"), &window_, [w = &window_] { w->ArrangeScreens(true); });
+  tile->setObjectName(QStringLiteral("actLadoALado"));
 }
 
 void MainMenus::BuildHelpMenu() {

@@ -5,7 +5,9 @@
 //   Cadastros: Produtos para Desoneração de Impostos (also on the toolbar, with Sair)
 //   Janela:   the keyboard's routes between the lists and pages of the active screen (Ctrl+Tab,
 //             Ctrl+Shift+Tab, Ctrl+PageDown, Ctrl+PageUp), Fechar a tela (Ctrl+F4), Cascata,
-//             Lado a lado, and the panels' entries added with AddPanelToggle
+//             Lado a lado, and the panels' entries added with AddPanelToggle and AddPanelFocus
+// Each menu's entries have accelerators of their own letter, and keys are shown as clerks read
+// them (ClerkWords).
 //   Ajuda:    Sobre…
 // The routes and Fechar a tela do nothing while a remote call waits; they act on the active
 // screen window as the mouse would (see FormWindow::FocusNeighbourGrid and PressNeighbourPage).
@@ -17,7 +19,10 @@
 // Used on the user-interface thread only. Not copyable (holds the window's actions).
 #pragma once
 
+#include <QString>
+
 class QAction;
+class QKeySequence;
 class QMenu;
 
 namespace desktop {
@@ -34,6 +39,9 @@ class MainMenus {
 
   // Adds a panel's show/hide entry at the end of "Janela" (after a separator before the first).
   void AddPanelToggle(QAction* toggle);
+  // Adds an entry at the end of "Janela" that moves the keyboard focus to a panel and back, with
+  // its key shown in the menu (the caller connects its triggered signal). Returns it.
+  QAction* AddPanelFocus(const QString& caption, const char* name, const QKeySequence& key);
 
   QMenu* WindowMenu() const { return windowMenu_; }
   QAction* OpenAction() const { return open_; }

@@ -5,13 +5,16 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDialog>
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QKeyEvent>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -52,7 +55,10 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
   menus_ = std::make_unique<MainMenus>(*this);
   const DesktopSettings& s = services_.Settings();
   status_ = new ConnectionStatus(s, *statusBar(), this);
-  updater_ = std::make_unique<LocalDatabaseUpdater>(services_, *statusBar());
+  updater_ = new LocalDatabaseUpdater(services_, *statusBar(), this);
+  // Where a screen window would be cut, the area scrolls.
+  area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
   services_.SetUnreachableObserver([this] { NoteCall(-1, false); });
 
@@ -69,6 +75,12 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
   toggleHistory->setObjectName(QStringLiteral("actHistorico"));
   toggleHistory->setText(QStringLiteral("&Histórico do produto"));
   menus_->AddPanelToggle(toggleHistory);
+  QAction* toHistory = menus_->AddPanelFocus(QStringLiteral("&Ir ao histórico e voltar"), "actIrHistorico",
+                                             QKeySequence(Qt::Key_F6));
+  connect(toHistory, &QAction::triggered, this, [this] { ToggleHistoryFocus(); });
+  // The panel takes the focus only when asked (F6) or clicked, never by Qt's own focus chain.
+  history_->Table()->setFocusPolicy(Qt::ClickFocus);
+  history_->Table()->installEventFilter(this);
 
   layout_.RestoreMain(*this, history_);
 
@@ -93,6 +105,11 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
   });
   focusLog_ = new FocusLog(this);
   if (!s.FocusLogPath().empty()) SetFocusLog(s.FocusLogPath());
+  // Every dialog shown through the host services is named in the focus log.
+  services_.SetDialogObserver([this](QDialog& dialog) { focusLog_->NoteDialog(dialog); });
+  closeRetry_ = new QTimer(this);
+  closeRetry_->setInterval(50);
+  connect(closeRetry_, &QTimer::timeout, this, [this] { FinishPendingClose(); });
   Reconcile();
 }
 
@@ -130,7 +147,39 @@ void MainWindow::SyncActiveFocus() {
     QTimer::singleShot(50, this, [this] { SyncActiveFocus(); });
     return;
   }
+  // The history panel keeps the focus the user gave it (F6 or a click) until F6, Esc or a click
+  // takes it back.
+  if (HistoryHasFocus()) return;
   if (FormWindow* window = ActiveScreenWindow()) window->EnsureFocus();
+}
+
+bool MainWindow::HistoryHasFocus() const {
+  QWidget* focus = QApplication::focusWidget();
+  return focus && history_->isVisible() && history_->isAncestorOf(focus);
+}
+
+void MainWindow::ToggleHistoryFocus() {
+  if (shutDown_ || CallRunner::Waiting()) return;
+  if (HistoryHasFocus()) {
+    // Back to the screen, where its model has the focus.
+    if (FormWindow* window = ActiveScreenWindow()) window->SyncFocus();
+    return;
+  }
+  if (!history_->isVisible()) history_->show();
+  history_->raise();
+  QTableWidget* table = history_->Table();
+  if (!table->currentIndex().isValid() && table->rowCount() > 0) table->setCurrentCell(0, 0);
+  table->setFocus(Qt::ShortcutFocusReason);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Esc in the history panel goes back to the screen.
+  if (watched == history_->Table() && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    ToggleHistoryFocus();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::QueueFocusSync() {
@@ -145,8 +194,10 @@ void MainWindow::OnFocusChanged(QWidget* now) {
   if (!window) return;
   // Only the focus inside this window (or lost from it) is put back; other windows keep theirs.
   if (now && now != this && !isAncestorOf(now)) return;
-  // The menu bar holds the focus while the user walks the menus with the keyboard.
+  // The menu bar holds the focus while the user walks the menus with the keyboard; the history
+  // panel holds it while the user reads it.
   if (qobject_cast<QMenuBar*>(now)) return;
+  if (now && history_->isAncestorOf(now)) return;
   if (now && now == window->FocusTarget()) return;
   QueueFocusSync();
 }
@@ -185,9 +236,11 @@ void MainWindow::ExportList() {
 
 QString MainWindow::AboutText() const {
   const DesktopSettings& s = services_.Settings();
-  QString user = qEnvironmentVariable("USER");
-  if (user.isEmpty()) user = qEnvironmentVariable("USERNAME");
-  if (user.isEmpty()) user = QStringLiteral("(desconhecido)");
+  // The user the server knows is the one its history names: the access token's. This computer's
+  // login says nothing about it, so it is not shown as the user.
+  QString user = serverUser_.isEmpty() ? (s.AccessToken().empty() ? QStringLiteral("não identificado (acesso sem token)")
+                                                                   : QStringLiteral("o do token de acesso configurado"))
+                                       : serverUser_;
   QString local = QStringLiteral("(não informado)");
   if (!s.LocalDatabase().empty()) {
     const QFileInfo file(Q(s.LocalDatabase()));
@@ -215,7 +268,33 @@ std::function<void(const std::function<void()>&)> MainWindow::TimedCallRunner() 
 
 void MainWindow::NoteCall(qint64 milliseconds, bool ok) { status_->NoteCall(milliseconds, ok); }
 
-void MainWindow::RefreshLocalDatabase() { updater_->Refresh(); }
+void MainWindow::RefreshLocalDatabase() {
+  if (shutDown_ || CallRunner::Waiting() || UserAction::Running()) return;
+  updater_->RefreshAndWait();
+  FinishPendingClose();
+}
+
+void MainWindow::StartUp(bool openScreen) {
+  if (shutDown_) return;
+  if (updater_->HaveLocalCopy()) {
+    // The screen opens on the copy at hand while the new one comes.
+    updater_->Start();
+  } else {
+    updater_->RefreshAndWait();
+  }
+  if (openScreen && !pendingClose_ && !shutDown_) OpenScreen();
+  FinishPendingClose();
+}
+
+void MainWindow::ArrangeScreens(bool tile) {
+  if (shutDown_ || CallRunner::Waiting()) return;
+  if (tile) {
+    area_->tileSubWindows();
+  } else {
+    area_->cascadeSubWindows();
+  }
+  layout_.SetArrangement(tile ? WindowLayout::Arrangement::Tiled : WindowLayout::Arrangement::Cascaded);
+}
 
 bool MainWindow::CheckPrerequisites() {
   const DesktopSettings& s = services_.Settings();
@@ -226,11 +305,16 @@ bool MainWindow::CheckPrerequisites() {
     return false;
   }
   if (!QFileInfo::exists(Q(s.LocalDatabase()))) {
-    services_.ShowError("O banco de dados local não foi encontrado: " + s.LocalDatabase());
+    services_.ShowError("Ainda não há banco de dados local (" + s.LocalDatabase() +
+                        "): use Arquivo > Atualizar cadastros quando o servidor estiver no ar.");
     return false;
   }
   std::string reason;
-  if (!ServerProbe::Reachable(s.ServerHost(), s.WebPort(), std::chrono::milliseconds(3000), &reason)) {
+  bool reachable = false;
+  // Off the user-interface thread, as a call: the window keeps painting while it waits.
+  CallRunner::Run([&] { reachable = ServerProbe::Reachable(s.ServerHost(), s.WebPort(), std::chrono::milliseconds(3000), &reason); });
+  if (pendingClose_) return false;
+  if (!reachable) {
     services_.ShowError("O servidor de aplicação não responde em " + s.WebURL() + ":" +
                         std::to_string(s.WebPort()) + ": " + reason + ".");
     return false;
@@ -252,7 +336,10 @@ bool MainWindow::OpenScreen() {
     }
   }
   UserAction::Run([this] { module_.IniProc(); });
-  if (services_.Settings().TileScreens()) area_->tileSubWindows();
+  if (services_.Settings().TileScreens() || layout_.Remembered() == WindowLayout::Arrangement::Tiled) {
+    area_->tileSubWindows();
+    layout_.SetArrangement(WindowLayout::Arrangement::Tiled);
+  }
   SyncActiveFocus();
   // Again once the event that opened the screen (a menu, a toolbar button) has finished.
   QueueFocusSync();
@@ -318,6 +405,7 @@ void MainWindow::CreateWindowFor(host::TForm* form) {
   it->second.window = window;
   layout_.RestoreScreen(*window);
   area_->addSubWindow(window);
+  layout_.RestoreWindowState(*window);
   window->ShowPlaced();
   area_->setActiveSubWindow(window);
   window->SyncFocus();
@@ -367,6 +455,9 @@ void MainWindow::Shutdown() {
   layout_.RememberMain(*this, screens);
   shutDown_ = true;
   historyFollower_->Stop();
+  updater_->Cancel();
+  closeRetry_->stop();
+  services_.SetDialogObserver({});
   focusLog_->Close();
   services_.SetUnreachableObserver({});
   UserAction::SetAfterAction({});
@@ -394,23 +485,51 @@ void MainWindow::Shutdown() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (!shutDown_) {
-    // A call under way still needs the screens; a record being typed is not lost without asking.
-    if (CallRunner::Waiting()) {
+    // A wait under way still needs the screens: it is ended now and the window closes once it
+    // has unwound (FinishPendingClose). Nothing that follows is shown any more.
+    if (CallRunner::Waiting() || UserAction::Running() || QApplication::activeModalWidget()) {
+      event->ignore();
+      if (!pendingClose_) {
+        pendingClose_ = true;
+        if (!AnyPendingInsert()) services_.SetQuitting(true);
+        updater_->Cancel();
+        CallRunner::Cancel();
+        closeRetry_->start();
+      }
+      return;
+    }
+    // A record being typed is not lost without asking.
+    if (AnyPendingInsert() && !FormWindow::ConfirmDiscardPending()) {
+      pendingClose_ = false;
+      closeRetry_->stop();
       event->ignore();
       return;
     }
-    for (const auto& [form, tracked] : forms_) {
-      if (tracked.window && tracked.window->HasPendingInsert()) {
-        if (!FormWindow::ConfirmDiscardPending()) {
-          event->ignore();
-          return;
-        }
-        break;
-      }
-    }
   }
+  closeRetry_->stop();
+  updater_->Cancel();
   Shutdown();
   event->accept();
+}
+
+bool MainWindow::AnyPendingInsert() const {
+  for (const auto& [form, tracked] : forms_)
+    if (tracked.window && tracked.window->HasPendingInsert()) return true;
+  return false;
+}
+
+void MainWindow::FinishPendingClose() {
+  if (!pendingClose_ || shutDown_) return;
+  // A modal dialog still up (a question of the screen) is closed as unanswered.
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && services_.Quitting()) dialog->reject();
+    return;
+  }
+  if (CallRunner::Waiting() || UserAction::Running()) return;
+  closeRetry_->stop();
+  pendingClose_ = false;
+  services_.SetQuitting(false);
+  close();
 }
 
 }  // namespace desktop

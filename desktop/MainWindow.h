@@ -13,8 +13,9 @@
 //   application server accepts connections, and says clearly which is missing; a screen whose
 //   creation fails is destroyed by the platform and never shown half-made.
 // - On close it detaches the windows, destroys the forms and unloads the module, in that order.
-//   While a remote call waits it does not close; when a screen has a record being inserted it
-//   asks first whether to discard it, and "Não" keeps everything open as it was.
+//   Closing while a remote call or the download waits ends the wait and closes once it has
+//   unwound; when a screen has a record being inserted it asks first whether to discard it, and
+//   "Não" keeps everything open as it was.
 // - The keyboard focus is the models' focus: after every user action, when a screen window
 //   becomes active, and whenever Qt moves the focus to no widget or to a widget that is not the
 //   active control's, the focus is put back on the widget of the active screen's ActiveControl.
@@ -32,7 +33,10 @@
 // - WindowLayout: the layout (geometry, toolbars and panel, column widths, splitters) is
 //   remembered per user (LayoutStore), read back from the INI file of earlier releases when the
 //   user has none.
-// - LocalDatabaseUpdater: Arquivo > Atualizar cadastros.
+// - LocalDatabaseUpdater: Arquivo > Atualizar cadastros, and the refresh at start, off the
+//   user-interface thread.
+// - The history panel takes the keyboard focus with F6 (Janela > Ir ao histórico e voltar) and
+//   gives it back with F6 or Esc.
 // - FocusLog: a test hook, off unless --focus-log is given.
 // - Around the screens, Editar > Colar lista (Ctrl+V) pastes the clipboard's codes into the list
 //   in focus and Arquivo > Exportar lista… writes a list to CSV or XLSX (ListCommands); Ajuda >
@@ -57,6 +61,7 @@
 
 class QAction;
 class QLabel;
+class QTimer;
 class QMdiArea;
 class QMdiSubWindow;
 
@@ -103,9 +108,23 @@ class MainWindow : public QMainWindow {
   // Appends the focus changes to `path` (see FocusLog); empty stops.
   void SetFocusLog(const std::string& path);
 
-  // Brings the local database up to date from the server (Arquivo > Atualizar cadastros; also run
-  // at start). A failure keeps the old copy and is shown once; success shows in the status bar.
+  // Brings the local database up to date from the server (Arquivo > Atualizar cadastros), waiting
+  // as for a remote call (busy panel, Cancelar; see LocalDatabaseUpdater). A failure keeps the
+  // old copy and is shown once; success shows in the status bar.
   void RefreshLocalDatabase();
+  // What the desktop does once its window is shown: with a local copy, the refresh runs in the
+  // background and the screen (when `openScreen`) opens on the copy at once; without one, the
+  // refresh is waited for first (the screen then says when there is still none).
+  void StartUp(bool openScreen);
+  // Janela > Lado a lado (tile) or Cascata; the choice is remembered for the next start.
+  void ArrangeScreens(bool tile);
+  // F6: the focus to the history panel (shown first when hidden), or back to the screen.
+  void ToggleHistoryFocus();
+  // True while the focus is in the history panel.
+  bool HistoryHasFocus() const;
+  // The user the server named for this desktop's access (Ajuda > Sobre shows it); empty: unknown.
+  void SetServerUser(const QString& user) { serverUser_ = user; }
+  LocalDatabaseUpdater* Updater() const { return updater_; }
 
   // Editar > Colar lista with `text` as the clipboard's (see ListCommands::Paste). Returns the
   // summary; nothing happens (and the status bar says why) when no list may take it.
@@ -141,7 +160,11 @@ class MainWindow : public QMainWindow {
   QAction* AboutAction() const;
 
  protected:
+  // Closing while a wait runs (a remote call, the local database's download, a dialog of the
+  // screen) ends the wait and closes once it has unwound; with a record being typed the user is
+  // asked first (Não keeps everything open).
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct Tracked {
@@ -162,6 +185,9 @@ class MainWindow : public QMainWindow {
   void QueueFocusSync();
   void OnFocusChanged(QWidget* now);
   bool CheckPrerequisites();
+  bool AnyPendingInsert() const;
+  // Closes the window asked to close during a wait, once the wait has unwound.
+  void FinishPendingClose();
 
   QtHostServices& services_;
   QMdiArea* area_ = nullptr;
@@ -170,7 +196,9 @@ class MainWindow : public QMainWindow {
   HistoryPanel* history_ = nullptr;
   HistoryFollower* historyFollower_ = nullptr;
   FocusLog* focusLog_ = nullptr;
-  std::unique_ptr<LocalDatabaseUpdater> updater_;
+  LocalDatabaseUpdater* updater_ = nullptr;
+  QTimer* closeRetry_ = nullptr;
+  QString serverUser_;
   WindowLayout layout_;
   std::unique_ptr<host::TForm> mainForm_;
   std::map<host::TForm*, Tracked> forms_;
@@ -180,6 +208,7 @@ class MainWindow : public QMainWindow {
   bool waitCursor_ = false;
   bool shutDown_ = false;
   bool focusSyncQueued_ = false;
+  bool pendingClose_ = false;
 };
 
 }  // namespace desktop

@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QTimer>
 
+#include "desktop/ClerkWords.h"
 #include "desktop/UserAction.h"
 #include "host/controls/ButtonFlat.h"
 #include "host/controls/MainMenu.h"
@@ -126,7 +127,8 @@ void MenuMirror::Sync(host::TMenuItem* item) {
   const auto it = actions_.find(item);
   if (it == actions_.end()) return;
   QAction* a = it->second;
-  if (item->Caption() != "-") a->setText(QString::fromStdString(item->Caption()));
+  // The entry's key is shown as clerks read it ("Ctrl+Enter", not Qt's "Ctrl+Return").
+  if (item->Caption() != "-") a->setText(ClerkWords::MenuText(QString::fromStdString(item->Caption()), KeysOf(item->Name())));
   a->setEnabled(item->Enabled());
   const bool top = item->ParentItem() == nullptr;
   a->setVisible(item->Visible() && (!top || shown_));

@@ -43,11 +43,18 @@ PickListDialog::PickListDialog(host::TDataSet& dataSet, const QString& message, 
   status_->setObjectName(QStringLiteral("pickStatus"));
 
   auto* buttons = new QDialogButtonBox(this);
-  ok_ = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
+  // Alt+O, Alt+C (the letters alone go to the search box); Enter is OK.
+  ok_ = buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole);
+  ok_->setDefault(true);
+  buttons->addButton(QStringLiteral("&Cancelar"), QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(table_, &QTableView::doubleClicked, this, [this] { accept(); });
+  // A row the mouse points at is a choice, whatever the search box says.
+  connect(table_, &QTableView::pressed, this, [this] { matched_ = true; });
+  connect(table_, &QTableView::doubleClicked, this, [this] {
+    matched_ = true;
+    accept();
+  });
   connect(search_, &QLineEdit::textEdited, this, [this](const QString& t) { Locate(t); });
 
   auto* layout = new QVBoxLayout(this);
@@ -78,8 +85,12 @@ bool PickListDialog::Locate(const QString& typed) {
   const int column = table_->currentIndex().isValid() ? table_->currentIndex().column() : 0;
   int row = model_->Find(typed, column);
   if (row < 0) row = model_->Find(typed, -1);
+  matched_ = row >= 0 || typed.isEmpty();
   if (row < 0) {
     status_->setText(QStringLiteral("Nenhum registro começa com \"%1\"").arg(typed));
+    // What is under the cursor is the last partial match, not what was asked for: Enter must not
+    // pick it.
+    table_->clearSelection();
     return false;
   }
   status_->setText(QStringLiteral("%1 registro(s)").arg(model_->rowCount()));
@@ -92,7 +103,9 @@ bool PickListDialog::Locate(const QString& typed) {
 
 void PickListDialog::accept() {
   const int row = CurrentRow();
-  if (row == 0) return;  // nothing to choose: Enter on an empty list does not close it as chosen
+  // Nothing to choose: Enter on an empty list, or after a search that found nothing, keeps the
+  // list open and picks nothing.
+  if (row == 0 || !matched_) return;
   chosen_ = row;
   QDialog::accept();
 }
@@ -105,9 +118,12 @@ bool PickListDialog::eventFilter(QObject* watched, QEvent* event) {
       case Qt::Key_Down:
       case Qt::Key_PageUp:
       case Qt::Key_PageDown: {
-        // The search box keeps the focus; the arrows move the table's cursor.
+        // The search box keeps the focus; the arrows move the table's cursor, to a row that can
+        // be chosen again.
         QKeyEvent copy(key->type(), key->key(), key->modifiers());
         QCoreApplication::sendEvent(table_, &copy);
+        matched_ = true;
+        if (table_->currentIndex().isValid()) table_->selectRow(table_->currentIndex().row());
         return true;
       }
       default:

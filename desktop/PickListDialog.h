@@ -2,6 +2,8 @@
 // a record set (titles from the fields' display labels, texts through the fields' shown text), a
 // search box that moves to the first row matching what is typed (in the chosen column first,
 // then in any column), Enter or a double click to choose the row, Esc to close without a choice.
+// While the text typed matches no row, nothing is selected and Enter chooses nothing (the list
+// stays open); the arrows move to a row that can be chosen again.
 // An empty record set shows the pick list's message (for instance "Não há Fornecedor
 // Cadastrado.") and nothing can be chosen.
 //
@@ -58,6 +60,7 @@ class PickListDialog : public QDialog {
   QLabel* status_;
   QPushButton* ok_;
   int chosen_ = 0;
+  bool matched_ = true;  // the search text (if any) matches the row under the cursor
 };
 
 }  // namespace desktop

@@ -50,18 +50,20 @@ struct ButtonSpec {
 };
 
 // The platform's order of buttons in a question.
+// The platform's order of buttons in a question. Each has a letter of its own, so a question is
+// answered by that letter alone or with Alt ("s" for Sim).
 const ButtonSpec kButtons[] = {
-    {host::mbYes, "Sim", host::mrYes, QMessageBox::YesRole},
-    {host::mbNo, "Não", host::mrNo, QMessageBox::NoRole},
-    {host::mbOK, "OK", host::mrOk, QMessageBox::AcceptRole},
-    {host::mbCancel, "Cancelar", host::mrCancel, QMessageBox::RejectRole},
-    {host::mbAbort, "Abortar", host::mrAbort, QMessageBox::RejectRole},
-    {host::mbRetry, "Repetir", host::mrRetry, QMessageBox::AcceptRole},
-    {host::mbIgnore, "Ignorar", host::mrIgnore, QMessageBox::AcceptRole},
-    {host::mbAll, "Todos", 8, QMessageBox::AcceptRole},
-    {host::mbNoToAll, "Não para todos", 9, QMessageBox::NoRole},
-    {host::mbYesToAll, "Sim para todos", 10, QMessageBox::YesRole},
-    {host::mbHelp, "Ajuda", 0, QMessageBox::HelpRole},
+    {host::mbYes, "&Sim", host::mrYes, QMessageBox::YesRole},
+    {host::mbNo, "&Não", host::mrNo, QMessageBox::NoRole},
+    {host::mbOK, "&OK", host::mrOk, QMessageBox::AcceptRole},
+    {host::mbCancel, "&Cancelar", host::mrCancel, QMessageBox::RejectRole},
+    {host::mbAbort, "A&bortar", host::mrAbort, QMessageBox::RejectRole},
+    {host::mbRetry, "&Repetir", host::mrRetry, QMessageBox::AcceptRole},
+    {host::mbIgnore, "&Ignorar", host::mrIgnore, QMessageBox::AcceptRole},
+    {host::mbAll, "&Todos", 8, QMessageBox::AcceptRole},
+    {host::mbNoToAll, "Não p&ara todos", 9, QMessageBox::NoRole},
+    {host::mbYesToAll, "Sim para to&dos", 10, QMessageBox::YesRole},
+    {host::mbHelp, "Aj&uda", 0, QMessageBox::HelpRole},
 };
 
 const char* ResultWord(int result) {
@@ -146,6 +148,10 @@ std::string QtHostServices::ClerkText(const std::string& text, std::string* deta
   std::string reason = m[2].str();
   while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
   if (details) *details = text;
+  // The user gave up waiting: the server was not found wanting, the call was ended.
+  if (reason.find("cancelada") != std::string::npos) {
+    return m.prefix().str() + "A chamada ao servidor " + m[1].str() + " foi cancelada; nada foi alterado por ela.";
+  }
   return m.prefix().str() + "Não foi possível falar com o servidor " + m[1].str() + " (" + reason + ").";
 }
 
@@ -165,6 +171,9 @@ BusyIndicator* QtHostServices::Busy() const { return busy_.data(); }
 void QtHostServices::Write(std::string line) { log_.push_back(std::move(line)); }
 
 int QtHostServices::Exec(QDialog& dialog) {
+  // The desktop is closing after a wait the user ended: nobody is there to answer any more.
+  if (quitting_) return QDialog::Rejected;
+  if (dialogObserver_) dialogObserver_(dialog);
   if (hook_) {
     QPointer<QDialog> guard(&dialog);
     DialogHook hook = hook_;
@@ -188,8 +197,13 @@ bool QtHostServices::ConsumeReported(const std::string& text) {
 void QtHostServices::ShowError(const std::string& text) {
   std::string details;
   const std::string shown = ClerkText(text, &details);
-  // A failure to reach the server (the only kind that carries the connection's details).
-  if (!details.empty() && unreachable_) unreachable_();
+  ShowErrorWithDetails(shown, details);
+}
+
+void QtHostServices::ShowErrorWithDetails(const std::string& shown, const std::string& details) {
+  // A failure to reach the server (the only kind that carries the connection's details); a call
+  // the user cancelled says nothing about the server.
+  if (!details.empty() && unreachable_ && details.find("cancelada") == std::string::npos) unreachable_();
   Write("message: " + shown);
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Atenção"), Q(shown), QMessageBox::NoButton,
                   window_);
@@ -197,11 +211,10 @@ void QtHostServices::ShowError(const std::string& text) {
   if (!details.empty()) {
     Write("detail: " + details);
     std::fprintf(stderr, "pdi07310-desktop: %s\n", details.c_str());
+    // Behind Qt's own (translated) "Mostrar detalhes..." button.
     box.setDetailedText(Q(details));
-    for (QAbstractButton* b : box.buttons())
-      if (box.buttonRole(b) == QMessageBox::ActionRole) b->setText(QStringLiteral("Detalhes..."));
   }
-  box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+  box.setDefaultButton(box.addButton(QStringLiteral("&OK"), QMessageBox::AcceptRole));
   Exec(box);
 }
 
@@ -246,11 +259,14 @@ int QtHostServices::MessageDlg(const std::string& text, host::TMsgDlgType type,
   } else if (buttons.Contains(host::mbNo)) {
     closed = host::mrNo;
   }
-  // A destructive confirmation should not be one Enter away: No is the default when offered.
+  // A destructive confirmation should not be one Enter away: No is the default when offered (else
+  // the first button), and the default button holds the focus, so Enter and Space agree.
+  QPushButton* preferred = results.empty() ? nullptr : static_cast<QPushButton*>(results.front().first);
   for (auto& [button, result] : results) {
-    if (result == host::mrNo) box.setDefaultButton(static_cast<QPushButton*>(button));
+    if (result == host::mrNo) preferred = static_cast<QPushButton*>(button);
     if (result == closed) box.setEscapeButton(button);
   }
+  if (preferred) box.setDefaultButton(preferred);
   Exec(box);
   int result = closed;
   for (auto& [button, r] : results)

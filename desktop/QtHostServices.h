@@ -4,9 +4,10 @@
 // animation over the main window, and the settings of DesktopSettings.
 //
 // Promises:
-// - Questions show the buttons asked for, in Portuguese ("Sim", "Não", "OK", "Cancelar", ...),
-//   and return the platform's modal results (mrYes 6, mrNo 7, ...). Closing a question without a
-//   button answers Cancel when offered, else No, else OK.
+// - Questions show the buttons asked for, in Portuguese ("&Sim", "&Não", "&OK", "&Cancelar", ...,
+//   each answered by its letter alone or with Alt), and return the platform's modal results
+//   (mrYes 6, mrNo 7, ...). Closing a question without a button answers Cancel when offered, else
+//   No, else OK. The default button (Não when offered) holds the focus.
 // - The pick list positions the record set on the chosen row before returning true; the search
 //   dialog moves the record set's cursor to the row found.
 // - The busy animation shows while any show is outstanding and carries a caption by kind (0
@@ -21,8 +22,9 @@
 //   scripted host: "message: TEXT", "question: TEXT -> yes|no|ok|cancel", "picklist: TEXT -> N|none",
 //   "search: NAME", "busy: on KIND[ CAPTION]", "busy: off".
 // - A failure to reach the server is shown in the clerk's words ("Não foi possível falar com o
-//   servidor HOST:PORT (conexão recusada)."); the connection's own text, with the method called,
-//   is behind the dialog's details button, in Log() as "detail: TEXT" and on standard error.
+//   servidor HOST:PORT (conexão recusada).", or that the call was cancelled when the user ended
+//   the wait); the connection's own text, with the method called, is behind the dialog's details
+//   button, in Log() as "detail: TEXT" and on standard error.
 // - Install also hands large record set loads to a worker thread (RunLoad), and wires the call
 //   runner: a remote call that receives nothing for the settings' stall timeout fails, and a
 //   call still waiting after CallRunner::kOfferCancelAfter gets a "Cancelar" button on the busy
@@ -80,6 +82,12 @@ class QtHostServices : public host::HostServices {
 
   // Test hook (see the class comment); an empty hook restores normal modal dialogs.
   void SetDialogHook(DialogHook hook) { hook_ = std::move(hook); }
+  // Told of every dialog about to be shown through Exec (the focus log names it); empty: none.
+  void SetDialogObserver(DialogHook observer) { dialogObserver_ = std::move(observer); }
+  // While quitting (the user closed the desktop during a wait), Exec shows nothing and returns
+  // QDialog::Rejected: errors are only logged and questions take their answer for a closed box.
+  void SetQuitting(bool quitting) { quitting_ = quitting; }
+  bool Quitting() const { return quitting_; }
   // Runs a dialog modally (through the hook when set) and returns its result code.
   int Exec(QDialog& dialog);
 
@@ -94,6 +102,9 @@ class QtHostServices : public host::HostServices {
   // text; any other text is returned unchanged and `details` is cleared.
   static std::string ClerkText(const std::string& text, std::string* details);
 
+  // Shows `shown` in the error dialog with `details` (when not empty) behind its details button,
+  // in Log() ("message:", "detail:") and on standard error.
+  void ShowErrorWithDetails(const std::string& shown, const std::string& details);
   // True (and forgets it) when `text` is the failure ReportResultError showed last.
   bool ConsumeReported(const std::string& text);
   // Forgets the last reported failure (a new user action begins).
@@ -124,12 +135,14 @@ class QtHostServices : public host::HostServices {
   QPointer<QWidget> window_;
   QPointer<BusyIndicator> busy_;
   DialogHook hook_;
+  DialogHook dialogObserver_;
   std::function<void()> unreachable_;
   std::vector<std::string> log_;
   std::string reported_;
   int busyDepth_ = 0;
   bool waitCursor_ = false;
   bool busyForSlowCall_ = false;
+  bool quitting_ = false;
 };
 
 }  // namespace desktop

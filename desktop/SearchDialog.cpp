@@ -30,15 +30,16 @@ SearchDialog::SearchDialog(host::TDataSet& dataSet, QWidget* parent)
   status_->setObjectName(QStringLiteral("searchStatus"));
 
   auto* buttons = new QDialogButtonBox(this);
-  QPushButton* find = buttons->addButton(QStringLiteral("Localizar"), QDialogButtonBox::AcceptRole);
+  // Every control has a letter of its own (Alt+letter); Enter in the value is Localizar.
+  QPushButton* find = buttons->addButton(QStringLiteral("&Localizar"), QDialogButtonBox::AcceptRole);
   find->setDefault(true);
-  buttons->addButton(QStringLiteral("Fechar"), QDialogButtonBox::RejectRole);
+  buttons->addButton(QStringLiteral("&Fechar"), QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] { Locate(); });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Campo:"), column_);
-  form->addRow(QStringLiteral("Valor:"), value_);
+  form->addRow(QStringLiteral("&Campo:"), column_);
+  form->addRow(QStringLiteral("&Valor:"), value_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(status_);

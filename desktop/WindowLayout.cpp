@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QDockWidget>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -20,11 +22,16 @@ namespace {
 
 const QString kGeometryKey = QStringLiteral("Janela/Geometria");
 const QString kStateKey = QStringLiteral("Janela/Estado");
+const QString kArrangementKey = QStringLiteral("Janela/Arranjo");
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QString ColumnsKey(const FormWindow& window, const GridView& grid) {
   return QStringLiteral("Colunas/") + Q(window.Form()->Name()) + QLatin1Char('.') + grid.objectName();
+}
+
+QString ScreenKey(const FormWindow& window, const char* what) {
+  return QStringLiteral("Telas/") + Q(window.Form()->Name()) + QLatin1Char('.') + QLatin1String(what);
 }
 
 QString SplitterKey(const FormWindow& window, const SplitterView& splitter) {
@@ -37,7 +44,16 @@ void WindowLayout::RestoreMain(QMainWindow& window, QDockWidget* panel) const {
   window.resize(settings_.WindowWidth(), settings_.WindowHeight());
   if (!settings_.WindowSizeGiven()) {
     const QByteArray geometry = store_.Read(kGeometryKey).toByteArray();
-    if (!geometry.isEmpty()) window.restoreGeometry(geometry);
+    if (!geometry.isEmpty()) {
+      window.restoreGeometry(geometry);
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      // A default size that the screen cannot hold with the window's frame (1024x768 on a
+      // 1024x768 screen hid the status bar): the whole screen instead.
+      const QSize room = screen->availableGeometry().size();
+      if (settings_.WindowWidth() >= room.width() || settings_.WindowHeight() >= room.height()) {
+        window.setWindowState(window.windowState() | Qt::WindowMaximized);
+      }
+    }
   }
   const QByteArray state = store_.Read(kStateKey).toByteArray();
   if ((state.isEmpty() || !window.restoreState(state)) && panel) window.resizeDocks({panel}, {kPanelHeight}, Qt::Vertical);
@@ -49,6 +65,41 @@ void WindowLayout::RememberMain(const QMainWindow& window, const std::vector<For
     if (screen && !screen->Detached()) RememberScreen(*screen);
   store_.Write(kGeometryKey, window.saveGeometry());
   store_.Write(kStateKey, window.saveState());
+  const Arrangement arrangement = Remembered();
+  store_.Write(kArrangementKey, arrangement == Arrangement::Tiled      ? QStringLiteral("lado a lado")
+                                : arrangement == Arrangement::Cascaded ? QStringLiteral("cascata")
+                                                                       : QStringLiteral("nenhum"));
+}
+
+WindowLayout::Arrangement WindowLayout::Remembered() const {
+  if (arrangement_) return *arrangement_;
+  const QString text = store_.Read(kArrangementKey).toString();
+  if (text == QLatin1String("lado a lado")) return Arrangement::Tiled;
+  if (text == QLatin1String("cascata")) return Arrangement::Cascaded;
+  if (text == QLatin1String("nenhum")) return Arrangement::None;
+  // Nothing chosen yet: the screens share the whole document area.
+  return Arrangement::Tiled;
+}
+
+void WindowLayout::RestoreWindowState(FormWindow& window) const {
+  host::TForm* form = window.Form();
+  if (!form || !store_.Enabled()) return;
+  const QStringList bounds = store_.Read(ScreenKey(window, "Posicao")).toString().split(QLatin1Char(','));
+  if (bounds.size() != 4) return;
+  int v[4];
+  for (int i = 0; i < 4; ++i) {
+    bool ok = false;
+    v[i] = bounds[i].toInt(&ok);
+    if (!ok || v[i] < -4000 || v[i] > 8000) return;
+  }
+  if (v[2] < 120 || v[3] < 80) return;
+  // As the user's own move and resize would: into the form's model, which the window follows.
+  UserAction::Run([&] {
+    form->SetLeft(v[0]);
+    form->SetTop(v[1]);
+    form->SetWidth(v[2]);
+    form->SetHeight(v[3]);
+  });
 }
 
 void WindowLayout::RestoreScreen(FormWindow& window) const {
@@ -72,6 +123,9 @@ void WindowLayout::RestoreScreen(FormWindow& window) const {
 
 void WindowLayout::RememberScreen(FormWindow& window) const {
   if (!store_.Enabled() || !window.Form()) return;
+  const host::TForm* form = window.Form();
+  store_.Write(ScreenKey(window, "Posicao"), QStringLiteral("%1,%2,%3,%4")
+                                                 .arg(form->Left()).arg(form->Top()).arg(form->Width()).arg(form->Height()));
   for (GridView* grid : window.Grids()) {
     if (!grid->Grid()) continue;
     QStringList widths;

@@ -10,6 +10,7 @@
 
 #include "desktop/BusyIndicator.h"
 #include "desktop/CallRunner.h"
+#include "desktop/ClerkWords.h"
 #include "desktop/DesktopSettings.h"
 #include "desktop/MainWindow.h"
 #include "pdi_version.h"
@@ -92,6 +93,9 @@ int main(int argc, char** argv) {
   // screen gets icons drawn for 1.5x instead of blurred ones.
   QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
   QApplication app(argc, argv);
+  // Qt's own texts (file chooser, details button, context menus) in Brazilian Portuguese,
+  // whatever the system's locale.
+  desktop::ClerkWords::InstallQtTranslation(app);
   if (settings.ModulePath().empty()) {
     settings.SetModulePath(desktop::DesktopSettings::DefaultModulePath());
   }
@@ -114,11 +118,9 @@ int main(int argc, char** argv) {
         QApplication::exit(code);
       });
     } else {
-      // The local database is refreshed before the screen may open on it.
-      QTimer::singleShot(0, &window, [&] {
-        window.RefreshLocalDatabase();
-        if (settings.OpenAtStart()) window.OpenScreen();
-      });
+      // The window is painted first; the local database is refreshed off the user-interface
+      // thread while the screen opens on the copy at hand (see MainWindow::StartUp).
+      QTimer::singleShot(0, &window, [&] { window.StartUp(settings.OpenAtStart()); });
     }
     rc = QApplication::exec();
     window.Shutdown();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes docs/screenshot.png (or the file given as $1) and, beside it, NAME-wide.png (the screen
-# tiled over a 1600x900 main window): writes demo data, starts the application
+# Takes docs/screenshot.png (or the file given as $1; the main window at 1024x768, the smallest
+# screen the desktop is made for) and, beside it, NAME-wide.png (at 1920x1080): writes demo
+# data, starts the application
 # server on it on a free loopback port, runs the desktop with --screenshot (it opens the screen,
 # waits for the load, saves the main window as PNG and exits), then stops the server.
 # Builds nothing: run scripts/build.sh first. The desktop runs on Qt's offscreen platform, or
@@ -51,14 +52,16 @@ mkdir -p "$(dirname "$OUT")"
 ARGS=(--config /dev/null --server "127.0.0.1:$PORT" --local "$WORK/local.db" --module "$MODULE"
       --screenshot "$OUT")
 WIDE="${OUT%.png}-wide.png"
-WIDE_ARGS=("${ARGS[@]/#$OUT/$WIDE}" --window-size 1600x900 --tile)
+WIDE_ARGS=("${ARGS[@]/#$OUT/$WIDE}")
 shoot() {
+  local size=$1
+  shift
   if [[ "${PDI_SCREENSHOT_PLATFORM:-offscreen}" == xvfb ]]; then
-    xvfb-run -a -s "-screen 0 1920x1080x24" "$DESKTOP" "$@"
+    xvfb-run -a -s "-screen 0 ${size}x24" "$DESKTOP" "$@" --window-size "$size"
   else
-    QT_QPA_PLATFORM=offscreen "$DESKTOP" "$@"
+    QT_QPA_PLATFORM=offscreen "$DESKTOP" "$@" --window-size "$size"
   fi
 }
-shoot "${ARGS[@]}"
-shoot "${WIDE_ARGS[@]}"
+shoot 1024x768 "${ARGS[@]}"
+shoot 1920x1080 "${WIDE_ARGS[@]}"
 echo "screenshot: $OUT $WIDE" >&2

@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev sqlite3 libpq-dev libcpp-httplib-dev libsimdjson-dev rapidjson-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   xvfb xauth fonts-dejavu-core xdotool openbox
   libboost-dev libssl-dev openssl
   postgresql curl

@@ -202,6 +202,7 @@ bool TDBGrid::LeaveRow() {
 // ---- User actions -------------------------------------------------------------------------------
 
 bool TDBGrid::TypeChar(char c) {
+  editRefused_ = false;
   char key = c;
   if (OnKeyPress) OnKeyPress(this, key);
   if (key == 0) return false;
@@ -229,6 +230,7 @@ bool TDBGrid::TypeChar(char c) {
 }
 
 bool TDBGrid::TypeText(std::string_view character) {
+  editRefused_ = false;
   const auto chars = SplitUtf8Chars(character);
   const bool valid = chars.size() == 1 &&
                      (chars[0].size() > 1 || static_cast<unsigned char>(chars[0][0]) < 0x80);
@@ -254,6 +256,7 @@ bool TDBGrid::WriteTyped(TField* field, const std::string& current, const std::s
   } catch (const EAbort&) {
     // The record set refused to begin the edit (a stored row that must not change): the
     // keystroke is dropped and the row stays as it was.
+    editRefused_ = true;
     return false;
   }
   if (DataSet()->State() == TDataSetState::dsInsert) rowTyped_ = true;
@@ -322,6 +325,7 @@ void TDBGrid::KeyDown(int key, TShiftState shift) {
       if (!EditingAllowed() || shift.ctrl || shift.shift) return;
       if (ds->State() == TDataSetState::dsInsert && !RowTouched()) return;
       if (Editing(ds)) ds->Post();
+      SelectFirstColumn();
       ds->Insert();
       return;
     case VK_DELETE:
@@ -356,8 +360,15 @@ bool TDBGrid::Append() {
   TDataSet* ds = DataSet();
   if (ds->State() == TDataSetState::dsInsert && !RowTouched()) return false;
   if (Editing(ds)) ds->Post();
+  SelectFirstColumn();
   ds->Append();
   return true;
+}
+
+void TDBGrid::SelectFirstColumn() {
+  // Before the new row exists: the column exit runs while the list is browsing, as for any
+  // column change of a stored row, and the typing then starts in the code column.
+  if (ColumnCount() > 0 && SelectedIndex() != 0) SetSelectedIndex(0);
 }
 
 bool TDBGrid::Escape() {

@@ -156,6 +156,9 @@ class TDBGrid : public TControl, public TDataLink {
   //     untouched new row);
   //   Up: the previous row;
   //   Insert: inserts a new row at the current one;
+  //   a new row (Insert, Down past the last row) starts in the first column, the code: a touched
+  //   row is posted, then the first column is selected (its column exit runs while the list is
+  //   browsing), then the row is started;
   //   Ctrl+Delete: DeleteWithConfirm.
   // Other keys do nothing. Exceptions propagate.
   void KeyDown(int key, TShiftState shift = {});
@@ -168,7 +171,8 @@ class TDBGrid : public TControl, public TDataLink {
   // row changed. Rows outside 1..RowCount() are ignored (false).
   bool MoveToRow(int n);
   // The grid's own append (Down on the last row): a touched new row is posted first; an
-  // untouched new row stays as it is. Returns false when the grid does not allow editing.
+  // untouched new row stays as it is; the new row starts in the first column (see KeyDown).
+  // Returns false when the grid does not allow editing.
   bool Append();
   // Cancels the edit or insertion in progress (Esc). Returns true when there was one.
   bool Escape();
@@ -192,6 +196,9 @@ class TDBGrid : public TControl, public TDataLink {
   std::string CellText(int row, int column) const;
   // True when a character typed now could change the selected cell (the checks of TypeChar).
   bool CanEditSelectedCell() const;
+  // True when the last TypeChar or TypeText was dropped because the record set refused to begin
+  // an edit of the row (a stored row that must not change), as opposed to a key filter or mask.
+  bool LastTypingRefused() const { return editRefused_; }
 
   // ---- Data link and focus --------------------------------------------------------------------
 
@@ -214,6 +221,8 @@ class TDBGrid : public TControl, public TDataLink {
   // an untouched new row. Returns true when a new row was cancelled.
   bool LeaveRow();
   void Tab(bool forward);
+  // Selects the first column (through SetSelectedIndex) when another one is selected.
+  void SelectFirstColumn();
   TColumn* DefaultColumn(TField* field) const;
 
   std::vector<std::unique_ptr<TColumn>> declared_;
@@ -221,6 +230,7 @@ class TDBGrid : public TControl, public TDataLink {
   int selected_ = 0;
   bool inColExit_ = false;
   bool rowTyped_ = false;
+  bool editRefused_ = false;
   bool readOnly_ = false;
   TDBGridOptions options_{dgEditing,  dgTitles, dgIndicator,     dgColumnResize, dgColLines,
                           dgRowLines, dgTabs,   dgConfirmDelete, dgCancelOnExit};

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <map>
 
 #include "host/controls/DBGrid.h"
 #include "host/data/ClientDataSet.h"
@@ -59,18 +60,82 @@ ExportTable ListExport::FromGrid(const TDBGrid& grid) {
   return table;
 }
 
-ExportTable ListExport::FromGridAllRows(const TDBGrid& grid) {
-  const auto* source = dynamic_cast<const TClientDataSet*>(grid.DataSet());
-  if (source == nullptr || !source->Active()) return FromGrid(grid);
-  // A copy with the same fields, display rules and every row, unfiltered.
-  TClientDataSet copy;
-  for (const TField* field : source->Fields()) {
+namespace {
+
+// A record set with the same fields and display rules as `source`, holding all its rows.
+void CopyAllRows(const TClientDataSet& source, TClientDataSet& copy) {
+  for (const TField* field : source.Fields()) {
     TField* same = copy.AddField(field->FieldName(), field->Size());
     same->EditMask = field->EditMask;
     same->OnGetText = field->OnGetText;
     same->DisplayLabel = field->DisplayLabel;
   }
-  copy.SetData(source->Data());
+  copy.SetData(source.Data());
+}
+
+// The value a filter "FIELD = 'VALUE'" selects, its doubled quotes undone; empty when none.
+std::string FilterValue(const std::string& filter) {
+  const size_t open = filter.find('\'');
+  if (open == std::string::npos) return {};
+  std::string value;
+  for (size_t i = open + 1; i < filter.size(); ++i) {
+    if (filter[i] == '\'') {
+      if (i + 1 < filter.size() && filter[i + 1] == '\'') {
+        value += '\'';
+        ++i;
+        continue;
+      }
+      break;
+    }
+    value += filter[i];
+  }
+  return value;
+}
+
+// The master's shown columns by its key: key -> the texts of its shown columns.
+struct MasterIndex {
+  std::vector<std::string> headers;
+  std::map<std::string, std::vector<std::string>> byKey;
+};
+
+MasterIndex IndexMaster(const TDBGrid& master, const std::string& title, const std::string& keyValue) {
+  MasterIndex index;
+  const auto* source = dynamic_cast<const TClientDataSet*>(master.DataSet());
+  if (source == nullptr || !source->Active() || keyValue.empty()) return index;
+  // The key field: the one holding the filter's value at the master's current record.
+  const TField* key = nullptr;
+  for (const bool hidden : {true, false}) {
+    for (const TField* field : source->Fields()) {
+      if (!key && field->Visible != hidden && field->AsString() == keyValue) key = field;
+    }
+  }
+  if (!key) return index;
+  TClientDataSet copy;
+  CopyAllRows(*source, copy);
+  const TField* copyKey = copy.FindField(key->FieldName());
+  std::vector<const TField*> shown;
+  for (const TColumn* column : master.Columns()) {
+    shown.push_back(copy.FindField(column->FieldName()));
+    index.headers.push_back(title.empty() ? column->TitleText() : title + " - " + column->TitleText());
+  }
+  for (int r = 1; r <= copy.RecordCount(); ++r) {
+    copy.SetDisplayRow(r);
+    std::vector<std::string> texts;
+    for (const TField* field : shown) texts.push_back(field != nullptr ? field->Text(true) : std::string());
+    index.byKey.emplace(copyKey->AsString(), std::move(texts));
+  }
+  copy.SetDisplayRow(0);
+  return index;
+}
+
+}  // namespace
+
+ExportTable ListExport::FromGridAllRows(const TDBGrid& grid, const TDBGrid* master, const std::string& masterTitle) {
+  const auto* source = dynamic_cast<const TClientDataSet*>(grid.DataSet());
+  if (source == nullptr || !source->Active()) return FromGrid(grid);
+  // A copy with the same fields, display rules and every row, unfiltered.
+  TClientDataSet copy;
+  CopyAllRows(*source, copy);
 
   ExportTable table;
   table.headers = Headers(grid);
@@ -81,8 +146,13 @@ ExportTable ListExport::FromGridAllRows(const TDBGrid& grid) {
   const std::string& filter = source->Filter();
   size_t end = 0;
   while (end < filter.size() && (std::isalnum(static_cast<unsigned char>(filter[end])) || filter[end] == '_')) ++end;
-  if (const TField* key = end > 0 ? copy.FindField(filter.substr(0, end)) : nullptr;
-      key != nullptr && std::find(fields.begin(), fields.end(), key) == fields.end()) {
+  const TField* key = end > 0 ? copy.FindField(filter.substr(0, end)) : nullptr;
+  if (key != nullptr && std::find(fields.begin(), fields.end(), key) != fields.end()) key = nullptr;
+  const MasterIndex masterIndex = master && key ? IndexMaster(*master, masterTitle, FilterValue(filter)) : MasterIndex{};
+  const bool byMaster = !masterIndex.headers.empty();
+  if (byMaster) {
+    table.headers.insert(table.headers.begin(), masterIndex.headers.begin(), masterIndex.headers.end());
+  } else if (key != nullptr) {
     fields.insert(fields.begin(), key);
     table.headers.insert(table.headers.begin(), key->DisplayName());
   }
@@ -91,6 +161,15 @@ ExportTable ListExport::FromGridAllRows(const TDBGrid& grid) {
   for (int r = 1; r <= rows; ++r) {
     copy.SetDisplayRow(r);
     std::vector<std::string>& row = table.rows.emplace_back();
+    if (byMaster) {
+      const auto found = masterIndex.byKey.find(key->AsString());
+      if (found != masterIndex.byKey.end()) {
+        row = found->second;
+      } else {
+        row.assign(masterIndex.headers.size(), std::string());
+        row.front() = key->AsString();
+      }
+    }
     for (const TField* field : fields) row.push_back(field != nullptr ? field->Text(true) : std::string());
   }
   copy.SetDisplayRow(0);

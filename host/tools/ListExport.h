@@ -44,7 +44,14 @@ class ListExport {
   // filter selects by (the product key) leads the table when no column shows it. The grid's
   // record set is not touched (the rows are read from a copy). REQUIRES: the record set is a
   // TClientDataSet (another kind gives its visible rows, as FromGrid).
-  static ExportTable FromGridAllRows(const TDBGrid& grid);
+  // With `master` (the list whose current record the filter follows, e.g. the product list), the
+  // rows are told apart as the user knows them instead: the master's shown columns lead the
+  // table, headed "MASTERTITLE - COLUMN" ("Produto - Código", "Produto - Nome"), filled from the
+  // master's record whose key (the master field holding the filter's value at its current
+  // record, hidden fields first) each row carries; a row whose key the master does not hold
+  // shows its key in the first of them.
+  static ExportTable FromGridAllRows(const TDBGrid& grid, const TDBGrid* master = nullptr,
+                                     const std::string& masterTitle = {});
 
   // Writes table to path in the format of its extension. Raises EPlatformError naming the file
   // when it cannot be written (the previous file, if any, is then unchanged).

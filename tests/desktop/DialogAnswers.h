@@ -32,13 +32,13 @@ class DialogAnswers {
   DialogAnswers& operator=(const DialogAnswers&) = delete;
 
   void Queue(Answer answer) { queue_.push_back(std::move(answer)); }
-  // Presses the message box button whose text is `text` ("Sim", "Não", "OK").
+  // Presses the message box button whose text, without its '&', is `text` ("Sim", "Não", "OK").
   void Press(const QString& text) {
     Queue([text](QDialog& d) {
       auto* box = qobject_cast<QMessageBox*>(&d);
       if (!box) return;
       for (QAbstractButton* b : box->buttons())
-        if (b->text() == text) b->click();
+        if (QString(b->text()).remove(QLatin1Char('&')) == text) b->click();
     });
   }
   // Types `text` into a pick list's search box, then presses Enter.

@@ -134,14 +134,25 @@ TEST(HistoryPanelTest, AnAnswerForAnEarlierProductIsDroppedAndTheCurrentOneShown
   EXPECT_EQ(panel.Requests(), 4);
 }
 
-TEST(HistoryPanelTest, AFailureIsSaidInThePanelAndNoRowsAreShown) {
-  desktop::HistoryPanel panel([](const std::string&) -> desktop::HistoryAnswer {
-    throw host::ENetError("Não foi possível falar com o servidor 127.0.0.1:1 (conexão recusada).");
+TEST(HistoryPanelTest, AFailureIsSaidPlainlyAndClearsOnTheNextAnswer) {
+  int calls = 0;
+  desktop::HistoryPanel panel([&](const std::string&) -> desktop::HistoryAnswer {
+    if (calls++ == 0) {
+      throw host::ENetError("Falha ao chamar getHistorico em 127.0.0.1:1: tempo esgotado aguardando a resposta");
+    }
+    return {};
   });
+  panel.SetRetryInterval(std::chrono::milliseconds(50));
+  panel.show();
   panel.SetKey("100");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return panel.Status()->text().startsWith(QStringLiteral("Não foi possível ler o histórico")); }, 10000));
-  EXPECT_TRUE(panel.Status()->text().contains(QStringLiteral("conexão recusada")));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel.Status()->text().contains(QStringLiteral("tempo esgotado")); }, 10000));
+  EXPECT_FALSE(panel.Status()->text().contains(QStringLiteral("getHistorico"))) << panel.Status()->text().toStdString();
   EXPECT_EQ(panel.Table()->rowCount(), 0);
+  // The same product is asked again; the server's answer clears the failure.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel.Status()->text().startsWith(QStringLiteral("Nenhuma alteração")); }, 10000));
+  // Addresses without the client's throwaway port.
+  EXPECT_EQ(desktop::HistoryPanel::AddressShown(QStringLiteral("10.0.0.5:51234")), QStringLiteral("10.0.0.5"));
+  EXPECT_EQ(desktop::HistoryPanel::AddressShown(QStringLiteral("[::1]:5000")), QStringLiteral("::1"));
   // A panel without a source says so and asks nobody.
   desktop::HistoryPanel none({});
   none.SetKey("100");
@@ -336,6 +347,8 @@ TEST_F(AroundScreenTest, TheExportDialogWritesTheChosenListAndSaysSo) {
     auto* dialog = qobject_cast<desktop::ExportDialog*>(&d);
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->Option(desktop::ExportDialog::Choice::DetailCurrent)->isChecked());
+    // The focus is on the option chosen, not on another one.
+    EXPECT_EQ(dialog->focusWidget(), dialog->Option(desktop::ExportDialog::Choice::DetailCurrent));
     EXPECT_TRUE(dialog->Option(desktop::ExportDialog::Choice::DetailCurrent)->text().startsWith(QStringLiteral("Fornecedor")));
     dialog->SetPath(QString::fromStdString(one.string()));
     Picture(*dialog, "export-dialog.png");
@@ -362,8 +375,10 @@ TEST_F(AroundScreenTest, TheExportDialogWritesTheChosenListAndSaysSo) {
   });
   window.ExportAction()->trigger();
   const std::string every = ReadFile(all.string() + ".csv");
-  EXPECT_NE(every.find("11.222.333/0001-81"), std::string::npos) << every;
-  EXPECT_NE(every.find("45.723.174/0001-10"), std::string::npos) << every;
+  // Each row names its product by the code and name the clerk knows, not by the inner key.
+  EXPECT_EQ(every.find("Produto - Código;Produto - Nome;Código;Nome\r\n"), 3u) << every;
+  EXPECT_NE(every.find("1001;Arroz Agulhinha Tipo 1;11.222.333/0001-81"), std::string::npos) << every;
+  EXPECT_NE(every.find("1002;Feijão Carioca;45.723.174/0001-10"), std::string::npos) << every;
 
   // An existing file is replaced only when the user says so.
   const auto exportTo = [&](const std::filesystem::path& path) {
@@ -456,6 +471,11 @@ TEST_F(AroundScreenTest, MenuKeysRunTheButtonsHandlersOnlyWhileTheButtonIsEnable
   EXPECT_EQ(shortcutOf("mnuExcluir"), QStringLiteral("Ctrl+Del"));
   EXPECT_EQ(shortcutOf("mnuConfirmar"), QStringLiteral("Ctrl+Return"));
   EXPECT_EQ(shortcutOf("mnuCancelar"), QStringLiteral("Esc"));
+  // The menu shows the keys as clerks read them, not Qt's names.
+  for (QAction* a : operations->actions())
+    if (a->objectName() == QLatin1String("mnuConfirmar")) {
+      EXPECT_TRUE(a->text().endsWith(QStringLiteral("\tCtrl+Enter")));
+    }
 
   QWidget* focused = QApplication::focusWidget();
   ASSERT_EQ(focused, Grid("dbgPadrao"));
@@ -510,7 +530,12 @@ TEST_F(AroundScreenTest, StatusBarSobreAndAccessibleNames) {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
   ASSERT_TRUE(QTest::qWaitFor([&] { return window.ConnectionLabel()->text().startsWith(QStringLiteral("Sem conexão com 127.0.0.1:")); }, 30000));
 
+  // The user is the one the server knows, never this computer's login.
+  window.SetServerUser(QStringLiteral("maria"));
   const QString about = window.AboutText();
+  EXPECT_TRUE(about.contains(QStringLiteral("Usuário: maria\n"))) << about.toStdString();
+  const QString login = qEnvironmentVariable("USER");
+  EXPECT_TRUE(login.isEmpty() || !about.contains(login)) << about.toStdString();
   EXPECT_TRUE(about.contains(QStringLiteral("Versão: ")));
   EXPECT_TRUE(about.contains(QStringLiteral("Servidor: 127.0.0.1:%1").arg(server_->Port())));
   EXPECT_TRUE(about.contains(QStringLiteral("Usuário: ")));

@@ -8,11 +8,14 @@
 #include <QFile>
 #include <unistd.h>
 
+#include "desktop/ClerkWords.h"
 #include "desktop/LayoutStore.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  // As the desktop does: Qt's own texts in Brazilian Portuguese.
+  desktop::ClerkWords::InstallQtTranslation(app);
   // The remembered layouts go to a file of this run, never to the user's own settings.
   const QString layout = QDir::temp().filePath(QStringLiteral("pdi-desktop-tests-layout-%1.ini").arg(::getpid()));
   QFile::remove(layout);

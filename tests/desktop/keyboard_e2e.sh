@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The desktop by keyboard only, under a real X server: Xvfb with a small window manager
-# (openbox), keys sent as X events by xdotool to the whole desktop, as a clerk types. It opens the
-# screen by the menu, browses with the arrows, reaches the supplier list with Ctrl+Tab, adds one
-# supplier by typing its CNPJ and one by the pick list, switches to Cliente with Ctrl+PageDown,
-# deletes a client answering the question, starts and abandons a product, and closes the screen
-# and the desktop with a pending row, answering Não. Along the way it checks the focused widget
-# (the desktop's --focus-log) and, at the end of each step, the rows stored at the server.
+# (openbox), keys sent as X events by xdotool to the whole desktop, as a clerk types. First the
+# desktop starts against a stopped server (kill -STOP): the window appears, Esc ends the wait and
+# Alt+F4 closes it at once. Then it opens the screen by the menu, browses with the arrows,
+# reaches the supplier list with Ctrl+Tab, adds one supplier by typing its CNPJ right after
+# Insert and one by the pick list, switches to Cliente with Ctrl+PageDown, deletes a client
+# answering the question with "s", visits the history panel with F6, starts and abandons a
+# product, and closes the screen and the desktop with a pending row, answering Não. Along the way
+# it checks the focused widget and the dialogs shown (the desktop's --focus-log) and, at the end
+# of each step, the rows stored at the server.
 # Usage: keyboard_e2e.sh SERVER_BINARY DESKTOP_BINARY SCREEN_MODULE
 # Exit 0 when every check held, 1 at the first that failed, 77 (skipped) when Xvfb cannot start.
 set -euo pipefail
@@ -59,7 +62,8 @@ key() { xdotool key --delay 60 "$@"; sleep 0.2; }
 # ---- the server on demo data ----------------------------------------------------------------
 "$SERVER" demo --db "$DB" --local "$WORK/local.db" --products 20 --rows-per-product 3 >/dev/null 2>&1
 "$SERVER" serve --db "$DB" --listen 127.0.0.1:0 2>"$WORK/serve.log" &
-PIDS+=($!)
+SERVER_PID=$!
+PIDS+=($SERVER_PID)
 port() { grep -o 'listening on http://127\.0\.0\.1:[0-9]*' "$WORK/serve.log" | head -1 | sed 's/.*://'; }
 wait_for 20 "the server should start" port
 PORT=$(port)
@@ -89,15 +93,39 @@ PIDS+=($!)
 sleep 0.5
 
 # ---- the desktop ----------------------------------------------------------------------------
-"$DESKTOP" --config /dev/null --server "127.0.0.1:$PORT" --local "$WORK/local.db" --module "$MODULE" \
-  --focus-log "$FOCUS" >"$WORK/desktop.log" 2>&1 &
-DESKTOP_PID=$!
-PIDS+=($DESKTOP_PID)
-main_window() { xdotool search --name "PDI07310 - Deso" | head -1 | grep .; }
-wait_for 20 "the desktop's main window should appear" main_window
-WINDOW=$(main_window)
-timeout 10 xdotool windowactivate --sync "$WINDOW" || fail "the main window could not be activated"
-sleep 0.5
+main_window() { xdotool search --onlyvisible --name "PDI07310 - Deso" | head -1 | grep .; }
+gone() { ! kill -0 "$DESKTOP_PID" 2>/dev/null; }
+start_desktop() {
+  : >"$FOCUS"
+  "$DESKTOP" --config /dev/null --server "127.0.0.1:$PORT" --local "$WORK/local.db" --module "$MODULE" \
+    --focus-log "$FOCUS" "$@" >"$WORK/desktop.log" 2>&1 &
+  DESKTOP_PID=$!
+  PIDS+=($DESKTOP_PID)
+  wait_for 20 "the desktop's main window should appear" main_window
+  WINDOW=$(main_window)
+  timeout 10 xdotool windowactivate --sync "$WINDOW" || fail "the main window could not be activated"
+  sleep 0.5
+}
+
+echo "== start-up against a stopped server: the window answers, Esc ends the wait, Alt+F4 closes"
+kill -STOP "$SERVER_PID"
+start_desktop --open
+sleep 2.5  # the screen's first call is waiting; Cancelar is offered
+key Escape
+wait_for 2 "Esc should end the wait at once" dialog_seen "A chamada ao servidor 127.0.0.1:$PORT foi cancelada"
+echo "ok: Esc ended the wait"
+key Return
+key alt+F4
+wait_for 3 "Alt+F4 should close the desktop at once (the refresh still waits)" gone
+echo "ok: closed while the local database's refresh was still waiting"
+start_desktop --open
+sleep 1
+key alt+F4
+wait_for 5 "Alt+F4 during the wait should end it and close" gone
+echo "ok: Alt+F4 during the wait ended it and closed"
+kill -CONT "$SERVER_PID"
+
+start_desktop
 
 SUPPLIERS_BEFORE=$(sql "SELECT count(*) FROM DESONERA_FORNECEDOR")
 # Two suppliers linked to no product, so either can be added to any product.
@@ -124,7 +152,6 @@ expect_focus dbgFornecedor
 
 echo "== a supplier typed by its CNPJ ($TYPED_CNPJ) is stored when the list is left"
 key Insert
-key Home
 xdotool type --delay 40 "$TYPED_CNPJ"
 key Tab
 key ctrl+Tab
@@ -135,7 +162,6 @@ echo "== a supplier chosen from the pick list ($PICKED_NAME)"
 key ctrl+Tab
 expect_focus dbgFornecedor
 key Insert
-key Home
 key ctrl+Return
 expect_focus pickSearch
 xdotool type --delay 40 "$PICKED_WORD"
@@ -160,11 +186,16 @@ key ctrl+Tab
 expect_focus dbgCliente
 key ctrl+Delete
 expect_dialog "Excluir registro?"
-key shift+Tab
-key space
+key s
 expect_focus dbgCliente
 expect_sql "SELECT count(*) FROM DESONERA_CLIENTE WHERE CDPRODUTODES = '$PRODUCT'" $((CLIENTS_BEFORE - 1)) \
            "the client is deleted at the server"
+
+echo "== F6 takes the focus to the history panel, Esc brings it back"
+key F6
+expect_focus tblHistorico
+key Escape
+expect_focus dbgCliente
 
 echo "== a product started and abandoned stores nothing"
 PRODUCTS_BEFORE=$(sql "SELECT count(*) FROM DESONERA_FORNECEDOR")

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QTableView>
 #include <string_view>
+#include <tuple>
 
 #include "desktop/BusyIndicator.h"
 #include "desktop/DataSetTableModel.h"
@@ -81,23 +82,35 @@ TEST_F(ServicesTest, QuestionsAnswerWithThePlatformsModalResults) {
   EXPECT_EQ(services_.Log()[1], "question: Confirma exclusão? -> no");
 }
 
-TEST_F(ServicesTest, QuestionButtonsArePortugueseAndNoIsTheDefault) {
+TEST_F(ServicesTest, QuestionButtonsArePortugueseNoIsTheDefaultAndLettersAnswer) {
   DialogAnswers answers(services_);
   QStringList texts;
-  bool noIsDefault = false;
+  bool noIsDefaultAndFocused = false;
   answers.Queue([&](QDialog& d) {
     auto* box = qobject_cast<QMessageBox*>(&d);
     ASSERT_NE(box, nullptr);
     for (QAbstractButton* b : box->buttons()) texts << b->text();
-    noIsDefault = box->defaultButton() && box->defaultButton()->text() == QStringLiteral("Não");
+    noIsDefaultAndFocused = box->defaultButton() && box->defaultButton()->text() == QStringLiteral("&Não") &&
+                            box->focusWidget() == box->defaultButton();
     QTest::keyClick(box, Qt::Key_Return);
   });
   // Enter presses the default button: a deletion is not one Enter away.
   EXPECT_EQ(host::MessageDlg("Excluir?", host::TMsgDlgType::mtConfirmation, {host::mbYes, host::mbNo}),
             host::mrNo);
-  EXPECT_TRUE(texts.contains(QStringLiteral("Sim")));
-  EXPECT_TRUE(texts.contains(QStringLiteral("Não")));
-  EXPECT_TRUE(noIsDefault);
+  EXPECT_TRUE(texts.contains(QStringLiteral("&Sim")));
+  EXPECT_TRUE(texts.contains(QStringLiteral("&Não")));
+  EXPECT_TRUE(noIsDefaultAndFocused);
+  // The letter alone, or with Alt, answers: "s" is Sim, Alt+C is Cancelar.
+  for (const auto& [key, mods, expected] : {std::tuple{Qt::Key_S, Qt::NoModifier, host::mrYes},
+                                            std::tuple{Qt::Key_C, Qt::AltModifier, host::mrCancel}}) {
+    answers.Queue([key = key, mods = mods](QDialog& d) {
+      QTest::keyClick(d.focusWidget(), key, mods);
+      QTest::qWait(300);  // the button answers after its short press animation
+    });
+    EXPECT_EQ(host::MessageDlg("Excluir registro?", host::TMsgDlgType::mtConfirmation,
+                               {host::mbYes, host::mbNo, host::mbCancel}),
+              expected);
+  }
 }
 
 TEST_F(ServicesTest, UserActionSwallowsTheSilentAbortAndShowsOtherFailures) {
@@ -179,17 +192,23 @@ TEST_F(ServicesTest, PickListFindsByTypingAndPositionsOnTheChosenRow) {
   EXPECT_EQ(services_.Log().back(), "picklist: Não há Fornecedor Cadastrado. -> 3");
 }
 
-TEST_F(ServicesTest, PickListClosedWithEscChoosesNothing) {
+TEST_F(ServicesTest, PickListClosedWithEscOrEnterWithNoMatchChoosesNothing) {
   LoadSuppliers({{{"11222333000181", "Ávila Comércio Ltda", "J"}},
                  {{"12345678909", "Bruno Souza", "F"}}});
   suppliers_.First();
   DialogAnswers answers(services_);
-  answers.Queue([](QDialog& d) {
+  bool openAfterEnter = false;
+  answers.Queue([&](QDialog& d) {
     auto* pick = qobject_cast<desktop::PickListDialog*>(&d);
     QTest::keyClick(pick->Table(), Qt::Key_Down);
+    // "Brux" matched "Bru" on its way; Enter with no match for the whole text picks nothing.
+    QTest::keyClicks(pick->SearchBox(), "Brux");
+    QTest::keyClick(pick->SearchBox(), Qt::Key_Return);
+    openAfterEnter = pick->isVisible() && pick->ChosenRow() == 0;
     QTest::keyClick(pick->SearchBox(), Qt::Key_Escape);
   });
   EXPECT_FALSE(host::Pesquisar_Plus(&source_, "Não há Fornecedor Cadastrado.", false, true));
+  EXPECT_TRUE(openAfterEnter);
   EXPECT_EQ(services_.Log().back(), "picklist: Não há Fornecedor Cadastrado. -> none");
 }
 

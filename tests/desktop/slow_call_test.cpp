@@ -135,8 +135,8 @@ TEST_F(SlowCallTest, CancelIsOfferedAfterAWhileAndEndsTheCallAsABrokenConnection
   EXPECT_NE(failure.find("cancelada pelo usuário"), std::string::npos) << failure;
   // The clerk reads it without the method; the busy animation and its button are gone.
   EXPECT_EQ(desktop::QtHostServices::ClerkText(failure, nullptr),
-            "Não foi possível falar com o servidor 127.0.0.1:" + std::to_string(server_.Port()) +
-                " (chamada cancelada pelo usuário).");
+            "A chamada ao servidor 127.0.0.1:" + std::to_string(server_.Port()) +
+                " foi cancelada; nada foi alterado por ela.");
   EXPECT_FALSE(busy->Running());
   EXPECT_FALSE(busy->CancelOffered());
   EXPECT_FALSE(desktop::CallRunner::Waiting());

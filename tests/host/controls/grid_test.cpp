@@ -236,6 +236,26 @@ TEST_F(GridTest, DownOnTheLastRowAppendsOnce) {
   EXPECT_EQ(cds->RecNo(), 3);
 }
 
+TEST_F(GridTest, ANewRowFromTheGridsOwnKeysStartsInTheCodeColumn) {
+  // The column exit of the column left runs while the list is still browsing.
+  std::vector<std::string> exits;
+  grid->OnColExit = [&](TObject*) {
+    exits.push_back(std::string(DataSetStateName(cds->State())) + "@" + std::to_string(grid->SelectedIndex()));
+  };
+  grid->SetSelectedIndex(1);
+  grid->KeyDown(VK_INSERT);
+  EXPECT_EQ(grid->SelectedIndex(), 0);
+  Type("ab");
+  EXPECT_EQ(code->AsString(), "AB") << "typed digits reach the code, not the read-only name";
+  grid->SetSelectedIndex(2);
+  grid->Escape();
+  cds->Last();
+  grid->KeyDown(VK_DOWN);  // past the last row: a new one
+  EXPECT_EQ(cds->State(), TDataSetState::dsInsert);
+  EXPECT_EQ(grid->SelectedIndex(), 0);
+  EXPECT_EQ(exits, (std::vector<std::string>{"dsBrowse@0", "dsBrowse@1", "dsInsert@0", "dsBrowse@2"}));
+}
+
 TEST_F(GridTest, DeleteAsksFirstAndDeletesOnYesOnly) {
   host.QueueAnswer(false);
   EXPECT_FALSE(grid->DeleteWithConfirm());
