@@ -163,8 +163,9 @@ class HttpServer::Front {
     tcp::socket own(lane);
     own.assign(remote.protocol(), socket.release(moved), moved);
     if (moved) return;
-    auto session = edge::MakeSession(host_, edge::Admission{std::move(place), std::move(seat), client}, std::move(own),
-                                     tls_ ? &*tls_ : nullptr);
+    edge::Admission admission{std::move(place), std::move(seat), client};
+    auto session = tls_ ? edge::MakeTlsSession(host_, std::move(admission), std::move(own), *tls_)
+                        : edge::MakePlainSession(host_, std::move(admission), std::move(own));
     Register(session);
     net::post(lane, [session] { session->Start(); });
   }

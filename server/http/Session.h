@@ -7,7 +7,8 @@
 // A session sees of the server only its SessionHost: the limits, the service, the log and the
 // budgets, each with a narrow interface of its own. It holds its connection's shares of those
 // budgets as handles, so whatever ends it gives them back. The marks of the request under way
-// are one struct, reset in one place as each request begins.
+// are one struct, reset in one place as each request begins. The session itself is BasicSession
+// (BasicSession.h), made by PlainSession.cpp and TlsSession.cpp.
 //
 // Start and Abandon may be called from any thread; everything else runs on the lane. A session
 // is kept alive by the handlers it has pending and ends with the last. Not copyable.
@@ -65,9 +66,11 @@ class SessionBase {
   virtual void Abandon() = 0;
 };
 
-// A session for socket, which must belong to the admission's lane; over TLS when tls is set.
-// Nothing happens before Start.
-std::shared_ptr<SessionBase> MakeSession(SessionHost& host, Admission admission, boost::asio::ip::tcp::socket socket,
-                                         boost::asio::ssl::context* tls);
+// A session for socket, which must belong to the admission's lane: over plain TCP, or over TLS
+// with tls. Nothing happens before Start.
+std::shared_ptr<SessionBase> MakePlainSession(SessionHost& host, Admission admission,
+                                              boost::asio::ip::tcp::socket socket);
+std::shared_ptr<SessionBase> MakeTlsSession(SessionHost& host, Admission admission, boost::asio::ip::tcp::socket socket,
+                                            boost::asio::ssl::context& tls);
 
 }  // namespace server::edge

@@ -66,7 +66,7 @@ struct BusySession {
     net::io_context& lane = admission.seat.Context();
     tcp::socket socket(lane);
     acceptor.accept(socket);
-    session = MakeSession(host, std::move(admission), std::move(socket), nullptr);
+    session = MakePlainSession(host, std::move(admission), std::move(socket));
     net::post(lane, [s = session] { s->Start(); });
   }
   ~BusySession() {

@@ -1,4 +1,9 @@
-#include "server/http/Session.h"
+// BasicSession is the session of Session.h over one kind of stream: a plain TCP stream or a TLS
+// stream over one. Only PlainSession.cpp and TlsSession.cpp include it, each making one kind, so
+// the two (the heaviest code of the server to compile) are built side by side.
+//
+// Used as Session.h says: on its connection's lane only, but for Start and Abandon.
+#pragma once
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
@@ -9,18 +14,20 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "host/wire/ServiceName.h"
 #include "server/http/HeaderText.h"
 #include "server/http/RequestPolicy.h"
+#include "server/http/Session.h"
 #include "server/http/StreamPump.h"
 #include "server/service/LocalDbPublisher.h"
 #include "server/service/RemoteService.h"
 
-namespace server::edge {
-namespace {
+namespace server::edge::session {
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -31,22 +38,22 @@ using error_code = boost::system::error_code;
 using Clock = std::chrono::steady_clock;
 
 // What a kept-alive connection reads at once while waiting for its next request.
-constexpr size_t kReadChunk = 8 * 1024;
+inline constexpr size_t kReadChunk = 8 * 1024;
 // After an answer that ends a connection, what is still arriving is read and dropped for a moment
 // (so the client reads the answer instead of a reset), up to this much.
-constexpr size_t kDrainBytes = 1024 * 1024;
-constexpr std::chrono::milliseconds kDrainTime{1000};
+inline constexpr size_t kDrainBytes = 1024 * 1024;
+inline constexpr std::chrono::milliseconds kDrainTime{1000};
 
-const std::string& ServicePath() {
+inline const std::string& ServicePath() {
   static const std::string path(host::wire::kServicePath);
   return path;
 }
 
 template <class Stream>
-class Session final : public SessionBase, public PumpOwner, public std::enable_shared_from_this<Session<Stream>> {
+class BasicSession final : public SessionBase, public PumpOwner, public std::enable_shared_from_this<BasicSession<Stream>> {
  public:
   template <class... StreamArgs>
-  Session(SessionHost& host, Admission admission, StreamArgs&&... streamArgs)
+  BasicSession(SessionHost& host, Admission admission, StreamArgs&&... streamArgs)
       : host_(host), admission_(std::move(admission)), stream_(std::forward<StreamArgs>(streamArgs)...),
         pump_(stream_, *this, host.limits.stallTimeout) {}
 
@@ -90,7 +97,7 @@ class Session final : public SessionBase, public PumpOwner, public std::enable_s
 
   beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
   const HttpLimits& Limits() const { return host_.limits; }
-  std::shared_ptr<Session> Self() { return this->shared_from_this(); }
+  std::shared_ptr<BasicSession> Self() { return this->shared_from_this(); }
 
   // ---- PumpOwner -------------------------------------------------------------------------------
 
@@ -413,15 +420,4 @@ class Session final : public SessionBase, public PumpOwner, public std::enable_s
   size_t drained_ = 0;
 };
 
-}  // namespace
-
-std::shared_ptr<SessionBase> MakeSession(SessionHost& host, Admission admission, tcp::socket socket,
-                                         ssl::context* tls) {
-  if (tls != nullptr) {
-    return std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(host, std::move(admission),
-                                                                          std::move(socket), *tls);
-  }
-  return std::make_shared<Session<beast::tcp_stream>>(host, std::move(admission), std::move(socket));
-}
-
-}  // namespace server::edge
+}  // namespace server::edge::session
