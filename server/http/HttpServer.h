@@ -1,8 +1,8 @@
-// HttpServer puts the remote service on HTTP/1.1 (and HTTPS): POST /PDI07310.rdmProdDesoneraImpos
-// with a JSON-RPC body is answered by RemoteService (load methods as a chunked stream, written
-// while rows are read); GET on the same path answers a small JSON description that clients use
-// to check that the server is up. Other methods on the path get 405, other paths 404, each with
-// a short JSON body. One log line per call goes to the CallLog.
+// HttpServer puts the remote service on HTTP/1.1 (and HTTPS): a POST on the service's path
+// (host::wire::kServicePath) with a JSON-RPC body is answered by RemoteService (load methods as a
+// chunked stream, written while rows are read); GET on the same path answers a small JSON
+// description that clients use to check that the server is up. Other methods on the path get 405,
+// other paths 404, each with a short JSON body. One log line per call goes to the CallLog.
 //
 // Connections are served asynchronously (Boost.Beast over Boost.Asio) by `threads` + 1
 // threads: an idle or slow connection costs a socket and a small buffer, never a thread. The
@@ -38,54 +38,25 @@
 // failure. Stop finishes the calls under way (a response being streamed is completed), answers
 // 503 to calls arriving meanwhile, then closes every connection; Run then returns.
 //
+// The parts, each in a file of its own: the Listener accepts and hands each connection over; the
+// ConnectionBudget admits it and counts its request bytes; the LanePool gives it a lane; a Session
+// serves it, the CallGate admits its calls and a StreamPump sends its streamed answers;
+// ThrottledNotes keeps the edge's notes from flooding the log; LoadTlsContext reads the
+// certificate and key; RequestPolicy judges each head. This class starts and stops them.
+//
 // Bind and Run are called once, from one thread; Stop may be called from any thread (not from a
 // signal handler). Not copyable or movable. REQUIRES: the service and the log outlive the server.
 #pragma once
 
-#include <chrono>
-#include <cstddef>
 #include <memory>
-#include <string>
 
 #include "server/http/AccessTokens.h"
 #include "server/http/CallLog.h"
+#include "server/http/HttpOptions.h"
 #include "server/service/LocalDbPublisher.h"
 #include "server/service/RemoteService.h"
 
 namespace server {
-
-// The limits of the server's edge. The defaults suit a company network of a few hundred desktops.
-struct HttpLimits {
-  size_t maxRequestBytes = 64u * 1024 * 1024;  // one request body, however framed
-  size_t maxHeaderBytes = 16 * 1024;           // the request line and header fields
-  std::chrono::milliseconds idleTimeout{30000};   // a kept-alive connection waiting for a request
-  std::chrono::milliseconds headTimeout{10000};   // the whole request head, from its first byte (and a TLS handshake)
-  std::chrono::milliseconds bodyTimeout{120000};  // the whole request body
-  std::chrono::milliseconds stallTimeout{30000};  // one piece of an answer taken by the client
-  size_t maxConnections = 4096;                   // open at once, in all
-  size_t maxConnectionsPerClient = 512;           // open at once from one client address; 0: no limit
-  size_t maxBytesInFlight = 512u * 1024 * 1024;   // request bodies being received or served at once
-};
-
-// The certificate chain and private key (PEM files) of an HTTPS server; empty: plain HTTP.
-struct HttpTls {
-  std::string certificateFile;
-  std::string keyFile;
-  bool Enabled() const { return !certificateFile.empty(); }
-};
-
-struct HttpServerOptions {
-  std::string host = "127.0.0.1";
-  int port = 8470;  // 0 picks a free port
-  // Workers that run calls: at most this many calls (and streamed answers) reach the store at once.
-  int threads = 64;
-  HttpLimits limits;
-  HttpTls tls;
-  // Tokens a request must carry; null lets anyone in.
-  std::shared_ptr<const AccessTokens> tokens;
-  // Serves GET /PDI07310.rdmProdDesoneraImpos/local.db when set (behind the same tokens).
-  std::shared_ptr<LocalDbPublisher> localDb;
-};
 
 class HttpServer {
  public:
@@ -106,10 +77,9 @@ class HttpServer {
   // Finishes the calls under way and makes Run return. Idempotent.
   void Stop();
 
-  class Engine;  // the network side; public only for the sessions it owns
-
  private:
-  std::unique_ptr<Engine> engine_;
+  class Front;
+  std::unique_ptr<Front> front_;
 };
 
 }  // namespace server

@@ -1,29 +1,18 @@
 #include "server/http/RequestPolicy.h"
 
-#include <algorithm>
-#include <cctype>
+#include <iterator>
+#include <optional>
 
 #include "host/wire/EscapedText.h"
 #include "host/wire/PacketWriter.h"
+#include "server/http/HeaderText.h"
 
 namespace server {
 namespace {
 
 namespace http = boost::beast::http;
 
-std::string_view View(boost::beast::string_view text) { return {text.data(), text.size()}; }
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
+using header::View;
 
 HeadVerdict Refusal(int status, std::string message, std::string why) {
   HeadVerdict v;
@@ -77,13 +66,13 @@ HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& pat
   }
   // Compressed bodies are refused rather than inflated: a small body could inflate without bound.
   if (const auto coding = head.find(http::field::content_encoding); coding != head.end()) {
-    if (!EqualsNoCase(Trimmed(View(coding->value())), "identity")) {
+    if (!header::Is(coding->value(), "identity")) {
       return Refusal(415, "content coding not accepted; send the body as it is",
                      "Content-Encoding " + Capped(View(coding->value())));
     }
   }
   if (const auto coding = head.find(http::field::transfer_encoding); coding != head.end()) {
-    if (!EqualsNoCase(Trimmed(View(coding->value())), "chunked")) {
+    if (!header::Is(coding->value(), "chunked")) {
       return Refusal(415, "transfer coding not accepted; use chunked or none",
                      "Transfer-Encoding " + Capped(View(coding->value())));
     }

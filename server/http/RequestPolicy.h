@@ -34,8 +34,8 @@ struct HeadVerdict {
   std::string user;     // the user the token names ("" without tokens)
 };
 
-// Judges a request head. path is the service's ("/PDI07310.rdmProdDesoneraImpos"); tokens null lets
-// anyone in; localDb says whether path + "/local.db" is served.
+// Judges a request head. path is the service's (host::wire::kServicePath); tokens null lets anyone
+// in; localDb says whether path + "/local.db" is served.
 HeadVerdict JudgeHead(const boost::beast::http::request_header<>& head, const std::string& path,
                       const AccessTokens* tokens, bool localDb);
 

@@ -1,0 +1,423 @@
+// BasicSession is the session of Session.h over one kind of stream: a plain TCP stream or a TLS
+// stream over one. Only PlainSession.cpp and TlsSession.cpp include it, each making one kind, so
+// the two (the heaviest code of the server to compile) are built side by side.
+//
+// Used as Session.h says: on its connection's lane only, but for Start and Abandon.
+#pragma once
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "host/wire/ServiceName.h"
+#include "server/http/HeaderText.h"
+#include "server/http/RequestPolicy.h"
+#include "server/http/Session.h"
+#include "server/http/StreamPump.h"
+#include "server/service/LocalDbPublisher.h"
+#include "server/service/RemoteService.h"
+
+namespace server::edge::session {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace ssl = net::ssl;
+using tcp = net::ip::tcp;
+using error_code = boost::system::error_code;
+using Clock = std::chrono::steady_clock;
+
+// What a kept-alive connection reads at once while waiting for its next request.
+inline constexpr size_t kReadChunk = 8 * 1024;
+// After an answer that ends a connection, what is still arriving is read and dropped for a moment
+// (so the client reads the answer instead of a reset), up to this much.
+inline constexpr size_t kDrainBytes = 1024 * 1024;
+inline constexpr std::chrono::milliseconds kDrainTime{1000};
+
+inline const std::string& ServicePath() {
+  static const std::string path(host::wire::kServicePath);
+  return path;
+}
+
+template <class Stream>
+class BasicSession final : public SessionBase, public PumpOwner, public std::enable_shared_from_this<BasicSession<Stream>> {
+ public:
+  template <class... StreamArgs>
+  BasicSession(SessionHost& host, Admission admission, StreamArgs&&... streamArgs)
+      : host_(host), admission_(std::move(admission)), stream_(std::forward<StreamArgs>(streamArgs)...),
+        pump_(stream_, *this, host.limits.stallTimeout) {}
+
+  void Start() override {
+    if constexpr (kTls) {
+      Lowest().expires_after(Limits().headTimeout);
+      stream_.async_handshake(ssl::stream_base::server, [self = Self()](error_code ec) {
+        if (ec) return self->Close();
+        self->ReadRequest();
+      });
+    } else {
+      ReadRequest();
+    }
+  }
+
+  void Abandon() override {
+    net::post(stream_.get_executor(), [self = Self()] { self->Close(); });
+  }
+
+ private:
+  static constexpr bool kTls = !std::is_same_v<Stream, beast::tcp_stream>;
+  using Parser = http::request_parser<http::string_body>;
+  using Headers = std::vector<std::pair<std::string, std::string>>;
+
+  // What the parser is reading: the head, (the head is being judged,) the body.
+  enum class Phase { Head, Judging, Body };
+
+  // The marks of the request under way, from its first byte to the end of its answer.
+  struct Exchange {
+    Phase phase = Phase::Head;
+    std::string method;  // the request's method, then the called method, for the log
+    std::string user;    // the user the access token names
+    bool keepAlive = true;
+    bool http10 = false;
+    ConnectionBudget::Bytes body;  // the budget the body holds until the call has read it
+    CallGate::Slot call;           // the call under way, until its answer is sent
+    Clock::time_point start{};
+    size_t requestBytes = 0;
+    std::string outcome;
+  };
+
+  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
+  const HttpLimits& Limits() const { return host_.limits; }
+  std::shared_ptr<BasicSession> Self() { return this->shared_from_this(); }
+
+  // ---- PumpOwner -------------------------------------------------------------------------------
+
+  std::shared_ptr<void> KeepAlive() override { return Self(); }
+  void CloseConnection() override { Close(); }
+  void StreamEnded(bool complete, const std::string& failure, size_t sent) override {
+    EndCall(complete ? ex_.outcome : failure.empty() ? std::string("aborted") : failure, sent, complete);
+  }
+
+  // ---- Reading a request -----------------------------------------------------------------------
+
+  void ReadRequest() {
+    if (closed_) return;
+    if (host_.calls.Closed()) return Close();
+    ex_ = Exchange{};
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(Limits().maxHeaderBytes));
+    parser_->body_limit(Limits().maxRequestBytes);
+    if (buffer_.size() > 0) return ReadHead();  // a pipelined request is already here
+    // Waiting for the next request costs this buffer and the socket, nothing more.
+    Lowest().expires_after(Limits().idleTimeout);
+    stream_.async_read_some(buffer_.prepare(kReadChunk), [self = Self()](error_code ec, size_t n) {
+      if (ec) return self->Close();
+      self->buffer_.commit(n);
+      self->ReadHead();
+    });
+  }
+
+  void ReadHead() {
+    Lowest().expires_after(Limits().headTimeout);
+    ex_.phase = Phase::Head;
+    Parse();
+  }
+
+  // Gives the parser what the buffer holds and reads more while the head, then the body, is
+  // incomplete. A request that arrived whole is judged, called and answered by this thread
+  // without waiting for anything (the composed reads of the HTTP library would hand each
+  // completion back through the executor). The parser enforces the head and body limits; the
+  // deadline of each phase covers all of its reads.
+  void Parse() {
+    while (buffer_.size() > 0 && !parser_->is_done()) {
+      error_code ec;
+      const size_t used = parser_->put(buffer_.data(), ec);
+      buffer_.consume(used);
+      if (ec == http::error::need_more) break;
+      if (ec) return RefuseBroken(ec);
+      if (used == 0) break;
+      if (ex_.phase == Phase::Head && parser_->is_header_done()) {
+        ex_.phase = Phase::Judging;
+        if (!OnHead()) return;  // answered, refused, or waiting for the client's go-ahead
+      }
+    }
+    if (ex_.phase == Phase::Body && parser_->is_done()) return Dispatch();
+    if (ex_.phase == Phase::Judging) return;
+    stream_.async_read_some(buffer_.prepare(kReadChunk), [self = Self()](error_code ec, size_t n) {
+      if (ec) return self->RefuseBroken(ec);
+      self->buffer_.commit(n);
+      self->Parse();
+    });
+  }
+
+  // The head is whole: true when the body is to be read now.
+  bool OnHead() {
+    auto& req = parser_->get();
+    ex_.keepAlive = req.keep_alive();
+    ex_.http10 = req.version() < 11;
+    ex_.method = std::string(req.method_string());
+
+    const HeadVerdict verdict = JudgeHead(req, ServicePath(), host_.tokens, host_.localDb != nullptr);
+    const bool hasBody = !parser_->is_done();
+    ex_.user = verdict.user;
+    switch (verdict.route) {
+      case HeadVerdict::Route::Refuse:
+        Refuse(static_cast<http::status>(verdict.status), verdict.message, verdict.why, verdict.headers);
+        return false;
+      case HeadVerdict::Route::Answer:
+        Answer(static_cast<http::status>(verdict.status), verdict.body, hasBody, verdict.headers);
+        return false;
+      case HeadVerdict::Route::Describe:
+        Answer(http::status::ok, RemoteService::Describe(), hasBody);
+        return false;
+      case HeadVerdict::Route::LocalDb:
+        ServeLocalDb(std::string(header::View(req[http::field::if_none_match])), hasBody);
+        return false;
+      case HeadVerdict::Route::Call: break;
+    }
+
+    // The body's bytes are counted against the budget before they are read: the length it
+    // declares, or the most a chunked body may grow to.
+    const auto declared = parser_->content_length();
+    const size_t need = parser_->is_done() ? 0 : declared ? static_cast<size_t>(*declared) : Limits().maxRequestBytes;
+    auto reserved = host_.budget.Reserve(need);
+    if (!reserved) {
+      Refuse(http::status::service_unavailable, "server busy; try again shortly", "request bytes in flight");
+      return false;
+    }
+    ex_.body = std::move(*reserved);
+    if (declared) req.body().reserve(static_cast<size_t>(*declared));
+
+    if (header::Is(req[http::field::expect], "100-continue")) {
+      auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
+      Lowest().expires_after(Limits().stallTimeout);
+      http::async_write(stream_, *interim, [self = Self(), interim](error_code wec, size_t) {
+        if (wec) return self->Close();
+        self->ReadBody();
+      });
+      return false;
+    }
+    BeginBody();
+    return true;
+  }
+
+  void BeginBody() {
+    Lowest().expires_after(Limits().bodyTimeout);
+    ex_.phase = Phase::Body;
+    parser_->eager(true);  // from here on a put takes every body byte the buffer holds
+  }
+
+  void ReadBody() {
+    BeginBody();
+    Parse();
+  }
+
+  // A request that could not be read whole: an answer where one helps the client, else close.
+  void RefuseBroken(const error_code& ec) {
+    if (ec == http::error::body_limit) {
+      return Refuse(http::status::payload_too_large, "request body too large", "body over the limit");
+    }
+    if (ec == http::error::header_limit) {
+      return Refuse(http::status::request_header_fields_too_large, "request head too large", "head over the limit");
+    }
+    if (ec == beast::error::timeout) {
+      const char* part = ex_.phase == Phase::Head ? "head" : "body";
+      host_.notes.Note("dropped connection from " + admission_.client + ": request " + part + " not received in time");
+      return Close();
+    }
+    if (ec.category() == make_error_code(http::error::end_of_stream).category() && ec != http::error::end_of_stream &&
+        ec != http::error::partial_message) {
+      return Refuse(http::status::bad_request, "bad HTTP request", ec.message());
+    }
+    Close();  // the client went away
+  }
+
+  // ---- Calling the service ---------------------------------------------------------------------
+
+  // Begins a call: true when it holds a slot; otherwise it has answered 503 (and ends the
+  // connection when the request's body was left unread).
+  bool EnterCall(bool bodyUnread) {
+    switch (host_.calls.Enter(ex_.call)) {
+      case CallGate::Entry::Stopping:
+        Answer(http::status::service_unavailable, ErrorBody(503, "server stopping"), bodyUnread);
+        return false;
+      case CallGate::Entry::Busy:
+        Answer(http::status::service_unavailable, ErrorBody(503, "server busy; try again shortly"), bodyUnread);
+        return false;
+      case CallGate::Entry::Entered: break;
+    }
+    ex_.start = Clock::now();
+    return true;
+  }
+
+  void Dispatch() {
+    if (!EnterCall(false)) return;
+    // The call runs here, on this connection's lane.
+    std::string body = std::move(parser_->get().body());
+    Reply reply = host_.service.Call(body, CallContext{admission_.client, ex_.user});
+    const size_t requestBytes = body.size();
+    std::string().swap(body);
+    ex_.body.Release();
+    OnReply(std::move(reply), requestBytes);
+  }
+
+  void OnReply(Reply reply, size_t requestBytes) {
+    ex_.requestBytes = requestBytes;
+    ex_.method = reply.method;
+    ex_.outcome = reply.outcome;
+    if (!reply.stream) {
+      const size_t size = reply.body.size();
+      // An empty answer (a batch of notifications only) is 204 No Content.
+      const http::status status = size == 0 ? http::status::no_content : http::status::ok;
+      WriteWhole(status, std::move(reply.body), false, {}, [self = Self(), size](bool sent) {
+        self->EndCall(sent ? self->ex_.outcome : std::string("aborted: the answer could not be sent"), size);
+      });
+      return;
+    }
+    if (!ex_.call.TakeStream()) {
+      reply.stream.reset();
+      std::string body = ErrorBody(503, "server busy; try again shortly");
+      const size_t size = body.size();
+      WriteWhole(http::status::service_unavailable, std::move(body), false, {}, [self = Self(), size](bool sent) {
+        self->EndCall(sent ? "refused: too many answers being streamed" : "aborted", size);
+      });
+      return;
+    }
+    if (ex_.http10) ex_.keepAlive = false;  // the answer ends with the connection
+    pump_.Start(std::move(reply.stream), ex_.http10, ex_.keepAlive);
+  }
+
+  // GET …/local.db: the copy is built (or taken from the cache) on this lane; its bytes are shared
+  // by every answer, never copied.
+  void ServeLocalDb(std::string ifNoneMatch, bool bodyUnread) {
+    if (!EnterCall(bodyUnread)) return;
+    ex_.method = "GET local.db";
+    if (bodyUnread) ex_.keepAlive = false;
+    WriteLocalDb(host_.localDb->Answer(ifNoneMatch));
+  }
+
+  void WriteLocalDb(const LocalDbAnswer& answer) {
+    if (answer.status == 503 || (answer.status == 200 && !answer.body)) {
+      ex_.outcome = "failed: " + (answer.body ? *answer.body : std::string("no copy"));
+      std::string body = ErrorBody(503, answer.body ? *answer.body : "local database not available");
+      const size_t size = body.size();
+      WriteWhole(http::status::service_unavailable, std::move(body), false, {},
+                 [self = Self(), size](bool sent) { self->EndCall(sent ? self->ex_.outcome : "aborted", size); });
+      return;
+    }
+    ex_.outcome = answer.status == 304 ? "not modified" : "ok";
+    using SharedBody = http::span_body<const char>;
+    auto res =
+        std::make_shared<http::response<SharedBody>>(static_cast<http::status>(answer.status), ex_.http10 ? 10 : 11);
+    res->set(http::field::etag, answer.etag);
+    res->set(http::field::cache_control, "no-cache");
+    if (answer.status == 200) {
+      res->set(http::field::content_type, "application/vnd.sqlite3");
+      res->body() = SharedBody::value_type(answer.body->data(), answer.body->size());
+    }
+    res->keep_alive(ex_.keepAlive);
+    res->prepare_payload();
+    // One write for the whole copy: its deadline grows with its size (a stall-timeout per 8 MiB).
+    const size_t bytes = answer.body ? answer.body->size() : 0;
+    Lowest().expires_after(Limits().stallTimeout * static_cast<int>(1 + bytes / (8u << 20)));
+    http::async_write(stream_, *res, [self = Self(), res, keep = answer.body](error_code ec, size_t n) {
+      self->EndCall(ec ? std::string("aborted: the answer could not be sent") : self->ex_.outcome, n, !ec);
+    });
+  }
+
+  void EndCall(const std::string& outcome, size_t responseBytes, bool continueConnection = true) {
+    host_.log.Call(ex_.method, ex_.requestBytes, responseBytes, Clock::now() - ex_.start, outcome);
+    ex_.call.Leave();
+    if (!continueConnection || closed_) return Close();
+    if (ex_.keepAlive) return ReadRequest();
+    LingerClose();
+  }
+
+  // ---- Writing answers -------------------------------------------------------------------------
+
+  // Writes a complete answer, then goes on with the connection (or ends it when the client asked,
+  // or when the request's body was left unread). done, if set, is told whether it was sent and
+  // decides what follows.
+  void WriteWhole(http::status status, std::string body, bool endConnection, const Headers& headers,
+                  std::function<void(bool)> done = {}) {
+    auto res = std::make_shared<http::response<http::string_body>>(status, ex_.http10 ? 10 : 11);
+    res->set(http::field::content_type, header::kJson);
+    for (const auto& [name, value] : headers) res->set(name, value);
+    res->body() = std::move(body);
+    if (endConnection) ex_.keepAlive = false;
+    res->keep_alive(ex_.keepAlive);
+    res->prepare_payload();
+    Lowest().expires_after(Limits().stallTimeout);
+    http::async_write(stream_, *res, [self = Self(), res, done = std::move(done)](error_code ec, size_t) {
+      if (done) return done(!ec);
+      if (ec) return self->Close();
+      if (self->ex_.keepAlive) return self->ReadRequest();
+      self->LingerClose();
+    });
+  }
+
+  // An answer that needs no call; the connection ends when the request's body was not read.
+  void Answer(http::status status, std::string body, bool bodyUnread, const Headers& headers = {}) {
+    WriteWhole(status, std::move(body), bodyUnread, headers);
+  }
+
+  // A refused request: its answer, a note in the log, and the end of the connection.
+  void Refuse(http::status status, const std::string& message, const std::string& why, const Headers& headers = {}) {
+    const int code = static_cast<int>(status);
+    // The log escapes what the client sent.
+    host_.notes.Note("refused " + (ex_.method.empty() ? std::string("request") : ex_.method.substr(0, 80)) +
+                     " from " + admission_.client + ": HTTP " + std::to_string(code) + ", " + why);
+    WriteWhole(status, ErrorBody(code, message), true, headers);
+  }
+
+  // Ends the connection after an answer: stops sending, reads and drops what the client is still
+  // sending for a moment (a close with unread data would reset the connection and could lose the
+  // answer on its way), then closes.
+  void LingerClose() {
+    if (closed_) return;
+    error_code ignored;
+    Lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+    drained_ = 0;
+    Lowest().expires_after(kDrainTime);
+    Drain();
+  }
+  void Drain() {
+    if (drainBuffer_.empty()) drainBuffer_.resize(16 * 1024);
+    Lowest().socket().async_read_some(net::buffer(drainBuffer_), [self = Self()](error_code ec, size_t n) {
+      self->drained_ += n;
+      if (ec || self->drained_ > kDrainBytes || self->closed_) return self->Close();
+      self->Drain();
+    });
+  }
+
+  void Close() {
+    if (closed_) return;
+    closed_ = true;
+    error_code ignored;
+    Lowest().socket().shutdown(tcp::socket::shutdown_both, ignored);
+    Lowest().close();
+  }
+
+  SessionHost& host_;
+  // First, so that the connection's shares are given back after everything else has ended.
+  Admission admission_;
+  Stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<Parser> parser_;
+  Exchange ex_;
+  StreamPump<Stream> pump_;
+  bool closed_ = false;
+  std::vector<char> drainBuffer_;
+  size_t drained_ = 0;
+};
+
+}  // namespace server::edge::session

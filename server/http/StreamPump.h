@@ -1,0 +1,206 @@
+// StreamPump sends a streamed answer on a connection: the head of a 200 answer (chunked; for
+// HTTP/1.0 unframed, ending with the connection), then each piece its ReplyStream fills, keeping
+// one piece being filled while the one before it is being sent, then the last chunk. Each piece is
+// filled in a handler of its own on the connection's lane, after those already queued there (the
+// lane's other connections), so a long answer does not hold the lane from them. A client that
+// takes nothing for the stall timeout is dropped, and a fill that raises ends the answer
+// unfinished; either way the connection is closed. However the answer ends, the ReplyStream is
+// destroyed at once (which ends its read snapshot and gives back its store session) and the owner
+// is told once.
+//
+// The pump's marks are one State, reset in one place (Start) for each answer.
+//
+// Used on its connection's lane only. Not copyable or movable. REQUIRES: the owner (the session
+// holding the pump) outlives it.
+#pragma once
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <chrono>
+#include <cstddef>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "server/http/HeaderText.h"
+#include "server/service/ReplyStream.h"
+
+namespace server::edge {
+
+// What a StreamPump needs of the connection it sends on.
+class PumpOwner {
+ public:
+  // Keeps the owner, and so its pump, alive until the handler holding it has run.
+  virtual std::shared_ptr<void> KeepAlive() = 0;
+  // Closes the connection: the answer cannot go on.
+  virtual void CloseConnection() = 0;
+  // The answer ended, complete or not; failure says why not ("" when the reason is unknown), sent
+  // counts the bytes written.
+  virtual void StreamEnded(bool complete, const std::string& failure, size_t sent) = 0;
+
+ protected:
+  ~PumpOwner() = default;
+};
+
+template <class Stream>
+class StreamPump {
+  using error_code = boost::system::error_code;
+
+ public:
+  StreamPump(Stream& stream, PumpOwner& owner, std::chrono::milliseconds stallTimeout)
+      : stream_(stream), owner_(owner), stallTimeout_(stallTimeout) {}
+  StreamPump(const StreamPump&) = delete;
+  StreamPump& operator=(const StreamPump&) = delete;
+
+  // Sends the answer body fills; keepAlive is what the head says to an HTTP/1.1 client.
+  // REQUIRES: no answer is under way.
+  void Start(std::unique_ptr<ReplyStream> body, bool http10, bool keepAlive) {
+    namespace http = boost::beast::http;
+    state_ = State{};
+    state_.body = std::move(body);
+    state_.http10 = http10;
+    auto head = std::make_shared<http::response<http::empty_body>>(http::status::ok, http10 ? 10 : 11);
+    head->set(http::field::content_type, header::kJson);
+    if (http10) {
+      // No chunked coding in HTTP/1.0: the answer ends when the connection does.
+      head->keep_alive(false);
+    } else {
+      head->chunked(true);
+      head->keep_alive(keepAlive);
+    }
+    auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*head);
+    Lowest().expires_after(stallTimeout_);
+    http::async_write_header(stream_, *serializer,
+                             [this, keep = owner_.KeepAlive(), head, serializer](error_code ec, size_t n) {
+                               if (ec) return Abort(WriteFailure(ec));
+                               state_.sent += n;
+                               state_.headSent = true;
+                               Pump();
+                             });
+    Pump();
+  }
+
+ private:
+  // The marks of the answer under way.
+  struct State {
+    std::unique_ptr<ReplyStream> body;  // null once the answer has ended
+    bool http10 = false;
+    std::optional<std::string> ready;  // filled, waiting to be sent
+    std::string sending;               // being sent
+    size_t sent = 0;
+    bool headSent = false;
+    bool filling = false;
+    bool writing = false;
+    bool moreToFill = true;
+    bool failed = false;  // a fill raised: failure says what
+    bool done = false;    // nothing more is sent
+    std::string failure;
+  };
+
+  boost::beast::tcp_stream& Lowest() { return boost::beast::get_lowest_layer(stream_); }
+
+  static const char* WriteFailure(const error_code& ec) {
+    return ec == boost::beast::error::timeout ? "the client took nothing for too long" : "client went away";
+  }
+
+  // Keeps one piece being filled while the one before it is being sent.
+  void Pump() {
+    namespace net = boost::asio;
+    namespace http = boost::beast::http;
+    State& s = state_;
+    if (s.done) return;
+    if (!s.filling && s.moreToFill && !s.ready && !s.failed) Fill();
+    if (s.writing || !s.headSent) return;
+    if (s.ready) {
+      s.sending = std::move(*s.ready);
+      s.ready.reset();
+      if (!s.filling && s.moreToFill && !s.failed) Fill();
+      if (s.sending.empty()) return Pump();
+      s.writing = true;
+      Lowest().expires_after(stallTimeout_);
+      auto written = [this, keep = owner_.KeepAlive()](error_code ec, size_t n) {
+        state_.writing = false;
+        if (ec) return Abort(WriteFailure(ec));
+        state_.sent += n;
+        Pump();
+      };
+      if (s.http10) {
+        net::async_write(stream_, net::buffer(s.sending), std::move(written));
+      } else {
+        net::async_write(stream_, http::make_chunk(net::buffer(s.sending)), std::move(written));
+      }
+      return;
+    }
+    if (s.failed) return Abort(s.failure);
+    if (s.moreToFill || s.filling) return;
+    // Every piece sent: the last chunk ends the answer.
+    s.done = true;
+    if (s.http10) return Finish(true);
+    s.writing = true;
+    Lowest().expires_after(stallTimeout_);
+    net::async_write(stream_, http::make_chunk_last(), [this, keep = owner_.KeepAlive()](error_code ec, size_t n) {
+      state_.writing = false;
+      state_.sent += n;
+      Finish(!ec);
+    });
+  }
+
+  // Fills the next piece on this lane, after the handler under way (and those of the lane's other
+  // connections): the piece before it goes on being sent meanwhile.
+  void Fill() {
+    state_.filling = true;
+    boost::asio::post(stream_.get_executor(), [this, keep = owner_.KeepAlive()] {
+      State& s = state_;
+      if (s.done) {  // the client went away before this piece's turn came
+        s.filling = false;
+        return Finish(false);
+      }
+      std::string piece;
+      bool more = false;
+      std::string failure;
+      try {
+        more = s.body->Fill(piece);
+      } catch (const std::exception& e) {
+        failure = std::string("failed while streaming: ") + e.what();
+      }
+      s.filling = false;
+      if (!failure.empty()) {
+        s.failed = true;
+        s.failure = failure;
+        s.moreToFill = false;
+      } else {
+        s.ready = std::move(piece);
+        s.moreToFill = more;
+      }
+      if (s.done) return Finish(false);  // aborted while filling
+      Pump();
+    });
+  }
+
+  void Abort(const std::string& why) {
+    if (state_.failure.empty()) state_.failure = why;
+    state_.done = true;
+    owner_.CloseConnection();
+    if (!state_.filling) Finish(false);  // else when the piece being filled comes back
+  }
+
+  void Finish(bool complete) {
+    State& s = state_;
+    if (!s.body) return;
+    s.body.reset();  // ends the read snapshot and gives back the store session
+    s.ready.reset();
+    std::string().swap(s.sending);
+    owner_.StreamEnded(complete, s.failure, s.sent);
+  }
+
+  Stream& stream_;
+  PumpOwner& owner_;
+  const std::chrono::milliseconds stallTimeout_;
+  State state_;
+};
+
+}  // namespace server::edge

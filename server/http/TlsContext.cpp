@@ -1,0 +1,36 @@
+#include "server/http/TlsContext.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace server::edge {
+
+boost::asio::ssl::context LoadTlsContext(const HttpTls& tls) {
+  namespace ssl = boost::asio::ssl;
+  ssl::context context(ssl::context::tls_server);
+  context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                      ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
+  const auto mismatch = [&tls] {
+    return std::runtime_error("the TLS key " + tls.keyFile + " does not match the certificate " +
+                              tls.certificateFile);
+  };
+  boost::system::error_code ec;
+  context.use_certificate_chain_file(tls.certificateFile, ec);
+  if (ec) throw std::runtime_error("cannot load the TLS certificate " + tls.certificateFile + ": " + ec.message());
+  context.use_private_key_file(tls.keyFile, ssl::context::pem, ec);
+  // OpenSSL checks a key against the certificate already loaded as it loads the key.
+  if (ec && ec.category() == boost::asio::error::get_ssl_category() &&
+      ERR_GET_LIB(static_cast<unsigned long>(ec.value())) == ERR_LIB_X509 &&
+      ERR_GET_REASON(static_cast<unsigned long>(ec.value())) == X509_R_KEY_VALUES_MISMATCH) {
+    throw mismatch();
+  }
+  if (ec) throw std::runtime_error("cannot load the TLS key " + tls.keyFile + ": " + ec.message());
+  if (SSL_CTX_check_private_key(context.native_handle()) != 1) throw mismatch();
+  return context;
+}
+
+}  // namespace server::edge
