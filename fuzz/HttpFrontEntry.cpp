@@ -7,6 +7,7 @@
 #include <cctype>
 #include <string>
 
+#include "host/wire/ServiceName.h"
 #include "server/http/AccessTokens.h"
 #include "server/http/RequestPolicy.h"
 
@@ -17,7 +18,7 @@ namespace http = boost::beast::http;
 using host::fuzz::EInvariantBroken;
 using host::fuzz::Outcome;
 
-const std::string kPath = "/PDI07310.rdmProdDesoneraImpos";
+const std::string kPath(host::wire::kServicePath);
 constexpr std::string_view kToken = "0123456789abcdefghij";
 
 const AccessTokens& Tokens() {
