@@ -201,7 +201,7 @@ class PgSession : public StoreSession {
 
   void RecordAudit(const AuditPacket& packet) override {
     if (!packet.ChangedRows()) return;
-    const std::array<std::string_view, 4> head{packet.time, packet.method, packet.client, packet.user};
+    const std::array<std::string_view, 5> head{packet.time, packet.method, packet.client, packet.user, packet.access};
     const PgResult r = Run(Statements().AuditPacket(), head);
     if (r.Rows() != 1) throw EStoreError("the audit record was not written");
     const std::string id(r.Text(0, 0));
@@ -227,6 +227,18 @@ class PgSession : public StoreSession {
 
   int64_t MasterDataVersion() override { return Number(Statements().MasterVersion(), ControlTable().Qualified(1)); }
   void MasterDataChanged() override { Run(Statements().MasterChanged(), {}); }
+
+ protected:
+  StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) override {
+    const PgResult r = Run(Statements().Access(which), args);
+    StatementRows out;
+    out.rows.resize(static_cast<size_t>(r.Rows()));
+    for (int row = 0; row < r.Rows(); ++row) {
+      for (int column = 0; column < r.Columns(); ++column) out.rows[static_cast<size_t>(row)].emplace_back(r.Text(row, column));
+    }
+    out.changed = r.Affected();
+    return out;
+  }
 
  private:
   // Runs step; when it failed because the connection was lost while no transaction was open
@@ -362,6 +374,8 @@ PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnection
                         " 'pdi07310-server migrate --db URI'");
     }
     if (version < kSchemaVersion) {
+      const std::string upgrade = version > 0 ? Statements().Upgrade(static_cast<int>(version)) : std::string();
+      if (!upgrade.empty()) connection->Exec(upgrade);
       connection->Exec(Statements().Schema());
       connection->Exec(Dialect().InsertReplacing(control, control.ColumnList(),
                                                  versionRow + ", " + std::to_string(kSchemaVersion)));
