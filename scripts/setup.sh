@@ -13,6 +13,10 @@ PACKAGES=(
   postgresql curl
   libcli11-dev haproxy
   libxlsxwriter-dev unzip
+  libsodium-dev libldap-dev
+  # The tests' throwaway directory (scripts/test.sh starts its own slapd on a free port; the
+  # instance Debian's package may start on port 389 is not used: 'systemctl disable --now slapd').
+  slapd ldap-utils
 )
 
 missing=()

@@ -14,6 +14,7 @@
 
 namespace server {
 
+class AccessControl;
 class AccessTokens;
 class LocalDbPublisher;
 
@@ -46,6 +47,8 @@ struct HttpServerOptions {
   HttpTls tls;
   // Tokens a request must carry; null lets anyone in.
   std::shared_ptr<const AccessTokens> tokens;
+  // Who a request comes from, and sign-in (see AccessControl); null: only the tokens above.
+  std::shared_ptr<AccessControl> access;
   // Serves GET on the service's path + "/local.db" when set (behind the same tokens).
   std::shared_ptr<LocalDbPublisher> localDb;
 };

@@ -50,7 +50,6 @@
 
 #include <memory>
 
-#include "server/http/AccessTokens.h"
 #include "server/http/CallLog.h"
 #include "server/http/HttpOptions.h"
 #include "server/service/LocalDbPublisher.h"

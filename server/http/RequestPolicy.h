@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "server/http/AccessTokens.h"
+#include "server/access/AccessTokens.h"
 
 namespace server {
 
