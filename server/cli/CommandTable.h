@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <type_traits>
@@ -23,6 +24,9 @@
 
 #include "server/cli/CommandLine.h"
 #include "server/cli/DemoGenerator.h"
+#include "server/access/Directory.h"
+#include "server/access/Identity.h"
+#include "server/access/Sessions.h"
 #include "server/http/HttpServer.h"
 #include "server/store/Store.h"
 
@@ -36,6 +40,10 @@ struct ServerSettings {
   HttpServerOptions http;            // serve: address, workers, limits, TLS
   StoreOptions store;                // serve: --create, --sync
   std::string tokensFile;            // serve: --tokens
+  DirectoryOptions directory;        // serve: --ldap-…
+  SessionLimits sessions;            // serve: --session-idle, --session-max
+  std::optional<Role> role;          // user: --role
+  bool passwordStdin = false;        // user: --password-stdin
   std::string local;                 // demo: --local
   DemoOptions demo;                  // demo: sizes and seed
   AuditFilter audit;                 // audit: --product, --since
@@ -71,7 +79,7 @@ struct OptionGroup {
 };
 
 struct CommandSpec {
-  std::string name{};         // "serve"
+  std::string name{};         // "serve"; a member of a family of commands: "user add"
   std::string summary{};      // one line for the program's usage
   std::string description{};  // the help's paragraph, lines of at most 100 characters
   std::vector<OptionSpec> options{};

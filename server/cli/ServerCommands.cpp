@@ -17,7 +17,9 @@
 #include "pdi_version.h"
 #include "server/cli/AuditReport.h"
 #include "server/cli/DemoGenerator.h"
-#include "server/http/AccessTokens.h"
+#include "server/cli/UserCommands.h"
+#include "server/access/AccessControl.h"
+#include "server/access/AccessTokens.h"
 #include "server/http/CallLog.h"
 #include "server/http/HttpServer.h"
 #include "server/service/AuditTime.h"
@@ -50,10 +52,41 @@ double SecondsSince(std::chrono::steady_clock::time_point started) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
+// The start-up line that says who may call.
+std::string WhoMayCall(const AccessControl& access, const Settings& settings, const std::string& host) {
+  const std::string program = kProgramName;
+  if (!access.Required()) {
+    return program + " accepts requests from anyone who can reach " + host +
+           " (no access tokens, local users or directory: give --tokens FILE, add users or --ldap-uri to"
+           " require them)";
+  }
+  std::vector<std::string> ways;
+  if (access.Tokens()) {
+    ways.push_back("one of the " + std::to_string(access.Tokens()->Size()) + " access tokens of " + settings.tokensFile);
+  }
+  if (access.LocalUsers() > 0) {
+    ways.push_back("a session of one of the " + std::to_string(access.LocalUsers()) + " local users");
+  }
+  if (const Directory* directory = access.CompanyDirectory()) {
+    ways.push_back("a session of a member of the directory's groups at " + directory->Options().uri +
+                   (directory->Plain() ? " (without TLS)" : ""));
+  }
+  std::string text = program + " accepts only requests carrying ";
+  for (size_t i = 0; i < ways.size(); ++i) text += (i == 0 ? "" : i + 1 == ways.size() ? " or " : ", ") + ways[i];
+  const SessionLimits& limits = access.OpenSessions().Limits();
+  if (access.SignInOffered()) {
+    text += "; sessions end after " + std::to_string(limits.idle.count() / 1000) + " s idle, " +
+            std::to_string(limits.max.count() / 1000) + " s after sign-in";
+  }
+  return text;
+}
+
 int Serve(const Settings& settings) {
   HttpServerOptions options = settings.http;
+  std::shared_ptr<const AccessTokens> tokens;
   if (!settings.tokensFile.empty()) {
-    options.tokens = std::make_shared<const AccessTokens>(AccessTokens::Load(settings.tokensFile));
+    tokens = std::make_shared<const AccessTokens>(AccessTokens::Load(settings.tokensFile));
+    options.tokens = tokens;
   }
 
   // Signals are taken by one thread with sigwait, so no handler runs inside the workers.
@@ -73,15 +106,11 @@ int Serve(const Settings& settings) {
   if (!store->Notes().empty()) log.Note(program + " " + store->Notes());
   RemoteService service(*store);
   options.localDb = std::make_shared<LocalDbPublisher>(*store);
+  const auto access = std::make_shared<AccessControl>(*store, tokens, settings.directory, settings.sessions);
+  options.access = access;
   HttpServer http(service, log, options);
   const int port = http.Bind();
-  if (options.tokens) {
-    log.Note(program + " accepts only requests carrying one of the " + std::to_string(options.tokens->Size()) +
-             " access tokens of " + settings.tokensFile);
-  } else {
-    log.Note(program + " accepts requests from anyone who can reach " + options.host +
-             " (no access tokens: give --tokens FILE to require them)");
-  }
+  log.Note(WhoMayCall(*access, settings, options.host));
   log.Note(program + " " PDI_VERSION " listening on " + (options.tls.Enabled() ? "https://" : "http://") +
            options.host + ":" + std::to_string(port) + kServicePath + " (database " + Store::Redacted(settings.db) +
            (Store::IsPostgresLocation(settings.db) ? ""
@@ -226,6 +255,15 @@ OptionSpec TokensOption() {
 
 // serve's checks of options that go together.
 void CheckServe(const Settings& s) {
+  const DirectoryOptions& d = s.directory;
+  if (!d.Configured() && (!d.userDn.empty() || !d.groupEdicao.empty() || !d.groupConsulta.empty() ||
+                          !d.caFile.empty() || d.insecure)) {
+    throw EUsage("the --ldap-… options need --ldap-uri");
+  }
+  if (d.Configured()) {
+    if (const std::string why = Directory::Unfit(d); !why.empty()) throw EUsage(why);
+  }
+  if (s.sessions.idle > s.sessions.max) throw EUsage("--session-idle must be at most --session-max");
   // A body the budget could never hold would be refused as "busy" forever: say so now.
   if (s.http.limits.maxBytesInFlight < s.http.limits.maxRequestBytes) {
     throw EUsage("--max-bytes-in-flight must be at least --max-request-bytes");
@@ -302,7 +340,34 @@ CommandSpec ServeCommand() {
                    64 * kGiB, [](Settings& s) -> auto& { return s.http.limits.maxBytesInFlight; }),
   };
   for (OptionSpec& option : limits.options) option.configurable = true;
-  c.groups = {std::move(limits)};
+  OptionGroup signIn{.name = "sign-in",
+                     .heading = "Sign-in (local users of the store, see 'user add'; the company's directory over LDAP)"};
+  signIn.options = {
+      TextOption("--ldap-uri", "URI",
+                 "sign people in against the directory at ldap://HOST[:PORT] (StartTLS but to\n"
+                 "a loopback address) or ldaps://HOST[:PORT]",
+                 [](Settings& s) -> auto& { return s.directory.uri; }),
+      TextOption("--ldap-user-dn", "TEMPLATE",
+                 "a person's bind name, {user} standing for the name typed:\n"
+                 "uid={user},ou=pessoas,dc=empresa,dc=br or {user}@empresa.local",
+                 [](Settings& s) -> auto& { return s.directory.userDn; }),
+      TextOption("--ldap-group-edicao", "DN", "the group whose members (member attribute) may change the lists",
+                 [](Settings& s) -> auto& { return s.directory.groupEdicao; }),
+      TextOption("--ldap-group-consulta", "DN", "the group whose members may only look",
+                 [](Settings& s) -> auto& { return s.directory.groupConsulta; }),
+      TextOption("--ldap-ca", "FILE", "CA certificates (PEM) the directory's certificate is verified against",
+                 [](Settings& s) -> auto& { return s.directory.caFile; }),
+      FlagOption("--ldap-insecure", "allow plain ldap:// (no TLS) to a directory not on loopback",
+                 [](Settings& s) -> auto& { return s.directory.insecure; }),
+      SecondsOption("--ldap-timeout", "seconds for connecting to the directory and for each answer", 1, 300,
+                    [](Settings& s) -> auto& { return s.directory.timeout; }),
+      SecondsOption("--session-idle", "seconds without a call after which a session ends", 1, 7 * 86400,
+                    [](Settings& s) -> auto& { return s.sessions.idle; }),
+      SecondsOption("--session-max", "seconds after sign-in at which a session ends", 1, 30 * 86400,
+                    [](Settings& s) -> auto& { return s.sessions.max; }),
+  };
+  for (OptionSpec& option : signIn.options) option.configurable = true;
+  c.groups = {std::move(limits), std::move(signIn)};
   c.footer =
       "Prints 'listening on http://HOST:PORT/...' (https:// with TLS) on stderr when ready and one line per\n"
       "call. SIGINT or SIGTERM finish the calls under way and stop the server (exit status 0); a listener\n"
@@ -405,6 +470,7 @@ std::vector<CommandSpec> BuildCommands() {
                               [](Settings& s) -> auto& { return s.audit.productKey; }),
                    std::move(since)},
        .run = Audit});
+  for (CommandSpec& user : UserCommands()) commands.push_back(std::move(user));
   return commands;
 }
 
@@ -441,6 +507,35 @@ int ServerMain(std::vector<std::string> args) {
     }
     for (const CommandSpec& spec : ServerCommands()) {
       if (spec.name == command) return RunCommand(spec, args, std::cout);
+    }
+    // A family of commands ("user add", "user list", …): its name, then the member's.
+    std::vector<const CommandSpec*> family;
+    for (const CommandSpec& spec : ServerCommands()) {
+      if (spec.name.rfind(command + " ", 0) == 0) family.push_back(&spec);
+    }
+    if (!family.empty()) {
+      for (const CommandSpec* spec : family) {
+        if (!args.empty() && spec->name == command + " " + args[0]) {
+          const std::string member = args[0];
+          args.erase(args.begin());
+          try {
+            return RunCommand(*spec, args, std::cout);
+          } catch (const EUsage& e) {
+            std::cerr << kProgramName << " " << spec->name << ": " << e.what() << "\n(see '" << kProgramName << " "
+                      << spec->name << " --help')\n";
+            return 2;
+          }
+        }
+      }
+      std::vector<CommandSpec> members;
+      for (const CommandSpec* spec : family) members.push_back(*spec);
+      const bool help = !args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help");
+      if (!help) {
+        std::cerr << kProgramName << " " << command << ": "
+                  << (args.empty() ? std::string("which one?") : "unknown command '" + args[0] + "'") << "\n\n";
+      }
+      (help ? std::cout : std::cerr) << ProgramUsage(members, kUsageFooter);
+      return help ? 0 : 2;
     }
     std::cerr << kProgramName << ": unknown command '" << command << "'\n\n" << usage();
     return 2;

@@ -47,8 +47,13 @@
 //     insertion is accepted and stores nothing, since a product joins the list with its first
 //     related row.
 // Data of a save is null. Every applied packet is recorded in the audit trail (time, method, the
-// client's address and user from the CallContext, and each change with the rows it added or
-// removed) in the transaction that applies it; a refused packet leaves no record. A save that
+// client's address, the person and how they were identified, from the CallContext, and each
+// change with the rows it added or removed) in the transaction that applies it; a refused packet
+// leaves no record.
+//
+// Roles: a caller of role consulta may call every method but the saves; each save of theirs is
+// refused, before anything of its packet is read, with "O usuário NOME tem acesso somente para
+// consulta." (the reply's outcome, which the server logs, says so too). A save that
 // loses a conflict with a concurrent one (a deadlock between two PostgreSQL transactions) is
 // applied again, up to four times, before its failure is answered.
 //
@@ -63,16 +68,19 @@
 
 #include "host/wire/JsonRpcRequest.h"
 #include "host/wire/ServiceName.h"
+#include "server/access/Identity.h"
 #include "server/service/ReplyStream.h"
 #include "server/store/Store.h"
 
 namespace server {
 
-// Who made a request: the client's address ("HOST:PORT") and the user its access token names
-// (empty when the server accepts anyone).
+// Who made a request: the client's address ("HOST:PORT"), the person's name (empty when the
+// server accepts anyone), their role, and how they were identified (see server/access).
 struct CallContext {
   std::string client;
   std::string user;
+  Role role = Role::kEdicao;
+  AccessKind access = AccessKind::kAnyone;
 };
 
 // How a request ended.
