@@ -23,6 +23,7 @@
 #include "server/http/HeaderText.h"
 #include "server/http/RequestPolicy.h"
 #include "server/http/Session.h"
+#include "server/http/SignInRoute.h"
 #include "server/http/StreamPump.h"
 #include "server/service/LocalDbPublisher.h"
 #include "server/service/RemoteService.h"
@@ -85,7 +86,9 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   struct Exchange {
     Phase phase = Phase::Head;
     std::string method;  // the request's method, then the called method, for the log
-    std::string user;    // the user the access token names
+    HeadVerdict::Route route = HeadVerdict::Route::Call;
+    Identity who;        // who the request comes from
+    std::string token;   // a sign-out's session token
     bool keepAlive = true;
     bool http10 = false;
     ConnectionBudget::Bytes body;  // the budget the body holds until the call has read it
@@ -166,9 +169,19 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     ex_.http10 = req.version() < 11;
     ex_.method = std::string(req.method_string());
 
-    const HeadVerdict verdict = JudgeHead(req, ServicePath(), host_.tokens, host_.localDb != nullptr);
+    HeadVerdict verdict;
+    try {
+      verdict = JudgeHead(req, ServicePath(), host_.gate, host_.localDb != nullptr);
+    } catch (const std::exception& e) {
+      // The sessions' store did not answer: nobody is let in on a guess.
+      Refuse(http::status::service_unavailable, "server busy; try again shortly",
+             std::string("access check failed: ") + e.what());
+      return false;
+    }
     const bool hasBody = !parser_->is_done();
-    ex_.user = verdict.user;
+    ex_.route = verdict.route;
+    ex_.who = std::move(verdict.who);
+    ex_.token = std::move(verdict.token);
     switch (verdict.route) {
       case HeadVerdict::Route::Refuse:
         Refuse(static_cast<http::status>(verdict.status), verdict.message, verdict.why, verdict.headers);
@@ -183,12 +196,21 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         ServeLocalDb(std::string(header::View(req[http::field::if_none_match])), hasBody);
         return false;
       case HeadVerdict::Route::Call: break;
+      case HeadVerdict::Route::SignIn:
+      case HeadVerdict::Route::SignOut:
+        if (host_.access == nullptr) {
+          Answer(http::status::not_found, ErrorBody(404, "no sign-in on this server"), hasBody);
+          return false;
+        }
+        parser_->body_limit(kMaxSignInBytes);  // before any byte of the body is parsed
+        break;
     }
 
     // The body's bytes are counted against the budget before they are read: the length it
     // declares, or the most a chunked body may grow to.
     const auto declared = parser_->content_length();
-    const size_t need = parser_->is_done() ? 0 : declared ? static_cast<size_t>(*declared) : Limits().maxRequestBytes;
+    const size_t most = ex_.route == HeadVerdict::Route::Call ? Limits().maxRequestBytes : kMaxSignInBytes;
+    const size_t need = parser_->is_done() ? 0 : declared ? static_cast<size_t>(*declared) : most;
     auto reserved = host_.budget.Reserve(need);
     if (!reserved) {
       Refuse(http::status::service_unavailable, "server busy; try again shortly", "request bytes in flight");
@@ -260,14 +282,39 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   }
 
   void Dispatch() {
+    if (ex_.route == HeadVerdict::Route::SignIn || ex_.route == HeadVerdict::Route::SignOut) return DispatchSignIn();
     if (!EnterCall(false)) return;
     // The call runs here, on this connection's lane.
     std::string body = std::move(parser_->get().body());
-    Reply reply = host_.service.Call(body, CallContext{admission_.client, ex_.user});
+    Reply reply = host_.service.Call(body, CallContext{admission_.client, ex_.who.user, ex_.who.role, ex_.who.access});
     const size_t requestBytes = body.size();
     std::string().swap(body);
     ex_.body.Release();
     OnReply(std::move(reply), requestBytes);
+  }
+
+  // POST /login and /logout: answered here, on this connection's lane (a sign-in takes a password
+  // hash's time), and logged as calls.
+  void DispatchSignIn() {
+    if (!EnterCall(false)) return;
+    const bool signIn = ex_.route == HeadVerdict::Route::SignIn;
+    std::string body = std::move(parser_->get().body());
+    ex_.body.Release();
+    RouteAnswer answer;
+    try {
+      answer = signIn ? AnswerSignIn(*host_.access, body, admission_.client, kTls)
+                      : AnswerSignOut(*host_.access, ex_.token, kTls);
+    } catch (const std::exception& e) {
+      answer = {503, ErrorBody(503, "server busy; try again shortly"), {}, std::string("failed: ") + e.what()};
+    }
+    ex_.requestBytes = body.size();
+    ex_.method = signIn ? "login" : "logout";
+    ex_.outcome = std::move(answer.outcome);
+    const size_t size = answer.body.size();
+    WriteWhole(static_cast<http::status>(answer.status), std::move(answer.body), false, answer.headers,
+               [self = Self(), size](bool sent) {
+                 self->EndCall(sent ? self->ex_.outcome : std::string("aborted: the answer could not be sent"), size);
+               });
   }
 
   void OnReply(Reply reply, size_t requestBytes) {

@@ -21,6 +21,7 @@
 #include "server/http/Listener.h"
 #include "server/http/RequestPolicy.h"
 #include "server/http/Session.h"
+#include "server/http/SignInRoute.h"
 #include "server/http/ThrottledNotes.h"
 #include "server/http/TlsContext.h"
 
@@ -51,6 +52,13 @@ void SendBusy(tcp::socket& socket) {
   socket.shutdown(tcp::socket::shutdown_send, ignored);
 }
 
+// Who decides who may call: the access rules, else the tokens file alone; null lets anyone in.
+std::unique_ptr<Gatekeeper> GateFor(const HttpServerOptions& options) {
+  if (options.access) return std::make_unique<AccessGate>(*options.access);
+  if (options.tokens) return std::make_unique<TokensOnly>(*options.tokens);
+  return nullptr;
+}
+
 std::optional<net::ssl::context> TlsFor(const HttpTls& tls) {
   if (!tls.Enabled()) return std::nullopt;
   return edge::LoadTlsContext(tls);
@@ -65,7 +73,9 @@ class HttpServer::Front {
  public:
   Front(RemoteService& service, CallLog& log, HttpServerOptions options)
       : log_(log), options_(std::move(options)), notes_(log), budget_(options_.limits), calls_(Workers()),
-        host_{options_.limits, options_.tokens.get(), options_.localDb.get(), service, log, notes_, budget_, calls_},
+        gate_(GateFor(options_)),
+        host_{options_.limits, gate_.get(), options_.access.get(), options_.localDb.get(), service, log, notes_, budget_,
+              calls_},
         tls_(TlsFor(options_.tls)),
         lanes_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
         listener_(
@@ -218,6 +228,7 @@ class HttpServer::Front {
   edge::ThrottledNotes notes_;
   edge::ConnectionBudget budget_;
   edge::CallGate calls_;
+  std::unique_ptr<Gatekeeper> gate_;
   edge::SessionHost host_;
   std::optional<net::ssl::context> tls_;
   edge::LanePool lanes_;

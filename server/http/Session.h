@@ -31,7 +31,8 @@ class context;
 }
 
 namespace server {
-class AccessTokens;
+class AccessControl;
+class Gatekeeper;
 class LocalDbPublisher;
 class RemoteService;
 }  // namespace server
@@ -41,7 +42,8 @@ namespace server::edge {
 // What a session may use of the server that owns it. REQUIRES: all of it outlives the sessions.
 struct SessionHost {
   const HttpLimits& limits;
-  const AccessTokens* tokens;  // null lets anyone in
+  Gatekeeper* gate;            // null lets anyone in
+  AccessControl* access;       // null: no sign-in
   LocalDbPublisher* localDb;   // null: no local database route
   RemoteService& service;
   CallLog& log;
