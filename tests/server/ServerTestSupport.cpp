@@ -109,10 +109,16 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-CommandResult RunServerCommand(const std::vector<std::string>& args) {
+CommandResult RunServerCommand(const std::vector<std::string>& args, const std::string& input) {
   CommandResult result;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return result;
+  int in[2];
+  if (pipe2(in, O_CLOEXEC) != 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return result;
+  }
   std::vector<std::string> all = {ServerBinary()};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -122,10 +128,17 @@ CommandResult RunServerCommand(const std::vector<std::string>& args) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
+  close(in[0]);
+  // What the command reads: the input, then the end (a pipe holds far more than a test gives;
+  // a command that ended first must not take the test down with SIGPIPE).
+  static const bool kNoSigpipe = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  if (rc == 0 && !input.empty() && kNoSigpipe) (void)!write(in[1], input.data(), input.size());
+  close(in[1]);
   if (rc == 0) {
     // A command that should end but does not (a server started by mistake) is killed after a
     // minute, so a faulty test fails instead of hanging.

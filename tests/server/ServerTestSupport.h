@@ -98,7 +98,8 @@ struct CommandResult {
   int status = -1;
   std::string output;
 };
-CommandResult RunServerCommand(const std::vector<std::string>& args);
+// input is what the command reads on its standard input (then the end of it).
+CommandResult RunServerCommand(const std::vector<std::string>& args, const std::string& input = {});
 
 // A data packet as plain values.
 struct Packet {

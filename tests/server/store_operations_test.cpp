@@ -132,7 +132,7 @@ TEST_P(StoreKindTest, StoreNewerThanTheServerIsRefusedNamingBothVersions) {
 // The stores of earlier releases (tests/data), upgraded: every row of every table as it was.
 class StoreUpgrade : public ::testing::TestWithParam<int> {};
 INSTANTIATE_TEST_SUITE_P(Releases, StoreUpgrade, ::testing::Values(1, 2),
-                         [](const auto& info) { return "Release" + std::to_string(info.param); });
+                         [](const auto& p) { return "Release" + std::to_string(p.param); });
 
 TEST_P(StoreUpgrade, SqliteStoreIsCopiedThenMigratedAtStartKeepingEveryRow) {
   const int release = GetParam();
