@@ -244,8 +244,9 @@ OptionSpec TokensOption() {
   OptionSpec o{.name = "--tokens",
                .value = "FILE",
                .help = "accept only requests with 'Authorization: Bearer TOKEN' for a TOKEN listed\n"
-                       "in FILE, one 'TOKEN USER' per line ('#' starts a comment line); others get\n"
-                       "HTTP 401. Without it the server accepts anyone (and says so)."};
+                       "in FILE, one 'TOKEN USER [edicao|consulta]' per line ('#' starts a comment\n"
+                       "line; the role is edicao when not given); others get HTTP 401. Without it,\n"
+                       "local users or a directory, the server accepts anyone (and says so)."};
   o.take = [](const std::string& text, Settings& s) {
     if (text.empty()) throw EUsage("option --tokens needs a file");
     s.tokensFile = text;
