@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TestServer.h"
@@ -109,6 +110,48 @@ TEST_F(RunnerInterfaceTest, AnUnreachableServerFailsTheOpenWithAClearError) {
   EXPECT_EQ(status, 0) << log;
   EXPECT_NE(log.find("error: "), std::string::npos) << log;
   EXPECT_NE(log.find("127.0.0.1:1"), std::string::npos) << log;
+}
+
+// --user signs in at the server and sends the session: a consulta user's save is refused by the
+// server, an edicao user's is stored; a wrong password stops the run before the script.
+TEST(RunnerWithUsers, SignsInAndTheServerEnforcesTheRole) {
+  TestServer server;
+  testsupport::SeedSample(server);
+  for (const auto& [name, role, password] : {std::tuple{"joao", "consulta", "senha-do-joao"},
+                                             std::tuple{"maria", "edicao", "senha-da-maria"}}) {
+    const std::string add = std::string("printf '%s\\n' ") + password + " | " + PDI_SERVER_BIN + " user add --db '" +
+                            server.ServerDatabase().string() + "' " + name + " --role " + role + " --password-stdin";
+    ASSERT_EQ(testsupport::RunCommand({"/bin/sh", "-c", add}), 0) << add;
+  }
+  server.Restart();  // the store's first users: the server asks for sign-ins from now on
+  const fs::path script = fs::path(PDI_SCENARIO_DIR) / "new_product_with_supplier.scn";
+  const fs::path passwordFile = server.Folder() / "senha";
+  const fs::path out = server.Folder() / "users.out";
+  const auto run = [&](const std::string& user) {
+    const int status = testsupport::RunCommand({PDI_SCENARIO_BIN, "--server", "127.0.0.1:" + std::to_string(server.Port()),
+                                                "--local", server.LocalDatabase().string(), "--user", user,
+                                                "--password-file", passwordFile.string(), script.string()},
+                                               out);
+    return RunResult{status, ReadFile(out)};
+  };
+
+  EXPECT_NE(RunScenario(server, script).output.find("HTTP 401"), std::string::npos) << "no session, no service";
+  std::ofstream(passwordFile) << "senha-errada\n";
+  const RunResult wrong = run("joao");
+  EXPECT_EQ(wrong.status, 3);
+  EXPECT_NE(wrong.output.find("entrada recusada: Usuário ou senha inválidos."), std::string::npos) << wrong.output;
+  EXPECT_EQ(wrong.output.find("call: "), std::string::npos) << wrong.output;
+
+  std::ofstream(passwordFile) << "senha-do-joao\n";
+  const RunResult joao = run("joao");
+  EXPECT_NE(joao.output.find("conectado como joao (consulta)"), std::string::npos) << joao.output;
+  EXPECT_NE(joao.output.find("O usuário joao tem acesso somente para consulta."), std::string::npos) << joao.output;
+
+  std::ofstream(passwordFile) << "senha-da-maria\n";
+  const RunResult maria = run("MARIA");
+  EXPECT_EQ(maria.status, 0) << maria.output;
+  EXPECT_NE(maria.output.find("conectado como maria (edicao)"), std::string::npos) << maria.output;
+  EXPECT_NE(maria.output.find("cdsProduto.ChangeCount = 0"), std::string::npos) << maria.output;
 }
 
 TEST(ScenarioAtScaleTest, BrowsingAThousandProductsOfAHundredThousandRowsCallsTheServerOnce) {
