@@ -112,8 +112,8 @@ TEST_F(RunnerInterfaceTest, AnUnreachableServerFailsTheOpenWithAClearError) {
   EXPECT_NE(log.find("127.0.0.1:1"), std::string::npos) << log;
 }
 
-// --user signs in at the server and sends the session: a consulta user's save is refused by the
-// server, an edicao user's is stored; a wrong password stops the run before the script.
+// --user signs in at the server and sends the session: a consulta user finds Incluir disabled,
+// an edicao user's row is stored; a wrong password stops the run before the script.
 TEST(RunnerWithUsers, SignsInAndTheServerEnforcesTheRole) {
   TestServer server;
   testsupport::SeedSample(server);
@@ -124,7 +124,7 @@ TEST(RunnerWithUsers, SignsInAndTheServerEnforcesTheRole) {
     ASSERT_EQ(testsupport::RunCommand({"/bin/sh", "-c", add}), 0) << add;
   }
   server.Restart();  // the store's first users: the server asks for sign-ins from now on
-  const fs::path script = fs::path(PDI_SCENARIO_DIR) / "new_product_with_supplier.scn";
+  fs::path script = fs::path(PDI_SCENARIO_DIR) / "new_product_with_supplier.scn";
   const fs::path passwordFile = server.Folder() / "senha";
   const fs::path out = server.Folder() / "users.out";
   const auto run = [&](const std::string& user) {
@@ -144,8 +144,20 @@ TEST(RunnerWithUsers, SignsInAndTheServerEnforcesTheRole) {
 
   std::ofstream(passwordFile) << "senha-do-joao\n";
   const RunResult joao = run("joao");
+  std::ofstream(server.Folder() / "looks.scn") << "open\nrow dbgPadrao 1\nappend dbgFornecedor\ndelete dbgFornecedor\n"
+                                                 "paste dbgFornecedor 45.723.174/0001-10\n";
+  script = server.Folder() / "looks.scn";
+  const RunResult looks = run("joao");
+  EXPECT_NE(looks.output.find("paste: 0 stored, 0 refused, stopped before code 1 of 1: o seu acesso é somente para "
+                              "consulta"),
+            std::string::npos)
+      << looks.output;
+  EXPECT_EQ(looks.output.find("call: Set"), std::string::npos) << looks.output;
+  script = fs::path(PDI_SCENARIO_DIR) / "new_product_with_supplier.scn";
   EXPECT_NE(joao.output.find("conectado como joao (consulta)"), std::string::npos) << joao.output;
-  EXPECT_NE(joao.output.find("O usuário joao tem acesso somente para consulta."), std::string::npos) << joao.output;
+  // Incluir stays disabled for a consulta user; were it clicked, the server would refuse the save.
+  EXPECT_NE(joao.output.find("disabled: sbtIncluir"), std::string::npos) << joao.output;
+  EXPECT_EQ(joao.output.find("call: SetFornecedor"), std::string::npos) << joao.output;
 
   std::ofstream(passwordFile) << "senha-da-maria\n";
   const RunResult maria = run("MARIA");
