@@ -193,6 +193,38 @@ TEST_P(UsersTest, SessionsAreSharedByTheServersOfAStoreAndOutliveARestart) {
   EXPECT_EQ(other.Stop(), 0);
 }
 
+TEST_P(UsersTest, UserCommandsManageLocalUsersWhileTheServerRuns) {
+  const auto user = [&](std::vector<std::string> args, const std::string& input = {}) {
+    args.insert(args.begin() + 1, {"--db", db_});
+    args.insert(args.begin(), "user");
+    return RunServerCommand(args, input);
+  };
+  const CommandResult shortPassword = user({"add", "bia", "--password-stdin"}, "curta\n");
+  EXPECT_EQ(shortPassword.status, 2);
+  EXPECT_NE(shortPassword.output.find("at least 10 characters (this one has 5)"), std::string::npos);
+  for (const std::string& name : std::vector<std::string>{"maria)(uid=*", "uid=x,dc=br", "a b", std::string(65, 'a')}) {
+    EXPECT_EQ(user({"add", name, "--password-stdin"}, "senha-boa-123\n").status, 2) << name;
+  }
+  EXPECT_NE(user({"add", "MARIA.SILVA", "--password-stdin"}, "senha-boa-123\n").output.find("already exists"),
+            std::string::npos);
+
+  // Disabling ends the person's sessions in the store and refuses their next sign-in.
+  ASSERT_EQ(SignIn("joao", "senha-do-joao").status, 200);
+  const CommandResult disabled = user({"disable", "joao"});
+  EXPECT_EQ(disabled.status, 0);
+  EXPECT_NE(disabled.output.find("1 open session ended"), std::string::npos) << disabled.output;
+  EXPECT_EQ(SignIn("joao", "senha-do-joao").status, 401);
+  EXPECT_EQ(user({"enable", "joao"}).status, 0);
+  EXPECT_EQ(user({"passwd", "Joao", "--password-stdin"}, "outra-senha-do-joao\n").status, 0);
+  EXPECT_EQ(SignIn("joao", "senha-do-joao").status, 401);
+  EXPECT_EQ(user({"role", "joao", "--role", "edicao"}).status, 0);
+  EXPECT_EQ(SignIn("joao", "outra-senha-do-joao").role, "edicao");
+  const CommandResult list = user({"list"});
+  EXPECT_NE(list.output.find("Maria.Silva  edicao  enabled"), std::string::npos) << list.output;
+  EXPECT_NE(list.output.find("joao  edicao  enabled"), std::string::npos) << list.output;
+  EXPECT_EQ(list.output.find("senha"), std::string::npos);
+}
+
 class ShortSessionsTest : public UsersTest {
  protected:
   std::vector<std::string> ServerArgs() override { return {"--session-idle", "2", "--session-max", "60"}; }
