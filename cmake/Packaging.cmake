@@ -10,7 +10,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/pdi07310-server.service DESTINATIO
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/server.conf DESTINATION /etc/pdi07310 COMPONENT server)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/deploy.md DESTINATION share/doc/pdi07310-server COMPONENT server)
 
-if(TARGET pdi07310-desktop)
+if(PDI_WITH_DESKTOP)
   set_target_properties(pdi07310-desktop PKG_PDI07310 PROPERTIES INSTALL_RPATH "$ORIGIN")
   install(TARGETS pdi07310-desktop PKG_PDI07310 pdi_host
           RUNTIME DESTINATION lib/pdi07310 COMPONENT desktop LIBRARY DESTINATION lib/pdi07310 COMPONENT desktop)
@@ -35,11 +35,3 @@ set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME pdi07310-desktop)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "libqt6widgets6, libsqlite3-0, libsimdjson14, libcpp-httplib0.11, libstdc++6, qt6-translations-l10n")
 set(CPACK_COMPONENT_DESKTOP_DESCRIPTION "PDI07310 desktop: the Qt host and the screen module")
 include(CPack)
-
-# The packages' test (label "package"): cpack from this build into a scratch folder, contents,
-# the unit, and the server run from the unpacked files.
-find_program(PDI_DPKG_DEB dpkg-deb)
-if(PDI_DPKG_DEB AND TARGET pdi07310-server)
-  add_test(NAME package_test COMMAND bash ${PROJECT_SOURCE_DIR}/tests/packaging/package_test.sh ${CMAKE_BINARY_DIR})
-  set_tests_properties(package_test PROPERTIES LABELS package TIMEOUT 300)
-endif()

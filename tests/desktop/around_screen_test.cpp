@@ -161,8 +161,8 @@ TEST(HistoryPanelTest, AFailureIsSaidPlainlyAndClearsOnTheNextAnswer) {
 }
 
 TEST(LayoutStoreTest, TheUsersSettingsComeFirstAndTheOldIniKeysAreTheFallback) {
-  const auto dir = std::filesystem::temp_directory_path() / ("pdi-layout-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const testsupport::TempDir temp("pdi-layout");
+  const auto& dir = temp.Path();
   const QString ini = QString::fromStdString((dir / "desktop.ini").string());
   const QString user = QString::fromStdString((dir / "user.ini").string());
   QFile::remove(user);
@@ -185,7 +185,6 @@ TEST(LayoutStoreTest, TheUsersSettingsComeFirstAndTheOldIniKeysAreTheFallback) {
   const desktop::LayoutStore none{desktop::DesktopSettings()};
   EXPECT_FALSE(none.Read(QStringLiteral("Colunas/frm.dbgA")).isValid());
   desktop::LayoutStore::SetUserFile(before);
-  std::filesystem::remove_all(dir);
 }
 
 TEST(IconFactoryTest, IconsHaveDevicePixelsForHighDpiScreens) {
@@ -197,8 +196,6 @@ TEST(IconFactoryTest, IconsHaveDevicePixelsForHighDpiScreens) {
   }
   EXPECT_EQ(icon.pixmap(QSize(32, 32), 2.0).width(), 64);
 }
-
-#if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
 
 class AroundScreenTest : public desktoptest::ScreenDesktopTest {
  protected:
@@ -567,7 +564,7 @@ TEST_F(AroundScreenTest, TheSplitterPositionIsRememberedPerUser) {
   const QStringList args{QStringLiteral("pdi07310-desktop"), QStringLiteral("--config"), ini,
                          QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server_->Port()),
                          QStringLiteral("--local"), QString::fromStdString(server_->LocalDatabase().string()),
-                         QStringLiteral("--module"), QStringLiteral(PDI_SCREEN_MODULE)};
+                         QStringLiteral("--module"), QString::fromStdString(testsupport::ScreenModule())};
   desktop_.reset();
   int height = 0;
   {
@@ -591,7 +588,5 @@ TEST_F(AroundScreenTest, TheSplitterPositionIsRememberedPerUser) {
   }
   desktop::LayoutStore::SetUserFile(before);
 }
-
-#endif
 
 }  // namespace

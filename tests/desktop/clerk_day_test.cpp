@@ -128,8 +128,6 @@ TEST(WindowLayoutTest, TheArrangementChosenIsRememberedAndTilingIsTheFirstOne) {
   fs::remove_all(dir);
 }
 
-#if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
-
 class ClerkDayTest : public desktoptest::ScreenDesktopTest {
  protected:
   void Seed(testsupport::TestServer& server) override {
@@ -210,7 +208,5 @@ TEST_F(ClerkDayTest, AKeyTypedWhereItCannotGoIsSaidNotLost) {
   QTest::keyClicks(QApplication::focusWidget(), "4");
   EXPECT_TRUE(bar->currentMessage().startsWith(QStringLiteral("Uma linha gravada não é alterada"))) << bar->currentMessage().toStdString();
 }
-
-#endif
 
 }  // namespace

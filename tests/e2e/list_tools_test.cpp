@@ -39,7 +39,7 @@ TEST(ListToolsTest, PasteExportAndHistoryThroughTheRunner) {
                                       "export dbgFornecedor "
                                    << (dir / "fornecedores.csv").string() << "\nexport dbgFornecedor "
                                    << (dir / "todos.xlsx").string() << " all\nhistory\n";
-  const int status = testsupport::RunCommand({PDI_SCENARIO_BIN, "--server", "127.0.0.1:" + std::to_string(server.Port()),
+  const int status = testsupport::RunCommand({testsupport::ScenarioBinary(), "--server", "127.0.0.1:" + std::to_string(server.Port()),
                                               "--local", server.LocalDatabase().string(), (dir / "tools.scn").string()},
                                              dir / "out.txt");
   const std::string out = ReadFile(dir / "out.txt");

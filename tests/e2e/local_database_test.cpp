@@ -96,7 +96,7 @@ TEST(LocalDatabaseDownload, ScenarioRunnerFetchesItsLocalDatabaseFirst) {
   const auto copy = server.Folder() / "runner.db";
   const auto script = server.Folder() / "open.scn";
   std::ofstream(script) << "open\n";
-  const int rc = testsupport::RunCommand({PDI_SCENARIO_BIN, "--server", "127.0.0.1:" + std::to_string(server.Port()),
+  const int rc = testsupport::RunCommand({testsupport::ScenarioBinary(), "--server", "127.0.0.1:" + std::to_string(server.Port()),
                                           "--local", copy.string(), "--local-from-server", script.string()},
                                          server.Folder() / "runner.log");
   EXPECT_EQ(rc, 0) << Bytes(server.Folder() / "runner.log");

@@ -7,7 +7,7 @@
 #include "ServerTestSupport.h"
 #include "server/cli/CommandLine.h"
 #include "server/cli/ServerCommands.h"
-#include "server/cli/ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 #include "server/store/SqliteDatabase.h"
 
 namespace server::test {

@@ -112,6 +112,10 @@ TEST_P(HygieneTest, ClientTextCannotForgeOrColourALogLine) {
   rpc_->Call(forged);
   rpc_->Call("getVd_Produto\x1b[2J\r", {JsonRpcParam::Text("P1")});
   Refused("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P1", "F1\x1b[31m\\")}});
+  // Each call's line is written when its answer has gone; the three calls may be answered on
+  // different threads, so their lines may come in any order: wait for each.
+  LogWith("call method=x\\x0Acall method=SetProduto");
+  LogWith(R"(call method=getVd_Produto\x1B[2J\x0D request=)");
   const std::string log = LogWith(R"(F1\\x1B[31m\\\\ contém)");
   const std::vector<std::string> lines = LogLines();
   int calls = 0;

@@ -50,7 +50,15 @@ std::string SqliteOne(const std::string& path, const std::string& sql) {
   return s.Step() ? std::string(s.Text(0)) : "";
 }
 
-std::string ReleaseOneStore() { return std::string(PDI_TEST_DATA_DIR) + "/store-release1.db"; }
+// A copy of the store the first release wrote (tests/data), in dir. The store is in WAL mode, so
+// even a read-only open writes beside the file: tests open only copies, never the file itself.
+std::string ReleaseOneStore(const TempDir& dir) {
+  const std::string copy = dir.File("store-release1.db");
+  if (!std::filesystem::exists(copy)) {
+    std::filesystem::copy_file(std::string(PDI_TEST_DATA_DIR) + "/store-release1.db", copy);
+  }
+  return copy;
+}
 std::string ReleaseOneScript() {
   std::ifstream in(std::string(PDI_TEST_DATA_DIR) + "/store-release1.pg.sql");
   std::stringstream text;
@@ -120,8 +128,9 @@ TEST_P(StoreKindTest, StoreNewerThanTheServerIsRefusedNamingBothVersions) {
 // A store the first release wrote (tests/data), upgraded: every row of every table as it was.
 TEST(StoreUpgrade, SqliteStoreOfTheFirstReleaseIsCopiedThenMigratedAtStartKeepingEveryRow) {
   TempDir dir;
+  const std::string release1 = ReleaseOneStore(dir);
   const std::string db = dir.File("s.db");
-  std::filesystem::copy_file(ReleaseOneStore(), db);
+  std::filesystem::copy_file(release1, db);
   ASSERT_EQ(SqliteOne(db, "PRAGMA user_version"), "0");
   ASSERT_EQ(SqliteOne(db, "SELECT COUNT(*) FROM AUDITORIA_ITEM"), "4");
 
@@ -131,8 +140,8 @@ TEST(StoreUpgrade, SqliteStoreOfTheFirstReleaseIsCopiedThenMigratedAtStartKeepin
   EXPECT_EQ(SqliteOne(db, "PRAGMA user_version"), "2");
   EXPECT_EQ(SqliteOne(db + ".v1.backup", "PRAGMA user_version"), "0");
   for (const char* table : kTables) {
-    EXPECT_EQ(SortedSqliteRows(db, table), SortedSqliteRows(ReleaseOneStore(), table)) << table;
-    EXPECT_EQ(SortedSqliteRows(db + ".v1.backup", table), SortedSqliteRows(ReleaseOneStore(), table)) << table;
+    EXPECT_EQ(SortedSqliteRows(db, table), SortedSqliteRows(release1, table)) << table;
+    EXPECT_EQ(SortedSqliteRows(db + ".v1.backup", table), SortedSqliteRows(release1, table)) << table;
   }
   RpcClient rpc(process.Port());
   const Answer suppliers = rpc.Call("getFornecedor");
@@ -167,7 +176,7 @@ TEST(StoreUpgrade, PostgresStoreOfTheFirstReleaseIsMigratedByTheMigrateCommandKe
   EXPECT_NE(migrated.output.find("migrated the schema from version 1 to 2"), std::string::npos) << migrated.output;
   EXPECT_EQ(db.One("SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE = 'VERSAO_ESQUEMA'"), "2");
   for (const char* table : kTables) {
-    EXPECT_EQ(SortedRows(db, table), SortedSqliteRows(ReleaseOneStore(), table)) << table;
+    EXPECT_EQ(SortedRows(db, table), SortedSqliteRows(ReleaseOneStore(dir), table)) << table;
   }
   ServerProcess process(ServerBinary(), db.Location());
   RpcClient rpc(process.Port());
