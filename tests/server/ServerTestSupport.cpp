@@ -109,11 +109,13 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-CommandResult RunServerCommand(const std::vector<std::string>& args) {
+CommandResult RunServerCommand(const std::vector<std::string>& args) { return RunProgram(ServerBinary(), args); }
+
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
   CommandResult result;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return result;
-  std::vector<std::string> all = {ServerBinary()};
+  std::vector<std::string> all = {program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());

@@ -99,6 +99,8 @@ struct CommandResult {
   std::string output;
 };
 CommandResult RunServerCommand(const std::vector<std::string>& args);
+// The same for another program (a path).
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args);
 
 // A data packet as plain values.
 struct Packet {
