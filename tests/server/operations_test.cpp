@@ -263,7 +263,7 @@ TEST(CallLines, NameTimeClientUserStatusAndIdAndBelieveOnlyTrustedProxies) {
   const auto save = [&](const std::string& item) {
     return JsonRpcRequest::Write(
         7, "SetFilial",
-        {Changes(BranchFields(), {{host::wire::ChangeOp::Insert, {"P000000002", item, ""}}})});
+        {Changes(BranchFields(), {{host::wire::ChangeOp::Insert, {"P000000006", item, ""}}})});
   };
   const std::string auth = "Authorization: Bearer " + kAlice + "\r\n";
 
@@ -280,21 +280,24 @@ TEST(CallLines, NameTimeClientUserStatusAndIdAndBelieveOnlyTrustedProxies) {
   answer = direct.ReadResponse(std::chrono::seconds(10));
   ASSERT_TRUE(answer);
   const std::string id = HeaderOf(*answer, "X-Request-Id");
+  EXPECT_NE(BodyOf(*answer).find("\"ok\":true"), std::string::npos) << *answer;
   EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{8}"))) << *answer;
   // Behind the balancer at 127.0.0.2: X-Forwarded-For, read from its right end, and its request id.
   RawConnection balanced(process.Port(), "127.0.0.2");
-  ASSERT_TRUE(balanced.Send(RequestBytes("POST", ServerProcess::Path(), save("SP01"),
+  ASSERT_TRUE(balanced.Send(RequestBytes("POST", ServerProcess::Path(), save("RJ01"),
                                          auth + "X-Forwarded-For: 10.9.9.9, 198.51.100.7\r\nX-Request-Id: lb-42\r\n")));
   answer = balanced.ReadResponse(std::chrono::seconds(10));
   ASSERT_TRUE(answer);
   EXPECT_EQ(HeaderOf(*answer, "X-Request-Id"), "lb-42");
+  EXPECT_NE(BodyOf(*answer).find("\"ok\":true"), std::string::npos) << *answer;
   // The PROXY protocol, from the balancer only.
   RawConnection proxied(process.Port(), "127.0.0.2");
   ASSERT_TRUE(proxied.Send("PROXY TCP4 192.0.2.44 127.0.0.1 4444 8470\r\n" +
-                           RequestBytes("POST", ServerProcess::Path(), save("MATRIZ01"), auth)));
+                           RequestBytes("POST", ServerProcess::Path(), save("MG01"), auth)));
   answer = proxied.ReadResponse(std::chrono::seconds(10));
   ASSERT_TRUE(answer);
   EXPECT_EQ(StatusOf(*answer), 200) << *answer;
+  EXPECT_NE(BodyOf(*answer).find("\"ok\":true"), std::string::npos) << *answer;
   RawConnection forged(process.Port());
   ASSERT_TRUE(forged.Send("PROXY TCP4 192.0.2.99 127.0.0.1 4444 8470\r\n" + RequestBytes("GET", "/health", "")));
   answer = forged.ReadResponse(std::chrono::seconds(10));
@@ -337,7 +340,7 @@ TEST(CallLines, NameTimeClientUserStatusAndIdAndBelieveOnlyTrustedProxies) {
   ASSERT_TRUE(answer);
   EXPECT_EQ(StatusOf(*answer), 503) << *answer;
   EXPECT_EQ(BodyOf(*answer), "database file deleted or replaced\n");
-  ASSERT_TRUE(late.Send(RequestBytes("POST", ServerProcess::Path(), save("SP01"), auth)));
+  ASSERT_TRUE(late.Send(RequestBytes("POST", ServerProcess::Path(), save("RJ01"), auth)));
   answer = late.ReadResponse(std::chrono::seconds(10));
   ASSERT_TRUE(answer);
   EXPECT_NE(BodyOf(*answer).find("Referência " + HeaderOf(*answer, "X-Request-Id") + "."), std::string::npos)

@@ -124,14 +124,18 @@ class ReplicatedPair {
     Run("initdb", {"-D", Data("primary"), "-U", "pdi", "--auth=trust", "-E", "UTF8", "--locale=C", "--no-sync"});
     AppendConf("primary", {"listen_addresses = '127.0.0.1'", "port = " + std::to_string(primaryPort_),
                            "unix_socket_directories = '" + base_ + "'", "fsync = off", "synchronous_commit = on",
-                           "synchronous_standby_names = '*'", "max_wal_senders = 4"});
+                           "max_wal_senders = 4"});
     Run("pg_ctl", {"-D", Data("primary"), "-l", base_ + "/primary.log", "-w", "-t", "60", "start"});
     Run("createdb", {"-h", "127.0.0.1", "-p", std::to_string(primaryPort_), "-U", "pdi", "pdi"});
     Run("pg_basebackup", {"-h", "127.0.0.1", "-p", std::to_string(primaryPort_), "-U", "pdi", "-D", Data("standby"),
-                          "-R", "-X", "stream", "--no-sync"});
+                          "-R", "-X", "stream", "-c", "fast", "--no-sync"});
     // Promoted, the standby must not wait for a standby of its own.
     AppendConf("standby", {"port = " + std::to_string(standbyPort_), "synchronous_standby_names = ''"});
     Run("pg_ctl", {"-D", Data("standby"), "-l", base_ + "/standby.log", "-w", "-t", "60", "start"});
+    // Only now does a commit wait for the standby: with it set before, making the database would
+    // wait for a standby not yet there.
+    PgConnection(Uri(primaryPort_)).Exec("ALTER SYSTEM SET synchronous_standby_names = '*'");
+    PgConnection(Uri(primaryPort_)).Query("SELECT pg_reload_conf()");
     for (int i = 0; i < 300; ++i) {
       if (PgConnection(Uri(primaryPort_)).Query("SELECT count(*) FROM pg_stat_replication WHERE sync_state = 'sync'")
               .Text(0, 0) == "1") {
