@@ -208,12 +208,11 @@ std::string RootWarning(uid_t euid, bool inContainer) {
 }
 
 int Serve(const ServerSettings& settings) {
-  Loaded loaded = Load(settings);
-  if (settings.checkConfig) return CheckConfig(loaded);
-  const ServerSettings& s = loaded.settings;
+  if (settings.checkConfig) return CheckConfig(Load(settings));
 
   // Signals are taken by one thread with sigwait, so no handler runs inside the workers; every
-  // thread started from here on inherits the mask.
+  // thread started from here on inherits the mask. Blocked first: a SIGHUP sent (by logrotate, a
+  // reload) while the server still starts waits for the watcher instead of killing the process.
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -221,6 +220,9 @@ int Serve(const ServerSettings& settings) {
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+
+  Loaded loaded = Load(settings);
+  const ServerSettings& s = loaded.settings;
 
   CallLog log(stderr, s.logFormat, s.logLevel);
   if (loaded.logFile) log.UseFile(loaded.logFile);
