@@ -79,7 +79,12 @@ Outcome FeedHttpRequest(std::string_view bytes) {
                   "a coded body let through");
           }
         }
-        if (tokens && v.route != HeadVerdict::Route::Refuse) {
+        // The health route alone is open without a token, and only to a GET of its path.
+        const bool health = head.target() == kHealthPath;
+        if (v.route == HeadVerdict::Route::Health) {
+          Check(health && head.method() == http::verb::get, "the health route for another request");
+        }
+        if (tokens && v.route != HeadVerdict::Route::Refuse && v.route != HeadVerdict::Route::Health) {
           const auto fields = head.equal_range(http::field::authorization);
           Check(std::distance(fields.first, fields.second) == 1, "let in without exactly one Authorization header");
           const std::string_view given(fields.first->value().data(), fields.first->value().size());

@@ -12,10 +12,15 @@
 #include <memory>
 #include <string>
 
+namespace boost::asio::ssl {
+class context;
+}
+
 namespace server {
 
 class AccessTokens;
 class LocalDbPublisher;
+class TrustedProxies;
 
 // The limits of the server's edge.
 struct HttpLimits {
@@ -28,6 +33,7 @@ struct HttpLimits {
   size_t maxConnections = 4096;                   // open at once, in all
   size_t maxConnectionsPerClient = 512;           // open at once from one client address; 0: no limit
   size_t maxBytesInFlight = 512u * 1024 * 1024;   // request bodies being received or served at once
+  size_t maxSpoolBytes = 2048ull * 1024 * 1024;   // answers read ahead of slow clients, on disk, all together
 };
 
 // The certificate chain and private key (PEM files) of an HTTPS server; empty: plain HTTP.
@@ -44,8 +50,12 @@ struct HttpServerOptions {
   int threads = 64;
   HttpLimits limits;
   HttpTls tls;
+  // The TLS context of tls, when the caller built it already (else it is built from the files).
+  std::shared_ptr<boost::asio::ssl::context> tlsContext;
   // Tokens a request must carry; null lets anyone in.
   std::shared_ptr<const AccessTokens> tokens;
+  // Peers believed about the client behind them (PROXY header, X-Forwarded-For); null: nobody.
+  std::shared_ptr<const TrustedProxies> trustedProxies;
   // Serves GET on the service's path + "/local.db" when set (behind the same tokens).
   std::shared_ptr<LocalDbPublisher> localDb;
 };

@@ -51,9 +51,12 @@ void SendBusy(tcp::socket& socket) {
   socket.shutdown(tcp::socket::shutdown_send, ignored);
 }
 
-std::optional<net::ssl::context> TlsFor(const HttpTls& tls) {
-  if (!tls.Enabled()) return std::nullopt;
-  return edge::LoadTlsContext(tls);
+LiveConfig::Values LiveValues(const HttpServerOptions& options) {
+  LiveConfig::Values values;
+  values.tokens = options.tokens;
+  if (options.trustedProxies) values.proxies = options.trustedProxies;
+  if (options.tls.Enabled()) values.tls = options.tlsContext ? options.tlsContext : HttpServer::TlsContext(options.tls);
+  return values;
 }
 
 }  // namespace
@@ -64,9 +67,10 @@ std::optional<net::ssl::context> TlsFor(const HttpTls& tls) {
 class HttpServer::Front {
  public:
   Front(RemoteService& service, CallLog& log, HttpServerOptions options)
-      : log_(log), options_(std::move(options)), notes_(log), budget_(options_.limits), calls_(Workers()),
-        host_{options_.limits, options_.tokens.get(), options_.localDb.get(), service, log, notes_, budget_, calls_},
-        tls_(TlsFor(options_.tls)),
+      : log_(log), options_(std::move(options)), service_(service), live_(LiveValues(options_)),
+        secure_(live_.Current()->tls != nullptr), notes_(log), budget_(options_.limits), calls_(Workers()),
+        spool_(options_.limits.maxSpoolBytes),
+        host_{options_.limits, live_, options_.localDb.get(), service, log, notes_, budget_, calls_, metrics_, spool_},
         lanes_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
         listener_(
             notes_, [this](tcp::socket socket) { OnAccepted(std::move(socket)); },
@@ -75,6 +79,22 @@ class HttpServer::Front {
   int Bind() {
     options_.port = listener_.Bind(options_.host, options_.port);
     return options_.port;
+  }
+
+  void Apply(LiveConfig::Values values) { live_.Replace(std::move(values)); }
+  bool Secure() const { return secure_; }
+  ServerMetrics& Metrics() { return metrics_; }
+
+  std::string MetricsText() const {
+    MetricsSources sources;
+    sources.store = service_.StoreState();
+    if (options_.localDb) {
+      sources.localDbBuilds = options_.localDb->Builds();
+      sources.localDbBuildFailures = options_.localDb->BuildFailures();
+    }
+    sources.spooledBytes = spool_.Used();
+    sources.spoolRefusals = spool_.Refusals();
+    return metrics_.Exposition(sources);
   }
 
   void Run() {
@@ -140,11 +160,13 @@ class HttpServer::Front {
     const tcp::endpoint remote = socket.remote_endpoint(endpointError);
     if (endpointError) return;  // gone already
     const std::string client = ClientText(remote);
+    const auto live = live_.Current();
     edge::ConnectionBudget::Place place;
     if (!calls_.Closed()) place = budget_.Admit(remote.address().to_string());
     if (!place) {
+      metrics_.ConnectionRefused(ServerMetrics::ConnectionRefusal::kLimit);
       notes_.Note("refused connection from " + client + ": too many connections");
-      if (!tls_) SendBusy(socket);
+      if (!live->tls) SendBusy(socket);
       return;
     }
     error_code ignored;
@@ -154,6 +176,7 @@ class HttpServer::Front {
     try {
       seat = lanes_.Take();
     } catch (const std::exception& e) {
+      metrics_.ConnectionRefused(ServerMetrics::ConnectionRefusal::kNoLane);
       notes_.Note("refused connection from " + client + ": " + e.what());
       return;
     }
@@ -164,8 +187,10 @@ class HttpServer::Front {
     own.assign(remote.protocol(), socket.release(moved), moved);
     if (moved) return;
     edge::Admission admission{std::move(place), std::move(seat), client};
-    auto session = tls_ ? edge::MakeTlsSession(host_, std::move(admission), std::move(own), *tls_)
-                        : edge::MakePlainSession(host_, std::move(admission), std::move(own));
+    admission.open = ServerMetrics::OpenConnection(&metrics_);
+    admission.tls = live->tls;
+    auto session = live->tls ? edge::MakeTlsSession(host_, std::move(admission), std::move(own), *live->tls)
+                             : edge::MakePlainSession(host_, std::move(admission), std::move(own));
     Register(session);
     net::post(lane, [session] { session->Start(); });
   }
@@ -204,6 +229,10 @@ class HttpServer::Front {
 
   CallLog& log_;
   HttpServerOptions options_;
+  RemoteService& service_;
+  LiveConfig live_;
+  const bool secure_;
+  ServerMetrics metrics_;
 
   // Declared before the network parts, whose handlers use them.
   std::mutex mutex_;
@@ -218,8 +247,8 @@ class HttpServer::Front {
   edge::ThrottledNotes notes_;
   edge::ConnectionBudget budget_;
   edge::CallGate calls_;
+  SpoolBudget spool_;
   edge::SessionHost host_;
-  std::optional<net::ssl::context> tls_;
   edge::LanePool lanes_;
   edge::Listener listener_;
 };
@@ -234,5 +263,17 @@ int HttpServer::Bind() { return front_->Bind(); }
 void HttpServer::Run() { front_->Run(); }
 
 void HttpServer::Stop() { front_->Shutdown(""); }
+
+std::shared_ptr<net::ssl::context> HttpServer::TlsContext(const HttpTls& tls) {
+  return std::make_shared<net::ssl::context>(edge::LoadTlsContext(tls));
+}
+
+void HttpServer::Apply(LiveConfig::Values values) { front_->Apply(std::move(values)); }
+
+bool HttpServer::Secure() const { return front_->Secure(); }
+
+ServerMetrics& HttpServer::Metrics() { return front_->Metrics(); }
+
+std::string HttpServer::MetricsText() const { return front_->MetricsText(); }
 
 }  // namespace server

@@ -93,6 +93,12 @@ CommandResult RunServerCommand(const std::vector<std::string>& args) {
   return testsupport::RunProgram(argv, std::chrono::seconds(60));
 }
 
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testsupport::RunProgram(argv, std::chrono::seconds(60));
+}
+
 namespace {
 
 Packet ToPacket(simdjson::dom::element element) {

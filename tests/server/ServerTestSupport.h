@@ -89,6 +89,8 @@ struct StoreParamName {
 // command that should end but does not (a server started by mistake) is killed after a minute.
 using CommandResult = testsupport::ProgramResult;
 CommandResult RunServerCommand(const std::vector<std::string>& args);
+// The same for another program (a path).
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args);
 
 // A data packet as plain values.
 struct Packet {

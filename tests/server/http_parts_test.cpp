@@ -54,7 +54,10 @@ struct BusySession {
   CallGate calls{0};
   NoStore store;
   RemoteService service{store};
-  SessionHost host{limits, nullptr, nullptr, service, log, notes, budget, calls};
+  LiveConfig live{LiveConfig::Values{}};
+  ServerMetrics metrics;
+  SpoolBudget spool{0};
+  SessionHost host{limits, live, nullptr, service, log, notes, budget, calls, metrics, spool};
   LanePool lanes{1, notes, [](const std::string&) {}};
   net::io_context listening;
   tcp::acceptor acceptor{listening, {net::ip::make_address("127.0.0.1"), 0}};

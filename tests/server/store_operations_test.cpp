@@ -188,6 +188,39 @@ TEST(StoreUpgrade, PostgresStoreOfTheFirstReleaseIsMigratedByTheMigrateCommandKe
   EXPECT_NE(audit.output.find("packet 4  SetFilial"), std::string::npos) << audit.output;
 }
 
+// audit, export-local and backup only read: a store of the first release, which an older server
+// may still be serving, is read as it is and comes out unchanged (before, audit migrated it).
+TEST_P(StoreKindTest, ReadOnlyCommandsReadAnOlderStoreAsItIsAndNeverMigrateIt) {
+  TestDatabase db(GetParam(), dir_);
+  std::string before;
+  if (GetParam() == StoreKind::Sqlite) {
+    std::filesystem::copy_file(ReleaseOneStore(), db.Location());
+    std::ifstream in(db.Location(), std::ios::binary);
+    before.assign(std::istreambuf_iterator<char>(in), {});
+  } else {
+    PgConnection(db.Location()).Exec(ReleaseOneScript());
+  }
+  const CommandResult audit = RunServerCommand({"audit", "--db", db.Location()});
+  EXPECT_EQ(audit.status, 0) << audit.output;
+  EXPECT_EQ(Count(audit.output, "  packet "), 3u) << audit.output;
+  const CommandResult exported = RunServerCommand({"export-local", "--db", db.Location(), dir_.File("l.db")});
+  EXPECT_EQ(exported.status, 0) << exported.output;
+  const CommandResult backup = RunServerCommand({"backup", "--db", db.Location(), dir_.File("b.db")});
+  EXPECT_EQ(backup.status, 0) << backup.output;
+  EXPECT_EQ(SortedSqliteRows(dir_.File("b.db"), "DESONERA_FORNECEDOR"), SortedRows(db, "DESONERA_FORNECEDOR"));
+  for (const CommandResult* r : {&audit, &exported, &backup}) {
+    EXPECT_EQ(r->output.find("migrated"), std::string::npos) << r->output;
+  }
+  if (GetParam() == StoreKind::Sqlite) {
+    std::ifstream in(db.Location(), std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == before) << "the store's file changed";
+    EXPECT_EQ(SqliteOne(db.Location(), "PRAGMA user_version"), "0");
+    EXPECT_FALSE(std::filesystem::exists(db.Location() + ".v1.backup"));
+  } else {
+    EXPECT_EQ(db.One("SELECT to_regclass('controle') IS NULL"), "t");
+  }
+}
+
 // The SQLite store of a running server, deleted or replaced by another file: saves fail.
 class StoreFileTest : public ServiceFixture {};
 INSTANTIATE_TEST_SUITE_P(Stores, StoreFileTest, ::testing::Values(StoreKind::Sqlite), StoreParamName());
