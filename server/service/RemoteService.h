@@ -104,8 +104,9 @@ class RemoteService {
   // a reply.
   Reply Call(std::string_view body, const CallContext& context = {});
 
-  // The JSON answered to a GET of the service's path: its name and its methods.
-  static std::string Describe();
+  // The JSON answered to a GET of the service's path: its name, its methods, and "user", the user
+  // the request's access token names (left out when none does).
+  static std::string Describe(std::string_view user = {});
 
   // The service's name, also its HTTP path without the leading slash.
   static constexpr std::string_view kServiceName = host::wire::kServiceName;
