@@ -12,6 +12,7 @@ PACKAGES=(
   libboost-dev libssl-dev openssl
   postgresql curl
   libcli11-dev haproxy
+  debhelper lintian
   libxlsxwriter-dev unzip
 )
 
