@@ -15,6 +15,7 @@ PACKAGES=(
   libboost-dev libssl-dev openssl
   postgresql curl
   libcli11-dev haproxy
+  debhelper lintian
   libxlsxwriter-dev unzip
   nodejs
 )

@@ -233,7 +233,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         Answer(static_cast<http::status>(verdict.status), verdict.body, hasBody, verdict.headers);
         return false;
       case HeadVerdict::Route::Describe:
-        Answer(http::status::ok, RemoteService::Describe(), hasBody);
+        Answer(http::status::ok, RemoteService::Describe(ex_.user), hasBody);
         return false;
       case HeadVerdict::Route::LocalDb:
         ServeLocalDb(std::string(header::View(req[http::field::if_none_match])), hasBody);

@@ -475,7 +475,7 @@ const std::vector<std::string_view>& RemoteService::MethodNames() {
   return kNames;
 }
 
-std::string RemoteService::Describe() {
+std::string RemoteService::Describe(std::string_view user) {
   std::string out = R"({"service":)";
   PacketWriter::AppendJsonString(out, kServiceName);
   out += R"(,"methods":[)";
@@ -484,7 +484,12 @@ std::string RemoteService::Describe() {
     if (i > 0) out += ',';
     PacketWriter::AppendJsonString(out, names[i]);
   }
-  out += "]}";
+  out += "]";
+  if (!user.empty()) {
+    out += R"(,"user":)";
+    PacketWriter::AppendJsonString(out, user);
+  }
+  out += "}";
   return out;
 }
 

@@ -117,8 +117,9 @@ class RemoteService {
   // a reply.
   Reply Call(std::string_view body, const CallContext& context = {});
 
-  // The JSON answered to a GET of the service's path: its name and its methods.
-  static std::string Describe();
+  // The JSON answered to a GET of the service's path: its name, its methods, and "user", the user
+  // the request's access token names (left out when none does).
+  static std::string Describe(std::string_view user = {});
 
   // Asks the store a trivial query, giving up after limit. Never raises.
   HealthReport CheckHealth(std::chrono::milliseconds limit);

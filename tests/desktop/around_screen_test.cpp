@@ -56,6 +56,7 @@
 #include "host/wire/ServiceName.h"
 #include "tests/desktop/DialogAnswers.h"
 #include "tests/desktop/ScreenDesktop.h"
+#include "tests/support/RawHttpStub.h"
 #include "tests/support/TestServer.h"
 
 namespace {
@@ -527,8 +528,22 @@ TEST_F(AroundScreenTest, StatusBarSobreAndAccessibleNames) {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
   ASSERT_TRUE(QTest::qWaitFor([&] { return window.ConnectionLabel()->text().startsWith(QStringLiteral("Sem conexão com 127.0.0.1:")); }, 30000));
 
-  // The user is the one the server knows, never this computer's login.
-  window.SetServerUser(QStringLiteral("maria"));
+  // The user is the one the server knows (its description names the token's), never this
+  // computer's login: a connection that opens tells the window.
+  testsupport::RawHttpStub described(
+      [&](int fd, const std::string&, const std::string&) {
+        const std::string body = R"({"service":"PDI07310.rdmProdDesoneraImpos","methods":[],"user":"maria"})";
+        return described.Send(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                                      std::to_string(body.size()) + "\r\n\r\n" + body);
+      },
+      true);
+  host::TNetConnection connection;
+  connection.SetHost("127.0.0.1");
+  connection.SetPort(described.Port());
+  connection.SetServerName(std::string(host::wire::kServiceName));
+  connection.Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.AboutText().contains(QStringLiteral("Usuário: maria\n")); }, 5000))
+      << window.AboutText().toStdString();
   const QString about = window.AboutText();
   EXPECT_TRUE(about.contains(QStringLiteral("Usuário: maria\n"))) << about.toStdString();
   const QString login = qEnvironmentVariable("USER");

@@ -77,6 +77,8 @@ TEST_P(AccessTest, ListedTokensAreServedAndTheirUsersGoToTheAuditTrail) {
   const auto get = rpc_->Http().Get(ServerProcess::Path(), {{"Authorization", "Bearer tok-maria-7Qx2Lp9v"}});
   ASSERT_TRUE(get);
   EXPECT_EQ(get->status, 200);
+  // The service's description names the token's user (the desktop's Sobre shows it).
+  EXPECT_NE(get->body.find(R"("user":"Maria da Silva")"), std::string::npos) << get->body;
 
   const auto first = Post("Bearer tok-maria-7Qx2Lp9v", SaveBody("P1", "C1"));
   ASSERT_TRUE(first);
