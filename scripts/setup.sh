@@ -13,6 +13,7 @@ PACKAGES=(
   postgresql curl
   libcli11-dev haproxy
   libxlsxwriter-dev unzip
+  emscripten chromium nodejs
 )
 
 missing=()
@@ -25,4 +26,19 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The browser client: the released sources its WebAssembly build compiles (checked against
+# web/sources.lock), and the browser tests' driver (puppeteer-core, from web/package-lock.json;
+# it drives Debian's chromium and downloads no browser).
+if ! command -v npm >/dev/null; then
+  # Debian's npm, only where no npm came with the machine's Node.js.
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends npm
+fi
+bash web/sources.sh
+if [ ! -f web/node_modules/.package-lock.json ] || ! cmp -s web/package-lock.json web/node_modules/.setup-lock.json; then
+  echo "setup: installing the browser tests' packages (npm ci in web/)"
+  (cd web && npm ci --no-audit --no-fund --silent && cp package-lock.json node_modules/.setup-lock.json)
 fi
