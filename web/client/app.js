@@ -25,12 +25,13 @@ let context = {};
 let acting = false;
 let frameAsked = false;
 const queue = [];
-const timings = { lastKey: 0, keyToPaint: [] };
+const timings = { lastKey: 0, keyToPaint: [], actions: [], started: performance.now() };
 // TEST_ hooks for the browser tests and the benchmark: the timings of keys, the snapshot drawn
 // last, and whether the screen is between actions.
 window.TEST_timings = timings;
 window.TEST_snapshot = () => snapshot;
 window.TEST_idle = () => !acting && queue.length === 0 && !!Module;
+window.TEST_act = (action) => act(action);
 
 const $ = (id) => document.getElementById(id);
 
@@ -229,11 +230,13 @@ async function pump() {
   try {
     while (queue.length) {
       const action = queue.shift();
+      const started = performance.now();
       await Module.ccall('pdi_act', null, ['string'], [JSON.stringify(action)], { async: true });
       hideProgress();
       const result = JSON.parse(Module.UTF8ToString(Module._pdi_result()));
       if (action.do === 'export' && result.file) download(result);
       draw();
+      afterPaint(() => timings.actions.push({ do: action.do, ms: performance.now() - started, at: performance.now() }));
     }
   } finally {
     acting = false;
@@ -263,8 +266,13 @@ function draw() {
   if (timings.lastKey) {
     const started = timings.lastKey;
     timings.lastKey = 0;
-    requestAnimationFrame(() => timings.keyToPaint.push(performance.now() - started));
+    afterPaint(() => timings.keyToPaint.push(performance.now() - started));
   }
+}
+
+// Runs then once the frame being prepared has been painted.
+function afterPaint(then) {
+  requestAnimationFrame(() => setTimeout(then, 0));
 }
 
 // The DOM focus follows the models' focus (the form's active control).

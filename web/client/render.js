@@ -170,32 +170,58 @@ export class FormView {
     for (const child of c.controls || []) this.apply(child, active);
   }
 
-  // Places every control by its alignment, as the platform's containers do.
+  // Places every control by its alignment, as the platform's containers (and the desktop's) do:
+  // top, bottom, left, right in the order of their coordinates, the client control in what is
+  // left; an unaligned control at its bounds, one without a width up to the next unaligned control
+  // on its right, and one past the right or bottom edge against that edge.
   layout() {
     const place = (list, container, width, height) => {
       let top = 0, bottom = height, left = 0, right = width;
-      const shown = list.filter((c) => c.visible && !(c.kind === 'sheet'));
-      const order = [AL_TOP, AL_BOTTOM, AL_LEFT, AL_RIGHT, AL_CLIENT, AL_NONE];
-      for (const align of order) {
-        let group = shown.filter((c) => c.align === align || (align === AL_NONE && c.align > AL_CLIENT));
-        if (align === AL_TOP) group = group.sort((a, b) => a.top - b.top);
-        if (align === AL_BOTTOM) group = group.sort((a, b) => b.top - a.top);
-        if (align === AL_LEFT) group = group.sort((a, b) => a.left - b.left);
-        if (align === AL_RIGHT) group = group.sort((a, b) => b.left - a.left);
-        for (const c of group) {
-          const node = this.nodes.get(c.name);
-          let x, y, w, h;
-          switch (align) {
-            case AL_TOP: x = left; y = top; w = right - left; h = c.height; top += h; break;
-            case AL_BOTTOM: x = left; w = right - left; h = c.height; bottom -= h; y = bottom; break;
-            case AL_LEFT: x = left; y = top; w = c.width; h = bottom - top; left += w; break;
-            case AL_RIGHT: w = c.width; right -= w; x = right; y = top; h = bottom - top; break;
-            case AL_CLIENT: x = left; y = top; w = Math.max(0, right - left); h = Math.max(0, bottom - top); break;
-            default: x = c.left; y = c.top; w = c.width; h = c.height;
+      const shown = list.filter((c) => c.visible && c.kind !== 'sheet');
+      const put = (c, x, y, w, h) => {
+        const node = this.nodes.get(c.name);
+        Object.assign(node.style, { left: `${x}px`, top: `${y}px`, width: `${w}px`, height: `${h}px` });
+        this.placeChildren(c, node, w, h, place);
+      };
+      const of = (align) => shown.filter((c) => c.align === align);
+      for (const c of of(AL_TOP).sort((a, b) => a.top - b.top)) {
+        const h = Math.min(c.height, Math.max(0, bottom - top));
+        put(c, left, top, right - left, h);
+        top += h;
+      }
+      for (const c of of(AL_BOTTOM).sort((a, b) => b.top - a.top)) {
+        const h = Math.min(c.height, Math.max(0, bottom - top));
+        bottom -= h;
+        put(c, left, bottom, right - left, h);
+      }
+      for (const c of of(AL_LEFT).sort((a, b) => a.left - b.left)) {
+        const w = Math.min(c.width, Math.max(0, right - left));
+        put(c, left, top, w, bottom - top);
+        left += w;
+      }
+      for (const c of of(AL_RIGHT).sort((a, b) => b.left - a.left)) {
+        const w = Math.min(c.width, Math.max(0, right - left));
+        right -= w;
+        put(c, right, top, w, bottom - top);
+      }
+      for (const c of of(AL_CLIENT)) put(c, left, top, Math.max(0, right - left), Math.max(0, bottom - top));
+      const loose = shown.filter((c) => c.align === AL_NONE || c.align > AL_CLIENT);
+      for (const c of loose) {
+        const h = c.height > 0 ? c.height : 20;
+        let x = c.left;
+        let y = c.top;
+        let w = c.width;
+        if (w <= 0) {
+          let edge = width;
+          for (const o of loose) {
+            const oh = o.height > 0 ? o.height : h;
+            if (o !== c && o.left > x && o.top < y + h && o.top + oh > y) edge = Math.min(edge, o.left - 4);
           }
-          Object.assign(node.style, { left: `${x}px`, top: `${y}px`, width: `${w}px`, height: `${h}px` });
-          this.placeChildren(c, node, w, h, place);
+          w = Math.max(0, edge - x);
         }
+        if (x + w > width) x = Math.max(0, width - w);
+        if (y + h > height) y = Math.max(0, height - h);
+        put(c, x, y, w, h);
       }
     };
     const width = this.root.clientWidth;

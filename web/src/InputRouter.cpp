@@ -31,6 +31,7 @@
 #include "host/core/Events.h"
 #include "host/data/DataSet.h"
 #include "host/services/HostLib.h"
+#include "web/src/Components.h"
 #include "web/src/ListActions.h"
 #include "web/src/WebSession.h"
 
@@ -50,18 +51,13 @@ struct KeyInput {
 };
 
 std::string Str(const rapidjson::Value& v, const char* name) {
-  const auto it = v.FindMember(name);
-  return it != v.MemberEnd() && it->value.IsString() ? std::string(it->value.GetString(), it->value.GetStringLength())
-                                                     : std::string();
+  if (!v.HasMember(name) || !v[name].IsString()) return {};
+  return std::string(v[name].GetString(), v[name].GetStringLength());
 }
 int Int(const rapidjson::Value& v, const char* name, int otherwise = 0) {
-  const auto it = v.FindMember(name);
-  return it != v.MemberEnd() && it->value.IsInt() ? it->value.GetInt() : otherwise;
+  return v.HasMember(name) && v[name].IsInt() ? v[name].GetInt() : otherwise;
 }
-bool Bool(const rapidjson::Value& v, const char* name) {
-  const auto it = v.FindMember(name);
-  return it != v.MemberEnd() && it->value.IsBool() && it->value.GetBool();
-}
+bool Bool(const rapidjson::Value& v, const char* name) { return v.HasMember(name) && v[name].IsBool() && v[name].GetBool(); }
 
 // True when control is on screen: visible and enabled up to the form, on the shown page of every
 // page control around it.
@@ -74,12 +70,7 @@ bool Shown(const host::TControl& control) {
   return true;
 }
 
-std::vector<host::TDBGrid*> GridsOf(const host::TForm& form) {
-  std::vector<host::TDBGrid*> grids;
-  for (host::TComponent* c : form.Components())
-    if (auto* g = dynamic_cast<host::TDBGrid*>(c)) grids.push_back(g);
-  return grids;
-}
+std::vector<host::TDBGrid*> GridsOf(const host::TForm& form) { return ComponentsOf<host::TDBGrid>(form); }
 
 // Focuses the control through the form's rules; true when it then holds the focus.
 bool RequestFocus(host::TForm& form, host::TControl* control) {
@@ -119,7 +110,7 @@ void PressNeighbourPage(host::TForm& form, int step) {
     if (pages && pages->PageCount() > 1) chosen = pages;
   }
   if (!chosen) {
-    for (host::TComponent* c : form.Components()) {
+    for (host::TComponent* c : AllComponents(form)) {
       auto* pages = dynamic_cast<host::TPageControl*>(c);
       if (!chosen && pages && Shown(*pages) && pages->PageCount() > 1) chosen = pages;
     }
@@ -220,7 +211,7 @@ void Key(host::TForm& form, const KeyInput& k) {
 }
 
 bool HasPendingInsert(const host::TForm& form) {
-  for (host::TComponent* c : form.Components()) {
+  for (host::TComponent* c : AllComponents(form)) {
     auto* ds = dynamic_cast<host::TDataSet*>(c);
     if (ds && ds->State() == host::TDataSetState::dsInsert) return true;
   }
@@ -236,7 +227,12 @@ void WebSession::Act(const std::string& json) {
   if (doc.HasParseError() || !doc.IsObject()) return;
   const std::string what = Str(doc, "do");
   if (what == "open") {
-    Run([] { IniProc(); });
+    Run([this] {
+      IniProc();
+      // A form shown with no active control gives the focus to its first list, as the platform's
+      // forms do when they are activated (and the desktop's): the enter rules run as for a click.
+      if (host::TForm* form = Form(); form && !form->ActiveControl()) FocusNeighbourGrid(*form, 1);
+    });
     return;
   }
   host::TForm* form = Form();

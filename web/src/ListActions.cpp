@@ -1,3 +1,4 @@
+#include "web/src/Components.h"
 #include "web/src/ListActions.h"
 
 #include <cstdio>
@@ -23,12 +24,7 @@ host::TTabSheet* SheetOf(const host::TControl& control) {
   return nullptr;
 }
 
-std::vector<host::TDBGrid*> GridsOf(const host::TForm& form) {
-  std::vector<host::TDBGrid*> grids;
-  for (host::TComponent* c : form.Components())
-    if (auto* g = dynamic_cast<host::TDBGrid*>(c)) grids.push_back(g);
-  return grids;
-}
+std::vector<host::TDBGrid*> GridsOf(const host::TForm& form) { return ComponentsOf<host::TDBGrid>(form); }
 
 // A file name made of the list's name: letters and digits, the rest '-'.
 std::string Slug(const std::string& name) {
@@ -89,7 +85,7 @@ host::TDBGrid* ListActions::PasteTarget(const host::TForm& form, std::string* wh
     return say("Para colar uma lista, clique antes na lista de destino (uma das listas do registro atual).");
   }
   if (grid->ReadOnly()) return say("A lista " + ListName(*grid) + " não aceita inclusões agora.");
-  for (host::TComponent* c : form.Components()) {
+  for (host::TComponent* c : AllComponents(form)) {
     auto* ds = dynamic_cast<host::TDataSet*>(c);
     if (ds && ds->Active() && ds->State() != host::TDataSetState::dsBrowse) {
       return say("Confirme ou cancele o registro em edição antes de colar uma lista.");

@@ -37,8 +37,7 @@ EMSCRIPTEN_KEEPALIVE void pdi_start(const char* settings) {
   web::WebHostServices::Settings s;
   if (doc.IsObject()) {
     const auto text = [&](const char* name) {
-      const auto it = doc.FindMember(name);
-      return it != doc.MemberEnd() && it->value.IsString() ? std::string(it->value.GetString()) : std::string();
+      return doc.HasMember(name) && doc[name].IsString() ? std::string(doc[name].GetString()) : std::string();
     };
     s.url = text("url");
     s.token = text("token");

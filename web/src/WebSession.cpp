@@ -1,3 +1,4 @@
+#include "web/src/Components.h"
 #include "web/src/WebSession.h"
 
 #include <algorithm>
@@ -56,7 +57,7 @@ void WebSession::Watch() {
   watched_ = form;
   const auto changed = [](const std::string&) { pdi_js_changed(); };
   form->Subscribe(changed);
-  for (host::TComponent* c : form->Components()) {
+  for (host::TComponent* c : AllComponents(*form)) {
     if (auto* control = dynamic_cast<host::TControl*>(c)) control->Subscribe(changed);
     if (auto* item = dynamic_cast<host::TMenuItem*>(c)) item->Subscribe(changed);
   }

@@ -66,7 +66,7 @@ describe('the screen in a browser', () => {
     const firstCell = await page.$eval('#g-dbgPadrao .grid-row [role=gridcell]', (c) => c.textContent);
     assert.ok(firstCell.length > 0);
     const tabs = await page.$$eval('[role=tab]', (t) => t.map((x) => x.textContent));
-    assert.deepEqual(tabs, ['Fornecedor', 'Cliente', 'Filial']);
+    assert.deepEqual(tabs, ['Dados', 'Fornecedor', 'Cliente', 'Filial']);
     assert.ok(await page.$('[role=toolbar] button[aria-label=Incluir]'));
     // The hashed files are kept for good; their names change with their content.
     const script = await page.$eval('script[type=module]', (s) => s.src);

@@ -4,7 +4,7 @@
 //
 //   node web/tests/front.mjs --dist build/web/dist --listen 127.0.0.1:PORT --server 127.0.0.1:PORT
 //
-// Loopback only; it stops on SIGTERM or when its standard input closes.
+// Loopback only; it stops on SIGTERM, and with --while-stdin 1 also when its standard input closes.
 import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -70,5 +70,8 @@ server.listen(Number(listenPort), listenHost, () => {
   console.log(`front listening on ${listenHost}:${server.address().port}`);
 });
 process.on('SIGTERM', () => process.exit(0));
-process.stdin.on('end', () => process.exit(0));
-process.stdin.resume();
+if ('while-stdin' in args) {
+  // Started by a test: ends with it, even when the test cannot stop it.
+  process.stdin.on('end', () => process.exit(0));
+  process.stdin.resume();
+}

@@ -60,7 +60,7 @@ export async function startSystem(options = {}) {
   await waitForLine(server, /listening/, 30000, 'pdi07310-server');
   const frontPort = await freePort();
   const front = spawn(process.execPath, [path.join(here, 'front.mjs'), '--dist', DIST, '--listen', `127.0.0.1:${frontPort}`,
-    '--server', `127.0.0.1:${serverPort}`], { stdio: ['pipe', 'pipe', 'pipe'] });
+    '--server', `127.0.0.1:${serverPort}`, '--while-stdin', '1'], { stdio: ['pipe', 'pipe', 'pipe'] });
   await waitForLine(front, /listening/, 10000, 'front');
   return {
     folder, db, local, serverPort, url: `http://127.0.0.1:${frontPort}/`,
