@@ -1,5 +1,7 @@
 # Installation and Debian packages (CPack DEB, one package per component):
-#   pdi07310-server   the server binary, its hardened systemd unit and /etc/pdi07310/server.conf
+#   pdi07310-server   the server binary, its hardened systemd unit, /etc/pdi07310/server.conf and
+#                     the browser client's page in share/pdi07310-server/web (when build/web/dist
+#                     was built: scripts/build-web.sh), which serve finds beside the program
 #   pdi07310-desktop  the desktop, the screen module and the platform library in /usr/lib/pdi07310,
 #                     a .desktop entry and an icon
 # scripts/package.sh builds them into dist/.
@@ -9,6 +11,7 @@ install(TARGETS pdi07310-server RUNTIME DESTINATION bin COMPONENT server)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/pdi07310-server.service DESTINATION lib/systemd/system COMPONENT server)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/server.conf DESTINATION /etc/pdi07310 COMPONENT server)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/deploy.md DESTINATION share/doc/pdi07310-server COMPONENT server)
+install(DIRECTORY ${CMAKE_BINARY_DIR}/web/dist/ DESTINATION share/pdi07310-server/web COMPONENT server OPTIONAL)
 
 if(TARGET pdi07310-desktop)
   set_target_properties(pdi07310-desktop PKG_PDI07310 PROPERTIES INSTALL_RPATH "$ORIGIN")

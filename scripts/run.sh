@@ -43,10 +43,10 @@ if [ ! -f "$DATA_DIR/server.db" ] || [ ! -f "$DATA_DIR/local.db" ]; then
   "$SERVER" demo --db "$DATA_DIR/server.db" --local "$DATA_DIR/local.db" --products 300 --rows-per-product 6
 fi
 
-"$SERVER" serve --db "$DATA_DIR/server.db" --listen "127.0.0.1:$PORT" 2>"$DATA_DIR/server.log" &
+"$SERVER" serve --db "$DATA_DIR/server.db" --listen "127.0.0.1:$PORT" --web "$BUILD_DIR/web/dist" \
+  2>"$DATA_DIR/server.log" &
 SERVER_PID=$!
-FRONT_PID=""
-trap 'kill $SERVER_PID $FRONT_PID 2>/dev/null; wait $SERVER_PID $FRONT_PID 2>/dev/null || true' EXIT
+trap 'kill "$SERVER_PID" 2>/dev/null; wait "$SERVER_PID" 2>/dev/null || true' EXIT
 for _ in $(seq 1 100); do
   grep -q "listening" "$DATA_DIR/server.log" 2>/dev/null && break
   if ! kill -0 "$SERVER_PID" 2>/dev/null; then
@@ -58,16 +58,7 @@ for _ in $(seq 1 100); do
 done
 echo "run: servidor de aplicação em 127.0.0.1:$PORT (log em $DATA_DIR/server.log)"
 
-# The page: served by the server itself under "/" where it can, else by the page's stand-in front
-# on the next port, which passes the service's requests on to the server.
-WEB_PORT=$PORT
-if ! "$SERVER" serve --help 2>/dev/null | grep -q -- '--web'; then
-  WEB_PORT=$((PORT + 1))
-  node web/tests/front.mjs --dist "$BUILD_DIR/web/dist" --listen "127.0.0.1:$WEB_PORT" \
-    --server "127.0.0.1:$PORT" </dev/null >"$DATA_DIR/front.log" 2>&1 &
-  FRONT_PID=$!
-fi
-echo "run: a tela no navegador: abra http://127.0.0.1:$WEB_PORT/"
+echo "run: a tela no navegador: abra http://127.0.0.1:$PORT/"
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   "$BUILD_DIR/desktop/pdi07310-desktop" --server "127.0.0.1:$PORT" --local "$DATA_DIR/local.db" --open
@@ -78,7 +69,7 @@ else
   "$BUILD_DIR/scenario/pdi07310-scenario" --server "127.0.0.1:$PORT" --local "$DATA_DIR/local.db" \
     "${NARRATIVE[@]}" scenario/scripts/demo.scn
   if [ "$WAIT" = 1 ]; then
-    echo "run: a tela continua no navegador em http://127.0.0.1:$WEB_PORT/ (Ctrl+C encerra o servidor)"
+    echo "run: a tela continua no navegador em http://127.0.0.1:$PORT/ (Ctrl+C encerra o servidor)"
     wait "$SERVER_PID"
   fi
 fi

@@ -36,6 +36,7 @@ struct ServerSettings {
   HttpServerOptions http;            // serve: address, workers, limits, TLS
   StoreOptions store;                // serve: --create, --sync
   std::string tokensFile;            // serve: --tokens
+  std::string web;                   // serve: --web, the browser client's folder ("none": no page)
   std::string local;                 // demo: --local
   DemoOptions demo;                  // demo: sizes and seed
   AuditFilter audit;                 // audit: --product, --since

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -20,6 +21,7 @@
 #include "server/http/AccessTokens.h"
 #include "server/http/CallLog.h"
 #include "server/http/HttpServer.h"
+#include "server/http/PageFiles.h"
 #include "server/service/AuditTime.h"
 #include "server/service/RemoteService.h"
 #include "server/store/LocalDatabase.h"
@@ -50,8 +52,23 @@ double SecondsSince(std::chrono::steady_clock::time_point started) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
+// The browser client's folder: --web, else the one installed beside the program
+// (BIN/../share/pdi07310-server/web) when it is there; empty when none is served.
+std::filesystem::path PageFolder(const Settings& settings) {
+  if (settings.web == "none") return {};
+  if (!settings.web.empty()) return settings.web;
+  std::error_code error;
+  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  const auto installed = program.parent_path().parent_path() / "share" / "pdi07310-server" / "web";
+  return std::filesystem::is_regular_file(installed / "index.html", error) ? installed : std::filesystem::path();
+}
+
 int Serve(const Settings& settings) {
   HttpServerOptions options = settings.http;
+  // Read before anything listens: a folder named but unreadable is a failure, not a server
+  // without its page.
+  if (const auto folder = PageFolder(settings); !folder.empty()) options.page = PageFiles::Load(folder);
   if (!settings.tokensFile.empty()) {
     options.tokens = std::make_shared<const AccessTokens>(AccessTokens::Load(settings.tokensFile));
   }
@@ -88,6 +105,10 @@ int Serve(const Settings& settings) {
             : storeOptions.fullSync               ? ", synchronous=FULL"
                                                   : ", synchronous=NORMAL") +
            ")");
+  if (options.page) {
+    log.Note(program + " serves the screen for browsers at " + (options.tls.Enabled() ? "https://" : "http://") +
+             options.host + ":" + std::to_string(port) + "/");
+  }
 
   std::atomic<bool> signalled{false};
   std::thread watcher([&] {
@@ -241,8 +262,9 @@ CommandSpec ServeCommand() {
   CommandSpec c;
   c.name = "serve";
   c.summary = "serve the remote service " + kServiceName + " over HTTP";
-  c.description = "Serves POST " + kServicePath + " (JSON-RPC 2.0), GET on the same path, and the local\n" +
-                  "database of the desktops at GET " + kServicePath + "/local.db (with an ETag).\n";
+  c.description = "Serves POST " + kServicePath + " (JSON-RPC 2.0), GET on the same path, the local\n" +
+                  "database of the desktops at GET " + kServicePath + "/local.db (with an ETag), and\n" +
+                  "the screen for browsers under / (see --web).\n";
   // Every option of serve but --config may also be given in the configuration file.
   c.options = {
       DbOption("SQLite file of the server, or a postgresql:// URI. It must hold a store;\n"
@@ -262,6 +284,12 @@ CommandSpec ServeCommand() {
                        "('db', 'listen', 'tokens', ...; 'create = yes'); the command line wins"),
       ListenOption().Configurable(),
       TokensOption().Configurable(),
+      TextOption("--web", "FOLDER",
+                 "serve the screen for browsers under / from FOLDER (the page's built\n"
+                 "files); default: share/pdi07310-server/web beside the program when\n"
+                 "installed; none: no page",
+                 [](Settings& s) -> auto& { return s.web; })
+          .Configurable(),
       TextOption("--tls-cert", "FILE", "serve HTTPS only, with this certificate chain (PEM)",
                  [](Settings& s) -> auto& { return s.http.tls.certificateFile; })
           .Configurable(),

@@ -21,6 +21,7 @@
 
 #include "host/wire/ServiceName.h"
 #include "server/http/HeaderText.h"
+#include "server/http/PageFiles.h"
 #include "server/http/RequestPolicy.h"
 #include "server/http/Session.h"
 #include "server/http/StreamPump.h"
@@ -166,7 +167,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     ex_.http10 = req.version() < 11;
     ex_.method = std::string(req.method_string());
 
-    const HeadVerdict verdict = JudgeHead(req, ServicePath(), host_.tokens, host_.localDb != nullptr);
+    const HeadVerdict verdict = JudgeHead(req, ServicePath(), host_.tokens, host_.localDb != nullptr, host_.page != nullptr);
     const bool hasBody = !parser_->is_done();
     ex_.user = verdict.user;
     switch (verdict.route) {
@@ -181,6 +182,9 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         return false;
       case HeadVerdict::Route::LocalDb:
         ServeLocalDb(std::string(header::View(req[http::field::if_none_match])), hasBody);
+        return false;
+      case HeadVerdict::Route::Page:
+        ServePage(req, hasBody);
         return false;
       case HeadVerdict::Route::Call: break;
     }
@@ -331,6 +335,33 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     Lowest().expires_after(Limits().stallTimeout * static_cast<int>(1 + bytes / (8u << 20)));
     http::async_write(stream_, *res, [self = Self(), res, keep = answer.body](error_code ec, size_t n) {
       self->EndCall(ec ? std::string("aborted: the answer could not be sent") : self->ex_.outcome, n, !ec);
+    });
+  }
+
+  // GET or HEAD of a file of the browser client: its bytes are kept in memory and shared by every
+  // answer, so no worker's turn is taken. A name the page does not hold gets 404.
+  void ServePage(const http::request_header<>& req, bool bodyUnread) {
+    const auto answer = host_.page->Get(header::View(req.target()), header::View(req[http::field::if_none_match]));
+    if (!answer) return Answer(http::status::not_found, ErrorBody(404, "no such page"), bodyUnread);
+    using SharedBody = http::span_body<const char>;
+    auto res =
+        std::make_shared<http::response<SharedBody>>(static_cast<http::status>(answer->status), ex_.http10 ? 10 : 11);
+    for (const auto& [name, value] : answer->headers) res->set(name, value);
+    res->body() = SharedBody::value_type(answer->body->data(), answer->body->size());
+    if (bodyUnread) ex_.keepAlive = false;
+    res->keep_alive(ex_.keepAlive);
+    res->prepare_payload();
+    if (req.method() == http::verb::head) {
+      // The length the GET would send, and no body.
+      res->body() = SharedBody::value_type();
+      res->content_length(answer->body->size());
+    }
+    const size_t bytes = answer->body->size();
+    Lowest().expires_after(Limits().stallTimeout * static_cast<int>(1 + bytes / (8u << 20)));
+    http::async_write(stream_, *res, [self = Self(), res, keep = answer->body](error_code ec, size_t) {
+      if (ec) return self->Close();
+      if (self->ex_.keepAlive) return self->ReadRequest();
+      self->LingerClose();
     });
   }
 

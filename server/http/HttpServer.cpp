@@ -65,7 +65,8 @@ class HttpServer::Front {
  public:
   Front(RemoteService& service, CallLog& log, HttpServerOptions options)
       : log_(log), options_(std::move(options)), notes_(log), budget_(options_.limits), calls_(Workers()),
-        host_{options_.limits, options_.tokens.get(), options_.localDb.get(), service, log, notes_, budget_, calls_},
+        host_{options_.limits, options_.tokens.get(), options_.localDb.get(), service, log, notes_, budget_, calls_,
+              options_.page.get()},
         tls_(TlsFor(options_.tls)),
         lanes_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
         listener_(

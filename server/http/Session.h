@@ -33,6 +33,7 @@ class context;
 namespace server {
 class AccessTokens;
 class LocalDbPublisher;
+class PageFiles;
 class RemoteService;
 }  // namespace server
 
@@ -48,6 +49,7 @@ struct SessionHost {
   ThrottledNotes& notes;
   ConnectionBudget& budget;
   CallGate& calls;
+  const PageFiles* page = nullptr;  // null: no browser client under "/"
 };
 
 // An admitted connection: its shares, and who it is.

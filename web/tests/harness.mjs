@@ -1,5 +1,5 @@
 // What the browser tests and the browser benchmark share: a real pdi07310-server on loopback over
-// demo data in a throwaway folder, the page served in front of it, and Debian's Chromium started
+// demo data in a throwaway folder, serving the page itself (--web), and Debian's Chromium started
 // headless through puppeteer-core (no browser download: the machine's /usr/bin/chromium).
 //
 // Environment: PDI_BUILD_DIR (default build), PDI_WEB_DIST (default build/web/dist),
@@ -45,7 +45,7 @@ function waitForLine(child, pattern, ms, what) {
   });
 }
 
-// Demo data, the server and the page's front. options: products, rowsPerProduct, tokens (a file
+// Demo data and the server serving the page. options: products, rowsPerProduct, tokens (a file
 // of "TOKEN USER" lines), serverArgs.
 export async function startSystem(options = {}) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'pdi-web-'));
@@ -54,18 +54,14 @@ export async function startSystem(options = {}) {
   execFileSync(SERVER_BIN, ['demo', '--db', db, '--local', local, '--products', String(options.products || 40),
     '--rows-per-product', String(options.rowsPerProduct || 4)], { stdio: 'pipe', timeout: 600000 });
   const serverPort = await freePort();
-  const serverArgs = ['serve', '--db', db, '--listen', `127.0.0.1:${serverPort}`];
+  const serverArgs = ['serve', '--db', db, '--listen', `127.0.0.1:${serverPort}`, '--web', DIST];
   if (options.tokens) serverArgs.push('--tokens', options.tokens);
   const server = spawn(SERVER_BIN, [...serverArgs, ...(options.serverArgs || [])], { stdio: ['ignore', 'pipe', 'pipe'] });
-  await waitForLine(server, /listening/, 30000, 'pdi07310-server');
-  const frontPort = await freePort();
-  const front = spawn(process.execPath, [path.join(here, 'front.mjs'), '--dist', DIST, '--listen', `127.0.0.1:${frontPort}`,
-    '--server', `127.0.0.1:${serverPort}`, '--while-stdin', '1'], { stdio: ['pipe', 'pipe', 'pipe'] });
-  await waitForLine(front, /listening/, 10000, 'front');
+  await waitForLine(server, /serves the screen for browsers/, 30000, 'pdi07310-server');
   return {
-    folder, db, local, serverPort, url: `http://127.0.0.1:${frontPort}/`,
+    folder, db, local, serverPort, url: `http://127.0.0.1:${serverPort}/`,
     async stop() {
-      for (const child of [front, server]) {
+      for (const child of [server]) {
         if (child.exitCode === null) {
           child.kill('SIGTERM');
           await new Promise((r) => { child.once('exit', r); setTimeout(r, 5000); });
