@@ -186,7 +186,7 @@ const ui = {
     draw();
     return showModal(spec, {
       rows: (first, count) => JSON.parse(Module.UTF8ToString(Module._pdi_modal_rows(first, count))),
-      find: (text, column, from) => Module.ccall('pdi_modal_find', 'number', ['string', 'number', 'number'], [text, column, from]),
+      find: (text, column, from) => readCall(Module._pdi_modal_find, text, column, from),
     });
   },
   progress(spec) {
@@ -213,9 +213,22 @@ async function startModule(local) {
   Module.ccall('pdi_start', null, ['string'], [JSON.stringify(settings)]);
   formView = new FormView($('screen'), {
     send: act,
-    rows: (name, first, count) =>
-      JSON.parse(Module.UTF8ToString(Module.ccall('pdi_grid_rows', 'number', ['string', 'number', 'number'], [name, first, count]))),
+    rows: (name, first, count) => JSON.parse(Module.UTF8ToString(readCall(Module._pdi_grid_rows, name, first, count))),
   });
+}
+
+// Calls a reading export (one that never waits) with a text and numbers, straight, not through
+// ccall: while an action waits, ccall takes any call for the start of a new wait and answers a
+// Promise instead of the export's result.
+function readCall(entry, text, ...numbers) {
+  const size = Module.lengthBytesUTF8(text) + 1;
+  const at = Module._malloc(size);
+  try {
+    Module.stringToUTF8(text, at, size);
+    return entry(at, ...numbers);
+  } finally {
+    Module._free(at);
+  }
 }
 
 // Runs the actions in order, one at a time.

@@ -1,5 +1,5 @@
-// The screen in a browser, end to end: Debian's headless Chromium opens the page served in front of
-// a real pdi07310-server on loopback, and the clerk's keys and clicks go through the WebAssembly
+// The screen in a browser, end to end: Debian's headless Chromium opens the page served by a real
+// pdi07310-server on loopback, and the clerk's keys and clicks go through the WebAssembly
 // module to the server. Screenshots land in $PDI_WEB_SHOTS when it is set.
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
@@ -89,7 +89,7 @@ describe('the screen in a browser', () => {
     await page.keyboard.type(fresh);
     await idle(page);
     await shoot(page, 'typing');
-    await press(page, 'ArrowUp');  // leaving the new row posts it: check, save, reload
+    await press(page, 'ArrowDown');  // leaving the new row (inserted above the current one) posts it: check, save, reload
     await idle(page);
     const afterStore = await suppliersOfFirstProduct(system);
     assert.ok(afterStore.numbers.includes(fresh), `${fresh} reached the server`);
@@ -97,7 +97,7 @@ describe('the screen in a browser', () => {
     // The same supplier again: the screen's own message, in an alertdialog holding its text.
     await press(page, 'Insert');
     await page.keyboard.type(fresh);
-    await press(page, 'ArrowUp');
+    await press(page, 'ArrowDown');
     const box = await dialog(page, 'alertdialog');
     const text = await dialogText(page, 'alertdialog');
     assert.ok(text.length > 0);
