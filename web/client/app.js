@@ -55,32 +55,66 @@ async function serviceOpen() {
   return true;
 }
 
+// POST /login with the user and password: the server answers {"token","user","role","expires"}
+// and sets its session cookie. Returns the session's token, or a message for the clerk.
+async function login(user, password) {
+  const response = await fetch('/login', {
+    method: 'POST', cache: 'no-store', credentials: 'same-origin',
+    headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ user, password }),
+  });
+  if (response.status === 401 || response.status === 403) return { message: 'Usuário ou senha recusados pelo servidor.' };
+  if (response.status === 404 || response.status === 405) {
+    return { message: 'Este servidor ainda não aceita usuário e senha: informe o token de acesso.' };
+  }
+  if (!response.ok) throw new Error(`o servidor respondeu HTTP ${response.status}`);
+  const answer = await response.json();
+  if (typeof answer.token !== 'string' || !answer.token) throw new Error('o servidor não devolveu a sessão');
+  return { token: answer.token };
+}
+
 function signIn() {
   const form = $('signin');
   const field = $('signin-token');
+  const user = $('signin-user');
+  const password = $('signin-password');
   const message = $('signin-message');
   form.hidden = false;
   const secure = location.protocol === 'https:' || ['localhost', '127.0.0.1', '[::1]'].includes(location.hostname);
-  if (!secure) message.textContent = 'Atenção: esta página não está em HTTPS; o token viajaria sem criptografia.';
-  field.focus();
+  if (!secure) message.textContent = 'Atenção: esta página não está em HTTPS; a senha e o token viajariam sem criptografia.';
+  user.focus();
   return new Promise((resolve) => {
     form.addEventListener('submit', async (e) => {
       e.preventDefault();
+      const name = user.value.trim();
       token = field.value.trim();
-      if (!token) {
-        message.textContent = 'Informe o token de acesso.';
+      if (!name && !token) {
+        message.textContent = 'Informe o usuário e a senha, ou o token de acesso.';
         return;
       }
       message.textContent = 'Verificando...';
       try {
+        if (name) {
+          // The password leaves the field as soon as it is sent; the session's token lives in
+          // this page's memory only (and the server's cookie), never in the browser's storage.
+          const secret = password.value;
+          password.value = '';
+          const session = await login(name, secret);
+          if (!session.token) {
+            token = '';
+            message.textContent = session.message;
+            password.focus();
+            return;
+          }
+          token = session.token;
+        }
         if (await serviceOpen()) {
           field.value = '';
           form.hidden = true;
           resolve();
         } else {
           token = '';
-          message.textContent = 'Token de acesso recusado pelo servidor.';
-          field.select();
+          message.textContent = name ? 'O servidor recusou a sessão aberta; tente de novo.' : 'Token de acesso recusado pelo servidor.';
+          (name ? password : field).focus();
         }
       } catch (err) {
         message.textContent = `Não foi possível falar com o servidor (${err.message}).`;
