@@ -341,7 +341,8 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   // GET or HEAD of a file of the browser client: its bytes are kept in memory and shared by every
   // answer, so no worker's turn is taken. A name the page does not hold gets 404.
   void ServePage(const http::request_header<>& req, bool bodyUnread) {
-    const auto answer = host_.page->Get(header::View(req.target()), header::View(req[http::field::if_none_match]));
+    const auto answer = host_.page->Get(header::View(req.target()), header::View(req[http::field::if_none_match]),
+                                        header::View(req[http::field::accept_encoding]));
     if (!answer) return Answer(http::status::not_found, ErrorBody(404, "no such page"), bodyUnread);
     using SharedBody = http::span_body<const char>;
     auto res =

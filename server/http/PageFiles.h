@@ -10,6 +10,10 @@
 //   frame-ancestors 'none', X-Content-Type-Options: nosniff, Referrer-Policy: no-referrer and
 //   Cross-Origin-Opener-Policy: same-origin.
 //
+// A file NAME.gz beside NAME is NAME's gzip copy (the build writes one for each file): it is sent
+// instead, with Content-Encoding: gzip, to a request that accepts gzip, and it is not served under
+// its own name. Answers of a file that has one carry Vary: Accept-Encoding.
+//
 // The page needs no access token (it holds no data; the sign-in form is part of it): the service's
 // own routes keep theirs.
 //
@@ -42,8 +46,12 @@ class PageFiles {
   static std::shared_ptr<const PageFiles> Load(const std::filesystem::path& folder);
 
   // The answer to a GET or HEAD of target (a query string is ignored; "/" is index.html), given the
-  // request's If-None-Match (empty when none); nullopt when target names none of the files.
-  std::optional<Answer> Get(std::string_view target, std::string_view ifNoneMatch) const;
+  // request's If-None-Match and Accept-Encoding (empty when none); nullopt when target names none
+  // of the files.
+  std::optional<Answer> Get(std::string_view target, std::string_view ifNoneMatch,
+                            std::string_view acceptEncoding = {}) const;
+  // True when an Accept-Encoding value takes gzip (listed, or "*", without q=0).
+  static bool AcceptsGzip(std::string_view acceptEncoding);
 
   // The headers every page file carries.
   static const Headers& SecurityHeaders();
@@ -56,10 +64,14 @@ class PageFiles {
  private:
   PageFiles() = default;
 
-  struct File {
+  struct Variant {
     std::shared_ptr<const std::string> bytes;
-    std::string type;
     std::string etag;  // quoted; empty for hashed names
+  };
+  struct File {
+    Variant plain;
+    std::optional<Variant> gzip;
+    std::string type;
     bool hashed = false;
   };
   std::map<std::string, File, std::less<>> files_;

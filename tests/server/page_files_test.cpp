@@ -67,6 +67,28 @@ TEST_F(PageFilesTest, HashedNamesAreImmutableAndThePageIsRevalidated) {
   EXPECT_EQ(page->Get("/index.html", "\"other\"")->status, 200);
 }
 
+TEST_F(PageFilesTest, AGzipCopyGoesToBrowsersThatAcceptIt) {
+  Write("app.0123456789ab.js.gz", "GZ");
+  Write("orphan.js.gz", "GZ");
+  const auto page = PageFiles::Load(Folder());
+  const auto packed = page->Get("/app.0123456789ab.js", "", "deflate, gzip;q=0.8, br");
+  ASSERT_TRUE(packed);
+  EXPECT_EQ(*packed->body, "GZ");
+  EXPECT_EQ(Header(*packed, "Content-Encoding"), "gzip");
+  EXPECT_EQ(Header(*packed, "Vary"), "Accept-Encoding");
+  for (const char* refused : {"", "identity", "gzip;q=0", "gzip; q=0.0, br", "gzipx"}) {
+    const auto plain = page->Get("/app.0123456789ab.js", "", refused);
+    EXPECT_EQ(*plain->body, "export {}") << refused;
+    EXPECT_EQ(Header(*plain, "Content-Encoding"), "") << refused;
+    EXPECT_EQ(Header(*plain, "Vary"), "Accept-Encoding") << refused;
+  }
+  EXPECT_TRUE(PageFiles::AcceptsGzip("*"));
+  EXPECT_TRUE(PageFiles::AcceptsGzip("GZIP; q=1"));
+  EXPECT_FALSE(page->Get("/app.0123456789ab.js.gz", ""));
+  EXPECT_FALSE(page->Get("/orphan.js", ""));
+  EXPECT_EQ(Header(*page->Get("/", "", "gzip"), "Vary"), "");  // the page has no copy here
+}
+
 TEST_F(PageFilesTest, NothingOutsideTheFolderNorAFolderWithoutItsPage) {
   const auto page = PageFiles::Load(Folder());
   EXPECT_FALSE(page->Get("/sub/secret.txt", ""));

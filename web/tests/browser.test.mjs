@@ -56,6 +56,7 @@ describe('the screen in a browser', () => {
     assert.equal(headers['x-content-type-options'], 'nosniff');
     assert.equal(headers['referrer-policy'], 'no-referrer');
     assert.equal(headers['cache-control'], 'no-cache');
+    assert.equal(headers['content-encoding'], 'gzip');  // the build's gzip copy
     await page.waitForFunction(() => document.querySelectorAll('#g-dbgPadrao .grid-row').length > 0, { timeout: 60000 });
     await idle(page);
     const products = sql(system.local, 'select count(*) from PRODUTO')[0][0];
