@@ -17,7 +17,7 @@ PACKAGES=(
   libcli11-dev haproxy
   debhelper lintian
   libxlsxwriter-dev unzip
-  nodejs
+  emscripten chromium nodejs
 )
 
 missing=()
@@ -41,4 +41,13 @@ if ! cmp -s "$lock" "$stamp" 2>/dev/null; then
   echo "setup: installing the npm packages of tests/jsonrpc (npm ci)"
   (cd tests/jsonrpc && npm ci --no-audit --no-fund --loglevel=error)
   cp "$lock" "$stamp"
+fi
+
+# The browser client: the released sources its WebAssembly build compiles (checked against
+# web/sources.lock), and the browser tests' driver (puppeteer-core, from web/package-lock.json;
+# it drives Debian's chromium and downloads no browser).
+bash web/sources.sh
+if [ ! -f web/node_modules/.package-lock.json ] || ! cmp -s web/package-lock.json web/node_modules/.setup-lock.json; then
+  echo "setup: installing the browser tests' packages (npm ci in web/)"
+  (cd web && npm ci --no-audit --no-fund --silent && cp package-lock.json node_modules/.setup-lock.json)
 fi

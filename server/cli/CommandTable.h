@@ -49,6 +49,7 @@ struct ServerSettings {
   LogFormat logFormat = LogFormat::kText;  // serve: --log-format
   LogLevel logLevel = LogLevel::kInfo;     // serve: --log-level
   bool checkConfig = false;          // serve: --check-config
+  std::string web;                   // serve: --web, the browser client's folder ("none": no page)
   std::string local;                 // demo: --local
   DemoOptions demo;                  // demo: sizes and seed
   AuditFilter audit;                 // audit: --product, --since

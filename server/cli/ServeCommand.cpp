@@ -21,6 +21,7 @@
 #include "server/http/CallLog.h"
 #include "server/http/HttpServer.h"
 #include "server/http/MetricsListener.h"
+#include "server/http/PageFiles.h"
 #include "server/service/LocalDbPublisher.h"
 #include "server/service/RemoteService.h"
 #include "server/store/Store.h"
@@ -38,6 +39,18 @@ const CommandSpec& ServeSpec() {
     if (command.name == "serve") return command;
   }
   throw std::logic_error("no serve command");
+}
+
+// The browser client's folder: --web, else the one installed beside the program
+// (BIN/../share/pdi07310-server/web) when it is there; empty when none is served.
+fs::path PageFolder(const ServerSettings& settings) {
+  if (settings.web == "none") return {};
+  if (!settings.web.empty()) return settings.web;
+  std::error_code error;
+  const auto program = fs::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  const auto installed = program.parent_path().parent_path() / "share" / "pdi07310-server" / "web";
+  return fs::is_regular_file(installed / "index.html", error) ? installed : fs::path();
 }
 
 // Everything a start or a reload reads before anything changes.
@@ -231,10 +244,13 @@ int Serve(const ServerSettings& settings) {
     log.Note(warning, LogLevel::kWarning);
   }
 
+  HttpServerOptions options = s.http;
+  // Read before anything listens: a folder named but unreadable is a failure, not a server
+  // without its page.
+  if (const auto folder = PageFolder(s); !folder.empty()) options.page = PageFiles::Load(folder);
   const auto store = Store::Open(s.db, s.store);
   if (!store->Notes().empty()) log.Note(kProgram + " " + store->Notes());
   RemoteService service(*store);
-  HttpServerOptions options = s.http;
   options.tokens = loaded.live.tokens;
   options.trustedProxies = loaded.live.proxies;
   options.tlsContext = loaded.live.tls;
@@ -266,6 +282,10 @@ int Serve(const ServerSettings& settings) {
             : s.store.fullSync ? ", synchronous=FULL"
                                : ", synchronous=NORMAL") +
            ")");
+  if (options.page) {
+    log.Note(kProgram + " serves the screen for browsers at " + (loaded.live.tls ? "https://" : "http://") +
+             options.host + ":" + std::to_string(port) + "/");
+  }
 
   Reloader reloader(std::move(loaded), log, http);
   std::atomic<bool> signalled{false};

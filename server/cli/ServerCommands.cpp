@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -226,8 +227,9 @@ CommandSpec ServeCommand() {
   c.name = "serve";
   c.summary = "serve the remote service " + kServiceName + " over HTTP";
   c.description = "Serves POST " + kServicePath + " (JSON-RPC 2.0), GET on the same path, the local\n" +
-                  "database of the desktops at GET " + kServicePath + "/local.db (with an ETag), and GET /health\n" +
-                  "(200 'ok' when the database answers within 1 s, else 503 and why; no token needed).\n";
+                  "database of the desktops at GET " + kServicePath + "/local.db (with an ETag), GET /health\n" +
+                  "(200 'ok' when the database answers within 1 s, else 503 and why; no token needed),\n" +
+                  "and the screen for browsers under / (see --web).\n";
   // Every option of serve but --config may also be given in the configuration file.
   c.options = {
       DbOption("SQLite file of the server, or a postgresql:// URI. It must hold a store;\n"
@@ -250,6 +252,12 @@ CommandSpec ServeCommand() {
                  [](Settings& s) -> auto& { return s.checkConfig; }),
       ListenOption().Configurable(),
       TokensOption().Reloadable(),
+      TextOption("--web", "FOLDER",
+                 "serve the screen for browsers under / from FOLDER (the page's built\n"
+                 "files); default: share/pdi07310-server/web beside the program when\n"
+                 "installed; none: no page",
+                 [](Settings& s) -> auto& { return s.web; })
+          .Configurable(),
       TextOption("--tls-cert", "FILE",
                  "serve HTTPS only, with this certificate chain (PEM). Default: the systemd\n"
                  "credentials 'tls.crt' and 'tls.key', if given",

@@ -22,6 +22,7 @@
 #include "host/wire/ServiceName.h"
 #include "server/http/HeaderText.h"
 #include "server/http/ProxyHeader.h"
+#include "server/http/PageFiles.h"
 #include "server/http/RequestPolicy.h"
 #include "server/http/Session.h"
 #include "server/http/SpoolAhead.h"
@@ -222,7 +223,8 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
 
     const auto live = host_.live.Current();
     IdentifyRequest(req, *live->proxies);
-    const HeadVerdict verdict = JudgeHead(req, ServicePath(), live->tokens.get(), host_.localDb != nullptr);
+    const HeadVerdict verdict = JudgeHead(req, ServicePath(), live->tokens.get(), host_.localDb != nullptr,
+                                             host_.page != nullptr);
     const bool hasBody = !parser_->is_done();
     ex_.user = verdict.user;
     switch (verdict.route) {
@@ -240,6 +242,9 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         return false;
       case HeadVerdict::Route::Health:
         AnswerHealth(hasBody);
+        return false;
+      case HeadVerdict::Route::Page:
+        ServePage(req, hasBody);
         return false;
       case HeadVerdict::Route::Call: break;
     }
@@ -448,6 +453,34 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     Lowest().expires_after(Limits().stallTimeout * static_cast<int>(1 + bytes / (8u << 20)));
     http::async_write(stream_, *res, [self = Self(), res, keep = answer.body](error_code ec, size_t n) {
       self->EndCall(ec ? std::string("aborted: the answer could not be sent") : self->ex_.outcome, n, !ec);
+    });
+  }
+
+  // GET or HEAD of a file of the browser client: its bytes are kept in memory and shared by every
+  // answer, so no worker's turn is taken. A name the page does not hold gets 404.
+  void ServePage(const http::request_header<>& req, bool bodyUnread) {
+    const auto answer = host_.page->Get(header::View(req.target()), header::View(req[http::field::if_none_match]),
+                                        header::View(req[http::field::accept_encoding]));
+    if (!answer) return Answer(http::status::not_found, ErrorBody(404, "no such page"), bodyUnread);
+    using SharedBody = http::span_body<const char>;
+    auto res =
+        std::make_shared<http::response<SharedBody>>(static_cast<http::status>(answer->status), ex_.http10 ? 10 : 11);
+    for (const auto& [name, value] : answer->headers) res->set(name, value);
+    res->body() = SharedBody::value_type(answer->body->data(), answer->body->size());
+    if (bodyUnread) ex_.keepAlive = false;
+    res->keep_alive(ex_.keepAlive);
+    res->prepare_payload();
+    if (req.method() == http::verb::head) {
+      // The length the GET would send, and no body.
+      res->body() = SharedBody::value_type();
+      res->content_length(answer->body->size());
+    }
+    const size_t bytes = answer->body->size();
+    Lowest().expires_after(Limits().stallTimeout * static_cast<int>(1 + bytes / (8u << 20)));
+    http::async_write(stream_, *res, [self = Self(), res, keep = answer->body](error_code ec, size_t) {
+      if (ec) return self->Close();
+      if (self->ex_.keepAlive) return self->ReadRequest();
+      self->LingerClose();
     });
   }
 

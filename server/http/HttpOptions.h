@@ -1,5 +1,5 @@
 // The options of the HTTP front (HttpServer): where it listens, how many calls it runs at once,
-// the limits of its edge, TLS, the access tokens and the local database's route. Each default is
+// the limits of its edge, TLS, the access tokens, the local database's route and the browser client's page. Each default is
 // written here and nowhere else: the command line's help takes its defaults from a
 // default-constructed HttpServerOptions. The defaults suit a company network of a few hundred
 // desktops.
@@ -21,6 +21,7 @@ namespace server {
 class AccessTokens;
 class LocalDbPublisher;
 class TrustedProxies;
+class PageFiles;
 
 // The limits of the server's edge.
 struct HttpLimits {
@@ -58,6 +59,8 @@ struct HttpServerOptions {
   std::shared_ptr<const TrustedProxies> trustedProxies;
   // Serves GET on the service's path + "/local.db" when set (behind the same tokens).
   std::shared_ptr<LocalDbPublisher> localDb;
+  // Serves the browser client's files under "/" (GET and HEAD, no token needed) when set.
+  std::shared_ptr<const PageFiles> page;
 };
 
 }  // namespace server

@@ -70,7 +70,8 @@ class HttpServer::Front {
       : log_(log), options_(std::move(options)), service_(service), live_(LiveValues(options_)),
         secure_(live_.Current()->tls != nullptr), notes_(log), budget_(options_.limits), calls_(Workers()),
         spool_(options_.limits.maxSpoolBytes),
-        host_{options_.limits, live_, options_.localDb.get(), service, log, notes_, budget_, calls_, metrics_, spool_},
+        host_{options_.limits, live_, options_.localDb.get(), service, log, notes_, budget_, calls_, metrics_, spool_,
+              options_.page.get()},
         lanes_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
         listener_(
             notes_, [this](tcp::socket socket) { OnAccepted(std::move(socket)); },

@@ -30,6 +30,9 @@
 // GET on the path + "/local.db" answers the desktops' local database (see LocalDbPublisher) with
 // its ETag; 304 when If-None-Match names it. It is built like a call, holding a worker's turn.
 //
+// With the browser client's page (HttpServerOptions::page), GET and HEAD of any other path are
+// answered from its files (PageFiles), without a token and without a worker's turn.
+//
 // With a certificate and key (HttpTls) the server speaks HTTPS only: a client that does not
 // complete a TLS handshake in time is closed without an answer.
 //

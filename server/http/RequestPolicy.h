@@ -26,6 +26,7 @@ struct HeadVerdict {
     Describe,  // answer the service's description (GET on its path)
     LocalDb,   // answer the local database
     Health,    // answer whether the store answers (GET /health)
+    Page,      // answer a file of the browser client (or 404 when it has none of that name)
   };
   Route route = Route::Refuse;
   int status = 200;
@@ -37,9 +38,11 @@ struct HeadVerdict {
 };
 
 // Judges a request head. path is the service's (host::wire::kServicePath); tokens null lets anyone
-// in; localDb says whether path + "/local.db" is served.
+// in; localDb says whether path + "/local.db" is served; page whether the browser client is served
+// under "/": then a GET or HEAD of any other path goes to it, without a token (the page holds no
+// data, and its sign-in form must reach a browser that has no token yet).
 HeadVerdict JudgeHead(const boost::beast::http::request_header<>& head, const std::string& path,
-                      const AccessTokens* tokens, bool localDb);
+                      const AccessTokens* tokens, bool localDb, bool page = false);
 
 // The path of the health route.
 inline constexpr const char* kHealthPath = "/health";

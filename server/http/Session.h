@@ -36,6 +36,7 @@ class context;
 namespace server {
 class AccessTokens;
 class LocalDbPublisher;
+class PageFiles;
 class RemoteService;
 }  // namespace server
 
@@ -53,6 +54,7 @@ struct SessionHost {
   CallGate& calls;
   ServerMetrics& metrics;
   SpoolBudget& spool;
+  const PageFiles* page = nullptr;  // null: no browser client under "/"
 };
 
 // An admitted connection: its shares, and who it is.
