@@ -21,17 +21,18 @@
 #include <vector>
 
 #include "host/wire/JsonRpcRequest.h"
-#include "server/cli/ServerProcess.h"
-#include "tests/server/RawHttp.h"
+#include "tests/support/Programs.h"
+#include "tests/support/RawHttp.h"
+#include "tests/support/ServerProcess.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-using server::test::RawConnection;
+using testsupport::RawConnection;
 
 struct Options {
-  std::string server = PDI_SERVER_BIN;
+  std::string server = testsupport::ServerBinary();
   std::string dir;
   int idle = 300;
   int trickle = 100;
@@ -162,7 +163,7 @@ int main(int argc, char** argv) {
   }
   std::printf("server: %s\n", o.server.c_str());
   {
-    server::ServerProcess process(o.server, db);
+    testsupport::ServerProcess process(o.server, db);
     Print("checks, quiet server", Checks(process.Port(), o.clients, o.calls));
     {
       Crowd idle(process.Port(), o.idle, "127.0.0.2", false);

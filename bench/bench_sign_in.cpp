@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "host/wire/JsonRpcRequest.h"
-#include "server/cli/ServerProcess.h"
+#include "tests/support/Programs.h"
+#include "tests/support/ServerProcess.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ Latencies Time(int n, F call) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string binary = PDI_SERVER_BIN, db;
+  std::string binary = testsupport::ServerBinary(), db;
   int signIns = 50, calls = 3000;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i], value = argv[i + 1];
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   {
-    server::ServerProcess process(binary, db, {"--tokens", tokens});
+    testsupport::ServerProcess process(binary, db, {"--tokens", tokens});
     httplib::Client http("127.0.0.1", process.Port());
     http.set_keep_alive(true);
     http.set_tcp_nodelay(true);

@@ -37,7 +37,10 @@ struct Options {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitExpectFailed = 1;
 inline constexpr int kExitBadInput = 2;
-inline constexpr int kExitNoAccess = 3;  // --user: the server refused the sign-in
+// Every line ran, but at least one step failed to reach the server (a refused connection, a cut
+// one, a timeout): the log says which, and what the server holds afterwards where it matters.
+inline constexpr int kExitUnreachable = 3;
+inline constexpr int kExitNoAccess = 4;  // --user: the server refused the sign-in
 
 class ScenarioRunner {
  public:
@@ -48,6 +51,9 @@ class ScenarioRunner {
 
   // Runs every line; returns the exit status.
   int Run(const std::vector<ScriptLine>& lines);
+  // Counts a step that failed to reach the server before Run (e.g. the local database's
+  // refresh): Run then ends with kExitUnreachable unless an expectation failed.
+  void NoteUnreachable() { unreachable_ = true; }
 
   // The value of COMPONENT.PROPERTY as the script's show and expect print it. Raises
   // EScriptError when the component or property is unknown.
@@ -71,6 +77,7 @@ class ScenarioRunner {
   host::ScriptedHost host_;
   std::unique_ptr<host::TForm> mainForm_;
   std::unique_ptr<host::ModuleLoader> module_;
+  bool unreachable_ = false;  // a step failed to reach the server
 };
 
 }  // namespace scenario

@@ -15,20 +15,20 @@ SignInOutcome Refused(int status, std::string message, std::string log) {
 
 }  // namespace
 
-AccessControl::AccessControl(Store& store, std::shared_ptr<const AccessTokens> tokens,
-                             const DirectoryOptions& directory, SessionLimits limits, Sessions::Clock clock)
+AccessControl::AccessControl(Store& store, const DirectoryOptions& directory, SessionLimits limits,
+                             Sessions::Clock clock)
     : store_(store),
-      tokens_(std::move(tokens)),
       directory_(directory.Configured() ? std::make_unique<Directory>(directory) : nullptr),
       localUsers_(store.OpenSession()->CountUsers()),
       sessions_(store, limits, clock),
       throttle_(store, clock) {}
 
-std::optional<Identity> AccessControl::FromAuthorization(std::string_view authorization) {
+std::optional<Identity> AccessControl::FromAuthorization(std::string_view authorization,
+                                                          const AccessTokens* tokens) {
   const auto token = AccessTokens::BearerToken(authorization);
   if (!token) return std::nullopt;
-  if (tokens_) {
-    if (auto identity = tokens_->IdentityFor(authorization)) return identity;
+  if (tokens) {
+    if (auto identity = tokens->IdentityFor(authorization)) return identity;
   }
   return sessions_.Check(*token);
 }

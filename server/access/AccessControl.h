@@ -1,7 +1,9 @@
 // AccessControl decides who a request comes from and signs people in. It holds what a server
-// knows about access: the tokens file (service accounts, and desktops of earlier releases), the
-// local users of the store, the company's directory, the sessions, and the throttle against
-// guessing. The HTTP front asks it about every request; the service then enforces the role.
+// knows about access but the tokens file: the local users of the store, the company's directory,
+// the sessions, and the throttle against guessing. The tokens file (service accounts, and desktops
+// of earlier releases) is given with each question, as the server holds it now: a reload may
+// replace it while the server runs. The HTTP front asks it about every request; the service then
+// enforces the role.
 //
 // Calls need a token or a session (Required) when there is a tokens file, when the store held
 // local users as the server started, or when a directory is configured; otherwise anyone may
@@ -63,23 +65,23 @@ class AccessControl {
   static constexpr const char* kWrongPassword = "Usuário ou senha inválidos.";
 
   // Counts the store's local users. Raises EStoreError.
-  AccessControl(Store& store, std::shared_ptr<const AccessTokens> tokens, const DirectoryOptions& directory,
-                SessionLimits limits, Sessions::Clock clock = Sessions::SystemClock);
+  AccessControl(Store& store, const DirectoryOptions& directory, SessionLimits limits,
+                Sessions::Clock clock = Sessions::SystemClock);
   AccessControl(const AccessControl&) = delete;
   AccessControl& operator=(const AccessControl&) = delete;
 
-  // True when every call (but the sign-in's own and the health check) needs a token or session.
-  bool Required() const { return tokens_ != nullptr || localUsers_ > 0 || directory_ != nullptr; }
+  // True when every call (but the sign-in's own and the health check) needs a token or session,
+  // tokens being the tokens file now (null: none).
+  bool Required(const AccessTokens* tokens) const { return tokens != nullptr || SignInOffered(); }
   // True when people may sign in: local users or a directory.
   bool SignInOffered() const { return localUsers_ > 0 || directory_ != nullptr; }
-  const AccessTokens* Tokens() const { return tokens_.get(); }
   const Directory* CompanyDirectory() const { return directory_.get(); }
   int64_t LocalUsers() const { return localUsers_; }
   const Sessions& OpenSessions() const { return sessions_; }
 
-  // Who an Authorization header value names: a token of the tokens file, else an open session
-  // whose token it carries ("Bearer TOKEN" exactly). Raises EStoreError.
-  std::optional<Identity> FromAuthorization(std::string_view authorization);
+  // Who an Authorization header value names: a token of tokens (the tokens file now; null: none),
+  // else an open session whose token it carries ("Bearer TOKEN" exactly). Raises EStoreError.
+  std::optional<Identity> FromAuthorization(std::string_view authorization, const AccessTokens* tokens);
   // Who the session of a token (a cookie's) is. Raises EStoreError.
   std::optional<Identity> FromSession(std::string_view token);
 
@@ -92,7 +94,6 @@ class AccessControl {
   std::optional<Identity> CheckPassword(std::string_view name, std::string_view password, SignInOutcome& outcome);
 
   Store& store_;
-  std::shared_ptr<const AccessTokens> tokens_;
   std::unique_ptr<Directory> directory_;
   int64_t localUsers_ = 0;
   Sessions sessions_;

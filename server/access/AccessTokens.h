@@ -3,9 +3,9 @@
 // and, after blanks, the user name it stands for (the rest of the line, without control
 // characters). When the line's last word is "edicao" or "consulta" and a name comes before it,
 // that word is the token's role; without it the role is edicao, as before roles existed.
-// Blank lines and lines starting with '#' are ignored. The file must be private to its owner, as
-// ssh demands of a private key: one that group or others may read or write is refused. A request
-// is let in when its Authorization header is exactly "Bearer TOKEN" with a listed token; the user
+// Blank lines and lines starting with '#' are ignored. The file is a secret: owned by the server's
+// user (mode 0600) or by root (0640 at most), never readable by others (see PrivateFile.h). A
+// request is let in when its Authorization header is exactly "Bearer TOKEN" with a listed token; the user
 // name then goes to the audit trail.
 //
 // Immutable once loaded; safe to read from any thread. Intentionally copyable.
@@ -26,7 +26,7 @@ class AccessTokens {
   static constexpr size_t kMinTokenLength = 16;
 
   // Reads the file at path. Raises std::runtime_error naming the file (and the line) when it
-  // cannot be read, is not a regular file, group or others may read or write it, a line has a
+  // cannot be read (saying why), is not a regular file, breaks the rule of private files, a line has a
   // token without a user, a token is too short or holds a character that is not printable, a user
   // name holds a control character, a token is listed twice, or no token is listed at all (a
   // server nobody could call).

@@ -1,11 +1,8 @@
 #include "server/cli/ServerCommands.h"
 
-#include <pthread.h>
-#include <signal.h>
-
-#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -17,14 +14,14 @@
 #include "pdi_version.h"
 #include "server/cli/AuditReport.h"
 #include "server/cli/DemoGenerator.h"
+#include "server/cli/MasterImport.h"
+#include "server/cli/ServeCommand.h"
 #include "server/cli/UserCommands.h"
-#include "server/access/AccessControl.h"
-#include "server/access/AccessTokens.h"
-#include "server/http/CallLog.h"
 #include "server/http/HttpServer.h"
 #include "server/service/AuditTime.h"
 #include "server/service/RemoteService.h"
 #include "server/store/LocalDatabase.h"
+#include "server/store/PgStore.h"
 #include "server/store/Store.h"
 #include "server/store/StoreBackup.h"
 
@@ -50,98 +47,6 @@ void PrintCounts(const char* verb, const MasterCounts& c) {
 
 double SecondsSince(std::chrono::steady_clock::time_point started) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-}
-
-// The start-up line that says who may call.
-std::string WhoMayCall(const AccessControl& access, const Settings& settings, const std::string& host) {
-  const std::string program = kProgramName;
-  if (!access.Required()) {
-    return program + " accepts requests from anyone who can reach " + host +
-           " (no access tokens, local users or directory: give --tokens FILE, add users or --ldap-uri to"
-           " require them)";
-  }
-  std::vector<std::string> ways;
-  if (access.Tokens()) {
-    ways.push_back("one of the " + std::to_string(access.Tokens()->Size()) + " access tokens of " + settings.tokensFile);
-  }
-  if (access.LocalUsers() > 0) {
-    ways.push_back("a session of one of the " + std::to_string(access.LocalUsers()) + " local users");
-  }
-  if (const Directory* directory = access.CompanyDirectory()) {
-    ways.push_back("a session of a member of the directory's groups at " + directory->Options().uri +
-                   (directory->Plain() ? " (without TLS)" : ""));
-  }
-  std::string text = program + " accepts only requests carrying ";
-  for (size_t i = 0; i < ways.size(); ++i) text += (i == 0 ? "" : i + 1 == ways.size() ? " or " : ", ") + ways[i];
-  const SessionLimits& limits = access.OpenSessions().Limits();
-  if (access.SignInOffered()) {
-    text += "; sessions end after " + std::to_string(limits.idle.count() / 1000) + " s idle, " +
-            std::to_string(limits.max.count() / 1000) + " s after sign-in";
-  }
-  return text;
-}
-
-int Serve(const Settings& settings) {
-  HttpServerOptions options = settings.http;
-  std::shared_ptr<const AccessTokens> tokens;
-  if (!settings.tokensFile.empty()) {
-    tokens = std::make_shared<const AccessTokens>(AccessTokens::Load(settings.tokensFile));
-    options.tokens = tokens;
-  }
-
-  // Signals are taken by one thread with sigwait, so no handler runs inside the workers.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-
-  StoreOptions storeOptions = settings.store;
-  // One database connection per worker: a call never waits for a connection another holds.
-  storeOptions.connections = options.threads;
-  CallLog log(stderr);
-  const std::string program = kProgramName;
-  const auto store = Store::Open(settings.db, storeOptions);
-  if (!store->Notes().empty()) log.Note(program + " " + store->Notes());
-  RemoteService service(*store);
-  options.localDb = std::make_shared<LocalDbPublisher>(*store);
-  const auto access = std::make_shared<AccessControl>(*store, tokens, settings.directory, settings.sessions);
-  options.access = access;
-  HttpServer http(service, log, options);
-  const int port = http.Bind();
-  log.Note(WhoMayCall(*access, settings, options.host));
-  log.Note(program + " " PDI_VERSION " listening on " + (options.tls.Enabled() ? "https://" : "http://") +
-           options.host + ":" + std::to_string(port) + kServicePath + " (database " + Store::Redacted(settings.db) +
-           (Store::IsPostgresLocation(settings.db) ? ""
-            : storeOptions.fullSync               ? ", synchronous=FULL"
-                                                  : ", synchronous=NORMAL") +
-           ")");
-
-  std::atomic<bool> signalled{false};
-  std::thread watcher([&] {
-    int received = 0;
-    sigwait(&stopSignals, &received);
-    if (signalled.exchange(true)) return;  // woken by main after Run returned on its own
-    log.Note(program + " stopping (" + (received == SIGINT ? "SIGINT" : "SIGTERM") + "): finishing calls under way");
-    http.Stop();
-  });
-  std::string failure;
-  try {
-    http.Run();
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
-  // Run returns on its own only when the listener failed: then the stop is a failure.
-  const bool stoppedBySignal = signalled.exchange(true);
-  if (!stoppedBySignal) pthread_kill(watcher.native_handle(), SIGTERM);
-  watcher.join();
-  if (!stoppedBySignal) {
-    log.Note(program + " stopped: " + (failure.empty() ? std::string("the listener ended") : failure));
-    return 1;
-  }
-  log.Note(program + " stopped");
-  return 0;
 }
 
 int Init(const Settings& settings) {
@@ -179,12 +84,27 @@ int ImportMaster(const Settings& settings) {
   const auto store = Store::Open(settings.db, StoreOptions{.create = true});
   NoteOpened(*store);
   const auto session = store->OpenSession();
-  PrintCounts("imported", LocalDatabase::Import(*session, settings.arguments[0]));
+  const MasterImportReport report = MasterImport::Run(*session, settings.arguments);
+  for (const std::string& warning : report.warnings) std::cerr << warning << "\n";
+  for (const std::string& fault : report.faults) std::cerr << fault << "\n";
+  if (report.Refused()) {
+    std::cerr << "import-master: nothing imported (" << report.faults.size()
+              << (report.faults.size() == 1 ? " fault" : " faults") << " above); " << Store::Redacted(settings.db)
+              << " is as it was\n";
+    return 1;
+  }
+  for (const MasterImportReport::Table& t : report.tables) {
+    std::cerr << "imported " << t.name << " from " << t.source << ": " << t.stored << " rows stored (" << t.added
+              << " new, " << t.stored - t.added << " replaced)\n";
+  }
+  if (!report.warnings.empty()) std::cerr << report.warnings.size() << " warnings above; those rows were imported\n";
   return 0;
 }
 
+// The commands that only read open a store as it is: an older one is neither migrated nor
+// changed, so an older server still serving it is not disturbed.
 int ExportLocal(const Settings& settings) {
-  const auto store = Store::Open(settings.db);
+  const auto store = Store::Open(settings.db, StoreOptions{.readOnly = true});
   NoteOpened(*store);
   const auto session = store->OpenSession();
   PrintCounts("exported", LocalDatabase::Export(*session, settings.arguments[0]));
@@ -210,7 +130,7 @@ int Demo(const Settings& settings) {
 }
 
 int Audit(const Settings& settings) {
-  const auto store = Store::Open(settings.db);
+  const auto store = Store::Open(settings.db, StoreOptions{.readOnly = true});
   NoteOpened(*store);
   const auto session = store->OpenSession();
   const int64_t packets = AuditReport::Print(*session, settings.audit, std::cout);
@@ -245,12 +165,49 @@ OptionSpec TokensOption() {
                .value = "FILE",
                .help = "accept only requests with 'Authorization: Bearer TOKEN' for a TOKEN listed\n"
                        "in FILE, one 'TOKEN USER [edicao|consulta]' per line ('#' starts a comment\n"
-                       "line; the role is edicao when not given); others get HTTP 401. Without it,\n"
-                       "local users or a directory, the server accepts anyone (and says so)."};
+                       "line; the role is edicao when not given); others get HTTP 401. FILE is owned\n"
+                       "by the server's user (mode 0600) or root (0640). Default: the systemd\n"
+                       "credential 'tokens', if given; else, without local users or a directory,\n"
+                       "the server accepts anyone (and says so)."};
   o.take = [](const std::string& text, Settings& s) {
     if (text.empty()) throw EUsage("option --tokens needs a file");
     s.tokensFile = text;
   };
+  o.shown = [](Settings& s) { return s.tokensFile; };
+  return o;
+}
+
+// --trusted-proxy CIDR,…
+OptionSpec TrustedProxyOption() {
+  OptionSpec o{.name = "--trusted-proxy",
+               .value = "CIDR,...",
+               .help = "balancers whose word on the client is believed: the client address they\n"
+                       "give (PROXY protocol header, X-Forwarded-For) goes to the log and audit"};
+  o.take = [](const std::string& text, Settings& s) {
+    try {
+      s.trustedProxies = TrustedProxies::Parse(text);
+    } catch (const std::invalid_argument& e) {
+      throw EUsage(std::string("--trusted-proxy: ") + e.what());
+    }
+  };
+  o.shown = [](Settings& s) { return s.trustedProxies.Text(); };
+  return o;
+}
+
+// --metrics-listen HOST:PORT.
+OptionSpec MetricsListenOption() {
+  OptionSpec o{.name = "--metrics-listen",
+               .value = "HOST:PORT",
+               .help = "serve Prometheus metrics at http://HOST:PORT/metrics (off by default)"};
+  o.take = [](const std::string& text, Settings& s) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) throw EUsage("--metrics-listen needs HOST:PORT, not \"" + text + "\"");
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    s.metricsHost = host;
+    s.metricsPort = static_cast<int>(CommandLine::ParseNumber("--metrics-listen", text.substr(colon + 1), 0, 65535));
+  };
+  o.shown = [](Settings& s) { return s.metricsHost.empty() ? std::string() : s.metricsHost + ":" + std::to_string(s.metricsPort); };
   return o;
 }
 
@@ -280,8 +237,10 @@ CommandSpec ServeCommand() {
   CommandSpec c;
   c.name = "serve";
   c.summary = "serve the remote service " + kServiceName + " over HTTP";
-  c.description = "Serves POST " + kServicePath + " (JSON-RPC 2.0), GET on the same path, and the local\n" +
-                  "database of the desktops at GET " + kServicePath + "/local.db (with an ETag).\n";
+  c.description = "Serves POST " + kServicePath + " (JSON-RPC 2.0), GET on the same path, the local\n" +
+                  "database of the desktops at GET " + kServicePath + "/local.db (with an ETag), GET /health\n" +
+                  "(200 'ok' when the database answers within 1 s, else 503 and why; no token needed),\n" +
+                  "and the screen for browsers under / (see --web).\n";
   // Every option of serve but --config may also be given in the configuration file.
   c.options = {
       DbOption("SQLite file of the server, or a postgresql:// URI. It must hold a store;\n"
@@ -299,19 +258,60 @@ CommandSpec ServeCommand() {
           .Configurable(),
       ConfigFileOption("read options from FILE: lines 'name = value' with the names of these options\n"
                        "('db', 'listen', 'tokens', ...; 'create = yes'); the command line wins"),
+      FlagOption("--check-config", "read and check the configuration (and the files it names), say what\n"
+                                   "it found, and exit: 0 when it is sound",
+                 [](Settings& s) -> auto& { return s.checkConfig; }),
       ListenOption().Configurable(),
-      TokensOption().Configurable(),
-      TextOption("--tls-cert", "FILE", "serve HTTPS only, with this certificate chain (PEM)",
+      TokensOption().Reloadable(),
+      TextOption("--web", "FOLDER",
+                 "serve the screen for browsers under / from FOLDER (the page's built\n"
+                 "files); default: share/pdi07310-server/web beside the program when\n"
+                 "installed; none: no page",
+                 [](Settings& s) -> auto& { return s.web; })
+          .Configurable(),
+      TextOption("--tls-cert", "FILE",
+                 "serve HTTPS only, with this certificate chain (PEM). Default: the systemd\n"
+                 "credentials 'tls.crt' and 'tls.key', if given",
                  [](Settings& s) -> auto& { return s.http.tls.certificateFile; })
-          .Configurable(),
-      TextOption("--tls-key", "FILE", "the private key (PEM) of --tls-cert",
+          .Reloadable(),
+      TextOption("--tls-key", "FILE",
+                 "the private key (PEM) of --tls-cert, owned by the server's user (mode\n"
+                 "0600) or root (0640)",
                  [](Settings& s) -> auto& { return s.http.tls.keyFile; })
-          .Configurable(),
+          .Reloadable(),
       NumberOption("--threads", "N",
-                   "workers running calls: at most N calls reach the database at once;\n"
-                   "idle and slow connections hold no worker",
+                   "workers running calls: at most N calls run at once; idle and slow\n"
+                   "connections hold no worker",
                    1, 1024, [](Settings& s) -> auto& { return s.http.threads; })
           .Configurable(),
+      NumberOption("--db-connections", "N",
+                   "PostgreSQL: the most connections this server opens to the database, all\n"
+                   "uses together (calls, checks, health); calls wait for one of them",
+                   PgStore::kLeastConnections, 10000, [](Settings& s) -> auto& { return s.store.connections; })
+          .Configurable(),
+      SecondsOption("--db-wait-timeout",
+                    "PostgreSQL: seconds a call waits for a free connection before it is\n"
+                    "answered 'servidor ocupado'",
+                    1, 3600, [](Settings& s) -> auto& { return s.store.connectionWait; })
+          .Configurable(),
+      TrustedProxyOption().Reloadable(),
+      MetricsListenOption().Configurable(),
+      TextOption("--log-file", "FILE",
+                 "write the log to FILE (opened again on SIGHUP, for logrotate) instead of\n"
+                 "standard error",
+                 [](Settings& s) -> auto& { return s.logFile; })
+          .Reloadable(),
+      ChoiceOption("--log-format", "text lines, or one JSON object per line",
+                   std::vector<std::pair<std::string, LogFormat>>{{"text", LogFormat::kText}, {"json", LogFormat::kJson}},
+                   [](Settings& s) -> auto& { return s.logFormat; })
+          .Reloadable(),
+      ChoiceOption("--log-level", "the least level written; calls are info, failed calls error",
+                   std::vector<std::pair<std::string, LogLevel>>{{"debug", LogLevel::kDebug},
+                                                                 {"info", LogLevel::kInfo},
+                                                                 {"warning", LogLevel::kWarning},
+                                                                 {"error", LogLevel::kError}},
+                   [](Settings& s) -> auto& { return s.logLevel; })
+          .Reloadable(),
   };
   OptionGroup limits{.name = "limits",
                      .heading = "Limits (a request past a size limit gets 413, past a budget 503; a deadline passed "
@@ -339,6 +339,10 @@ CommandSpec ServeCommand() {
                    0, 1000000, [](Settings& s) -> auto& { return s.http.limits.maxConnectionsPerClient; }),
       NumberOption("--max-bytes-in-flight", "N", "request bytes held at once, all connections together", 1024,
                    64 * kGiB, [](Settings& s) -> auto& { return s.http.limits.maxBytesInFlight; }),
+      NumberOption("--max-spool-bytes", "N",
+                   "answers read ahead of slow clients and kept on disk, all together; past it\n"
+                   "an answer goes at its client's pace, holding its database connection",
+                   0, 1024 * kGiB, [](Settings& s) -> auto& { return s.http.limits.maxSpoolBytes; }),
   };
   for (OptionSpec& option : limits.options) option.configurable = true;
   OptionGroup signIn{.name = "sign-in",
@@ -372,7 +376,9 @@ CommandSpec ServeCommand() {
   c.footer =
       "Prints 'listening on http://HOST:PORT/...' (https:// with TLS) on stderr when ready and one line per\n"
       "call. SIGINT or SIGTERM finish the calls under way and stop the server (exit status 0); a listener\n"
-      "that fails for good stops it with a line saying why (exit status 1).\n";
+      "that fails for good stops it with a line saying why (exit status 1). SIGHUP reads the configuration\n"
+      "again and takes its reloadable settings (tokens, tls-cert, tls-key, trusted-proxy, log-file,\n"
+      "log-format, log-level), reading the files they name again; a reload that fails changes nothing.\n";
   c.check = CheckServe;
   c.run = Serve;
   return c;
@@ -402,7 +408,7 @@ std::vector<CommandSpec> BuildCommands() {
            "Writes a consistent copy of the store at DB into the SQLite file FILE (replacing it) while servers go "
            "on\nserving and saving: every save acknowledged before the copy began is in it. From PostgreSQL the "
            "copy\nis an SQLite store too, so 'serve --db FILE' runs on it. The copy passes SQLite's integrity "
-           "check\nbefore it takes FILE's name.\n",
+           "check\nbefore it takes FILE's name. The store is only read, as it is (an older one is not migrated).\n",
        .options = {DbOption()},
        .argument = "FILE",
        .run = Backup});
@@ -417,12 +423,18 @@ std::vector<CommandSpec> BuildCommands() {
        .run = Restore});
   commands.push_back(
       {.name = "import-master",
-       .summary = "fill or refresh the master tables from a local database file",
-       .description = "Adds or replaces (by key) the rows of PRODUTO, FORNECEDOR, CLIENTE and FILIAL of the local\n"
-                      "database file LOCAL_DB in the server database DB. Master rows missing from LOCAL_DB are "
-                      "kept.\n",
+       .summary = "fill or refresh the master tables from CSV files or a local database file",
+       .description =
+           "Adds or replaces (by key) the rows of the master tables given: CSV files named after their table\n"
+           "(PRODUTO.csv, FORNECEDOR.csv, CLIENTE.csv, FILIAL.csv; or a folder holding them), UTF-8 with ';' or\n"
+           "',' and a header row of the table's columns; or one file in the local database's format. Only the\n"
+           "tables given change; rows missing from them are kept. An empty or repeated key, a wrong number of\n"
+           "cells, bytes that are not UTF-8 or a person type other than F or J refuse the whole import\n"
+           "('FILE:LINE: reason', exit status 1, nothing changed); a taxpayer number with wrong check digits\n"
+           "is a warning. The counts printed are the rows stored.\n",
        .options = {DbOption()},
-       .argument = "LOCAL_DB",
+       .argument = "FILE",
+       .manyArguments = true,
        .run = ImportMaster});
   commands.push_back(
       {.name = "export-local",

@@ -138,15 +138,25 @@ std::string SessionCookie(const http::request_header<>& head) {
 }
 
 HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& path, const AccessTokens* tokens,
-                      bool localDb) {
-  if (tokens == nullptr) return JudgeHead(head, path, static_cast<Gatekeeper*>(nullptr), localDb);
+                      bool localDb, bool page) {
+  if (tokens == nullptr) return JudgeHead(head, path, static_cast<Gatekeeper*>(nullptr), localDb, page);
   TokensOnly gate(*tokens);
-  return JudgeHead(head, path, &gate, localDb);
+  return JudgeHead(head, path, &gate, localDb, page);
 }
 
-HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& path, Gatekeeper* gate, bool localDb) {
+HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& path, Gatekeeper* gate, bool localDb,
+                      bool page) {
   const std::string_view target = View(head.target());
   const std::string method = Shown(View(head.method_string()));
+  // The balancer's question needs no token and reveals nothing but the store's state.
+  if (target == kHealthPath) {
+    if (head.method() != http::verb::get) return NotAllowed(method, "GET", "GET");
+    return Routed(HeadVerdict::Route::Health);
+  }
+  if (page && (head.method() == http::verb::get || head.method() == http::verb::head)) {
+    const std::string_view service = target.substr(0, target.find_first_of("?#"));
+    if (service != path && !service.starts_with(path + "/")) return Routed(HeadVerdict::Route::Page);
+  }
   if (gate && gate->OffersSignIn() && (target == kSignInPath || target == kSignOutPath)) {
     return JudgeSignIn(head, target, method);
   }
@@ -200,6 +210,16 @@ HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& pat
   if (head.method() == http::verb::get) return Routed(HeadVerdict::Route::Describe, std::move(who));
   if (head.method() != http::verb::post) return NotAllowed(method, "POST", "GET, POST");
   return Routed(HeadVerdict::Route::Call, std::move(who));
+}
+
+std::string AcceptedRequestId(std::string_view value) {
+  if (value.empty() || value.size() > 64) return {};
+  for (const char c : value) {
+    const bool fit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                     c == '_' || c == ':' || c == '-';
+    if (!fit) return {};
+  }
+  return std::string(value);
 }
 
 std::string ErrorBody(int status, std::string_view message) {

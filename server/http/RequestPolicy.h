@@ -1,7 +1,7 @@
 // RequestPolicy is what the server's edge decides about a request from its head alone, before a
 // byte of its body is read: who it comes from, the codings (identity content, chunked or no
-// transfer coding), the path and the method. Kept apart from the connections so that it can be
-// tested and fuzzed on its own.
+// transfer coding), the path and the method. GET /health needs no token: a balancer asks it. Kept
+// apart from the connections so that it can be tested and fuzzed on its own.
 //
 // Who a request comes from is asked of a Gatekeeper: a token of the tokens file or a session
 // ("Authorization: Bearer TOKEN", exactly one such header), or a session's cookie (pdi_session).
@@ -66,6 +66,8 @@ struct HeadVerdict {
     LocalDb,   // answer the local database
     SignIn,    // read the body and sign in (POST /login)
     SignOut,   // end the session of `token` (POST /logout)
+    Health,    // answer whether the store answers (GET /health)
+    Page,      // answer a file of the browser client (or 404 when it has none of that name)
   };
   Route route = Route::Refuse;
   int status = 200;
@@ -86,13 +88,22 @@ inline constexpr size_t kMaxSignInBytes = 16 * 1024;
 inline constexpr std::string_view kSessionCookie = "pdi_session";
 
 // Judges a request head. path is the service's (host::wire::kServicePath); gate null lets anyone
-// in; localDb says whether path + "/local.db" is served. Raises EStoreError when the gatekeeper
-// could not tell (its store failed).
+// in; localDb says whether path + "/local.db" is served; page whether the browser client is served
+// under "/": then a GET or HEAD of any other path goes to it, without a token (the page holds no
+// data, and its sign-in form must reach a browser that has no token yet). Raises EStoreError when
+// the gatekeeper could not tell (its store failed).
 HeadVerdict JudgeHead(const boost::beast::http::request_header<>& head, const std::string& path, Gatekeeper* gate,
-                      bool localDb);
+                      bool localDb, bool page = false);
 // The same with the tokens file alone (null lets anyone in).
 HeadVerdict JudgeHead(const boost::beast::http::request_header<>& head, const std::string& path,
-                      const AccessTokens* tokens, bool localDb);
+                      const AccessTokens* tokens, bool localDb, bool page = false);
+
+// The path of the health route.
+inline constexpr const char* kHealthPath = "/health";
+
+// The value of an X-Request-Id header a trusted proxy sent, when it is fit to stand for the
+// request in the log and in messages (1 to 64 letters, digits, '.', '_', ':' or '-'); else "".
+std::string AcceptedRequestId(std::string_view value);
 
 // The session token of the request's cookies, or "" when it carries no pdi_session cookie.
 std::string SessionCookie(const boost::beast::http::request_header<>& head);

@@ -24,7 +24,10 @@
 #include "server/http/ConnectionBudget.h"
 #include "server/http/HttpOptions.h"
 #include "server/http/LanePool.h"
+#include "server/http/LiveConfig.h"
+#include "server/http/ServerMetrics.h"
 #include "server/http/ThrottledNotes.h"
+#include "server/service/ReplySpool.h"
 
 namespace boost::asio::ssl {
 class context;
@@ -34,6 +37,7 @@ namespace server {
 class AccessControl;
 class Gatekeeper;
 class LocalDbPublisher;
+class PageFiles;
 class RemoteService;
 }  // namespace server
 
@@ -42,14 +46,17 @@ namespace server::edge {
 // What a session may use of the server that owns it. REQUIRES: all of it outlives the sessions.
 struct SessionHost {
   const HttpLimits& limits;
-  Gatekeeper* gate;            // null lets anyone in
-  AccessControl* access;       // null: no sign-in
-  LocalDbPublisher* localDb;   // null: no local database route
+  const LiveConfig& live;     // the tokens and trusted proxies, which a reload may change
+  AccessControl* access;      // null: no sign-in, the live tokens alone decide
+  LocalDbPublisher* localDb;  // null: no local database route
   RemoteService& service;
   CallLog& log;
   ThrottledNotes& notes;
   ConnectionBudget& budget;
   CallGate& calls;
+  ServerMetrics& metrics;
+  SpoolBudget& spool;
+  const PageFiles* page = nullptr;  // null: no browser client under "/"
 };
 
 // An admitted connection: its shares, and who it is.
@@ -57,6 +64,8 @@ struct Admission {
   ConnectionBudget::Place place;
   LanePool::Seat seat;
   std::string client;  // "HOST:PORT", an IPv6 address in brackets
+  ServerMetrics::OpenConnection open{};  // counted open while the connection lives
+  std::shared_ptr<const void> tls{};     // the TLS context the connection began with, kept alive
 };
 
 class SessionBase {

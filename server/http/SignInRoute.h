@@ -25,19 +25,21 @@
 
 namespace server {
 
-// The gatekeeper of a server with access rules. REQUIRES: access outlives it.
+// The gatekeeper of a server with access rules, for one request: tokens is the tokens file as the
+// server holds it now (null: none). REQUIRES: access and tokens outlive it.
 class AccessGate final : public Gatekeeper {
  public:
-  explicit AccessGate(AccessControl& access) : access_(access) {}
-  bool Required() const override { return access_.Required(); }
+  AccessGate(AccessControl& access, const AccessTokens* tokens) : access_(access), tokens_(tokens) {}
+  bool Required() const override { return access_.Required(tokens_); }
   bool OffersSignIn() const override { return access_.SignInOffered(); }
   std::optional<Identity> FromAuthorization(std::string_view value) override {
-    return access_.FromAuthorization(value);
+    return access_.FromAuthorization(value, tokens_);
   }
   std::optional<Identity> FromSession(std::string_view token) override { return access_.FromSession(token); }
 
  private:
   AccessControl& access_;
+  const AccessTokens* tokens_;
 };
 
 struct RouteAnswer {

@@ -25,6 +25,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "server/http/HeaderText.h"
 #include "server/service/ReplyStream.h"
@@ -56,15 +58,17 @@ class StreamPump {
   StreamPump(const StreamPump&) = delete;
   StreamPump& operator=(const StreamPump&) = delete;
 
-  // Sends the answer body fills; keepAlive is what the head says to an HTTP/1.1 client.
-  // REQUIRES: no answer is under way.
-  void Start(std::unique_ptr<ReplyStream> body, bool http10, bool keepAlive) {
+  // Sends the answer body fills; keepAlive is what the head says to an HTTP/1.1 client, headers
+  // go into the head besides the content type. REQUIRES: no answer is under way.
+  void Start(std::unique_ptr<ReplyStream> body, bool http10, bool keepAlive,
+             const std::vector<std::pair<std::string, std::string>>& headers = {}) {
     namespace http = boost::beast::http;
     state_ = State{};
     state_.body = std::move(body);
     state_.http10 = http10;
     auto head = std::make_shared<http::response<http::empty_body>>(http::status::ok, http10 ? 10 : 11);
     head->set(http::field::content_type, header::kJson);
+    for (const auto& [name, value] : headers) head->set(name, value);
     if (http10) {
       // No chunked coding in HTTP/1.0: the answer ends when the connection does.
       head->keep_alive(false);

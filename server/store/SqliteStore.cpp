@@ -45,8 +45,10 @@ const SqlDialect& SqliteStore::Dialect() {
 }
 
 struct SqliteStore::PooledConnection {
-  PooledConnection(const std::string& path, bool create, bool fullSync)
-      : db(path, create ? SqliteDatabase::Mode::ReadWriteCreate : SqliteDatabase::Mode::ReadWrite) {
+  PooledConnection(const std::string& path, bool create, bool fullSync, bool readOnly)
+      : db(path, readOnly ? SqliteDatabase::Mode::ReadOnly
+                 : create ? SqliteDatabase::Mode::ReadWriteCreate
+                          : SqliteDatabase::Mode::ReadWrite) {
     db.Exec(fullSync ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;");
   }
   SqliteDatabase db;
@@ -296,7 +298,7 @@ class SqliteSession : public StoreSession {
 }  // namespace
 
 SqliteStore::SqliteStore(std::string path, const StoreOptions& options)
-    : path_(std::move(path)), fullSync_(options.fullSync) {
+    : path_(std::move(path)), fullSync_(options.fullSync), readOnly_(options.readOnly) {
   struct stat before {};
   const bool exists = stat(path_.c_str(), &before) == 0;
   if (!exists && !options.create) {
@@ -313,12 +315,15 @@ SqliteStore::SqliteStore(std::string path, const StoreOptions& options)
                       ", newer than version " + std::to_string(kSchemaVersion) +
                       " that this server knows; run a newer pdi07310-server on it");
   }
-  if (version > 0 && version < kSchemaVersion) {
+  if (readOnly_) {
+    // Taken as it is: an older store is read with the tables it has.
+    version_ = version;
+  } else if (version > 0 && version < kSchemaVersion) {
     backupBeforeMigration_ = SqliteBackup::FreeName(path_ + ".v" + std::to_string(version) + ".backup");
     SqliteBackup::Copy(connection->db.Handle(), backupBeforeMigration_);
     migratedFrom_ = version;
   }
-  if (version < kSchemaVersion) {
+  if (version < kSchemaVersion && !readOnly_) {
     connection->db.Exec("BEGIN IMMEDIATE");
     // Another process may have made or migrated the store while this one waited for the lock.
     if (const int found = SchemaVersion(connection->db); found < kSchemaVersion) {
@@ -332,7 +337,7 @@ SqliteStore::SqliteStore(std::string path, const StoreOptions& options)
   if (stat(path_.c_str(), &opened) != 0) throw EStoreError("the server database " + path_ + " vanished while opening");
   device_ = opened.st_dev;
   inode_ = opened.st_ino;
-  Release(std::move(connection));
+  idle_.push_back(std::move(connection));
 }
 
 int SqliteStore::SchemaVersion(SqliteDatabase& db) {
@@ -363,26 +368,46 @@ void SqliteStore::CheckFile() const {
 SqliteStore::~SqliteStore() = default;
 
 std::unique_ptr<SqliteStore::PooledConnection> SqliteStore::Connect(bool create) {
-  return std::make_unique<PooledConnection>(path_, create, fullSync_);
+  return std::make_unique<PooledConnection>(path_, create, fullSync_, readOnly_);
 }
 
 std::unique_ptr<StoreSession> SqliteStore::OpenSession() {
   std::unique_ptr<PooledConnection> connection;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    ++inUse_;
     if (!idle_.empty()) {
       connection = std::move(idle_.back());
       idle_.pop_back();
     }
   }
-  if (!connection) connection = Connect(false);
+  try {
+    if (!connection) connection = Connect(false);
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --inUse_;
+    throw;
+  }
   return std::make_unique<SqliteSession>(*this, std::move(connection));
 }
 
 void SqliteStore::Release(std::unique_ptr<PooledConnection> connection) {
   if (!connection) return;
   std::lock_guard<std::mutex> lock(mutex_);
+  --inUse_;
   idle_.push_back(std::move(connection));
+}
+
+void SqliteStore::Probe(std::chrono::milliseconds) {
+  // A local file answers at once or not at all: what can go wrong is the file itself.
+  CheckFile();
+  const auto session = OpenSession();
+  session->MasterDataVersion();
+}
+
+StoreStats SqliteStore::Stats() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return StoreStats{.connectionsInUse = inUse_, .connectionsOpen = inUse_ + static_cast<int64_t>(idle_.size())};
 }
 
 }  // namespace server

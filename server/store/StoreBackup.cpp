@@ -37,7 +37,8 @@ std::vector<size_t> PairPlaces(ListKind kind) {
 
 // Copies a PostgreSQL store into a new SQLite file at part, in one snapshot of the source.
 void CopyPostgres(const std::string& location, const std::string& part) {
-  const auto source = Store::Open(location);
+  // Read as it is: a backup never changes the store it copies.
+  const auto source = Store::Open(location, StoreOptions{.readOnly = true});
   const auto session = source->OpenSession();
   { SqliteStore made(part, StoreOptions{.create = true, .fullSync = false}); }
   SqliteDatabase copy(part, SqliteDatabase::Mode::ReadWrite);
@@ -93,8 +94,11 @@ void CopyPostgres(const std::string& location, const std::string& part) {
     for (int i = 2; i <= 7; ++i) change.Bind(i, row[static_cast<size_t>(i + 3)]);
     change.Run();
   }
-  SqliteStatement version = copy.Prepare(Statements().SetMasterVersion());
-  version.Bind(1, std::to_string(session->MasterDataVersion())).Run();
+  // A store of the first release kept no master-data version: the copy starts its own.
+  if (source->Version() >= 2) {
+    SqliteStatement version = copy.Prepare(Statements().SetMasterVersion());
+    version.Bind(1, std::to_string(session->MasterDataVersion())).Run();
+  }
   snapshot.Commit();
   copy.Exec("COMMIT");
 }
@@ -123,7 +127,8 @@ void StoreBackup::Write(const std::string& location, const std::string& target) 
       SqliteBackup::Sync(part);
     } else {
       if (!std::filesystem::exists(location)) throw EStoreError("no server database at " + location);
-      SqliteDatabase source(location, SqliteDatabase::Mode::ReadWrite);
+      // Read only: a backup never changes the store it copies (nor its journal mode).
+      SqliteDatabase source(location, SqliteDatabase::Mode::ReadOnly);
       const int version = SqliteStore::SchemaVersion(source);
       if (version == 0) throw EStoreError("the file " + location + " is not a server database");
       // Copied under the .part name first, so it is checked before it takes the target's name.

@@ -9,12 +9,18 @@
 #include <thread>
 #include <vector>
 
-#include "RawHttp.h"
 #include "ServerTestSupport.h"
-#include "server/cli/ServerProcess.h"
+#include "tests/support/RawHttp.h"
+#include "tests/support/ServerProcess.h"
 
 namespace server::test {
 namespace {
+
+using testsupport::BodyOf;
+using testsupport::HeaderOf;
+using testsupport::RawConnection;
+using testsupport::RequestBytes;
+using testsupport::StatusOf;
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;

@@ -54,7 +54,7 @@ class SignInTest : public ::testing::TestWithParam<StoreKind> {
         UserRecord{UserKey(name), name, role, PasswordHash::Hash(password), disabled, now, now}));
   }
   std::unique_ptr<AccessControl> Access(const DirectoryOptions& directory = {}) {
-    return std::make_unique<AccessControl>(*store_, nullptr, directory, kLimits, [this] { return now_; });
+    return std::make_unique<AccessControl>(*store_, directory, kLimits, [this] { return now_; });
   }
 
   TempDir dir_;
@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(Stores, SignInTest, ::testing::Values(StoreKind::Sqlite
 TEST_P(SignInTest, LocalUsersSignInWithTheirRoleAndEveryWrongGuessGetsTheSameAnswer) {
   AddUser("ze", "edicao", "senha-do-ze-1", true);
   const auto access = Access();
-  EXPECT_TRUE(access->Required());
+  EXPECT_TRUE(access->Required(nullptr));
 
   const SignInOutcome maria = access->SignIn("MARIA.silva", "senha-da-maria", "10.0.0.1");
   ASSERT_EQ(maria.status, 200) << maria.log;
@@ -108,10 +108,10 @@ TEST_P(SignInTest, SessionsExpireIdleOrOldEndAtSignOutOnEveryServerAndOutliveARe
   const auto second = Access();  // another server on the same store
   const std::string token = first->SignIn("carlos", "senha-do-carlos", "10.0.0.1").token;
   const std::string bearer = "Bearer " + token;
-  ASSERT_EQ(second->FromAuthorization(bearer).value().user, "carlos");
+  ASSERT_EQ(second->FromAuthorization(bearer, nullptr).value().user, "carlos");
   EXPECT_EQ(second->FromSession(token).value().role, Role::kConsulta);
-  EXPECT_FALSE(second->FromAuthorization("Bearer " + token.substr(1) + "A"));
-  EXPECT_FALSE(second->FromAuthorization(token));
+  EXPECT_FALSE(second->FromAuthorization("Bearer " + token.substr(1) + "A", nullptr));
+  EXPECT_FALSE(second->FromAuthorization(token, nullptr));
 
   // Used within every idle period, it lasts until its maximum.
   for (int minute = 9; minute < 60; minute += 9) {

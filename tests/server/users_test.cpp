@@ -2,13 +2,18 @@
 // /login; a consulta user's save is refused and stores nothing, an edicao user's save is stored
 // and audited under the person's name; sessions end at /logout and when idle, are shared by the
 // servers of one store and outlive a restart; a browser's cookie is taken only with the cross-site
-// rules; failed sign-ins lead to 429; and, with the throwaway directory (PDI_TEST_LDAP_URI), a
-// directory user's save is audited as the directory spells the name.
+// rules; failed sign-ins lead to 429; a reload revokes tokens but not sessions; and, with the
+// throwaway directory (PDI_TEST_LDAP_URI), a directory user's save is audited as the directory
+// spells the name.
 #include <gtest/gtest.h>
 #include <simdjson.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "ServiceFixture.h"
@@ -244,6 +249,44 @@ TEST_P(ShortSessionsTest, AnIdleSessionEndsAndRepeatedFailuresGet429) {
   EXPECT_EQ(locked.status, 429);
   EXPECT_EQ(locked.retryAfter, "300");
   EXPECT_NE(locked.error.find("Muitas tentativas"), std::string::npos) << locked.error;
+  EXPECT_EQ(SignIn("maria.silva", "senha-da-maria").status, 200);
+}
+
+// A reload that replaces the tokens file: the revoked token is refused from the next request, the
+// new one let in, and the sessions and sign-ins of people go on as before.
+class ReloadUsersTest : public UsersTest {
+ protected:
+  static constexpr const char* kOld = "tok-old-service-7Rw2Lq9Z";
+  static constexpr const char* kNew = "tok-new-service-4Hx8Pm3K";
+  std::vector<std::string> ServerArgs() override {
+    tokens_ = dir_.File("tokens");
+    std::ofstream(tokens_) << kOld << " servico\n";
+    std::filesystem::permissions(tokens_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    return {"--tokens", tokens_};
+  }
+  std::string tokens_;
+};
+INSTANTIATE_TEST_SUITE_P(Stores, ReloadUsersTest, ::testing::Values(StoreKind::Sqlite), StoreParamName());
+
+TEST_P(ReloadUsersTest, AReloadRevokesATokenWhileSessionsAndSignInGoOn) {
+  const SignedIn joao = SignIn("joao", "senha-do-joao");
+  ASSERT_EQ(joao.status, 200);
+  const auto status = [this](const std::string& token) {
+    return Post(rpc_->Http(), Bearer(token), CheckBody("P1", "F1")).first;
+  };
+  EXPECT_EQ(status(kOld), 200);
+  EXPECT_EQ(status(kNew), 401);
+
+  std::ofstream(tokens_, std::ios::trunc) << kNew << " servico\n";
+  kill(process_->Pid(), SIGHUP);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (process_->Log().find("reloaded") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_NE(process_->Log().find("reloaded"), std::string::npos) << process_->Log();
+  EXPECT_EQ(status(kOld), 401);
+  EXPECT_EQ(status(kNew), 200);
+  EXPECT_EQ(status(joao.token), 200);
   EXPECT_EQ(SignIn("maria.silva", "senha-da-maria").status, 200);
 }
 
