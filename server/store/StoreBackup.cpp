@@ -201,9 +201,7 @@ void StoreBackup::Restore(const std::string& backup, const std::string& location
     }
     // The audit trail's rows as ReadAudit gives them (see Store.h), every packet; a backup of a
     // release before version 3 has no access column.
-    std::string auditSql = Statements().AuditAll();
-    if (version < 3) auditSql.replace(auditSql.find("a.IDACESSO"), 10, "''");
-    SqliteStatement audit = source.Prepare(auditSql);
+    SqliteStatement audit = source.Prepare(Statements().AuditOf(Statements().AuditAll(), version));
     AuditPacket packet;
     std::string number;
     const auto flush = [&] {

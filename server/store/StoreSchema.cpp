@@ -320,6 +320,20 @@ std::string StoreStatements::Upgrade(int from) const {
   return out;
 }
 
+std::string StoreStatements::AuditOf(std::string sql, int version) const {
+  for (const SchemaStep& step : SchemaSteps()) {
+    if (step.version <= version) continue;
+    for (const auto& [tableName, columnName] : step.addedColumns) {
+      if (std::string_view(tableName) != AuditPacketTable().name) continue;
+      const std::string column = std::string("a.") + columnName;
+      for (size_t at = sql.find(column); at != std::string::npos; at = sql.find(column, at + 2)) {
+        sql.replace(at, column.size(), "''");
+      }
+    }
+  }
+  return sql;
+}
+
 std::string StoreStatements::Insert(const StoreTable& table) const {
   return std::string("INSERT INTO ") + table.name + " (" + table.ColumnList() + ") VALUES (" +
          Parameters(table, 0, table.columns.size()) + ")";

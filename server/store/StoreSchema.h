@@ -187,6 +187,9 @@ class StoreStatements {
   const std::string& Audit() const { return audit_; }
   // The same, every packet and change.
   const std::string& AuditAll() const { return auditAll_; }
+  // An audit statement (Audit or AuditAll) as a store of schema `version` can run it: the packet's
+  // columns of later versions, which it lacks, read as ''.
+  std::string AuditOf(std::string sql, int version) const;
   // A plain INSERT of every column of table (restores and copies).
   std::string Insert(const StoreTable& table) const;
   // Sets the master-data version; parameter: the version.
