@@ -29,11 +29,11 @@ constexpr std::uint32_t kMostHeadBytes = 8 * 1024;
 }  // namespace
 
 struct MetricsListener::Impl {
-  Impl(std::function<std::string()> exposition, CallLog& log) : exposition(std::move(exposition)), log(log) {}
+  Impl(std::function<std::string()> text, CallLog& callLog) : exposition(std::move(text)), log(callLog) {}
 
   // One scraper's connection: a request read, one answer written, closed.
   struct Connection : std::enable_shared_from_this<Connection> {
-    Connection(Impl& owner, tcp::socket socket) : owner(owner), stream(std::move(socket)) {
+    Connection(Impl& server, tcp::socket socket) : owner(server), stream(std::move(socket)) {
       parser.header_limit(kMostHeadBytes);
       parser.body_limit(0);
     }
