@@ -106,7 +106,7 @@ TEST(ListToolsTest, ACutConnectionDuringAPasteIsSettledByReadingTheListAgain) {
   const auto run = [&](const std::string& codes) {
     std::ofstream(dir / "cut.scn") << "open\ntab tshFornecedor\nfocus dbgFornecedor\npaste dbgFornecedor \"" << codes
                                    << "\"\nexpect cdsProduto.CDPRODUTO 100\nrows cdsFornecedor\n";
-    const int status = testsupport::RunCommand({PDI_SCENARIO_BIN, "--server", "127.0.0.1:" + std::to_string(relay.Port()),
+    const int status = testsupport::RunCommand({testsupport::ScenarioBinary(), "--server", "127.0.0.1:" + std::to_string(relay.Port()),
                                                 "--local", server.LocalDatabase().string(), (dir / "cut.scn").string()},
                                                dir / "cut.txt");
     return std::make_pair(status, ReadFile(dir / "cut.txt"));

@@ -161,7 +161,7 @@ TEST(LocalDatabaseDownload, OverTlsTheCaAndTheNameAreCheckedAndTheServerNamesThe
   const auto fresh = server.Folder() / "tls" / "runner.db";
   const auto script = server.Folder() / "open.scn";
   std::ofstream(script) << "open\n";
-  const int rc = testsupport::RunCommand({PDI_SCENARIO_BIN, "--server", "https://localhost:" + std::to_string(server.Port()),
+  const int rc = testsupport::RunCommand({testsupport::ScenarioBinary(), "--server", "https://localhost:" + std::to_string(server.Port()),
                                           "--ca", certs.CaCert(), "--token", token, "--local", fresh.string(),
                                           "--local-from-server", script.string()},
                                          server.Folder() / "runner.log");

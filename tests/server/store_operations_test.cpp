@@ -194,7 +194,7 @@ TEST_P(StoreKindTest, ReadOnlyCommandsReadAnOlderStoreAsItIsAndNeverMigrateIt) {
   TestDatabase db(GetParam(), dir_);
   std::string before;
   if (GetParam() == StoreKind::Sqlite) {
-    std::filesystem::copy_file(ReleaseOneStore(), db.Location());
+    std::filesystem::copy_file(ReleaseOneStore(dir_), db.Location());
     std::ifstream in(db.Location(), std::ios::binary);
     before.assign(std::istreambuf_iterator<char>(in), {});
   } else {
