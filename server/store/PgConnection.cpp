@@ -17,6 +17,8 @@ constexpr Oid kTextOid = 25;
 
 bool BusyState(const std::string& s) { return s == "55P03" || s == "57014" || s == "53300"; }
 bool ConflictState(const std::string& s) { return s == "40P01" || s == "40001"; }
+// disk_full, and the out-of-space failures of a write (insufficient_resources' class 53 "53100").
+bool DiskFullState(const std::string& s) { return s == "53100"; }
 
 // libpq's messages end with a newline and may hold several lines; keep them on one.
 std::string OneLine(const char* text) {
@@ -48,7 +50,8 @@ struct Params {
 }  // namespace
 
 EPgError::EPgError(const std::string& message, std::string sqlState)
-    : EStoreError(message, BusyState(sqlState), ConflictState(sqlState)), sqlState_(std::move(sqlState)) {}
+    : EStoreError(message, BusyState(sqlState), ConflictState(sqlState), DiskFullState(sqlState)),
+      sqlState_(std::move(sqlState)) {}
 
 EPgError::EPgError(const std::string& message, std::string sqlState, bool busy)
     : EStoreError(message, busy), sqlState_(std::move(sqlState)) {}

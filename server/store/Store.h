@@ -207,6 +207,12 @@ struct StoreOptions {
   // workers, so that every call running at once has a connection with its prepared statements
   // ready, and none waits for another's.
   int connections = 0;
+  // Opens the store for reading only: nothing is created, migrated or written, and an SQLite file
+  // is opened read-only (audit). A store of an older schema is read as it is.
+  bool readOnly = false;
+  // SQLite: the size the write-ahead log is cut back to once a checkpoint has emptied it
+  // (journal_size_limit), so a log that grew behind a long reader does not keep its size.
+  int64_t walSizeLimit = 64ll * 1024 * 1024;
 };
 
 class Store {
@@ -229,7 +235,11 @@ class Store {
   // Opens the store at location: a path to an SQLite file, or a postgresql:// (postgres://) URI
   // naming a database on a PostgreSQL server. A missing store is made only with options.create;
   // a store of a newer schema version than kSchemaVersion is refused, naming both; an older one
-  // is migrated (see StoreOptions::migrate). Raises EStoreError when it cannot be opened.
+  // is migrated (see StoreOptions::migrate). A store is known by its own tables: anything else
+  // (the desktops' local database, another SQLite file) is refused naming what it is, never
+  // taken for an old or an empty store; an SQLite store that fails SQLite's quick_check is
+  // refused as damaged before anything is done to it. Raises EStoreError when it cannot be
+  // opened.
   static std::unique_ptr<Store> Open(const std::string& location, const StoreOptions& options = {});
 
   // True when location names a PostgreSQL database rather than an SQLite file.

@@ -16,16 +16,19 @@ namespace server {
 // stayed locked by other writers past the wait limit, so trying again later may succeed.
 // Conflict() is true when the transaction was rolled back because it collided with a concurrent
 // one (a deadlock between two savers): the whole transaction may be run again at once.
+// DiskFull() is true when the store could not write for lack of disk space.
 class EStoreError : public std::runtime_error {
  public:
-  explicit EStoreError(const std::string& message, bool busy = false, bool conflict = false)
-      : std::runtime_error(message), busy_(busy || conflict), conflict_(conflict) {}
+  explicit EStoreError(const std::string& message, bool busy = false, bool conflict = false, bool diskFull = false)
+      : std::runtime_error(message), busy_(busy || conflict), conflict_(conflict), diskFull_(diskFull) {}
   bool Busy() const { return busy_; }
   bool Conflict() const { return conflict_; }
+  bool DiskFull() const { return diskFull_; }
 
  private:
   bool busy_;
   bool conflict_;
+  bool diskFull_;
 };
 
 // The store's file was deleted or replaced under a running server: every save is refused until
