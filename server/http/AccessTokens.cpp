@@ -68,6 +68,11 @@ AccessTokens AccessTokens::Load(const std::string& path) {
                              "); its tokens may have leaked. Make it private (chmod 600 " + path +
                              ") and replace its tokens if others could read them");
   }
+  // Whoever owns the file decides who gets in: only the server's own user, or root.
+  if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+    throw std::runtime_error("the tokens file " + path + " belongs to another user (uid " + std::to_string(st.st_uid) +
+                             "); it must be owned by the user the server runs as, or by root");
+  }
   if (st.st_size > kMaxFileBytes) throw std::runtime_error("the tokens file " + path + " is too large");
   std::string text;
   char buffer[4096];

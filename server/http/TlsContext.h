@@ -1,6 +1,6 @@
-// The TLS context of an HTTPS server: TLS 1.2 or later, with the certificate chain and private key
-// of HttpTls loaded from their PEM files and checked against each other, so that a wrong pair
-// stops the server at start rather than failing every handshake.
+// The TLS context of an HTTPS server: TLS 1.2 (AEAD suites with ECDHE only) or later, with the
+// certificate chain and private key of HttpTls loaded from their PEM files and checked against
+// each other, so that a wrong pair stops the server at start rather than failing every handshake.
 //
 // The context is built once, before the server runs; handshakes then use it from any thread.
 #pragma once

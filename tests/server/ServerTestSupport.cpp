@@ -22,7 +22,10 @@ extern char** environ;
 
 namespace server::test {
 
-std::string ServerBinary() { return PDI_SERVER_BINARY; }
+std::string ServerBinary() {
+  const char* other = std::getenv("PDI_TEST_SERVER_BINARY");
+  return other && *other ? other : PDI_SERVER_BINARY;
+}
 
 void WritePrivateFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;

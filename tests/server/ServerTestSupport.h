@@ -18,7 +18,8 @@
 
 namespace server::test {
 
-// The pdi07310-server binary under test.
+// The pdi07310-server binary under test: the one built with the tests, or the one named by the
+// environment variable PDI_TEST_SERVER_BINARY (to show what another build does with a test).
 std::string ServerBinary();
 
 // A fresh directory removed with everything in it when the object goes away.

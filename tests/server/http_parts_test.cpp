@@ -51,10 +51,11 @@ struct BusySession {
   CallLog log{sink};
   ThrottledNotes notes{log};
   ConnectionBudget budget{limits};
-  CallGate calls{0};
+  CallGate calls{0, limits};
+  CallWorkers workers{1, notes, [](const std::string&) {}};
   NoStore store;
   RemoteService service{store};
-  SessionHost host{limits, nullptr, nullptr, service, log, notes, budget, calls};
+  SessionHost host{limits, nullptr, nullptr, service, log, notes, budget, calls, workers};
   LanePool lanes{1, notes, [](const std::string&) {}};
   net::io_context listening;
   tcp::acceptor acceptor{listening, {net::ip::make_address("127.0.0.1"), 0}};
@@ -62,7 +63,7 @@ struct BusySession {
   std::shared_ptr<SessionBase> session;
 
   BusySession() {
-    Admission admission{budget.Admit("127.0.0.1"), lanes.Take(), "127.0.0.1:1"};
+    Admission admission{budget.Admit("127.0.0.1"), lanes.Take(), "127.0.0.1:1", "127.0.0.1"};
     net::io_context& lane = admission.seat.Context();
     tcp::socket socket(lane);
     acceptor.accept(socket);
