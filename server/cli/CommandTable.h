@@ -24,7 +24,9 @@
 #include "server/cli/CommandLine.h"
 #include "server/cli/DemoGenerator.h"
 #include "server/http/HttpServer.h"
+#include "server/service/RemoteService.h"
 #include "server/store/Store.h"
+#include "server/store/StoreBackup.h"
 
 namespace server {
 
@@ -34,7 +36,9 @@ struct ServerSettings {
   std::string db;                    // --db: an SQLite file or a postgresql:// URI
   std::vector<std::string> arguments;  // the positional arguments
   HttpServerOptions http;            // serve: address, workers, limits, TLS
-  StoreOptions store;                // serve: --create, --sync
+  StoreOptions store;                // serve: --create, --sync, --wal-size-limit
+  ServiceOptions service;            // serve: batch budget, rate of saves
+  BackupOptions backup;              // backup: --force
   std::string tokensFile;            // serve: --tokens
   std::string local;                 // demo: --local
   DemoOptions demo;                  // demo: sizes and seed
