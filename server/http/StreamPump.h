@@ -70,6 +70,10 @@ class StreamPump {
     state_.body = std::move(body);
     state_.http10 = http10;
     state_.deadline = std::chrono::steady_clock::now() + timeLimit;
+    // Until the answer is whole, a close (a timeout's, an abort's) resets the connection: what the
+    // kernel still holds for a client that reads slowly is dropped then, not trickled out after
+    // the end. A whole answer turns this off again (Finish), so a later close loses nothing.
+    Linger(true);
     auto head = std::make_shared<http::response<http::empty_body>>(http::status::ok, http10 ? 10 : 11);
     head->set(http::field::content_type, header::kJson);
     if (http10) {
@@ -112,6 +116,12 @@ class StreamPump {
   };
 
   boost::beast::tcp_stream& Lowest() { return boost::beast::get_lowest_layer(stream_); }
+
+  // reset: a close sends a reset and drops what is unsent (SO_LINGER 0); else the usual close.
+  void Linger(bool reset) {
+    boost::system::error_code ignored;
+    Lowest().socket().set_option(boost::asio::socket_base::linger(reset, 0), ignored);
+  }
 
   const char* WriteFailure(const error_code& ec) const {
     if (ec != boost::beast::error::timeout) return "client went away";
@@ -213,6 +223,7 @@ class StreamPump {
   void Finish(bool complete) {
     State& s = state_;
     if (!s.body) return;
+    if (complete) Linger(false);
     s.body.reset();  // ends the read snapshot and gives back the store session
     s.ready.reset();
     std::string().swap(s.sending);

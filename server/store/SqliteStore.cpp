@@ -367,8 +367,11 @@ int SqliteStore::Examine(const std::string& path) {
     std::string verdict;
     while (check.Step()) verdict += std::string(verdict.empty() ? "" : "; ") + std::string(check.Text(0));
     if (verdict != "ok") {
-      throw EStoreError("the server database " + path + " is damaged (SQLite's quick_check: " + verdict.substr(0, 600) +
-                        "); nothing was done to it. Restore it from a backup (pdi07310-server restore)");
+      // On one line, and short: the first of SQLite's findings say enough.
+      for (char& c : verdict) c = c == '\n' ? ' ' : c;
+      if (verdict.size() > 300) verdict = verdict.substr(0, 300) + "…";
+      throw EStoreError("the server database " + path + " is damaged (SQLite's quick_check: " + verdict +
+                        "); nothing was done to it: restore it from a backup (pdi07310-server restore)");
     }
     return version;
   } catch (const ESqliteError& e) {
@@ -376,7 +379,7 @@ int SqliteStore::Examine(const std::string& path) {
     if (code == SQLITE_NOTADB) throw EStoreError("the file " + path + " is not an SQLite database, nor a server store");
     if (code == SQLITE_CORRUPT) {
       throw EStoreError("the server database " + path + " is damaged (" + e.what() +
-                        "); nothing was done to it. Restore it from a backup (pdi07310-server restore)");
+                        "); nothing was done to it: restore it from a backup (pdi07310-server restore)");
     }
     throw;
   }

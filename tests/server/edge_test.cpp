@@ -250,7 +250,13 @@ TEST_F(EdgeTest, ConnectionBudgetsAnswerBusyInsteadOfGrowing) {
   // Another address still gets in, up to the total.
   ExpectServing("127.0.0.4");
   std::this_thread::sleep_for(milliseconds(300));  // that connection's end is seen
-  for (int i = 0; i < 4; ++i) mine.push_back(std::make_unique<RawConnection>(Port(), "127.0.0.5"));
+  // At the total, with every connection busy with a request (idle ones would make room, see
+  // below), a new one is refused.
+  for (auto& c : mine) ASSERT_TRUE(c->Send("POST " + kPath + " HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n"));
+  for (int i = 0; i < 4; ++i) {
+    mine.push_back(std::make_unique<RawConnection>(Port(), "127.0.0.5"));
+    ASSERT_TRUE(mine.back()->Send("POST " + kPath + " HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n"));
+  }
   std::this_thread::sleep_for(milliseconds(300));
   {
     RawConnection extra(Port(), "127.0.0.6");

@@ -240,7 +240,7 @@ TEST(StoreRecognition, ADamagedStoreIsRefusedBeforeAnythingIsDoneToIt) {
     {
       std::fstream f(file, std::ios::binary | std::ios::in | std::ios::out);
       const auto pages = std::filesystem::file_size(file) / 4096;
-      f.seekp(static_cast<std::streamoff>(pages / 2 * 4096 + 100));
+      f.seekp(static_cast<std::streamoff>(pages / 2 * 4096));  // over a page's header and cells
       f << std::string(2048, '\xA5');
     }
     const std::string before = FileBytes(file);
@@ -300,7 +300,7 @@ TEST(StoreDiskFull, AFullDiskIsSaidToTheClerkWithTheReference) {
   }
   std::smatch match;
   ASSERT_TRUE(std::regex_match(refusal, match, std::regex(R"(O servidor está sem espaço em disco; avise o suporte\. .*Referência ([0-9A-F]{8})\.)")))
-      << refusal;
+      << refusal << "\n" << process.Log();
   const std::string reference = match[1];
   for (int i = 0; i < 100 && process.Log().find("reference " + reference + ": disk full") == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
