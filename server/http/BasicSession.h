@@ -322,6 +322,14 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
       ex_.body.Release();
       return OnReply(std::move(reply), requestBytes);
     }
+    // A call that answers a stream takes its place first: without one it is refused before its
+    // snapshot and store session are taken, which it could only give back unused.
+    if (RemoteService::Streams(body) && !ex_.call.TakeStream()) {
+      ex_.requestBytes = body.size();
+      std::string().swap(body);
+      ex_.body.Release();
+      return RefuseStream();
+    }
     // Anything that may take long runs on a worker; meanwhile this lane serves its other
     // connections, and this one reads nothing more until the answer is sent.
     struct Work {
@@ -362,20 +370,24 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
       });
       return;
     }
-    if (!ex_.call.TakeStream()) {
+    if (!ex_.call.HasStream() && !ex_.call.TakeStream()) {
       reply.stream.reset();
-      std::string body = ErrorBody(503, "server busy; try again shortly");
-      const size_t size = body.size();
-      HandOver(size);
-      WriteWhole(http::status::service_unavailable, std::move(body), false, {}, [self = Self(), size](bool sent) {
-        self->EndCall(sent ? "refused: too many answers being streamed" : "aborted", size);
-      });
-      return;
+      return RefuseStream();
     }
     // The stream keeps its place; the call's is free for another call.
     ex_.call.Handed();
     if (ex_.http10) ex_.keepAlive = false;  // the answer ends with the connection
     pump_.Start(std::move(reply.stream), ex_.http10, ex_.keepAlive, Limits().streamTimeout);
+  }
+
+  // Every place for a streamed answer is taken, in all or for this address: 503.
+  void RefuseStream() {
+    std::string body = ErrorBody(503, "server busy; try again shortly");
+    const size_t size = body.size();
+    HandOver(size);
+    WriteWhole(http::status::service_unavailable, std::move(body), false, {}, [self = Self(), size](bool sent) {
+      self->EndCall(sent ? "refused: too many answers being streamed" : "aborted", size);
+    });
   }
 
   // A whole answer of `bytes` is handed to the network: the call's place is free for another

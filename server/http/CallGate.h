@@ -45,6 +45,7 @@ class CallGate {
     // address's share is (the call keeps its place). REQUIRES: the slot holds a call and no
     // stream yet.
     bool TakeStream();
+    bool HasStream() const { return stream_; }
     // The call's answer is handed to the network: its call place is free for another call, its
     // stream place (if any) is kept until Leave. Idempotent.
     void Handed();

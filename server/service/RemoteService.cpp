@@ -484,6 +484,16 @@ bool RemoteService::Quick(std::string_view body) {
   }
 }
 
+bool RemoteService::Streams(std::string_view body) {
+  if (body.size() > 4096 || IsBatch(body)) return false;
+  try {
+    const Method* method = FindMethod(JsonRpcRequest::Parse(body).Method());
+    return method != nullptr && method->streams;
+  } catch (const EJsonRpcError&) {
+    return false;
+  }
+}
+
 const std::vector<std::string_view>& RemoteService::MethodNames() {
   static const std::vector<std::string_view> kNames = [] {
     std::vector<std::string_view> names;

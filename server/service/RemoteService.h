@@ -127,6 +127,8 @@ class RemoteService {
   // True when body is one call of a check method: a call that reads one indexed row, cheap enough
   // to run where the request was read rather than be handed to a worker.
   static bool Quick(std::string_view body);
+  // True when body is one call of a method that answers a stream (the load methods).
+  static bool Streams(std::string_view body);
 
   // The JSON answered to a GET of the service's path: its name and its methods.
   static std::string Describe();

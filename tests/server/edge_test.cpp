@@ -563,7 +563,7 @@ TEST_P(SlowReaderTest, AnswersNotTakenAndStreamsHaveAShareForEachAddress) {
   RawConnection third(Port(), "127.0.0.4");
   ASSERT_TRUE(third.Send(RequestBytes("POST", kPath, LoadBody())));
   const auto busy = third.ReadResponse(seconds(20));
-  ASSERT_TRUE(busy);
+  ASSERT_TRUE(busy) << server_->Log();
   EXPECT_EQ(StatusOf(*busy), 503);
   RawConnection other(Port(), "127.0.0.5");
   ASSERT_TRUE(other.Send(RequestBytes("POST", kPath, LoadBody())));
