@@ -204,12 +204,15 @@ std::string Batch(int calls) {
   return body + "]";
 }
 
+// The fields of a change packet of the branches list.
+const std::vector<host::wire::FieldDef> kBranchFields = {{"CDPRODUTODES", 10}, {"CDFILIALDES", 4}, {"NMFILIAL", 30}};
+
 std::string Post(const std::string& body) { return server::test::RequestBytes("POST", kPath, body); }
 
 std::string SaveBody(int id, const std::string& product, bool insert) {
   std::string packet;
   host::wire::PacketWriter writer(packet);
-  writer.BeginChanges({{"CDPRODUTODES", 10}, {"CDFILIALDES", 4}, {"NMFILIAL", 30}});
+  writer.BeginChanges(kBranchFields);
   const std::vector<std::string_view> row = {product, "0001", ""};
   writer.Change(insert ? host::wire::ChangeOp::Insert : host::wire::ChangeOp::Delete, row);
   writer.End();
@@ -404,7 +407,7 @@ int main(int argc, char** argv) {
     server::ServerProcess process(o.server, seed);
     std::string packet;
     host::wire::PacketWriter writer(packet);
-    writer.BeginChanges({{"CDPRODUTODES", 10}, {"CDFILIALDES", 4}, {"NMFILIAL", 30}});
+    writer.BeginChanges(kBranchFields);
     for (int i = 0; i < 500; ++i) {
       const std::vector<std::string_view> row = {"P000000001", "0001", ""};
       writer.Change(host::wire::ChangeOp::Delete, row);
