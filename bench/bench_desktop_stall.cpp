@@ -165,7 +165,7 @@ void Pass(testsupport::TestServer& server, bool inlineLoads) {
   desktop::DesktopSettings settings;
   settings.SetServer("127.0.0.1", server.Port());
   settings.SetLocalDatabase(server.LocalDatabase().string());
-  settings.SetModulePath(PDI_SCREEN_MODULE);
+  settings.SetModulePath(testsupport::ScreenModule());
   desktop::QtHostServices services(settings);
   services.Install();
   if (inlineLoads) host::TClientDataSet::SetLoadRunner({});

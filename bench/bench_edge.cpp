@@ -48,8 +48,9 @@
 
 #include "host/wire/JsonRpcRequest.h"
 #include "host/wire/PacketWriter.h"
-#include "server/cli/ServerProcess.h"
-#include "tests/server/RawHttp.h"
+#include "tests/support/Programs.h"
+#include "tests/support/RawHttp.h"
+#include "tests/support/ServerProcess.h"
 
 namespace {
 
@@ -57,13 +58,13 @@ using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 using host::wire::JsonRpcParam;
 using host::wire::JsonRpcRequest;
-using server::test::RawConnection;
+using testsupport::RawConnection;
 using std::chrono::milliseconds;
 
 const std::string kPath = "/PDI07310.rdmProdDesoneraImpos";
 
 struct Options {
-  std::string server = PDI_SERVER_BIN;
+  std::string server = testsupport::ServerBinary();
   std::string dir;
   std::vector<std::string> attacks = {"crowd",   "announce", "framing", "headers", "batches", "heavy",
                                       "idle",    "localdb",  "streams", "slowreaders", "saves"};
@@ -207,7 +208,7 @@ std::string Batch(int calls) {
 // The fields of a change packet of the branches list.
 const std::vector<host::wire::FieldDef> kBranchFields = {{"CDPRODUTODES", 10}, {"CDFILIALDES", 4}, {"NMFILIAL", 30}};
 
-std::string Post(const std::string& body) { return server::test::RequestBytes("POST", kPath, body); }
+std::string Post(const std::string& body) { return testsupport::RequestBytes("POST", kPath, body); }
 
 std::string SaveBody(int id, const std::string& product, bool insert) {
   std::string packet;
@@ -256,13 +257,13 @@ std::function<std::string()> StartAttack(const std::string& name, Attack& a, int
     a.Run(4, [port, &a](const std::atomic<bool>& stop, int) {
       std::string fields;
       for (int i = 0; i < 10000; ++i) fields += "a:\r\n";
-      const std::string request = server::test::RequestBytes("POST", kPath, CheckBody(1), fields);
+      const std::string request = testsupport::RequestBytes("POST", kPath, CheckBody(1), fields);
       while (!stop) {
         auto c = Open(port, "127.0.0.4");
         if (!c) continue;
         c->Send(request);
         const auto answer = c->ReadResponse(milliseconds(5000));
-        (answer && server::test::StatusOf(*answer) == 431 ? a.count : a.other)++;
+        (answer && testsupport::StatusOf(*answer) == 431 ? a.count : a.other)++;
       }
     });
     return [&a] { return std::to_string(a.count.load()) + " heads refused (431), " + std::to_string(a.other.load()) + " not"; };
@@ -404,7 +405,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     // A product with 1,000 rows of history: one save of 1,000 changes.
-    server::ServerProcess process(o.server, seed);
+    testsupport::ServerProcess process(o.server, seed);
     std::string packet;
     host::wire::PacketWriter writer(packet);
     writer.BeginChanges(kBranchFields);
@@ -432,7 +433,7 @@ int main(int argc, char** argv) {
     fs::copy_file(seed, db);
     std::vector<std::string> args;
     if (name == "heavy") args = {"--threads", "2"};
-    server::ServerProcess process(o.server, db, args);
+    testsupport::ServerProcess process(o.server, db, args);
     Attack attack;
     std::function<std::string()> says = [] { return std::string(); };
     if (name != "quiet") says = StartAttack(name, attack, process.Port(), db);

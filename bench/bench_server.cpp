@@ -44,7 +44,7 @@
 #include "host/wire/JsonRpcRequest.h"
 #include "server/service/PacketStream.h"
 #include "server/store/PgConnection.h"
-#include "server/cli/ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 #include "server/store/Store.h"
 
 namespace {
@@ -227,9 +227,9 @@ bool Measure(const std::string& label, const std::string& db, const std::vector<
   // On PostgreSQL each build's connections carry a name of their own, so that the CPU time of
   // the backends serving each can be told apart.
   const bool pg = db.rfind("postgresql:", 0) == 0 || db.rfind("postgres:", 0) == 0;
-  std::vector<std::unique_ptr<server::ServerProcess>> processes;
+  std::vector<std::unique_ptr<testsupport::ServerProcess>> processes;
   for (const Binary& b : binaries) {
-    processes.push_back(std::make_unique<server::ServerProcess>(
+    processes.push_back(std::make_unique<testsupport::ServerProcess>(
         b.path, pg ? db + (db.find('?') == std::string::npos ? "?" : "&") + "application_name=pdi_bench_" + b.label
                    : db));
   }
@@ -249,7 +249,7 @@ bool Measure(const std::string& label, const std::string& db, const std::vector<
         const auto start = Clock::now();
         httplib::Request req;
         req.method = "POST";
-        req.path = server::ServerProcess::Path();
+        req.path = testsupport::ServerProcess::Path();
         req.body = request;
         req.set_header("Content-Type", "application/json");
         req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
@@ -305,7 +305,7 @@ bool Measure(const std::string& label, const std::string& db, const std::vector<
               const std::string call = host::wire::JsonRpcRequest::Write(
                   i, "getVd_Fornecedor",
                   {host::wire::JsonRpcParam::Text(product), host::wire::JsonRpcParam::Text("FOR" + std::to_string(c))});
-              const auto res = cli.Post(server::ServerProcess::Path(), call, "application/json");
+              const auto res = cli.Post(testsupport::ServerProcess::Path(), call, "application/json");
               if (!res || res->status != 200) ++failures;
             }
           });

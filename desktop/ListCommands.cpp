@@ -148,6 +148,12 @@ host::PasteSummary ListCommands::Paste(QWidget* parent, host::TDBGrid& grid, con
       return !progress.wasCanceled();
     });
   });
+  if (summary.unknown > 0) {
+    // A save whose answer never came may or may not be stored: the list read again says which.
+    progress.setLabelText(QStringLiteral("A conexão caiu; relendo a lista %1...").arg(name));
+    QApplication::processEvents();
+    UserAction::Run([&] { host::ListPaste(grid).Recheck(summary); });
+  }
   progress.setValue(total);
   progress.hide();
   PasteSummaryDialog dialog(summary, name, parent);
@@ -204,7 +210,9 @@ void ListCommands::Export(QWidget* parent, const host::TForm* form, QtHostServic
 // ---- Summary -----------------------------------------------------------------------------------
 
 QString PasteSummaryDialog::Headline(const host::PasteSummary& s) {
-  QString text = QStringLiteral("%1 de %2 código(s) gravado(s), %3 recusado(s).").arg(s.stored).arg(s.total).arg(s.refused);
+  QString text = QStringLiteral("%1 de %2 código(s) gravado(s), %3 recusado(s)").arg(s.stored).arg(s.total).arg(s.refused);
+  text += s.unknown > 0 ? QStringLiteral(", %1 sem resposta do servidor (não se sabe se foram gravados).").arg(s.unknown)
+                        : QStringLiteral(".");
   if (s.stopped) {
     // Stopped at a code that failed (its line carries the reason), or before the next one.
     const int done = static_cast<int>(s.lines.size());
@@ -243,7 +251,7 @@ PasteSummaryDialog::PasteSummaryDialog(const host::PasteSummary& summary, const 
     number->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     table_->setItem(r, 0, number);
     table_->setItem(r, 1, new QTableWidgetItem(Q(line.code)));
-    auto* outcome = new QTableWidgetItem(line.stored ? QStringLiteral("gravado")
+    auto* outcome = new QTableWidgetItem(line.stored ? (line.message.empty() ? QStringLiteral("gravado") : Q(line.message))
                                                      : Q(QtHostServices::ClerkText(line.message, nullptr)));
     if (!line.stored) outcome->setForeground(QColor(170, 30, 30));
     outcome->setToolTip(outcome->text());

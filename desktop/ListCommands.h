@@ -13,7 +13,9 @@
 // - A progress dialog shows "n de N" and "Parar" (the run stops between rows, never inside one);
 //   the user interface repaints between rows; the dialog is modal, and a second paste cannot
 //   start while one runs (Running()).
-// - At the end a summary dialog lists every code with its outcome, and where the run stopped.
+// - At the end a summary dialog lists every code with its outcome, and where the run stopped. A
+//   save whose answer was lost with the connection is settled first by reading the lists again
+//   (ListPaste::Recheck): the summary says what the server holds, never "not stored" by guess.
 // - A clipboard with no codes, or with more than kMaxPasteCodes, is refused with a message and
 //   nothing is entered.
 //

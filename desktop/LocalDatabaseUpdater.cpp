@@ -13,7 +13,6 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
-#include <regex>
 #include <thread>
 
 #include "desktop/BusyIndicator.h"
@@ -70,17 +69,6 @@ std::string PrepareStaging(const std::string& local) {
   return staging;
 }
 
-// What an HTTP library's failure word means (the download names the failure by it).
-std::string ReasonOf(const std::string& word) {
-  if (word == "Connection") return "conexão recusada";
-  if (word == "ConnectionTimeout") return "tempo esgotado ao conectar";
-  if (word == "Read") return "o servidor não respondeu a tempo ou encerrou a conexão";
-  if (word == "Write") return "falha ao enviar o pedido";
-  if (word == "Canceled") return "recebimento interrompido";
-  if (word.rfind("SSL", 0) == 0) return "falha na conexão segura (TLS)";
-  return "falha de rede";
-}
-
 }  // namespace
 
 struct LocalDatabaseUpdater::Job {
@@ -92,10 +80,12 @@ struct LocalDatabaseUpdater::Job {
   host::LocalDatabaseRefresh result;
   std::string local;
   std::string staging;
+  std::shared_ptr<host::DownloadCanceller> cancel;  // the server's download: ends its exchange
 
   // Gives the job up; its staging copy goes with it (now when the download has ended, else when
-  // it ends). Thread-safe.
+  // it ends, which the cancelled exchange makes soon). Thread-safe.
   void Abandon() {
+    if (cancel) cancel->Cancel();
     bool cleanNow = false;
     {
       const std::lock_guard<std::mutex> lock(mutex);
@@ -123,17 +113,6 @@ bool LocalDatabaseUpdater::HaveLocalCopy() const {
   return !local.empty() && fs::exists(local, ignored);
 }
 
-std::string LocalDatabaseUpdater::ClerkFailure(const std::string& message, std::string* details) {
-  static const std::regex kWord(R"(servidor inacessível \(([A-Za-z]+)\))");
-  std::smatch m;
-  if (!std::regex_search(message, m, kWord)) {
-    if (details) details->clear();
-    return message;
-  }
-  if (details) *details = message;
-  return m.prefix().str() + ReasonOf(m[1].str()) + m.suffix().str();
-}
-
 void LocalDatabaseUpdater::Start() {
   if (job_) return;
   const DesktopSettings& s = services_.Settings();
@@ -143,9 +122,11 @@ void LocalDatabaseUpdater::Start() {
   job->staging = PrepareStaging(job->local);
   Download download = download_;
   if (!download) {
-    const host::LocalDatabaseDownload server(s.WebURL(), s.WebPort(), std::string(host::wire::kServiceName),
-                                             s.AccessToken());
-    download = [server](const std::string& path) { return server.Refresh(path); };
+    host::LocalDatabaseDownload server(s.WebURL(), s.WebPort(), std::string(host::wire::kServiceName), s.AccessToken());
+    server.SetCaFile(s.CaFile());
+    server.SetInsecure(s.Insecure());
+    job->cancel = std::make_shared<host::DownloadCanceller>();
+    download = [server, cancel = job->cancel](const std::string& path) { return server.Refresh(path, cancel.get()); };
   }
   job_ = job;
   bar_.showMessage(QStringLiteral("Atualizando os cadastros a partir do servidor..."));
@@ -268,13 +249,12 @@ void LocalDatabaseUpdater::Report(const host::LocalDatabaseRefresh& refresh) {
     case host::LocalDatabaseRefresh::Outcome::Failed:
       break;
   }
-  std::string details;
-  const std::string shown = ClerkFailure(refresh.message, &details);
+  const std::string& shown = refresh.message;
   if (waited_) {
-    services_.ShowErrorWithDetails(shown, details);
+    services_.ShowError(shown);
   } else {
     // In the background nobody asked: the status bar says it, no dialog interrupts the work.
-    std::fprintf(stderr, "pdi07310-desktop: %s\n", (details.empty() ? shown : details).c_str());
+    std::fprintf(stderr, "pdi07310-desktop: %s\n", shown.c_str());
     bar_.showMessage(QString::fromStdString(shown), 15000);
   }
 }

@@ -1,6 +1,7 @@
 // LocalDatabaseUpdater brings the desktop's local read-only database up to date from the
 // application server (Arquivo > Atualizar cadastros, and at start), through
-// host::LocalDatabaseDownload with the settings' server and access token and the service's name.
+// host::LocalDatabaseDownload with the settings' server (over TLS with its CA file when WebURL is
+// https://), access token and the service's name.
 //
 // The download never runs on the user-interface thread, and it never touches the copy the
 // screens read until it is whole:
@@ -13,12 +14,12 @@
 // - RefreshAndWait() (the menu entry) waits for it as for a remote call (CallRunner): the busy
 //   panel turns with "Atualizando os cadastros...", after CallRunner::kOfferCancelAfter it offers
 //   "Cancelar", Esc or Cancelar ends the wait at once, and a failure is shown once in a dialog.
-// - A download given up (Cancel, a cancelled wait, the window closing) is abandoned: its thread
-//   ends on the download's own deadlines and removes its staging copy; the local copy stays as
-//   it was and a later refresh starts afresh.
-// - Texts are the clerk's: "Cadastros atualizados.", "Os cadastros já estavam atualizados.", a
-//   failure without library words (the download's own text is behind "Detalhes…" and on
-//   standard error).
+// - A download given up (Cancel, a cancelled wait, the window closing) is abandoned: its exchange
+//   is cancelled (host::DownloadCanceller), its thread ends and removes its staging copy; the
+//   local copy stays as it was and a later refresh starts afresh.
+// - Texts are the clerk's: "Cadastros atualizados.", "Os cadastros já estavam atualizados.", or
+//   the download's failure, which says what happened and what is left (the old copy, or none)
+//   and is also written on standard error when it comes in the background.
 // - Nothing happens when the settings name no local database.
 //
 // Used on the user-interface thread only (the download function runs on its own thread). Not
@@ -63,10 +64,6 @@ class LocalDatabaseUpdater : public QObject {
   bool Running() const { return job_ != nullptr; }
   // True when the settings' local database exists.
   bool HaveLocalCopy() const;
-
-  // The text a clerk reads for the download's failure message; `details` (when not null)
-  // receives the download's own text when it differs.
-  static std::string ClerkFailure(const std::string& message, std::string* details);
 
   // Replaces the download (tests); empty restores the server's.
   void SetDownload(Download download) { download_ = std::move(download); }

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
@@ -35,6 +36,7 @@
 #include "host/controls/Form.h"
 #include "host/controls/Screen.h"
 #include "host/module/ModuleLoader.h"
+#include "host/net/NetConnection.h"
 #include "pdi_version.h"
 
 namespace desktop {
@@ -110,10 +112,21 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
   closeRetry_ = new QTimer(this);
   closeRetry_->setInterval(50);
   connect(closeRetry_, &QTimer::timeout, this, [this] { FinishPendingClose(); });
+  // Sobre names the user the server knows: each connection that opens reads it from the service's
+  // description. A connection may open off this thread (the history panel's): the name comes here
+  // through the event loop, and not at all once the window is gone.
+  const QPointer<MainWindow> self(this);
+  host::TNetConnection::SetOpenObserver([self](const host::TNetConnection& connection) {
+    const QString user = QString::fromStdString(connection.ServerUser());
+    QMetaObject::invokeMethod(qApp, [self, user] { if (self) self->SetServerUser(user); }, Qt::QueuedConnection);
+  });
   Reconcile();
 }
 
-MainWindow::~MainWindow() { Shutdown(); }
+MainWindow::~MainWindow() {
+  host::TNetConnection::SetOpenObserver({});
+  Shutdown();
+}
 
 QAction* MainWindow::OpenAction() const { return menus_->OpenAction(); }
 QAction* MainWindow::PasteAction() const { return menus_->PasteAction(); }

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <string>
 
+#include "host/wire/ServiceName.h"
 #include "server/http/AccessTokens.h"
 #include "server/http/RequestPolicy.h"
 
@@ -17,7 +18,7 @@ namespace http = boost::beast::http;
 using host::fuzz::EInvariantBroken;
 using host::fuzz::Outcome;
 
-const std::string kPath = "/PDI07310.rdmProdDesoneraImpos";
+const std::string kPath(host::wire::kServicePath);
 constexpr std::string_view kToken = "0123456789abcdefghij";
 
 const AccessTokens& Tokens() {
@@ -64,6 +65,14 @@ Outcome FeedHttpRequest(std::string_view bytes) {
     if (parser.is_header_done() && !judged) {
       judged = true;
       const auto& head = parser.get().base();
+      // The page, served without a token, takes only GET and HEAD and never the service's path.
+      if (JudgeHead(head, kPath, &Tokens(), true, true).route == HeadVerdict::Route::Page) {
+        const std::string_view target(head.target().data(), head.target().size());
+        const std::string_view path = target.substr(0, target.find_first_of("?#"));
+        Check(head.method() == http::verb::get || head.method() == http::verb::head,
+              "the page took a method but GET and HEAD");
+        Check(path != kPath && !path.starts_with(kPath + "/"), "the page answered the service's path");
+      }
       for (const AccessTokens* tokens : {static_cast<const AccessTokens*>(nullptr), &Tokens()}) {
         const HeadVerdict v = JudgeHead(head, kPath, tokens, true);
         if (v.route == HeadVerdict::Route::Call) {
@@ -78,7 +87,12 @@ Outcome FeedHttpRequest(std::string_view bytes) {
                   "a coded body let through");
           }
         }
-        if (tokens && v.route != HeadVerdict::Route::Refuse) {
+        // The health route alone is open without a token, and only to a GET of its path.
+        const bool health = head.target() == kHealthPath;
+        if (v.route == HeadVerdict::Route::Health) {
+          Check(health && head.method() == http::verb::get, "the health route for another request");
+        }
+        if (tokens && v.route != HeadVerdict::Route::Refuse && v.route != HeadVerdict::Route::Health) {
           const auto fields = head.equal_range(http::field::authorization);
           Check(std::distance(fields.first, fields.second) == 1, "let in without exactly one Authorization header");
           const std::string_view given(fields.first->value().data(), fields.first->value().size());

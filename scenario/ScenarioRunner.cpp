@@ -166,7 +166,7 @@ int ScenarioRunner::Run(const std::vector<ScriptLine>& lines) {
     Execute(line);
   }
   out_.flush();
-  return kExitOk;
+  return unreachable_ ? kExitUnreachable : kExitOk;
 }
 
 void ScenarioRunner::Execute(const ScriptLine& line) {
@@ -219,6 +219,10 @@ void ScenarioRunner::Execute(const ScriptLine& line) {
       throw;
     } catch (const host::EAbort&) {
       out_ << "abort\n";
+    } catch (const host::ENetError& e) {
+      unreachable_ = true;
+      out_ << "error: " << e.what() << '\n';
+      if (options_.narrative) *options_.narrative << "erro: " << e.what() << '\n';
     } catch (const std::exception& e) {
       out_ << "error: " << e.what() << '\n';
       if (options_.narrative) *options_.narrative << "erro: " << e.what() << '\n';
@@ -290,10 +294,20 @@ void ScenarioRunner::Act(const ScriptLine& line) {
   } else if (verb == "paste") {
     need(3);
     auto* grid = ComponentAs<host::TDBGrid>(line.words[1], line);
-    const host::PasteSummary summary = host::ListPaste(*grid).Run(host::ListPaste::SplitCodes(line.words[2]));
+    const host::ListPaste paste(*grid);
+    host::PasteSummary summary = paste.Run(host::ListPaste::SplitCodes(line.words[2]));
+    unreachable_ = unreachable_ || summary.unreachable;
+    if (summary.unknown > 0) {
+      // A save whose answer never came may or may not be stored: the list read again says.
+      out_ << "paste: " << summary.Line() << "; reading the list again\n";
+      paste.Recheck(summary);
+    }
     out_ << "paste: " << summary.Line() << '\n';
     for (const host::PasteLine& pasted : summary.lines) {
-      if (!pasted.stored && !(summary.stopped && &pasted == &summary.lines.back() && pasted.message == summary.stopReason)) {
+      if (pasted.stored && !pasted.message.empty()) out_ << "paste stored: " << pasted.code << ": " << pasted.message << '\n';
+      if (pasted.unknown) out_ << "paste unknown: " << pasted.code << ": " << pasted.message << '\n';
+      if (!pasted.stored && !pasted.unknown &&
+          !(summary.stopped && &pasted == &summary.lines.back() && pasted.message == summary.stopReason)) {
         out_ << "paste refused: " << pasted.code << ": " << pasted.message << '\n';
       }
     }

@@ -36,6 +36,9 @@ struct Options {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitExpectFailed = 1;
 inline constexpr int kExitBadInput = 2;
+// Every line ran, but at least one step failed to reach the server (a refused connection, a cut
+// one, a timeout): the log says which, and what the server holds afterwards where it matters.
+inline constexpr int kExitUnreachable = 3;
 
 class ScenarioRunner {
  public:
@@ -46,6 +49,9 @@ class ScenarioRunner {
 
   // Runs every line; returns the exit status.
   int Run(const std::vector<ScriptLine>& lines);
+  // Counts a step that failed to reach the server before Run (e.g. the local database's
+  // refresh): Run then ends with kExitUnreachable unless an expectation failed.
+  void NoteUnreachable() { unreachable_ = true; }
 
   // The value of COMPONENT.PROPERTY as the script's show and expect print it. Raises
   // EScriptError when the component or property is unknown.
@@ -69,6 +75,7 @@ class ScenarioRunner {
   host::ScriptedHost host_;
   std::unique_ptr<host::TForm> mainForm_;
   std::unique_ptr<host::ModuleLoader> module_;
+  bool unreachable_ = false;  // a step failed to reach the server
 };
 
 }  // namespace scenario

@@ -22,7 +22,9 @@ void Usage(std::ostream& out) {
          "--local-from-server atualiza antes o banco local LOCAL_DB a partir do servidor (se o servidor\n"
          "não responder, a cópia anterior é usada e o aviso sai na saída de erros).\n"
          "--narrative imprime só a narração (linhas 'say') e as falhas, não o registro.\n"
-         "--version imprime a versão.\n";
+         "--version imprime a versão.\n"
+         "Saída: 0 tudo certo; 1 uma expectativa (expect) falhou; 2 roteiro ou opções inválidos;\n"
+         "3 algum passo não conseguiu falar com o servidor (o registro diz qual e o que ficou gravado).\n";
 }
 
 }  // namespace
@@ -91,15 +93,19 @@ int main(int argc, char** argv) {
     }
   }
 
+  bool refreshFailed = false;
   if (localFromServer) {
     if (options.localDatabase.empty()) {
       std::cerr << "pdi07310-scenario: --local-from-server requer --local LOCAL_DB\n";
       return scenario::kExitBadInput;
     }
-    const host::LocalDatabaseDownload download(options.serverHost, options.serverPort,
-                                               std::string(host::wire::kServiceName), options.accessToken);
+    host::LocalDatabaseDownload download(options.serverHost, options.serverPort, std::string(host::wire::kServiceName),
+                                         options.accessToken);
+    download.SetCaFile(options.caFile);
+    download.SetInsecure(options.insecure);
     const host::LocalDatabaseRefresh refresh = download.Refresh(options.localDatabase);
     std::cerr << "pdi07310-scenario: " << refresh.message << "\n";
+    refreshFailed = refresh.outcome == host::LocalDatabaseRefresh::Outcome::Failed;
   }
 
   std::vector<scenario::ScriptLine> lines;
@@ -116,6 +122,7 @@ int main(int argc, char** argv) {
     }
     std::ostream quiet(nullptr);  // the log, unwritten, while only the narration is printed
     scenario::ScenarioRunner runner(options, options.narrative ? quiet : std::cout);
+    if (refreshFailed) runner.NoteUnreachable();
     return runner.Run(lines);
   } catch (const scenario::EScriptError& e) {
     std::cout.flush();

@@ -108,6 +108,9 @@ fi
 
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" "$@"
 
+# The browser client: its WebAssembly build and the browser tests in headless Chromium.
+bash scripts/test-web.sh
+
 # In CI the suite (all but the desktop) also runs under AddressSanitizer and
 # UndefinedBehaviorSanitizer: about 12 more minutes on two cores. PDI_SANITIZE_RUN=1 does the
 # same locally; PDI_SANITIZE_RUN=0 skips it.

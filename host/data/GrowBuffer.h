@@ -92,7 +92,12 @@ class GrowBuffer {
   static_assert(std::is_trivially_copyable_v<T>);
 
  public:
+#ifdef __EMSCRIPTEN__
+  // A WebAssembly heap has no pages to map or move: every block comes from malloc there.
+  static constexpr std::size_t kMapBytes = SIZE_MAX;
+#else
   static constexpr std::size_t kMapBytes = std::size_t{2} << 20;
+#endif
 
   GrowBuffer() = default;
   ~GrowBuffer() { Release(); }

@@ -116,6 +116,7 @@ struct HttpTransport::Impl {
   httplib::Client http;
   std::string caFile;
   std::chrono::milliseconds readTimeout;
+  std::atomic<bool> givenUp{false};
 };
 
 HttpTransport::HttpTransport(const Endpoint& endpoint) : impl_(std::make_unique<Impl>(endpoint)) {}
@@ -131,6 +132,16 @@ void HttpTransport::CancelAll() {
   }
 }
 
+void HttpTransport::Cancel() {
+  impl_->givenUp = true;
+  std::lock_guard<std::mutex> lock(InFlightMutex());
+  for (const InFlightExchange& e : InFlight()) {
+    if (e.http != &impl_->http) continue;
+    *e.canceled = true;
+    e.http->stop();
+  }
+}
+
 ExchangeEnd HttpTransport::Send(NetRequest request, AnswerReceiver& receiver) {
   httplib::Request req;
   req.path = std::move(request.path);
@@ -142,7 +153,11 @@ ExchangeEnd HttpTransport::Send(NetRequest request, AnswerReceiver& receiver) {
     req.method = "GET";
   }
   if (!request.authorization.empty()) req.set_header("Authorization", request.authorization);
+  for (const auto& [name, value] : request.headers) req.set_header(name, value);
   req.response_handler = [&receiver](const httplib::Response& response) {
+    for (const auto& [name, ignored] : receiver.WantedHeaders()) {
+      if (response.has_header(name)) receiver.KeepHeader(name, response.get_header_value(name));
+    }
     std::optional<std::uint64_t> length;
     // Anything not a number reads as 0; a negative or overflowing one as a huge number.
     if (response.has_header("Content-Length")) length = response.get_header_value<std::uint64_t>("Content-Length");
@@ -159,7 +174,7 @@ ExchangeEnd HttpTransport::Send(NetRequest request, AnswerReceiver& receiver) {
   bool sent = false;
   {
     const InFlightGuard registered(impl_->http, canceled);
-    if (canceled) return ExchangeEnd::Canceled();
+    if (canceled || impl_->givenUp) return ExchangeEnd::Canceled();
     sent = impl_->http.send(req, res, error);
   }
   if (sent) return ExchangeEnd::Answered(res.status);

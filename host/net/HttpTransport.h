@@ -8,8 +8,11 @@
 // A failed exchange comes back as ExchangeEnd::How::Failed with its reason in the clerk's words
 // (refused, timeout, TLS verification, ...); Send raises only when the library does (memory).
 //
-// Thread rules: one exchange at a time per transport, on any thread. CancelAll may be called from
-// any thread. Not copyable or movable.
+// The request's further header fields are sent as given; the answer's header fields that the
+// receiver wants (AnswerReceiver::WantHeader) are handed to it before its head.
+//
+// Thread rules: one exchange at a time per transport, on any thread. CancelAll and Cancel may be
+// called from any thread. Not copyable or movable.
 #pragma once
 
 #include <chrono>
@@ -43,6 +46,9 @@ class HttpTransport {
   // back Canceled, unless its answer was already whole. An exchange that begins afterwards is
   // not affected.
   static void CancelAll();
+  // Gives this transport up: its exchange under way ends as with CancelAll, and every exchange
+  // it is asked for afterwards comes back Canceled at once. Callable from any thread.
+  void Cancel();
 
  private:
   struct Impl;

@@ -1,16 +1,17 @@
 #include "host/net/LocalDatabaseDownload.h"
 
 #include <fcntl.h>
-#include <httplib.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
+#include "host/net/HttpTransport.h"
+#include "host/net/NetExchange.h"
 #include "host/services/HostLib.h"
 
 namespace host {
@@ -66,87 +67,97 @@ std::string LocalDatabaseDownload::CheckLocalDatabase(const std::string& path) {
   return {};
 }
 
-LocalDatabaseRefresh LocalDatabaseDownload::Refresh(const std::string& localPath) const {
+LocalDatabaseRefresh LocalDatabaseDownload::Refresh(const std::string& localPath, DownloadCanceller* cancel) const {
+  const ServerHost server = ServerHost::Parse(host_);
   const std::string address = host_ + ":" + std::to_string(port_);
+  const std::string etagPath = localPath + ".etag";
+  const std::string fresh = localPath + ".new";
+  const bool haveCopy = std::filesystem::exists(localPath) && CheckLocalDatabase(localPath).empty();
   const auto failed = [&](const std::string& why) {
     return LocalDatabaseRefresh{LocalDatabaseRefresh::Outcome::Failed,
                                 "Não foi possível atualizar os cadastros a partir do servidor " + address + ": " + why +
-                                    ". A cópia local anterior continua em uso."};
+                                    (haveCopy ? ". A cópia local anterior continua em uso."
+                                              : ". Ainda não há cópia local dos cadastros.")};
   };
+  if (server.name.empty()) return failed("endereço do servidor não informado");
+  if (port_ < 1 || port_ > 65535) return failed("porta inválida");
   const std::string token = accessToken_.empty() ? ::host::AccessToken() : accessToken_;
   for (const char c : token) {
     if (c < 0x21 || c > 0x7E) return failed("token de acesso inválido");
   }
-  const std::string etagPath = localPath + ".etag";
-  const std::string fresh = localPath + ".new";
-  const bool haveCopy = std::filesystem::exists(localPath) && CheckLocalDatabase(localPath).empty();
+  if (!token.empty() && !server.tls && !server.IsLoopback() && !insecure_ && !::host::Insecure()) {
+    return failed("o token de acesso não é enviado sem criptografia a um servidor fora desta máquina; use https:// "
+                  "no endereço do servidor ou permita explicitamente a conexão insegura (--insecure)");
+  }
+  const std::string caFile = !server.tls ? std::string() : !caFile_.empty() ? caFile_ : ::host::CaFile();
+  if (!caFile.empty() && ::access(caFile.c_str(), R_OK) != 0) return failed("não foi possível ler o arquivo de CA " + caFile);
 
-  httplib::Client client(host_, port_);
-  client.set_connection_timeout(std::chrono::duration_cast<std::chrono::seconds>(timeout_).count() > 10
-                                    ? std::chrono::milliseconds(10000)
-                                    : timeout_);
-  client.set_read_timeout(timeout_);
-  client.set_write_timeout(timeout_);
-  httplib::Headers headers;
-  if (!token.empty()) headers.emplace("Authorization", "Bearer " + token);
+  NetRequest request{NetRequest::Method::Get, "/" + serverName_ + "/local.db", token.empty() ? "" : "Bearer " + token, {}, {}};
   if (haveCopy) {
     const std::string etag = ReadSmallFile(etagPath);
-    if (!etag.empty()) headers.emplace("If-None-Match", etag);
+    if (!etag.empty()) request.headers.emplace_back("If-None-Match", etag);
   }
 
   std::error_code ignored;
   std::filesystem::remove(fresh, ignored);
   std::ofstream out;
   size_t received = 0;
-  bool tooLarge = false;
-  bool writeFailed = false;
-  int status = 0;
-  const auto result = client.Get(
-      "/" + serverName_ + "/local.db", headers,
-      [&](const httplib::Response& response) {
-        status = response.status;
-        if (status == 200) out.open(fresh, std::ios::binary | std::ios::trunc);
-        return true;
-      },
-      [&](const char* data, size_t length) {
-        if (status != 200) return true;  // an error body is small and read for its status only
-        received += length;
-        if (received > maxBytes_) {
-          tooLarge = true;
-          return false;
-        }
-        out.write(data, static_cast<std::streamsize>(length));
-        if (!out) writeFailed = true;
-        return !writeFailed;
-      });
+  AnswerReceiver receiver(maxBytes_, [&](std::string_view bytes) -> std::string {
+    if (!out.is_open()) out.open(fresh, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) return "não foi possível gravar " + fresh;
+    received += bytes.size();
+    return {};
+  });
+  receiver.WantHeader("ETag");
+
+  HttpTransport transport(HttpTransport::Endpoint{server.name, port_, server.tls, caFile,
+                                                  std::min(timeout_, std::chrono::milliseconds(10000)), timeout_});
+  ExchangeEnd ended = ExchangeEnd::Canceled();
+  if (cancel == nullptr || cancel->Attach(&transport)) {
+    try {
+      ended = transport.Send(std::move(request), receiver);
+    } catch (const std::exception& e) {
+      receiver.Abandon(e);
+      ended = ExchangeEnd::Failed({});
+    }
+    if (cancel != nullptr) cancel->Attach(nullptr);
+  }
   out.close();
-  if (!result) {
+  const auto refused = [&](const std::string& why) {
     std::filesystem::remove(fresh, ignored);
-    if (tooLarge) return failed("a cópia enviada passa do limite de " + std::to_string(maxBytes_) + " bytes");
-    if (writeFailed) return failed("não foi possível gravar " + fresh);
-    return failed("servidor inacessível (" + httplib::to_string(result.error()) + ")");
-  }
-  if (status == 304) return {LocalDatabaseRefresh::Outcome::Unchanged, "cadastros já atualizados"};
-  if (status == 401) {
-    std::filesystem::remove(fresh, ignored);
-    return failed("acesso recusado (token de acesso)");
-  }
-  if (status != 200) {
-    std::filesystem::remove(fresh, ignored);
-    return failed("o servidor respondeu HTTP " + std::to_string(status));
-  }
+    return failed(why);
+  };
+  if (ended.how == ExchangeEnd::How::Canceled) return refused("atualização cancelada");
+  if (!receiver.Failure().empty()) return refused(receiver.Failure());
+  if (ended.how == ExchangeEnd::How::Failed) return refused(ended.reason);
+  if (ended.status == 304) return {LocalDatabaseRefresh::Outcome::Unchanged, "cadastros já atualizados"};
+  if (ended.status == 401) return refused("acesso recusado (token de acesso ausente ou inválido)");
+  if (ended.status != 200) return refused("o servidor respondeu HTTP " + std::to_string(ended.status));
   const std::string wrong = CheckLocalDatabase(fresh);
-  if (!wrong.empty()) {
-    std::filesystem::remove(fresh, ignored);
-    return failed("a cópia recebida não é válida: " + wrong);
-  }
+  if (!wrong.empty()) return refused("a cópia recebida não é válida: " + wrong);
   if (!FlushToDisk(fresh) || std::rename(fresh.c_str(), localPath.c_str()) != 0) {
-    std::filesystem::remove(fresh, ignored);
-    return failed("não foi possível substituir " + localPath);
+    return refused("não foi possível substituir " + localPath);
   }
-  const std::string etag = result->get_header_value("ETag");
-  std::ofstream(etagPath, std::ios::trunc) << etag << "\n";
+  std::ofstream(etagPath, std::ios::trunc) << receiver.HeaderValue("ETag") << "\n";
   return {LocalDatabaseRefresh::Outcome::Updated, "cadastros atualizados (" + std::to_string(received) + " bytes)"};
+}
+
+void DownloadCanceller::Cancel() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  canceled_ = true;
+  if (transport_ != nullptr) transport_->Cancel();
+}
+
+bool DownloadCanceller::Canceled() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return canceled_;
+}
+
+bool DownloadCanceller::Attach(HttpTransport* transport) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  transport_ = canceled_ ? nullptr : transport;
+  return !canceled_;
 }
 
 }  // namespace host

@@ -1,11 +1,11 @@
 #include "host/net/NetConnection.h"
 
-#include <arpa/inet.h>
 #include <unistd.h>
 #include <simdjson.h>
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <utility>
 
 #include "host/net/AnswerDecoder.h"
@@ -23,6 +23,26 @@ TNetConnection::CallObserver& Observer() {
   return observer;
 }
 
+// The open observer, guarded: connections may open on any thread while it is set or removed.
+struct OpenWatch {
+  std::mutex mutex;
+  TNetConnection::OpenObserver observer;
+};
+OpenWatch& OpenWatcher() {
+  static OpenWatch watch;
+  return watch;
+}
+
+// The user the service's description names ("user": the access token's), or "" when it names
+// none or is not JSON.
+std::string DescribedUser(const std::string& description) {
+  simdjson::dom::parser parser;
+  simdjson::dom::element root;
+  std::string_view user;
+  if (parser.parse(description).get(root) || root["user"].get_string().get(user)) return {};
+  return std::string(user);
+}
+
 TNetConnection::CallRunner& Runner() {
   static TNetConnection::CallRunner runner;
   return runner;
@@ -31,36 +51,6 @@ TNetConnection::CallRunner& Runner() {
 std::atomic<std::int64_t>& DefaultReadTimeoutMs() {
   static std::atomic<std::int64_t> ms{120000};
   return ms;
-}
-
-// True when host (without scheme) is this machine's loopback: "localhost", 127.0.0.0/8 or ::1.
-bool IsLoopback(std::string host) {
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  std::string lower;
-  for (const char c : host) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  if (lower == "localhost") return true;
-  unsigned char v4[4];
-  if (::inet_pton(AF_INET, lower.c_str(), v4) == 1) return v4[0] == 127;
-  unsigned char v6[16];
-  if (::inet_pton(AF_INET6, lower.c_str(), v6) == 1) {
-    static const unsigned char kLoopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    return std::equal(v6, v6 + 16, kLoopback);
-  }
-  return false;
-}
-
-// "https://" or "http://" at the front of text, in any case; returns its length (0: none).
-std::size_t SchemeLength(std::string_view text) {
-  for (const std::string_view scheme : {std::string_view("https://"), std::string_view("http://")}) {
-    if (text.size() < scheme.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < scheme.size() && same; ++i) {
-      const char c = text[i];
-      same = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) == scheme[i];
-    }
-    if (same) return scheme.size();
-  }
-  return 0;
 }
 
 // What an HTTP status other than 200 means, for messages.
@@ -126,18 +116,15 @@ void TNetConnection::SetCaFile(std::string path) {
   caFile_ = std::move(path);
 }
 
-bool TNetConnection::UsesTls() const { return SchemeLength(host_) == 8; }
+bool TNetConnection::UsesTls() const { return ServerHost::Parse(host_).tls; }
 
-std::string TNetConnection::HostName() const {
-  std::string name = host_.substr(SchemeLength(host_));
-  if (!name.empty() && name.back() == '/') name.pop_back();
-  return name;
-}
+std::string TNetConnection::HostName() const { return ServerHost::Parse(host_).name; }
 
 std::string TNetConnection::EffectiveCaFile() const { return caFile_.empty() ? ::host::CaFile() : caFile_; }
 
 void TNetConnection::CheckTokenTransport(const std::string& what, const std::string& authorization) const {
-  if (authorization.empty() || UsesTls() || insecure_ || ::host::Insecure() || IsLoopback(HostName())) return;
+  if (authorization.empty() || insecure_ || ::host::Insecure()) return;
+  if (const ServerHost server = ServerHost::Parse(host_); server.tls || server.IsLoopback()) return;
   Fail(what,
        "o token de acesso não é enviado sem criptografia a um servidor fora desta máquina; use "
        "https:// no endereço do servidor ou permita explicitamente a conexão insegura (--insecure)");
@@ -161,6 +148,12 @@ bool TNetConnection::Connected() const { return transport_ != nullptr; }
 void TNetConnection::SetCallObserver(CallObserver observer) { Observer() = std::move(observer); }
 
 void TNetConnection::SetCallRunner(CallRunner runner) { Runner() = std::move(runner); }
+
+void TNetConnection::SetOpenObserver(OpenObserver observer) {
+  OpenWatch& watch = OpenWatcher();
+  const std::lock_guard<std::mutex> lock(watch.mutex);
+  watch.observer = std::move(observer);
+}
 
 void TNetConnection::Exchange(HttpTransport& transport, const std::string& what, NetRequest request,
                               AnswerReceiver& receiver) {
@@ -212,12 +205,27 @@ void TNetConnection::Open() {
   auto transport = std::make_unique<HttpTransport>(
       HttpTransport::Endpoint{HostName(), port_, UsesTls(), caFile, connectTimeout_, readTimeout_});
   // The service's description is small: an answer past this is not the service.
-  AnswerReceiver receiver(std::min<std::uint64_t>(maxAnswerBytes_, 1 << 20), nullptr);
-  Exchange(*transport, what, NetRequest{NetRequest::Method::Get, "/" + serverName_, authorization, {}}, receiver);
+  std::string description;
+  AnswerReceiver receiver(std::min<std::uint64_t>(maxAnswerBytes_, 1 << 20), [&description](std::string_view bytes) {
+    description.append(bytes);
+    return std::string();
+  });
+  Exchange(*transport, what, NetRequest{NetRequest::Method::Get, "/" + serverName_, authorization, {}, {}}, receiver);
   transport_ = std::move(transport);
+  serverUser_ = DescribedUser(description);
+  OpenObserver observer;
+  {
+    OpenWatch& watch = OpenWatcher();
+    const std::lock_guard<std::mutex> lock(watch.mutex);
+    observer = watch.observer;
+  }
+  if (observer) observer(*this);
 }
 
-void TNetConnection::Close() { transport_.reset(); }
+void TNetConnection::Close() {
+  transport_.reset();
+  serverUser_.clear();
+}
 
 Variant TNetConnection::Call(const std::string& method, const std::vector<Variant>& args) {
   const std::string what = "chamar " + method;
@@ -236,7 +244,7 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   AnswerReceiver receiver(maxAnswerBytes_, &decoder);
   Exchange(*transport_, what,
            NetRequest{NetRequest::Method::Post, "/" + serverName_, authorization,
-                      wire::JsonRpcRequest::Write(id, method, params)},
+                      wire::JsonRpcRequest::Write(id, method, params), {}},
            receiver);
   const auto broken = [&](const std::string& detail) { Fail(what, "resposta inválida do servidor (" + detail + ")"); };
   if (!decoder.Finish()) broken(decoder.Failure());

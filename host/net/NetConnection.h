@@ -35,7 +35,8 @@
 // ENetError, never another exception.
 //
 // Connecting: Open runs BeforeConnect (where screens set Host and Port from the host settings),
-// then connects and checks that the service answers an HTTP GET on its path with status 200.
+// then connects and checks that the service answers an HTTP GET on its path with status 200; the
+// service's description names the user the server knows the access token by (ServerUser).
 // Calling while closed opens first, as the platform's connections connect on demand. The HTTP
 // connection is kept alive between calls.
 //
@@ -132,6 +133,13 @@ class TNetConnection : public TComponent {
   void Open();
   // Closes the HTTP connection (a no-op when closed).
   void Close();
+  // The user the server knows this connection by (its description names the access token's
+  // user), as read by the last Open; "" while closed, or when the server names none (no tokens).
+  const std::string& ServerUser() const { return serverUser_; }
+  // Observer told after each successful Open, on the thread that opened (e.g. to show the user
+  // the server knows). Process-wide; may be set or removed (empty) at any time, from any thread.
+  using OpenObserver = std::function<void(const TNetConnection& connection)>;
+  static void SetOpenObserver(OpenObserver observer);
 
   // ---- Calls ----------------------------------------------------------------------------------
 
@@ -195,6 +203,7 @@ class TNetConnection : public TComponent {
   std::chrono::milliseconds connectTimeout_{5000};
   std::chrono::milliseconds readTimeout_{120000};
   std::unique_ptr<HttpTransport> transport_;  // null while closed
+  std::string serverUser_;
   std::int64_t nextId_ = 1;
 };
 

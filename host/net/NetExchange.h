@@ -4,7 +4,9 @@
 // - NetRequest: what is sent (the service check, GET, or a call, POST of a JSON-RPC request).
 // - AnswerReceiver: takes the answer while it arrives, its head and then its body in pieces, and
 //   holds at most a cap of bytes. A successful answer (status 200) goes straight into the call's
-//   AnswerDecoder; of any other only the first bytes are kept, for the message.
+//   AnswerDecoder (or a sink: a file being downloaded); of any other only the first bytes are
+//   kept, for the message.
+// - ServerHost: the server's name and whether it is reached over TLS, from a host's setting.
 // - ExchangeEnd: how the exchange ended, as the transport saw it.
 //
 // A transport (HttpTransport, over cpp-httplib) sends a NetRequest, hands the answer to an
@@ -19,10 +21,12 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace host {
 
@@ -37,6 +41,21 @@ struct NetRequest {
   std::string authorization;
   // Post: the JSON-RPC request, sent as application/json.
   std::string body;
+  // Further header fields (name, value), e.g. If-None-Match; a transport may leave them out when
+  // it cannot send them (then the answer is the one without them: a whole copy instead of 304).
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// Where a host's setting says the server is: "https://NAME" goes over TLS to NAME, "http://NAME"
+// or a bare NAME over plain HTTP (the scheme in any letter case, a trailing '/' ignored).
+// Intentionally copyable.
+struct ServerHost {
+  std::string name;  // without scheme; an IPv6 address as written
+  bool tls = false;
+
+  static ServerHost Parse(std::string_view text);
+  // True for this machine's loopback: "localhost", 127.0.0.0/8 or ::1 (bracketed or not).
+  bool IsLoopback() const;
 };
 
 struct ExchangeEnd {
@@ -59,9 +78,15 @@ struct ExchangeEnd {
 
 class AnswerReceiver {
  public:
+  // Takes the bytes of an answer of status 200 that is not decoded (e.g. a file being written);
+  // returns "" to go on, or why it cannot take them (Portuguese), which stops the exchange.
+  using Sink = std::function<std::string(std::string_view bytes)>;
+
   // cap: the largest body accepted, in bytes. decoder: where an answer of status 200 goes (null:
   // none is decoded, e.g. the service check's).
   AnswerReceiver(std::uint64_t cap, AnswerDecoder* decoder) : cap_(cap), decoder_(decoder) {}
+  // An answer of status 200 goes to sink (REQUIRES: sink is not empty).
+  AnswerReceiver(std::uint64_t cap, Sink sink) : cap_(cap), decoder_(nullptr), sink_(std::move(sink)) {}
   AnswerReceiver(const AnswerReceiver&) = delete;
   AnswerReceiver& operator=(const AnswerReceiver&) = delete;
 
@@ -81,13 +106,23 @@ class AnswerReceiver {
   // empty (or decoded).
   std::string Excerpt() const;
 
+  // Header fields of the answer to keep, named before the exchange (any letter case); a
+  // transport hands their values with KeepHeader before Head. Value: "" when not received.
+  void WantHeader(std::string name) { wanted_.emplace_back(std::move(name), std::string()); }
+  const std::vector<std::pair<std::string, std::string>>& WantedHeaders() const { return wanted_; }
+  void KeepHeader(std::string_view name, std::string_view value);
+  std::string HeaderValue(std::string_view name) const;
+
  private:
   // Bytes of an undecoded body kept for the excerpt: one past what it shows, to know it goes on.
   static constexpr std::size_t kExcerptBytes = 200;
 
   std::uint64_t cap_;
   AnswerDecoder* decoder_;
+  Sink sink_;
+  std::vector<std::pair<std::string, std::string>> wanted_;
   bool decoding_ = false;
+  bool sinking_ = false;
   std::uint64_t received_ = 0;
   std::string start_;
   std::string failure_;

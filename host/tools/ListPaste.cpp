@@ -1,7 +1,13 @@
 #include "host/tools/ListPaste.h"
 
+#include <set>
+
+#include "host/controls/ButtonFlat.h"
 #include "host/controls/DBGrid.h"
+#include "host/controls/PageControl.h"
+#include "host/controls/TabSheet.h"
 #include "host/data/ClientDataSet.h"
+#include "host/data/FilterExpression.h"
 #include "host/net/NetConnection.h"
 #include "host/services/CollectingHost.h"
 #include "host/services/HostLib.h"
@@ -39,10 +45,52 @@ std::string Joined(const std::vector<std::string>& dialogs, const std::string& f
 // How a row ended.
 enum class RowEnd { Stored, Refused, Stop };
 
+// Said of a row whose save may or may not have reached the server.
+constexpr std::string_view kUnknownNote = " (não se sabe se o servidor gravou o código)";
+
+// The value a filter "FIELD = 'VALUE'" selects, and its field; both empty for no filter.
+FilterExpression ParsedFilter(const std::string& filter) {
+  try {
+    if (!filter.empty()) return FilterExpression::Parse(filter);
+  } catch (const std::exception&) {
+  }
+  return {};
+}
+
+// An unfiltered copy of every row of source, for reading rows without moving it.
+void CopyAllRows(const TClientDataSet& source, TClientDataSet& copy) {
+  for (const TField* field : source.Fields()) copy.AddField(field->FieldName(), field->Size());
+  copy.SetData(source.Data());
+}
+
+// Records in summary the run's master list: the unfiltered record set of the grid's owner whose
+// current record holds the list's filter value (a hidden field first, as a key is).
+void NoteMaster(const TDBGrid& grid, PasteSummary& summary) {
+  const auto* list = dynamic_cast<const TClientDataSet*>(grid.DataSet());
+  if (list == nullptr || !list->Filtered() || grid.Owner() == nullptr) return;
+  summary.filter = list->Filter();
+  const std::string value = ParsedFilter(summary.filter).Value();
+  if (value.empty()) return;
+  for (const bool hidden : {true, false}) {
+    for (TComponent* component : grid.Owner()->Components()) {
+      const auto* set = dynamic_cast<const TClientDataSet*>(component);
+      if (set == nullptr || set == list || set->Filtered() || !set->Active() || set->RecordCount() == 0) continue;
+      for (const TField* field : set->Fields()) {
+        if (field->Visible != hidden && field->AsString() == value) {
+          summary.masterSet = set->Name();
+          summary.masterKey = field->FieldName();
+          return;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 std::string PasteSummary::Line() const {
   std::string out = std::to_string(stored) + " stored, " + std::to_string(refused) + " refused";
+  if (unknown > 0) out += ", " + std::to_string(unknown) + " unknown";
   if (!stopped) return out;
   const bool atFailedCode = !lines.empty() && !lines.back().stored && lines.back().message == stopReason;
   if (atFailedCode) {
@@ -89,6 +137,10 @@ PasteSummary ListPaste::Run(const std::vector<std::string>& codes, const Progres
     summary.stopped = true;
     summary.stopReason = std::move(reason);
   };
+  NoteMaster(grid, summary);
+  const std::vector<TColumn*> columns = grid.Columns();
+  const std::string codeField =
+      codeColumn_ >= 0 && codeColumn_ < static_cast<int>(columns.size()) ? columns[codeColumn_]->FieldName() : "";
 
   for (size_t i = 0; i < codes.size(); ++i) {
     if (progress && !progress(static_cast<int>(i), summary.total)) {
@@ -106,6 +158,8 @@ PasteSummary ListPaste::Run(const std::vector<std::string>& codes, const Progres
     collector.Clear();
     RowEnd end = RowEnd::Stored;
     std::string failure;
+    bool posted = false;       // Post was called: the save may have reached the server
+    bool unreachable = false;  // a call failed on the way to or from the server
     try {
       if (!grid.Focused()) grid.SetFocus();
       if (grid.SelectedIndex() != codeColumn_) grid.SetSelectedIndex(codeColumn_);
@@ -129,7 +183,11 @@ PasteSummary ListPaste::Run(const std::vector<std::string>& codes, const Progres
       // Leaving the code column validates it; posting validates, saves and reloads.
       const int next = codeColumn_ + 1 < grid.ColumnCount() ? codeColumn_ + 1 : codeColumn_;
       if (next != codeColumn_) grid.SetSelectedIndex(next);
-      if (dataSet->State() == TDataSetState::dsInsert) dataSet->Post();
+      if (dataSet->State() == TDataSetState::dsInsert) {
+        if (const TField* field = codeField.empty() ? nullptr : dataSet->FindField(codeField)) line.value = field->AsString();
+        posted = true;
+        dataSet->Post();
+      }
     } catch (const EAbort&) {
       end = RowEnd::Refused;
     } catch (const ERemoteError& e) {
@@ -138,6 +196,7 @@ PasteSummary ListPaste::Run(const std::vector<std::string>& codes, const Progres
     } catch (const ENetError& e) {
       end = RowEnd::Stop;
       failure = e.what();
+      unreachable = true;
     } catch (const std::exception& e) {
       end = RowEnd::Stop;
       failure = e.what();
@@ -166,8 +225,12 @@ PasteSummary ListPaste::Run(const std::vector<std::string>& codes, const Progres
       line.message += " / " + failure;
     }
     if (end == RowEnd::Stop) {
-      const std::string reason = pending ? line.message + " (a linha ficou pendente; Verificar recarrega a lista)"
-                                         : line.message;
+      summary.unreachable = summary.unreachable || unreachable;
+      line.unknown = unreachable && posted;
+      if (line.unknown) ++summary.unknown;
+      const std::string reason = line.unknown ? line.message + std::string(kUnknownNote)
+                                 : pending    ? line.message + " (a linha ficou pendente; Verificar recarrega a lista)"
+                                              : line.message;
       line.message = reason;
       summary.lines.push_back(std::move(line));
       stop(reason);
@@ -177,6 +240,100 @@ PasteSummary ListPaste::Run(const std::vector<std::string>& codes, const Progres
     summary.lines.push_back(std::move(line));
   }
   return summary;
+}
+
+void ListPaste::Recheck(PasteSummary& summary) const {
+  if (summary.unknown == 0) return;
+  TDBGrid& grid = *grid_;
+  TComponent* owner = grid.Owner();
+  CollectingHost collector(Services());
+  ScopedHostServices installed(collector);
+  std::string why;
+  try {
+    auto* verify = owner ? dynamic_cast<TButtonFlat*>(owner->FindComponent("sbtVerificar")) : nullptr;
+    if (verify == nullptr) {
+      why = "a tela não tem o comando Verificar";
+    } else if (!verify->Click()) {
+      why = "o comando Verificar não está disponível agora";
+    }
+  } catch (const EAbort&) {
+    why = Joined(collector.Collected(), "a releitura foi interrompida");
+  } catch (const std::exception& e) {
+    why = e.what();
+  }
+  const auto* list = dynamic_cast<const TClientDataSet*>(grid.DataSet());
+  if (why.empty() && (list == nullptr || !list->Active())) why = "a lista não pôde ser relida";
+  if (!why.empty()) {
+    for (PasteLine& line : summary.lines) {
+      if (!line.unknown) continue;
+      const bool atStop = line.message == summary.stopReason;
+      line.message += "; a lista não pôde ser relida: " + why;
+      if (atStop) summary.stopReason = line.message;
+    }
+    return;
+  }
+
+  // The values the list now holds under the run's master record.
+  const FilterExpression filter = ParsedFilter(summary.filter);
+  const std::vector<TColumn*> columns = grid.Columns();
+  const std::string codeField =
+      codeColumn_ >= 0 && codeColumn_ < static_cast<int>(columns.size()) ? columns[codeColumn_]->FieldName() : "";
+  std::set<std::string> held;
+  {
+    TClientDataSet copy;
+    CopyAllRows(*list, copy);
+    const TField* code = copy.FindField(codeField);
+    const TField* master = filter.FieldName().empty() ? nullptr : copy.FindField(filter.FieldName());
+    for (int r = 1; code != nullptr && r <= copy.RecordCount(); ++r) {
+      copy.SetDisplayRow(r);
+      if (master == nullptr || master->AsString() == filter.Value()) held.insert(code->AsString());
+    }
+    copy.SetDisplayRow(0);
+  }
+  for (PasteLine& line : summary.lines) {
+    if (!line.unknown) continue;
+    line.unknown = false;
+    --summary.unknown;
+    if (held.count(line.value) != 0) {
+      if (line.message == summary.stopReason && summary.stopReason.ends_with(kUnknownNote)) {
+        summary.stopReason.resize(summary.stopReason.size() - kUnknownNote.size());
+      }
+      line.stored = true;
+      ++summary.stored;
+      line.message = "gravado, como mostrou a lista relida depois da falha de conexão";
+    } else {
+      const bool atStop = line.message == summary.stopReason;
+      line.message += "; a lista relida mostra que não foi gravado";
+      if (atStop) summary.stopReason = line.message;
+    }
+  }
+
+  // The clerk's place again: the master record, the grid's tab, the focus.
+  try {
+    auto* master = owner && !summary.masterSet.empty() ? dynamic_cast<TClientDataSet*>(owner->FindComponent(summary.masterSet)) : nullptr;
+    if (master != nullptr && master->Active()) {
+      TClientDataSet copy;
+      CopyAllRows(*master, copy);
+      const TField* key = copy.FindField(summary.masterKey);
+      for (int r = 1; key != nullptr && r <= copy.RecordCount(); ++r) {
+        copy.SetDisplayRow(r);
+        if (key->AsString() == filter.Value()) {
+          if (master->RecNo() != r) master->SetRecNo(r);
+          break;
+        }
+      }
+      copy.SetDisplayRow(0);
+    }
+    for (TControl* parent = grid.Parent(); parent != nullptr; parent = parent->Parent()) {
+      auto* tab = dynamic_cast<TTabSheet*>(parent);
+      if (tab == nullptr) continue;
+      if (tab->PageControl() != nullptr && tab->PageControl()->ActivePage() != tab) tab->PageControl()->PressTab(tab);
+      break;
+    }
+    if (!grid.Focused()) grid.SetFocus();
+  } catch (const std::exception&) {
+    // The outcome is known; only the place could not be put back.
+  }
 }
 
 }  // namespace host

@@ -5,7 +5,9 @@
 // reload). The screen behind the grid cannot tell a pasted row from a typed one.
 //
 // While it runs, the host's dialogs are collected (CollectingHost) instead of shown; each row's
-// outcome is "stored" or refused with the dialogs it raised. A refused row is abandoned as the
+// outcome is "stored" or refused with the dialogs it raised, or unknown: the connection broke
+// after the row was posted (its save, or the reload after it, was under way), so the server may
+// or may not have stored it. Recheck reads the lists again and settles every unknown row. A refused row is abandoned as the
 // user would (Esc), so the list is back in browse state before the next row. The run stops early,
 // saying where, when:
 //   - there are more than kMaxCodes codes: none is tried (the desktop says so before it asks);
@@ -35,7 +37,11 @@ struct PasteLine {
   int number = 0;       // 1-based position among the codes
   std::string code;     // as pasted (trimmed)
   bool stored = false;
-  std::string message;  // why it was refused or where the run stopped; empty when stored
+  // The connection broke after the row was posted: stored or not is not known (see Recheck).
+  bool unknown = false;
+  // Why it was refused or where the run stopped; when stored, empty, or how a recheck found it.
+  std::string message;
+  std::string value;    // the code field's value as posted (how the list holds it), for Recheck
 };
 
 struct PasteSummary {
@@ -43,10 +49,19 @@ struct PasteSummary {
   std::vector<PasteLine> lines;  // one per code tried, in order
   int stored = 0;
   int refused = 0;
+  int unknown = 0;               // rows whose outcome is not known (PasteLine::unknown)
   bool stopped = false;          // the run ended before the last code
   std::string stopReason;        // why (empty when not stopped)
+  bool unreachable = false;      // a call failed to reach the server (the run stopped there)
 
-  // "N stored, M refused", and ", stopped at code K of T (CODE): REASON" when it stopped.
+  // Where the rows went, for Recheck: the list's filter during the run (e.g. "CDPRODUTODES =
+  // '100'", "" when unfiltered), and the master list's record set and key field holding its value.
+  std::string filter;
+  std::string masterSet;
+  std::string masterKey;
+
+  // "N stored, M refused", ", U unknown" when some are, and ", stopped at code K of T (CODE):
+  // REASON" when it stopped.
   std::string Line() const;
 };
 
@@ -71,6 +86,14 @@ class ListPaste {
   // Enters every code (see the class comment). Never raises for a refused or failed row; the
   // summary says what happened to each.
   PasteSummary Run(const std::vector<std::string>& codes, const Progress& progress = {}) const;
+
+  // Settles the unknown rows of summary (a no-op when there are none): reloads the lists through
+  // the screen's Verificar button (the base screen's sbtVerificar), then marks each unknown row
+  // stored when the list holds its value under the run's master record, else not stored
+  // ("não gravado"), and counts it. The master record and the grid's tab and focus are put back
+  // as the clerk had them. When the lists cannot be read again (the server still unreachable,
+  // Verificar not available now) the rows stay unknown and their message says so. Never raises.
+  void Recheck(PasteSummary& summary) const;
 
  private:
   TDBGrid* grid_;

@@ -37,7 +37,10 @@ ServerSettings Read(const CommandSpec& command, const CommandLine& cl) {
   ForEachOption(command, [&](const OptionSpec& option) {
     if (option.required) cl.Required(option.name);
   });
-  if (!command.argument.empty() && positional.size() != 1) {
+  if (!command.argument.empty() && command.manyArguments && positional.empty()) {
+    throw EUsage("expected at least one " + command.argument + " argument");
+  }
+  if (!command.argument.empty() && !command.manyArguments && positional.size() != 1) {
     throw EUsage("expected exactly one " + command.argument + " argument");
   }
   ServerSettings settings;
@@ -61,7 +64,7 @@ std::string UsageLine(const CommandSpec& command) {
     words.push_back(option.required ? word : "[" + word + "]");
   }
   for (const OptionGroup& group : command.groups) words.push_back("[" + group.name + "]");
-  if (!command.argument.empty()) words.push_back(command.argument);
+  if (!command.argument.empty()) words.push_back(command.argument + (command.manyArguments ? "..." : ""));
 
   constexpr size_t kWidth = 100;
   std::string out = "usage: " + std::string(kProgramName) + " " + command.name;
@@ -126,12 +129,21 @@ std::string HelpOf(const OptionSpec& option) {
 
 }  // namespace
 
+std::string OptionSpec::ValueIn(const ServerSettings& settings) const {
+  ServerSettings copy = settings;
+  if (shown) return shown(copy);
+  if (shownDefault) return shownDefault(copy);
+  return {};
+}
+
 OptionSpec ConfigFileOption(std::string help) {
   return OptionSpec{.kind = OptionSpec::Kind::kConfigFile, .name = "--config", .value = "FILE", .help = std::move(help)};
 }
 
 ServerSettings ReadSettings(const CommandSpec& command, const std::vector<std::string>& args) {
-  return Read(command, Parse(command, args));
+  ServerSettings settings = Read(command, Parse(command, args));
+  settings.commandLine = args;
+  return settings;
 }
 
 int RunCommand(const CommandSpec& command, const std::vector<std::string>& args, std::ostream& out) {
@@ -140,7 +152,9 @@ int RunCommand(const CommandSpec& command, const std::vector<std::string>& args,
     out << CommandHelp(command);
     return 0;
   }
-  return command.run(Read(command, cl));
+  ServerSettings settings = Read(command, cl);
+  settings.commandLine = args;
+  return command.run(settings);
 }
 
 std::string CommandHelp(const CommandSpec& command) {

@@ -9,6 +9,9 @@
 // default-constructed ServerSettings, whose members are the server's own option structures
 // (HttpServerOptions, StoreOptions, DemoOptions), so the help always states what the server uses.
 //
+// An option marked reloadable is one a running server takes again from its configuration file
+// on SIGHUP; each option can say its value as text, so that a reload can say what changed.
+//
 // The tables are immutable values; intentionally copyable.
 #pragma once
 
@@ -23,8 +26,10 @@
 
 #include "server/cli/CommandLine.h"
 #include "server/cli/DemoGenerator.h"
+#include "server/http/CallLog.h"
 #include "server/http/HttpServer.h"
 #include "server/service/RemoteService.h"
+#include "server/http/TrustedProxies.h"
 #include "server/store/Store.h"
 #include "server/store/StoreBackup.h"
 
@@ -35,14 +40,32 @@ namespace server {
 struct ServerSettings {
   std::string db;                    // --db: an SQLite file or a postgresql:// URI
   std::vector<std::string> arguments;  // the positional arguments
+  std::vector<std::string> commandLine;  // the command's arguments as given, read again on reload
   HttpServerOptions http;            // serve: address, workers, limits, TLS
-  StoreOptions store;                // serve: --create, --sync, --wal-size-limit
+  // serve: --create, --sync, --wal-size-limit, --db-connections, --db-wait-timeout
+  StoreOptions store = DefaultStore();
   ServiceOptions service;            // serve: batch budget, rate of saves
   BackupOptions backup;              // backup: --force
   std::string tokensFile;            // serve: --tokens
+  TrustedProxies trustedProxies;     // serve: --trusted-proxy
+  std::string metricsHost;           // serve: --metrics-listen ("": no metrics listener)
+  int metricsPort = 0;
+  std::string logFile;               // serve: --log-file ("": standard error)
+  LogFormat logFormat = LogFormat::kText;  // serve: --log-format
+  LogLevel logLevel = LogLevel::kInfo;     // serve: --log-level
+  bool checkConfig = false;          // serve: --check-config
+  std::string web;                   // serve: --web, the browser client's folder ("none": no page)
   std::string local;                 // demo: --local
   DemoOptions demo;                  // demo: sizes and seed
   AuditFilter audit;                 // audit: --product, --since
+
+  // The store options serve starts from: ten connections, calls waiting ten seconds for one.
+  static StoreOptions DefaultStore() {
+    StoreOptions o;
+    o.connections = 10;
+    o.connectionWait = std::chrono::seconds(10);
+    return o;
+  }
 };
 
 // One option of a command.
@@ -58,13 +81,20 @@ struct OptionSpec {
   std::string help{};   // lines of at most 74 characters joined by '\n'
   bool required = false;
   bool configurable = false;  // may also be set in the command's configuration file
+  bool reloadable = false;    // a running server takes it again on SIGHUP
   // Takes the option's text (empty for a flag) into the settings. Raises EUsage.
   std::function<void(const std::string& text, ServerSettings& settings)> take{};
   // The default the help states, read from default settings; null: none stated.
   std::function<std::string(ServerSettings& defaults)> shownDefault{};
+  // The option's value in settings, as text (what a reload compares and names); null: as
+  // shownDefault says it.
+  std::function<std::string(ServerSettings& settings)> shown{};
 
   OptionSpec Required() && { required = true; return std::move(*this); }
   OptionSpec Configurable() && { configurable = true; return std::move(*this); }
+  OptionSpec Reloadable() && { configurable = reloadable = true; return std::move(*this); }
+  // The option's value in settings as text ("" when it cannot say).
+  std::string ValueIn(const ServerSettings& settings) const;
 };
 
 // Options listed under a heading of their own in the help and as "[name]" in the usage line.
@@ -80,7 +110,8 @@ struct CommandSpec {
   std::string description{};  // the help's paragraph, lines of at most 100 characters
   std::vector<OptionSpec> options{};
   std::vector<OptionGroup> groups{};
-  std::string argument{};  // the one positional argument it takes ("LOCAL_DB"); empty: none
+  std::string argument{};  // the positional argument it takes ("LOCAL_DB"); empty: none
+  bool manyArguments = false;  // the argument may be given several times (at least once)
   std::string footer{};    // the help's closing paragraph, if any
   // Checks what concerns several options together. Raises EUsage.
   std::function<void(const ServerSettings&)> check{};
@@ -114,6 +145,7 @@ template <class Field>
 OptionSpec TextOption(std::string name, std::string value, std::string help, Field field) {
   OptionSpec o{.name = std::move(name), .value = std::move(value), .help = std::move(help)};
   o.take = [field](const std::string& text, ServerSettings& s) { field(s) = text; };
+  o.shown = [field](ServerSettings& s) { return std::string(field(s)); };
   return o;
 }
 
@@ -122,6 +154,7 @@ template <class Field>
 OptionSpec FlagOption(std::string name, std::string help, Field field) {
   OptionSpec o{.kind = OptionSpec::Kind::kFlag, .name = std::move(name), .help = std::move(help)};
   o.take = [field](const std::string&, ServerSettings& s) { field(s) = true; };
+  o.shown = [field](ServerSettings& s) { return std::string(field(s) ? "yes" : "no"); };
   return o;
 }
 

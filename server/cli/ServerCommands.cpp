@@ -1,11 +1,8 @@
 #include "server/cli/ServerCommands.h"
 
-#include <pthread.h>
-#include <signal.h>
-
-#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -17,12 +14,13 @@
 #include "pdi_version.h"
 #include "server/cli/AuditReport.h"
 #include "server/cli/DemoGenerator.h"
-#include "server/http/AccessTokens.h"
-#include "server/http/CallLog.h"
+#include "server/cli/MasterImport.h"
+#include "server/cli/ServeCommand.h"
 #include "server/http/HttpServer.h"
 #include "server/service/AuditTime.h"
 #include "server/service/RemoteService.h"
 #include "server/store/LocalDatabase.h"
+#include "server/store/PgStore.h"
 #include "server/store/Store.h"
 #include "server/store/StoreBackup.h"
 
@@ -48,71 +46,6 @@ void PrintCounts(const char* verb, const MasterCounts& c) {
 
 double SecondsSince(std::chrono::steady_clock::time_point started) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-}
-
-int Serve(const Settings& settings) {
-  HttpServerOptions options = settings.http;
-  if (!settings.tokensFile.empty()) {
-    options.tokens = std::make_shared<const AccessTokens>(AccessTokens::Load(settings.tokensFile));
-  }
-
-  // Signals are taken by one thread with sigwait, so no handler runs inside the workers.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-
-  StoreOptions storeOptions = settings.store;
-  // One database connection per worker: a call never waits for a connection another holds.
-  storeOptions.connections = options.threads;
-  CallLog log(stderr);
-  const std::string program = kProgramName;
-  const auto store = Store::Open(settings.db, storeOptions);
-  if (!store->Notes().empty()) log.Note(program + " " + store->Notes());
-  RemoteService service(*store, settings.service);
-  options.localDb = std::make_shared<LocalDbPublisher>(*store);
-  HttpServer http(service, log, options);
-  const int port = http.Bind();
-  if (options.tokens) {
-    log.Note(program + " accepts only requests carrying one of the " + std::to_string(options.tokens->Size()) +
-             " access tokens of " + settings.tokensFile);
-  } else {
-    log.Note(program + " accepts requests from anyone who can reach " + options.host +
-             " (no access tokens: give --tokens FILE to require them)");
-  }
-  log.Note(program + " " PDI_VERSION " listening on " + (options.tls.Enabled() ? "https://" : "http://") +
-           options.host + ":" + std::to_string(port) + kServicePath + " (database " + Store::Redacted(settings.db) +
-           (Store::IsPostgresLocation(settings.db) ? ""
-            : storeOptions.fullSync               ? ", synchronous=FULL"
-                                                  : ", synchronous=NORMAL") +
-           ")");
-
-  std::atomic<bool> signalled{false};
-  std::thread watcher([&] {
-    int received = 0;
-    sigwait(&stopSignals, &received);
-    if (signalled.exchange(true)) return;  // woken by main after Run returned on its own
-    log.Note(program + " stopping (" + (received == SIGINT ? "SIGINT" : "SIGTERM") + "): finishing calls under way");
-    http.Stop();
-  });
-  std::string failure;
-  try {
-    http.Run();
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
-  // Run returns on its own only when the listener failed: then the stop is a failure.
-  const bool stoppedBySignal = signalled.exchange(true);
-  if (!stoppedBySignal) pthread_kill(watcher.native_handle(), SIGTERM);
-  watcher.join();
-  if (!stoppedBySignal) {
-    log.Note(program + " stopped: " + (failure.empty() ? std::string("the listener ended") : failure));
-    return 1;
-  }
-  log.Note(program + " stopped");
-  return 0;
 }
 
 int Init(const Settings& settings) {
@@ -150,12 +83,27 @@ int ImportMaster(const Settings& settings) {
   const auto store = Store::Open(settings.db, StoreOptions{.create = true});
   NoteOpened(*store);
   const auto session = store->OpenSession();
-  PrintCounts("imported", LocalDatabase::Import(*session, settings.arguments[0]));
+  const MasterImportReport report = MasterImport::Run(*session, settings.arguments);
+  for (const std::string& warning : report.warnings) std::cerr << warning << "\n";
+  for (const std::string& fault : report.faults) std::cerr << fault << "\n";
+  if (report.Refused()) {
+    std::cerr << "import-master: nothing imported (" << report.faults.size()
+              << (report.faults.size() == 1 ? " fault" : " faults") << " above); " << Store::Redacted(settings.db)
+              << " is as it was\n";
+    return 1;
+  }
+  for (const MasterImportReport::Table& t : report.tables) {
+    std::cerr << "imported " << t.name << " from " << t.source << ": " << t.stored << " rows stored (" << t.added
+              << " new, " << t.stored - t.added << " replaced)\n";
+  }
+  if (!report.warnings.empty()) std::cerr << report.warnings.size() << " warnings above; those rows were imported\n";
   return 0;
 }
 
+// The commands that only read open a store as it is: an older one is neither migrated nor
+// changed, so an older server still serving it is not disturbed.
 int ExportLocal(const Settings& settings) {
-  const auto store = Store::Open(settings.db);
+  const auto store = Store::Open(settings.db, StoreOptions{.readOnly = true});
   NoteOpened(*store);
   const auto session = store->OpenSession();
   PrintCounts("exported", LocalDatabase::Export(*session, settings.arguments[0]));
@@ -217,11 +165,48 @@ OptionSpec TokensOption() {
                .value = "FILE",
                .help = "accept only requests with 'Authorization: Bearer TOKEN' for a TOKEN listed\n"
                        "in FILE, one 'TOKEN USER' per line ('#' starts a comment line); others get\n"
-                       "HTTP 401. Without it the server accepts anyone (and says so)."};
+                       "HTTP 401. FILE is owned by the server's user (mode 0600) or root (0640).\n"
+                       "Default: the systemd credential 'tokens', if given; else the server\n"
+                       "accepts anyone (and says so)."};
   o.take = [](const std::string& text, Settings& s) {
     if (text.empty()) throw EUsage("option --tokens needs a file");
     s.tokensFile = text;
   };
+  o.shown = [](Settings& s) { return s.tokensFile; };
+  return o;
+}
+
+// --trusted-proxy CIDR,…
+OptionSpec TrustedProxyOption() {
+  OptionSpec o{.name = "--trusted-proxy",
+               .value = "CIDR,...",
+               .help = "balancers whose word on the client is believed: the client address they\n"
+                       "give (PROXY protocol header, X-Forwarded-For) goes to the log and audit"};
+  o.take = [](const std::string& text, Settings& s) {
+    try {
+      s.trustedProxies = TrustedProxies::Parse(text);
+    } catch (const std::invalid_argument& e) {
+      throw EUsage(std::string("--trusted-proxy: ") + e.what());
+    }
+  };
+  o.shown = [](Settings& s) { return s.trustedProxies.Text(); };
+  return o;
+}
+
+// --metrics-listen HOST:PORT.
+OptionSpec MetricsListenOption() {
+  OptionSpec o{.name = "--metrics-listen",
+               .value = "HOST:PORT",
+               .help = "serve Prometheus metrics at http://HOST:PORT/metrics (off by default)"};
+  o.take = [](const std::string& text, Settings& s) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) throw EUsage("--metrics-listen needs HOST:PORT, not \"" + text + "\"");
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    s.metricsHost = host;
+    s.metricsPort = static_cast<int>(CommandLine::ParseNumber("--metrics-listen", text.substr(colon + 1), 0, 65535));
+  };
+  o.shown = [](Settings& s) { return s.metricsHost.empty() ? std::string() : s.metricsHost + ":" + std::to_string(s.metricsPort); };
   return o;
 }
 
@@ -242,8 +227,10 @@ CommandSpec ServeCommand() {
   CommandSpec c;
   c.name = "serve";
   c.summary = "serve the remote service " + kServiceName + " over HTTP";
-  c.description = "Serves POST " + kServicePath + " (JSON-RPC 2.0), GET on the same path, and the local\n" +
-                  "database of the desktops at GET " + kServicePath + "/local.db (with an ETag).\n";
+  c.description = "Serves POST " + kServicePath + " (JSON-RPC 2.0), GET on the same path, the local\n" +
+                  "database of the desktops at GET " + kServicePath + "/local.db (with an ETag), GET /health\n" +
+                  "(200 'ok' when the database answers within 1 s, else 503 and why; no token needed),\n" +
+                  "and the screen for browsers under / (see --web).\n";
   // Every option of serve but --config may also be given in the configuration file.
   c.options = {
       DbOption("SQLite file of the server, or a postgresql:// URI. It must hold a store;\n"
@@ -261,19 +248,60 @@ CommandSpec ServeCommand() {
           .Configurable(),
       ConfigFileOption("read options from FILE: lines 'name = value' with the names of these options\n"
                        "('db', 'listen', 'tokens', ...; 'create = yes'); the command line wins"),
+      FlagOption("--check-config", "read and check the configuration (and the files it names), say what\n"
+                                   "it found, and exit: 0 when it is sound",
+                 [](Settings& s) -> auto& { return s.checkConfig; }),
       ListenOption().Configurable(),
-      TokensOption().Configurable(),
-      TextOption("--tls-cert", "FILE", "serve HTTPS only, with this certificate chain (PEM)",
+      TokensOption().Reloadable(),
+      TextOption("--web", "FOLDER",
+                 "serve the screen for browsers under / from FOLDER (the page's built\n"
+                 "files); default: share/pdi07310-server/web beside the program when\n"
+                 "installed; none: no page",
+                 [](Settings& s) -> auto& { return s.web; })
+          .Configurable(),
+      TextOption("--tls-cert", "FILE",
+                 "serve HTTPS only, with this certificate chain (PEM). Default: the systemd\n"
+                 "credentials 'tls.crt' and 'tls.key', if given",
                  [](Settings& s) -> auto& { return s.http.tls.certificateFile; })
-          .Configurable(),
-      TextOption("--tls-key", "FILE", "the private key (PEM) of --tls-cert",
+          .Reloadable(),
+      TextOption("--tls-key", "FILE",
+                 "the private key (PEM) of --tls-cert, owned by the server's user (mode\n"
+                 "0600) or root (0640)",
                  [](Settings& s) -> auto& { return s.http.tls.keyFile; })
-          .Configurable(),
+          .Reloadable(),
       NumberOption("--threads", "N",
-                   "workers running calls: at most N calls reach the database at once;\n"
-                   "idle and slow connections hold no worker",
+                   "workers running calls: at most N calls run at once; idle and slow\n"
+                   "connections hold no worker",
                    1, 1024, [](Settings& s) -> auto& { return s.http.threads; })
           .Configurable(),
+      NumberOption("--db-connections", "N",
+                   "PostgreSQL: the most connections this server opens to the database, all\n"
+                   "uses together (calls, checks, health); calls wait for one of them",
+                   PgStore::kLeastConnections, 10000, [](Settings& s) -> auto& { return s.store.connections; })
+          .Configurable(),
+      SecondsOption("--db-wait-timeout",
+                    "PostgreSQL: seconds a call waits for a free connection before it is\n"
+                    "answered 'servidor ocupado'",
+                    1, 3600, [](Settings& s) -> auto& { return s.store.connectionWait; })
+          .Configurable(),
+      TrustedProxyOption().Reloadable(),
+      MetricsListenOption().Configurable(),
+      TextOption("--log-file", "FILE",
+                 "write the log to FILE (opened again on SIGHUP, for logrotate) instead of\n"
+                 "standard error",
+                 [](Settings& s) -> auto& { return s.logFile; })
+          .Reloadable(),
+      ChoiceOption("--log-format", "text lines, or one JSON object per line",
+                   std::vector<std::pair<std::string, LogFormat>>{{"text", LogFormat::kText}, {"json", LogFormat::kJson}},
+                   [](Settings& s) -> auto& { return s.logFormat; })
+          .Reloadable(),
+      ChoiceOption("--log-level", "the least level written; calls are info, failed calls error",
+                   std::vector<std::pair<std::string, LogLevel>>{{"debug", LogLevel::kDebug},
+                                                                 {"info", LogLevel::kInfo},
+                                                                 {"warning", LogLevel::kWarning},
+                                                                 {"error", LogLevel::kError}},
+                   [](Settings& s) -> auto& { return s.logLevel; })
+          .Reloadable(),
   };
   OptionGroup limits{.name = "limits",
                      .heading = "Limits (a request past a size limit gets 413, past a budget 503; a deadline passed "
@@ -336,13 +364,19 @@ CommandSpec ServeCommand() {
                    "SQLite: bytes the write-ahead log is cut back to once a checkpoint has\n"
                    "emptied it (after a long reader it may have grown far past this)",
                    0, 64 * kGiB, [](Settings& s) -> auto& { return s.store.walSizeLimit; }),
+      NumberOption("--max-spool-bytes", "N",
+                   "answers read ahead of slow clients and kept on disk, all together; past it\n"
+                   "an answer goes at its client's pace, holding its database connection",
+                   0, 1024 * kGiB, [](Settings& s) -> auto& { return s.http.limits.maxSpoolBytes; }),
   };
   for (OptionSpec& option : limits.options) option.configurable = true;
   c.groups = {std::move(limits)};
   c.footer =
       "Prints 'listening on http://HOST:PORT/...' (https:// with TLS) on stderr when ready and one line per\n"
       "call. SIGINT or SIGTERM finish the calls under way and stop the server (exit status 0); a listener\n"
-      "that fails for good stops it with a line saying why (exit status 1).\n";
+      "that fails for good stops it with a line saying why (exit status 1). SIGHUP reads the configuration\n"
+      "again and takes its reloadable settings (tokens, tls-cert, tls-key, trusted-proxy, log-file,\n"
+      "log-format, log-level), reading the files they name again; a reload that fails changes nothing.\n";
   c.check = CheckServe;
   c.run = Serve;
   return c;
@@ -373,7 +407,8 @@ std::vector<CommandSpec> BuildCommands() {
            "and\nsaving: every save acknowledged before the copy began is in it. From PostgreSQL the copy is an "
            "SQLite\nstore too, so 'serve --db FILE' runs on it. The copy passes SQLite's integrity check before it "
            "takes\nFILE's name, and is one file (no -wal or -shm beside it). FILE is never the store or one of its "
-           "side\nfiles (-wal, -shm, -journal); an existing FILE is replaced only with --force.\n",
+           "side\nfiles (-wal, -shm, -journal); an existing FILE is replaced only with --force. The store is only "
+           "read,\nas it is (an older one is not migrated).\n",
        .options = {DbOption(), FlagOption("--force", "replace a file already at FILE (never the store's own files)",
                                           [](Settings& s) -> auto& { return s.backup.overwrite; })},
        .argument = "FILE",
@@ -389,12 +424,18 @@ std::vector<CommandSpec> BuildCommands() {
        .run = Restore});
   commands.push_back(
       {.name = "import-master",
-       .summary = "fill or refresh the master tables from a local database file",
-       .description = "Adds or replaces (by key) the rows of PRODUTO, FORNECEDOR, CLIENTE and FILIAL of the local\n"
-                      "database file LOCAL_DB in the server database DB. Master rows missing from LOCAL_DB are "
-                      "kept.\n",
+       .summary = "fill or refresh the master tables from CSV files or a local database file",
+       .description =
+           "Adds or replaces (by key) the rows of the master tables given: CSV files named after their table\n"
+           "(PRODUTO.csv, FORNECEDOR.csv, CLIENTE.csv, FILIAL.csv; or a folder holding them), UTF-8 with ';' or\n"
+           "',' and a header row of the table's columns; or one file in the local database's format. Only the\n"
+           "tables given change; rows missing from them are kept. An empty or repeated key, a wrong number of\n"
+           "cells, bytes that are not UTF-8 or a person type other than F or J refuse the whole import\n"
+           "('FILE:LINE: reason', exit status 1, nothing changed); a taxpayer number with wrong check digits\n"
+           "is a warning. The counts printed are the rows stored.\n",
        .options = {DbOption()},
-       .argument = "LOCAL_DB",
+       .argument = "FILE",
+       .manyArguments = true,
        .run = ImportMaster});
   commands.push_back(
       {.name = "export-local",

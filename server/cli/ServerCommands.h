@@ -1,12 +1,15 @@
 // The commands of pdi07310-server, as one table (see CommandTable):
 //
-//   pdi07310-server serve --db DB [--create] [--sync full|normal] [--config FILE] [--listen HOST:PORT]
-//                         [--tokens FILE] [--tls-cert FILE] [--tls-key FILE] [--threads N] [limits]
+//   pdi07310-server serve --db DB [--create] [--sync full|normal] [--config FILE] [--check-config]
+//                         [--listen HOST:PORT] [--tokens FILE] [--tls-cert FILE] [--tls-key FILE]
+//                         [--threads N] [--db-connections N] [--db-wait-timeout S]
+//                         [--trusted-proxy CIDR,...] [--metrics-listen HOST:PORT] [--log-file FILE]
+//                         [--log-format text|json] [--log-level LEVEL] [limits]
 //   pdi07310-server init --db DB
 //   pdi07310-server migrate --db DB
 //   pdi07310-server backup --db DB FILE
 //   pdi07310-server restore --db DB FILE
-//   pdi07310-server import-master --db DB LOCAL_DB
+//   pdi07310-server import-master --db DB FILE...
 //   pdi07310-server export-local --db DB LOCAL_DB
 //   pdi07310-server demo --db DB --local LOCAL_DB [--products N] [--rows-per-product M] [--seed S]
 //   pdi07310-server audit --db DB [--product CDPRODUTO] [--since TIME]

@@ -1,13 +1,8 @@
 #include "server/http/AccessTokens.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <stdexcept>
+
+#include "server/http/PrivateFile.h"
 
 namespace server {
 namespace {
@@ -32,61 +27,13 @@ bool SameText(std::string_view a, std::string_view b) {
 // Printable ASCII without blanks: what a token and a header's token are made of.
 bool TokenChar(char c) { return static_cast<unsigned char>(c) > 0x20 && static_cast<unsigned char>(c) < 0x7F; }
 
-// Closes a descriptor on every path.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Tokens files larger than this are not tokens files.
-constexpr off_t kMaxFileBytes = 1 << 20;
+constexpr size_t kMaxFileBytes = 1 << 20;
 
 }  // namespace
 
 AccessTokens AccessTokens::Load(const std::string& path) {
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (fd.Get() < 0) throw std::runtime_error("cannot read the tokens file " + path + ": " + std::strerror(errno));
-  // The mode is read from the open file itself, so it is the mode of what is read.
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0) {
-    throw std::runtime_error("cannot read the tokens file " + path + ": " + std::strerror(errno));
-  }
-  if (!S_ISREG(st.st_mode)) throw std::runtime_error("the tokens file " + path + " is not a regular file");
-  if ((st.st_mode & 066) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    throw std::runtime_error("the tokens file " + path + " can be read or written by other users (mode " + mode +
-                             "); its tokens may have leaked. Make it private (chmod 600 " + path +
-                             ") and replace its tokens if others could read them");
-  }
-  // Whoever owns the file decides who gets in: only the server's own user, or root.
-  if (st.st_uid != ::geteuid() && st.st_uid != 0) {
-    throw std::runtime_error("the tokens file " + path + " belongs to another user (uid " + std::to_string(st.st_uid) +
-                             "); it must be owned by the user the server runs as, or by root");
-  }
-  if (st.st_size > kMaxFileBytes) throw std::runtime_error("the tokens file " + path + " is too large");
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::runtime_error("cannot read the tokens file " + path + ": " + std::strerror(errno));
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-    if (text.size() > static_cast<size_t>(kMaxFileBytes)) {
-      throw std::runtime_error("the tokens file " + path + " is too large");
-    }
-  }
-  return Parse(text, path);
+  return Parse(ReadPrivateFile(path, "the tokens file " + path, kMaxFileBytes), path);
 }
 
 AccessTokens AccessTokens::Parse(std::string_view text, const std::string& source) {

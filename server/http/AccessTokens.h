@@ -1,9 +1,8 @@
 // AccessTokens is the list of access tokens a server accepts, read from a file with one
 // "TOKEN USER" per line: the token (at least 16 printable ASCII characters without blanks) and,
 // after blanks, the user name it stands for (the rest of the line, without control characters).
-// Blank lines and lines starting with '#' are ignored. The file must be private to its owner, as
-// ssh demands of a private key: one that group or others may read or write is refused, and so is
-// one owned by anyone but the server's own user or root (its owner could let anyone in). A request
+// Blank lines and lines starting with '#' are ignored. The file is a secret: owned by the server's
+// user (mode 0600) or by root (0640 at most), never readable by others (see PrivateFile.h). A request
 // is let in when its Authorization header is exactly "Bearer TOKEN" with a listed token; the user
 // name then goes to the audit trail.
 //
@@ -23,10 +22,10 @@ class AccessTokens {
   static constexpr size_t kMinTokenLength = 16;
 
   // Reads the file at path. Raises std::runtime_error naming the file (and the line) when it
-  // cannot be read, is not a regular file, group or others may read or write it, it belongs to a
-  // user other than the server's or root, a line has a token without a user, a token is too
-  // short or holds a character that is not printable, a user name holds a control character, a
-  // token is listed twice, or no token is listed at all (a server nobody could call).
+  // cannot be read (saying why), is not a regular file, breaks the rule of private files, a line has a
+  // token without a user, a token is too short or holds a character that is not printable, a user
+  // name holds a control character, a token is listed twice, or no token is listed at all (a
+  // server nobody could call).
   static AccessTokens Load(const std::string& path);
   // Reads the text of such a file; source names it in messages.
   static AccessTokens Parse(std::string_view text, const std::string& source);

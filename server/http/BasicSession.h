@@ -22,8 +22,11 @@
 
 #include "host/wire/ServiceName.h"
 #include "server/http/HeaderText.h"
+#include "server/http/ProxyHeader.h"
+#include "server/http/PageFiles.h"
 #include "server/http/RequestPolicy.h"
 #include "server/http/Session.h"
+#include "server/http/SpoolAhead.h"
 #include "server/http/StreamPump.h"
 #include "server/service/LocalDbPublisher.h"
 #include "server/service/RemoteService.h"
@@ -56,6 +59,9 @@ inline const std::string& ServicePath() {
   return path;
 }
 
+// The longest a health check waits for the store.
+inline constexpr std::chrono::milliseconds kHealthLimit{1000};
+
 template <class Stream>
 class BasicSession final : public SessionBase, public PumpOwner, public std::enable_shared_from_this<BasicSession<Stream>> {
  public:
@@ -65,15 +71,14 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         pump_(stream_, *this, host.limits.stallTimeout) {}
 
   void Start() override {
-    if constexpr (kTls) {
-      Lowest().expires_after(Limits().headTimeout);
-      stream_.async_handshake(ssl::stream_base::server, [self = Self()](error_code ec) {
-        if (ec) return self->Close();
-        self->ReadRequest();
-      });
-    } else {
-      ReadRequest();
-    }
+    error_code ec;
+    const tcp::endpoint peer = Lowest().socket().remote_endpoint(ec);
+    if (ec) return Close();  // gone already
+    tcpPeer_ = peer_ = Unmapped(peer.address());
+    client_ = admission_.client;
+    // A trusted balancer may open the connection with a PROXY protocol header naming its client.
+    if (host_.live.Current()->proxies->Contains(peer_)) return ReadProxyHeader();
+    Begin();
   }
 
   void Abandon() override {
@@ -87,6 +92,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
 
   // What the parser is reading: the head, (the head is being judged,) the body.
   enum class Phase { Head, Judging, Body };
+  using CallOutcome = ServerMetrics::CallOutcome;
 
   // The marks of the request under way, from its first byte to the end of its answer.
   struct Exchange {
@@ -103,6 +109,10 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     Clock::time_point start{};
     size_t requestBytes = 0;
     std::string outcome;
+    CallOutcome kind = CallOutcome::kOk;
+    std::string client;     // the client's address, or the one a trusted proxy named
+    std::string requestId;  // the request's id: the reference of its failures
+    int status = 200;       // the HTTP status answered
   };
 
   beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
@@ -116,6 +126,51 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   void CloseConnection() override { Close(); }
   void StreamEnded(bool complete, const std::string& failure, size_t sent) override {
     EndCall(complete ? ex_.outcome : failure.empty() ? std::string("aborted") : failure, sent, complete);
+  }
+
+  // ---- Opening the connection ------------------------------------------------------------------
+
+  // The TLS handshake (given what was read past a PROXY header), then the first request.
+  void Begin() {
+    if constexpr (kTls) {
+      Lowest().expires_after(Limits().headTimeout);
+      stream_.async_handshake(ssl::stream_base::server, buffer_.data(), [self = Self()](error_code ec, size_t used) {
+        if (ec) return self->Close();
+        self->buffer_.consume(used);
+        self->ReadRequest();
+      });
+    } else {
+      ReadRequest();
+    }
+  }
+
+  // Reads a PROXY protocol header from a trusted peer, if the connection begins with one: its
+  // source becomes the connection's client. What follows it stays in the buffer for HTTP (or TLS).
+  void ReadProxyHeader() {
+    const auto received = buffer_.data();
+    const ProxyHeader header =
+        ProxyHeader::Read(std::string_view(static_cast<const char*>(received.data()), received.size()));
+    switch (header.state) {
+      case ProxyHeader::State::kAbsent: return Begin();
+      case ProxyHeader::State::kInvalid:
+        host_.notes.Note("dropped connection from " + admission_.client + ": " + header.why);
+        return Close();
+      case ProxyHeader::State::kRead:
+        buffer_.consume(header.length);
+        if (header.source) {
+          peer_ = Unmapped(header.source->address());
+          const std::string ip = peer_.to_string();
+          client_ = (peer_.is_v6() ? "[" + ip + "]" : ip) + ":" + std::to_string(header.source->port());
+        }
+        return Begin();
+      case ProxyHeader::State::kNeedMore: break;
+    }
+    Lowest().expires_after(Limits().headTimeout);
+    Lowest().async_read_some(buffer_.prepare(kReadChunk), [self = Self()](error_code ec, size_t n) {
+      if (ec) return self->Close();
+      self->buffer_.commit(n);
+      self->ReadProxyHeader();
+    });
   }
 
   // ---- Reading a request -----------------------------------------------------------------------
@@ -220,7 +275,10 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     ex_.http10 = req.version() < 11;
     ex_.method = std::string(req.method_string());
 
-    const HeadVerdict verdict = JudgeHead(req, ServicePath(), host_.tokens, host_.localDb != nullptr);
+    const auto live = host_.live.Current();
+    IdentifyRequest(req, *live->proxies);
+    const HeadVerdict verdict = JudgeHead(req, ServicePath(), live->tokens.get(), host_.localDb != nullptr,
+                                             host_.page != nullptr);
     const bool hasBody = !parser_->is_done();
     ex_.user = verdict.user;
     switch (verdict.route) {
@@ -231,10 +289,16 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         Answer(static_cast<http::status>(verdict.status), verdict.body, hasBody, verdict.headers);
         return false;
       case HeadVerdict::Route::Describe:
-        Answer(http::status::ok, RemoteService::Describe(), hasBody);
+        Answer(http::status::ok, RemoteService::Describe(ex_.user), hasBody);
         return false;
       case HeadVerdict::Route::LocalDb:
         ServeLocalDb(std::string(header::View(req[http::field::if_none_match])), hasBody);
+        return false;
+      case HeadVerdict::Route::Health:
+        AnswerHealth(hasBody);
+        return false;
+      case HeadVerdict::Route::Page:
+        ServePage(req, hasBody);
         return false;
       case HeadVerdict::Route::Call: break;
     }
@@ -269,6 +333,24 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     Parse();
   }
 
+  // The request's id and client: the X-Request-Id a trusted balancer sent, and the client that
+  // X-Forwarded-For names when the connection's client (the balancer, or the one its PROXY header
+  // named) is trusted; else a new id and the connection's client.
+  void IdentifyRequest(const http::request<http::string_body>& req, const TrustedProxies& proxies) {
+    ex_.client = client_;
+    if (proxies.Contains(tcpPeer_)) ex_.requestId = AcceptedRequestId(header::View(req["X-Request-Id"]));
+    if (proxies.Contains(peer_)) {
+      std::vector<std::string_view> forwarded;
+      const auto lines = req.equal_range("X-Forwarded-For");
+      for (auto it = lines.first; it != lines.second; ++it) forwarded.push_back(header::View(it->value()));
+      if (!forwarded.empty()) {
+        const auto client = proxies.ClientOf(peer_, forwarded);
+        if (client != peer_) ex_.client = client.to_string();
+      }
+    }
+    if (ex_.requestId.empty()) ex_.requestId = RemoteService::NewReference();
+  }
+
   // A request that could not be read whole: an answer where one helps the client, else close.
   void RefuseBroken(const error_code& ec) {
     if (ec == http::error::body_limit) {
@@ -294,12 +376,15 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   bool EnterCall(bool bodyUnread) {
     switch (host_.calls.Enter(ex_.call, admission_.ip)) {
       case CallGate::Entry::Stopping:
+        host_.metrics.RequestRefused(503);
         Answer(http::status::service_unavailable, ErrorBody(503, "server stopping"), bodyUnread);
         return false;
       case CallGate::Entry::Busy:
+        host_.metrics.RequestRefused(503);
         Answer(http::status::service_unavailable, ErrorBody(503, "server busy; try again shortly"), bodyUnread);
         return false;
       case CallGate::Entry::AnswersPending:
+        host_.metrics.RequestRefused(503);
         host_.notes.Note("refused call from " + admission_.client + ": HTTP 503, answers not yet taken over the limit");
         Answer(http::status::service_unavailable,
                ErrorBody(503, "server busy: too many answers not yet read; read them, then try again"), bodyUnread);
@@ -312,7 +397,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
 
   void Dispatch() {
     if (!EnterCall(false)) return;
-    const CallContext context{admission_.client, ex_.user};
+    const CallContext context{ex_.client, ex_.user, ex_.requestId};
     std::string body = std::move(parser_->get().body());
     if (RemoteService::Quick(body)) {
       // A check runs here, on this connection's lane: a hand-over would cost more than the call.
@@ -356,6 +441,10 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     ex_.requestBytes = requestBytes;
     ex_.method = reply.method;
     ex_.outcome = reply.outcome;
+    ex_.kind = reply.status == Outcome::kOk        ? CallOutcome::kOk
+               : reply.status == Outcome::kRefused ? CallOutcome::kRefused
+               : reply.status == Outcome::kInvalid ? CallOutcome::kInvalid
+                                                   : CallOutcome::kFailed;
     if (closed_) {  // abandoned while the call ran
       reply.stream.reset();
       return EndCall("aborted: the connection was closed", 0, false);
@@ -377,17 +466,47 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     // The stream keeps its place; the call's is free for another call.
     ex_.call.Handed();
     if (ex_.http10) ex_.keepAlive = false;  // the answer ends with the connection
-    pump_.Start(std::move(reply.stream), ex_.http10, ex_.keepAlive, Limits().streamTimeout);
+    // Read ahead of the client, so that a slow one holds no store session longer than the store
+    // takes to produce the answer.
+    pump_.Start(SpoolAhead(std::move(reply.stream), host_.spool, stream_.get_executor()), ex_.http10,
+                ex_.keepAlive, Limits().streamTimeout, {{"X-Request-Id", ex_.requestId}});
   }
 
   // Every place for a streamed answer is taken, in all or for this address: 503.
   void RefuseStream() {
+    ex_.kind = CallOutcome::kFailed;
+    ex_.outcome = "refused: too many answers being streamed";
     std::string body = ErrorBody(503, "server busy; try again shortly");
     const size_t size = body.size();
     HandOver(size);
     WriteWhole(http::status::service_unavailable, std::move(body), false, {}, [self = Self(), size](bool sent) {
-      self->EndCall(sent ? "refused: too many answers being streamed" : "aborted", size);
+      self->EndCall(sent ? self->ex_.outcome : "aborted", size);
     });
+  }
+
+  // GET /health: 200 "ok" when the store answers a trivial query within kHealthLimit, else 503
+  // with a short reason; the detail goes to the log only.
+  void AnswerHealth(bool bodyUnread) {
+    ex_.method = "GET /health";
+    ex_.start = Clock::now();
+    HealthReport report;
+    if (host_.calls.Closed()) {
+      report.reason = "server stopping";
+    } else {
+      report = host_.service.CheckHealth(kHealthLimit);
+    }
+    host_.metrics.HealthChecked(report.ok);
+    if (!report.ok && !report.detail.empty()) host_.notes.Note("health check failed: " + report.detail);
+    ex_.outcome = report.ok ? "ok" : "unavailable: " + report.reason;
+    ex_.status = report.ok ? 200 : 503;
+    std::string body = report.reason + "\n";
+    const size_t size = body.size();
+    // Asked every few seconds by each balancer: logged at the debug level only.
+    host_.log.Call(CallRecord{.method = ex_.method, .status = ex_.status, .client = ex_.client, .user = ex_.user,
+                              .responseBytes = size, .duration = Clock::now() - ex_.start,
+                              .requestId = ex_.requestId, .outcome = ex_.outcome, .level = LogLevel::kDebug});
+    WriteWhole(static_cast<http::status>(ex_.status), std::move(body), bodyUnread,
+               {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}});
   }
 
   // A whole answer of `bytes` is handed to the network: the call's place is free for another
@@ -417,6 +536,8 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     if (closed_) return EndCall("aborted: the connection was closed", 0, false);
     if (answer.status == 503 || (answer.status == 200 && !answer.body)) {
       ex_.outcome = "failed: " + (answer.body ? *answer.body : std::string("no copy"));
+      ex_.kind = CallOutcome::kFailed;
+      ex_.status = 503;
       std::string body = ErrorBody(503, answer.body ? *answer.body : "local database not available");
       const size_t size = body.size();
       HandOver(size);
@@ -430,6 +551,8 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         std::make_shared<http::response<SharedBody>>(static_cast<http::status>(answer.status), ex_.http10 ? 10 : 11);
     res->set(http::field::etag, answer.etag);
     res->set(http::field::cache_control, "no-cache");
+    res->set("X-Request-Id", ex_.requestId);
+    ex_.status = answer.status;
     if (answer.status == 200) {
       res->set(http::field::content_type, "application/vnd.sqlite3");
       res->body() = SharedBody::value_type(answer.body->data(), answer.body->size());
@@ -446,8 +569,46 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     });
   }
 
+  // GET or HEAD of a file of the browser client: its bytes are kept in memory and shared by every
+  // answer, so no worker's turn is taken. A name the page does not hold gets 404.
+  void ServePage(const http::request_header<>& req, bool bodyUnread) {
+    const auto answer = host_.page->Get(header::View(req.target()), header::View(req[http::field::if_none_match]),
+                                        header::View(req[http::field::accept_encoding]));
+    if (!answer) return Answer(http::status::not_found, ErrorBody(404, "no such page"), bodyUnread);
+    using SharedBody = http::span_body<const char>;
+    auto res =
+        std::make_shared<http::response<SharedBody>>(static_cast<http::status>(answer->status), ex_.http10 ? 10 : 11);
+    for (const auto& [name, value] : answer->headers) res->set(name, value);
+    res->body() = SharedBody::value_type(answer->body->data(), answer->body->size());
+    if (bodyUnread) ex_.keepAlive = false;
+    res->keep_alive(ex_.keepAlive);
+    res->prepare_payload();
+    if (req.method() == http::verb::head) {
+      // The length the GET would send, and no body.
+      res->body() = SharedBody::value_type();
+      res->content_length(answer->body->size());
+    }
+    const size_t bytes = answer->body->size();
+    Lowest().expires_after(Limits().stallTimeout * static_cast<int>(1 + bytes / (8u << 20)));
+    http::async_write(stream_, *res, [self = Self(), res, keep = answer->body](error_code ec, size_t) {
+      if (ec) return self->Close();
+      if (self->ex_.keepAlive) return self->ReadRequest();
+      self->LingerClose();
+    });
+  }
+
   void EndCall(const std::string& outcome, size_t responseBytes, bool continueConnection = true) {
-    host_.log.Call(ex_.method, ex_.requestBytes, responseBytes, Clock::now() - ex_.start, outcome);
+    const auto duration = Clock::now() - ex_.start;
+    // An outcome other than the call's own tells the answer did not reach the client whole.
+    const CallOutcome kind = outcome == ex_.outcome       ? ex_.kind
+                             : outcome.rfind("failed", 0) == 0 ? CallOutcome::kFailed
+                                                               : CallOutcome::kAborted;
+    host_.log.Call(CallRecord{.method = ex_.method, .status = ex_.status, .client = ex_.client, .user = ex_.user,
+                              .requestBytes = ex_.requestBytes, .responseBytes = responseBytes, .duration = duration,
+                              .requestId = ex_.requestId, .outcome = outcome,
+                              .level = kind == CallOutcome::kFailed || kind == CallOutcome::kAborted ? LogLevel::kError
+                                                                                                     : LogLevel::kInfo});
+    host_.metrics.CallEnded(ex_.method, kind, duration, ex_.requestBytes, responseBytes);
     ex_.answer.Release();
     ex_.call.Leave();
     if (!continueConnection || closed_) return Close();
@@ -464,7 +625,9 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
                   std::function<void(bool)> done = {}) {
     auto res = std::make_shared<http::response<http::string_body>>(status, ex_.http10 ? 10 : 11);
     res->set(http::field::content_type, header::kJson);
+    if (!ex_.requestId.empty()) res->set("X-Request-Id", ex_.requestId);
     for (const auto& [name, value] : headers) res->set(name, value);
+    ex_.status = static_cast<int>(status);
     res->body() = std::move(body);
     if (endConnection) ex_.keepAlive = false;
     res->keep_alive(ex_.keepAlive);
@@ -486,6 +649,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   // A refused request: its answer, a note in the log, and the end of the connection.
   void Refuse(http::status status, const std::string& message, const std::string& why, const Headers& headers = {}) {
     const int code = static_cast<int>(status);
+    host_.metrics.RequestRefused(code);
     // The log escapes what the client sent.
     host_.notes.Note("refused " + (ex_.method.empty() ? std::string("request") : ex_.method.substr(0, 80)) +
                      " from " + admission_.client + ": HTTP " + std::to_string(code) + ", " + why);
@@ -523,6 +687,9 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   SessionHost& host_;
   // First, so that the connection's shares are given back after everything else has ended.
   Admission admission_;
+  boost::asio::ip::address tcpPeer_;  // the connection's peer
+  boost::asio::ip::address peer_;     // the same, or the client a trusted PROXY header named
+  std::string client_;             // its text, "HOST:PORT"
   Stream stream_;
   beast::flat_buffer buffer_;
   std::optional<Parser> parser_;

@@ -1,5 +1,5 @@
 // The options of the HTTP front (HttpServer): where it listens, how many calls it runs at once,
-// the limits of its edge, TLS, the access tokens and the local database's route. Each default is
+// the limits of its edge, TLS, the access tokens, the local database's route and the browser client's page. Each default is
 // written here and nowhere else: the command line's help takes its defaults from a
 // default-constructed HttpServerOptions. The defaults suit a company network of a few hundred
 // desktops.
@@ -12,10 +12,16 @@
 #include <memory>
 #include <string>
 
+namespace boost::asio::ssl {
+class context;
+}
+
 namespace server {
 
 class AccessTokens;
 class LocalDbPublisher;
+class TrustedProxies;
+class PageFiles;
 
 // The limits of the server's edge.
 struct HttpLimits {
@@ -40,6 +46,7 @@ struct HttpLimits {
   // A whole streamed answer, from its first piece to its last: the read snapshot behind it is
   // released then, however steadily the client takes it.
   std::chrono::milliseconds streamTimeout{600000};
+  size_t maxSpoolBytes = 2048ull * 1024 * 1024;   // answers read ahead of slow clients, on disk, all together
 };
 
 // The certificate chain and private key (PEM files) of an HTTPS server; empty: plain HTTP.
@@ -56,10 +63,16 @@ struct HttpServerOptions {
   int threads = 64;
   HttpLimits limits;
   HttpTls tls;
+  // The TLS context of tls, when the caller built it already (else it is built from the files).
+  std::shared_ptr<boost::asio::ssl::context> tlsContext;
   // Tokens a request must carry; null lets anyone in.
   std::shared_ptr<const AccessTokens> tokens;
+  // Peers believed about the client behind them (PROXY header, X-Forwarded-For); null: nobody.
+  std::shared_ptr<const TrustedProxies> trustedProxies;
   // Serves GET on the service's path + "/local.db" when set (behind the same tokens).
   std::shared_ptr<LocalDbPublisher> localDb;
+  // Serves the browser client's files under "/" (GET and HEAD, no token needed) when set.
+  std::shared_ptr<const PageFiles> page;
 };
 
 }  // namespace server

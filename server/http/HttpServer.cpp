@@ -52,9 +52,12 @@ void SendBusy(tcp::socket& socket) {
   socket.shutdown(tcp::socket::shutdown_send, ignored);
 }
 
-std::optional<net::ssl::context> TlsFor(const HttpTls& tls) {
-  if (!tls.Enabled()) return std::nullopt;
-  return edge::LoadTlsContext(tls);
+LiveConfig::Values LiveValues(const HttpServerOptions& options) {
+  LiveConfig::Values values;
+  values.tokens = options.tokens;
+  if (options.trustedProxies) values.proxies = options.trustedProxies;
+  if (options.tls.Enabled()) values.tls = options.tlsContext ? options.tlsContext : HttpServer::TlsContext(options.tls);
+  return values;
 }
 
 }  // namespace
@@ -65,12 +68,13 @@ std::optional<net::ssl::context> TlsFor(const HttpTls& tls) {
 class HttpServer::Front {
  public:
   Front(RemoteService& service, CallLog& log, HttpServerOptions options)
-      : log_(log), options_(std::move(options)), notes_(log), budget_(options_.limits),
+      : log_(log), options_(std::move(options)), service_(service), live_(LiveValues(options_)),
+        secure_(live_.Current()->tls != nullptr), notes_(log), budget_(options_.limits),
         calls_(Workers(), options_.limits),
         workers_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
-        host_{options_.limits, options_.tokens.get(), options_.localDb.get(), service, log, notes_, budget_, calls_,
-              workers_},
-        tls_(TlsFor(options_.tls)),
+        spool_(options_.limits.maxSpoolBytes),
+        host_{options_.limits, live_, options_.localDb.get(), service, log, notes_, budget_, calls_, workers_, metrics_,
+              spool_, options_.page.get()},
         lanes_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
         listener_(
             notes_, [this](tcp::socket socket) { OnAccepted(std::move(socket)); },
@@ -79,6 +83,22 @@ class HttpServer::Front {
   int Bind() {
     options_.port = listener_.Bind(options_.host, options_.port);
     return options_.port;
+  }
+
+  void Apply(LiveConfig::Values values) { live_.Replace(std::move(values)); }
+  bool Secure() const { return secure_; }
+  ServerMetrics& Metrics() { return metrics_; }
+
+  std::string MetricsText() const {
+    MetricsSources sources;
+    sources.store = service_.StoreState();
+    if (options_.localDb) {
+      sources.localDbBuilds = options_.localDb->Builds();
+      sources.localDbBuildFailures = options_.localDb->BuildFailures();
+    }
+    sources.spooledBytes = spool_.Used();
+    sources.spoolRefusals = spool_.Refusals();
+    return metrics_.Exposition(sources);
   }
 
   void Run() {
@@ -147,6 +167,7 @@ class HttpServer::Front {
     if (endpointError) return;  // gone already
     const std::string client = ClientText(remote);
     const std::string ip = remote.address().to_string();
+    const auto live = live_.Current();
     edge::ConnectionBudget::Place place;
     if (!calls_.Closed()) {
       edge::ConnectionBudget::Door door = edge::ConnectionBudget::Door::Open;
@@ -158,8 +179,9 @@ class HttpServer::Front {
       }
     }
     if (!place) {
+      metrics_.ConnectionRefused(ServerMetrics::ConnectionRefusal::kLimit);
       notes_.Note("refused connection from " + client + ": too many connections");
-      if (!tls_) SendBusy(socket);
+      if (!live->tls) SendBusy(socket);
       return;
     }
     error_code ignored;
@@ -169,6 +191,7 @@ class HttpServer::Front {
     try {
       seat = lanes_.Take();
     } catch (const std::exception& e) {
+      metrics_.ConnectionRefused(ServerMetrics::ConnectionRefusal::kNoLane);
       notes_.Note("refused connection from " + client + ": " + e.what());
       return;
     }
@@ -179,8 +202,10 @@ class HttpServer::Front {
     own.assign(remote.protocol(), socket.release(moved), moved);
     if (moved) return;
     edge::Admission admission{std::move(place), std::move(seat), client, ip};
-    auto session = tls_ ? edge::MakeTlsSession(host_, std::move(admission), std::move(own), *tls_)
-                        : edge::MakePlainSession(host_, std::move(admission), std::move(own));
+    admission.open = ServerMetrics::OpenConnection(&metrics_);
+    admission.tls = live->tls;
+    auto session = live->tls ? edge::MakeTlsSession(host_, std::move(admission), std::move(own), *live->tls)
+                             : edge::MakePlainSession(host_, std::move(admission), std::move(own));
     Register(session);
     net::post(lane, [session] { session->Start(); });
   }
@@ -251,6 +276,10 @@ class HttpServer::Front {
 
   CallLog& log_;
   HttpServerOptions options_;
+  RemoteService& service_;
+  LiveConfig live_;
+  const bool secure_;
+  ServerMetrics metrics_;
 
   // Declared before the network parts, whose handlers use them.
   std::mutex mutex_;
@@ -266,8 +295,8 @@ class HttpServer::Front {
   edge::ConnectionBudget budget_;
   edge::CallGate calls_;
   edge::CallWorkers workers_;
+  SpoolBudget spool_;
   edge::SessionHost host_;
-  std::optional<net::ssl::context> tls_;
   edge::LanePool lanes_;
   edge::Listener listener_;
 };
@@ -282,5 +311,17 @@ int HttpServer::Bind() { return front_->Bind(); }
 void HttpServer::Run() { front_->Run(); }
 
 void HttpServer::Stop() { front_->Shutdown(""); }
+
+std::shared_ptr<net::ssl::context> HttpServer::TlsContext(const HttpTls& tls) {
+  return std::make_shared<net::ssl::context>(edge::LoadTlsContext(tls));
+}
+
+void HttpServer::Apply(LiveConfig::Values values) { front_->Apply(std::move(values)); }
+
+bool HttpServer::Secure() const { return front_->Secure(); }
+
+ServerMetrics& HttpServer::Metrics() { return front_->Metrics(); }
+
+std::string HttpServer::MetricsText() const { return front_->MetricsText(); }
 
 }  // namespace server

@@ -30,6 +30,9 @@
 // GET on the path + "/local.db" answers the desktops' local database (see LocalDbPublisher) with
 // its ETag; 304 when If-None-Match names it. It is built like a call, holding a worker's turn.
 //
+// With the browser client's page (HttpServerOptions::page), GET and HEAD of any other path are
+// answered from its files (PageFiles), without a token and without a worker's turn.
+//
 // With a certificate and key (HttpTls) the server speaks HTTPS only: a client that does not
 // complete a TLS handshake in time is closed without an answer.
 //
@@ -37,6 +40,11 @@
 // when it cannot go on, Run raises std::runtime_error saying why, so the process can exit with a
 // failure. Stop finishes the calls under way (a response being streamed is completed), answers
 // 503 to calls arriving meanwhile, then closes every connection; Run then returns.
+//
+// GET /health answers whether the store answers (see BasicSession), without a token. Every answer
+// carries the request's id in X-Request-Id. A reload (Apply) replaces the tokens, the trusted
+// proxies and the TLS context for the requests and connections that follow. The server counts
+// what it does in ServerMetrics, written out by MetricsText.
 //
 // The parts, each in a file of its own: the Listener accepts and hands each connection over; the
 // ConnectionBudget admits it and counts its request bytes; the LanePool gives it a lane; a Session
@@ -53,6 +61,8 @@
 #include "server/http/AccessTokens.h"
 #include "server/http/CallLog.h"
 #include "server/http/HttpOptions.h"
+#include "server/http/LiveConfig.h"
+#include "server/http/ServerMetrics.h"
 #include "server/service/LocalDbPublisher.h"
 #include "server/service/RemoteService.h"
 
@@ -76,6 +86,21 @@ class HttpServer {
 
   // Finishes the calls under way and makes Run return. Idempotent.
   void Stop();
+
+  // The TLS context of a certificate and key, for Apply. Raises std::runtime_error saying why it
+  // cannot be made (see LoadTlsContext).
+  static std::shared_ptr<boost::asio::ssl::context> TlsContext(const HttpTls& tls);
+
+  // Replaces the tokens, trusted proxies and TLS context for what follows. Thread-safe.
+  // REQUIRES: values.tls is set exactly when the server was started with TLS.
+  void Apply(LiveConfig::Values values);
+
+  // True when the server speaks TLS.
+  bool Secure() const;
+
+  // The server's counts, and the metrics in Prometheus' text format. Thread-safe.
+  ServerMetrics& Metrics();
+  std::string MetricsText() const;
 
  private:
   class Front;

@@ -46,7 +46,23 @@ std::string Capped(std::string_view text) { return std::string(text.substr(0, 20
 }  // namespace
 
 HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& path, const AccessTokens* tokens,
-                      bool localDb) {
+                      bool localDb, bool page) {
+  // The balancer's question needs no token and reveals nothing but the store's state.
+  if (View(head.target()) == kHealthPath) {
+    if (head.method() != http::verb::get) return NotAllowed(Shown(View(head.method_string())), "GET", "GET");
+    HeadVerdict v;
+    v.route = HeadVerdict::Route::Health;
+    return v;
+  }
+  if (page && (head.method() == http::verb::get || head.method() == http::verb::head)) {
+    const std::string_view target = View(head.target());
+    const std::string_view service = target.substr(0, target.find_first_of("?#"));
+    if (service != path && !service.starts_with(path + "/")) {
+      HeadVerdict v;
+      v.route = HeadVerdict::Route::Page;
+      return v;
+    }
+  }
   std::string user;
   if (tokens) {
     // One header only: with two, which one a proxy or the server reads is anyone's guess.
@@ -103,6 +119,16 @@ HeadVerdict JudgeHead(const http::request_header<>& head, const std::string& pat
   v.route = HeadVerdict::Route::Call;
   v.user = user;
   return v;
+}
+
+std::string AcceptedRequestId(std::string_view value) {
+  if (value.empty() || value.size() > 64) return {};
+  for (const char c : value) {
+    const bool fit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                     c == '_' || c == ':' || c == '-';
+    if (!fit) return {};
+  }
+  return std::string(value);
 }
 
 std::string ErrorBody(int status, std::string_view message) {

@@ -28,7 +28,10 @@
 #include "server/http/ConnectionBudget.h"
 #include "server/http/HttpOptions.h"
 #include "server/http/LanePool.h"
+#include "server/http/LiveConfig.h"
+#include "server/http/ServerMetrics.h"
 #include "server/http/ThrottledNotes.h"
+#include "server/service/ReplySpool.h"
 
 namespace boost::asio::ssl {
 class context;
@@ -37,6 +40,7 @@ class context;
 namespace server {
 class AccessTokens;
 class LocalDbPublisher;
+class PageFiles;
 class RemoteService;
 }  // namespace server
 
@@ -45,14 +49,17 @@ namespace server::edge {
 // What a session may use of the server that owns it. REQUIRES: all of it outlives the sessions.
 struct SessionHost {
   const HttpLimits& limits;
-  const AccessTokens* tokens;  // null lets anyone in
-  LocalDbPublisher* localDb;   // null: no local database route
+  const LiveConfig& live;     // the tokens and trusted proxies, which a reload may change
+  LocalDbPublisher* localDb;  // null: no local database route
   RemoteService& service;
   CallLog& log;
   ThrottledNotes& notes;
   ConnectionBudget& budget;
   CallGate& calls;
   CallWorkers& workers;
+  ServerMetrics& metrics;
+  SpoolBudget& spool;
+  const PageFiles* page = nullptr;  // null: no browser client under "/"
 };
 
 // An admitted connection: its shares, and who it is.
@@ -61,6 +68,8 @@ struct Admission {
   LanePool::Seat seat;
   std::string client;  // "HOST:PORT", an IPv6 address in brackets
   std::string ip;      // the address alone: what the per-address shares are kept by
+  ServerMetrics::OpenConnection open{};  // counted open while the connection lives
+  std::shared_ptr<const void> tls{};     // the TLS context the connection began with, kept alive
 };
 
 class SessionBase {

@@ -28,6 +28,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "server/http/CallGate.h"
 #include "server/http/HeaderText.h"
@@ -62,9 +64,11 @@ class StreamPump {
   StreamPump(const StreamPump&) = delete;
   StreamPump& operator=(const StreamPump&) = delete;
 
-  // Sends the answer body fills; keepAlive is what the head says to an HTTP/1.1 client; the whole
-  // answer must be sent within timeLimit. REQUIRES: no answer is under way.
-  void Start(std::unique_ptr<ReplyStream> body, bool http10, bool keepAlive, std::chrono::milliseconds timeLimit) {
+  // Sends the answer body fills; keepAlive is what the head says to an HTTP/1.1 client, headers
+  // go into the head besides the content type; the whole answer must be sent within timeLimit.
+  // REQUIRES: no answer is under way.
+  void Start(std::unique_ptr<ReplyStream> body, bool http10, bool keepAlive, std::chrono::milliseconds timeLimit,
+             const std::vector<std::pair<std::string, std::string>>& headers = {}) {
     namespace http = boost::beast::http;
     state_ = State{};
     state_.body = std::move(body);
@@ -76,6 +80,7 @@ class StreamPump {
     Linger(true);
     auto head = std::make_shared<http::response<http::empty_body>>(http::status::ok, http10 ? 10 : 11);
     head->set(http::field::content_type, header::kJson);
+    for (const auto& [name, value] : headers) head->set(name, value);
     if (http10) {
       // No chunked coding in HTTP/1.0: the answer ends when the connection does.
       head->keep_alive(false);

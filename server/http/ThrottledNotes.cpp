@@ -2,7 +2,7 @@
 
 namespace server::edge {
 
-void ThrottledNotes::Note(const std::string& text) {
+void ThrottledNotes::Note(const std::string& text, LogLevel level) {
   const auto now = std::chrono::steady_clock::now();
   std::string skipped;
   {
@@ -18,7 +18,7 @@ void ThrottledNotes::Note(const std::string& text) {
       return;
     }
   }
-  log_.Note(text + skipped);
+  log_.Note(text + skipped, level);
 }
 
 }  // namespace server::edge

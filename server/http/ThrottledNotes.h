@@ -22,8 +22,9 @@ class ThrottledNotes {
   ThrottledNotes(const ThrottledNotes&) = delete;
   ThrottledNotes& operator=(const ThrottledNotes&) = delete;
 
-  // Writes text as one line of the log unless this window's notes are spent.
-  void Note(const std::string& text);
+  // Writes text as one line of the log, at level (the edge's notes are warnings), unless this
+  // window's notes are spent.
+  void Note(const std::string& text, LogLevel level = LogLevel::kWarning);
 
  private:
   CallLog& log_;

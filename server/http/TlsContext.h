@@ -1,8 +1,10 @@
 // The TLS context of an HTTPS server: TLS 1.2 (AEAD suites with ECDHE only) or later, with the
 // certificate chain and private key of HttpTls loaded from their PEM files and checked against
-// each other, so that a wrong pair stops the server at start rather than failing every handshake.
+// each other, so that a wrong pair stops the server at start (or fails a reload) rather than
+// failing every handshake. The key is a secret: its file is read under the rule of PrivateFile.h.
 //
-// The context is built once, before the server runs; handshakes then use it from any thread.
+// A context is built whole before it is used; handshakes then use it from any thread. A reload
+// builds a new one for the connections that come after it.
 #pragma once
 
 #include <boost/asio/ssl/context.hpp>
@@ -11,8 +13,9 @@
 
 namespace server::edge {
 
-// Raises std::runtime_error naming the file when the certificate or the key cannot be loaded, or
-// when the key is not the certificate's. REQUIRES: tls.Enabled().
+// Raises std::runtime_error naming the file and saying why when the certificate or the key cannot
+// be read or loaded, the key's file breaks the rule of private files, or the key is not the
+// certificate's. REQUIRES: tls.Enabled().
 boost::asio::ssl::context LoadTlsContext(const HttpTls& tls);
 
 }  // namespace server::edge

@@ -50,7 +50,13 @@ LocalDbCopy LocalDbPublisher::Current() {
   // version, which only costs one more rebuild, never a stale copy kept.
   const int64_t version = store_.OpenSession()->MasterDataVersion();
   if (!built_ || version != version_) {
-    copy_ = Build(version);
+    try {
+      copy_ = Build(version);
+    } catch (...) {
+      buildFailures_.fetch_add(1, std::memory_order_relaxed);
+      throw;
+    }
+    builds_.fetch_add(1, std::memory_order_relaxed);
     version_ = version;
     built_ = true;
   }

@@ -11,6 +11,7 @@
 // others wait for it. Not copyable. REQUIRES: the store outlives the publisher.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -49,6 +50,10 @@ class LocalDbPublisher {
   // True when an If-None-Match value names etag (or is "*"); weak tags count.
   static bool Matches(const std::string& ifNoneMatch, const std::string& etag);
 
+  // Copies built, and builds that failed, since the publisher was made. Thread-safe.
+  int64_t Builds() const { return builds_.load(std::memory_order_relaxed); }
+  int64_t BuildFailures() const { return buildFailures_.load(std::memory_order_relaxed); }
+
  private:
   LocalDbCopy Build(int64_t version);
 
@@ -57,6 +62,8 @@ class LocalDbPublisher {
   bool built_ = false;
   int64_t version_ = 0;
   LocalDbCopy copy_;
+  std::atomic<int64_t> builds_{0};
+  std::atomic<int64_t> buildFailures_{0};
 };
 
 }  // namespace server

@@ -60,15 +60,6 @@ std::string Cut(std::string_view text, size_t max) {
 // short or broken across lines by what it quotes.
 std::string Shown(std::string_view text, size_t max) { return host::wire::EscapedText(text, max); }
 
-// A reference for a failure whose detail stays in the server's log: eight hex digits, random so
-// that references from several server processes do not collide.
-std::string NewErrorReference() {
-  thread_local std::mt19937 generator{std::random_device{}()};
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(generator()));
-  return text;
-}
-
 // What a client is told about a failure inside the server; the detail goes to the log only.
 std::string InternalFailureMessage(const std::string& reference) {
   return "Falha interna do servidor; referência " + reference +
@@ -494,6 +485,35 @@ bool RemoteService::Streams(std::string_view body) {
   }
 }
 
+std::string RemoteService::NewReference() {
+  thread_local std::mt19937 generator{std::random_device{}()};
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(generator()));
+  return text;
+}
+
+HealthReport RemoteService::CheckHealth(std::chrono::milliseconds limit) {
+  HealthReport report;
+  try {
+    store_.Probe(limit);
+    report.ok = true;
+    report.reason = "ok";
+    return report;
+  } catch (const EStoreLost& e) {
+    report.reason = "database file deleted or replaced";
+    report.detail = e.what();
+  } catch (const EStoreError& e) {
+    report.reason = e.Unreachable() ? "database unreachable"
+                    : e.Busy()      ? "database did not answer in time"
+                                    : "database failed";
+    report.detail = e.what();
+  } catch (const std::exception& e) {
+    report.reason = "database failed";
+    report.detail = e.what();
+  }
+  return report;
+}
+
 const std::vector<std::string_view>& RemoteService::MethodNames() {
   static const std::vector<std::string_view> kNames = [] {
     std::vector<std::string_view> names;
@@ -503,7 +523,7 @@ const std::vector<std::string_view>& RemoteService::MethodNames() {
   return kNames;
 }
 
-std::string RemoteService::Describe() {
+std::string RemoteService::Describe(std::string_view user) {
   std::string out = R"({"service":)";
   PacketWriter::AppendJsonString(out, kServiceName);
   out += R"(,"methods":[)";
@@ -512,7 +532,12 @@ std::string RemoteService::Describe() {
     if (i > 0) out += ',';
     PacketWriter::AppendJsonString(out, names[i]);
   }
-  out += "]}";
+  out += "]";
+  if (!user.empty()) {
+    out += R"(,"user":)";
+    PacketWriter::AppendJsonString(out, user);
+  }
+  out += "}";
   return out;
 }
 
@@ -601,6 +626,8 @@ Reply RemoteService::CallOne(const JsonRpcRequest& request, const CallContext& c
     reply.body = JsonRpcResponse::Result(id, result);
   };
 
+  // The request's id is the reference of every failure it meets; a call without one draws one.
+  const auto newReference = [&context] { return context.requestId.empty() ? NewReference() : context.requestId; };
   const Method* method = FindMethod(request.Method());
   if (method == nullptr) {
     answerError(Outcome::kInvalid, "error -32601: unknown method", rpc_code::kMethodNotFound,
@@ -634,7 +661,7 @@ Reply RemoteService::CallOne(const JsonRpcRequest& request, const CallContext& c
                 e.what());
   } catch (const EStoreLost& e) {
     // Said plainly, for the user to pass on; the file's name stays in the log.
-    const std::string reference = NewErrorReference();
+    const std::string reference = newReference();
     answerResult(Outcome::kFailed, "failed: reference " + reference + ": " + e.what(),
                  RawResult::Error("O banco de dados do servidor foi removido ou substituído enquanto o servidor "
                                   "funcionava; nada mais é gravado até o servidor ser reiniciado. Referência " +
@@ -642,21 +669,29 @@ Reply RemoteService::CallOne(const JsonRpcRequest& request, const CallContext& c
   } catch (const EStoreError& e) {
     // The store's own text (SQL, file names) stays in the log, under the reference the client
     // is given.
-    if (e.Busy()) {
-      answerResult(Outcome::kFailed, std::string("failed: ") + e.what(),
-                   RawResult::Error("O banco de dados do servidor está ocupado. Tente novamente em instantes."));
+    const std::string reference = newReference();
+    const std::string logged = "failed: reference " + reference + ": " + e.what();
+    if (e.Unreachable()) {
+      answerResult(Outcome::kFailed, logged,
+                   RawResult::Error("O servidor não consegue falar com o banco de dados; tente de novo em instantes. "
+                                    "Referência " + reference + "."));
+    } else if (e.NoConnection()) {
+      answerResult(Outcome::kFailed, logged,
+                   RawResult::Error("Servidor ocupado: todas as conexões com o banco de dados estão em uso; tente de "
+                                    "novo em instantes. Referência " + reference + "."));
+    } else if (e.Busy()) {
+      answerResult(Outcome::kFailed, logged,
+                   RawResult::Error("O banco de dados do servidor está ocupado. Tente novamente em instantes. "
+                                    "Referência " + reference + "."));
     } else if (e.DiskFull()) {
-      const std::string reference = NewErrorReference();
       answerResult(Outcome::kFailed, "failed: reference " + reference + ": disk full: " + e.what(),
                    RawResult::Error("O servidor está sem espaço em disco; avise o suporte. Nada foi gravado por esta "
                                     "chamada. Referência " + reference + "."));
     } else {
-      const std::string reference = NewErrorReference();
-      answerResult(Outcome::kFailed, "failed: reference " + reference + ": " + e.what(),
-                   RawResult::Error(InternalFailureMessage(reference)));
+      answerResult(Outcome::kFailed, logged, RawResult::Error(InternalFailureMessage(reference)));
     }
   } catch (const std::exception& e) {
-    const std::string reference = NewErrorReference();
+    const std::string reference = newReference();
     answerError(Outcome::kFailed, "failed: reference " + reference + ": " + e.what(), rpc_code::kInternalError,
                 InternalFailureMessage(reference));
   }

@@ -26,7 +26,9 @@
 // not in the master data, a value too long, a code holding a control character) or the store
 // fails. A failure inside the server is answered with a reference only ("Falha interna do
 // servidor; referência 0A1B2C3D…"); its detail goes to the reply's outcome, which the server logs,
-// under the same reference. Client text quoted in a message is escaped (EscapedText), so a NUL or
+// under the same reference. A database that cannot be reached, and one whose every connection
+// stayed in use past the wait for one, are said as such ("O servidor não consegue falar com o
+// banco de dados…", "Servidor ocupado…"), with the reference too. Client text quoted in a message is escaped (EscapedText), so a NUL or
 // a line break in a key never cuts or splits a message. Requests that cannot be served as
 // sent get a JSON-RPC error: -32700 not JSON, -32600 not a request, -32601 unknown method, -32602
 // wrong number or kind of arguments or a malformed change packet.
@@ -62,6 +64,7 @@
 // Not copyable. REQUIRES: the store outlives the service.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -75,11 +78,21 @@
 
 namespace server {
 
-// Who made a request: the client's address ("HOST:PORT") and the user its access token names
-// (empty when the server accepts anyone).
+// Who made a request: the client's address ("HOST:PORT", or the address a trusted proxy gave),
+// the user its access token names (empty when the server accepts anyone), and the request's id,
+// which a failure's message gives the user as its reference (a new one is drawn when empty).
 struct CallContext {
   std::string client;
   std::string user;
+  std::string requestId;
+};
+
+// Whether the store answers, for the health route: ok, or a short reason fit for anyone to read
+// ("database unreachable") and the detail for the log.
+struct HealthReport {
+  bool ok = false;
+  std::string reason;
+  std::string detail;
 };
 
 // The service's own limits. Each default is written here and nowhere else (the command line's
@@ -132,6 +145,19 @@ class RemoteService {
 
   // The JSON answered to a GET of the service's path: its name and its methods.
   static std::string Describe();
+  // The JSON answered to a GET of the service's path: its name, its methods, and "user", the user
+  // the request's access token names (left out when none does).
+  static std::string Describe(std::string_view user = {});
+
+  // Asks the store a trivial query, giving up after limit. Never raises.
+  HealthReport CheckHealth(std::chrono::milliseconds limit);
+
+  // The state of the store's connections. Thread-safe.
+  StoreStats StoreState() const { return store_.Stats(); }
+
+  // A fresh reference for a request: eight hexadecimal digits, random, so that references from
+  // several server processes do not collide.
+  static std::string NewReference();
 
   // The service's name, also its HTTP path without the leading slash.
   static constexpr std::string_view kServiceName = host::wire::kServiceName;

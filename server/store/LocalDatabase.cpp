@@ -35,35 +35,6 @@ int64_t& CountOf(MasterCounts& counts, ListKind kind) {
 
 }  // namespace
 
-MasterCounts LocalDatabase::Import(StoreSession& session, const std::string& localPath) {
-  if (!std::filesystem::exists(localPath)) throw std::runtime_error("local database not found: " + localPath);
-  SqliteDatabase local(localPath, SqliteDatabase::Mode::ReadOnly);
-  MasterCounts counts;
-  StoreTransaction transaction(session, StoreTransaction::Kind::Write);
-  for (const ListKind kind : kListKinds) {
-    const StoreTable& table = TablesOf(kind).master;
-    SqliteStatement select = [&] {
-      try {
-        return local.Prepare("SELECT " + table.ColumnList() + " FROM " + table.name);
-      } catch (const ESqliteError& e) {
-        throw std::runtime_error(std::string("local database ") + localPath + ": table " + table.name +
-                                 " with columns " + table.ColumnList() + " is required (" + e.what() + ")");
-      }
-    }();
-    std::vector<std::string_view> row(table.columns.size());
-    const auto sink = session.PutMasters(kind);
-    while (select.Step()) {
-      for (size_t i = 0; i < row.size(); ++i) row[i] = select.Text(static_cast<int>(i));
-      sink->Add(row);
-      ++CountOf(counts, kind);
-    }
-    sink->Finish();
-  }
-  session.MasterDataChanged();
-  transaction.Commit();
-  return counts;
-}
-
 MasterCounts LocalDatabase::Export(StoreSession& session, const std::string& localPath) {
   // The master tables of the file are replaced: a file holding anything else (a server store
   // above all, whose master tables have the same names) is never written.

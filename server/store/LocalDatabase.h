@@ -1,13 +1,12 @@
-// LocalDatabase moves master data between the store and a file in the local database's format:
-// the read-only SQLite database the desktops query, with the tables (all columns TEXT)
+// LocalDatabase writes the store's master data into a file in the local database's format: the
+// read-only SQLite database the desktops query, with the tables (all columns TEXT)
 //   PRODUTO    (CDPRODUTO, CDARVPROD, NMPRODUTO)
 //   FORNECEDOR (NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED)
 //   CLIENTE    (NRINSJURCLIE, NMRAZSOCCLIE, IDTPIJURCLIE, CDCLIENTE)
 //   FILIAL     (CDFILIAL, NMFILIAL)
-// Import fills or refreshes the store's master tables from such a file (rows are added or
-// replaced by key; master rows the file lacks are kept, since stored pairs may refer to them).
 // Export writes the four tables from the store's master tables, replacing them when present, with
-// indexes on the columns the desktop looks rows up and orders them by.
+// indexes on the columns the desktop looks rows up and orders them by. (Such files are read back
+// into a store by MasterImport.)
 //
 // Stateless; each call uses the session it is given, on the caller's thread.
 #pragma once
@@ -30,11 +29,6 @@ struct MasterCounts {
 class LocalDatabase {
  public:
   LocalDatabase() = delete;
-
-  // Reads the four tables of the file at localPath into the store, in one transaction.
-  // Raises std::runtime_error (naming the table or column) when the file is missing or lacks a
-  // table or column, EStoreError when the store fails; nothing is imported then.
-  static MasterCounts Import(StoreSession& session, const std::string& localPath);
 
   // Writes the four tables into the file at localPath (created when missing), in one transaction.
   // Raises std::runtime_error or EStoreError; the file's old tables stay as they were then. A file

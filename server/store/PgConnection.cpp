@@ -19,6 +19,18 @@ bool BusyState(const std::string& s) { return s == "55P03" || s == "57014" || s 
 bool ConflictState(const std::string& s) { return s == "40P01" || s == "40001"; }
 // disk_full, and the out-of-space failures of a write (insufficient_resources' class 53 "53100").
 bool DiskFullState(const std::string& s) { return s == "53100"; }
+// A connection exception (class 08), or the database shutting down, crashed or not yet accepting
+// connections (starting, in recovery): nothing ran, and the database may answer again shortly.
+bool UnreachableState(const std::string& s) {
+  return s.rfind("08", 0) == 0 || s == "57P01" || s == "57P02" || s == "57P03";
+}
+
+EStoreError::Cause CauseOf(const std::string& s) {
+  if (ConflictState(s)) return EStoreError::Cause::kConflict;
+  if (BusyState(s)) return EStoreError::Cause::kBusy;
+  if (UnreachableState(s)) return EStoreError::Cause::kUnreachable;
+  return EStoreError::Cause::kOther;
+}
 
 // libpq's messages end with a newline and may hold several lines; keep them on one.
 std::string OneLine(const char* text) {
@@ -50,32 +62,49 @@ struct Params {
 }  // namespace
 
 EPgError::EPgError(const std::string& message, std::string sqlState)
-    : EStoreError(message, BusyState(sqlState), ConflictState(sqlState), DiskFullState(sqlState)),
-      sqlState_(std::move(sqlState)) {}
+    : EStoreError(message, CauseOf(sqlState), DiskFullState(sqlState)), sqlState_(std::move(sqlState)) {}
 
-EPgError::EPgError(const std::string& message, std::string sqlState, bool busy)
-    : EStoreError(message, busy), sqlState_(std::move(sqlState)) {}
+EPgError::EPgError(const std::string& message, std::string sqlState, Cause cause)
+    : EStoreError(message, cause), sqlState_(std::move(sqlState)) {}
 
 EPgError EPgError::Timeout(std::string_view what) {
-  return EPgError("PostgreSQL " + std::string(what) + " failed: no answer in time", "", true);
+  return EPgError("PostgreSQL " + std::string(what) + " failed: no answer in time", "", EStoreError::Cause::kBusy);
 }
 
-PgConnection::PgConnection(const std::string& uri) {
+PgConnection::PgConnection(const std::string& uri) { Connect(uri, kNoDeadline); }
+
+PgConnection::PgConnection(const std::string& uri, Clock::time_point deadline) { Connect(uri, deadline); }
+
+void PgConnection::Connect(const std::string& uri, Clock::time_point deadline) {
   // The URI's own settings win over the connect timeout given first; the encoding given after
   // it wins over the URI, since every text the service handles is UTF-8.
   const char* keys[] = {"connect_timeout", "fallback_application_name", "dbname", "client_encoding", nullptr};
   const char* values[] = {"10", "pdi07310-server", uri.c_str(), "UTF8", nullptr};
-  conn_.reset(PQconnectdbParams(keys, values, 1));
-  if (!conn_) throw EPgError("cannot connect to PostgreSQL at " + Store::Redacted(uri) + ": out of memory", "");
-  if (PQstatus(conn_.get()) != CONNECTION_OK) {
-    throw EPgError("cannot connect to PostgreSQL at " + Store::Redacted(uri) + ": " +
-                       OneLine(PQerrorMessage(conn_.get())),
-                   "");
+  const auto fail = [&](const std::string& why) {
+    return EPgError("cannot connect to PostgreSQL at " + Store::Redacted(uri) + ": " + why, "", EStoreError::Cause::kUnreachable);
+  };
+  if (deadline == kNoDeadline) {
+    conn_.reset(PQconnectdbParams(keys, values, 1));
+  } else {
+    // Made step by step, so that no step waits past the deadline (libpq tries each host of a
+    // multi-host URI in turn within these steps).
+    conn_.reset(PQconnectStartParams(keys, values, 1));
+    for (PostgresPollingStatusType step = PGRES_POLLING_WRITING; conn_ && PQstatus(conn_.get()) != CONNECTION_BAD;) {
+      if (step == PGRES_POLLING_OK || step == PGRES_POLLING_FAILED) break;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) throw fail("no answer in time");
+      pollfd p{PQsocket(conn_.get()), static_cast<short>(step == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+      const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+      if (ready < 0 && errno != EINTR) throw fail("cannot wait for the connection");
+      if (ready > 0) step = PQconnectPoll(conn_.get());
+    }
   }
+  if (!conn_) throw fail("out of memory");
+  if (PQstatus(conn_.get()) != CONNECTION_OK) throw fail(OneLine(PQerrorMessage(conn_.get())));
   PQsetNoticeProcessor(conn_.get(), [](void*, const char*) {}, nullptr);
   // The service's statements are short lookups and plain scans: compiling them (JIT) costs more
   // than it saves.
-  Exec("SET lock_timeout = '30s'; SET jit = off");
+  Exec("SET lock_timeout = '30s'; SET jit = off", deadline);
 }
 
 PgConnection::~PgConnection() {
@@ -88,9 +117,10 @@ PgResult PgConnection::Check(PGresult* raw, std::string_view what) const {
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
   const char* state = raw ? PQresultErrorField(raw, PG_DIAG_SQLSTATE) : nullptr;
   const std::string message = raw ? OneLine(PQresultErrorMessage(raw)) : OneLine(PQerrorMessage(conn_.get()));
+  const std::string sqlState = state ? state : "";
   throw EPgError("PostgreSQL " + std::string(what) + " failed: " +
                      (message.empty() ? OneLine(PQerrorMessage(conn_.get())) : message),
-                 state ? state : "");
+                 sqlState, sqlState.empty() && !Alive() ? EStoreError::Cause::kUnreachable : CauseOf(sqlState));
 }
 
 void PgConnection::Exec(const std::string& sql) { Exec(sql, kNoDeadline); }
@@ -148,7 +178,8 @@ bool PgConnection::Reusable() const {
 bool PgConnection::Alive() const { return PQstatus(conn_.get()) == CONNECTION_OK; }
 
 void PgConnection::ThrowConnectionError(std::string_view what) const {
-  throw EPgError("PostgreSQL " + std::string(what) + " failed: " + OneLine(PQerrorMessage(conn_.get())), "");
+  throw EPgError("PostgreSQL " + std::string(what) + " failed: " + OneLine(PQerrorMessage(conn_.get())), "",
+                 Alive() ? EStoreError::Cause::kOther : EStoreError::Cause::kUnreachable);
 }
 
 PgResult PgConnection::FinishCopy(std::string_view what) {

@@ -38,17 +38,19 @@ namespace server {
 // A failure reported by PostgreSQL or libpq. The message names the operation and the server's
 // explanation; SqlState() is the five-character SQLSTATE ("" when the connection itself failed).
 // Busy (lock wait, cancelled statement, too many connections) and Conflict (deadlock,
-// serialization failure) follow from the SQLSTATE.
+// serialization failure) follow from the SQLSTATE; so does Unreachable (a connection exception,
+// the database shutting down, starting up or in recovery), which a connection that could not be
+// made or was lost also is.
 class EPgError : public EStoreError {
  public:
   EPgError(const std::string& message, std::string sqlState);
+  EPgError(const std::string& message, std::string sqlState, Cause cause);
   const std::string& SqlState() const { return sqlState_; }
   bool IsUniqueViolation() const { return sqlState_ == "23505"; }
   // The database gave no answer in time (busy, no SQLSTATE).
   static EPgError Timeout(std::string_view what);
 
  private:
-  EPgError(const std::string& message, std::string sqlState, bool busy);
   std::string sqlState_;
 };
 
@@ -72,9 +74,11 @@ class PgConnection {
     std::exception_ptr error;
   };
 
-  // Connects to the database that uri (postgresql://…) names. Raises EPgError naming the
-  // address (without its password) and libpq's reason.
+  // Connects to the database that uri (postgresql://…, several hosts allowed) names. Raises
+  // EPgError (unreachable) naming the address (without its password) and libpq's reason.
   explicit PgConnection(const std::string& uri);
+  // The same, giving up (unreachable) when the connection is not made by deadline.
+  PgConnection(const std::string& uri, Clock::time_point deadline);
   ~PgConnection();
   PgConnection(const PgConnection&) = delete;
   PgConnection& operator=(const PgConnection&) = delete;
@@ -149,6 +153,8 @@ class PgConnection {
  private:
   enum class Copy { None, In, Out };
 
+  // Connects without waiting past deadline (kNoDeadline: libpq's own connect_timeout only).
+  void Connect(const std::string& uri, Clock::time_point deadline);
   PgResult Check(PGresult* result, std::string_view what) const;
   // Reads the results left after a COPY; raises EPgError on the first failure (after draining).
   PgResult FinishCopy(std::string_view what);

@@ -325,15 +325,30 @@ class PgSession : public StoreSession {
 
 }  // namespace
 
+namespace {
+
+// The point checks' share of a budget of connections (see PgStore.h).
+int CheckShare(int budget) { return budget <= 0 ? PgStore::kCheckConnections : budget < 6 ? 1 : PgStore::kCheckConnections; }
+
+// The pool's share: what is left of the budget once the checks and the probe have theirs.
+int PoolShare(int budget, int fallback) {
+  if (budget <= 0) return fallback;
+  return std::max(1, budget - CheckShare(budget) - 1);
+}
+
+}  // namespace
+
 PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnections)
     : uri_(std::move(uri)),
-      maxConnections_(options.connections > 0 ? options.connections : maxConnections),
-      checks_([this] { return Reconnect(); }, std::min(kCheckConnections, maxConnections_)) {
+      maxConnections_(PoolShare(options.connections, maxConnections)),
+      connectionWait_(options.connectionWait),
+      checks_([this] { return Reconnect(); }, CheckShare(options.connections)) {
   auto connection = std::make_unique<PgConnection>(uri_);
   ++open_;
   try {
     connection->Exec("BEGIN");
-    connection->Exec(kSchemaLock);
+    // Reading a store as it is takes no lock: a migration under way is waited for by its own.
+    if (!options.readOnly) connection->Exec(kSchemaLock);
     // The schema version of the store in the connection's search path: the CONTROLE row, 1 for
     // a first-release store (its tables but no CONTROLE), 0 for none of the store's tables.
     const StoreTable& control = ControlTable();
@@ -365,12 +380,13 @@ PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnection
       throw EStoreError(where + " has schema version " + std::to_string(version) + ", newer than version " +
                         std::to_string(kSchemaVersion) + " that this server knows; run a newer pdi07310-server on it");
     }
-    if (version > 0 && version < kSchemaVersion && !options.migrate) {
+    if (version > 0 && version < kSchemaVersion && !options.migrate && !options.readOnly) {
       throw EStoreError(where + " has schema version " + std::to_string(version) + "; this server needs version " +
                         std::to_string(kSchemaVersion) + ". Back it up (pg_dump), stop the older servers and run"
                         " 'pdi07310-server migrate --db URI'");
     }
-    if (version < kSchemaVersion) {
+    if (options.readOnly) version_ = static_cast<int>(version);
+    if (version < kSchemaVersion && !options.readOnly) {
       connection->Exec(Statements().Schema());
       connection->Exec(Dialect().InsertReplacing(control, control.ColumnList(),
                                                  versionRow + ", " + std::to_string(kSchemaVersion)));
@@ -408,12 +424,15 @@ std::unique_ptr<PgConnection> PgStore::Acquire() {
   std::unique_ptr<PgConnection> connection;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    const bool available = released_.wait_for(lock, PgConnection::kWaitLimit,
-                                              [this] { return !idle_.empty() || open_ < maxConnections_; });
+    ++waiting_;
+    const bool available =
+        released_.wait_for(lock, connectionWait_, [this] { return !idle_.empty() || open_ < maxConnections_; });
+    --waiting_;
     if (!available) {
-      throw EStoreError("all " + std::to_string(maxConnections_) + " database connections stayed in use for " +
-                            std::to_string(PgConnection::kWaitLimit.count()) + " s",
-                        true);
+      ++waitsTimedOut_;
+      throw EStoreError("all " + std::to_string(maxConnections_) + " database connections of the pool stayed in use for " +
+                            std::to_string(connectionWait_.count()) + " ms",
+                        EStoreError::Cause::kNoConnection);
     }
     if (!idle_.empty()) {
       connection = std::move(idle_.back());
@@ -454,6 +473,32 @@ std::unique_ptr<PgConnection> PgStore::TryAcquire() {
     released_.notify_one();
     return nullptr;
   }
+}
+
+void PgStore::Probe(std::chrono::milliseconds limit) {
+  const auto deadline = PgConnection::Clock::now() + limit;
+  std::unique_lock<std::timed_mutex> lock(probeMutex_, std::defer_lock);
+  if (!lock.try_lock_until(deadline)) {
+    throw EStoreError("the database did not answer in time (an earlier probe is still waiting for it)",
+                      EStoreError::Cause::kBusy);
+  }
+  if (probe_ && !probe_->Reusable()) probe_.reset();
+  if (!probe_) probe_ = std::make_unique<PgConnection>(uri_, deadline);
+  try {
+    probe_->Exec("SELECT 1", deadline);
+  } catch (...) {
+    probe_.reset();
+    throw;
+  }
+}
+
+StoreStats PgStore::Stats() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return StoreStats{.connectionsMax = maxConnections_,
+                    .connectionsInUse = open_ - static_cast<int64_t>(idle_.size()),
+                    .connectionsOpen = open_,
+                    .waiting = waiting_,
+                    .waitsTimedOut = waitsTimedOut_};
 }
 
 void PgStore::Release(std::unique_ptr<PgConnection> connection) {

@@ -18,10 +18,15 @@
 // waiting for one), each with a thread of its own, in the read's snapshot (see PgCursors.h). Bulk
 // writes (PutMasters, InsertPairs) use COPY … FROM STDIN (see PgCopySink.h).
 //
-// Sessions draw connections from a pool that grows up to maxConnections (or the options' number)
-// and keeps idle ones, with the statements prepared on them, for reuse; a session takes its
-// connection when it first needs one, and one asked for while all are in use waits for one (up
-// to 60 s, then fails as busy). Point checks made outside a transaction (PairStored,
+// The connections the store opens are budgeted as a whole: given the options' number N (the
+// server's --db-connections), the point checks get two of them (one when N is below 6), the
+// health probe one, and the pool the rest; so a server never opens more than N. Without a number
+// the pool has maxConnections and the others come on top.
+//
+// Sessions draw connections from the pool, which grows up to its size and keeps idle ones, with
+// the statements prepared on them, for reuse; a session takes its connection when it first needs
+// one, and one asked for while all are in use waits for one (up to the options' connectionWait,
+// then fails with NoConnection). Point checks made outside a transaction (PairStored,
 // ProductListed, MasterCode) take none: they go through a PgCheckQueue of its own, a few
 // pipelined connections shared by all sessions (at most kCheckConnections). A connection found
 // lost (the database restarted, or closed it) when a transaction or a single read begins on it
@@ -30,6 +35,7 @@
 // OpenSession is thread-safe. Not copyable or movable.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -55,6 +61,14 @@ class PgStore : public Store {
   // (see Store::Open). Raises EStoreError.
   PgStore(std::string uri, const StoreOptions& options, int maxConnections = 32);
   ~PgStore() override;
+
+  // The least number of connections a budget may give (the pool, the checks and the probe one
+  // each).
+  static constexpr int kLeastConnections = 3;
+
+  // SELECT 1 on a connection of the probe's own, made again when lost, within limit.
+  void Probe(std::chrono::milliseconds limit) override;
+  StoreStats Stats() const override;
 
   std::unique_ptr<StoreSession> OpenSession() override;
 
@@ -87,12 +101,17 @@ class PgStore : public Store {
  private:
   std::string uri_;
   int maxConnections_;
-  std::mutex mutex_;
+  std::chrono::milliseconds connectionWait_;
+  mutable std::mutex mutex_;
   std::condition_variable released_;
-  int open_ = 0;  // connections in use or idle
+  int open_ = 0;     // connections in use or idle
+  int waiting_ = 0;  // sessions waiting for one
+  int64_t waitsTimedOut_ = 0;
   std::vector<std::unique_ptr<PgConnection>> idle_;
   std::string notes_;
   PgCheckQueue checks_;
+  std::timed_mutex probeMutex_;
+  std::unique_ptr<PgConnection> probe_;  // under probeMutex_
 };
 
 }  // namespace server

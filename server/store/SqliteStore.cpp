@@ -308,9 +308,10 @@ SqliteStore::SqliteStore(std::string path, const StoreOptions& options) : path_(
   }
   auto connection = Connect(!exists);
   if (options.readOnly) {
-    // Read as it is: an older store is not migrated by a reader.
+    // Read as it is: an older store is not migrated by a reader, and is read with the tables it has.
+    version_ = version;
     RememberFile();
-    Release(std::move(connection));
+    idle_.push_back(std::move(connection));
     return;
   }
   if (version > 0 && version < kSchemaVersion) {
@@ -328,7 +329,7 @@ SqliteStore::SqliteStore(std::string path, const StoreOptions& options) : path_(
     connection->db.Exec("COMMIT");
   }
   RememberFile();
-  Release(std::move(connection));
+  idle_.push_back(std::move(connection));
 }
 
 void SqliteStore::RememberFile() {
@@ -409,19 +410,39 @@ std::unique_ptr<StoreSession> SqliteStore::OpenSession() {
   std::unique_ptr<PooledConnection> connection;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    ++inUse_;
     if (!idle_.empty()) {
       connection = std::move(idle_.back());
       idle_.pop_back();
     }
   }
-  if (!connection) connection = Connect(false);
+  try {
+    if (!connection) connection = Connect(false);
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --inUse_;
+    throw;
+  }
   return std::make_unique<SqliteSession>(*this, std::move(connection));
 }
 
 void SqliteStore::Release(std::unique_ptr<PooledConnection> connection) {
   if (!connection) return;
   std::lock_guard<std::mutex> lock(mutex_);
+  --inUse_;
   idle_.push_back(std::move(connection));
+}
+
+void SqliteStore::Probe(std::chrono::milliseconds) {
+  // A local file answers at once or not at all: what can go wrong is the file itself.
+  CheckFile();
+  const auto session = OpenSession();
+  session->MasterDataVersion();
+}
+
+StoreStats SqliteStore::Stats() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return StoreStats{.connectionsInUse = inUse_, .connectionsOpen = inUse_ + static_cast<int64_t>(idle_.size())};
 }
 
 }  // namespace server

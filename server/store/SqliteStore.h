@@ -14,6 +14,9 @@
 // or none (deleted, replaced by a restore or a copy), every write transaction is refused with an
 // EStoreError saying so, since its commit would go to a file nobody will read again.
 //
+// Opened readOnly, the file is opened read-only and taken as it is: an older schema is neither
+// copied nor migrated.
+//
 // Sessions draw connections from a pool that grows to the number of sessions open at once and
 // keeps them for reuse. OpenSession is thread-safe. Not copyable or movable.
 #pragma once
@@ -65,6 +68,10 @@ class SqliteStore : public Store {
   // When opening migrated the store: the version it had and where its copy was written.
   std::string Notes() const override;
 
+  // Checks that the path still names the file opened and reads it.
+  void Probe(std::chrono::milliseconds limit) override;
+  StoreStats Stats() const override;
+
  private:
   std::unique_ptr<PooledConnection> Connect(bool create);
   // Notes which file the path names now (see CheckFile).
@@ -72,11 +79,12 @@ class SqliteStore : public Store {
 
   std::string path_;
   StoreOptions options_;
+  int inUse_ = 0;  // under mutex_
   dev_t device_ = 0;
   ino_t inode_ = 0;
   int migratedFrom_ = 0;
   std::string backupBeforeMigration_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::vector<std::unique_ptr<PooledConnection>> idle_;
 };
 

@@ -55,6 +55,8 @@ int64_t StoredNumber(std::string_view text, std::string_view column) {
   return n;
 }
 
+void Store::Probe(std::chrono::milliseconds) { OpenSession()->MasterDataVersion(); }
+
 bool Store::IsPostgresLocation(const std::string& location) {
   return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
 }

@@ -9,6 +9,7 @@
 // store, and a cursor does not outlive its session.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -201,18 +202,32 @@ struct StoreOptions {
   // drops an acknowledged save; false keeps synchronous=NORMAL (faster, may lose the last saves).
   bool fullSync = true;
   // PostgreSQL: migrate a store of an older schema version (only the migrate command asks it;
-  // see PgStore). An SQLite store is always migrated at open, after a backup of its file.
+  // see PgStore). An SQLite store is migrated at open, after a backup of its file, unless
+  // readOnly.
   bool migrate = false;
-  // PostgreSQL: the most connections the store's pool opens (0: 32). A server sizes it to its
-  // workers, so that every call running at once has a connection with its prepared statements
-  // ready, and none waits for another's.
-  int connections = 0;
-  // Opens the store for reading only: nothing is created, migrated or written, and an SQLite file
-  // is opened read-only (audit). A store of an older schema is read as it is.
+  // Opens the store as it is, for reading only: a store of an older schema version is neither
+  // migrated nor refused (what it lacks fails when asked for, naming the migrate command), and
+  // nothing is written to it (an SQLite file is opened read-only). For the commands that only
+  // read (audit, export-local, backup).
   bool readOnly = false;
+  // PostgreSQL: the most connections the server opens to the database, all uses together (the
+  // pool of calls, the point checks and the health probe; see PgStore); 0: 32 for the pool.
+  int connections = 0;
   // SQLite: the size the write-ahead log is cut back to once a checkpoint has emptied it
   // (journal_size_limit), so a log that grew behind a long reader does not keep its size.
   int64_t walSizeLimit = 64ll * 1024 * 1024;
+  // PostgreSQL: how long a call waits for a connection when every one of the pool is in use,
+  // before it fails (EStoreError, NoConnection).
+  std::chrono::milliseconds connectionWait{60000};
+};
+
+// What a store's connections are doing now, for the server's metrics.
+struct StoreStats {
+  int64_t connectionsMax = 0;     // the most the store opens (0: no limit of its own)
+  int64_t connectionsInUse = 0;   // held by sessions now
+  int64_t connectionsOpen = 0;    // in use or idle
+  int64_t waiting = 0;            // sessions waiting for a connection now
+  int64_t waitsTimedOut = 0;      // waits that ended without a connection, since start
 };
 
 class Store {
@@ -227,6 +242,19 @@ class Store {
 
   // What opening did worth a line in the log (a migration and where its backup went), or "".
   virtual std::string Notes() const { return {}; }
+
+  // Runs a trivial query on the store, giving up after limit. Raises EStoreError saying why the
+  // store cannot serve (unreachable, no answer in time, the file deleted or replaced). Thread-safe;
+  // probes run one at a time (a probe waiting for another counts its wait against limit). By
+  // default it reads the master-data version on a session.
+  virtual void Probe(std::chrono::milliseconds limit);
+
+  // The state of the store's connections now. Thread-safe.
+  virtual StoreStats Stats() const { return {}; }
+
+  // The schema version the store has: kSchemaVersion, or an older one when it was opened
+  // readOnly as it is.
+  int Version() const { return version_; }
 
   // The schema version this release writes. Version 1 is the first release's schema, which
   // recorded no version; 2 adds the master-data version (CONTROLE).
@@ -247,6 +275,9 @@ class Store {
 
   // location fit to print: a password in a URI is replaced by "***".
   static std::string Redacted(const std::string& location);
+
+ protected:
+  int version_ = kSchemaVersion;
 };
 
 }  // namespace server

@@ -71,7 +71,8 @@ void ExpectFreeTarget(const std::string& location, const std::string& target, co
 
 // Copies a PostgreSQL store into a new SQLite file at part, in one snapshot of the source.
 void CopyPostgres(const std::string& location, const std::string& part) {
-  const auto source = Store::Open(location);
+  // Read as it is: a backup never changes the store it copies.
+  const auto source = Store::Open(location, StoreOptions{.readOnly = true});
   const auto session = source->OpenSession();
   { SqliteStore made(part, StoreOptions{.create = true, .fullSync = false}); }
   SqliteDatabase copy(part, SqliteDatabase::Mode::ReadWrite);
@@ -113,8 +114,11 @@ void CopyPostgres(const std::string& location, const std::string& part) {
     for (int i = 2; i <= 7; ++i) change.Bind(i, row[static_cast<size_t>(i + 3)]);
     change.Run();
   }
-  SqliteStatement version = copy.Prepare(Statements().SetMasterVersion());
-  version.Bind(1, std::to_string(session->MasterDataVersion())).Run();
+  // A store of the first release kept no master-data version: the copy starts its own.
+  if (source->Version() >= 2) {
+    SqliteStatement version = copy.Prepare(Statements().SetMasterVersion());
+    version.Bind(1, std::to_string(session->MasterDataVersion())).Run();
+  }
   snapshot.Commit();
   copy.Exec("COMMIT");
 }

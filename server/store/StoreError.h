@@ -17,17 +17,28 @@ namespace server {
 // Conflict() is true when the transaction was rolled back because it collided with a concurrent
 // one (a deadlock between two savers): the whole transaction may be run again at once.
 // DiskFull() is true when the store could not write for lack of disk space.
+// Unreachable() is true when the database could not be reached at all (it refused or dropped the
+// connection, or is starting, stopping or being promoted): nothing was done, and trying again in
+// a moment may succeed. NoConnection() is true when every connection the server may open to the
+// database stayed in use past the wait for one (the server's own budget, not the database's).
 class EStoreError : public std::runtime_error {
  public:
+  // Why a store failed, when it is one of the failures callers tell apart.
+  enum class Cause { kOther, kBusy, kConflict, kUnreachable, kNoConnection };
+
   explicit EStoreError(const std::string& message, bool busy = false, bool conflict = false, bool diskFull = false)
-      : std::runtime_error(message), busy_(busy || conflict), conflict_(conflict), diskFull_(diskFull) {}
-  bool Busy() const { return busy_; }
-  bool Conflict() const { return conflict_; }
+      : EStoreError(message, conflict ? Cause::kConflict : busy ? Cause::kBusy : Cause::kOther, diskFull) {}
+  EStoreError(const std::string& message, Cause cause, bool diskFull = false)
+      : std::runtime_error(message), cause_(cause), diskFull_(diskFull) {}
+  bool Busy() const { return cause_ == Cause::kBusy || cause_ == Cause::kConflict || cause_ == Cause::kNoConnection; }
+  bool Conflict() const { return cause_ == Cause::kConflict; }
+  bool Unreachable() const { return cause_ == Cause::kUnreachable; }
+  bool NoConnection() const { return cause_ == Cause::kNoConnection; }
   bool DiskFull() const { return diskFull_; }
+  Cause Why() const { return cause_; }
 
  private:
-  bool busy_;
-  bool conflict_;
+  Cause cause_;
   bool diskFull_;
 };
 

@@ -56,6 +56,7 @@
 #include "host/wire/ServiceName.h"
 #include "tests/desktop/DialogAnswers.h"
 #include "tests/desktop/ScreenDesktop.h"
+#include "tests/support/RawHttpStub.h"
 #include "tests/support/TestServer.h"
 
 namespace {
@@ -161,8 +162,8 @@ TEST(HistoryPanelTest, AFailureIsSaidPlainlyAndClearsOnTheNextAnswer) {
 }
 
 TEST(LayoutStoreTest, TheUsersSettingsComeFirstAndTheOldIniKeysAreTheFallback) {
-  const auto dir = std::filesystem::temp_directory_path() / ("pdi-layout-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const testsupport::TempDir temp("pdi-layout");
+  const auto& dir = temp.Path();
   const QString ini = QString::fromStdString((dir / "desktop.ini").string());
   const QString user = QString::fromStdString((dir / "user.ini").string());
   QFile::remove(user);
@@ -185,7 +186,6 @@ TEST(LayoutStoreTest, TheUsersSettingsComeFirstAndTheOldIniKeysAreTheFallback) {
   const desktop::LayoutStore none{desktop::DesktopSettings()};
   EXPECT_FALSE(none.Read(QStringLiteral("Colunas/frm.dbgA")).isValid());
   desktop::LayoutStore::SetUserFile(before);
-  std::filesystem::remove_all(dir);
 }
 
 TEST(IconFactoryTest, IconsHaveDevicePixelsForHighDpiScreens) {
@@ -197,8 +197,6 @@ TEST(IconFactoryTest, IconsHaveDevicePixelsForHighDpiScreens) {
   }
   EXPECT_EQ(icon.pixmap(QSize(32, 32), 2.0).width(), 64);
 }
-
-#if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
 
 class AroundScreenTest : public desktoptest::ScreenDesktopTest {
  protected:
@@ -530,8 +528,22 @@ TEST_F(AroundScreenTest, StatusBarSobreAndAccessibleNames) {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
   ASSERT_TRUE(QTest::qWaitFor([&] { return window.ConnectionLabel()->text().startsWith(QStringLiteral("Sem conexão com 127.0.0.1:")); }, 30000));
 
-  // The user is the one the server knows, never this computer's login.
-  window.SetServerUser(QStringLiteral("maria"));
+  // The user is the one the server knows (its description names the token's), never this
+  // computer's login: a connection that opens tells the window.
+  testsupport::RawHttpStub described(
+      [&](int fd, const std::string&, const std::string&) {
+        const std::string body = R"({"service":"PDI07310.rdmProdDesoneraImpos","methods":[],"user":"maria"})";
+        return described.Send(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                                      std::to_string(body.size()) + "\r\n\r\n" + body);
+      },
+      true);
+  host::TNetConnection connection;
+  connection.SetHost("127.0.0.1");
+  connection.SetPort(described.Port());
+  connection.SetServerName(std::string(host::wire::kServiceName));
+  connection.Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.AboutText().contains(QStringLiteral("Usuário: maria\n")); }, 5000))
+      << window.AboutText().toStdString();
   const QString about = window.AboutText();
   EXPECT_TRUE(about.contains(QStringLiteral("Usuário: maria\n"))) << about.toStdString();
   const QString login = qEnvironmentVariable("USER");
@@ -567,7 +579,7 @@ TEST_F(AroundScreenTest, TheSplitterPositionIsRememberedPerUser) {
   const QStringList args{QStringLiteral("pdi07310-desktop"), QStringLiteral("--config"), ini,
                          QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server_->Port()),
                          QStringLiteral("--local"), QString::fromStdString(server_->LocalDatabase().string()),
-                         QStringLiteral("--module"), QStringLiteral(PDI_SCREEN_MODULE)};
+                         QStringLiteral("--module"), QString::fromStdString(testsupport::ScreenModule())};
   desktop_.reset();
   int height = 0;
   {
@@ -591,7 +603,5 @@ TEST_F(AroundScreenTest, TheSplitterPositionIsRememberedPerUser) {
   }
   desktop::LayoutStore::SetUserFile(before);
 }
-
-#endif
 
 }  // namespace

@@ -43,8 +43,6 @@
 #include "tests/desktop/ScreenDesktop.h"
 #include "tests/support/TestServer.h"
 
-#if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
-
 namespace {
 
 using desktoptest::Desktop;
@@ -305,7 +303,7 @@ TEST_F(ScreenGuiTest, ColumnWidthsTheUserSetAreRememberedWithTheWindowsGeometry)
   const QString dir = QString::fromStdString(server_->LocalDatabase().parent_path().string());
   const QString ini = dir + QStringLiteral("/layout.ini");
   std::ofstream(ini.toStdString()) << "[Servidor]\nEsperaSemResposta=30\n";
-  const QString module = QStringLiteral(PDI_SCREEN_MODULE);
+  const QString module = QString::fromStdString(testsupport::ScreenModule());
   const QStringList args{QStringLiteral("pdi07310-desktop"), QStringLiteral("--config"), ini,
                          QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server_->Port()),
                          QStringLiteral("--local"), QString::fromStdString(server_->LocalDatabase().string()),
@@ -348,8 +346,9 @@ int FreePort() {
 }
 
 TEST(ScreenGuiStartTest, AMissingLocalDatabaseOrServerIsSaidClearlyAndNoScreenOpens) {
-  const auto dir = std::filesystem::temp_directory_path() / ("pdi-desktop-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  PDI_SKIP_WITHOUT_PROGRAMS();
+  const testsupport::TempDir temp("pdi-desktop");
+  const auto& dir = temp.Path();
   const auto local = dir / "local.db";
   testsupport::WriteLocalDatabase(local, testsupport::SampleMasterData());
   const int port = FreePort();
@@ -371,10 +370,10 @@ TEST(ScreenGuiStartTest, AMissingLocalDatabaseOrServerIsSaidClearlyAndNoScreenOp
     EXPECT_TRUE(host::Application().Forms().empty());
     EXPECT_FALSE(desk.window->Module().Loaded());
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST(ScreenGuiStartTest, AModuleThatCannotBeLoadedIsSaidClearly) {
+  PDI_SKIP_WITHOUT_PROGRAMS();
   testsupport::TestServer server;
   desktop::DesktopSettings settings = SettingsFor(server.Port(), server.LocalDatabase().string());
   settings.SetModulePath("/nao/existe/libPKG_PDI07310.so");
@@ -387,5 +386,3 @@ TEST(ScreenGuiStartTest, AModuleThatCannotBeLoadedIsSaidClearly) {
 }
 
 }  // namespace
-
-#endif

@@ -27,10 +27,7 @@
 #include "host/net/NetConnection.h"
 #include "tests/desktop/DialogAnswers.h"
 #include "tests/desktop/ScreenDesktop.h"
-
-#if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
 #include "tests/support/TestServer.h"
-#endif
 
 namespace {
 
@@ -68,8 +65,6 @@ TEST(WorkerLoadRunnerTest, TheAnimationTurnsDuringALoadAndIsPutBackAsItWas) {
   busy->Stop();
   services.SetMainWindow(nullptr);
 }
-
-#if defined(PDI_SERVER_BINARY) && defined(PDI_SCREEN_MODULE)
 
 // The desktop with the real screen against a real server, every record set load of getDados
 // handed to the worker (the size threshold set to 0), and a switch that makes the next load fail
@@ -165,7 +160,5 @@ TEST_F(WorkerLoadScreenTest, ALoadFailingPartWayIsReportedAndLeavesTheListsAsThe
   ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
   EXPECT_EQ(ColumnTexts("dbgFornecedor").size(), suppliers.size() + 1);
 }
-
-#endif
 
 }  // namespace

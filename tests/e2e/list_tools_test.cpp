@@ -1,13 +1,16 @@
 // The runner's list tools end to end: paste (codes entered through the screen's path, refusals
-// listed), export (CSV and XLSX as shown on screen, opened and read back cell by cell) and history
-// (the server's getHistorico), against a real server and the real module.
+// listed, a save whose answer was cut settled by reading the list again), export (CSV and XLSX as
+// shown on screen, opened and read back cell by cell) and history (the server's getHistorico),
+// against a real server and the real module.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
+#include "tests/support/RawHttpStub.h"
 #include "tests/support/TestServer.h"
 
 namespace {
@@ -39,7 +42,7 @@ TEST(ListToolsTest, PasteExportAndHistoryThroughTheRunner) {
                                       "export dbgFornecedor "
                                    << (dir / "fornecedores.csv").string() << "\nexport dbgFornecedor "
                                    << (dir / "todos.xlsx").string() << " all\nhistory\n";
-  const int status = testsupport::RunCommand({PDI_SCENARIO_BIN, "--server", "127.0.0.1:" + std::to_string(server.Port()),
+  const int status = testsupport::RunCommand({testsupport::ScenarioBinary(), "--server", "127.0.0.1:" + std::to_string(server.Port()),
                                               "--local", server.LocalDatabase().string(), (dir / "tools.scn").string()},
                                              dir / "out.txt");
   const std::string out = ReadFile(dir / "out.txt");
@@ -77,6 +80,60 @@ TEST(ListToolsTest, PasteExportAndHistoryThroughTheRunner) {
   EXPECT_NE(out.find("\nhistory: 5 changes of product 100\n"), std::string::npos) << out;
   const std::regex newest(R"(\nhistory: \d{4}-\d\d-\d\dT[0-9:.]+Z - 127\.0\.0\.1:\d+ fornecedor insert F002 45723174000110 Comércio)");
   EXPECT_TRUE(std::regex_search(out, newest)) << out;
+}
+
+// A connection cut while a save is answered: the runner cannot know whether the save was stored,
+// reads the list again, reports what the server holds, and exits 3. The cut goes between the
+// runner and the server (a relay that drops the connection at a chosen SetFornecedor), once after
+// the server stored the row and once before the request reached it.
+TEST(ListToolsTest, ACutConnectionDuringAPasteIsSettledByReadingTheListAgain) {
+  TestServer server;
+  server.AddBranch("100", testsupport::SampleMasterData().branches[0]);
+  std::atomic<int> saves{0};
+  std::atomic<int> cutAt{2};
+  std::atomic<bool> forwardTheCut{true};
+  testsupport::RawHttpStub relay([&](int fd, const std::string&, const std::string& body) {
+    const bool save = body.find("\"SetFornecedor\"") != std::string::npos;
+    const bool cut = save && ++saves == cutAt;
+    if (cut && !forwardTheCut) return false;
+    httplib::Client client("127.0.0.1", server.Port());
+    const auto answer = client.Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json");
+    if (cut || !answer) return false;
+    return relay.Send(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                              std::to_string(answer->body.size()) + "\r\n\r\n" + answer->body);
+  });
+  const fs::path dir = server.Folder();
+  const auto run = [&](const std::string& codes) {
+    std::ofstream(dir / "cut.scn") << "open\ntab tshFornecedor\nfocus dbgFornecedor\npaste dbgFornecedor \"" << codes
+                                   << "\"\nexpect cdsProduto.CDPRODUTO 100\nrows cdsFornecedor\n";
+    const int status = testsupport::RunCommand({testsupport::ScenarioBinary(), "--server", "127.0.0.1:" + std::to_string(relay.Port()),
+                                                "--local", server.LocalDatabase().string(), (dir / "cut.scn").string()},
+                                               dir / "cut.txt");
+    return std::make_pair(status, ReadFile(dir / "cut.txt"));
+  };
+
+  // The second save is stored, its answer lost: the list read again shows it.
+  const auto [stored, storedLog] = run("11222333000181\\n45723174000110\\n52998224725");
+  EXPECT_EQ(stored, 3) << storedLog;
+  EXPECT_NE(storedLog.find("\npaste: 1 stored, 0 refused, 1 unknown, stopped at code 2 of 3 (45723174000110): "),
+            std::string::npos) << storedLog;
+  EXPECT_NE(storedLog.find("\npaste: 2 stored, 0 refused, stopped before code 3 of 3: "), std::string::npos) << storedLog;
+  EXPECT_NE(storedLog.find("\npaste stored: 45723174000110: gravado, como mostrou a lista relida"), std::string::npos)
+      << storedLog;
+  EXPECT_EQ(storedLog.find("paste refused:"), std::string::npos) << storedLog;
+  EXPECT_EQ(Count(storedLog, "\ncdsFornecedor["), 2) << storedLog;
+
+  // The save never reached the server: the list read again says it is not stored.
+  saves = 0;
+  cutAt = 1;
+  forwardTheCut = false;
+  const auto [lost, lostLog] = run("52998224725");
+  EXPECT_EQ(lost, 3) << lostLog;
+  EXPECT_NE(lostLog.find("\npaste: 0 stored, 0 refused, stopped at code 1 of 1 (52998224725): "), std::string::npos)
+      << lostLog;
+  EXPECT_NE(lostLog.find("a lista relida mostra que não foi gravado"), std::string::npos) << lostLog;
+  EXPECT_EQ(Count(lostLog, "\ncdsFornecedor["), 2) << lostLog;
+  EXPECT_EQ(lostLog.find("NRINSJURFORN=52998224725"), std::string::npos) << lostLog;
 }
 
 }  // namespace

@@ -1,12 +1,7 @@
 #include "ServerTestSupport.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <gtest/gtest.h>
 #include <simdjson.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,14 +13,7 @@
 #include "server/store/PgConnection.h"
 #include "server/store/SqliteDatabase.h"
 
-extern char** environ;
-
 namespace server::test {
-
-std::string ServerBinary() {
-  const char* other = std::getenv("PDI_TEST_SERVER_BINARY");
-  return other && *other ? other : PDI_SERVER_BINARY;
-}
 
 void WritePrivateFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -99,60 +87,16 @@ std::string TestDatabase::One(const std::string& sql) const {
   return rows.empty() ? "" : rows[0];
 }
 
-TempDir::TempDir() {
-  static std::atomic<int> counter{0};
-  path_ = std::filesystem::temp_directory_path() /
-          ("pdi_server_test." + std::to_string(getpid()) + "." + std::to_string(counter++));
-  std::filesystem::remove_all(path_);
-  std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 CommandResult RunServerCommand(const std::vector<std::string>& args) {
-  CommandResult result;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return result;
-  std::vector<std::string> all = {ServerBinary()};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (rc == 0) {
-    // A command that should end but does not (a server started by mistake) is killed after a
-    // minute, so a faulty test fails instead of hanging.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    char buffer[4096];
-    for (;;) {
-      pollfd p{fds[0], POLLIN, 0};
-      const int ready = poll(&p, 1, 100);
-      if (ready > 0) {
-        const ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        result.output.append(buffer, static_cast<size_t>(n));
-      } else if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        result.output += "\n[killed: the command did not end]";
-        break;
-      }
-    }
-    int raw = 0;
-    waitpid(pid, &raw, 0);
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  }
-  close(fds[0]);
-  return result;
+  std::vector<std::string> argv = {ServerBinary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testsupport::RunProgram(argv, std::chrono::seconds(60));
+}
+
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testsupport::RunProgram(argv, std::chrono::seconds(60));
 }
 
 namespace {

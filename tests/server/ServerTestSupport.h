@@ -1,4 +1,4 @@
-// Helpers of the server tests: a temporary directory, a fresh server database of either store
+// Helpers of the server tests: a fresh server database of either store
 // (SQLite file or PostgreSQL schema), running the server binary as a command, a JSON-RPC client
 // over loopback HTTP, and readers of raw results and data packets that turn answers into plain
 // values a test can compare.
@@ -15,25 +15,16 @@
 
 #include "host/wire/JsonRpcRequest.h"
 #include "host/wire/PacketWriter.h"
+#include "tests/support/Programs.h"
+#include "tests/support/ServerProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace server::test {
 
-// The pdi07310-server binary under test: the one built with the tests, or the one named by the
-// environment variable PDI_TEST_SERVER_BINARY (to show what another build does with a test).
-std::string ServerBinary();
-
-// A fresh directory removed with everything in it when the object goes away.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+// The server binary, the way to start it and a temporary folder are the shared test support's.
+using testsupport::ServerBinary;
+using testsupport::ServerProcess;
+using testsupport::TempDir;
 
 // Writes text to path readable and writable by its owner only (mode 0600), as a tokens file
 // must be.
@@ -94,12 +85,12 @@ struct StoreParamName {
   }
 };
 
-// Runs the server binary with args; returns its exit status and what it wrote (stdout+stderr).
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
+// Runs the server binary with args; returns its exit status and what it wrote (stdout+stderr). A
+// command that should end but does not (a server started by mistake) is killed after a minute.
+using CommandResult = testsupport::ProgramResult;
 CommandResult RunServerCommand(const std::vector<std::string>& args);
+// The same for another program (a path).
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args);
 
 // A data packet as plain values.
 struct Packet {

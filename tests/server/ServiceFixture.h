@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ServerTestSupport.h"
-#include "server/cli/ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 
 namespace server::test {
 

@@ -77,6 +77,8 @@ TEST_P(AccessTest, ListedTokensAreServedAndTheirUsersGoToTheAuditTrail) {
   const auto get = rpc_->Http().Get(ServerProcess::Path(), {{"Authorization", "Bearer tok-maria-7Qx2Lp9v"}});
   ASSERT_TRUE(get);
   EXPECT_EQ(get->status, 200);
+  // The service's description names the token's user (the desktop's Sobre shows it).
+  EXPECT_NE(get->body.find(R"("user":"Maria da Silva")"), std::string::npos) << get->body;
 
   const auto first = Post("Bearer tok-maria-7Qx2Lp9v", SaveBody("P1", "C1"));
   ASSERT_TRUE(first);
@@ -126,7 +128,8 @@ TEST(ServerAccess, ABadTokensFileStopsTheServerWithAMessage) {
   std::filesystem::permissions(dir.File("open.txt"), std::filesystem::perms(0644), std::filesystem::perm_options::replace);
   const CommandResult open = RunServerCommand({"serve", "--db", dir.File("s.db"), "--tokens", dir.File("open.txt")});
   EXPECT_EQ(open.status, 1);
-  EXPECT_NE(open.output.find("can be read or written by other users (mode 0644)"), std::string::npos) << open.output;
+  EXPECT_NE(open.output.find("can be read or written by other users (owned by "), std::string::npos) << open.output;
+  EXPECT_NE(open.output.find(", mode 0644)"), std::string::npos) << open.output;
   const CommandResult missing = RunServerCommand({"serve", "--db", dir.File("s.db"), "--tokens", dir.File("none.txt")});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.output.find("cannot read the tokens file"), std::string::npos) << missing.output;

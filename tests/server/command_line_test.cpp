@@ -7,7 +7,7 @@
 #include "ServerTestSupport.h"
 #include "server/cli/CommandLine.h"
 #include "server/cli/ServerCommands.h"
-#include "server/cli/ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 #include "server/store/SqliteDatabase.h"
 
 namespace server::test {
@@ -120,7 +120,7 @@ TEST(ServerCommandLine, BadUsageExitsWithStatusTwoAndSaysWhy) {
       {{"serve", "--db", "x.db", "--max-request-bytes", "lots"}, "--max-request-bytes must be a whole number"},
       {{"demo", "--db", "x.db"}, "option --local is required"},
       {{"demo", "--db", "x.db", "--local", "y.db", "--products", "0"}, "--products must be a whole number from 1"},
-      {{"import-master", "--db", "x.db"}, "expected exactly one LOCAL_DB argument"},
+      {{"import-master", "--db", "x.db"}, "expected at least one FILE argument"},
       {{"audit"}, "option --db is required"},
       {{"audit", "--db", "x.db", "--since", "yesterday"}, "--since: not an ISO 8601 time: \"yesterday\""},
       {{"audit", "--db", "x.db", "--since", "2024-02-30"}, "no such date"},
@@ -201,12 +201,12 @@ TEST(ServerCommandLine, FailuresExitWithStatusOneAndAMessage) {
 
   const CommandResult noLocal = RunServerCommand({"import-master", "--db", dir.File("s.db"), dir.File("none.db")});
   EXPECT_EQ(noLocal.status, 1);
-  EXPECT_NE(noLocal.output.find("local database not found"), std::string::npos) << noLocal.output;
+  EXPECT_NE(noLocal.output.find("no file at " + dir.File("none.db")), std::string::npos) << noLocal.output;
 
   SqliteDatabase(dir.File("other.db"), SqliteDatabase::Mode::CreatePlain).Exec("CREATE TABLE PRODUTO (CODIGO TEXT)");
   const CommandResult notLocal = RunServerCommand({"import-master", "--db", dir.File("s.db"), dir.File("other.db")});
   EXPECT_EQ(notLocal.status, 1);
-  EXPECT_NE(notLocal.output.find("table PRODUTO with columns"), std::string::npos) << notLocal.output;
+  EXPECT_NE(notLocal.output.find("the table PRODUTO needs the columns"), std::string::npos) << notLocal.output;
 }
 
 TEST(ServerCommandLine, PortInUseIsReported) {

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <fstream>
 
-#include "RawHttp.h"
 #include "ServiceFixture.h"
 #include "server/store/ListCatalog.h"
+#include "tests/support/RawHttp.h"
 
 namespace server::test {
 namespace {
@@ -17,6 +17,9 @@ namespace {
 using host::wire::ChangeOp;
 using host::wire::JsonRpcParam;
 using host::wire::JsonRpcRequest;
+using testsupport::BodyOf;
+using testsupport::RawConnection;
+using testsupport::RequestBytes;
 
 class HistoryTest : public ServiceFixture {
  protected:

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "RawHttp.h"
+#include "tests/support/RawHttp.h"
 #include "host/wire/ServiceName.h"
 #include "server/http/NetworkLoop.h"
 #include "server/http/Session.h"
@@ -55,11 +55,14 @@ struct BusySession {
   CallWorkers workers{1, notes, [](const std::string&) {}};
   NoStore store;
   RemoteService service{store};
-  SessionHost host{limits, nullptr, nullptr, service, log, notes, budget, calls, workers};
+  LiveConfig live{LiveConfig::Values{}};
+  ServerMetrics metrics;
+  SpoolBudget spool{0};
+  SessionHost host{limits, live, nullptr, service, log, notes, budget, calls, workers, metrics, spool};
   LanePool lanes{1, notes, [](const std::string&) {}};
   net::io_context listening;
   tcp::acceptor acceptor{listening, {net::ip::make_address("127.0.0.1"), 0}};
-  test::RawConnection client{acceptor.local_endpoint().port()};
+  testsupport::RawConnection client{acceptor.local_endpoint().port()};
   std::shared_ptr<SessionBase> session;
 
   BusySession() {
@@ -90,9 +93,9 @@ TEST(HttpSession, BusyCallsGiveBackTheirBodyShare) {
     ASSERT_TRUE(s.client.Send(post));
     const auto answer = s.client.ReadResponse(std::chrono::seconds(10));
     ASSERT_TRUE(answer) << "request " << i;
-    EXPECT_EQ(test::StatusOf(*answer), 503) << *answer;
+    EXPECT_EQ(testsupport::StatusOf(*answer), 503) << *answer;
     EXPECT_NE(answer->find("server busy; try again shortly"), std::string::npos) << *answer;
-    EXPECT_NE(test::HeaderOf(*answer, "Connection"), "close") << "request " << i << ": " << *answer;
+    EXPECT_NE(testsupport::HeaderOf(*answer, "Connection"), "close") << "request " << i << ": " << *answer;
   }
 }
 

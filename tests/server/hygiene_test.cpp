@@ -131,10 +131,19 @@ TEST_P(HygieneTest, ClientTextCannotForgeOrColourALogLine) {
   rpc_->Call(forged);
   rpc_->Call("getVd_Produto\x1b[2J\r", {JsonRpcParam::Text("P1")});
   Refused("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P1", "F1\x1b[31m\\")}});
+  // Each call's line is written when its answer has gone; the three calls may be answered on
+  // different threads, so their lines may come in any order: wait for each.
+  LogWith("call method=x\\x0Acall method=SetProduto");
+  LogWith(R"(call method=getVd_Produto\x1B[2J\x0D request=)");
   const std::string log = LogWith(R"(F1\\x1B[31m\\\\ contém)");
   const std::vector<std::string> lines = LogLines();
   int calls = 0;
-  for (const std::string& line : lines) {
+  const std::regex time(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )");
+  for (const std::string& full : lines) {
+    // Every line starts with its time; what follows is the line's own.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(full, m, time, std::regex_constants::match_continuous)) << full;
+    const std::string line = full.substr(m.length());
     EXPECT_FALSE(line.starts_with("call method=SetProduto")) << line;
     EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
     EXPECT_EQ(line.find('\r'), std::string::npos) << line;

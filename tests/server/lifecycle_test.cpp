@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "ServerTestSupport.h"
-#include "server/cli/ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 
 namespace server::test {
 namespace {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,6 +38,9 @@ class PgCheckQueueTest : public ::testing::Test {
  protected:
   void SetUp() override {
     PDI_SKIP_UNLESS_STORE(StoreKind::Postgres);
+    // As in the server: a write on a connection these tests cut fails with EPIPE instead of
+    // ending the process.
+    signal(SIGPIPE, SIG_IGN);
     database_ = std::make_unique<TestDatabase>(StoreKind::Postgres, dir_);
     store_ = Store::Open(database_->Location(), StoreOptions{.create = true});
     const auto session = store_->OpenSession();
@@ -298,7 +302,8 @@ class FreezingRelay {
         const ssize_t n = read(polled[i].fd, buffer.data(), buffer.size());
         if (n > 0) {
           for (ssize_t sent = 0; sent < n;) {
-            const ssize_t m = write(to, buffer.data() + sent, static_cast<size_t>(n - sent));
+            // The client may have cut its end already; a send to it must fail, not raise SIGPIPE.
+            const ssize_t m = send(to, buffer.data() + sent, static_cast<size_t>(n - sent), MSG_NOSIGNAL);
             if (m <= 0) break;
             sent += m;
           }

@@ -51,7 +51,15 @@ std::string SqliteOne(const std::string& path, const std::string& sql) {
   return s.Step() ? std::string(s.Text(0)) : "";
 }
 
-std::string ReleaseOneStore() { return std::string(PDI_TEST_DATA_DIR) + "/store-release1.db"; }
+// A copy of the store the first release wrote (tests/data), in dir. The store is in WAL mode, so
+// even a read-only open writes beside the file: tests open only copies, never the file itself.
+std::string ReleaseOneStore(const TempDir& dir) {
+  const std::string copy = dir.File("store-release1.db");
+  if (!std::filesystem::exists(copy)) {
+    std::filesystem::copy_file(std::string(PDI_TEST_DATA_DIR) + "/store-release1.db", copy);
+  }
+  return copy;
+}
 std::string ReleaseOneScript() {
   std::ifstream in(std::string(PDI_TEST_DATA_DIR) + "/store-release1.pg.sql");
   std::stringstream text;
@@ -129,8 +137,9 @@ TEST_P(StoreKindTest, StoreNewerThanTheServerIsRefusedNamingBothVersions) {
 // A store the first release wrote (tests/data), upgraded: every row of every table as it was.
 TEST(StoreUpgrade, SqliteStoreOfTheFirstReleaseIsCopiedThenMigratedAtStartKeepingEveryRow) {
   TempDir dir;
+  const std::string release1 = ReleaseOneStore(dir);
   const std::string db = dir.File("s.db");
-  std::filesystem::copy_file(ReleaseOneStore(), db);
+  std::filesystem::copy_file(release1, db);
   ASSERT_EQ(SqliteOne(db, "PRAGMA user_version"), "0");
   ASSERT_EQ(SqliteOne(db, "SELECT COUNT(*) FROM AUDITORIA_ITEM"), "4");
 
@@ -140,8 +149,8 @@ TEST(StoreUpgrade, SqliteStoreOfTheFirstReleaseIsCopiedThenMigratedAtStartKeepin
   EXPECT_EQ(SqliteOne(db, "PRAGMA user_version"), "2");
   EXPECT_EQ(SqliteOne(db + ".v1.backup", "PRAGMA user_version"), "0");
   for (const char* table : kTables) {
-    EXPECT_EQ(SortedSqliteRows(db, table), SortedSqliteRows(ReleaseOneStore(), table)) << table;
-    EXPECT_EQ(SortedSqliteRows(db + ".v1.backup", table), SortedSqliteRows(ReleaseOneStore(), table)) << table;
+    EXPECT_EQ(SortedSqliteRows(db, table), SortedSqliteRows(release1, table)) << table;
+    EXPECT_EQ(SortedSqliteRows(db + ".v1.backup", table), SortedSqliteRows(release1, table)) << table;
   }
   RpcClient rpc(process.Port());
   const Answer suppliers = rpc.Call("getFornecedor");
@@ -176,7 +185,7 @@ TEST(StoreUpgrade, PostgresStoreOfTheFirstReleaseIsMigratedByTheMigrateCommandKe
   EXPECT_NE(migrated.output.find("migrated the schema from version 1 to 2"), std::string::npos) << migrated.output;
   EXPECT_EQ(db.One("SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE = 'VERSAO_ESQUEMA'"), "2");
   for (const char* table : kTables) {
-    EXPECT_EQ(SortedRows(db, table), SortedSqliteRows(ReleaseOneStore(), table)) << table;
+    EXPECT_EQ(SortedRows(db, table), SortedSqliteRows(ReleaseOneStore(dir), table)) << table;
   }
   ServerProcess process(ServerBinary(), db.Location());
   RpcClient rpc(process.Port());
@@ -235,7 +244,7 @@ TEST(StoreRecognition, ADamagedStoreIsRefusedBeforeAnythingIsDoneToIt) {
   ASSERT_EQ(RunServerCommand({"demo", "--db", store, "--local", dir.File("l.db"), "--products", "300",
                               "--rows-per-product", "6"}).status, 0);
   const std::string old = dir.File("old.db");
-  std::filesystem::copy_file(ReleaseOneStore(), old);
+  std::filesystem::copy_file(ReleaseOneStore(dir), old);
   for (const std::string& file : {store, old}) {
     {
       std::fstream f(file, std::ios::binary | std::ios::in | std::ios::out);
@@ -257,20 +266,6 @@ TEST(StoreRecognition, ADamagedStoreIsRefusedBeforeAnythingIsDoneToIt) {
   }
   EXPECT_FALSE(std::filesystem::exists(old + ".v1.backup"));
   EXPECT_FALSE(std::filesystem::exists(dir.File("b.db")));
-}
-
-// audit reads a store as it is: a first-release store is listed, not migrated, not written.
-TEST(StoreRecognition, AuditOpensTheStoreReadOnly) {
-  TempDir dir;
-  const std::string old = dir.File("old.db");
-  std::filesystem::copy_file(ReleaseOneStore(), old);
-  const std::string before = FileBytes(old);
-  const CommandResult audit = RunServerCommand({"audit", "--db", old});
-  EXPECT_EQ(audit.status, 0) << audit.output;
-  EXPECT_EQ(Count(audit.output, "  packet "), 3u) << audit.output;
-  EXPECT_EQ(FileBytes(old), before);
-  EXPECT_EQ(SqliteOne(old, "PRAGMA user_version"), "0");
-  EXPECT_FALSE(std::filesystem::exists(old + ".v1.backup"));
 }
 
 // A disk that fills up under a running server: the clerk is told so, with the reference of the
@@ -306,6 +301,39 @@ TEST(StoreDiskFull, AFullDiskIsSaidToTheClerkWithTheReference) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_NE(process.Log().find("reference " + reference + ": disk full"), std::string::npos) << process.Log();
+}
+
+// audit, export-local and backup only read: a store of the first release, which an older server
+// may still be serving, is read as it is and comes out unchanged (before, audit migrated it).
+TEST_P(StoreKindTest, ReadOnlyCommandsReadAnOlderStoreAsItIsAndNeverMigrateIt) {
+  TestDatabase db(GetParam(), dir_);
+  std::string before;
+  if (GetParam() == StoreKind::Sqlite) {
+    std::filesystem::copy_file(ReleaseOneStore(dir_), db.Location());
+    std::ifstream in(db.Location(), std::ios::binary);
+    before.assign(std::istreambuf_iterator<char>(in), {});
+  } else {
+    PgConnection(db.Location()).Exec(ReleaseOneScript());
+  }
+  const CommandResult audit = RunServerCommand({"audit", "--db", db.Location()});
+  EXPECT_EQ(audit.status, 0) << audit.output;
+  EXPECT_EQ(Count(audit.output, "  packet "), 3u) << audit.output;
+  const CommandResult exported = RunServerCommand({"export-local", "--db", db.Location(), dir_.File("l.db")});
+  EXPECT_EQ(exported.status, 0) << exported.output;
+  const CommandResult backup = RunServerCommand({"backup", "--db", db.Location(), dir_.File("b.db")});
+  EXPECT_EQ(backup.status, 0) << backup.output;
+  EXPECT_EQ(SortedSqliteRows(dir_.File("b.db"), "DESONERA_FORNECEDOR"), SortedRows(db, "DESONERA_FORNECEDOR"));
+  for (const CommandResult* r : {&audit, &exported, &backup}) {
+    EXPECT_EQ(r->output.find("migrated"), std::string::npos) << r->output;
+  }
+  if (GetParam() == StoreKind::Sqlite) {
+    std::ifstream in(db.Location(), std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == before) << "the store's file changed";
+    EXPECT_EQ(SqliteOne(db.Location(), "PRAGMA user_version"), "0");
+    EXPECT_FALSE(std::filesystem::exists(db.Location() + ".v1.backup"));
+  } else {
+    EXPECT_EQ(db.One("SELECT to_regclass('controle') IS NULL"), "t");
+  }
 }
 
 // The SQLite store of a running server, deleted or replaced by another file: saves fail.

@@ -11,13 +11,16 @@
 
 #include <chrono>
 
-#include "RawHttp.h"
 #include "ServerTestSupport.h"
-#include "TestCertificates.h"
-#include "server/cli/ServerProcess.h"
+#include "tests/support/RawHttp.h"
+#include "tests/support/ServerProcess.h"
+#include "tests/support/TestCertificates.h"
 
 namespace server::test {
 namespace {
+
+using testsupport::RawConnection;
+using testsupport::RequestBytes;
 
 class TlsTest : public ::testing::Test {
  protected:

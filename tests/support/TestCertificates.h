@@ -17,12 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace testsupport {
 
 class TestCertificates {
  public:
   TestCertificates();
-  ~TestCertificates();
   TestCertificates(const TestCertificates&) = delete;
   TestCertificates& operator=(const TestCertificates&) = delete;
 
@@ -32,17 +33,17 @@ class TestCertificates {
   std::string WrongNameCert() const { return File("wrong-name.pem"); }
   std::string WrongNameKey() const { return File("wrong-name.key"); }
   std::string UntrustedCaCert() const { return File("untrusted-ca.pem"); }
-  const std::filesystem::path& Folder() const { return dir_; }
+  const std::filesystem::path& Folder() const { return dir_.Path(); }
 
  private:
-  std::string File(const char* name) const { return (dir_ / name).string(); }
+  std::string File(const char* name) const { return dir_.File(name); }
   // Makes a self-signed CA named name.pem / name.key.
   void MakeCa(const std::string& name, const std::string& commonName);
   // Makes name.pem / name.key for subjectAltName san, signed by the CA ca.pem / ca.key.
   void Issue(const std::string& name, const std::string& commonName, const std::string& san);
   void Openssl(const std::vector<std::string>& args);
 
-  std::filesystem::path dir_;
+  TempDir dir_;
 };
 
 }  // namespace testsupport

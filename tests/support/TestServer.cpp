@@ -1,23 +1,16 @@
 #include "tests/support/TestServer.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
-#include <regex>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include <httplib.h>
 
-#ifndef PDI_SERVER_BIN
-#error "PDI_SERVER_BIN must name the server binary"
-#endif
+#include "host/wire/ServiceName.h"
+#include "tests/support/Programs.h"
 
 namespace testsupport {
 
@@ -105,45 +98,29 @@ void WriteLocalDatabase(const std::filesystem::path& path, const MasterData& dat
   sqlite3_close(db);
 }
 
-int RunCommand(const std::vector<std::string>& argv, const std::filesystem::path& outputFile) {
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    if (!outputFile.empty()) {
-      const int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-        close(fd);
-      }
-    }
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+void TestServer::MakeFolder() {
+  dir_ = std::make_unique<TempDir>("pdi07310-test");
+  if (std::getenv("PDI_KEEP_TEST_SERVER") != nullptr) dir_->Keep();
+  localDb_ = dir_->Path() / "local.db";
+  serverDb_ = dir_->Path() / "server.db";
+  log_ = dir_->Path() / "server.log";
 }
 
-void TestServer::MakeFolder() {
-  char pattern[] = "/tmp/pdi07310-test-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  dir_ = pattern;
-  localDb_ = dir_ / "local.db";
-  serverDb_ = dir_ / "server.db";
-  log_ = dir_ / "server.log";
+void TestServer::RunServer(const std::vector<std::string>& args, const std::string& logName) const {
+  std::vector<std::string> argv = {ServerBinary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  // The demo of a benchmark writes millions of rows; a test's takes a second.
+  const ProgramResult result = RunProgram(argv, std::chrono::minutes(30));
+  const auto logFile = dir_->Path() / logName;
+  std::ofstream(logFile, std::ios::binary) << result.output;
+  if (result.status != 0) throw std::runtime_error(args.front() + " failed; see " + logFile.string());
 }
 
 TestServer::TestServer(Demo demo) : sync_(demo.sync) {
   MakeFolder();
-  const int rc = RunCommand({PDI_SERVER_BIN, "demo", "--db", serverDb_.string(), "--local", localDb_.string(),
-                             "--products", std::to_string(demo.products), "--rows-per-product",
-                             std::to_string(demo.rowsPerProduct)},
-                            dir_ / "demo.log");
-  if (rc != 0) throw std::runtime_error("demo failed; see " + (dir_ / "demo.log").string());
+  RunServer({"demo", "--db", serverDb_.string(), "--local", localDb_.string(), "--products",
+             std::to_string(demo.products), "--rows-per-product", std::to_string(demo.rowsPerProduct)},
+            "demo.log");
   Start();
 }
 
@@ -155,16 +132,10 @@ TestServer::TestServer(const MasterData& data) {
 }
 
 void TestServer::ImportMaster() const {
-  const int rc = RunCommand({PDI_SERVER_BIN, "import-master", "--db", serverDb_.string(), localDb_.string()},
-                            dir_ / "import.log");
-  if (rc != 0) throw std::runtime_error("import-master failed; see " + (dir_ / "import.log").string());
+  RunServer({"import-master", "--db", serverDb_.string(), localDb_.string()}, "import.log");
 }
 
-TestServer::~TestServer() {
-  Stop();
-  std::error_code ignored;
-  if (!std::getenv("PDI_KEEP_TEST_SERVER")) std::filesystem::remove_all(dir_, ignored);
-}
+TestServer::~TestServer() { Stop(); }
 
 void TestServer::RestartWith(std::vector<std::string> serveOptions) {
   serveOptions_ = std::move(serveOptions);
@@ -172,69 +143,27 @@ void TestServer::RestartWith(std::vector<std::string> serveOptions) {
 }
 
 void TestServer::Start() {
-  pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
-    const int fd = open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd >= 0) {
-      dup2(fd, 2);
-      close(fd);
-    }
-    std::vector<std::string> args = {PDI_SERVER_BIN, "serve",  "--db",   serverDb_.string(), "--create",
-                                     "--sync",       sync_, "--listen", "127.0.0.1:0"};
-    args.insert(args.end(), serveOptions_.begin(), serveOptions_.end());
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(PDI_SERVER_BIN, argv.data());
-    _exit(127);
+  std::vector<std::string> options = {"--sync", sync_};
+  options.insert(options.end(), serveOptions_.begin(), serveOptions_.end());
+  try {
+    process_ = std::make_unique<ServerProcess>(ServerBinary(), serverDb_.string(), options, std::chrono::seconds(20));
+  } catch (const std::exception& e) {
+    std::ofstream(log_, std::ios::binary | std::ios::app) << e.what();
+    throw;
   }
-  // The server prints its address once it listens.
-  const std::regex address(R"(127\.0\.0\.1:(\d+))");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::ifstream in(log_);
-    std::string line;
-    int found = 0;
-    while (std::getline(in, line)) {
-      std::smatch m;
-      if (std::regex_search(line, m, address) && std::stoi(m[1]) != 0) found = std::stoi(m[1]);
-    }
-    if (found != 0) {
-      port_ = found;
-      return;
-    }
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      throw std::runtime_error("server exited at start; see " + log_.string());
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  Stop();
-  throw std::runtime_error("server did not start in time; see " + log_.string());
+  port_ = process_->Port();
 }
 
 void TestServer::Stop() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  for (int i = 0; i < 200; ++i) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  pid_ = -1;
+  if (!process_) return;
+  process_->Stop(std::chrono::seconds(5));
+  // The server's log stays with the test's files (PDI_KEEP_TEST_SERVER keeps them).
+  std::ofstream(log_, std::ios::binary | std::ios::app) << process_->Log();
+  process_.reset();
 }
 
 void TestServer::Restart() {
   Stop();
-  // Forget the old address so that Start waits for the new one.
-  std::filesystem::remove(log_);
   Start();
 }
 
@@ -243,7 +172,7 @@ std::string TestServer::CallRaw(const std::string& method, const std::string& pa
   client.set_read_timeout(60, 0);
   const std::string body =
       R"({"jsonrpc":"2.0","id":1,"method":)" + JsonString(method) + R"(,"params":)" + paramsJson + "}";
-  auto res = client.Post("/PDI07310.rdmProdDesoneraImpos", body, "application/json");
+  auto res = client.Post(std::string(host::wire::kServicePath), body, "application/json");
   if (!res) throw std::runtime_error("call " + method + " failed: " + httplib::to_string(res.error()));
   return res->body;
 }

@@ -1,14 +1,18 @@
-// Test support: a real pdi07310-server process on a free loopback port over a temporary SQLite
-// file, and the local read-only database that desktops validate against, with known contents.
-// The server is stopped (SIGTERM, then SIGKILL after a grace period) when the object dies, so a
-// failing test leaves nothing running.
+// Test support: a real pdi07310-server process (ServerProcess) on a free loopback port over a
+// temporary SQLite file, and the local read-only database that desktops validate against, with
+// known contents. The server is stopped (SIGTERM, then SIGKILL after a grace period) when the
+// object dies, so a failing test leaves nothing running; its files are removed with it unless
+// PDI_KEEP_TEST_SERVER is set.
 #pragma once
 
-#include <sys/types.h>
-
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/Programs.h"
+#include "tests/support/ServerProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace testsupport {
 
@@ -63,7 +67,7 @@ class TestServer {
   int Port() const { return port_; }
   const std::filesystem::path& LocalDatabase() const { return localDb_; }
   const std::filesystem::path& ServerDatabase() const { return serverDb_; }
-  const std::filesystem::path& Folder() const { return dir_; }
+  const std::filesystem::path& Folder() const { return dir_->Path(); }
 
   // Calls a method with a JSON text of positional params; returns the JSON-RPC response body.
   std::string CallRaw(const std::string& method, const std::string& paramsJson) const;
@@ -85,12 +89,14 @@ class TestServer {
  private:
   void MakeFolder();
   void Start();
+  // Runs a server subcommand to its end, its output in logName; raises when it fails.
+  void RunServer(const std::vector<std::string>& args, const std::string& logName) const;
 
-  std::filesystem::path dir_;
+  std::unique_ptr<TempDir> dir_;
   std::filesystem::path localDb_;
   std::filesystem::path serverDb_;
   std::filesystem::path log_;
-  pid_t pid_ = -1;
+  std::unique_ptr<ServerProcess> process_;
   int port_ = 0;
   std::vector<std::string> serveOptions_;
   std::string sync_ = "full";
@@ -99,8 +105,5 @@ class TestServer {
 // The exemption rows most tests start from: product 100 with two suppliers, a client and a
 // branch; product 200 with one supplier; product O'1 with one branch.
 void SeedSample(const TestServer& server);
-
-// Runs a command, waits for it, returns its exit status; output goes to `outputFile` if given.
-int RunCommand(const std::vector<std::string>& argv, const std::filesystem::path& outputFile = {});
 
 }  // namespace testsupport

@@ -10,7 +10,7 @@
 #include "host/data/ClientDataSet.h"
 #include "host/data/DataSource.h"
 
-namespace host::testing {
+namespace host::test_util {
 
 // A data packet with these fields (size 10 each unless given as "NAME:size") and rows.
 inline Variant Packet(std::initializer_list<std::string> fields,
@@ -98,4 +98,4 @@ class EventRecorder {
   std::string log_;
 };
 
-}  // namespace host::testing
+}  // namespace host::test_util

@@ -9,7 +9,7 @@
 namespace host {
 namespace {
 
-using testing::Packet;
+using test_util::Packet;
 
 class ChangeLogTest : public ::testing::Test {
  protected:
@@ -80,7 +80,7 @@ TEST_F(ChangeLogTest, MergeMakesChangesStoredSoALaterDeleteIsLogged) {
   Remove("c");
   EXPECT_EQ(DescribeChanges(ds), "delete(c,3)");
   ds.MergeChangeLog();
-  EXPECT_EQ(testing::Column(ds, "K"), "a|b");
+  EXPECT_EQ(test_util::Column(ds, "K"), "a|b");
   EXPECT_EQ(ds.ChangeCount(), 0);
 }
 
@@ -118,7 +118,7 @@ TEST_F(ChangeLogTest, WithLoggingOffChangesApplyAsIfMerged) {
   Add("c", "3");
   Remove("a");
   EXPECT_EQ(ds.ChangeCount(), 0);
-  EXPECT_EQ(testing::Column(ds, "K"), "b|c");
+  EXPECT_EQ(test_util::Column(ds, "K"), "b|c");
   ds.SetLogChanges(true);
   Remove("c");
   EXPECT_EQ(DescribeChanges(ds), "delete(c,3)");
@@ -138,7 +138,7 @@ TEST_F(ChangeLogTest, DataHoldsPostedRowsButNotOneBeingInserted) {
   ds.FieldByName("K")->SetAsString("pending");
   TClientDataSet copy;
   copy.SetData(ds.Data());
-  EXPECT_EQ(testing::Column(copy, "K"), "b|c");
+  EXPECT_EQ(test_util::Column(copy, "K"), "b|c");
   EXPECT_EQ(copy.ChangeCount(), 0);
 }
 
@@ -146,7 +146,7 @@ TEST_F(ChangeLogTest, DataOfARowUnderEditIsItsStoredValue) {
   ds.FieldByName("V")->SetAsString("9");
   TClientDataSet copy;
   copy.SetData(ds.Data());
-  EXPECT_EQ(testing::Column(copy, "V"), "1|2");
+  EXPECT_EQ(test_util::Column(copy, "V"), "1|2");
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 namespace host {
 namespace {
 
-using testing::Column;
-using testing::EventRecorder;
-using testing::Packet;
+using test_util::Column;
+using test_util::EventRecorder;
+using test_util::Packet;
 
 class EditingTest : public ::testing::Test {
  protected:

@@ -9,8 +9,8 @@
 namespace host {
 namespace {
 
-using testing::EventRecorder;
-using testing::Packet;
+using test_util::EventRecorder;
+using test_util::Packet;
 
 struct RecordingLink : TDataLink {
   std::string log;

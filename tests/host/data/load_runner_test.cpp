@@ -15,9 +15,9 @@
 namespace host {
 namespace {
 
-using testing::Column;
-using testing::EventRecorder;
-using testing::Packet;
+using test_util::Column;
+using test_util::EventRecorder;
+using test_util::Packet;
 
 // Runs each work on a thread of its own and waits for it, passing on what it raises.
 class LoadRunnerTest : public ::testing::Test {

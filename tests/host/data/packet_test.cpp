@@ -9,8 +9,8 @@
 namespace host {
 namespace {
 
-using testing::Column;
-using testing::Packet;
+using test_util::Column;
+using test_util::Packet;
 
 Variant Json(const std::string& text) {
   return Variant::MakeDataPacket(text);

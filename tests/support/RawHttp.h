@@ -1,4 +1,4 @@
-// A raw TCP client for the tests and benchmarks of the server's edge: it sends exactly the bytes
+// Test support: a raw TCP client for the tests and benchmarks of the server's edge: it sends exactly the bytes
 // it is given (malformed, slow, partial, pipelined) and reads what comes back with a deadline, so
 // a test can act as a hostile or broken client would.
 //
@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace server::test {
+namespace testsupport {
 
 class RawConnection {
  public:
@@ -58,4 +58,4 @@ std::string BodyOf(const std::string& response);
 std::string RequestBytes(const std::string& method, const std::string& path, const std::string& body,
                          const std::string& extraHeaders = "");
 
-}  // namespace server::test
+}  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "server/cli/ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,15 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <stdexcept>
 
-#include "server/service/RemoteService.h"
+#include "host/wire/ServiceName.h"
 
 extern char** environ;
 
-namespace server {
+namespace testsupport {
 
-std::string ServerProcess::Path() { return "/" + std::string(RemoteService::kServiceName); }
+std::string ServerProcess::Path() { return std::string(host::wire::kServicePath); }
 
 ServerProcess::ServerProcess(const std::string& binary, const std::string& db, const std::vector<std::string>& extraArgs,
                              std::chrono::milliseconds startTimeout) {
@@ -114,4 +115,4 @@ std::string ServerProcess::Log() const {
   return log_;
 }
 
-}  // namespace server
+}  // namespace testsupport

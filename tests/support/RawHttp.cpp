@@ -1,4 +1,4 @@
-#include "RawHttp.h"
+#include "tests/support/RawHttp.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace server::test {
+namespace testsupport {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -188,4 +188,4 @@ std::string RequestBytes(const std::string& method, const std::string& path, con
          "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-}  // namespace server::test
+}  // namespace testsupport

@@ -1,9 +1,9 @@
-// ServerProcess runs a pdi07310-server binary as a child process serving a database on a free
-// loopback port, for integration tests, benchmarks and headless hosts that need a real server.
-// It starts `BINARY serve --db DB --create --listen 127.0.0.1:0 …` (a fresh DB is made), waits until the server prints the
-// address it listens on, and keeps reading the server's log (so the log never fills its pipe and
-// blocks the server). Stop, or the destructor, sends SIGTERM and waits; a server that does not
-// stop within the limit is killed, so nothing is left running.
+// Test support: the one way tests and benchmarks start a server. ServerProcess runs a
+// pdi07310-server binary as a child process serving a database on a free loopback port: it starts
+// `BINARY serve --db DB --create --listen 127.0.0.1:0 …` (a fresh DB is made), waits until the
+// server prints "listening on" with the address, and keeps reading the server's log (so the log
+// never fills its pipe and blocks the server). Stop, or the destructor, sends SIGTERM and waits; a
+// server that does not stop within the limit is killed, so nothing is left running.
 //
 // Not copyable or movable. The accessors are thread-safe.
 #pragma once
@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-namespace server {
+namespace testsupport {
 
 class ServerProcess {
  public:
@@ -56,4 +56,4 @@ class ServerProcess {
   std::string log_;
 };
 
-}  // namespace server
+}  // namespace testsupport
