@@ -5,8 +5,9 @@
 //   2024-05-01T14:30:15.123Z  packet 12  SetFornecedor  client 127.0.0.1:51234  user maria
 //     insert  product P1  item F1  code 12345678000195  (1 row)
 //
-// A packet without changes shows "(no changes)". Control characters in stored values are shown
-// as \xNN, so a line is always one line.
+// A packet without changes shows "(no changes)". Stored values are printed escaped
+// (host::wire::EscapedText): control characters, bidirectional formatting characters and invalid
+// bytes appear as \xNN or \uNNNN, so a line is always one line and reads as it is stored.
 //
 // Stateless; Print runs on the caller's thread with the session it is given.
 #pragma once
