@@ -49,7 +49,7 @@ class ListCommands {
   ListCommands() = delete;
 
   // The most codes one paste takes; a longer clipboard is refused whole, with a message.
-  static constexpr std::size_t kMaxPasteCodes = 20000;
+  static constexpr std::size_t kMaxPasteCodes = host::ListPaste::kMaxCodes;
 
   // The form's main list (see the class comment); null when none.
   static host::TDBGrid* MainList(const host::TForm& form);

@@ -123,6 +123,12 @@ std::vector<std::string> ListPaste::SplitCodes(std::string_view text) {
 PasteSummary ListPaste::Run(const std::vector<std::string>& codes, const Progress& progress) const {
   PasteSummary summary;
   summary.total = static_cast<int>(codes.size());
+  if (codes.size() > kMaxCodes) {
+    summary.stopped = true;
+    summary.stopReason = "a lista tem " + std::to_string(codes.size()) + " códigos; cole no máximo " +
+                         std::to_string(kMaxCodes) + " de cada vez. Nada foi incluído.";
+    return summary;
+  }
   TDBGrid& grid = *grid_;
   CollectingHost collector(Services());
   ScopedHostServices installed(collector);

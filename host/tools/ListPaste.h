@@ -10,6 +10,7 @@
 // or may not have stored it. Recheck reads the lists again and settles every unknown row. A refused row is abandoned as the
 // user would (Esc), so the list is back in browse state before the next row. The run stops early,
 // saying where, when:
+//   - there are more than kMaxCodes codes: none is tried (the desktop says so before it asks);
 //   - the progress callback asks to stop (checked between rows, never inside one);
 //   - the server cannot be reached or a call fails on the way (ENetError or another failure that
 //     is not a refusal): what was stored stays stored, nothing more is tried;
@@ -21,6 +22,7 @@
 // REQUIRES: host services are installed; the grid outlives the call of Run.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -69,6 +71,10 @@ class ListPaste {
   // a spreadsheet cell's surrounding double quotes removed, blank lines ignored. A line holding
   // tabs (a row of several cells) gives its first cell.
   static std::vector<std::string> SplitCodes(std::string_view text);
+
+  // The most codes one paste takes: a clerk's longest list. Past it nothing is pasted, so a
+  // mistaken paste (a whole spreadsheet) cannot send a flood of saves.
+  static constexpr std::size_t kMaxCodes = 20000;
 
   // Pastes into grid, typing into the column at codeColumn (0: the first column).
   explicit ListPaste(TDBGrid& grid, int codeColumn = 0) : grid_(&grid), codeColumn_(codeColumn) {}

@@ -44,6 +44,14 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t i, std::uint32_t& cp
   return length;
 }
 
+// The characters that are never text of their own: the C1 controls (one is a terminal's CSI),
+// the line and paragraph separators, and the bidirectional formatting characters, which reorder
+// how the text around them is shown (an override can make "CBA" show as "ABC").
+bool IsFormattingControl(std::uint32_t cp) {
+  return (cp >= 0x80 && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029 || cp == 0x061C || cp == 0x200E ||
+         cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
 }  // namespace
 
 std::string EscapedText(std::string_view text, std::size_t maxChars) {
@@ -72,7 +80,7 @@ std::string EscapedText(std::string_view text, std::size_t maxChars) {
     if (length == 0) {
       AppendByteEscape(out, c);
       ++i;
-    } else if ((cp >= 0x80 && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029) {
+    } else if (IsFormattingControl(cp)) {
       AppendCodePointEscape(out, cp);
       i += length;
     } else {
@@ -84,9 +92,21 @@ std::string EscapedText(std::string_view text, std::size_t maxChars) {
 }
 
 bool HasControlCharacter(std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return true;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      if (byte < 0x20 || byte == 0x7F) return true;
+      ++i;
+      continue;
+    }
+    std::uint32_t cp = 0;
+    const std::size_t length = Utf8Sequence(text, i, cp);
+    if (length == 0) {
+      ++i;  // not UTF-8: the readers of the wire refuse such text before it gets here
+      continue;
+    }
+    if (IsFormattingControl(cp)) return true;
+    i += length;
   }
   return false;
 }

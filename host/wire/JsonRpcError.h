@@ -18,6 +18,7 @@ inline constexpr int kInvalidRequest = -32600;  // JSON, but not a request objec
 inline constexpr int kMethodNotFound = -32601;  // no method of that name
 inline constexpr int kInvalidParams = -32602;   // wrong number or kind of arguments
 inline constexpr int kInternalError = -32603;   // the service failed before answering
+inline constexpr int kServerError = -32000;     // the server would not run the call (a limit)
 }  // namespace rpc_code
 
 class EJsonRpcError : public EWireError {

@@ -1,28 +1,17 @@
 #include "server/cli/AuditReport.h"
 
-#include <cstdio>
 #include <string>
 
+#include "host/wire/EscapedText.h"
 #include "server/store/StoreTransaction.h"
 
 namespace server {
 namespace {
 
-std::string Printable(std::string_view value) {
-  std::string out;
-  out.reserve(value.size());
-  for (const char c : value) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || c == '\\') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
+// Text as the audit prints it: whatever a client sent (control characters C0 and C1, DEL,
+// bidirectional overrides, line separators, invalid UTF-8) written as visible escapes, so a stored
+// code can neither reorder nor hide what a terminal shows.
+std::string Printable(std::string_view value) { return host::wire::EscapedText(value); }
 
 }  // namespace
 

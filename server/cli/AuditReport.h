@@ -8,8 +8,9 @@
 // A person who signed in is marked after the name: "user maria (local user)", "user maria
 // (directory user)"; a user of the tokens file is shown as before.
 //
-// A packet without changes shows "(no changes)". Control characters in stored values are shown
-// as \xNN, so a line is always one line.
+// A packet without changes shows "(no changes)". Stored values are printed escaped
+// (host::wire::EscapedText): control characters, bidirectional formatting characters and invalid
+// bytes appear as \xNN or \uNNNN, so a line is always one line and reads as it is stored.
 //
 // Stateless; Print runs on the caller's thread with the session it is given.
 #pragma once

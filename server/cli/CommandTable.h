@@ -32,8 +32,10 @@
 #include "server/access/Sessions.h"
 #include "server/http/CallLog.h"
 #include "server/http/HttpServer.h"
+#include "server/service/RemoteService.h"
 #include "server/http/TrustedProxies.h"
 #include "server/store/Store.h"
+#include "server/store/StoreBackup.h"
 
 namespace server {
 
@@ -44,7 +46,10 @@ struct ServerSettings {
   std::vector<std::string> arguments;  // the positional arguments
   std::vector<std::string> commandLine;  // the command's arguments as given, read again on reload
   HttpServerOptions http;            // serve: address, workers, limits, TLS
-  StoreOptions store = DefaultStore();  // serve: --create, --sync, --db-connections, --db-wait-timeout
+  // serve: --create, --sync, --wal-size-limit, --db-connections, --db-wait-timeout
+  StoreOptions store = DefaultStore();
+  ServiceOptions service;            // serve: batch budget, rate of saves
+  BackupOptions backup;              // backup: --force
   std::string tokensFile;            // serve: --tokens
   DirectoryOptions directory;        // serve: --ldap-…
   SessionLimits sessions;            // serve: --session-idle, --session-max

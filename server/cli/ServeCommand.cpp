@@ -281,7 +281,7 @@ int Serve(const ServerSettings& settings) {
   if (const auto folder = PageFolder(s); !folder.empty()) options.page = PageFiles::Load(folder);
   const auto store = Store::Open(s.db, s.store);
   if (!store->Notes().empty()) log.Note(kProgram + " " + store->Notes());
-  RemoteService service(*store);
+  RemoteService service(*store, s.service);
   options.tokens = loaded.live.tokens;
   options.trustedProxies = loaded.live.proxies;
   options.tlsContext = loaded.live.tls;

@@ -67,7 +67,7 @@ int Migrate(const Settings& settings) {
 int Backup(const Settings& settings) {
   const std::string& file = settings.arguments[0];
   const auto started = std::chrono::steady_clock::now();
-  StoreBackup::Write(settings.db, file);
+  StoreBackup::Write(settings.db, file, settings.backup);
   std::cerr << "backup of " << Store::Redacted(settings.db) << " written to " << file << " in "
             << SecondsSince(started) << " s (integrity check ok)\n";
   return 0;
@@ -130,6 +130,7 @@ int Demo(const Settings& settings) {
 }
 
 int Audit(const Settings& settings) {
+  // Read-only: the audit never writes to the store, nor migrates it.
   const auto store = Store::Open(settings.db, StoreOptions{.readOnly = true});
   NoteOpened(*store);
   const auto session = store->OpenSession();
@@ -339,6 +340,41 @@ CommandSpec ServeCommand() {
                    0, 1000000, [](Settings& s) -> auto& { return s.http.limits.maxConnectionsPerClient; }),
       NumberOption("--max-bytes-in-flight", "N", "request bytes held at once, all connections together", 1024,
                    64 * kGiB, [](Settings& s) -> auto& { return s.http.limits.maxBytesInFlight; }),
+      NumberOption("--max-bytes-in-flight-per-client", "N",
+                   "request bytes held at once from one address (at least one largest\n"
+                   "request); 0: no share (behind a balancer)",
+                   0, 64 * kGiB, [](Settings& s) -> auto& { return s.http.limits.maxBytesInFlightPerClient; }),
+      NumberOption("--max-answer-bytes", "N",
+                   "answer bytes handed to send and not yet taken by the clients, all\n"
+                   "together; past it new calls get 503 until answers are taken",
+                   1024, 64 * kGiB, [](Settings& s) -> auto& { return s.http.limits.maxAnswerBytes; }),
+      NumberOption("--max-answer-bytes-per-client", "N",
+                   "the same for one address; 0: no share (behind a balancer)", 0, 64 * kGiB,
+                   [](Settings& s) -> auto& { return s.http.limits.maxAnswerBytesPerClient; }),
+      NumberOption("--max-streams-per-client", "N",
+                   "streamed answers (getDados and the lists) under way for one address;\n"
+                   "0: no share (behind a balancer)",
+                   0, 1000000, [](Settings& s) -> auto& { return s.http.limits.maxStreamsPerClient; }),
+      SecondsOption("--stream-timeout",
+                    "seconds a whole streamed answer may take, however steadily it is read;\n"
+                    "its database snapshot is released then",
+                    1, 86400, [](Settings& s) -> auto& { return s.http.limits.streamTimeout; }),
+      NumberOption("--max-batch-answer-bytes", "N",
+                   "bytes of a batch's answer; once reached, the calls left get an error", 1024, 4 * kGiB,
+                   [](Settings& s) -> auto& { return s.service.maxBatchAnswerBytes; }),
+      NumberOption("--max-batch-answer-rows", "N",
+                   "rows of data in a batch's answer; once reached, the calls left get an\nerror", 1, 1000000000,
+                   [](Settings& s) -> auto& { return s.service.maxBatchAnswerRows; }),
+      NumberOption("--saves-per-minute", "N",
+                   "saves a user (or, without tokens, an address) may make a minute once its\n"
+                   "burst is spent; 0: no limit",
+                   0, 100000000, [](Settings& s) -> auto& { return s.service.savesPerMinute; }),
+      NumberOption("--save-burst", "N", "saves a user may make at once, before the rate applies", 1, 100000000,
+                   [](Settings& s) -> auto& { return s.service.saveBurst; }),
+      NumberOption("--wal-size-limit", "N",
+                   "SQLite: bytes the write-ahead log is cut back to once a checkpoint has\n"
+                   "emptied it (after a long reader it may have grown far past this)",
+                   0, 64 * kGiB, [](Settings& s) -> auto& { return s.store.walSizeLimit; }),
       NumberOption("--max-spool-bytes", "N",
                    "answers read ahead of slow clients and kept on disk, all together; past it\n"
                    "an answer goes at its client's pace, holding its database connection",
@@ -405,11 +441,14 @@ std::vector<CommandSpec> BuildCommands() {
       {.name = "backup",
        .summary = "write a consistent copy of a store while it serves",
        .description =
-           "Writes a consistent copy of the store at DB into the SQLite file FILE (replacing it) while servers go "
-           "on\nserving and saving: every save acknowledged before the copy began is in it. From PostgreSQL the "
-           "copy\nis an SQLite store too, so 'serve --db FILE' runs on it. The copy passes SQLite's integrity "
-           "check\nbefore it takes FILE's name. The store is only read, as it is (an older one is not migrated).\n",
-       .options = {DbOption()},
+           "Writes a consistent copy of the store at DB into the SQLite file FILE while servers go on serving "
+           "and\nsaving: every save acknowledged before the copy began is in it. From PostgreSQL the copy is an "
+           "SQLite\nstore too, so 'serve --db FILE' runs on it. The copy passes SQLite's integrity check before it "
+           "takes\nFILE's name, and is one file (no -wal or -shm beside it). FILE is never the store or one of its "
+           "side\nfiles (-wal, -shm, -journal); an existing FILE is replaced only with --force. The store is only "
+           "read,\nas it is (an older one is not migrated).\n",
+       .options = {DbOption(), FlagOption("--force", "replace a file already at FILE (never the store's own files)",
+                                          [](Settings& s) -> auto& { return s.backup.overwrite; })},
        .argument = "FILE",
        .run = Backup});
   commands.push_back(
@@ -477,7 +516,8 @@ std::vector<CommandSpec> BuildCommands() {
       {.name = "audit",
        .summary = "print the audit trail of applied change packets",
        .description = "Prints the applied change packets, oldest first: time (UTC), packet number, method, client\n"
-                      "address and user, then each change with the stored rows it added or removed.\n",
+                      "address and user, then each change with the stored rows it added or removed. The store is\n"
+                      "opened read-only; text that came from clients is printed escaped (\\xNN, \\uNNNN).\n",
        .options = {DbOption(),
                    TextOption("--product", "CDPRODUTO", "only changes of this product key",
                               [](Settings& s) -> auto& { return s.audit.productKey; }),

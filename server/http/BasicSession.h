@@ -11,6 +11,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -41,12 +42,18 @@ using tcp = net::ip::tcp;
 using error_code = boost::system::error_code;
 using Clock = std::chrono::steady_clock;
 
-// What a kept-alive connection reads at once while waiting for its next request.
+// What a connection reads at once.
 inline constexpr size_t kReadChunk = 8 * 1024;
+// The most a connection holds unparsed: a whole head (up to the header limit) or a line of a
+// chunked body's framing (a chunk's size and extensions, its trailers), and one read more. A line
+// that does not fit is refused rather than buffered without end.
+inline size_t MaxBuffered(const HttpLimits& limits) { return std::max(limits.maxHeaderBytes, kReadChunk) + kReadChunk; }
 // After an answer that ends a connection, what is still arriving is read and dropped for a moment
 // (so the client reads the answer instead of a reset), up to this much.
 inline constexpr size_t kDrainBytes = 1024 * 1024;
 inline constexpr std::chrono::milliseconds kDrainTime{1000};
+// Room made at once for a body of a declared length; a longer one grows as it arrives.
+inline constexpr size_t kReservedBody = 1024 * 1024;
 
 inline const std::string& ServicePath() {
   static const std::string path(host::wire::kServicePath);
@@ -97,8 +104,11 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     std::string token;   // a sign-out's session token
     bool keepAlive = true;
     bool http10 = false;
+    size_t headBytes = 0;          // read of the head so far
+    size_t bodyBytes = 0;          // read after the head so far: the body and its framing
     ConnectionBudget::Bytes body;  // the budget the body holds until the call has read it
     CallGate::Slot call;           // the call under way, until its answer is sent
+    CallGate::AnswerBytes answer;  // the whole answer being sent, until it is
     Clock::time_point start{};
     size_t requestBytes = 0;
     std::string outcome;
@@ -115,6 +125,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   // ---- PumpOwner -------------------------------------------------------------------------------
 
   std::shared_ptr<void> KeepAlive() override { return Self(); }
+  CallGate::AnswerBytes HoldAnswer(size_t bytes) override { return host_.calls.Hold(admission_.ip, bytes); }
   void CloseConnection() override { Close(); }
   void StreamEnded(bool complete, const std::string& failure, size_t sent) override {
     EndCall(complete ? ex_.outcome : failure.empty() ? std::string("aborted") : failure, sent, complete);
@@ -171,11 +182,14 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     if (closed_) return;
     if (host_.calls.Closed()) return Close();
     ex_ = Exchange{};
+    ex_.body = host_.budget.Charge(admission_.ip);
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(Limits().maxHeaderBytes));
     parser_->body_limit(Limits().maxRequestBytes);
+    MarkWaiting(served_);
     if (buffer_.size() > 0) return ReadHead();  // a pipelined request is already here
     // Waiting for the next request costs this buffer and the socket, nothing more.
+    if (buffer_.capacity() > 2 * kReadChunk) buffer_.shrink_to_fit();
     Lowest().expires_after(Limits().idleTimeout);
     stream_.async_read_some(buffer_.prepare(kReadChunk), [self = Self()](error_code ec, size_t n) {
       if (ec) return self->Close();
@@ -193,13 +207,17 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   // Gives the parser what the buffer holds and reads more while the head, then the body, is
   // incomplete. A request that arrived whole is judged, called and answered by this thread
   // without waiting for anything (the composed reads of the HTTP library would hand each
-  // completion back through the executor). The parser enforces the head and body limits; the
-  // deadline of each phase covers all of its reads.
+  // completion back through the executor). Every byte is counted as the parser takes it: the
+  // head's against the header limit, whatever its field count; every byte after it (the body,
+  // chunk sizes and extensions, trailers) against the request limit and the budget of request
+  // bytes. What waits unparsed is capped (MaxBuffered). The deadline of each phase covers all of
+  // its reads.
   void Parse() {
     while (buffer_.size() > 0 && !parser_->is_done()) {
       error_code ec;
       const size_t used = parser_->put(buffer_.data(), ec);
       buffer_.consume(used);
+      if (!Count(used)) return;  // over a limit: refused
       if (ec == http::error::need_more) break;
       if (ec) return RefuseBroken(ec);
       if (used == 0) break;
@@ -210,15 +228,51 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     }
     if (ex_.phase == Phase::Body && parser_->is_done()) return Dispatch();
     if (ex_.phase == Phase::Judging) return;
-    stream_.async_read_some(buffer_.prepare(kReadChunk), [self = Self()](error_code ec, size_t n) {
+    // An unfinished head: what waits in the buffer is head too.
+    if (ex_.phase == Phase::Head && ex_.headBytes + buffer_.size() > Limits().maxHeaderBytes) return RefuseHead();
+    const size_t room = MaxBuffered(Limits()) - std::min(buffer_.size(), MaxBuffered(Limits()));
+    if (room == 0) {
+      return Refuse(http::status::payload_too_large, "request too large: a line of its chunked framing is too long",
+                    "a chunk line or trailer over the limit");
+    }
+    stream_.async_read_some(buffer_.prepare(std::min(kReadChunk, room)), [self = Self()](error_code ec, size_t n) {
       if (ec) return self->RefuseBroken(ec);
       self->buffer_.commit(n);
       self->Parse();
     });
   }
 
+  // Counts bytes the parser took; false when they went over a limit (then answered).
+  bool Count(size_t used) {
+    if (used == 0) return true;
+    if (ex_.phase == Phase::Head) {
+      ex_.headBytes += used;
+      if (ex_.headBytes > Limits().maxHeaderBytes) {
+        RefuseHead();
+        return false;
+      }
+      return true;
+    }
+    ex_.bodyBytes += used;
+    if (ex_.bodyBytes > Limits().maxRequestBytes) {
+      Refuse(http::status::payload_too_large, "request body too large", "request bytes after the head over the limit");
+      return false;
+    }
+    if (!ex_.body.Add(used)) {
+      Refuse(http::status::service_unavailable, "server busy; try again shortly", "request bytes in flight");
+      return false;
+    }
+    return true;
+  }
+
+  void RefuseHead() {
+    Refuse(http::status::request_header_fields_too_large, "request head too large", "head over the limit");
+  }
+
   // The head is whole: true when the body is to be read now.
   bool OnHead() {
+    MarkBusy();
+    served_ = true;
     auto& req = parser_->get();
     ex_.keepAlive = req.keep_alive();
     ex_.http10 = req.version() < 11;
@@ -275,18 +329,11 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         break;
     }
 
-    // The body's bytes are counted against the budget before they are read: the length it
-    // declares, or the most a chunked body may grow to.
-    const auto declared = parser_->content_length();
-    const size_t most = ex_.route == HeadVerdict::Route::Call ? Limits().maxRequestBytes : kMaxSignInBytes;
-    const size_t need = parser_->is_done() ? 0 : declared ? static_cast<size_t>(*declared) : most;
-    auto reserved = host_.budget.Reserve(need);
-    if (!reserved) {
-      Refuse(http::status::service_unavailable, "server busy; try again shortly", "request bytes in flight");
-      return false;
+    // The body's bytes are charged as they arrive (Count), never by what the head declares; room
+    // for a declared length is made only up to a modest size, the rest as the body grows.
+    if (const auto declared = parser_->content_length()) {
+      req.body().reserve(static_cast<size_t>(std::min<std::uint64_t>(*declared, kReservedBody)));
     }
-    ex_.body = std::move(*reserved);
-    if (declared) req.body().reserve(static_cast<size_t>(*declared));
 
     if (header::Is(req[http::field::expect], "100-continue")) {
       auto interim = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
@@ -335,9 +382,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     if (ec == http::error::body_limit) {
       return Refuse(http::status::payload_too_large, "request body too large", "body over the limit");
     }
-    if (ec == http::error::header_limit) {
-      return Refuse(http::status::request_header_fields_too_large, "request head too large", "head over the limit");
-    }
+    if (ec == http::error::header_limit) return RefuseHead();
     if (ec == beast::error::timeout) {
       const char* part = ex_.phase == Phase::Head ? "head" : "body";
       host_.notes.Note("dropped connection from " + admission_.client + ": request " + part + " not received in time");
@@ -355,7 +400,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   // Begins a call: true when it holds a slot; otherwise it has answered 503 (and ends the
   // connection when the request's body was left unread).
   bool EnterCall(bool bodyUnread) {
-    switch (host_.calls.Enter(ex_.call)) {
+    switch (host_.calls.Enter(ex_.call, admission_.ip)) {
       case CallGate::Entry::Stopping:
         host_.metrics.RequestRefused(503);
         Answer(http::status::service_unavailable, ErrorBody(503, "server stopping"), bodyUnread);
@@ -363,6 +408,12 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
       case CallGate::Entry::Busy:
         host_.metrics.RequestRefused(503);
         Answer(http::status::service_unavailable, ErrorBody(503, "server busy; try again shortly"), bodyUnread);
+        return false;
+      case CallGate::Entry::AnswersPending:
+        host_.metrics.RequestRefused(503);
+        host_.notes.Note("refused call from " + admission_.client + ": HTTP 503, answers not yet taken over the limit");
+        Answer(http::status::service_unavailable,
+               ErrorBody(503, "server busy: too many answers not yet read; read them, then try again"), bodyUnread);
         return false;
       case CallGate::Entry::Entered: break;
     }
@@ -373,33 +424,79 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   void Dispatch() {
     if (ex_.route == HeadVerdict::Route::SignIn || ex_.route == HeadVerdict::Route::SignOut) return DispatchSignIn();
     if (!EnterCall(false)) return;
-    // The call runs here, on this connection's lane.
+    const CallContext context{ex_.client, ex_.who.user, ex_.who.role, ex_.who.access, ex_.requestId};
     std::string body = std::move(parser_->get().body());
-    Reply reply =
-        host_.service.Call(body, CallContext{ex_.client, ex_.who.user, ex_.who.role, ex_.who.access, ex_.requestId});
-    const size_t requestBytes = body.size();
-    std::string().swap(body);
-    ex_.body.Release();
-    OnReply(std::move(reply), requestBytes);
+    if (RemoteService::Quick(body)) {
+      // A check runs here, on this connection's lane: a hand-over would cost more than the call.
+      Reply reply = host_.service.Call(body, context);
+      const size_t requestBytes = body.size();
+      std::string().swap(body);
+      ex_.body.Release();
+      return OnReply(std::move(reply), requestBytes);
+    }
+    // A call that answers a stream takes its place first: without one it is refused before its
+    // snapshot and store session are taken, which it could only give back unused.
+    if (RemoteService::Streams(body) && !ex_.call.TakeStream()) {
+      ex_.requestBytes = body.size();
+      std::string().swap(body);
+      ex_.body.Release();
+      return RefuseStream();
+    }
+    // Anything that may take long runs on a worker; meanwhile this lane serves its other
+    // connections, and this one reads nothing more until the answer is sent.
+    struct Work {
+      std::string body;
+      ConnectionBudget::Bytes bytes;
+      CallContext context;
+    };
+    auto work = std::make_shared<Work>(Work{std::move(body), std::move(ex_.body), context});
+    try {
+      host_.workers.Submit([self = Self(), work] {
+        auto reply = std::make_shared<Reply>(self->host_.service.Call(work->body, work->context));
+        const size_t requestBytes = work->body.size();
+        std::string().swap(work->body);
+        work->bytes.Release();
+        net::post(self->stream_.get_executor(),
+                  [self, reply, requestBytes] { self->OnReply(std::move(*reply), requestBytes); });
+      });
+    } catch (const std::exception& e) {
+      EndCall(std::string("failed: no worker to run the call: ") + e.what(), 0, false);
+    }
   }
 
-  // POST /login and /logout: answered here, on this connection's lane (a sign-in takes a password
-  // hash's time), and logged as calls.
+  // POST /login and /logout: run on a worker, as a sign-in takes a password hash's time (and a
+  // directory's answer), and logged as calls.
   void DispatchSignIn() {
     if (!EnterCall(false)) return;
     const bool signIn = ex_.route == HeadVerdict::Route::SignIn;
-    std::string body = std::move(parser_->get().body());
-    ex_.body.Release();
-    RouteAnswer answer;
-    try {
-      answer = signIn ? AnswerSignIn(*host_.access, body, ex_.client, kTls)
-                      : AnswerSignOut(*host_.access, ex_.token, kTls);
-    } catch (const std::exception& e) {
-      answer = {503, ErrorBody(503, "server busy; try again shortly"), {}, std::string("failed: ") + e.what()};
-    }
-    if (signIn) host_.metrics.SignIn(answer.status == 200);
-    ex_.requestBytes = body.size();
     ex_.method = signIn ? "login" : "logout";
+    struct Work {
+      std::string body;
+      std::string token;
+      std::string client;
+      RouteAnswer answer;
+    };
+    auto work = std::make_shared<Work>(Work{std::move(parser_->get().body()), ex_.token, ex_.client, {}});
+    ex_.body.Release();
+    ex_.requestBytes = work->body.size();
+    try {
+      host_.workers.Submit([self = Self(), work, signIn] {
+        try {
+          work->answer = signIn ? AnswerSignIn(*self->host_.access, work->body, work->client, kTls)
+                                : AnswerSignOut(*self->host_.access, work->token, kTls);
+        } catch (const std::exception& e) {
+          work->answer = {503, ErrorBody(503, "server busy; try again shortly"), {}, std::string("failed: ") + e.what()};
+        }
+        net::post(self->stream_.get_executor(),
+                  [self, work, signIn] { self->SignInAnswered(std::move(work->answer), signIn); });
+      });
+    } catch (const std::exception& e) {
+      EndCall(std::string("failed: no worker to run the call: ") + e.what(), 0, false);
+    }
+  }
+
+  void SignInAnswered(RouteAnswer answer, bool signIn) {
+    if (signIn) host_.metrics.SignIn(answer.status == 200);
     ex_.outcome = std::move(answer.outcome);
     const size_t size = answer.body.size();
     WriteWhole(static_cast<http::status>(answer.status), std::move(answer.body), false, answer.headers,
@@ -416,31 +513,43 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
                : reply.status == Outcome::kRefused ? CallOutcome::kRefused
                : reply.status == Outcome::kInvalid ? CallOutcome::kInvalid
                                                    : CallOutcome::kFailed;
+    if (closed_) {  // abandoned while the call ran
+      reply.stream.reset();
+      return EndCall("aborted: the connection was closed", 0, false);
+    }
     if (!reply.stream) {
       const size_t size = reply.body.size();
       // An empty answer (a batch of notifications only) is 204 No Content.
       const http::status status = size == 0 ? http::status::no_content : http::status::ok;
+      HandOver(size);
       WriteWhole(status, std::move(reply.body), false, {}, [self = Self(), size](bool sent) {
         self->EndCall(sent ? self->ex_.outcome : std::string("aborted: the answer could not be sent"), size);
       });
       return;
     }
-    if (!ex_.call.TakeStream()) {
+    if (!ex_.call.HasStream() && !ex_.call.TakeStream()) {
       reply.stream.reset();
-      ex_.kind = CallOutcome::kFailed;
-      ex_.outcome = "refused: too many answers being streamed";
-      std::string body = ErrorBody(503, "server busy; try again shortly");
-      const size_t size = body.size();
-      WriteWhole(http::status::service_unavailable, std::move(body), false, {}, [self = Self(), size](bool sent) {
-        self->EndCall(sent ? self->ex_.outcome : "aborted", size);
-      });
-      return;
+      return RefuseStream();
     }
+    // The stream keeps its place; the call's is free for another call.
+    ex_.call.Handed();
     if (ex_.http10) ex_.keepAlive = false;  // the answer ends with the connection
     // Read ahead of the client, so that a slow one holds no store session longer than the store
     // takes to produce the answer.
     pump_.Start(SpoolAhead(std::move(reply.stream), host_.spool, stream_.get_executor()), ex_.http10,
-                ex_.keepAlive, {{"X-Request-Id", ex_.requestId}});
+                ex_.keepAlive, Limits().streamTimeout, {{"X-Request-Id", ex_.requestId}});
+  }
+
+  // Every place for a streamed answer is taken, in all or for this address: 503.
+  void RefuseStream() {
+    ex_.kind = CallOutcome::kFailed;
+    ex_.outcome = "refused: too many answers being streamed";
+    std::string body = ErrorBody(503, "server busy; try again shortly");
+    const size_t size = body.size();
+    HandOver(size);
+    WriteWhole(http::status::service_unavailable, std::move(body), false, {}, [self = Self(), size](bool sent) {
+      self->EndCall(sent ? self->ex_.outcome : "aborted", size);
+    });
   }
 
   // GET /health: 200 "ok" when the store answers a trivial query within kHealthLimit, else 503
@@ -468,22 +577,38 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
                {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}});
   }
 
-  // GET …/local.db: the copy is built (or taken from the cache) on this lane; its bytes are shared
+  // A whole answer of `bytes` is handed to the network: the call's place is free for another
+  // call, and the answer counts against the budget of answers not yet taken until it is sent.
+  void HandOver(size_t bytes) {
+    ex_.answer = host_.calls.Hold(admission_.ip, bytes);
+    ex_.call.Handed();
+  }
+
+  // GET …/local.db: the copy is built (or taken from the cache) on a worker; its bytes are shared
   // by every answer, never copied.
   void ServeLocalDb(std::string ifNoneMatch, bool bodyUnread) {
     if (!EnterCall(bodyUnread)) return;
     ex_.method = "GET local.db";
     if (bodyUnread) ex_.keepAlive = false;
-    WriteLocalDb(host_.localDb->Answer(ifNoneMatch));
+    try {
+      host_.workers.Submit([self = Self(), ifNoneMatch = std::move(ifNoneMatch)] {
+        auto answer = std::make_shared<LocalDbAnswer>(self->host_.localDb->Answer(ifNoneMatch));
+        net::post(self->stream_.get_executor(), [self, answer] { self->WriteLocalDb(*answer); });
+      });
+    } catch (const std::exception& e) {
+      EndCall(std::string("failed: no worker to build the copy: ") + e.what(), 0, false);
+    }
   }
 
   void WriteLocalDb(const LocalDbAnswer& answer) {
+    if (closed_) return EndCall("aborted: the connection was closed", 0, false);
     if (answer.status == 503 || (answer.status == 200 && !answer.body)) {
       ex_.outcome = "failed: " + (answer.body ? *answer.body : std::string("no copy"));
       ex_.kind = CallOutcome::kFailed;
       ex_.status = 503;
       std::string body = ErrorBody(503, answer.body ? *answer.body : "local database not available");
       const size_t size = body.size();
+      HandOver(size);
       WriteWhole(http::status::service_unavailable, std::move(body), false, {},
                  [self = Self(), size](bool sent) { self->EndCall(sent ? self->ex_.outcome : "aborted", size); });
       return;
@@ -502,6 +627,8 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     }
     res->keep_alive(ex_.keepAlive);
     res->prepare_payload();
+    // The copy's bytes are shared by every answer: it holds no answer bytes of its own.
+    HandOver(0);
     // One write for the whole copy: its deadline grows with its size (a stall-timeout per 8 MiB).
     const size_t bytes = answer.body ? answer.body->size() : 0;
     Lowest().expires_after(Limits().stallTimeout * static_cast<int>(1 + bytes / (8u << 20)));
@@ -550,6 +677,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
                               .level = kind == CallOutcome::kFailed || kind == CallOutcome::kAborted ? LogLevel::kError
                                                                                                      : LogLevel::kInfo});
     host_.metrics.CallEnded(ex_.method, kind, duration, ex_.requestBytes, responseBytes);
+    ex_.answer.Release();
     ex_.call.Leave();
     if (!continueConnection || closed_) return Close();
     if (ex_.keepAlive) return ReadRequest();
@@ -635,6 +763,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   std::optional<Parser> parser_;
   Exchange ex_;
   StreamPump<Stream> pump_;
+  bool served_ = false;  // a request was read whole on this connection
   bool closed_ = false;
   std::vector<char> drainBuffer_;
   size_t drained_ = 0;

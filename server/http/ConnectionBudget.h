@@ -1,11 +1,11 @@
 // ConnectionBudget keeps what the connections hold at once against the edge's limits
-// (HttpLimits): the connections open, in all and from each client address, and the bytes of the
-// request bodies being received or served. A share is handed out as a move-only handle (a Place,
-// a Bytes) that gives it back when destroyed, so a connection that ends by any path returns
-// exactly what it held, once.
+// (HttpLimits): the connections open, in all and from each client address, and the request bytes
+// being received or served, in all and from each client address. A share is handed out as a
+// move-only handle (a Place, a Bytes) that gives it back when destroyed, so a connection that ends
+// by any path returns exactly what it held, once.
 //
-// Accounts are kept per client address (Address), the natural place for a per-address share of
-// any of the budgets.
+// Request bytes are charged as they arrive (Bytes::Add), never by what a head announces: a head
+// that declares a large body, or a chunked one, and then sends nothing holds nothing.
 //
 // Thread-safe: the connections of every lane take and return shares at once. Not copyable or
 // movable. REQUIRES: it outlives every handle it gave.
@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "server/http/HttpOptions.h"
@@ -43,34 +42,46 @@ class ConnectionBudget {
     std::string ip_;
   };
 
-  // Request bytes held in flight. Move-only.
+  // The request bytes one request holds, grown as they arrive. Move-only.
   class Bytes {
    public:
-    Bytes() = default;  // holds nothing
+    Bytes() = default;  // holds nothing, and can take nothing
     Bytes(Bytes&& other) noexcept { *this = std::move(other); }
     Bytes& operator=(Bytes&& other) noexcept;
     ~Bytes() { Release(); }
-    // Gives the bytes back now. Idempotent.
+    // Takes n more bytes; false (taking nothing) when the bytes held in all, or by the address,
+    // would go over their limit.
+    bool Add(size_t n);
+    // Gives every byte back now. Idempotent.
     void Release();
+    size_t Count() const { return count_; }
 
    private:
     friend class ConnectionBudget;
     ConnectionBudget* budget_ = nullptr;
+    std::string ip_;
     size_t count_ = 0;
   };
 
-  // A place for a new connection from ip; one that holds nothing when the connections open in
-  // all, or from ip, are at their limit.
-  Place Admit(const std::string& ip);
+  // Why a connection was not admitted.
+  enum class Door { Open, TotalFull, AddressFull };
 
-  // Takes bytes from the budget of request bytes in flight; nothing when it would go over.
-  std::optional<Bytes> Reserve(size_t bytes);
+  // A place for a new connection from ip; one that holds nothing when the connections open in
+  // all, or from ip, are at their limit (why says which, when given). beyondTotal lets the total
+  // go that far over its limit, for a connection admitted while others are being closed to make
+  // room for it.
+  Place Admit(const std::string& ip, Door* why = nullptr, size_t beyondTotal = 0);
+
+  // An empty charge of request bytes for a request from ip, which holds a Place.
+  Bytes Charge(const std::string& ip);
 
  private:
   // What one client address holds.
   struct Address {
     size_t connections = 0;
+    size_t bytes = 0;
   };
+  void Forget(std::map<std::string, Address>::iterator it);
 
   const HttpLimits limits_;
   std::mutex mutex_;

@@ -35,6 +35,18 @@ struct HttpLimits {
   size_t maxConnections = 4096;                   // open at once, in all
   size_t maxConnectionsPerClient = 512;           // open at once from one client address; 0: no limit
   size_t maxBytesInFlight = 512u * 1024 * 1024;   // request bodies being received or served at once
+  // The share of maxBytesInFlight one client address may hold (never less than one request of
+  // maxRequestBytes); 0: no share (behind a balancer).
+  size_t maxBytesInFlightPerClient = 128u * 1024 * 1024;
+  // Answer bytes handed to send and not yet taken by their clients, in all and from one client
+  // address (0: no share); past either, new calls get 503 until the answers are taken.
+  size_t maxAnswerBytes = 128u * 1024 * 1024;
+  size_t maxAnswerBytesPerClient = 32u * 1024 * 1024;
+  // Streamed answers under way for one client address; 0: no share.
+  size_t maxStreamsPerClient = 8;
+  // A whole streamed answer, from its first piece to its last: the read snapshot behind it is
+  // released then, however steadily the client takes it.
+  std::chrono::milliseconds streamTimeout{600000};
   size_t maxSpoolBytes = 2048ull * 1024 * 1024;   // answers read ahead of slow clients, on disk, all together
 };
 

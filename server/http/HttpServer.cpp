@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "server/http/CallGate.h"
+#include "server/http/CallWorkers.h"
 #include "server/http/ConnectionBudget.h"
 #include "server/http/HeaderText.h"
 #include "server/http/LanePool.h"
@@ -69,10 +70,12 @@ class HttpServer::Front {
  public:
   Front(RemoteService& service, CallLog& log, HttpServerOptions options)
       : log_(log), options_(std::move(options)), service_(service), live_(LiveValues(options_)),
-        secure_(live_.Current()->tls != nullptr), notes_(log), budget_(options_.limits), calls_(Workers()),
+        secure_(live_.Current()->tls != nullptr), notes_(log), budget_(options_.limits),
+        calls_(Workers(), options_.limits),
+        workers_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
         spool_(options_.limits.maxSpoolBytes),
         host_{options_.limits, live_, options_.access.get(), options_.localDb.get(), service, log, notes_, budget_, calls_,
-              metrics_, spool_, options_.page.get()},
+              workers_, metrics_, spool_, options_.page.get()},
         lanes_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
         listener_(
             notes_, [this](tcp::socket socket) { OnAccepted(std::move(socket)); },
@@ -107,8 +110,10 @@ class HttpServer::Front {
     }
     // This thread accepts; the connections live on lanes, each a thread of its own.
     listener_.Run([this](const std::string& what) { NetworkFailed(what); });
-    // The listener is closed: the lanes end when their connections have.
+    // The listener is closed: the lanes end when their connections have, and the workers once
+    // the calls handed to them are done.
     lanes_.Join();
+    workers_.Stop();
     std::string failure;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -162,9 +167,18 @@ class HttpServer::Front {
     const tcp::endpoint remote = socket.remote_endpoint(endpointError);
     if (endpointError) return;  // gone already
     const std::string client = ClientText(remote);
+    const std::string ip = remote.address().to_string();
     const auto live = live_.Current();
     edge::ConnectionBudget::Place place;
-    if (!calls_.Closed()) place = budget_.Admit(remote.address().to_string());
+    if (!calls_.Closed()) {
+      edge::ConnectionBudget::Door door = edge::ConnectionBudget::Door::Open;
+      place = budget_.Admit(ip, &door);
+      // At the cap a connection still waiting for a request makes room for the new one: a crowd
+      // of idle connections cannot keep everyone else out.
+      if (!place && door == edge::ConnectionBudget::Door::TotalFull && EvictWaiting()) {
+        place = budget_.Admit(ip, nullptr, kEvictionSlack);
+      }
+    }
     if (!place) {
       metrics_.ConnectionRefused(ServerMetrics::ConnectionRefusal::kLimit);
       notes_.Note("refused connection from " + client + ": too many connections");
@@ -188,7 +202,7 @@ class HttpServer::Front {
     tcp::socket own(lane);
     own.assign(remote.protocol(), socket.release(moved), moved);
     if (moved) return;
-    edge::Admission admission{std::move(place), std::move(seat), client};
+    edge::Admission admission{std::move(place), std::move(seat), client, ip};
     admission.open = ServerMetrics::OpenConnection(&metrics_);
     admission.tls = live->tls;
     auto session = live->tls ? edge::MakeTlsSession(host_, std::move(admission), std::move(own), *live->tls)
@@ -207,6 +221,38 @@ class HttpServer::Front {
     }
     sessions_.push_back(session);
   }
+
+  // Closes the connection that has waited longest for a request: of those that never sent one the
+  // oldest, else of those kept alive between requests the one idle longest. False when every
+  // connection is busy with a request. The closed connection's place is given back once its lane
+  // has closed it; meanwhile the total may be over its cap by kEvictionSlack.
+  bool EvictWaiting() {
+    std::shared_ptr<edge::SessionBase> victim;
+    std::int64_t since = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (const auto& weak : sessions_) {  // oldest first
+        auto session = weak.lock();
+        if (!session) continue;
+        const auto waiting = session->WaitingNow();
+        if (waiting == edge::SessionBase::Waiting::Fresh) {
+          victim = std::move(session);
+          break;
+        }
+        if (waiting == edge::SessionBase::Waiting::KeptAlive && (!victim || session->WaitingSince() < since)) {
+          since = session->WaitingSince();
+          victim = std::move(session);
+        }
+      }
+    }
+    if (!victim || !victim->ClaimForEviction()) return false;
+    notes_.Note("closed a connection waiting for a request to admit a new one (connection cap reached)");
+    victim->Abandon();
+    return true;
+  }
+
+  // Connections admitted over the cap while the ones closed to make room for them end.
+  static constexpr size_t kEvictionSlack = 64;
 
   void FinishStop() {
     calls_.WaitIdle();
@@ -249,6 +295,7 @@ class HttpServer::Front {
   edge::ThrottledNotes notes_;
   edge::ConnectionBudget budget_;
   edge::CallGate calls_;
+  edge::CallWorkers workers_;
   SpoolBudget spool_;
   edge::SessionHost host_;
   edge::LanePool lanes_;

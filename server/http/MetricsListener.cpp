@@ -33,7 +33,7 @@ struct MetricsListener::Impl {
 
   // One scraper's connection: a request read, one answer written, closed.
   struct Connection : std::enable_shared_from_this<Connection> {
-    Connection(Impl& impl, tcp::socket socket) : owner(impl), stream(std::move(socket)) {
+    Connection(Impl& server, tcp::socket socket) : owner(server), stream(std::move(socket)) {
       parser.header_limit(kMostHeadBytes);
       parser.body_limit(0);
     }

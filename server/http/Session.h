@@ -16,11 +16,15 @@
 
 #include <boost/asio/ip/tcp.hpp>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "server/http/CallGate.h"
 #include "server/http/CallLog.h"
+#include "server/http/CallWorkers.h"
 #include "server/http/ConnectionBudget.h"
 #include "server/http/HttpOptions.h"
 #include "server/http/LanePool.h"
@@ -54,6 +58,7 @@ struct SessionHost {
   ThrottledNotes& notes;
   ConnectionBudget& budget;
   CallGate& calls;
+  CallWorkers& workers;
   ServerMetrics& metrics;
   SpoolBudget& spool;
   const PageFiles* page = nullptr;  // null: no browser client under "/"
@@ -64,6 +69,7 @@ struct Admission {
   ConnectionBudget::Place place;
   LanePool::Seat seat;
   std::string client;  // "HOST:PORT", an IPv6 address in brackets
+  std::string ip;      // the address alone: what the per-address shares are kept by
   ServerMetrics::OpenConnection open{};  // counted open while the connection lives
   std::shared_ptr<const void> tls{};     // the TLS context the connection began with, kept alive
 };
@@ -75,6 +81,28 @@ class SessionBase {
   virtual void Start() = 0;
   // Closes the connection at once, on the session's lane.
   virtual void Abandon() = 0;
+
+  // What the server may close to make room at its connection cap: a connection waiting for a
+  // request. First those that never sent one, oldest first; then those kept alive between
+  // requests, longest waiting first. Read from any thread.
+  enum class Waiting { No, Fresh, KeptAlive };
+  Waiting WaitingNow() const { return evicted_ ? Waiting::No : waiting_.load(std::memory_order_relaxed); }
+  std::int64_t WaitingSince() const { return waitingSince_.load(std::memory_order_relaxed); }
+  // Claims the session for closing to make room; false when it was claimed already.
+  bool ClaimForEviction() { return !evicted_.exchange(true); }
+
+ protected:
+  // The session says what it is doing (on its lane).
+  void MarkWaiting(bool servedBefore) {
+    waitingSince_.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    waiting_.store(servedBefore ? Waiting::KeptAlive : Waiting::Fresh, std::memory_order_relaxed);
+  }
+  void MarkBusy() { waiting_.store(Waiting::No, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<Waiting> waiting_{Waiting::Fresh};
+  std::atomic<std::int64_t> waitingSince_{std::chrono::steady_clock::now().time_since_epoch().count()};
+  std::atomic<bool> evicted_{false};
 };
 
 // A session for socket, which must belong to the admission's lane: over plain TCP, or over TLS

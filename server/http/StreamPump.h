@@ -2,11 +2,14 @@
 // HTTP/1.0 unframed, ending with the connection), then each piece its ReplyStream fills, keeping
 // one piece being filled while the one before it is being sent, then the last chunk. Each piece is
 // filled in a handler of its own on the connection's lane, after those already queued there (the
-// lane's other connections), so a long answer does not hold the lane from them. A client that
-// takes nothing for the stall timeout is dropped, and a fill that raises ends the answer
-// unfinished; either way the connection is closed. However the answer ends, the ReplyStream is
-// destroyed at once (which ends its read snapshot and gives back its store session) and the owner
-// is told once.
+// lane's other connections), so a long answer does not hold the lane from them. The pieces filled
+// and not yet sent count against the server's budget of answers not yet taken (the owner's
+// HoldAnswer). A client that takes nothing for the stall timeout is dropped, and so is one still
+// taking the answer when its total time limit ends (however steadily it reads, a snapshot held for
+// hours keeps the store from reclaiming space); a fill that raises ends the answer unfinished.
+// Either way the connection is closed. However the answer ends, the ReplyStream is destroyed at
+// once (which ends its read snapshot and gives back its store session) and the owner is told
+// once.
 //
 // The pump's marks are one State, reset in one place (Start) for each answer.
 //
@@ -28,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "server/http/CallGate.h"
 #include "server/http/HeaderText.h"
 #include "server/service/ReplyStream.h"
 
@@ -38,6 +42,8 @@ class PumpOwner {
  public:
   // Keeps the owner, and so its pump, alive until the handler holding it has run.
   virtual std::shared_ptr<void> KeepAlive() = 0;
+  // Counts bytes of the answer as handed to send until the handle is released.
+  virtual CallGate::AnswerBytes HoldAnswer(size_t bytes) = 0;
   // Closes the connection: the answer cannot go on.
   virtual void CloseConnection() = 0;
   // The answer ended, complete or not; failure says why not ("" when the reason is unknown), sent
@@ -59,13 +65,19 @@ class StreamPump {
   StreamPump& operator=(const StreamPump&) = delete;
 
   // Sends the answer body fills; keepAlive is what the head says to an HTTP/1.1 client, headers
-  // go into the head besides the content type. REQUIRES: no answer is under way.
-  void Start(std::unique_ptr<ReplyStream> body, bool http10, bool keepAlive,
+  // go into the head besides the content type; the whole answer must be sent within timeLimit.
+  // REQUIRES: no answer is under way.
+  void Start(std::unique_ptr<ReplyStream> body, bool http10, bool keepAlive, std::chrono::milliseconds timeLimit,
              const std::vector<std::pair<std::string, std::string>>& headers = {}) {
     namespace http = boost::beast::http;
     state_ = State{};
     state_.body = std::move(body);
     state_.http10 = http10;
+    state_.deadline = std::chrono::steady_clock::now() + timeLimit;
+    // Until the answer is whole, a close (a timeout's, an abort's) resets the connection: what the
+    // kernel still holds for a client that reads slowly is dropped then, not trickled out after
+    // the end. A whole answer turns this off again (Finish), so a later close loses nothing.
+    Linger(true);
     auto head = std::make_shared<http::response<http::empty_body>>(http::status::ok, http10 ? 10 : 11);
     head->set(http::field::content_type, header::kJson);
     for (const auto& [name, value] : headers) head->set(name, value);
@@ -77,7 +89,7 @@ class StreamPump {
       head->keep_alive(keepAlive);
     }
     auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*head);
-    Lowest().expires_after(stallTimeout_);
+    ArmTimer();
     http::async_write_header(stream_, *serializer,
                              [this, keep = owner_.KeepAlive(), head, serializer](error_code ec, size_t n) {
                                if (ec) return Abort(WriteFailure(ec));
@@ -95,6 +107,9 @@ class StreamPump {
     bool http10 = false;
     std::optional<std::string> ready;  // filled, waiting to be sent
     std::string sending;               // being sent
+    CallGate::AnswerBytes readyHeld;   // what they count against the budget of answers
+    CallGate::AnswerBytes sendingHeld;
+    std::chrono::steady_clock::time_point deadline{};
     size_t sent = 0;
     bool headSent = false;
     bool filling = false;
@@ -107,8 +122,22 @@ class StreamPump {
 
   boost::beast::tcp_stream& Lowest() { return boost::beast::get_lowest_layer(stream_); }
 
-  static const char* WriteFailure(const error_code& ec) {
-    return ec == boost::beast::error::timeout ? "the client took nothing for too long" : "client went away";
+  // reset: a close sends a reset and drops what is unsent (SO_LINGER 0); else the usual close.
+  void Linger(bool reset) {
+    boost::system::error_code ignored;
+    Lowest().socket().set_option(boost::asio::socket_base::linger(reset, 0), ignored);
+  }
+
+  const char* WriteFailure(const error_code& ec) const {
+    if (ec != boost::beast::error::timeout) return "client went away";
+    return std::chrono::steady_clock::now() >= state_.deadline ? "the answer took longer than its time limit"
+                                                               : "the client took nothing for too long";
+  }
+
+  // The next write's deadline: the stall timeout, or what is left of the answer's time limit.
+  void ArmTimer() {
+    const auto left = state_.deadline - std::chrono::steady_clock::now();
+    Lowest().expires_after(std::min<std::chrono::steady_clock::duration>(stallTimeout_, std::max(left, {})));
   }
 
   // Keeps one piece being filled while the one before it is being sent.
@@ -119,15 +148,18 @@ class StreamPump {
     if (s.done) return;
     if (!s.filling && s.moreToFill && !s.ready && !s.failed) Fill();
     if (s.writing || !s.headSent) return;
+    if (std::chrono::steady_clock::now() >= s.deadline) return Abort("the answer took longer than its time limit");
     if (s.ready) {
       s.sending = std::move(*s.ready);
       s.ready.reset();
+      s.sendingHeld = std::move(s.readyHeld);
       if (!s.filling && s.moreToFill && !s.failed) Fill();
       if (s.sending.empty()) return Pump();
       s.writing = true;
-      Lowest().expires_after(stallTimeout_);
+      ArmTimer();
       auto written = [this, keep = owner_.KeepAlive()](error_code ec, size_t n) {
         state_.writing = false;
+        state_.sendingHeld.Release();
         if (ec) return Abort(WriteFailure(ec));
         state_.sent += n;
         Pump();
@@ -145,7 +177,7 @@ class StreamPump {
     s.done = true;
     if (s.http10) return Finish(true);
     s.writing = true;
-    Lowest().expires_after(stallTimeout_);
+    ArmTimer();
     net::async_write(stream_, http::make_chunk_last(), [this, keep = owner_.KeepAlive()](error_code ec, size_t n) {
       state_.writing = false;
       state_.sent += n;
@@ -177,6 +209,7 @@ class StreamPump {
         s.failure = failure;
         s.moreToFill = false;
       } else {
+        s.readyHeld = owner_.HoldAnswer(piece.size());
         s.ready = std::move(piece);
         s.moreToFill = more;
       }
@@ -195,9 +228,12 @@ class StreamPump {
   void Finish(bool complete) {
     State& s = state_;
     if (!s.body) return;
+    if (complete) Linger(false);
     s.body.reset();  // ends the read snapshot and gives back the store session
     s.ready.reset();
     std::string().swap(s.sending);
+    s.readyHeld.Release();
+    s.sendingHeld.Release();
     owner_.StreamEnded(complete, s.failure, s.sent);
   }
 

@@ -1,7 +1,7 @@
-// The TLS context of an HTTPS server: TLS 1.2 or later, with the certificate chain and private key
-// of HttpTls loaded from their PEM files and checked against each other, so that a wrong pair
-// stops the server at start (or fails a reload) rather than failing every handshake. The key is a
-// secret: its file is read under the rule of PrivateFile.h.
+// The TLS context of an HTTPS server: TLS 1.2 (AEAD suites with ECDHE only) or later, with the
+// certificate chain and private key of HttpTls loaded from their PEM files and checked against
+// each other, so that a wrong pair stops the server at start (or fails a reload) rather than
+// failing every handshake. The key is a secret: its file is read under the rule of PrivateFile.h.
 //
 // A context is built whole before it is used; handshakes then use it from any thread. A reload
 // builds a new one for the connections that come after it.

@@ -60,7 +60,6 @@ std::string Cut(std::string_view text, size_t max) {
 // short or broken across lines by what it quotes.
 std::string Shown(std::string_view text, size_t max) { return host::wire::EscapedText(text, max); }
 
-
 // What a client is told about a failure inside the server; the detail goes to the log only.
 std::string InternalFailureMessage(const std::string& reference) {
   return "Falha interna do servidor; referência " + reference +
@@ -296,8 +295,8 @@ std::string_view ListOfMethod(std::string_view method) {
   return method;
 }
 
-// The product's history as a data packet (see HistorySql).
-std::string HistoryAnswer(StoreSession& session, std::string_view productKey) {
+// The product's history as a data packet (see HistorySql); rows counts its rows.
+std::string HistoryAnswer(StoreSession& session, std::string_view productKey, size_t& rows) {
   const auto& fields = HistoryFields();
   std::string data;
   PacketWriter writer(data);
@@ -313,6 +312,7 @@ std::string HistoryAnswer(StoreSession& session, std::string_view productKey) {
       row[i] = values[i];
     }
     writer.Row(row);
+    ++rows;
   }
   writer.End();
   return data;
@@ -334,13 +334,30 @@ struct MethodCall {
   const JsonRpcRequest& request;
   const CallContext& context;
   ListKind list;  // the list the method serves (getDados and getHistorico: Product, unused)
+  SaveRate& saves;
 };
 
-// What a method answers: the data of {"ok":true,"data":…}, or a stream (the load methods).
+// What a method answers: the data of {"ok":true,"data":…} with the rows it carries, or a stream
+// (the load methods).
 struct Answer {
   std::string data{};
   std::unique_ptr<ReplyStream> stream{};
+  size_t rows = 0;
 };
+
+// Who a save is counted against: the access token's user, else the client's address (without
+// its port, which changes with every connection).
+std::string Saver(const CallContext& context) {
+  if (!context.user.empty()) return "user " + context.user;
+  // "HOST:PORT", an IPv6 address in brackets.
+  std::string_view address = context.client;
+  const size_t colon = address.rfind(':');
+  if (colon != std::string_view::npos && (address.front() != '[' || address.rfind(']') < colon)) {
+    address = address.substr(0, colon);
+  }
+  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') address = address.substr(1, address.size() - 2);
+  return "address " + std::string(address);
+}
 
 Answer LoadAll(const MethodCall& call) {
   ExpectTexts(call.request, 0);
@@ -367,6 +384,10 @@ Answer Save(const MethodCall& call) {
     throw EBadParams(std::string("Invalid params: ") + e.what());
   }
   const ListInfo& info = ListCatalog::Get(call.list);
+  if (!call.saves.Take(Saver(call.context))) {
+    throw ERefusal("Muitas gravações em pouco tempo: o limite é de " + std::to_string(call.saves.PerMinute()) +
+                   " por minuto. Nada foi gravado por esta chamada; aguarde um pouco e tente novamente.");
+  }
   auto session = call.store.OpenSession();
   for (int attempt = 1;; ++attempt) {
     try {
@@ -389,25 +410,30 @@ Answer Check(const MethodCall& call) {
   auto session = call.store.OpenSession();
   if (product) {
     const std::array<std::string_view, 1> row{params[0].value};
-    return {.data = CheckAnswer(info, row, session->ProductListed(params[0].value))};
+    const bool listed = session->ProductListed(params[0].value);
+    return {.data = CheckAnswer(info, row, listed), .rows = listed ? 1u : 0u};
   }
   const std::array<std::string_view, 2> row{params[0].value, params[1].value};
-  return {.data = CheckAnswer(info, row, session->PairStored(call.list, params[0].value, params[1].value))};
+  const bool stored = session->PairStored(call.list, params[0].value, params[1].value);
+  return {.data = CheckAnswer(info, row, stored), .rows = stored ? 1u : 0u};
 }
 
 Answer History(const MethodCall& call) {
   ExpectTexts(call.request, 1);
   auto session = call.store.OpenSession();
-  return {.data = HistoryAnswer(*session, call.request.Params()[0].value)};
+  Answer answer;
+  answer.data = HistoryAnswer(*session, call.request.Params()[0].value, answer.rows);
+  return answer;
 }
 
 // A method of the service: its name, whether it answers a stream (which a batch cannot hold), the
-// list it serves and its handler.
+// list it serves, its handler, and whether it is quick (one indexed read: run where it arrived).
 struct Method {
   std::string_view name;
   bool streams;
   ListKind list;
   Answer (*handler)(const MethodCall&);
+  bool quick = false;
 };
 
 // The service's methods in the order the description lists them: getDados and the three related
@@ -419,7 +445,7 @@ const std::vector<Method>& Methods() {
     std::vector<Method> methods = {{"getDados", true, ListKind::Product, &LoadAll}};
     for (const ListKind kind : kRelatedLists) methods.push_back({ListCatalog::Get(kind).loadMethod, true, kind, &LoadList});
     for (const ListKind kind : kLists) methods.push_back({ListCatalog::Get(kind).saveMethod, false, kind, &Save});
-    for (const ListKind kind : kLists) methods.push_back({ListCatalog::Get(kind).checkMethod, false, kind, &Check});
+    for (const ListKind kind : kLists) methods.push_back({ListCatalog::Get(kind).checkMethod, false, kind, &Check, true});
     methods.push_back({"getHistorico", false, ListKind::Product, &History});
     return methods;
   }();
@@ -439,7 +465,29 @@ std::string ErrorOutcome(int code, std::string_view message) {
 
 }  // namespace
 
-RemoteService::RemoteService(Store& store) : store_(store) {}
+RemoteService::RemoteService(Store& store, ServiceOptions options)
+    : store_(store), options_(options), saves_(options.savesPerMinute, options.saveBurst) {}
+
+bool RemoteService::Quick(std::string_view body) {
+  // A check's body is a few dozen bytes; anything large or a batch is not one.
+  if (body.size() > 4096 || IsBatch(body)) return false;
+  try {
+    const Method* method = FindMethod(JsonRpcRequest::Parse(body).Method());
+    return method != nullptr && method->quick;
+  } catch (const EJsonRpcError&) {
+    return true;  // answered with an error at once
+  }
+}
+
+bool RemoteService::Streams(std::string_view body) {
+  if (body.size() > 4096 || IsBatch(body)) return false;
+  try {
+    const Method* method = FindMethod(JsonRpcRequest::Parse(body).Method());
+    return method != nullptr && method->streams;
+  } catch (const EJsonRpcError&) {
+    return false;
+  }
+}
 
 std::string RemoteService::NewReference() {
   thread_local std::mt19937 generator{std::random_device{}()};
@@ -525,9 +573,10 @@ Reply RemoteService::CallBatch(std::string_view body, const CallContext& context
     return reply;
   }
   // Each call runs as if sent alone (its own session and transaction); the answers keep the
-  // calls' order, and notifications get none.
+  // calls' order, and notifications get none. Once the answers reach the batch's budget, the calls
+  // left are not run: each gets an error saying so.
   std::string answers;
-  size_t answered = 0, ok = 0, failed = 0;
+  size_t answered = 0, ok = 0, failed = 0, rows = 0, spent = 0;
   for (const std::string& text : calls) {
     JsonRpcRequest request;
     Reply one;
@@ -535,7 +584,18 @@ Reply RemoteService::CallBatch(std::string_view body, const CallContext& context
     try {
       request = JsonRpcRequest::ParseCall(text, true);
       notification = request.IsNotification();
-      one = CallOne(request, context, false);
+      if (answers.size() >= options_.maxBatchAnswerBytes || rows >= options_.maxBatchAnswerRows) {
+        ++spent;
+        one.status = Outcome::kInvalid;
+        one.body = JsonRpcResponse::Error(
+            request.IdJson(), rpc_code::kServerError,
+            "Server error: this batch's answers reached their budget (" + std::to_string(options_.maxBatchAnswerBytes) +
+                " bytes or " + std::to_string(options_.maxBatchAnswerRows) +
+                " rows); this call was not run: send it in another batch");
+      } else {
+        one = CallOne(request, context, false);
+        rows += one.rows;
+      }
     } catch (const EJsonRpcError& e) {
       one.status = Outcome::kInvalid;
       one.outcome = ErrorOutcome(e.Code(), e.what());
@@ -549,6 +609,7 @@ Reply RemoteService::CallBatch(std::string_view body, const CallContext& context
   reply.status = Outcome::kOk;
   reply.outcome = "ok: " + std::to_string(calls.size()) + " calls, " + std::to_string(ok) + " ok, " +
                   std::to_string(failed) + " not";
+  if (spent > 0) reply.outcome += " (" + std::to_string(spent) + " not run: the answer's budget was spent)";
   // Only notifications: nothing to answer (the HTTP front sends 204 No Content).
   if (answered > 0) reply.body = answers + ']';
   return reply;
@@ -587,9 +648,10 @@ Reply RemoteService::CallOne(const JsonRpcRequest& request, const CallContext& c
   }
 
   try {
-    Answer answer = method->handler(MethodCall{store_, request, context, method->list});
+    Answer answer = method->handler(MethodCall{store_, request, context, method->list, saves_});
     reply.status = Outcome::kOk;
     reply.outcome = "ok";
+    reply.rows = answer.rows;
     if (answer.stream) {
       reply.stream = std::move(answer.stream);
     } else {
@@ -625,6 +687,10 @@ Reply RemoteService::CallOne(const JsonRpcRequest& request, const CallContext& c
       answerResult(Outcome::kFailed, logged,
                    RawResult::Error("O banco de dados do servidor está ocupado. Tente novamente em instantes. "
                                     "Referência " + reference + "."));
+    } else if (e.DiskFull()) {
+      answerResult(Outcome::kFailed, "failed: reference " + reference + ": disk full: " + e.what(),
+                   RawResult::Error("O servidor está sem espaço em disco; avise o suporte. Nada foi gravado por esta "
+                                    "chamada. Referência " + reference + "."));
     } else {
       answerResult(Outcome::kFailed, logged, RawResult::Error(InternalFailureMessage(reference)));
     }

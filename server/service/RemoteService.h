@@ -16,7 +16,10 @@
 // batch of notifications only answers an empty body. An empty array, an array of more than 256
 // calls or one that is not JSON is answered with one error object. Load methods answer streams,
 // which a batch cannot hold: inside a batch they get an error object (-32600) and are called
-// alone.
+// alone. A batch's answer has a budget (ServiceOptions): once the answers given reach its bytes or
+// its rows of data, every call left gets an error object (-32000) instead of running, so a small
+// batch cannot make the server build and hold a huge answer; each answer is whole or an error,
+// never cut.
 //
 // Every method answers a raw result: {"ok":true,"data":…}, or {"ok":false,"error":"…"} with a
 // message in Portuguese for the user when the service refuses (a pair already stored, an item
@@ -57,7 +60,10 @@
 // refused, before anything of its packet is read, with "O usuário NOME tem acesso somente para
 // consulta." (the reply's outcome, which the server logs, says so too). A save that
 // loses a conflict with a concurrent one (a deadlock between two PostgreSQL transactions) is
-// applied again, up to four times, before its failure is answered.
+// applied again, up to four times, before its failure is answered. Saves are kept to a rate per
+// user with a burst (SaveRate, ServiceOptions): the access token's user, or the client's address
+// when the request carries none; a save past it is refused with a message, storing nothing. A
+// store whose disk is full is said so to the user, with the reference of the log line.
 //
 // Thread-safe: Call may run on many threads at once (each call opens its own store session).
 // Not copyable. REQUIRES: the store outlives the service.
@@ -73,6 +79,7 @@
 #include "host/wire/ServiceName.h"
 #include "server/access/Identity.h"
 #include "server/service/ReplyStream.h"
+#include "server/service/SaveRate.h"
 #include "server/store/Store.h"
 
 namespace server {
@@ -97,6 +104,18 @@ struct HealthReport {
   std::string detail;
 };
 
+// The service's own limits. Each default is written here and nowhere else (the command line's
+// help reads them from a default-constructed ServiceOptions).
+struct ServiceOptions {
+  // The budget of a batch's answer: its bytes, and the rows of data its answers carry.
+  size_t maxBatchAnswerBytes = 4u * 1024 * 1024;
+  size_t maxBatchAnswerRows = 10000;
+  // Saves a user may make: the burst covers a paste of the longest list the desktop takes (20,000
+  // codes) at any speed; past it, this many a minute (0: no limit).
+  size_t savesPerMinute = 3000;
+  size_t saveBurst = 20000;
+};
+
 // How a request ended.
 enum class Outcome {
   kOk,       // answered {"ok":true,…} or a stream; for a batch, its calls were run
@@ -114,11 +133,12 @@ struct Reply {
   std::string outcome;
   std::string body;          // the complete body, when stream is null
   std::unique_ptr<ReplyStream> stream;
+  size_t rows = 0;           // the rows of data the answer carries (a stream's are not counted)
 };
 
 class RemoteService {
  public:
-  explicit RemoteService(Store& store);
+  explicit RemoteService(Store& store, ServiceOptions options = {});
   RemoteService(const RemoteService&) = delete;
   RemoteService& operator=(const RemoteService&) = delete;
 
@@ -126,6 +146,14 @@ class RemoteService {
   // a reply.
   Reply Call(std::string_view body, const CallContext& context = {});
 
+  // True when body is one call of a check method: a call that reads one indexed row, cheap enough
+  // to run where the request was read rather than be handed to a worker.
+  static bool Quick(std::string_view body);
+  // True when body is one call of a method that answers a stream (the load methods).
+  static bool Streams(std::string_view body);
+
+  // The JSON answered to a GET of the service's path: its name and its methods.
+  static std::string Describe();
   // The JSON answered to a GET of the service's path: its name, its methods, and "user", the user
   // the request's access token names (left out when none does).
   static std::string Describe(std::string_view user = {});
@@ -153,6 +181,8 @@ class RemoteService {
   Reply CallOne(const host::wire::JsonRpcRequest& request, const CallContext& context, bool mayStream);
 
   Store& store_;
+  const ServiceOptions options_;
+  SaveRate saves_;
 };
 
 }  // namespace server

@@ -36,6 +36,23 @@ int64_t& CountOf(MasterCounts& counts, ListKind kind) {
 }  // namespace
 
 MasterCounts LocalDatabase::Export(StoreSession& session, const std::string& localPath) {
+  // The master tables of the file are replaced: a file holding anything else (a server store
+  // above all, whose master tables have the same names) is never written.
+  if (std::filesystem::exists(localPath)) {
+    SqliteDatabase existing(localPath, SqliteDatabase::Mode::ReadOnly);
+    SqliteStatement names =
+        existing.Prepare("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%'");
+    while (names.Step()) {
+      const std::string name(names.Text(0));
+      bool master = false;
+      for (const ListKind kind : kListKinds) master = master || name == TablesOf(kind).master.name;
+      if (!master) {
+        throw std::runtime_error("the file " + localPath + " holds the table " + name +
+                                 ", which a local database does not: it may be a server store. Nothing was written;"
+                                 " give a new file or a local database");
+      }
+    }
+  }
   SqliteDatabase local(localPath, SqliteDatabase::Mode::CreatePlain);
   MasterCounts counts;
   StoreTransaction read(session, StoreTransaction::Kind::Read);

@@ -31,7 +31,8 @@ class LocalDatabase {
   LocalDatabase() = delete;
 
   // Writes the four tables into the file at localPath (created when missing), in one transaction.
-  // Raises std::runtime_error or EStoreError; the file's old tables stay as they were then.
+  // Raises std::runtime_error or EStoreError; the file's old tables stay as they were then. A file
+  // holding any table but those four (a server store, above all) is refused before it is written.
   static MasterCounts Export(StoreSession& session, const std::string& localPath);
 };
 

@@ -17,6 +17,8 @@ constexpr Oid kTextOid = 25;
 
 bool BusyState(const std::string& s) { return s == "55P03" || s == "57014" || s == "53300"; }
 bool ConflictState(const std::string& s) { return s == "40P01" || s == "40001"; }
+// disk_full, and the out-of-space failures of a write (insufficient_resources' class 53 "53100").
+bool DiskFullState(const std::string& s) { return s == "53100"; }
 // A connection exception (class 08), or the database shutting down, crashed or not yet accepting
 // connections (starting, in recovery): nothing ran, and the database may answer again shortly.
 bool UnreachableState(const std::string& s) {
@@ -60,7 +62,7 @@ struct Params {
 }  // namespace
 
 EPgError::EPgError(const std::string& message, std::string sqlState)
-    : EStoreError(message, CauseOf(sqlState)), sqlState_(std::move(sqlState)) {}
+    : EStoreError(message, CauseOf(sqlState), DiskFullState(sqlState)), sqlState_(std::move(sqlState)) {}
 
 EPgError::EPgError(const std::string& message, std::string sqlState, Cause cause)
     : EStoreError(message, cause), sqlState_(std::move(sqlState)) {}

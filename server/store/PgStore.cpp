@@ -362,13 +362,22 @@ PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnection
     // Reading a store as it is takes no lock: a migration under way is waited for by its own.
     if (!options.readOnly) connection->Exec(kSchemaLock);
     // The schema version of the store in the connection's search path: the CONTROLE row, 1 for
-    // a first-release store (tables but no CONTROLE), 0 for none.
+    // a first-release store (its tables but no CONTROLE), 0 for none of the store's tables.
     const StoreTable& control = ControlTable();
     const std::string versionRow = std::string("'") + kSchemaVersionName + "'";
-    const PgResult tables =
-        connection->Query(std::string("SELECT to_regclass('") + control.name + "') IS NOT NULL, to_regclass('" +
-                          TablesOf(ListKind::Product).master.name + "') IS NOT NULL");
-    int64_t version = tables.Text(0, 1) == "t" ? 1 : 0;
+    std::string probe = std::string("SELECT to_regclass('") + control.name + "') IS NOT NULL";
+    for (const std::string& name : FirstReleaseTables()) probe += ", to_regclass('" + name + "') IS NOT NULL";
+    const PgResult tables = connection->Query(probe);
+    std::vector<std::string> present;
+    for (size_t i = 0; i < FirstReleaseTables().size(); ++i) {
+      if (tables.Text(0, static_cast<int>(i + 1)) == "t") present.push_back(FirstReleaseTables()[i]);
+    }
+    const std::string what = NotAStore(present);
+    if (!what.empty()) {
+      throw EStoreError("the PostgreSQL database " + Store::Redacted(uri_) + " (in its search path) is " + what +
+                        ", not a server store; check --db");
+    }
+    int64_t version = present.empty() ? 0 : 1;
     if (tables.Text(0, 0) == "t") {
       const PgResult recorded = connection->Query(std::string("SELECT ") + control.columns[1].name + " FROM " +
                                                   control.name + " WHERE " + control.key[0] + " = " + versionRow);

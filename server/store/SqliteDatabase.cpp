@@ -26,7 +26,8 @@ void SqliteDatabase::Exec(std::string_view sql) {
   if (rc != SQLITE_OK) {
     const std::string message = error ? error : sqlite3_errstr(rc);
     sqlite3_free(error);
-    throw ESqliteError("SQL execution failed: " + message, sqlite3_extended_errcode(db_.get()));
+    throw ESqliteError("SQL execution failed: " + message, sqlite3_extended_errcode(db_.get()),
+                       sqlite3_system_errno(db_.get()));
   }
 }
 

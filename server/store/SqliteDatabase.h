@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,11 +21,21 @@ namespace server {
 
 // A failure reported by SQLite; the message names the operation and SQLite's own explanation. It
 // is a store failure like any other, busy when SQLite found the file locked past its busy
-// timeout (SQLITE_BUSY, SQLITE_LOCKED), so trying again later may succeed.
+// timeout (SQLITE_BUSY, SQLITE_LOCKED), so trying again later may succeed, and a full disk when
+// SQLite says so (SQLITE_FULL) or a write failed for lack of space (systemErrno, as
+// sqlite3_system_errno gives it: ENOSPC, EDQUOT, or EFBIG past the process's file size limit).
+// A failed write whose cause SQLite did not report (SQLITE_IOERR_WRITE with errno 0, as when a
+// commit's write to the write-ahead log fails) is taken for a full disk too: on a server that is
+// nearly always what it is, and the log keeps SQLite's own words.
 class ESqliteError : public EStoreError {
  public:
-  ESqliteError(const std::string& message, int code)
-      : EStoreError(message, (code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED), code_(code) {}
+  ESqliteError(const std::string& message, int code, int systemErrno = 0)
+      : EStoreError(message, (code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED, false,
+                    (code & 0xFF) == SQLITE_FULL ||
+                        ((code & 0xFF) == SQLITE_IOERR &&
+                         (systemErrno == ENOSPC || systemErrno == EDQUOT || systemErrno == EFBIG)) ||
+                        (code == SQLITE_IOERR_WRITE && systemErrno == 0)),
+        code_(code) {}
   // SQLite's extended result code.
   int Code() const { return code_; }
   bool IsConstraint() const { return (code_ & 0xFF) == SQLITE_CONSTRAINT; }

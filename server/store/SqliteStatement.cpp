@@ -9,7 +9,7 @@ namespace {
 
 [[noreturn]] void Throw(sqlite3* db, int rc, const std::string& what) {
   throw ESqliteError(what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)),
-                     db ? sqlite3_extended_errcode(db) : rc);
+                     db ? sqlite3_extended_errcode(db) : rc, db ? sqlite3_system_errno(db) : 0);
 }
 
 }  // namespace
@@ -49,8 +49,9 @@ bool SqliteStatement::Step() {
   if (rc == SQLITE_DONE) return false;
   const std::string message = std::string("SQL execution failed: ") + sqlite3_errmsg(db_);
   const int code = sqlite3_extended_errcode(db_);
+  const int systemErrno = sqlite3_system_errno(db_);
   sqlite3_reset(stmt_);
-  throw ESqliteError(message, code);
+  throw ESqliteError(message, code, systemErrno);
 }
 
 void SqliteStatement::Run() {

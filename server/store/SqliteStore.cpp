@@ -45,11 +45,13 @@ const SqlDialect& SqliteStore::Dialect() {
 }
 
 struct SqliteStore::PooledConnection {
-  PooledConnection(const std::string& path, bool create, bool fullSync, bool readOnly)
-      : db(path, readOnly ? SqliteDatabase::Mode::ReadOnly
-                 : create ? SqliteDatabase::Mode::ReadWriteCreate
-                          : SqliteDatabase::Mode::ReadWrite) {
-    db.Exec(fullSync ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;");
+  PooledConnection(const std::string& path, bool create, const StoreOptions& options)
+      : db(path, options.readOnly ? SqliteDatabase::Mode::ReadOnly
+                 : create         ? SqliteDatabase::Mode::ReadWriteCreate
+                                  : SqliteDatabase::Mode::ReadWrite) {
+    if (options.readOnly) return;
+    db.Exec(options.fullSync ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;");
+    db.Exec("PRAGMA journal_size_limit=" + std::to_string(options.walSizeLimit) + ";");
   }
   SqliteDatabase db;
   // Prepared once, reused by every session; by StoreStatement::id.
@@ -297,17 +299,17 @@ class SqliteSession : public StoreSession {
 
 }  // namespace
 
-SqliteStore::SqliteStore(std::string path, const StoreOptions& options)
-    : path_(std::move(path)), fullSync_(options.fullSync), readOnly_(options.readOnly) {
+SqliteStore::SqliteStore(std::string path, const StoreOptions& options) : path_(std::move(path)), options_(options) {
   struct stat before {};
   const bool exists = stat(path_.c_str(), &before) == 0;
-  if (!exists && !options.create) {
+  if (!exists && (!options.create || options.readOnly)) {
     throw EStoreError("no server database at " + path_ +
                       " (the file does not exist); check the path, or make a new store with --create");
   }
-  auto connection = Connect(!exists);
-  const int version = SchemaVersion(connection->db);
-  if (version == 0 && !options.create) {
+  // What the file is, and whether it is sound, is read before anything may write to it: opening
+  // it for writing would already turn another kind of SQLite file to WAL mode.
+  const int version = exists ? Examine(path_) : 0;
+  if (version == 0 && (!options.create || options.readOnly)) {
     throw EStoreError("the file " + path_ + " is not a server database (it holds none of its tables)");
   }
   if (version > kSchemaVersion) {
@@ -315,40 +317,85 @@ SqliteStore::SqliteStore(std::string path, const StoreOptions& options)
                       ", newer than version " + std::to_string(kSchemaVersion) +
                       " that this server knows; run a newer pdi07310-server on it");
   }
-  if (readOnly_) {
-    // Taken as it is: an older store is read with the tables it has.
+  auto connection = Connect(!exists);
+  if (options.readOnly) {
+    // Read as it is: an older store is not migrated by a reader, and is read with the tables it has.
     version_ = version;
-  } else if (version > 0 && version < kSchemaVersion) {
+    RememberFile();
+    idle_.push_back(std::move(connection));
+    return;
+  }
+  if (version > 0 && version < kSchemaVersion) {
     backupBeforeMigration_ = SqliteBackup::FreeName(path_ + ".v" + std::to_string(version) + ".backup");
     SqliteBackup::Copy(connection->db.Handle(), backupBeforeMigration_);
     migratedFrom_ = version;
   }
-  if (version < kSchemaVersion && !readOnly_) {
+  if (version < kSchemaVersion) {
     connection->db.Exec("BEGIN IMMEDIATE");
     // Another process may have made or migrated the store while this one waited for the lock.
-    if (const int found = SchemaVersion(connection->db); found < kSchemaVersion) {
+    if (const int found = SchemaVersion(connection->db, path_); found < kSchemaVersion) {
       if (found > 0 && !Statements().Upgrade(found).empty()) connection->db.Exec(Statements().Upgrade(found));
       connection->db.Exec(Statements().Schema());
       connection->db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
     }
     connection->db.Exec("COMMIT");
   }
+  RememberFile();
+  idle_.push_back(std::move(connection));
+}
+
+void SqliteStore::RememberFile() {
   struct stat opened {};
   if (stat(path_.c_str(), &opened) != 0) throw EStoreError("the server database " + path_ + " vanished while opening");
   device_ = opened.st_dev;
   inode_ = opened.st_ino;
-  idle_.push_back(std::move(connection));
 }
 
-int SqliteStore::SchemaVersion(SqliteDatabase& db) {
+int SqliteStore::SchemaVersion(SqliteDatabase& db, const std::string& path) {
   SqliteStatement version = db.Prepare("PRAGMA user_version");
   // user_version is a 32-bit number.
   const int recorded = version.Step() ? static_cast<int>(StoredNumber(version.Text(0), "PRAGMA user_version")) : 0;
-  if (recorded != 0) return recorded;
-  // The first release recorded no version; its stores are known by their tables.
-  SqliteStatement tables = db.Prepare(std::string("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '") +
-                                      TablesOf(ListKind::Product).master.name + "'");
-  return tables.Step() ? 1 : 0;
+  // A store is known by its own tables; a version above this release's may have others.
+  if (recorded > kSchemaVersion) return recorded;
+  std::vector<std::string> tables;
+  SqliteStatement names = db.Prepare("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%'");
+  while (names.Step()) tables.emplace_back(names.Text(0));
+  const std::string what = NotAStore(tables);
+  if (!what.empty()) {
+    throw EStoreError("the file " + path + " is " + what + ", not a server database; give --db the server's store");
+  }
+  if (tables.empty()) return 0;
+  // The first release recorded no version.
+  return recorded != 0 ? recorded : 1;
+}
+
+int SqliteStore::Examine(const std::string& path) {
+  try {
+    SqliteDatabase db(path, SqliteDatabase::Mode::ReadOnly);
+    const int version = SchemaVersion(db, path);
+    if (version == 0) return 0;
+    // The quick form of SQLite's integrity check: every page and b-tree is read, in about the time
+    // of reading the file once.
+    SqliteStatement check = db.Prepare("PRAGMA quick_check(20)");
+    std::string verdict;
+    while (check.Step()) verdict += std::string(verdict.empty() ? "" : "; ") + std::string(check.Text(0));
+    if (verdict != "ok") {
+      // On one line, and short: the first of SQLite's findings say enough.
+      for (char& c : verdict) c = c == '\n' ? ' ' : c;
+      if (verdict.size() > 300) verdict = verdict.substr(0, 300) + "…";
+      throw EStoreError("the server database " + path + " is damaged (SQLite's quick_check: " + verdict +
+                        "); nothing was done to it: restore it from a backup (pdi07310-server restore)");
+    }
+    return version;
+  } catch (const ESqliteError& e) {
+    const int code = e.Code() & 0xFF;
+    if (code == SQLITE_NOTADB) throw EStoreError("the file " + path + " is not an SQLite database, nor a server store");
+    if (code == SQLITE_CORRUPT) {
+      throw EStoreError("the server database " + path + " is damaged (" + e.what() +
+                        "); nothing was done to it: restore it from a backup (pdi07310-server restore)");
+    }
+    throw;
+  }
 }
 
 std::string SqliteStore::Notes() const {
@@ -368,7 +415,7 @@ void SqliteStore::CheckFile() const {
 SqliteStore::~SqliteStore() = default;
 
 std::unique_ptr<SqliteStore::PooledConnection> SqliteStore::Connect(bool create) {
-  return std::make_unique<PooledConnection>(path_, create, fullSync_, readOnly_);
+  return std::make_unique<PooledConnection>(path_, create, options_);
 }
 
 std::unique_ptr<StoreSession> SqliteStore::OpenSession() {

@@ -1,9 +1,12 @@
 // SqliteStore keeps the service's data in one SQLite file, with the tables of StoreSchema.h
 // (the primary key of each related list is the unique constraint on pairs; CONTROLE holds the
 // master-data version), spelled in SQLite's dialect. The schema version is SQLite's
-// user_version (0 with tables: the first release, version 1). The file is created with this
-// schema only when asked; an older store is copied beside itself (PATH.vN.backup) and then
-// migrated in one transaction. It is kept in WAL mode, so readers never wait for a writer, and a
+// user_version (0 with every table of the first release: version 1). A file is first examined
+// read-only: one that is not a store (the desktops' local database, any other SQLite file) is
+// refused naming what it is, and a store that fails SQLite's quick_check is refused as damaged,
+// before anything writes to the file. The file is created with this schema only when asked; an
+// older store is copied beside itself (PATH.vN.backup) and then migrated in one transaction; a
+// store opened read-only (StoreOptions::readOnly) is read as it is, on read-only connections. It is kept in WAL mode, so readers never wait for a writer, and a
 // writer waits (busy timeout) for another instead of failing; commits are synchronous=FULL
 // unless the options say otherwise.
 //
@@ -50,8 +53,14 @@ class SqliteStore : public Store {
   void CheckFile() const;
 
   // The schema version of an open file: user_version, or 1 for a first-release store, 0 when it
-  // holds no store. Raises EStoreError.
-  static int SchemaVersion(SqliteDatabase& db);
+  // holds no table at all. Raises EStoreError naming path and what the file is when it holds
+  // tables but is not a store (see NotAStore).
+  static int SchemaVersion(SqliteDatabase& db, const std::string& path);
+
+  // Opens the file at path read-only and tells its schema version as SchemaVersion does, after
+  // SQLite's quick_check when it is a store. Raises EStoreError when the file is not an SQLite
+  // database, not a store, or damaged.
+  static int Examine(const std::string& path);
 
   // How SQLite spells the statements of the schema (see StoreSchema.h).
   static const SqlDialect& Dialect();
@@ -65,10 +74,11 @@ class SqliteStore : public Store {
 
  private:
   std::unique_ptr<PooledConnection> Connect(bool create);
+  // Notes which file the path names now (see CheckFile).
+  void RememberFile();
 
   std::string path_;
-  bool fullSync_ = true;
-  bool readOnly_ = false;
+  StoreOptions options_;
   int inUse_ = 0;  // under mutex_
   dev_t device_ = 0;
   ino_t inode_ = 0;

@@ -292,6 +292,9 @@ struct StoreOptions {
   // PostgreSQL: the most connections the server opens to the database, all uses together (the
   // pool of calls, the point checks and the health probe; see PgStore); 0: 32 for the pool.
   int connections = 0;
+  // SQLite: the size the write-ahead log is cut back to once a checkpoint has emptied it
+  // (journal_size_limit), so a log that grew behind a long reader does not keep its size.
+  int64_t walSizeLimit = 64ll * 1024 * 1024;
   // PostgreSQL: how long a call waits for a connection when every one of the pool is in use,
   // before it fails (EStoreError, NoConnection).
   std::chrono::milliseconds connectionWait{60000};
@@ -342,7 +345,11 @@ class Store {
   // Opens the store at location: a path to an SQLite file, or a postgresql:// (postgres://) URI
   // naming a database on a PostgreSQL server. A missing store is made only with options.create;
   // a store of a newer schema version than kSchemaVersion is refused, naming both; an older one
-  // is migrated (see StoreOptions::migrate). Raises EStoreError when it cannot be opened.
+  // is migrated (see StoreOptions::migrate). A store is known by its own tables: anything else
+  // (the desktops' local database, another SQLite file) is refused naming what it is, never
+  // taken for an old or an empty store; an SQLite store that fails SQLite's quick_check is
+  // refused as damaged before anything is done to it. Raises EStoreError when it cannot be
+  // opened.
   static std::unique_ptr<Store> Open(const std::string& location, const StoreOptions& options = {});
 
   // True when location names a PostgreSQL database rather than an SQLite file.

@@ -35,6 +35,40 @@ std::vector<size_t> PairPlaces(ListKind kind) {
 
 [[noreturn]] void Fail(const std::string& what, const std::exception& e) { throw EStoreError(what + ": " + e.what()); }
 
+// True when a and b name the same file: the same path once made absolute and free of links and
+// dots, or, when both exist, the same file under two names (a hard link).
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  const auto pa = std::filesystem::weakly_canonical(a, ec);
+  if (ec) return false;
+  const auto pb = std::filesystem::weakly_canonical(b, ec);
+  if (ec) return false;
+  if (pa == pb) return true;
+  return std::filesystem::exists(pa, ec) && std::filesystem::exists(pb, ec) && std::filesystem::equivalent(pa, pb, ec);
+}
+
+// Refuses a target that would overwrite the store or, without leave, any file.
+void ExpectFreeTarget(const std::string& location, const std::string& target, const BackupOptions& options) {
+  if (target.empty()) throw EStoreError("no file given for the backup");
+  if (!Store::IsPostgresLocation(location)) {
+    for (const char* side : {"", "-wal", "-shm", "-journal"}) {
+      if (!SameFile(target, location + side)) continue;
+      throw EStoreError("the backup's target " + target + " is " +
+                        (*side ? std::string("the store's ") + side + " file" : std::string("the store itself")) +
+                        "; a copy never replaces the store. Write it elsewhere");
+    }
+  }
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(target, ec);
+  if (ec || !std::filesystem::exists(status)) return;
+  if (!options.overwrite) {
+    throw EStoreError("a file already exists at " + target + "; give a new name, or --force to replace it");
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    throw EStoreError("the backup's target " + target + " is not a regular file; give a file's name");
+  }
+}
+
 // Copies a PostgreSQL store into a new SQLite file at part, in one snapshot of the source.
 void CopyPostgres(const std::string& location, const std::string& part) {
   // Read as it is: a backup never changes the store it copies.
@@ -117,25 +151,28 @@ std::string StoreBackup::IntegrityCheck(const std::string& path) {
   }
 }
 
-void StoreBackup::Write(const std::string& location, const std::string& target) {
-  const std::string part = target + ".part";
+void StoreBackup::Write(const std::string& location, const std::string& target, const BackupOptions& options) {
+  ExpectFreeTarget(location, target, options);
+  if (!Store::IsPostgresLocation(location)) {
+    if (!std::filesystem::exists(location)) throw EStoreError("no server database at " + location);
+    // A file that is not a store, or a damaged one, is refused before a copy is begun.
+    if (SqliteStore::Examine(location) == 0) throw EStoreError("the file " + location + " is not a server database");
+  }
+  // Copied under a name of its own first, so it is checked before it takes the target's name.
+  const std::string part = SqliteBackup::Reserve(target);
   std::error_code ignored;
   try {
     if (Store::IsPostgresLocation(location)) {
-      std::filesystem::remove(part, ignored);
       CopyPostgres(location, part);
+      SqliteBackup::MakeSelfContained(part);
       SqliteBackup::Sync(part);
     } else {
-      if (!std::filesystem::exists(location)) throw EStoreError("no server database at " + location);
-      // Read only: a backup never changes the store it copies (nor its journal mode).
       SqliteDatabase source(location, SqliteDatabase::Mode::ReadOnly);
-      const int version = SqliteStore::SchemaVersion(source);
-      if (version == 0) throw EStoreError("the file " + location + " is not a server database");
-      // Copied under the .part name first, so it is checked before it takes the target's name.
-      SqliteBackup::Copy(source.Handle(), part);
+      SqliteBackup::CopyInto(source.Handle(), part);
     }
     const std::string verdict = IntegrityCheck(part);
     if (verdict != "ok") throw EStoreError("the copy failed its integrity check: " + verdict);
+    SqliteBackup::Publish(part, target, options.overwrite);
   } catch (const ESqliteError& e) {
     std::filesystem::remove(part, ignored);
     Fail("backup into " + target + " failed", e);
@@ -143,16 +180,14 @@ void StoreBackup::Write(const std::string& location, const std::string& target) 
     std::filesystem::remove(part, ignored);
     throw;
   }
-  if (std::rename(part.c_str(), target.c_str()) != 0) throw EStoreError("cannot rename " + part + " to " + target);
-  SqliteBackup::Sync(std::filesystem::absolute(target).parent_path().string());
 }
 
 void StoreBackup::Restore(const std::string& backup, const std::string& location) {
   if (!std::filesystem::exists(backup)) throw EStoreError("no backup file at " + backup);
   try {
-    SqliteDatabase source(backup, SqliteDatabase::Mode::ReadOnly);
-    const int version = SqliteStore::SchemaVersion(source);
+    const int version = SqliteStore::Examine(backup);
     if (version == 0) throw EStoreError("the file " + backup + " is not a server database");
+    SqliteDatabase source(backup, SqliteDatabase::Mode::ReadOnly);
     if (version > Store::kSchemaVersion) {
       throw EStoreError("the backup " + backup + " has schema version " + std::to_string(version) +
                         ", newer than version " + std::to_string(Store::kSchemaVersion) + " that this server knows");

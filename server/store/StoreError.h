@@ -16,6 +16,7 @@ namespace server {
 // stayed locked by other writers past the wait limit, so trying again later may succeed.
 // Conflict() is true when the transaction was rolled back because it collided with a concurrent
 // one (a deadlock between two savers): the whole transaction may be run again at once.
+// DiskFull() is true when the store could not write for lack of disk space.
 // Unreachable() is true when the database could not be reached at all (it refused or dropped the
 // connection, or is starting, stopping or being promoted): nothing was done, and trying again in
 // a moment may succeed. NoConnection() is true when every connection the server may open to the
@@ -25,17 +26,20 @@ class EStoreError : public std::runtime_error {
   // Why a store failed, when it is one of the failures callers tell apart.
   enum class Cause { kOther, kBusy, kConflict, kUnreachable, kNoConnection };
 
-  explicit EStoreError(const std::string& message, bool busy = false, bool conflict = false)
-      : EStoreError(message, conflict ? Cause::kConflict : busy ? Cause::kBusy : Cause::kOther) {}
-  EStoreError(const std::string& message, Cause cause) : std::runtime_error(message), cause_(cause) {}
+  explicit EStoreError(const std::string& message, bool busy = false, bool conflict = false, bool diskFull = false)
+      : EStoreError(message, conflict ? Cause::kConflict : busy ? Cause::kBusy : Cause::kOther, diskFull) {}
+  EStoreError(const std::string& message, Cause cause, bool diskFull = false)
+      : std::runtime_error(message), cause_(cause), diskFull_(diskFull) {}
   bool Busy() const { return cause_ == Cause::kBusy || cause_ == Cause::kConflict || cause_ == Cause::kNoConnection; }
   bool Conflict() const { return cause_ == Cause::kConflict; }
   bool Unreachable() const { return cause_ == Cause::kUnreachable; }
   bool NoConnection() const { return cause_ == Cause::kNoConnection; }
+  bool DiskFull() const { return diskFull_; }
   Cause Why() const { return cause_; }
 
  private:
   Cause cause_;
+  bool diskFull_;
 };
 
 // The store's file was deleted or replaced under a running server: every save is refused until

@@ -1,5 +1,6 @@
 #include "server/store/StoreSchema.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "server/store/StoreError.h"
@@ -108,6 +109,43 @@ const std::vector<StoreTable>& StoreTables() {
         {"TENTATIVA_ACESSO_DSENDERECO", {"DSENDERECO", "NRMOMENTO"}}}},
   };
   return kTables;
+}
+
+const std::vector<std::string>& FirstReleaseTables() {
+  static const std::vector<std::string> kNames = [] {
+    std::vector<std::string> names;
+    for (const StoreTable& t : StoreTables()) {
+      if (&t != &ControlTable()) names.emplace_back(t.name);
+    }
+    return names;
+  }();
+  return kNames;
+}
+
+std::string NotAStore(const std::vector<std::string>& tables) {
+  if (tables.empty()) return {};
+  std::vector<std::string> upper;
+  for (const std::string& name : tables) {
+    std::string u = name;
+    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    upper.push_back(std::move(u));
+  }
+  std::sort(upper.begin(), upper.end());
+  const auto has = [&](const std::string& name) { return std::binary_search(upper.begin(), upper.end(), name); };
+  bool store = true;
+  for (const std::string& name : FirstReleaseTables()) store = store && has(name);
+  if (store) return {};
+  std::vector<std::string> masters;
+  for (const ListKind kind : kListKinds) masters.emplace_back(TablesOf(kind).master.name);
+  std::sort(masters.begin(), masters.end());
+  const auto listed = [](const std::vector<std::string>& names) {
+    std::string out;
+    for (size_t i = 0; i < names.size() && i < 12; ++i) out += (i ? ", " : "") + names[i];
+    if (names.size() > 12) out += ", …";
+    return out;
+  };
+  if (upper == masters) return "the desktops' local database (tables " + listed(upper) + ")";
+  return "not a server store (it holds the tables " + listed(upper) + ")";
 }
 
 const ListTables& TablesOf(ListKind kind) {

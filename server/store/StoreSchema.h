@@ -87,6 +87,15 @@ struct ListTables {
 
 // Every table, in the order they are created.
 const std::vector<StoreTable>& StoreTables();
+// The names of the tables the first release's schema (version 1) made: every table but CONTROLE.
+// A store holds them all; a file or schema holding only some is not a store.
+const std::vector<std::string>& FirstReleaseTables();
+
+// What a set of table names (of an SQLite file or a PostgreSQL schema) is: "" when it holds every
+// first-release table (a store) or none at all (empty), else a description for a refusal: "the
+// desktops' local database (tables CLIENTE, FILIAL, FORNECEDOR, PRODUTO)" or "not a server store
+// (it holds the tables …)".
+std::string NotAStore(const std::vector<std::string>& tables);
 const ListTables& TablesOf(ListKind kind);
 // REQUIRES: kind is a related list. Raises EStoreError otherwise.
 const StoreTable& RelationOf(ListKind kind);

@@ -1,7 +1,8 @@
 // Pasting a list of codes into a related grid: every code goes through the screen's own path
 // (insert, typing with the key filter, column exit, post, save, reload); refusals of every kind
 // are collected instead of shown and leave the list browsing; the run stops between rows when
-// asked, and where the server went down, keeping what was stored.
+// asked, and where the server went down, keeping what was stored; a list past the cap is refused
+// whole.
 #include <algorithm>
 
 #include "host/services/CollectingHost.h"
@@ -166,6 +167,16 @@ TEST_F(ListPasteTest, StoppingBetweenRowsAndTheServerGoingDownKeepWhatWasStored)
 
   server_->Restart();
   EXPECT_EQ(StoredSuppliers("100").size(), 2u + 5u);  // the sample's two and the five stored
+
+  // Past the longest list a clerk pastes, nothing is tried (the runner has the desktop's cap).
+  std::vector<std::string> huge(ListPaste::kMaxCodes + 1, NewSupplierNumber(9));
+  calls_.clear();
+  const host::PasteSummary refused = ListPaste(*s.dbgFornecedor).Run(huge);
+  EXPECT_TRUE(refused.stopped);
+  EXPECT_EQ(refused.stored + refused.refused, 0);
+  EXPECT_EQ(refused.Line(), "0 stored, 0 refused, stopped before code 1 of 20001: a lista tem 20001 códigos; cole no "
+                            "máximo 20000 de cada vez. Nada foi incluído.");
+  EXPECT_TRUE(calls_.empty());
 }
 
 TEST_F(ListPasteTest, ASaveRefusedAtTheServerStopsTheRunSinceItsRowStaysPending) {

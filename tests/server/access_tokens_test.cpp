@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -120,6 +121,19 @@ TEST(AccessTokens, AFileOthersMayReadOrWriteIsRefused) {
     }
   }
   ASSERT_EQ(::chmod(path.c_str(), 0400), 0);
+  EXPECT_EQ(AccessTokens::Load(path).Size(), 1u);
+
+  // Private to another user is not private to the server: whoever owns it decides who gets in.
+  // Only root can hand a file to another user, so this part needs root.
+  if (::geteuid() != 0) return;
+  ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  try {
+    AccessTokens::Load(path);
+    ADD_FAILURE() << "a file of another user accepted";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("must be owned by the user the server runs as"), std::string::npos) << e.what();
+  }
+  ASSERT_EQ(::chown(path.c_str(), 0, 0), 0);  // root's own file, read by a server run as root
   EXPECT_EQ(AccessTokens::Load(path).Size(), 1u);
 }
 

@@ -283,7 +283,9 @@ TEST_P(BalancerTest, ServerKilledBehindHaproxyLosesNoAnsweredSaveAndCallsGoOnThr
   }
   EXPECT_EQ(stored.size(), static_cast<size_t>(wholePackets) * 3);
   // Only saves under way on the killed server can go unanswered; those may or may not be stored.
-  EXPECT_LE(unanswered, kClients) << haproxy.Log();
+  // A client may lose two: the one cut by the kill, and the next, when HAProxy had sent it to the
+  // dead server, redispatched it, and then shut the session down as it marked the server down.
+  EXPECT_LE(unanswered, 2 * kClients) << haproxy.Log();
   EXPECT_LE(wholePackets - answeredCount, unanswered);
 
   // Calls went on through the others: every client had saves answered after the kill, and the

@@ -1,15 +1,23 @@
 // The server's edge against hostile and broken clients, through raw sockets on loopback: limits
-// that hold however a body is framed, deadlines for every phase, connection and byte budgets,
-// slow readers dropped, and HTTP framing (HTTP/1.0, pipelining, half-close) answered right.
+// that hold however a request is framed (every byte after the head counted, the head's whatever
+// its field count), deadlines for every phase, connection and byte budgets charged as bytes arrive
+// with a share for each address, idle connections making room at the cap, answers not taken and
+// streams with a share for each address, slow calls holding back no other connection, slow
+// readers dropped (however steadily they read, once a stream's time is up), and HTTP framing
+// (HTTP/1.0, pipelining, half-close) answered right.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "ServerTestSupport.h"
+#include "server/store/SqliteDatabase.h"
 #include "tests/support/RawHttp.h"
 #include "tests/support/ServerProcess.h"
 
@@ -97,9 +105,33 @@ TEST_F(EdgeTest, BodiesOverTheLimitAreRefusedWhateverTheirFraming) {
     EXPECT_EQ(StatusOf(*response), 413);
     EXPECT_TRUE(c.ClosedWithin(seconds(10)));
   }
-  {  // A head over its limit.
+  // Every byte after the head counts, not only the body's: chunk extensions, trailers, a size
+  // padded with zeros, or many tiny chunks each with an extension. A line that never ends is
+  // refused once it outgrows what the server buffers, never read on without end.
+  const std::string chunked = "POST " + kPath + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+  std::string tiny;
+  for (int i = 0; i < 200; ++i) tiny += "1;ext=" + std::string(40, 'e') + "\r\n{\r\n";
+  for (const std::string& framing : {"1;" + std::string(200000, 'x'), "1\r\n{\r\n0\r\nX: " + std::string(200000, 't'),
+                                     std::string(200000, '0'), tiny + "0\r\n\r\n"}) {
+    RawConnection c(Port());
+    ASSERT_TRUE(c.Send(chunked));
+    c.Send(framing);  // may be cut short by the refusal
+    const auto response = c.ReadResponse(seconds(10));
+    ASSERT_TRUE(response) << framing.substr(0, 40);
+    EXPECT_EQ(StatusOf(*response), 413) << framing.substr(0, 40);
+  }
+  {  // A head over its limit, in one field or in many small ones.
     RawConnection c(Port());
     ASSERT_TRUE(c.Send("GET " + kPath + " HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(20000, 'b') + "\r\n\r\n"));
+    const auto response = c.ReadResponse(seconds(10));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(StatusOf(*response), 431);
+  }
+  {
+    std::string fields;
+    for (int i = 0; i < 10000; ++i) fields += "a:\r\n";
+    RawConnection c(Port());
+    c.Send(RequestBytes("POST", kPath, CheckBody(), fields));
     const auto response = c.ReadResponse(seconds(10));
     ASSERT_TRUE(response);
     EXPECT_EQ(StatusOf(*response), 431);
@@ -161,6 +193,24 @@ TEST_F(EdgeTest, SlowAndIdleConnectionsDoNotHoldCallsBack) {
   for (int i = 0; i < 5; ++i) ExpectServing();
 }
 
+TEST_F(EdgeTest, ACallWaitingForTheStoreHoldsBackNoOtherConnectionOfItsThread) {
+  // One thread serves every connection, and a save waits for the store's write lock, which this
+  // test holds: checks on other connections are answered meanwhile.
+  Start({"--threads", "1"});
+  SqliteDatabase blocker(database_->Location(), SqliteDatabase::Mode::ReadWrite);
+  blocker.Exec("BEGIN IMMEDIATE");
+  RawConnection saver(Port());
+  const std::string save = host::wire::JsonRpcRequest::Write(
+      1, "SetFilial", {Changes(BranchFields(), {{host::wire::ChangeOp::Insert, {"P000000001", "SP01", ""}}})});
+  ASSERT_TRUE(saver.Send(RequestBytes("POST", kPath, save)));
+  std::this_thread::sleep_for(milliseconds(300));
+  for (int i = 0; i < 3; ++i) ExpectServing();
+  blocker.Exec("ROLLBACK");
+  const auto saved = saver.ReadResponse(seconds(30));
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(StatusOf(*saved), 200);
+}
+
 // A store whose whole list takes several pieces to send.
 class EdgeLargeStoreTest : public EdgeTest {
  protected:
@@ -206,7 +256,13 @@ TEST_F(EdgeTest, ConnectionBudgetsAnswerBusyInsteadOfGrowing) {
   // Another address still gets in, up to the total.
   ExpectServing("127.0.0.4");
   std::this_thread::sleep_for(milliseconds(300));  // that connection's end is seen
-  for (int i = 0; i < 4; ++i) mine.push_back(std::make_unique<RawConnection>(Port(), "127.0.0.5"));
+  // At the total, with every connection busy with a request (idle ones would make room, see
+  // below), a new one is refused.
+  for (auto& c : mine) ASSERT_TRUE(c->Send("POST " + kPath + " HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n"));
+  for (int i = 0; i < 4; ++i) {
+    mine.push_back(std::make_unique<RawConnection>(Port(), "127.0.0.5"));
+    ASSERT_TRUE(mine.back()->Send("POST " + kPath + " HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n"));
+  }
   std::this_thread::sleep_for(milliseconds(300));
   {
     RawConnection extra(Port(), "127.0.0.6");
@@ -217,18 +273,49 @@ TEST_F(EdgeTest, ConnectionBudgetsAnswerBusyInsteadOfGrowing) {
   ExpectServing("127.0.0.3");
 }
 
-TEST_F(EdgeTest, RequestBytesInFlightHaveABudget) {
-  Start({"--max-request-bytes", "4096", "--max-bytes-in-flight", "6000"});
-  RawConnection holder(Port());
-  ASSERT_TRUE(holder.Send("POST " + kPath + " HTTP/1.1\r\nHost: x\r\nContent-Length: 4000\r\n\r\n{"));
+TEST_F(EdgeTest, RequestBytesAreChargedAsTheyArriveWithAShareForEachAddress) {
+  Start({"--max-request-bytes", "4096", "--max-bytes-in-flight", "12000", "--max-bytes-in-flight-per-client", "5000"});
+  // Heads that announce a body (chunked, a large length, a wait for the go-ahead) and send none
+  // hold nothing: however many there are, everyone else's calls go on.
+  std::vector<std::unique_ptr<RawConnection>> announcers;
+  for (const char* framing : {"Transfer-Encoding: chunked\r\n", "Content-Length: 4000\r\n",
+                              "Expect: 100-continue\r\nContent-Length: 4000\r\n"}) {
+    for (int i = 0; i < 8; ++i) {
+      announcers.push_back(std::make_unique<RawConnection>(Port(), "127.0.0.2"));
+      ASSERT_TRUE(announcers.back()->Send("POST " + kPath + " HTTP/1.1\r\nHost: x\r\n" + framing + "\r\n"));
+    }
+  }
   std::this_thread::sleep_for(milliseconds(300));
-  RawConnection second(Port());
-  ASSERT_TRUE(second.Send("POST " + kPath + " HTTP/1.1\r\nHost: x\r\nContent-Length: 4000\r\n\r\n{"));
+  ExpectServing("127.0.0.3");
+  // Bytes that do arrive are held, and one address holds only its share.
+  RawConnection holder(Port(), "127.0.0.4");
+  ASSERT_TRUE(holder.Send("POST " + kPath + " HTTP/1.1\r\nHost: x\r\nContent-Length: 4000\r\n\r\n" +
+                          std::string(3000, ' ')));
+  std::this_thread::sleep_for(milliseconds(300));
+  RawConnection second(Port(), "127.0.0.4");
+  second.Send("POST " + kPath + " HTTP/1.1\r\nHost: x\r\nContent-Length: 4000\r\n\r\n" + std::string(3000, ' '));
   const auto busy = second.ReadResponse(seconds(10));
   ASSERT_TRUE(busy);
   EXPECT_EQ(StatusOf(*busy), 503);
-  // Small calls fit beside the held body.
-  ExpectServing();
+  // Another address still has room beside the held body.
+  ExpectServing("127.0.0.5");
+}
+
+TEST_F(EdgeTest, AtTheConnectionCapConnectionsWaitingForARequestMakeRoom) {
+  Start({"--max-connections", "20", "--max-connections-per-client", "10"});
+  // Two addresses fill the cap with connections that never send a request.
+  std::vector<std::unique_ptr<RawConnection>> idle;
+  for (const char* from : {"127.0.0.2", "127.0.0.3"}) {
+    for (int i = 0; i < 10; ++i) idle.push_back(std::make_unique<RawConnection>(Port(), from));
+  }
+  std::this_thread::sleep_for(milliseconds(300));
+  // A client arriving now is served: the oldest idle connection was closed for it.
+  ExpectServing("127.0.0.4");
+  EXPECT_TRUE(idle.front()->ClosedWithin(seconds(5)));
+  EXPECT_NE(LogWith("connection cap reached").find("connection cap reached"), std::string::npos) << server_->Log();
+  // An address over its own share is still refused, idle connections or not.
+  RawConnection extra(Port(), "127.0.0.3");
+  EXPECT_EQ(StatusOf(extra.ReadUntilClosed(seconds(10))), 503);
 }
 
 // ---- Accepting ------------------------------------------------------------------------------
@@ -408,6 +495,91 @@ TEST_P(SlowReaderTest, AReaderThatTakesNothingIsDroppedAndReleasesItsSnapshot) {
     EXPECT_EQ(StatusOf(*response), 200);
     EXPECT_GT(BodyOf(*response).size(), 1000000u);
   }
+}
+
+// Reads a little of what arrives now and then, as a slow client does, until the server closes the
+// connection or the deadline passes; true when it was closed.
+bool TrickleUntilClosed(RawConnection& c, std::chrono::milliseconds deadline) {
+  const auto until = std::chrono::steady_clock::now() + deadline;
+  char buffer[2048];
+  while (std::chrono::steady_clock::now() < until) {
+    pollfd p{c.Fd(), POLLIN, 0};
+    if (poll(&p, 1, 50) > 0 && recv(c.Fd(), buffer, sizeof buffer, 0) <= 0) return true;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  return false;
+}
+
+TEST_P(SlowReaderTest, AReaderTakingItSlowlyIsDroppedAtTheStreamLimitAndTheLogShrinksAfterIt) {
+  // No spool: the answer goes at the reader's pace, holding its snapshot (as when the spool is full).
+  Start({"--stream-timeout", "4", "--wal-size-limit", "1048576", "--max-spool-bytes", "0"});
+  RawConnection reader(Port(), "", 4096);
+  ASSERT_TRUE(reader.Send(RequestBytes("POST", kPath, LoadBody())));
+  std::this_thread::sleep_for(milliseconds(300));  // its snapshot is open
+  // Saves meanwhile: the write-ahead log cannot be checkpointed past the reader's snapshot and
+  // grows.
+  RpcClient rpc(Port());
+  std::vector<std::pair<host::wire::ChangeOp, std::vector<std::string>>> churn;
+  for (int i = 0; i < 1000; ++i) {
+    churn.push_back({host::wire::ChangeOp::Delete, {"P000000001", "0001", ""}});
+    churn.push_back({host::wire::ChangeOp::Insert, {"P000000001", "0001", ""}});
+  }
+  const std::string wal = database_->Location() + "-wal";
+  const bool sqlite = GetParam() == StoreKind::Sqlite;
+  for (int i = 0; i < (sqlite ? 60 : 3); ++i) {
+    ASSERT_TRUE(rpc.Call("SetFilial", {Changes(BranchFields(), churn)}).ok);
+    if (sqlite && std::filesystem::file_size(wal) > (6u << 20)) break;
+  }
+  if (sqlite) {
+    EXPECT_GT(std::filesystem::file_size(wal), 4u << 20);
+  }
+  // However steadily it reads, the reader is dropped at the limit, and its snapshot with it.
+  EXPECT_TRUE(TrickleUntilClosed(reader, seconds(30)));
+  EXPECT_NE(LogWith("longer than its time limit").find("the answer took longer than its time limit"), std::string::npos)
+      << server_->Log();
+  if (!sqlite) return;
+  // With the snapshot gone a checkpoint empties the log, and the log is cut back to its limit.
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(rpc.Call("SetFilial", {Changes(BranchFields(), churn)}).ok);
+  EXPECT_LE(std::filesystem::file_size(wal), 3u << 19);
+}
+
+TEST_P(SlowReaderTest, AnswersNotTakenAndStreamsHaveAShareForEachAddress) {
+  Start({"--threads", "4", "--max-answer-bytes-per-client", "300000"});
+  // An address that asks for the whole list and takes nothing: what the server filled for it
+  // waits, counted against its share, and its next calls are refused until it reads.
+  RawConnection stalled(Port(), "127.0.0.2", 4096);
+  ASSERT_TRUE(stalled.Send(RequestBytes("POST", kPath, LoadBody())));
+  std::string refusal;
+  for (int i = 0; i < 100 && refusal.empty(); ++i) {
+    RawConnection c(Port(), "127.0.0.2");
+    ASSERT_TRUE(c.Send(RequestBytes("POST", kPath, CheckBody())));
+    const auto response = c.ReadResponse(seconds(10));
+    ASSERT_TRUE(response);
+    if (StatusOf(*response) == 503) refusal = *response;
+    std::this_thread::sleep_for(milliseconds(100));
+  }
+  EXPECT_NE(refusal.find("not yet read"), std::string::npos) << refusal;
+  ExpectServing("127.0.0.3");
+
+  // Streams: an address holds only its share of them, whatever it does with them.
+  Start({"--threads", "4", "--max-streams-per-client", "2", "--max-answer-bytes-per-client", "0"});
+  std::vector<std::unique_ptr<RawConnection>> loaders;
+  for (int i = 0; i < 2; ++i) {
+    loaders.push_back(std::make_unique<RawConnection>(Port(), "127.0.0.4", 4096));
+    ASSERT_TRUE(loaders.back()->Send(RequestBytes("POST", kPath, LoadBody())));
+  }
+  std::this_thread::sleep_for(milliseconds(500));
+  RawConnection third(Port(), "127.0.0.4");
+  ASSERT_TRUE(third.Send(RequestBytes("POST", kPath, LoadBody())));
+  const auto busy = third.ReadResponse(seconds(20));
+  ASSERT_TRUE(busy) << server_->Log();
+  EXPECT_EQ(StatusOf(*busy), 503);
+  RawConnection other(Port(), "127.0.0.5");
+  ASSERT_TRUE(other.Send(RequestBytes("POST", kPath, LoadBody())));
+  const auto loaded = other.ReadResponse(seconds(60));
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(StatusOf(*loaded), 200);
+  EXPECT_GT(BodyOf(*loaded).size(), 1000000u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // getHistorico and JSON-RPC batches, on each store: a product's history lists its applied changes
 // newest first with the item's code and name, capped, behind the access tokens; a batch answers
-// each call as if sent alone, keeps notifications silent, and refuses streamed methods inside it.
+// each call as if sent alone, keeps notifications silent, refuses streamed methods inside it, and
+// stops at its answer's budget; saves are kept to a rate per user.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 
 #include "ServiceFixture.h"
 #include "server/store/ListCatalog.h"
+#include "tests/support/RawHttp.h"
 
 namespace server::test {
 namespace {
@@ -15,6 +17,9 @@ namespace {
 using host::wire::ChangeOp;
 using host::wire::JsonRpcParam;
 using host::wire::JsonRpcRequest;
+using testsupport::BodyOf;
+using testsupport::RawConnection;
+using testsupport::RequestBytes;
 
 class HistoryTest : public ServiceFixture {
  protected:
@@ -178,6 +183,49 @@ TEST_P(BatchTest, NotificationsOnlyAnswerNothingAndBadBatchesOneError) {
   const auto described = rpc_->Http().Get(ServerProcess::Path());
   ASSERT_TRUE(described);
   EXPECT_NE(described->body.find("\"getHistorico\""), std::string::npos) << described->body;
+}
+
+// A batch's answer has a budget, and saves a rate per user: a small request cannot make the
+// server build a huge answer, nor one client save without end.
+class LimitedBatchTest : public BatchTest {
+ protected:
+  std::vector<std::string> ExtraArgs() override {
+    return {"--max-batch-answer-rows", "30", "--saves-per-minute", "1", "--save-burst", "4"};
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Stores, LimitedBatchTest, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         StoreParamName());
+
+TEST_P(LimitedBatchTest, ABatchStopsAtItsAnswersBudgetAndSavesAtTheirRate) {
+  std::vector<Change> churn;  // 20 changes of history
+  for (int i = 0; i < 10; ++i) {
+    churn.push_back({ChangeOp::Insert, SupplierRow("P1", "F1")});
+    churn.push_back({ChangeOp::Delete, SupplierRow("P1", "F1")});
+  }
+  Save("SetFornecedor", SupplierFields(), churn);
+  std::string body = "[";
+  for (int id = 1; id <= 5; ++id) body += (id > 1 ? "," : "") + CallText(id, "getHistorico", {JsonRpcParam::Text("P1")});
+  const Answer a = PostRaw(body + "]");
+  ASSERT_EQ(a.httpStatus, 200) << a.body.substr(0, 300);
+  // 20 rows, 40 rows: the budget of 30 is spent; the three calls left were not run.
+  EXPECT_NE(a.body.find(R"("id":2,"result":{"ok":true)"), std::string::npos) << a.body.substr(0, 300);
+  for (int id = 3; id <= 5; ++id) {
+    EXPECT_NE(a.body.find(R"("id":)" + std::to_string(id) + R"(,"error":{"code":-32000,"message":"Server error: this batch's answers reached their budget)"),
+              std::string::npos) << id << ": " << a.body.substr(a.body.size() > 600 ? a.body.size() - 600 : 0);
+  }
+
+  // Four saves at once (the burst; one was spent above), then one a minute: the next is refused,
+  // saying so, and nothing of it is stored. Another address has its own.
+  for (const char* product : {"P1", "P'2", "P3"}) Save("SetFilial", BranchFields(), {{ChangeOp::Insert, BranchRow(product, "0001")}});
+  const std::string refused = Refused("SetFilial", BranchFields(), {{ChangeOp::Insert, BranchRow("P4", "0001")}});
+  EXPECT_NE(refused.find("Muitas gravações em pouco tempo: o limite é de 1 por minuto"), std::string::npos) << refused;
+  EXPECT_FALSE(Stored("getVd_Filial", "P4", "0001"));
+  RawConnection other(process_->Port(), "127.0.0.2");
+  ASSERT_TRUE(other.Send(RequestBytes("POST", ServerProcess::Path(),
+                                      CallText(1, "SetFilial", {Changes(BranchFields(), {{ChangeOp::Insert, BranchRow("P4", "0001")}})}))));
+  const auto saved = other.ReadResponse(std::chrono::seconds(10));
+  ASSERT_TRUE(saved);
+  EXPECT_NE(BodyOf(*saved).find(R"("ok":true)"), std::string::npos) << *saved;
 }
 
 }  // namespace

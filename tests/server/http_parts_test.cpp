@@ -51,13 +51,14 @@ struct BusySession {
   CallLog log{sink};
   ThrottledNotes notes{log};
   ConnectionBudget budget{limits};
-  CallGate calls{0};
+  CallGate calls{0, limits};
+  CallWorkers workers{1, notes, [](const std::string&) {}};
   NoStore store;
   RemoteService service{store};
   LiveConfig live{LiveConfig::Values{}};
   ServerMetrics metrics;
   SpoolBudget spool{0};
-  SessionHost host{limits, live, nullptr, nullptr, service, log, notes, budget, calls, metrics, spool};
+  SessionHost host{limits, live, nullptr, nullptr, service, log, notes, budget, calls, workers, metrics, spool};
   LanePool lanes{1, notes, [](const std::string&) {}};
   net::io_context listening;
   tcp::acceptor acceptor{listening, {net::ip::make_address("127.0.0.1"), 0}};
@@ -65,7 +66,7 @@ struct BusySession {
   std::shared_ptr<SessionBase> session;
 
   BusySession() {
-    Admission admission{budget.Admit("127.0.0.1"), lanes.Take(), "127.0.0.1:1"};
+    Admission admission{budget.Admit("127.0.0.1"), lanes.Take(), "127.0.0.1:1", "127.0.0.1"};
     net::io_context& lane = admission.seat.Context();
     tcp::socket socket(lane);
     acceptor.accept(socket);

@@ -73,10 +73,29 @@ TEST_P(HygieneTest, CodesWithControlCharactersAreRefusedAndShownWhole) {
     EXPECT_NE(a.refusal.find("contém caracteres de controle"), std::string::npos) << method << ": " << a.body;
   }
 
+  // C1 controls (one is a terminal's CSI) and bidirectional overrides, which show a code other
+  // than it is, are control characters too.
+  EXPECT_EQ(Refused("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P1", "F1", "12\xC2\x9B" "31m")}}),
+            R"(O código do fornecedor 12\u009B31m contém caracteres de controle e não pode ser aceito.)");
+  EXPECT_EQ(Refused("SetFilial", BranchFields(), {{ChangeOp::Insert, BranchRow("P1", "\xE2\x80\xAE" "1000")}}),
+            R"(O código da filial \u202E1000 contém caracteres de controle e não pode ser aceito.)");
+  const Answer bidi = rpc_->Call("getVd_Cliente", {JsonRpcParam::Text("P1"), JsonRpcParam::Text("C1\xE2\x81\xA6")});
+  EXPECT_NE(bidi.refusal.find("contém caracteres de controle"), std::string::npos) << bidi.body;
+
   // A pair stored before the rule existed stays deletable: a delete may carry such a typed code.
   Save("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P1", "F1")}});
   Save("SetFornecedor", SupplierFields(), {{ChangeOp::Delete, SupplierRow("P1", "F1", kHostile)}});
   EXPECT_FALSE(Stored("getVd_Fornecedor", "P1", "F1"));
+
+  // Whatever a store holds, the audit prints it escaped: a value written before these rules, with
+  // an override, a C1 control and a line break, stays on its line and shows what it is.
+  if (database_->Kind() != StoreKind::Sqlite) return;
+  SqliteDatabase(db_, SqliteDatabase::Mode::ReadWrite)
+      .Exec("UPDATE AUDITORIA SET DSENDERECO = 'x' || char(0x202E) || 'y' || char(0x9B) || char(10) || 'z'");
+  const CommandResult audit = Audit();
+  ASSERT_EQ(audit.status, 0) << audit.output;
+  EXPECT_NE(audit.output.find(R"(client x\u202Ey\u009B\x0Az)"), std::string::npos) << audit.output;
+  EXPECT_EQ(audit.output.find("\xE2\x80\xAE"), std::string::npos);
 }
 
 TEST_P(HygieneTest, ANulInAKeyOrFieldNameNeverCutsTheMessage) {

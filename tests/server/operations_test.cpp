@@ -397,7 +397,7 @@ TEST(Metrics, ExpositionParsesLineByLineAndCountsTheCalls) {
     if (std::regex_match(line, m, type)) {
       EXPECT_FALSE(types.count(m[1])) << "declared twice: " << line;
       types[m[1]] = m[2];
-      EXPECT_EQ(std::string(m[1]).ends_with("_total"), m[2] == "counter") << line;
+      EXPECT_EQ(m[2] == "counter", std::string(m[1]).ends_with("_total")) << line;
       continue;
     }
     ASSERT_TRUE(std::regex_match(line, m, sample)) << "not a sample: " << line;

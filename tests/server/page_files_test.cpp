@@ -11,7 +11,8 @@
 #include <stdexcept>
 
 #include "ServerTestSupport.h"
-#include "TestCertificates.h"
+#include "tests/support/ServerProcess.h"
+#include "tests/support/TestCertificates.h"
 
 namespace server::test {
 namespace {

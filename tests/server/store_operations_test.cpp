@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -71,6 +72,14 @@ std::string ReleaseScript(int release) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// A file's bytes, "" when it is missing.
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
 }
 
 size_t Count(const std::string& text, const std::string& what) {
@@ -209,6 +218,112 @@ TEST_P(StoreUpgrade, PostgresStoreIsMigratedByTheMigrateCommandKeepingEveryRow) 
   const size_t next = std::stoul(packets) + 1;
   EXPECT_EQ(Count(audit.output, "  packet "), next) << audit.output;
   EXPECT_NE(audit.output.find("packet " + std::to_string(next) + "  SetFilial"), std::string::npos) << audit.output;
+}
+
+// What is not a store is refused by every command that takes one, naming what it is, and left
+// exactly as it was: the desktops' local database (whose tables have the store's master tables'
+// names), another SQLite database, a file that is not SQLite at all.
+TEST(StoreRecognition, FilesThatAreNotStoresAreRefusedByEveryStoreCommandUntouched) {
+  TempDir dir;
+  const std::string store = dir.File("s.db");
+  const std::string local = dir.File("l.db");
+  ASSERT_EQ(RunServerCommand({"demo", "--db", store, "--local", local, "--products", "20", "--rows-per-product", "3"})
+                .status, 0);
+  const std::string other = dir.File("other.db");
+  SqliteDatabase(other, SqliteDatabase::Mode::CreatePlain).Exec("CREATE TABLE PRODUTO (A TEXT); CREATE TABLE NOTA (B TEXT)");
+  const std::string text = dir.File("notes.txt");
+  std::ofstream(text) << std::string(4096, 'n');
+  for (const auto& [file, says] : std::vector<std::pair<std::string, std::string>>{
+           {local, "is the desktops' local database (tables CLIENTE, FILIAL, FORNECEDOR, PRODUTO)"},
+           {other, "is not a server store (it holds the tables NOTA, PRODUTO)"},
+           {text, "is not an SQLite database"}}) {
+    const std::string before = FileBytes(file);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"serve", "--db", file, "--listen", "127.0.0.1:0"}, {"audit", "--db", file},
+          {"migrate", "--db", file}, {"init", "--db", file}, {"backup", "--db", file, dir.File("b.db")},
+          {"restore", "--db", dir.File("r.db"), file}, {"export-local", "--db", file, dir.File("x.db")},
+          {"import-master", "--db", file, local}, {"demo", "--db", file, "--local", dir.File("y.db")}}) {
+      const CommandResult r = RunServerCommand(args);
+      EXPECT_EQ(r.status, 1) << args[0] << " " << file << ": " << r.output;
+      EXPECT_NE(r.output.find(says), std::string::npos) << args[0] << " " << file << ": " << r.output;
+    }
+    EXPECT_EQ(FileBytes(file), before) << file;
+    for (const char* side : {"-wal", "-shm", ".v1.backup"}) EXPECT_FALSE(std::filesystem::exists(file + side)) << side;
+  }
+  for (const char* made : {"b.db", "r.db", "x.db", "y.db"}) EXPECT_FALSE(std::filesystem::exists(dir.File(made))) << made;
+  // Nor is a store ever written over as a local database.
+  const CommandResult over = RunServerCommand({"export-local", "--db", store, store});
+  EXPECT_EQ(over.status, 1) << over.output;
+  EXPECT_NE(over.output.find("which a local database does not"), std::string::npos) << over.output;
+  EXPECT_EQ(SqliteOne(store, "SELECT COUNT(*) FROM DESONERA_FORNECEDOR") != "0", true);
+  EXPECT_EQ(SqliteOne(store, "SELECT COUNT(*) FROM PRODUTO"), "25");
+}
+
+// Garbage written over the middle of a store: refused before anything is done to it, a first-
+// release store before its migration copy is made.
+TEST(StoreRecognition, ADamagedStoreIsRefusedBeforeAnythingIsDoneToIt) {
+  TempDir dir;
+  const std::string store = dir.File("s.db");
+  ASSERT_EQ(RunServerCommand({"demo", "--db", store, "--local", dir.File("l.db"), "--products", "300",
+                              "--rows-per-product", "6"}).status, 0);
+  const std::string old = dir.File("old.db");
+  std::filesystem::copy_file(ReleaseStore(1, dir), old);
+  for (const std::string& file : {store, old}) {
+    {
+      std::fstream f(file, std::ios::binary | std::ios::in | std::ios::out);
+      const auto pages = std::filesystem::file_size(file) / 4096;
+      f.seekp(static_cast<std::streamoff>(pages / 2 * 4096));  // over a page's header and cells
+      f << std::string(2048, '\xA5');
+    }
+    const std::string before = FileBytes(file);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"serve", "--db", file, "--listen", "127.0.0.1:0"}, {"audit", "--db", file},
+          {"migrate", "--db", file}, {"backup", "--db", file, dir.File("b.db")}}) {
+      const CommandResult r = RunServerCommand(args);
+      EXPECT_EQ(r.status, 1) << args[0] << ": " << r.output;
+      EXPECT_NE(r.output.find("the server database " + file + " is damaged"), std::string::npos)
+          << args[0] << ": " << r.output;
+      EXPECT_NE(r.output.find("restore it from a backup"), std::string::npos) << args[0] << ": " << r.output;
+    }
+    EXPECT_EQ(FileBytes(file), before);
+  }
+  EXPECT_FALSE(std::filesystem::exists(old + ".v1.backup"));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("b.db")));
+}
+
+// A disk that fills up under a running server: the clerk is told so, with the reference of the
+// log line, and the log says what failed.
+TEST(StoreDiskFull, AFullDiskIsSaidToTheClerkWithTheReference) {
+  TempDir dir;
+  const std::string db = dir.File("s.db");
+  ASSERT_EQ(RunServerCommand({"demo", "--db", db, "--local", dir.File("l.db"), "--products", "20",
+                              "--rows-per-product", "3"}).status, 0);
+  // The server may not write a file much larger than the store is now: its log fills that soon,
+  // as it would fill a disk.
+  const std::string limited = dir.File("limited.sh");
+  std::ofstream(limited) << "#!/bin/bash\nulimit -f " << std::filesystem::file_size(db) / 1024 + 64
+                         << "\ntrap '' XFSZ\nexec " << ServerBinary() << " \"$@\"\n";
+  std::filesystem::permissions(limited, std::filesystem::perms::owner_all);
+  ServerProcess process(limited, db);
+  RpcClient rpc(process.Port());
+  std::vector<std::pair<ChangeOp, std::vector<std::string>>> churn;
+  for (int i = 0; i < 200; ++i) {
+    churn.push_back({ChangeOp::Delete, {"P000000001", "0001", ""}});
+    churn.push_back({ChangeOp::Insert, {"P000000001", "0001", ""}});
+  }
+  std::string refusal;
+  for (int i = 0; i < 300 && refusal.empty(); ++i) {
+    const Answer a = rpc.Call("SetFilial", {Changes(BranchFields(), churn)});
+    if (!a.ok) refusal = a.refusal;
+  }
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(refusal, match, std::regex(R"(O servidor está sem espaço em disco; avise o suporte\. .*Referência ([0-9A-F]{8})\.)")))
+      << refusal << "\n" << process.Log();
+  const std::string reference = match[1];
+  for (int i = 0; i < 100 && process.Log().find("reference " + reference + ": disk full") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_NE(process.Log().find("reference " + reference + ": disk full"), std::string::npos) << process.Log();
 }
 
 // audit, export-local and backup only read: a store of the first release, which an older server
@@ -363,6 +478,44 @@ TEST_P(BackupTest, CopyTakenWhileSavingHoldsEverySaveAcknowledgedBeforeItBeganAn
   EXPECT_EQ(restored.One("SELECT COUNT(*) FROM AUDITORIA_ITEM"), SqliteOne(copy, "SELECT COUNT(*) FROM AUDITORIA_ITEM"));
   const CommandResult again = RunServerCommand({"restore", "--db", restored.Location(), copy});
   EXPECT_EQ(again.status, 1) << "a restore over a store with data must be refused";
+}
+
+TEST_P(BackupTest, ABackupNeverReplacesTheStoreAndReplacesAnotherFileOnlyWhenAsked) {
+  Save("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, GridRow(0)}});
+  if (GetParam() == StoreKind::Sqlite) {
+    // The store, its side files, the store under another name: refused, --force or not, and not a
+    // byte of the store changes (a copy written over its log would lose the saves in it).
+    const std::string alias = dir_.File("alias.db");
+    std::filesystem::create_hard_link(db_, alias);
+    const std::string before = FileBytes(db_) + FileBytes(db_ + "-wal");
+    const std::string name = std::filesystem::path(db_).filename().string();
+    for (const std::string& target : {db_, db_ + "-wal", db_ + "-shm", db_ + "-journal", dir_.File("./" + name), alias}) {
+      for (const bool force : {false, true}) {
+        std::vector<std::string> args = {"backup", "--db", db_, target};
+        if (force) args.push_back("--force");
+        const CommandResult r = RunServerCommand(args);
+        EXPECT_EQ(r.status, 1) << target << ": " << r.output;
+        EXPECT_NE(r.output.find("a copy never replaces the store"), std::string::npos) << target << ": " << r.output;
+      }
+    }
+    EXPECT_EQ(FileBytes(db_) + FileBytes(db_ + "-wal"), before);
+    EXPECT_FALSE(std::filesystem::exists(db_ + "-journal"));
+  }
+  const std::string old = dir_.File("old.db");
+  std::ofstream(old) << "keep me";
+  const CommandResult kept = RunServerCommand({"backup", "--db", db_, old});
+  EXPECT_EQ(kept.status, 1) << kept.output;
+  EXPECT_NE(kept.output.find("a file already exists at " + old), std::string::npos) << kept.output;
+  EXPECT_EQ(FileBytes(old), "keep me");
+  const CommandResult replaced = RunServerCommand({"backup", "--db", db_, old, "--force"});
+  ASSERT_EQ(replaced.status, 0) << replaced.output;
+  EXPECT_EQ(SqliteOne(old, "SELECT COUNT(*) FROM DESONERA_FORNECEDOR"), "1");
+  // The copy is one file: nothing beside it, however it is opened.
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(old).parent_path())) {
+    const std::string file = entry.path().filename().string();
+    EXPECT_EQ(file.find("old.db-"), std::string::npos) << file;
+    EXPECT_EQ(file.find(".part"), std::string::npos) << file;
+  }
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 // HTTPS on the server: with a certificate and key it answers over TLS only, verified by clients
 // against the authority that signed it; plain HTTP on that port gets no answer; a key that does
-// not match the certificate stops the server at start with a clear message.
+// not match the certificate stops the server at start with a clear message; TLS 1.2 is offered
+// with AEAD suites only.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <openssl/ssl.h>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
 
 #include <chrono>
 
@@ -67,6 +72,31 @@ TEST_F(TlsTest, ServesVerifiedClientsOverTlsAndPlainHttpGetsNoAnswer) {
   const std::string answer = plain.ReadUntilClosed(std::chrono::seconds(10));
   EXPECT_EQ(answer.find("HTTP/"), std::string::npos) << answer;
   EXPECT_EQ(answer.find("ok"), std::string::npos);
+  EXPECT_EQ(process.Stop(), 0);
+}
+
+// Whether a TLS 1.2 handshake offering only these cipher suites completes.
+bool Handshakes(int port, const char* ciphers) {
+  namespace net = boost::asio;
+  net::io_context io;
+  net::ssl::context context(net::ssl::context::tls_client);
+  SSL_CTX_set_max_proto_version(context.native_handle(), TLS1_2_VERSION);
+  SSL_CTX_set_cipher_list(context.native_handle(), ciphers);
+  net::ssl::stream<net::ip::tcp::socket> stream(io, context);
+  stream.lowest_layer().connect({net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
+  boost::system::error_code ec;
+  stream.handshake(net::ssl::stream_base::client, ec);
+  return !ec;
+}
+
+TEST_F(TlsTest, TlsTwelveOffersOnlyAeadSuites) {
+  ServerProcess process(ServerBinary(), database_->Location(),
+                        {"--tls-cert", certs_.ServerCert(), "--tls-key", certs_.ServerKey()});
+  EXPECT_TRUE(Handshakes(process.Port(), "ECDHE-ECDSA-AES128-GCM-SHA256"));
+  EXPECT_TRUE(Handshakes(process.Port(), "ECDHE-ECDSA-CHACHA20-POLY1305"));
+  // CBC suites, whose padding has been attacked again and again, are not taken.
+  EXPECT_FALSE(Handshakes(process.Port(), "ECDHE-ECDSA-AES128-SHA"));
+  EXPECT_FALSE(Handshakes(process.Port(), "ECDHE-ECDSA-AES256-SHA384:ECDHE-ECDSA-AES128-SHA256"));
   EXPECT_EQ(process.Stop(), 0);
 }
 

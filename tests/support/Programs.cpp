@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 
 extern char** environ;
@@ -19,7 +20,10 @@ extern char** environ;
 
 namespace testsupport {
 
-std::string ServerBinary() { return PDI_SERVER_BINARY; }
+std::string ServerBinary() {
+  const char* other = std::getenv("PDI_TEST_SERVER_BINARY");
+  return other && *other ? other : PDI_SERVER_BINARY;
+}
 std::string ScenarioBinary() { return PDI_SCENARIO_BINARY; }
 std::string ScreenModule() { return PDI_SCREEN_MODULE; }
 

@@ -12,7 +12,8 @@
 
 namespace testsupport {
 
-// The pdi07310-server binary.
+// The pdi07310-server binary: the one built with the tests, or the one named by the environment
+// variable PDI_TEST_SERVER_BINARY (to show what another build does with a test).
 std::string ServerBinary();
 // The pdi07310-scenario binary.
 std::string ScenarioBinary();

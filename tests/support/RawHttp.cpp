@@ -49,9 +49,11 @@ size_t ChunkedEnd(const std::string& text, size_t from, std::string* body) {
 
 }  // namespace
 
-RawConnection::RawConnection(int port, const std::string& from) {
+RawConnection::RawConnection(int port, const std::string& from, int receiveBuffer) {
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) throw std::runtime_error("socket failed");
+  // Before connecting, so the window the server sees is small from the start.
+  if (receiveBuffer > 0) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   if (!from.empty()) {
     sockaddr_in local{};
     local.sin_family = AF_INET;

@@ -14,8 +14,10 @@ namespace testsupport {
 class RawConnection {
  public:
   // Connects to 127.0.0.1:port, from the loopback address `from` when given (e.g. "127.0.0.2",
-  // another client address on the same machine). Throws std::runtime_error when it cannot.
-  explicit RawConnection(int port, const std::string& from = "");
+  // another client address on the same machine), with a receive buffer of that many bytes when
+  // given (a client that takes an answer slowly, or not at all, holds it in the server sooner).
+  // Throws std::runtime_error when it cannot.
+  explicit RawConnection(int port, const std::string& from = "", int receiveBuffer = 0);
   ~RawConnection();
   RawConnection(const RawConnection&) = delete;
   RawConnection& operator=(const RawConnection&) = delete;

@@ -16,6 +16,8 @@ TEST(EscapedText, EscapesWhatCouldForgeOrCutALineAndKeepsTheRest) {
   EXPECT_EQ(EscapedText("\x1b[31mred\x7f"), R"(\x1B[31mred\x7F)");
   EXPECT_EQ(EscapedText(R"(C:\x0A)"), R"(C:\\x0A)");  // a backslash of the input is never an escape
   EXPECT_EQ(EscapedText("\xc2\x9b" "2J \xc2\x85 \xe2\x80\xa8 \xe2\x80\xa9"), R"(\u009B2J \u0085 \u2028 \u2029)");
+  // Bidirectional overrides and isolates would show the line in another order.
+  EXPECT_EQ(EscapedText("a\xe2\x80\xae" "cba\xe2\x81\xa9"), R"(a\u202Ecba\u2069)");
   EXPECT_EQ(EscapedText("bad \xff \xc3 \xed\xa0\x80 end"), R"(bad \xFF \xC3 \xED\xA0\x80 end)");
 }
 
@@ -31,7 +33,9 @@ TEST(EscapedText, ControlCharactersAreThoseBelowSpaceAndDelete) {
   EXPECT_TRUE(HasControlCharacter(std::string("12\0", 3)));
   EXPECT_TRUE(HasControlCharacter("12\t"));
   EXPECT_TRUE(HasControlCharacter("\x7f"));
-  EXPECT_FALSE(HasControlCharacter("\xc2\x9b"));  // a C1 control is escaped in logs, not refused in codes
+  EXPECT_TRUE(HasControlCharacter("\xc2\x9b"));      // a C1 control (CSI)
+  EXPECT_TRUE(HasControlCharacter("12\xe2\x80\xae"));  // a right-to-left override
+  EXPECT_TRUE(HasControlCharacter("\xe2\x81\xa6" "1"));   // a left-to-right isolate
 }
 
 }  // namespace
