@@ -217,7 +217,7 @@ class PgSession : public StoreSession {
 
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
-    return Cursor(store_.AuditSql(), args);
+    return Cursor(StoreStatements::AuditOf(Statements().Audit(), store_.Version()), args);
   }
 
   std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) override {

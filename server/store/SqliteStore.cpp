@@ -233,7 +233,7 @@ class SqliteSession : public StoreSession {
 
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
-    return std::make_unique<SqliteCursor>(*db_, store_.AuditSql(), args);
+    return std::make_unique<SqliteCursor>(*db_, StoreStatements::AuditOf(Statements().Audit(), store_.Version()), args);
   }
 
   std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) override {

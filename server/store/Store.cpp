@@ -176,8 +176,6 @@ int64_t StoredNumber(std::string_view text, std::string_view column) {
   return n;
 }
 
-std::string Store::AuditSql() const { return Statements().AuditOf(Statements().Audit(), version_); }
-
 void Store::Probe(std::chrono::milliseconds) { OpenSession()->MasterDataVersion(); }
 
 bool Store::IsPostgresLocation(const std::string& location) {

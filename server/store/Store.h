@@ -334,8 +334,6 @@ class Store {
   // The schema version the store has: kSchemaVersion, or an older one when it was opened
   // readOnly as it is.
   int Version() const { return version_; }
-  // ReadAudit's statement as a store of that version can run it.
-  std::string AuditSql() const;
 
   // The schema version this release writes. Version 1 is the first release's schema, which
   // recorded no version; 2 adds the master-data version (CONTROLE); 3 the users, sessions and

@@ -236,7 +236,7 @@ void StoreBackup::Restore(const std::string& backup, const std::string& location
     }
     // The audit trail's rows as ReadAudit gives them (see Store.h), every packet; a backup of a
     // release before version 3 has no access column.
-    SqliteStatement audit = source.Prepare(Statements().AuditOf(Statements().AuditAll(), version));
+    SqliteStatement audit = source.Prepare(StoreStatements::AuditOf(Statements().AuditAll(), version));
     AuditPacket packet;
     std::string number;
     const auto flush = [&] {

@@ -358,7 +358,7 @@ std::string StoreStatements::Upgrade(int from) const {
   return out;
 }
 
-std::string StoreStatements::AuditOf(std::string sql, int version) const {
+std::string StoreStatements::AuditOf(std::string sql, int version) {
   for (const SchemaStep& step : SchemaSteps()) {
     if (step.version <= version) continue;
     for (const auto& [tableName, columnName] : step.addedColumns) {

@@ -198,7 +198,7 @@ class StoreStatements {
   const std::string& AuditAll() const { return auditAll_; }
   // An audit statement (Audit or AuditAll) as a store of schema `version` can run it: the packet's
   // columns of later versions, which it lacks, read as ''.
-  std::string AuditOf(std::string sql, int version) const;
+  static std::string AuditOf(std::string sql, int version);
   // A plain INSERT of every column of table (restores and copies).
   std::string Insert(const StoreTable& table) const;
   // Sets the master-data version; parameter: the version.
