@@ -97,8 +97,9 @@ void CopyPostgres(const std::string& location, const std::string& part) {
       insert.Run();
     }
   }
+  // Local users: a store of a release before version 3, read as it is, has none.
   SqliteStatement user = copy.Prepare(Statements().Insert(UserTable()));
-  for (const UserRecord& u : session->ListUsers()) {
+  for (const UserRecord& u : source->Version() >= 3 ? session->ListUsers() : std::vector<UserRecord>{}) {
     const std::string disabled = u.disabled ? "1" : "0";
     int n = 0;
     for (const std::string_view value :

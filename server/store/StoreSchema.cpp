@@ -1,6 +1,7 @@
 #include "server/store/StoreSchema.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 #include "server/store/StoreError.h"
@@ -114,8 +115,12 @@ const std::vector<StoreTable>& StoreTables() {
 const std::vector<std::string>& FirstReleaseTables() {
   static const std::vector<std::string> kNames = [] {
     std::vector<std::string> names;
+    // Later versions added the control table (2) and the tables of users, sessions and failed
+    // sign-ins (3).
+    const std::array<const StoreTable*, 4> later = {&ControlTable(), &UserTable(), &SessionTable(),
+                                                    &FailedSignInTable()};
     for (const StoreTable& t : StoreTables()) {
-      if (&t != &ControlTable()) names.emplace_back(t.name);
+      if (std::find(later.begin(), later.end(), &t) == later.end()) names.emplace_back(t.name);
     }
     return names;
   }();
