@@ -176,7 +176,21 @@ int64_t StoredNumber(std::string_view text, std::string_view column) {
   return n;
 }
 
-std::string Store::AuditSql() const { return Statements().AuditOf(Statements().Audit(), version_); }
+namespace {
+
+// The statements of the store's own dialect: PostgreSQL's for a PgStore, SQLite's otherwise.
+const StoreStatements& StatementsOf(const Store& store) {
+  static const StoreStatements kSqlite(SqliteStore::Dialect());
+  static const StoreStatements kPostgres(PgStore::Dialect());
+  return dynamic_cast<const PgStore*>(&store) != nullptr ? kPostgres : kSqlite;
+}
+
+}  // namespace
+
+std::string Store::AuditSql() const {
+  const StoreStatements& statements = StatementsOf(*this);
+  return statements.AuditOf(statements.Audit(), version_);
+}
 
 void Store::Probe(std::chrono::milliseconds) { OpenSession()->MasterDataVersion(); }
 
