@@ -30,19 +30,29 @@
 //   call still waiting after CallRunner::kOfferCancelAfter gets a "Cancelar" button on the busy
 //   animation (shown for it when no animation was up).
 //
+// - Sign-in: when the server refuses a request for its access (HTTP 401) on the user-interface
+//   thread, SignIn asks the person to sign in again (the name filled in) and the connection sends
+//   the request once more with the new session (TNetConnection::SetAccessRenewer, wired by
+//   Install); Cancelar fails the request with a message saying the session ended, and the screen
+//   keeps what was being typed. The session's token is then the access token, and a consulta
+//   session has ReadOnlyAccess.
+//
 // Thread rules: user-interface thread only, except the settings getters (WebURL, WebPort,
-// DBPict, LocalDatabasePath, AccessToken, CaFile, Insecure), which read immutable values and may
-// be called from any thread.
+// DBPict, LocalDatabasePath, CaFile, Insecure), which read immutable values, and AccessToken,
+// ReadOnlyAccess and CurrentSession, which read the session under a lock: these may be called
+// from any thread.
 // Not copyable or movable.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "desktop/DesktopSettings.h"
+#include "host/net/SignIn.h"
 #include "host/services/HostServices.h"
 
 class QDialog;
@@ -110,6 +120,37 @@ class QtHostServices : public host::HostServices {
   // Forgets the last reported failure (a new user action begins).
   void ForgetReported() { reported_.clear(); }
 
+  // ---- Sign-in --------------------------------------------------------------------------------
+  // The person signed in at the server (SignInDialog); token empty when nobody is: the settings'
+  // access token is then sent, if any.
+  struct Session {
+    std::string token;
+    std::string user;  // as the server spells it
+    std::string role;  // "edicao" or "consulta"
+  };
+  Session CurrentSession() const;
+  // Makes `session` the one the desktop works under and tells the session observer.
+  void SetSession(Session session);
+  // Told on the user-interface thread after each change of session (the status bar shows it).
+  void SetSessionObserver(std::function<void()> observer) { sessionObserver_ = std::move(observer); }
+  // Shows the sign-in dialog (through Exec), the last session's name filled in and `notice` (when
+  // not empty) saying why; true once signed in (the session is then set), false when the person
+  // gave up. Not re-entered: while one dialog is up, another request answers false at once.
+  bool SignIn(const QString& notice = {});
+  // At start, before the screen: opens a connection to the service as a screen would (off the
+  // user-interface thread), so that a server that wants a sign-in (no token configured, or the
+  // token refused) gets it now, through RenewAccess. Returns false only when the server refused
+  // the access and the person gave up (the desktop then ends); a server that cannot be reached
+  // returns true (the screen says so when opened). REQUIRES: installed.
+  bool EnsureAccess();
+  // The sign-in the server asks for when a request is refused for its access (401): asked on the
+  // user-interface thread only (false elsewhere, and while quitting).
+  bool RenewAccess();
+  // What the sign-in dialog signs in with (tests); empty: host::SignIn.
+  void SetSigner(std::function<host::SignInAnswer(const host::SignInServer&, const std::string&, const std::string&)> signer) {
+    signer_ = std::move(signer);
+  }
+
   // ---- host::HostServices ---------------------------------------------------------------------
   void ShowError(const std::string& text) override;
   int MessageDlg(const std::string& text, host::TMsgDlgType type, host::TMsgDlgButtons buttons,
@@ -124,7 +165,8 @@ class QtHostServices : public host::HostServices {
   int WebPort() override { return settings_.WebPort(); }
   std::string DBPict(int pictType) override;
   std::string LocalDatabasePath() override { return settings_.LocalDatabase(); }
-  std::string AccessToken() override { return settings_.AccessToken(); }
+  std::string AccessToken() override;
+  bool ReadOnlyAccess() override;
   std::string CaFile() override { return settings_.CaFile(); }
   bool Insecure() override { return settings_.Insecure(); }
 
@@ -143,6 +185,11 @@ class QtHostServices : public host::HostServices {
   bool waitCursor_ = false;
   bool busyForSlowCall_ = false;
   bool quitting_ = false;
+  mutable std::mutex sessionMutex_;
+  Session session_;  // guarded by sessionMutex_
+  std::function<void()> sessionObserver_;
+  std::function<host::SignInAnswer(const host::SignInServer&, const std::string&, const std::string&)> signer_;
+  bool signingIn_ = false;
 };
 
 }  // namespace desktop
