@@ -20,7 +20,7 @@
 //   the dialog open has it rejected, so no test ever waits on a modal dialog.
 // - Every dialog and animation change is also written to Log() in the lines of the platform's
 //   scripted host: "message: TEXT", "question: TEXT -> yes|no|ok|cancel", "picklist: TEXT -> N|none",
-//   "search: NAME", "busy: on KIND[ CAPTION]", "busy: off".
+//   "search: NAME", "busy: on KIND[ CAPTION]", "busy: off", "signin: USER ROLE|cancel".
 // - A failure to reach the server is shown in the clerk's words ("Não foi possível falar com o
 //   servidor HOST:PORT (conexão recusada).", or that the call was cancelled when the user ended
 //   the wait); the connection's own text, with the method called, is behind the dialog's details
@@ -109,7 +109,9 @@ class QtHostServices : public host::HostServices {
   void SetCallSlow(bool slow);
   // The text a clerk reads for a failure: a failure to reach the server becomes "Não foi possível
   // falar com o servidor HOST:PORT (REASON)." and `details` (when not null) receives the original
-  // text; any other text is returned unchanged and `details` is cleared.
+  // text; a request refused for its access (HTTP 401) says the session ended and that nothing was
+  // stored (the details get the original); any other text is returned unchanged and `details` is
+  // cleared.
   static std::string ClerkText(const std::string& text, std::string* details);
 
   // Shows `shown` in the error dialog with `details` (when not empty) behind its details button,
