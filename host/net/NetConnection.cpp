@@ -269,6 +269,8 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   // Build the request before anything is sent, so a bad argument sends nothing.
   std::vector<wire::JsonRpcParam> params;
   if (const std::string why = CallParams(args, params); !why.empty()) Fail(what, why);
+  // A token that may not travel sends nothing, and the observer hears of no call.
+  CheckTokenTransport(what, Authorization(what));
   if (const CallObserver& observer = Observer()) observer(method, args);
   try {
     return CallOnce(what, method, params);
