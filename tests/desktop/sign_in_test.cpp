@@ -127,6 +127,7 @@ TEST_F(SignInDesktopTest, AnEditingSessionShowsTheRoleAndAnEndedOneAsksAgainKeep
   QString shownUser;
   desktop_->answers->Queue([&](QDialog& d) {
     shownUser = static_cast<desktop::SignInDialog&>(d).UserBox()->text();
+    Shoot(d, "sign-in-again.png");
     SignInWith("", kPassword)(d);
   });
   desktop_->ClearCalls();
