@@ -132,14 +132,60 @@ if [ -z "${PDI_TEST_LDAP_URI:-}" ] && [ "${PDI_TEST_NO_LDAP:-0}" != 1 ]; then
   echo "test: throwaway OpenLDAP directory at $PDI_TEST_LDAP_URI (removed after the run)"
 fi
 
-ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" "$@"
-
-# The browser client: its WebAssembly build and the browser tests in headless Chromium.
-bash scripts/test-web.sh
+# The builds the later steps need run beside the tests before them, at a lower priority: the
+# tests mostly wait on servers and sockets, and leave the cores to them. Each background build
+# writes to its own log, shown when it is waited for.
+bg_pid=""
+bg_log=""
+stop_background() {
+  [ -n "$bg_pid" ] || return 0
+  kill -- "-$bg_pid" 2>/dev/null || true
+  wait "$bg_pid" 2>/dev/null || true
+  bg_pid=""
+}
+# Starts "$@" niced in the background, in a process group of its own (so that stopping it stops
+# its compilers too), its output in a log under the build folder.
+start_background() {
+  bg_log="$BUILD_DIR/$1.log"
+  shift
+  setsid nice -n 15 "$@" >"$bg_log" 2>&1 &
+  bg_pid=$!
+}
+# Waits for the background build; shows its log; fails as it failed.
+wait_background() {
+  local status=0
+  wait "$bg_pid" || status=$?
+  bg_pid=""
+  cat "$bg_log"
+  return "$status"
+}
+trap 'stop_background; stop_all' EXIT
 
 # In CI the suite (all but the desktop) also runs under AddressSanitizer and
-# UndefinedBehaviorSanitizer: about 12 more minutes on two cores. PDI_SANITIZE_RUN=1 does the
-# same locally; PDI_SANITIZE_RUN=0 skips it.
+# UndefinedBehaviorSanitizer; PDI_SANITIZE_RUN=1 does the same locally, PDI_SANITIZE_RUN=0 skips it.
+sanitize=false
 case "${PDI_SANITIZE_RUN:-${CI:-false}}" in
-  1 | true) bash scripts/sanitize.sh ;;
+  1 | true) sanitize=true ;;
 esac
+
+# The sanitizer tree builds while the suite runs; the browser client builds while the sanitizer
+# tree's tests run (or, without them, while the suite runs).
+if $sanitize; then
+  start_background sanitize-build env PDI_SANITIZE_STEP=build bash scripts/sanitize.sh
+else
+  start_background web-build bash scripts/build-web.sh
+fi
+status=0
+ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" "$@" || status=$?
+if $sanitize; then
+  sanitize_build=0
+  wait_background || sanitize_build=$?
+  start_background web-build bash scripts/build-web.sh
+  PDI_SANITIZE_STEP=test bash scripts/sanitize.sh || status=1
+  ((sanitize_build == 0)) || status=1
+fi
+wait_background || status=1
+
+# The browser client's tests in headless Chromium (its build above is reused).
+bash scripts/test-web.sh || status=1
+exit "$status"
