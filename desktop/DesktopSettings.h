@@ -6,7 +6,9 @@
 //   --config FILE         the INI file (default: the user's pdi07310-desktop.ini)
 //   --server HOST:PORT    [Servidor] WebURL / WebPort   (default 127.0.0.1:8470; "https://HOST:PORT"
 //                                                        and WebURL=https://HOST: over TLS)
-//   --token TOKEN         [Servidor] Token              (access token sent to the server; none)
+//   --token TOKEN         [Servidor] Token              (access token sent to the server; none:
+//                                                        a server with named users asks for a
+//                                                        sign-in, see SignInDialog)
 //   --ca FILE             [Servidor] CA                 (CA certificates, PEM, that the server's
 //                                                        certificate is verified against; default
 //                                                        the system's CA store)

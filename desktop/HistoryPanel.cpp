@@ -281,19 +281,21 @@ std::vector<HistoryRow> HistoryPanel::ReadAnswer(const host::Variant& raw) {
   return out;
 }
 
-HistoryPanel::Fetcher HistoryPanel::ServerFetcher(const DesktopSettings& settings, const std::string& serviceName) {
+HistoryPanel::Fetcher HistoryPanel::ServerFetcher(const DesktopSettings& settings, const std::string& serviceName,
+                                                  std::function<std::string()> tokenSource) {
   const std::string host = settings.WebURL();
   const int port = settings.WebPort();
-  const std::string token = settings.AccessToken();
+  const std::string configured = settings.AccessToken();
   const std::string caFile = settings.CaFile();
   const bool insecure = settings.Insecure();
-  return [=](const std::string& key) {
+  return [=, source = std::move(tokenSource)](const std::string& key) {
     // A connection of its own, made and dropped on the worker thread: nothing is shared with the
     // screen's connection or its calls.
     host::TNetConnection connection;
     connection.SetHost(host);
     connection.SetPort(port);
     connection.SetServerName(serviceName);
+    const std::string token = source ? source() : configured;
     if (!token.empty()) connection.SetAccessToken(token);
     if (!caFile.empty()) connection.SetCaFile(caFile);
     connection.SetInsecure(insecure);

@@ -68,7 +68,10 @@ class HistoryPanel : public QDockWidget {
   ~HistoryPanel() override;
 
   // The fetcher asking the server of `settings` (address, token, CA file) with getHistorico.
-  static Fetcher ServerFetcher(const DesktopSettings& settings, const std::string& serviceName);
+  // `token` (when given; called on the worker thread, so it must be thread-safe) supplies the
+  // access token at each request instead: the session's, which a new sign-in changes.
+  static Fetcher ServerFetcher(const DesktopSettings& settings, const std::string& serviceName,
+                               std::function<std::string()> token = {});
   // A client address as the panel shows it: without the port ("10.0.0.5:51234" -> "10.0.0.5",
   // "[::1]:5000" -> "::1").
   static QString AddressShown(const QString& address);

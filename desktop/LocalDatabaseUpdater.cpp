@@ -122,7 +122,8 @@ void LocalDatabaseUpdater::Start() {
   job->staging = PrepareStaging(job->local);
   Download download = download_;
   if (!download) {
-    host::LocalDatabaseDownload server(s.WebURL(), s.WebPort(), std::string(host::wire::kServiceName), s.AccessToken());
+    host::LocalDatabaseDownload server(s.WebURL(), s.WebPort(), std::string(host::wire::kServiceName),
+                                        services_.AccessToken());
     server.SetCaFile(s.CaFile());
     server.SetInsecure(s.Insecure());
     job->cancel = std::make_shared<host::DownloadCanceller>();

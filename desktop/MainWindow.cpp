@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPointer>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -58,6 +59,11 @@ MainWindow::MainWindow(QtHostServices& services, QWidget* parent)
   const DesktopSettings& s = services_.Settings();
   status_ = new ConnectionStatus(s, *statusBar(), this);
   updater_ = new LocalDatabaseUpdater(services_, *statusBar(), this);
+  person_ = new QLabel(statusBar());
+  person_->setObjectName(QStringLiteral("lblUsuario"));
+  statusBar()->addPermanentWidget(person_);
+  ShowSession();
+  services_.SetSessionObserver([this] { ShowSession(); });
   // Where a screen window would be cut, the area scrolls.
   area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -247,13 +253,28 @@ void MainWindow::ExportList() {
   ListCommands::Export(this, window ? window->Form() : nullptr, services_);
 }
 
+QString MainWindow::PersonText(const std::string& user, const std::string& role) {
+  if (user.empty()) return {};
+  return QStringLiteral("%1 — %2").arg(Q(user), role == "consulta" ? QStringLiteral("somente consulta")
+                                                                     : QStringLiteral("edição"));
+}
+
+void MainWindow::ShowSession() {
+  const QtHostServices::Session session = services_.CurrentSession();
+  person_->setText(PersonText(session.user, session.role));
+  person_->setVisible(!session.token.empty());
+}
+
 QString MainWindow::AboutText() const {
   const DesktopSettings& s = services_.Settings();
+  const QtHostServices::Session session = services_.CurrentSession();
   // The user the server knows is the one its history names: the access token's. This computer's
   // login says nothing about it, so it is not shown as the user.
   QString user = serverUser_.isEmpty() ? (s.AccessToken().empty() ? QStringLiteral("não identificado (acesso sem token)")
                                                                    : QStringLiteral("o do token de acesso configurado"))
                                        : serverUser_;
+  // The person signed in is the one the server's history names from now on.
+  if (!session.token.empty()) user = PersonText(session.user, session.role);
   QString local = QStringLiteral("(não informado)");
   if (!s.LocalDatabase().empty()) {
     const QFileInfo file(Q(s.LocalDatabase()));
@@ -473,6 +494,7 @@ void MainWindow::Shutdown() {
   services_.SetDialogObserver({});
   focusLog_->Close();
   services_.SetUnreachableObserver({});
+  services_.SetSessionObserver({});
   UserAction::SetAfterAction({});
   disconnect(qApp, nullptr, this, nullptr);
   // Disconnected first: deleting a window makes the area announce another active window.

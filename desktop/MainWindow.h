@@ -22,6 +22,9 @@
 // - Commands that read or change the screen's models from the event loop (paste, export, the
 //   history panel following the current record) wait while the models are busy: a user action
 //   runs, a remote call waits or a paste runs.
+// - The person signed in at the server and the role show in the status bar ("maria — somente
+//   consulta", "maria — edição"), and Ajuda > Sobre names them; a new sign-in (the session
+//   ended) updates both.
 //
 // Its other jobs are done by parts it owns, one role each:
 // - MainMenus: the menus and the toolbar, among them the "Janela" menu's keyboard routes between
@@ -151,6 +154,10 @@ class MainWindow : public QMainWindow {
   // The status bar's labels (for tests).
   QLabel* ConnectionLabel() const;
   QLabel* LastCallLabel() const;
+  // The status bar's person and role ("maria — somente consulta"); hidden when nobody signed in.
+  QLabel* PersonLabel() const { return person_; }
+  // "NAME — somente consulta" or "NAME — edição" for the signed-in session; empty when none.
+  static QString PersonText(const std::string& user, const std::string& role);
   // Records a finished call in the status bar (user-interface thread); a negative time keeps the
   // last time shown (only the connection state changes).
   void NoteCall(qint64 milliseconds, bool ok);
@@ -185,6 +192,8 @@ class MainWindow : public QMainWindow {
   void QueueFocusSync();
   void OnFocusChanged(QWidget* now);
   bool CheckPrerequisites();
+  // Shows the signed-in person in the status bar (and for Sobre).
+  void ShowSession();
   bool AnyPendingInsert() const;
   // Closes the window asked to close during a wait, once the wait has unwound.
   void FinishPendingClose();
@@ -198,6 +207,7 @@ class MainWindow : public QMainWindow {
   FocusLog* focusLog_ = nullptr;
   LocalDatabaseUpdater* updater_ = nullptr;
   QTimer* closeRetry_ = nullptr;
+  QLabel* person_ = nullptr;
   QString serverUser_;
   WindowLayout layout_;
   std::unique_ptr<host::TForm> mainForm_;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -13,12 +14,14 @@
 #include "desktop/CallRunner.h"
 #include "desktop/PickListDialog.h"
 #include "desktop/SearchDialog.h"
+#include "desktop/SignInDialog.h"
 #include "host/core/Component.h"
 #include "host/data/ClientDataSet.h"
 #include "host/data/DataSet.h"
 #include "host/data/DataSource.h"
 #include "host/net/NetConnection.h"
 #include "host/services/HostLib.h"
+#include "host/wire/ServiceName.h"
 
 namespace desktop {
 
@@ -91,6 +94,7 @@ QtHostServices::~QtHostServices() {
     CallRunner::SetSlowCallObserver({});
     CallRunner::SetCanceller({});
     host::TClientDataSet::SetLoadRunner({});
+    host::TNetConnection::SetAccessRenewer({});
     installed = nullptr;
   }
   CallRunner::SetCancelTarget(nullptr);
@@ -104,6 +108,69 @@ void QtHostServices::Install() {
   CallRunner::SetCanceller([] { host::TNetConnection::CancelCalls(); });
   CallRunner::SetSlowCallObserver([this](bool slow) { SetCallSlow(slow); });
   host::TClientDataSet::SetLoadRunner([this](const std::function<void()>& work) { RunLoad(work); });
+  host::TNetConnection::SetAccessRenewer([this] { return RenewAccess(); });
+}
+
+QtHostServices::Session QtHostServices::CurrentSession() const {
+  const std::lock_guard<std::mutex> lock(sessionMutex_);
+  return session_;
+}
+
+void QtHostServices::SetSession(Session session) {
+  {
+    const std::lock_guard<std::mutex> lock(sessionMutex_);
+    session_ = std::move(session);
+  }
+  if (sessionObserver_) sessionObserver_();
+}
+
+std::string QtHostServices::AccessToken() {
+  const std::lock_guard<std::mutex> lock(sessionMutex_);
+  return session_.token.empty() ? settings_.AccessToken() : session_.token;
+}
+
+bool QtHostServices::ReadOnlyAccess() {
+  const std::lock_guard<std::mutex> lock(sessionMutex_);
+  return session_.role == "consulta";
+}
+
+bool QtHostServices::SignIn(const QString& notice) {
+  if (signingIn_ || quitting_) return false;
+  signingIn_ = true;
+  const Session last = CurrentSession();
+  SignInDialog dialog(settings_, Q(last.user), notice, window_, signer_);
+  const bool signedIn = Exec(dialog) == QDialog::Accepted && dialog.Answer().ok;
+  signingIn_ = false;
+  Write(signedIn ? "signin: " + dialog.Answer().user + " " + dialog.Answer().role : std::string("signin: cancel"));
+  if (!signedIn) return false;
+  const host::SignInAnswer& answer = dialog.Answer();
+  SetSession({answer.token, answer.user, answer.role});
+  return true;
+}
+
+bool QtHostServices::EnsureAccess() {
+  host::TNetConnection connection;
+  connection.SetHost(settings_.WebURL());
+  connection.SetPort(settings_.WebPort());
+  connection.SetServerName(std::string(host::wire::kServiceName));
+  connection.SetConnectTimeout(std::chrono::seconds(3));
+  connection.SetReadTimeout(std::chrono::seconds(15));
+  try {
+    connection.Open();
+  } catch (const host::ENetError& e) {
+    if (e.Status() == 401) return false;
+  }
+  return true;
+}
+
+bool QtHostServices::RenewAccess() {
+  // The history panel's requests run on a worker thread: they fail, and the next one made after
+  // the screen's own sign-in goes through.
+  if (!QApplication::instance() || QThread::currentThread() != QApplication::instance()->thread()) return false;
+  const bool hadSession = !CurrentSession().token.empty();
+  return SignIn(hadSession ? QStringLiteral("Sua sessão no servidor terminou. Entre de novo para continuar; "
+                                            "o que estava sendo digitado continua na tela.")
+                           : QStringLiteral("O servidor pede usuário e senha."));
 }
 
 void QtHostServices::RunLoad(const std::function<void()>& work) {
@@ -149,6 +216,13 @@ std::string QtHostServices::ClerkText(const std::string& text, std::string* deta
   while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
   if (details) *details = text;
   // The user gave up waiting: the server was not found wanting, the call was ended.
+  // The server was reached and refused the access: the session ended (or the token was withdrawn)
+  // and the person gave up signing in again. The call did nothing; trying again asks again.
+  if (reason.find("HTTP 401") != std::string::npos) {
+    return m.prefix().str() + "O servidor " + m[1].str() +
+           " recusou o acesso: a sessão terminou ou o token de acesso não vale mais. Nada foi gravado por esta "
+           "chamada; tente de novo para entrar outra vez.";
+  }
   if (reason.find("cancelada") != std::string::npos) {
     return m.prefix().str() + "A chamada ao servidor " + m[1].str() + " foi cancelada; nada foi alterado por ela.";
   }
@@ -203,7 +277,10 @@ void QtHostServices::ShowError(const std::string& text) {
 void QtHostServices::ShowErrorWithDetails(const std::string& shown, const std::string& details) {
   // A failure to reach the server (the only kind that carries the connection's details); a call
   // the user cancelled says nothing about the server.
-  if (!details.empty() && unreachable_ && details.find("cancelada") == std::string::npos) unreachable_();
+  if (!details.empty() && unreachable_ && details.find("cancelada") == std::string::npos &&
+      details.find("HTTP 401") == std::string::npos) {
+    unreachable_();
+  }
   Write("message: " + shown);
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Atenção"), Q(shown), QMessageBox::NoButton,
                   window_);

@@ -20,7 +20,7 @@
 //   the dialog open has it rejected, so no test ever waits on a modal dialog.
 // - Every dialog and animation change is also written to Log() in the lines of the platform's
 //   scripted host: "message: TEXT", "question: TEXT -> yes|no|ok|cancel", "picklist: TEXT -> N|none",
-//   "search: NAME", "busy: on KIND[ CAPTION]", "busy: off".
+//   "search: NAME", "busy: on KIND[ CAPTION]", "busy: off", "signin: USER ROLE|cancel".
 // - A failure to reach the server is shown in the clerk's words ("Não foi possível falar com o
 //   servidor HOST:PORT (conexão recusada).", or that the call was cancelled when the user ended
 //   the wait); the connection's own text, with the method called, is behind the dialog's details
@@ -30,19 +30,29 @@
 //   call still waiting after CallRunner::kOfferCancelAfter gets a "Cancelar" button on the busy
 //   animation (shown for it when no animation was up).
 //
+// - Sign-in: when the server refuses a request for its access (HTTP 401) on the user-interface
+//   thread, SignIn asks the person to sign in again (the name filled in) and the connection sends
+//   the request once more with the new session (TNetConnection::SetAccessRenewer, wired by
+//   Install); Cancelar fails the request with a message saying the session ended, and the screen
+//   keeps what was being typed. The session's token is then the access token, and a consulta
+//   session has ReadOnlyAccess.
+//
 // Thread rules: user-interface thread only, except the settings getters (WebURL, WebPort,
-// DBPict, LocalDatabasePath, AccessToken, CaFile, Insecure), which read immutable values and may
-// be called from any thread.
+// DBPict, LocalDatabasePath, CaFile, Insecure), which read immutable values, and AccessToken,
+// ReadOnlyAccess and CurrentSession, which read the session under a lock: these may be called
+// from any thread.
 // Not copyable or movable.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "desktop/DesktopSettings.h"
+#include "host/net/SignIn.h"
 #include "host/services/HostServices.h"
 
 class QDialog;
@@ -99,7 +109,9 @@ class QtHostServices : public host::HostServices {
   void SetCallSlow(bool slow);
   // The text a clerk reads for a failure: a failure to reach the server becomes "Não foi possível
   // falar com o servidor HOST:PORT (REASON)." and `details` (when not null) receives the original
-  // text; any other text is returned unchanged and `details` is cleared.
+  // text; a request refused for its access (HTTP 401) says the session ended and that nothing was
+  // stored (the details get the original); any other text is returned unchanged and `details` is
+  // cleared.
   static std::string ClerkText(const std::string& text, std::string* details);
 
   // Shows `shown` in the error dialog with `details` (when not empty) behind its details button,
@@ -109,6 +121,37 @@ class QtHostServices : public host::HostServices {
   bool ConsumeReported(const std::string& text);
   // Forgets the last reported failure (a new user action begins).
   void ForgetReported() { reported_.clear(); }
+
+  // ---- Sign-in --------------------------------------------------------------------------------
+  // The person signed in at the server (SignInDialog); token empty when nobody is: the settings'
+  // access token is then sent, if any.
+  struct Session {
+    std::string token;
+    std::string user;  // as the server spells it
+    std::string role;  // "edicao" or "consulta"
+  };
+  Session CurrentSession() const;
+  // Makes `session` the one the desktop works under and tells the session observer.
+  void SetSession(Session session);
+  // Told on the user-interface thread after each change of session (the status bar shows it).
+  void SetSessionObserver(std::function<void()> observer) { sessionObserver_ = std::move(observer); }
+  // Shows the sign-in dialog (through Exec), the last session's name filled in and `notice` (when
+  // not empty) saying why; true once signed in (the session is then set), false when the person
+  // gave up. Not re-entered: while one dialog is up, another request answers false at once.
+  bool SignIn(const QString& notice = {});
+  // At start, before the screen: opens a connection to the service as a screen would (off the
+  // user-interface thread), so that a server that wants a sign-in (no token configured, or the
+  // token refused) gets it now, through RenewAccess. Returns false only when the server refused
+  // the access and the person gave up (the desktop then ends); a server that cannot be reached
+  // returns true (the screen says so when opened). REQUIRES: installed.
+  bool EnsureAccess();
+  // The sign-in the server asks for when a request is refused for its access (401): asked on the
+  // user-interface thread only (false elsewhere, and while quitting).
+  bool RenewAccess();
+  // What the sign-in dialog signs in with (tests); empty: host::SignIn.
+  void SetSigner(std::function<host::SignInAnswer(const host::SignInServer&, const std::string&, const std::string&)> signer) {
+    signer_ = std::move(signer);
+  }
 
   // ---- host::HostServices ---------------------------------------------------------------------
   void ShowError(const std::string& text) override;
@@ -124,7 +167,8 @@ class QtHostServices : public host::HostServices {
   int WebPort() override { return settings_.WebPort(); }
   std::string DBPict(int pictType) override;
   std::string LocalDatabasePath() override { return settings_.LocalDatabase(); }
-  std::string AccessToken() override { return settings_.AccessToken(); }
+  std::string AccessToken() override;
+  bool ReadOnlyAccess() override;
   std::string CaFile() override { return settings_.CaFile(); }
   bool Insecure() override { return settings_.Insecure(); }
 
@@ -143,6 +187,11 @@ class QtHostServices : public host::HostServices {
   bool waitCursor_ = false;
   bool busyForSlowCall_ = false;
   bool quitting_ = false;
+  mutable std::mutex sessionMutex_;
+  Session session_;  // guarded by sessionMutex_
+  std::function<void()> sessionObserver_;
+  std::function<host::SignInAnswer(const host::SignInServer&, const std::string&, const std::string&)> signer_;
+  bool signingIn_ = false;
 };
 
 }  // namespace desktop

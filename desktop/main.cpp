@@ -15,6 +15,7 @@
 #include "desktop/MainWindow.h"
 #include "pdi_version.h"
 #include "desktop/QtHostServices.h"
+#include "desktop/SignInDialog.h"
 #include "host/net/NetConnection.h"
 #include "host/wire/ServiceName.h"
 
@@ -24,6 +25,9 @@ namespace {
 void AnswerUnattended(QDialog& dialog) {
   if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
     std::fprintf(stderr, "pdi07310-desktop: %s\n", box->text().toUtf8().constData());
+  }
+  if (qobject_cast<desktop::SignInDialog*>(&dialog)) {
+    std::fputs("pdi07310-desktop: o servidor pede usuário e senha; informe um token de acesso (--token)\n", stderr);
   }
   dialog.reject();
 }
@@ -103,15 +107,23 @@ int main(int argc, char** argv) {
   services.Install();
   host::TNetConnection::SetCallRunner(
       [](const std::function<void()>& exchange) { desktop::CallRunner::Run(exchange); });
+  if (!settings.ScreenshotPath().empty()) services.SetDialogHook(AnswerUnattended);
+
+  // A server that wants a sign-in gets it before the screen opens and the local database is
+  // downloaded; Cancelar ends the desktop.
+  if (!services.EnsureAccess()) {
+    host::TNetConnection::SetCallRunner({});
+    return settings.ScreenshotPath().empty() ? 0 : 1;
+  }
 
   int rc = 0;
   {
     desktop::MainWindow window(services);
     host::TNetConnection::SetCallRunner(window.TimedCallRunner());
-    window.SetHistoryFetcher(desktop::HistoryPanel::ServerFetcher(settings, std::string(host::wire::kServiceName)));
+    window.SetHistoryFetcher(desktop::HistoryPanel::ServerFetcher(settings, std::string(host::wire::kServiceName),
+                                                                  [&services] { return services.AccessToken(); }));
     window.show();
     if (!settings.ScreenshotPath().empty()) {
-      services.SetDialogHook(AnswerUnattended);
       QTimer::singleShot(0, &window, [&] {
         const int code = TakeScreenshot(app, window, services, settings.ScreenshotPath());
         window.Shutdown();

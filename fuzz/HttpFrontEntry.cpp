@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/wire/ServiceName.h"
-#include "server/http/AccessTokens.h"
+#include "server/access/AccessTokens.h"
 #include "server/http/RequestPolicy.h"
 
 namespace server::fuzz {

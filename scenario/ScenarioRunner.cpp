@@ -84,6 +84,7 @@ ScenarioRunner::ScenarioRunner(Options options, std::ostream& out)
   host_.SetAccessToken(options_.accessToken);
   host_.SetCaFile(options_.caFile);
   host_.SetInsecure(options_.insecure);
+  host_.SetReadOnlyAccess(options_.role == "consulta");
   host::SetHostServices(&host_);
   host::TNetConnection::SetCallObserver(
       [this](const std::string& method, const std::vector<host::Variant>& args) {

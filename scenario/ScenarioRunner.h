@@ -26,6 +26,7 @@ struct Options {
   std::string accessToken;  // sent to the server as a bearer token when not empty
   std::string caFile;       // CA file a TLS server's certificate is verified against ("": system's)
   bool insecure = false;    // allows the token over plain HTTP to a server not on loopback
+  std::string role;         // --user: the role the server gave ("edicao", "consulta"); "" with a token
   std::string scriptPath;  // empty: standard input
   // When set, `say` lines, failed expectations and failed actions are written here (and the
   // log goes where the runner was told); when null, `say` lines go to the log as "say: TEXT".
@@ -39,6 +40,7 @@ inline constexpr int kExitBadInput = 2;
 // Every line ran, but at least one step failed to reach the server (a refused connection, a cut
 // one, a timeout): the log says which, and what the server holds afterwards where it matters.
 inline constexpr int kExitUnreachable = 3;
+inline constexpr int kExitNoAccess = 4;  // --user: the server refused the sign-in
 
 class ScenarioRunner {
  public:

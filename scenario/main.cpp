@@ -1,9 +1,11 @@
 // pdi07310-scenario: runs a scenario script against the screen module, a real application server
 // and a real local database, and prints what happens.
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
 #include "host/net/LocalDatabaseDownload.h"
+#include "host/net/SignIn.h"
 #include "host/wire/ServiceName.h"
 #include "pdi_version.h"
 #include "scenario/ScenarioRunner.h"
@@ -13,10 +15,13 @@ namespace {
 void Usage(std::ostream& out) {
   out << "uso: pdi07310-scenario [--server [https://]HOST:PORT] [--local LOCAL_DB] [--product-mask MASK]\n"
          "                          [--module PATH] [--token TOKEN] [--ca FILE] [--insecure]\n"
+         "                          [--user NOME [--password-file ARQUIVO]]\n"
          "                          [--local-from-server] [--narrative] [SCRIPT]\n"
          "Executa o roteiro SCRIPT (ou a entrada padrão) na tela PDI07310 e imprime o registro.\n"
          "--server https://HOST:PORT fala com o servidor por TLS e verifica o seu certificado.\n"
          "--token TOKEN envia o token de acesso ao servidor (Authorization: Bearer TOKEN).\n"
+         "--user NOME entra no servidor como NOME (POST /login) e usa a sessão como token de acesso; a senha\n"
+         "vem da primeira linha de --password-file ARQUIVO ou da variável de ambiente PDI07310_PASSWORD.\n"
          "--ca FILE verifica o certificado do servidor com as CAs de FILE (PEM) em vez das do sistema.\n"
          "--insecure permite enviar o token por HTTP sem criptografia a um servidor fora desta máquina.\n"
          "--local-from-server atualiza antes o banco local LOCAL_DB a partir do servidor (se o servidor\n"
@@ -24,7 +29,22 @@ void Usage(std::ostream& out) {
          "--narrative imprime só a narração (linhas 'say') e as falhas, não o registro.\n"
          "--version imprime a versão.\n"
          "Saída: 0 tudo certo; 1 uma expectativa (expect) falhou; 2 roteiro ou opções inválidos;\n"
-         "3 algum passo não conseguiu falar com o servidor (o registro diz qual e o que ficou gravado).\n";
+         "3 algum passo não conseguiu falar com o servidor (o registro diz qual e o que ficou gravado);\n"
+         "4 o servidor recusou a entrada de --user.\n";
+}
+
+// The password of --user: the first line of file, else PDI07310_PASSWORD. False when neither gives one.
+bool ReadPassword(const std::string& file, std::string& password) {
+  if (!file.empty()) {
+    std::ifstream in(file);
+    if (!in || !std::getline(in, password)) return false;
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return true;
+  }
+  const char* fromEnvironment = std::getenv("PDI07310_PASSWORD");
+  if (fromEnvironment == nullptr) return false;
+  password = fromEnvironment;
+  return true;
 }
 
 }  // namespace
@@ -32,6 +52,7 @@ void Usage(std::ostream& out) {
 int main(int argc, char** argv) {
   scenario::Options options;
   bool localFromServer = false;
+  std::string user, passwordFile;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = [&]() -> std::string {
@@ -75,6 +96,10 @@ int main(int argc, char** argv) {
       options.modulePath = value();
     } else if (arg == "--token") {
       options.accessToken = value();
+    } else if (arg == "--user") {
+      user = value();
+    } else if (arg == "--password-file") {
+      passwordFile = value();
     } else if (arg == "--narrative") {
       options.narrative = &std::cout;
     } else if (arg == "--ca") {
@@ -91,6 +116,29 @@ int main(int argc, char** argv) {
       std::cerr << "pdi07310-scenario: mais de um roteiro\n";
       return scenario::kExitBadInput;
     }
+  }
+
+  if (!passwordFile.empty() && user.empty()) {
+    std::cerr << "pdi07310-scenario: --password-file requer --user NOME\n";
+    return scenario::kExitBadInput;
+  }
+  if (!user.empty()) {
+    std::string password;
+    if (!ReadPassword(passwordFile, password)) {
+      std::cerr << "pdi07310-scenario: --user requer a senha: --password-file ARQUIVO (não foi possível ler '"
+                << passwordFile << "') ou a variável PDI07310_PASSWORD\n";
+      return scenario::kExitBadInput;
+    }
+    const host::SignInAnswer signedIn = host::SignIn(
+        {options.serverHost, options.serverPort, options.caFile, options.insecure}, user, password);
+    std::fill(password.begin(), password.end(), '\0');
+    if (!signedIn.ok) {
+      std::cerr << "pdi07310-scenario: entrada recusada: " << signedIn.message << "\n";
+      return scenario::kExitNoAccess;
+    }
+    options.accessToken = signedIn.token;
+    options.role = signedIn.role;
+    std::cerr << "pdi07310-scenario: conectado como " << signedIn.user << " (" << signedIn.role << ")\n";
   }
 
   bool refreshFailed = false;

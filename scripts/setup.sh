@@ -18,6 +18,10 @@ PACKAGES=(
   debhelper lintian
   libxlsxwriter-dev unzip
   emscripten chromium nodejs
+  libsodium-dev libldap-dev
+  # The tests' throwaway directory (scripts/test.sh starts its own slapd on a free port; the
+  # instance Debian's package may start on port 389 is not used: 'systemctl disable --now slapd').
+  slapd ldap-utils
 )
 
 missing=()

@@ -8,6 +8,11 @@
 # removes it when the run ends, however it ends. Set PDI_TEST_PG_URI yourself to use another
 # database instead (the tests create and drop schemas of their own in it), or PDI_TEST_NO_PG=1
 # to skip the PostgreSQL variants.
+#
+# The sign-in tests against a company directory need an LDAP server: this script starts a
+# throwaway OpenLDAP slapd the same way (scripts/test-directory.sh: a configuration and a few
+# people and groups made in a temporary folder, a free loopback port), points PDI_TEST_LDAP_URI at
+# it, and stops and removes it when the run ends. PDI_TEST_NO_LDAP=1 skips those tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -27,6 +32,22 @@ as_pg() {
     (cd "$pg_dir" && "$@")
   fi
 }
+
+ldap_dir=""
+
+stop_ldap() {
+  [ -n "$ldap_dir" ] || return 0
+  bash scripts/test-directory.sh stop "$ldap_dir" || true
+  ldap_dir=""
+}
+
+# Everything this script started, stopped however the run ends.
+stop_all() {
+  stop_ldap
+  stop_postgres
+}
+trap stop_all EXIT
+trap 'exit 130' INT TERM
 
 stop_postgres() {
   [ -n "$pg_dir" ] || return 0
@@ -62,8 +83,6 @@ start_postgres() {
   # Under /tmp whatever TMPDIR says: the instance's owner must reach the folder, and the socket
   # path must stay short.
   pg_dir=$(mktemp -d /tmp/pdi-pg.XXXXXX)
-  trap stop_postgres EXIT
-  trap 'exit 130' INT TERM
   chmod 700 "$pg_dir"
   [ "$(id -u)" -ne 0 ] || chown "$pg_user" "$pg_dir"
 
@@ -106,6 +125,13 @@ if [ -z "${PDI_TEST_PG_URI:-}" ] && [ "${PDI_TEST_NO_PG:-0}" != 1 ]; then
   start_postgres
 fi
 
+if [ -z "${PDI_TEST_LDAP_URI:-}" ] && [ "${PDI_TEST_NO_LDAP:-0}" != 1 ]; then
+  ldap_dir=$(mktemp -d /tmp/pdi-ldap.XXXXXX)
+  PDI_TEST_LDAP_URI=$(bash scripts/test-directory.sh start "$ldap_dir")
+  export PDI_TEST_LDAP_URI
+  echo "test: throwaway OpenLDAP directory at $PDI_TEST_LDAP_URI (removed after the run)"
+fi
+
 # The builds the later steps need run beside the tests before them, at a lower priority: the
 # tests mostly wait on servers and sockets, and leave the cores to them. Each background build
 # writes to its own log, shown when it is waited for.
@@ -133,7 +159,7 @@ wait_background() {
   cat "$bg_log"
   return "$status"
 }
-trap 'stop_background; stop_postgres' EXIT
+trap 'stop_background; stop_all' EXIT
 
 # In CI the suite (all but the desktop) also runs under AddressSanitizer and
 # UndefinedBehaviorSanitizer; PDI_SANITIZE_RUN=1 does the same locally, PDI_SANITIZE_RUN=0 skips it.

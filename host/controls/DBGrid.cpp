@@ -5,6 +5,7 @@
 #include "host/controls/Form.h"
 #include "host/data/ClientDataSet.h"
 #include "host/text/EditMask.h"
+#include "host/services/HostLib.h"
 #include "host/text/MessageDialog.h"
 
 namespace host {
@@ -160,7 +161,8 @@ void TDBGrid::SetBorderStyle(std::string style) {
 // ---- Editing helpers ----------------------------------------------------------------------------
 
 bool TDBGrid::EditingAllowed() const {
-  if (readOnly_ || !options_.Contains(dgEditing)) return false;
+  // A person who may only look types no row the server would refuse to store.
+  if (readOnly_ || !options_.Contains(dgEditing) || ::host::ReadOnlyAccess()) return false;
   const TDataSet* ds = DataSet();
   if (ds == nullptr || !ds->Active()) return false;
   if (const auto* cds = dynamic_cast<const TClientDataSet*>(ds); cds != nullptr && cds->ReadOnly()) return false;
@@ -380,7 +382,7 @@ bool TDBGrid::Escape() {
 
 bool TDBGrid::DeleteWithConfirm() {
   TDataSet* ds = DataSet();
-  if (readOnly_ || ds == nullptr || !ds->Active() || ds->IsEmpty()) return false;
+  if (readOnly_ || ::host::ReadOnlyAccess() || ds == nullptr || !ds->Active() || ds->IsEmpty()) return false;
   if (const auto* cds = dynamic_cast<const TClientDataSet*>(ds); cds != nullptr && cds->ReadOnly()) return false;
   if (ds->State() == TDataSetState::dsInsert && !RowTouched()) {
     ds->Cancel();

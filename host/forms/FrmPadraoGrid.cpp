@@ -292,6 +292,12 @@ void TfrmPadraoGrid::dtsPadraoStateChange(TObject*) {
 }
 
 void TfrmPadraoGrid::CopyButtonsToMenu() {
+  // Every screen's enabling ends here: a person who may only look gets neither Incluir nor
+  // Excluir, whatever the screen decided (the server would refuse the change anyway).
+  if (::host::ReadOnlyAccess()) {
+    sbtIncluir->SetEnabled(false);
+    sbtExcluir->SetEnabled(false);
+  }
   mnuIncluir->SetEnabled(sbtIncluir->Enabled());
   mnuExcluir->SetEnabled(sbtExcluir->Enabled());
   mnuProcurar->SetEnabled(sbtProcurar->Enabled());

@@ -81,7 +81,8 @@ class TfrmPadraoGrid : public TForm {
   virtual void sbtCancelarClick(TObject* sender);
 
   // Copies the enabled state of each toolbar button into the operation-menu entry that mirrors
-  // it, in the order Incluir, Excluir, Procurar, Verificar, Confirmar, Cancelar, Auxiliar.
+  // it, in the order Incluir, Excluir, Procurar, Verificar, Confirmar, Cancelar, Auxiliar. Under
+  // read-only access (host::ReadOnlyAccess) Incluir and Excluir are disabled first.
   void CopyButtonsToMenu();
 
   // ---- Components (set by the base description; null before InitializeForm) -------------------

@@ -33,6 +33,16 @@ OpenWatch& OpenWatcher() {
   return watch;
 }
 
+// The access renewer, guarded as the open observer: history requests run on worker threads.
+struct RenewWatch {
+  std::mutex mutex;
+  TNetConnection::AccessRenewer renewer;
+};
+RenewWatch& RenewWatcher() {
+  static RenewWatch watch;
+  return watch;
+}
+
 // The user the service's description names ("user": the access token's), or "" when it names
 // none or is not JSON.
 std::string DescribedUser(const std::string& description) {
@@ -130,8 +140,25 @@ void TNetConnection::CheckTokenTransport(const std::string& what, const std::str
        "https:// no endereço do servidor ou permita explicitamente a conexão insegura (--insecure)");
 }
 
-void TNetConnection::Fail(const std::string& what, const std::string& reason) const {
-  throw ENetError("Falha ao " + what + " em " + Address() + ": " + reason);
+void TNetConnection::Fail(const std::string& what, const std::string& reason, int status) const {
+  throw ENetError("Falha ao " + what + " em " + Address() + ": " + reason, status);
+}
+
+void TNetConnection::SetAccessRenewer(AccessRenewer renewer) {
+  RenewWatch& watch = RenewWatcher();
+  const std::lock_guard<std::mutex> lock(watch.mutex);
+  watch.renewer = std::move(renewer);
+}
+
+bool TNetConnection::RenewedAccess() const {
+  if (!accessToken_.empty()) return false;
+  AccessRenewer renewer;
+  {
+    RenewWatch& watch = RenewWatcher();
+    const std::lock_guard<std::mutex> lock(watch.mutex);
+    renewer = watch.renewer;
+  }
+  return renewer && renewer();
 }
 
 std::string TNetConnection::Authorization(const std::string& what) const {
@@ -183,12 +210,21 @@ void TNetConnection::Exchange(HttpTransport& transport, const std::string& what,
   if (ended.how == ExchangeEnd::How::Failed) Fail(what, ended.reason);
   if (ended.status != 200) {
     const std::string excerpt = ended.status == 401 ? std::string() : receiver.Excerpt();
-    Fail(what, StatusReason(ended.status) + (excerpt.empty() ? "" : " (" + excerpt + ")"));
+    Fail(what, StatusReason(ended.status) + (excerpt.empty() ? "" : " (" + excerpt + ")"), ended.status);
   }
 }
 
 void TNetConnection::Open() {
   if (transport_) return;
+  try {
+    OpenOnce();
+  } catch (const ENetError& e) {
+    if (e.Status() != 401 || !RenewedAccess()) throw;
+    OpenOnce();
+  }
+}
+
+void TNetConnection::OpenOnce() {
   if (BeforeConnect) BeforeConnect(this);
   const std::string what = "conectar ao serviço " + serverName_;
   if (HostName().empty()) Fail(what, "endereço do servidor não informado");
@@ -233,9 +269,24 @@ Variant TNetConnection::Call(const std::string& method, const std::vector<Varian
   // Build the request before anything is sent, so a bad argument sends nothing.
   std::vector<wire::JsonRpcParam> params;
   if (const std::string why = CallParams(args, params); !why.empty()) Fail(what, why);
+  // A token that may not travel sends nothing, and the observer hears of no call.
+  CheckTokenTransport(what, Authorization(what));
+  if (const CallObserver& observer = Observer()) observer(method, args);
+  try {
+    return CallOnce(what, method, params);
+  } catch (const ENetError& e) {
+    if (e.Status() != 401 || !RenewedAccess()) throw;
+  }
+  // The server refused the request before doing anything: the same call goes again, on a
+  // connection opened with the new token.
+  Close();
+  return CallOnce(what, method, params);
+}
+
+Variant TNetConnection::CallOnce(const std::string& what, const std::string& method,
+                                 const std::vector<wire::JsonRpcParam>& params) {
   const std::string authorization = Authorization(what);
   CheckTokenTransport(what, authorization);
-  if (const CallObserver& observer = Observer()) observer(method, args);
   Open();
 
   const std::int64_t id = nextId_++;

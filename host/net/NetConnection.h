@@ -19,7 +19,10 @@
 // Access: when the server requires an access token, every request (the connection check
 // included) carries "Authorization: Bearer TOKEN": the connection's own AccessToken, or, when
 // that is empty, the host's (Services().AccessToken()), so a screen needs no code for it. A
-// server answering 401 fails the call with a message saying that access was refused.
+// server answering 401 fails the call with a message saying that access was refused (an ENetError
+// of Status() 401), unless the access renewer (SetAccessRenewer) gets the host a new token: the
+// request is then sent once more with it. A 401 is the server's refusal before anything is done,
+// so sending the request again never does its work twice.
 //
 // Secure transport: a Host of the form "https://NAME" (as a host's WebURL setting may hold it)
 // makes every exchange go over TLS to NAME. The server's certificate is verified against the
@@ -64,14 +67,25 @@
 
 namespace host {
 
+namespace wire {
+struct JsonRpcParam;
+}
+
 class AnswerReceiver;
 class HttpTransport;
 struct NetRequest;
 
-// A failed connection or remote call. The message says where, what was called and what happened.
+// A failed connection or remote call. The message says where, what was called and what happened;
+// Status() is the HTTP status that refused the request (401: access refused), or 0 for any other
+// failure.
 class ENetError : public EPlatformError {
  public:
   using EPlatformError::EPlatformError;
+  ENetError(const std::string& message, int status) : EPlatformError(message), status_(status) {}
+  int Status() const { return status_; }
+
+ private:
+  int status_ = 0;
 };
 
 class TNetConnection : public TComponent {
@@ -141,6 +155,14 @@ class TNetConnection : public TComponent {
   using OpenObserver = std::function<void(const TNetConnection& connection)>;
   static void SetOpenObserver(OpenObserver observer);
 
+  // Told on the calling thread when the server refuses a request of a connection without a token
+  // of its own for its access (HTTP 401: a session that ended, a token withdrawn); returns true
+  // when the host's access token (Services().AccessToken()) has been renewed, and the request is
+  // then sent once more (see Access above). Empty (the default): the request fails. Process-wide;
+  // may be set or removed at any time, from any thread.
+  using AccessRenewer = std::function<bool()>;
+  static void SetAccessRenewer(AccessRenewer renewer);
+
   // ---- Calls ----------------------------------------------------------------------------------
 
   // Calls method with positional args and returns the raw result as a Text variant (see above).
@@ -187,7 +209,13 @@ class TNetConnection : public TComponent {
   // The value of the Authorization header ("" when no token applies). Raises ENetError naming
   // `what` for a token that cannot travel in a header.
   std::string Authorization(const std::string& what) const;
-  [[noreturn]] void Fail(const std::string& what, const std::string& reason) const;
+  // status: the HTTP status that refused the request (ENetError::Status), 0 for another failure.
+  [[noreturn]] void Fail(const std::string& what, const std::string& reason, int status = 0) const;
+  // True when the host's access token was renewed after a 401 (see SetAccessRenewer): never for a
+  // connection with a token of its own, which the host's renewal does not change.
+  bool RenewedAccess() const;
+  void OpenOnce();
+  Variant CallOnce(const std::string& what, const std::string& method, const std::vector<wire::JsonRpcParam>& params);
   // Runs one exchange over transport (through the call runner, cancellable) and judges how it
   // ended: returns once an answer of status 200 was received whole into receiver; raises
   // ENetError naming `what` otherwise. A cancelled or abandoned exchange closes the connection.

@@ -43,6 +43,7 @@ class CollectingHost : public HostServices {
   std::string DBPict(int pictType) override { return inner_.DBPict(pictType); }
   std::string LocalDatabasePath() override { return inner_.LocalDatabasePath(); }
   std::string AccessToken() override { return inner_.AccessToken(); }
+  bool ReadOnlyAccess() override { return inner_.ReadOnlyAccess(); }
 
  private:
   HostServices& inner_;

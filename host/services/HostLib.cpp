@@ -103,6 +103,10 @@ bool Insecure() {
   HostServices* s = State().services;
   return s && s->Insecure();
 }
+bool ReadOnlyAccess() {
+  HostServices* s = State().services;
+  return s && s->ReadOnlyAccess();
+}
 
 bool EmptyString(std::string_view text) {
   for (char c : text) {

@@ -78,6 +78,8 @@ std::string AccessToken();
 // services.
 std::string CaFile();
 bool Insecure();
+// The host's person may only look (see HostServices::ReadOnlyAccess); false without host services.
+bool ReadOnlyAccess();
 
 // ---- Text helpers (no host needed) -------------------------------------------------------------
 

@@ -69,6 +69,9 @@ class HostServices {
   // True when the user explicitly allows sending the access token over plain HTTP to a server
   // that is not on loopback.
   virtual bool Insecure() { return false; }
+  // True when the signed-in person may only look (role consulta): the forms keep Incluir and
+  // Excluir disabled, so nobody types a row the server will refuse to store.
+  virtual bool ReadOnlyAccess() { return false; }
 };
 
 }  // namespace host

@@ -53,6 +53,7 @@ class ScriptedHost : public HostServices {
   void SetAccessToken(std::string token) { accessToken_ = std::move(token); }
   void SetCaFile(std::string path) { caFile_ = std::move(path); }
   void SetInsecure(bool insecure) { insecure_ = insecure; }
+  void SetReadOnlyAccess(bool readOnly) { readOnly_ = readOnly; }
 
   // ---- What happened --------------------------------------------------------------------------
 
@@ -83,6 +84,7 @@ class ScriptedHost : public HostServices {
   std::string AccessToken() override { return accessToken_; }
   std::string CaFile() override { return caFile_; }
   bool Insecure() override { return insecure_; }
+  bool ReadOnlyAccess() override { return readOnly_; }
 
  private:
   void Write(std::string line);
@@ -101,6 +103,7 @@ class ScriptedHost : public HostServices {
   std::string accessToken_;
   std::string caFile_;
   bool insecure_ = false;
+  bool readOnly_ = false;
 };
 
 }  // namespace host

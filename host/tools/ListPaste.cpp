@@ -147,6 +147,10 @@ PasteSummary ListPaste::Run(const std::vector<std::string>& codes, const Progres
       stop("interrompido pelo usuário");
       break;
     }
+    if (::host::ReadOnlyAccess()) {
+      stop("o seu acesso é somente para consulta");
+      break;
+    }
     TDataSet* dataSet = grid.DataSet();
     if (dataSet == nullptr || grid.ReadOnly() || dataSet->State() != TDataSetState::dsBrowse) {
       stop("a lista não aceita inclusões agora");

@@ -28,6 +28,9 @@ int64_t AuditReport::Print(StoreSession& session, const AuditFilter& filter, std
       out << Printable(row[1]) << "  packet " << Printable(row[0]) << "  " << Printable(row[2]) << "  client "
           << (row[3].empty() ? std::string("-") : Printable(row[3]));
       if (!row[4].empty()) out << "  user " << Printable(row[4]);
+      // A person who signed in; a user of the tokens file is shown as before.
+      if (row.size() > 11 && row[11] == "local") out << " (local user)";
+      if (row.size() > 11 && row[11] == "diretorio") out << " (directory user)";
       out << '\n';
     }
     if (row[5].empty()) {

@@ -5,6 +5,9 @@
 //   2024-05-01T14:30:15.123Z  packet 12  SetFornecedor  client 127.0.0.1:51234  user maria
 //     insert  product P1  item F1  code 12345678000195  (1 row)
 //
+// A person who signed in is marked after the name: "user maria (local user)", "user maria
+// (directory user)"; a user of the tokens file is shown as before.
+//
 // A packet without changes shows "(no changes)". Stored values are printed escaped
 // (host::wire::EscapedText): control characters, bidirectional formatting characters and invalid
 // bytes appear as \xNN or \uNNNN, so a line is always one line and reads as it is stored.

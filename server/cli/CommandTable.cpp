@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <memory>
 #include <set>
+#include <sstream>
 
 namespace server {
 namespace {
@@ -91,6 +93,14 @@ class HelpFormatter : public CLI::Formatter {
   }
 
   std::string make_option_name(const CLI::Option* option, bool) const override { return option->get_name(); }
+  // A member of a family of commands is known to CLI11 as "user.add" (its names take no blanks).
+  std::string make_subcommand(const CLI::App* sub) const override {
+    std::string name = sub->get_name();
+    std::replace(name.begin(), name.end(), '.', ' ');
+    std::stringstream out;
+    CLI::detail::format_help(out, name, sub->get_description(), get_column_width());
+    return out.str();
+  }
   std::string make_option_opts(const CLI::Option* option) const override {
     return option->get_option_text().empty() ? std::string() : " " + option->get_option_text();
   }
@@ -176,7 +186,11 @@ std::string CommandHelp(const CommandSpec& command) {
 std::string ProgramUsage(const std::vector<CommandSpec>& commands, const std::string& footer) {
   CLI::App app;
   app.set_help_flag();
-  for (const CommandSpec& command : commands) app.add_subcommand(command.name, command.summary);
+  for (const CommandSpec& command : commands) {
+    std::string name = command.name;
+    std::replace(name.begin(), name.end(), ' ', '.');
+    app.add_subcommand(name, command.summary);
+  }
   app.formatter(std::make_shared<HelpFormatter>(nullptr, footer));
   return app.help();
 }

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <type_traits>
@@ -26,6 +27,9 @@
 
 #include "server/cli/CommandLine.h"
 #include "server/cli/DemoGenerator.h"
+#include "server/access/Directory.h"
+#include "server/access/Identity.h"
+#include "server/access/Sessions.h"
 #include "server/http/CallLog.h"
 #include "server/http/HttpServer.h"
 #include "server/service/RemoteService.h"
@@ -47,6 +51,10 @@ struct ServerSettings {
   ServiceOptions service;            // serve: batch budget, rate of saves
   BackupOptions backup;              // backup: --force
   std::string tokensFile;            // serve: --tokens
+  DirectoryOptions directory;        // serve: --ldap-…
+  SessionLimits sessions;            // serve: --session-idle, --session-max
+  std::optional<Role> role;          // user: --role
+  bool passwordStdin = false;        // user: --password-stdin
   TrustedProxies trustedProxies;     // serve: --trusted-proxy
   std::string metricsHost;           // serve: --metrics-listen ("": no metrics listener)
   int metricsPort = 0;
@@ -105,7 +113,7 @@ struct OptionGroup {
 };
 
 struct CommandSpec {
-  std::string name{};         // "serve"
+  std::string name{};         // "serve"; a member of a family of commands: "user add"
   std::string summary{};      // one line for the program's usage
   std::string description{};  // the help's paragraph, lines of at most 100 characters
   std::vector<OptionSpec> options{};

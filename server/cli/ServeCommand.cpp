@@ -17,7 +17,8 @@
 #include "host/wire/ServiceName.h"
 #include "pdi_version.h"
 #include "server/cli/ServerCommands.h"
-#include "server/http/AccessTokens.h"
+#include "server/access/AccessControl.h"
+#include "server/access/AccessTokens.h"
 #include "server/http/CallLog.h"
 #include "server/http/HttpServer.h"
 #include "server/http/MetricsListener.h"
@@ -212,6 +213,36 @@ class Reloader {
   HttpServer& http_;
 };
 
+// The start-up line that says who may call.
+std::string WhoMayCall(const AccessControl& access, const Loaded& loaded, const std::string& host) {
+  const AccessTokens* tokens = loaded.live.tokens.get();
+  if (!access.Required(tokens)) {
+    return kProgram + " accepts requests from anyone who can reach " + host +
+           " (no access tokens, local users or directory: give --tokens FILE, add users or --ldap-uri to"
+           " require them)";
+  }
+  std::vector<std::string> ways;
+  if (tokens) {
+    ways.push_back("one of the " + std::to_string(tokens->Size()) + " access tokens of " +
+                   loaded.settings.tokensFile);
+  }
+  if (access.LocalUsers() > 0) {
+    ways.push_back("a session of one of the " + std::to_string(access.LocalUsers()) + " local users");
+  }
+  if (const Directory* directory = access.CompanyDirectory()) {
+    ways.push_back("a session of a member of the directory's groups at " + directory->Options().uri +
+                   (directory->Plain() ? " (without TLS)" : ""));
+  }
+  std::string text = kProgram + " accepts only requests carrying ";
+  for (size_t i = 0; i < ways.size(); ++i) text += (i == 0 ? "" : i + 1 == ways.size() ? " or " : ", ") + ways[i];
+  const SessionLimits& limits = access.OpenSessions().Limits();
+  if (access.SignInOffered()) {
+    text += "; sessions end after " + std::to_string(limits.idle.count() / 1000) + " s idle, " +
+            std::to_string(limits.max.count() / 1000) + " s after sign-in";
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string RootWarning(uid_t euid, bool inContainer) {
@@ -255,6 +286,10 @@ int Serve(const ServerSettings& settings) {
   options.trustedProxies = loaded.live.proxies;
   options.tlsContext = loaded.live.tls;
   options.localDb = std::make_shared<LocalDbPublisher>(*store);
+  // The tokens file is not kept here: each request is judged with the tokens the server holds
+  // then, which a reload may replace.
+  const auto access = std::make_shared<AccessControl>(*store, s.directory, s.sessions);
+  options.access = access;
   HttpServer http(service, log, options);
   const int port = http.Bind();
   std::unique_ptr<MetricsListener> metrics;
@@ -268,13 +303,7 @@ int Serve(const ServerSettings& settings) {
   if (!s.trustedProxies.Empty()) {
     log.Note(kProgram + " believes the client address that these proxies give: " + s.trustedProxies.Text());
   }
-  if (loaded.live.tokens) {
-    log.Note(kProgram + " accepts only requests carrying one of the " + std::to_string(loaded.live.tokens->Size()) +
-             " access tokens of " + s.tokensFile);
-  } else {
-    log.Note(kProgram + " accepts requests from anyone who can reach " + options.host +
-             " (no access tokens: give --tokens FILE to require them)");
-  }
+  log.Note(WhoMayCall(*access, loaded, options.host));
   const bool postgres = Store::IsPostgresLocation(s.db);
   log.Note(kProgram + " " PDI_VERSION " listening on " + (loaded.live.tls ? "https://" : "http://") + options.host + ":" +
            std::to_string(port) + kServicePath + " (database " + Store::Redacted(s.db) +

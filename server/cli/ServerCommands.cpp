@@ -16,6 +16,7 @@
 #include "server/cli/DemoGenerator.h"
 #include "server/cli/MasterImport.h"
 #include "server/cli/ServeCommand.h"
+#include "server/cli/UserCommands.h"
 #include "server/http/HttpServer.h"
 #include "server/service/AuditTime.h"
 #include "server/service/RemoteService.h"
@@ -164,10 +165,11 @@ OptionSpec TokensOption() {
   OptionSpec o{.name = "--tokens",
                .value = "FILE",
                .help = "accept only requests with 'Authorization: Bearer TOKEN' for a TOKEN listed\n"
-                       "in FILE, one 'TOKEN USER' per line ('#' starts a comment line); others get\n"
-                       "HTTP 401. FILE is owned by the server's user (mode 0600) or root (0640).\n"
-                       "Default: the systemd credential 'tokens', if given; else the server\n"
-                       "accepts anyone (and says so)."};
+                       "in FILE, one 'TOKEN USER [edicao|consulta]' per line ('#' starts a comment\n"
+                       "line; the role is edicao when not given); others get HTTP 401. FILE is owned\n"
+                       "by the server's user (mode 0600) or root (0640). Default: the systemd\n"
+                       "credential 'tokens', if given; else, without local users or a directory,\n"
+                       "the server accepts anyone (and says so)."};
   o.take = [](const std::string& text, Settings& s) {
     if (text.empty()) throw EUsage("option --tokens needs a file");
     s.tokensFile = text;
@@ -212,6 +214,15 @@ OptionSpec MetricsListenOption() {
 
 // serve's checks of options that go together.
 void CheckServe(const Settings& s) {
+  const DirectoryOptions& d = s.directory;
+  if (!d.Configured() && (!d.userDn.empty() || !d.groupEdicao.empty() || !d.groupConsulta.empty() ||
+                          !d.caFile.empty() || d.insecure)) {
+    throw EUsage("the --ldap-… options need --ldap-uri");
+  }
+  if (d.Configured()) {
+    if (const std::string why = Directory::Unfit(d); !why.empty()) throw EUsage(why);
+  }
+  if (s.sessions.idle > s.sessions.max) throw EUsage("--session-idle must be at most --session-max");
   // A body the budget could never hold would be refused as "busy" forever: say so now.
   if (s.http.limits.maxBytesInFlight < s.http.limits.maxRequestBytes) {
     throw EUsage("--max-bytes-in-flight must be at least --max-request-bytes");
@@ -370,7 +381,34 @@ CommandSpec ServeCommand() {
                    0, 1024 * kGiB, [](Settings& s) -> auto& { return s.http.limits.maxSpoolBytes; }),
   };
   for (OptionSpec& option : limits.options) option.configurable = true;
-  c.groups = {std::move(limits)};
+  OptionGroup signIn{.name = "sign-in",
+                     .heading = "Sign-in (local users of the store, see 'user add'; the company's directory over LDAP)"};
+  signIn.options = {
+      TextOption("--ldap-uri", "URI",
+                 "sign people in against the directory at ldap://HOST[:PORT] (StartTLS but to\n"
+                 "a loopback address) or ldaps://HOST[:PORT]",
+                 [](Settings& s) -> auto& { return s.directory.uri; }),
+      TextOption("--ldap-user-dn", "TEMPLATE",
+                 "a person's bind name, {user} standing for the name typed:\n"
+                 "uid={user},ou=pessoas,dc=empresa,dc=br or {user}@empresa.local",
+                 [](Settings& s) -> auto& { return s.directory.userDn; }),
+      TextOption("--ldap-group-edicao", "DN", "the group whose members (member attribute) may change the lists",
+                 [](Settings& s) -> auto& { return s.directory.groupEdicao; }),
+      TextOption("--ldap-group-consulta", "DN", "the group whose members may only look",
+                 [](Settings& s) -> auto& { return s.directory.groupConsulta; }),
+      TextOption("--ldap-ca", "FILE", "CA certificates (PEM) the directory's certificate is verified against",
+                 [](Settings& s) -> auto& { return s.directory.caFile; }),
+      FlagOption("--ldap-insecure", "allow plain ldap:// (no TLS) to a directory not on loopback",
+                 [](Settings& s) -> auto& { return s.directory.insecure; }),
+      SecondsOption("--ldap-timeout", "seconds for connecting to the directory and for each answer", 1, 300,
+                    [](Settings& s) -> auto& { return s.directory.timeout; }),
+      SecondsOption("--session-idle", "seconds without a call after which a session ends", 1, 7 * 86400,
+                    [](Settings& s) -> auto& { return s.sessions.idle; }),
+      SecondsOption("--session-max", "seconds after sign-in at which a session ends", 1, 30 * 86400,
+                    [](Settings& s) -> auto& { return s.sessions.max; }),
+  };
+  for (OptionSpec& option : signIn.options) option.configurable = true;
+  c.groups = {std::move(limits), std::move(signIn)};
   c.footer =
       "Prints 'listening on http://HOST:PORT/...' (https:// with TLS) on stderr when ready and one line per\n"
       "call. SIGINT or SIGTERM finish the calls under way and stop the server (exit status 0); a listener\n"
@@ -485,6 +523,7 @@ std::vector<CommandSpec> BuildCommands() {
                               [](Settings& s) -> auto& { return s.audit.productKey; }),
                    std::move(since)},
        .run = Audit});
+  for (CommandSpec& user : UserCommands()) commands.push_back(std::move(user));
   return commands;
 }
 
@@ -521,6 +560,35 @@ int ServerMain(std::vector<std::string> args) {
     }
     for (const CommandSpec& spec : ServerCommands()) {
       if (spec.name == command) return RunCommand(spec, args, std::cout);
+    }
+    // A family of commands ("user add", "user list", …): its name, then the member's.
+    std::vector<const CommandSpec*> family;
+    for (const CommandSpec& spec : ServerCommands()) {
+      if (spec.name.rfind(command + " ", 0) == 0) family.push_back(&spec);
+    }
+    if (!family.empty()) {
+      for (const CommandSpec* spec : family) {
+        if (!args.empty() && spec->name == command + " " + args[0]) {
+          const std::string member = args[0];
+          args.erase(args.begin());
+          try {
+            return RunCommand(*spec, args, std::cout);
+          } catch (const EUsage& e) {
+            std::cerr << kProgramName << " " << spec->name << ": " << e.what() << "\n(see '" << kProgramName << " "
+                      << spec->name << " --help')\n";
+            return 2;
+          }
+        }
+      }
+      std::vector<CommandSpec> members;
+      for (const CommandSpec* spec : family) members.push_back(*spec);
+      const bool help = !args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help");
+      if (!help) {
+        std::cerr << kProgramName << " " << command << ": "
+                  << (args.empty() ? std::string("which one?") : "unknown command '" + args[0] + "'") << "\n\n";
+      }
+      (help ? std::cout : std::cerr) << ProgramUsage(members, kUsageFooter);
+      return help ? 0 : 2;
     }
     std::cerr << kProgramName << ": unknown command '" << command << "'\n\n" << usage();
     return 2;

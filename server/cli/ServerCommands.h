@@ -5,6 +5,9 @@
 //                         [--threads N] [--db-connections N] [--db-wait-timeout S]
 //                         [--trusted-proxy CIDR,...] [--metrics-listen HOST:PORT] [--log-file FILE]
 //                         [--log-format text|json] [--log-level LEVEL] [limits]
+//                         [sign-in: --ldap-uri URI --ldap-user-dn TEMPLATE --ldap-group-edicao DN
+//                          --ldap-group-consulta DN [--ldap-ca FILE] [--ldap-insecure] [--ldap-timeout S]
+//                          [--session-idle S] [--session-max S]]
 //   pdi07310-server init --db DB
 //   pdi07310-server migrate --db DB
 //   pdi07310-server backup --db DB FILE
@@ -13,6 +16,7 @@
 //   pdi07310-server export-local --db DB LOCAL_DB
 //   pdi07310-server demo --db DB --local LOCAL_DB [--products N] [--rows-per-product M] [--seed S]
 //   pdi07310-server audit --db DB [--product CDPRODUTO] [--since TIME]
+//   pdi07310-server user add|passwd|role|disable|enable|list --db DB [NAME] … (see UserCommands.h)
 //
 // plus "--version" and "--help" (also "-h" and "help"). DB is an SQLite file or a postgresql://
 // URI. Every command prints "COMMAND --help".

@@ -26,6 +26,7 @@
 #include "server/http/PageFiles.h"
 #include "server/http/RequestPolicy.h"
 #include "server/http/Session.h"
+#include "server/http/SignInRoute.h"
 #include "server/http/SpoolAhead.h"
 #include "server/http/StreamPump.h"
 #include "server/service/LocalDbPublisher.h"
@@ -98,7 +99,9 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   struct Exchange {
     Phase phase = Phase::Head;
     std::string method;  // the request's method, then the called method, for the log
-    std::string user;    // the user the access token names
+    HeadVerdict::Route route = HeadVerdict::Route::Call;
+    Identity who;        // who the request comes from
+    std::string token;   // a sign-out's session token
     bool keepAlive = true;
     bool http10 = false;
     size_t headBytes = 0;          // read of the head so far
@@ -277,10 +280,25 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
 
     const auto live = host_.live.Current();
     IdentifyRequest(req, *live->proxies);
-    const HeadVerdict verdict = JudgeHead(req, ServicePath(), live->tokens.get(), host_.localDb != nullptr,
-                                             host_.page != nullptr);
+    HeadVerdict verdict;
+    try {
+      // The tokens are the live ones, so a reload's revoked token counts from the next request.
+      if (host_.access != nullptr) {
+        AccessGate gate(*host_.access, live->tokens.get());
+        verdict = JudgeHead(req, ServicePath(), &gate, host_.localDb != nullptr, host_.page != nullptr);
+      } else {
+        verdict = JudgeHead(req, ServicePath(), live->tokens.get(), host_.localDb != nullptr, host_.page != nullptr);
+      }
+    } catch (const std::exception& e) {
+      // The sessions' store did not answer: nobody is let in on a guess.
+      Refuse(http::status::service_unavailable, "server busy; try again shortly",
+             std::string("access check failed: ") + e.what());
+      return false;
+    }
     const bool hasBody = !parser_->is_done();
-    ex_.user = verdict.user;
+    ex_.route = verdict.route;
+    ex_.who = std::move(verdict.who);
+    ex_.token = std::move(verdict.token);
     switch (verdict.route) {
       case HeadVerdict::Route::Refuse:
         Refuse(static_cast<http::status>(verdict.status), verdict.message, verdict.why, verdict.headers);
@@ -289,7 +307,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         Answer(static_cast<http::status>(verdict.status), verdict.body, hasBody, verdict.headers);
         return false;
       case HeadVerdict::Route::Describe:
-        Answer(http::status::ok, RemoteService::Describe(ex_.user), hasBody);
+        Answer(http::status::ok, RemoteService::Describe(ex_.who.user), hasBody);
         return false;
       case HeadVerdict::Route::LocalDb:
         ServeLocalDb(std::string(header::View(req[http::field::if_none_match])), hasBody);
@@ -301,6 +319,14 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
         ServePage(req, hasBody);
         return false;
       case HeadVerdict::Route::Call: break;
+      case HeadVerdict::Route::SignIn:
+      case HeadVerdict::Route::SignOut:
+        if (host_.access == nullptr) {
+          Answer(http::status::not_found, ErrorBody(404, "no sign-in on this server"), hasBody);
+          return false;
+        }
+        parser_->body_limit(kMaxSignInBytes);  // before any byte of the body is parsed
+        break;
     }
 
     // The body's bytes are charged as they arrive (Count), never by what the head declares; room
@@ -396,8 +422,9 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
   }
 
   void Dispatch() {
+    if (ex_.route == HeadVerdict::Route::SignIn || ex_.route == HeadVerdict::Route::SignOut) return DispatchSignIn();
     if (!EnterCall(false)) return;
-    const CallContext context{ex_.client, ex_.user, ex_.requestId};
+    const CallContext context{ex_.client, ex_.who.user, ex_.who.role, ex_.who.access, ex_.requestId};
     std::string body = std::move(parser_->get().body());
     if (RemoteService::Quick(body)) {
       // A check runs here, on this connection's lane: a hand-over would cost more than the call.
@@ -435,6 +462,47 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     } catch (const std::exception& e) {
       EndCall(std::string("failed: no worker to run the call: ") + e.what(), 0, false);
     }
+  }
+
+  // POST /login and /logout: run on a worker, as a sign-in takes a password hash's time (and a
+  // directory's answer), and logged as calls.
+  void DispatchSignIn() {
+    if (!EnterCall(false)) return;
+    const bool signIn = ex_.route == HeadVerdict::Route::SignIn;
+    ex_.method = signIn ? "login" : "logout";
+    struct Work {
+      std::string body;
+      std::string token;
+      std::string client;
+      RouteAnswer answer;
+    };
+    auto work = std::make_shared<Work>(Work{std::move(parser_->get().body()), ex_.token, ex_.client, {}});
+    ex_.body.Release();
+    ex_.requestBytes = work->body.size();
+    try {
+      host_.workers.Submit([self = Self(), work, signIn] {
+        try {
+          work->answer = signIn ? AnswerSignIn(*self->host_.access, work->body, work->client, kTls)
+                                : AnswerSignOut(*self->host_.access, work->token, kTls);
+        } catch (const std::exception& e) {
+          work->answer = {503, ErrorBody(503, "server busy; try again shortly"), {}, std::string("failed: ") + e.what()};
+        }
+        net::post(self->stream_.get_executor(),
+                  [self, work, signIn] { self->SignInAnswered(std::move(work->answer), signIn); });
+      });
+    } catch (const std::exception& e) {
+      EndCall(std::string("failed: no worker to run the call: ") + e.what(), 0, false);
+    }
+  }
+
+  void SignInAnswered(RouteAnswer answer, bool signIn) {
+    if (signIn) host_.metrics.SignIn(answer.status == 200);
+    ex_.outcome = std::move(answer.outcome);
+    const size_t size = answer.body.size();
+    WriteWhole(static_cast<http::status>(answer.status), std::move(answer.body), false, answer.headers,
+               [self = Self(), size](bool sent) {
+                 self->EndCall(sent ? self->ex_.outcome : std::string("aborted: the answer could not be sent"), size);
+               });
   }
 
   void OnReply(Reply reply, size_t requestBytes) {
@@ -502,7 +570,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     std::string body = report.reason + "\n";
     const size_t size = body.size();
     // Asked every few seconds by each balancer: logged at the debug level only.
-    host_.log.Call(CallRecord{.method = ex_.method, .status = ex_.status, .client = ex_.client, .user = ex_.user,
+    host_.log.Call(CallRecord{.method = ex_.method, .status = ex_.status, .client = ex_.client, .user = ex_.who.user,
                               .responseBytes = size, .duration = Clock::now() - ex_.start,
                               .requestId = ex_.requestId, .outcome = ex_.outcome, .level = LogLevel::kDebug});
     WriteWhole(static_cast<http::status>(ex_.status), std::move(body), bodyUnread,
@@ -603,7 +671,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     const CallOutcome kind = outcome == ex_.outcome       ? ex_.kind
                              : outcome.rfind("failed", 0) == 0 ? CallOutcome::kFailed
                                                                : CallOutcome::kAborted;
-    host_.log.Call(CallRecord{.method = ex_.method, .status = ex_.status, .client = ex_.client, .user = ex_.user,
+    host_.log.Call(CallRecord{.method = ex_.method, .status = ex_.status, .client = ex_.client, .user = ex_.who.user,
                               .requestBytes = ex_.requestBytes, .responseBytes = responseBytes, .duration = duration,
                               .requestId = ex_.requestId, .outcome = outcome,
                               .level = kind == CallOutcome::kFailed || kind == CallOutcome::kAborted ? LogLevel::kError

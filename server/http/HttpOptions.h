@@ -18,6 +18,7 @@ class context;
 
 namespace server {
 
+class AccessControl;
 class AccessTokens;
 class LocalDbPublisher;
 class TrustedProxies;
@@ -69,6 +70,8 @@ struct HttpServerOptions {
   std::shared_ptr<const AccessTokens> tokens;
   // Peers believed about the client behind them (PROXY header, X-Forwarded-For); null: nobody.
   std::shared_ptr<const TrustedProxies> trustedProxies;
+  // Sign-in and who a session names (see AccessControl); null: the tokens alone decide.
+  std::shared_ptr<AccessControl> access;
   // Serves GET on the service's path + "/local.db" when set (behind the same tokens).
   std::shared_ptr<LocalDbPublisher> localDb;
   // Serves the browser client's files under "/" (GET and HEAD, no token needed) when set.

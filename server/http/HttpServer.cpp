@@ -22,6 +22,7 @@
 #include "server/http/Listener.h"
 #include "server/http/RequestPolicy.h"
 #include "server/http/Session.h"
+#include "server/http/SignInRoute.h"
 #include "server/http/ThrottledNotes.h"
 #include "server/http/TlsContext.h"
 
@@ -73,8 +74,8 @@ class HttpServer::Front {
         calls_(Workers(), options_.limits),
         workers_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
         spool_(options_.limits.maxSpoolBytes),
-        host_{options_.limits, live_, options_.localDb.get(), service, log, notes_, budget_, calls_, workers_, metrics_,
-              spool_, options_.page.get()},
+        host_{options_.limits, live_, options_.access.get(), options_.localDb.get(), service, log, notes_, budget_, calls_,
+              workers_, metrics_, spool_, options_.page.get()},
         lanes_(Workers(), notes_, [this](const std::string& what) { NetworkFailed(what); }),
         listener_(
             notes_, [this](tcp::socket socket) { OnAccepted(std::move(socket)); },

@@ -22,10 +22,14 @@
 // half-closes after its request still gets its answer. HTTP/1.0 clients get answers without
 // chunking (a streamed answer then ends with the connection).
 //
-// With access tokens, every request (the GET check included) must carry exactly one
-// "Authorization: Bearer TOKEN" with a listed token; any other gets 401 before its body is read,
-// and its connection is closed. The user the token names goes with the call to the service
-// (audit). Every call carries the client's address to the service.
+// With access rules (a tokens file, local users, a directory: see AccessControl), every request
+// (the GET check included) must carry exactly one "Authorization: Bearer TOKEN" with a listed
+// token or an open session's token, or a browser's session cookie; any other gets 401 before its
+// body is read, and its connection is closed (RequestPolicy.h, which also says what a
+// cookie-authenticated POST must show against cross-site requests). POST /login and POST /logout
+// sign people in and out (SignInRoute.h) and are logged as calls. Who the request comes from
+// (name, role, how identified) goes with the call to the service, which enforces the role and
+// writes the audit. Every call carries the client's address to the service.
 //
 // GET on the path + "/local.db" answers the desktops' local database (see LocalDbPublisher) with
 // its ETag; 304 when If-None-Match names it. It is built like a call, holding a worker's turn.
@@ -58,7 +62,6 @@
 
 #include <memory>
 
-#include "server/http/AccessTokens.h"
 #include "server/http/CallLog.h"
 #include "server/http/HttpOptions.h"
 #include "server/http/LiveConfig.h"

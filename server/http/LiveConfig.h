@@ -11,7 +11,7 @@
 #include <mutex>
 #include <utility>
 
-#include "server/http/AccessTokens.h"
+#include "server/access/AccessTokens.h"
 #include "server/http/TrustedProxies.h"
 
 namespace boost::asio::ssl {

@@ -38,7 +38,8 @@ class context;
 }
 
 namespace server {
-class AccessTokens;
+class AccessControl;
+class Gatekeeper;
 class LocalDbPublisher;
 class PageFiles;
 class RemoteService;
@@ -50,6 +51,7 @@ namespace server::edge {
 struct SessionHost {
   const HttpLimits& limits;
   const LiveConfig& live;     // the tokens and trusted proxies, which a reload may change
+  AccessControl* access;      // null: no sign-in, the live tokens alone decide
   LocalDbPublisher* localDb;  // null: no local database route
   RemoteService& service;
   CallLog& log;

@@ -244,6 +244,7 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
   audit.method = std::string(info.saveMethod);
   audit.client = context.client;
   audit.user = context.user;
+  audit.access = std::string(AccessName(context.access));
   audit.changes.reserve(packet.changes.size());
 
   StoreTransaction transaction(session, StoreTransaction::Kind::Write);
@@ -372,6 +373,9 @@ Answer LoadList(const MethodCall& call) {
 }
 
 Answer Save(const MethodCall& call) {
+  if (call.context.role == Role::kConsulta) {
+    throw ERefusal("O usuário " + Shown(call.context.user, 64) + " tem acesso somente para consulta.");
+  }
   const JsonRpcParam& param = ExpectPacket(call.request);
   ChangePacket packet;
   try {

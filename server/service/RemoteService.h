@@ -52,8 +52,13 @@
 //     insertion is accepted and stores nothing, since a product joins the list with its first
 //     related row.
 // Data of a save is null. Every applied packet is recorded in the audit trail (time, method, the
-// client's address and user from the CallContext, and each change with the rows it added or
-// removed) in the transaction that applies it; a refused packet leaves no record. A save that
+// client's address, the person and how they were identified, from the CallContext, and each
+// change with the rows it added or removed) in the transaction that applies it; a refused packet
+// leaves no record.
+//
+// Roles: a caller of role consulta may call every method but the saves; each save of theirs is
+// refused, before anything of its packet is read, with "O usuário NOME tem acesso somente para
+// consulta." (the reply's outcome, which the server logs, says so too). A save that
 // loses a conflict with a concurrent one (a deadlock between two PostgreSQL transactions) is
 // applied again, up to four times, before its failure is answered. Saves are kept to a rate per
 // user with a burst (SaveRate, ServiceOptions): the access token's user, or the client's address
@@ -72,6 +77,7 @@
 
 #include "host/wire/JsonRpcRequest.h"
 #include "host/wire/ServiceName.h"
+#include "server/access/Identity.h"
 #include "server/service/ReplyStream.h"
 #include "server/service/SaveRate.h"
 #include "server/store/Store.h"
@@ -79,11 +85,14 @@
 namespace server {
 
 // Who made a request: the client's address ("HOST:PORT", or the address a trusted proxy gave),
-// the user its access token names (empty when the server accepts anyone), and the request's id,
-// which a failure's message gives the user as its reference (a new one is drawn when empty).
+// the person's name (empty when the server accepts anyone), their role, how they were identified
+// (see server/access), and the request's id, which a failure's message gives the user as its
+// reference (a new one is drawn when empty).
 struct CallContext {
   std::string client;
   std::string user;
+  Role role = Role::kEdicao;
+  AccessKind access = AccessKind::kAnyone;
   std::string requestId;
 };
 

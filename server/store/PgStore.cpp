@@ -201,7 +201,7 @@ class PgSession : public StoreSession {
 
   void RecordAudit(const AuditPacket& packet) override {
     if (!packet.ChangedRows()) return;
-    const std::array<std::string_view, 4> head{packet.time, packet.method, packet.client, packet.user};
+    const std::array<std::string_view, 5> head{packet.time, packet.method, packet.client, packet.user, packet.access};
     const PgResult r = Run(Statements().AuditPacket(), head);
     if (r.Rows() != 1) throw EStoreError("the audit record was not written");
     const std::string id(r.Text(0, 0));
@@ -217,7 +217,7 @@ class PgSession : public StoreSession {
 
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
-    return Cursor(Statements().Audit(), args);
+    return Cursor(StoreStatements::AuditOf(Statements().Audit(), store_.Version()), args);
   }
 
   std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) override {
@@ -227,6 +227,18 @@ class PgSession : public StoreSession {
 
   int64_t MasterDataVersion() override { return Number(Statements().MasterVersion(), ControlTable().Qualified(1)); }
   void MasterDataChanged() override { Run(Statements().MasterChanged(), {}); }
+
+ protected:
+  StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) override {
+    const PgResult r = Run(Statements().Access(which), args);
+    StatementRows out;
+    out.rows.resize(static_cast<size_t>(r.Rows()));
+    for (int row = 0; row < r.Rows(); ++row) {
+      for (int column = 0; column < r.Columns(); ++column) out.rows[static_cast<size_t>(row)].emplace_back(r.Text(row, column));
+    }
+    out.changed = r.Affected();
+    return out;
+  }
 
  private:
   // Runs step; when it failed because the connection was lost while no transaction was open
@@ -387,6 +399,8 @@ PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnection
     }
     if (options.readOnly) version_ = static_cast<int>(version);
     if (version < kSchemaVersion && !options.readOnly) {
+      const std::string upgrade = version > 0 ? Statements().Upgrade(static_cast<int>(version)) : std::string();
+      if (!upgrade.empty()) connection->Exec(upgrade);
       connection->Exec(Statements().Schema());
       connection->Exec(Dialect().InsertReplacing(control, control.ColumnList(),
                                                  versionRow + ", " + std::to_string(kSchemaVersion)));

@@ -215,7 +215,7 @@ class SqliteSession : public StoreSession {
 
   void RecordAudit(const AuditPacket& packet) override {
     if (!packet.ChangedRows()) return;
-    const std::array<std::string_view, 4> head{packet.time, packet.method, packet.client, packet.user};
+    const std::array<std::string_view, 5> head{packet.time, packet.method, packet.client, packet.user, packet.access};
     Run(Statements().AuditPacket(), head);
     const std::string id = std::to_string(sqlite3_last_insert_rowid(db_->Handle()));
     for (size_t i = 0; i < packet.changes.size(); ++i) {
@@ -233,12 +233,23 @@ class SqliteSession : public StoreSession {
 
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
-    return std::make_unique<SqliteCursor>(*db_, Statements().Audit(), args);
+    return std::make_unique<SqliteCursor>(*db_, StoreStatements::AuditOf(Statements().Audit(), store_.Version()), args);
   }
 
   std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) override {
     const std::array<std::string_view, 1> args{productKey};
     return std::make_unique<SqliteCursor>(*db_, HistorySql(), args);
+  }
+
+ protected:
+  StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) override {
+    StatementRows out;
+    Query(Statements().Access(which), args, [&](SqliteStatement& s) {
+      std::vector<std::string>& row = out.rows.emplace_back();
+      for (int i = 0; i < s.ColumnCount(); ++i) row.emplace_back(s.Text(i));
+    });
+    out.changed = sqlite3_changes(db_->Handle());
+    return out;
   }
 
  private:
@@ -322,7 +333,8 @@ SqliteStore::SqliteStore(std::string path, const StoreOptions& options) : path_(
   if (version < kSchemaVersion) {
     connection->db.Exec("BEGIN IMMEDIATE");
     // Another process may have made or migrated the store while this one waited for the lock.
-    if (SchemaVersion(connection->db, path_) < kSchemaVersion) {
+    if (const int found = SchemaVersion(connection->db, path_); found < kSchemaVersion) {
+      if (found > 0 && !Statements().Upgrade(found).empty()) connection->db.Exec(Statements().Upgrade(found));
       connection->db.Exec(Statements().Schema());
       connection->db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
     }

@@ -1,9 +1,11 @@
 #include "server/store/Store.h"
 
+#include <array>
 #include <charconv>
 
 #include "server/store/PgStore.h"
 #include "server/store/SqliteStore.h"
+#include "server/store/StoreSchema.h"
 
 namespace server {
 namespace {
@@ -42,6 +44,125 @@ std::unique_ptr<RowSink> StoreSession::PutMasters(ListKind kind) {
 std::unique_ptr<RowSink> StoreSession::InsertPairs(ListKind kind) {
   if (kind == ListKind::Product) throw EStoreError("internal error: a related list was expected");
   return std::make_unique<RowByRowSink>(*this, kind, true);
+}
+
+namespace {
+
+// A user from the columns of USUARIO, in order.
+UserRecord ToUser(const std::vector<std::string>& row) {
+  if (row.size() != UserTable().columns.size()) throw EStoreError("the store answered a user of the wrong width");
+  return UserRecord{row[0], row[1], row[2], row[3], StoredNumber(row[4], UserTable().Qualified(4)) != 0, row[5],
+                    row[6]};
+}
+
+FailureCount ToFailures(const std::vector<std::vector<std::string>>& rows) {
+  if (rows.size() != 1 || rows[0].size() != 2) throw EStoreError("the store answered no count of failed sign-ins");
+  const StoreTable& t = FailedSignInTable();
+  return {StoredNumber(rows[0][0], "COUNT(*) of " + std::string(t.name)), StoredNumber(rows[0][1], t.Qualified(3))};
+}
+
+}  // namespace
+
+std::optional<UserRecord> StoreSession::FindUser(std::string_view key) {
+  const std::array<std::string_view, 1> args{key};
+  const StatementRows r = RunAccess(AccessStatement::kFindUser, args);
+  if (r.rows.empty()) return std::nullopt;
+  return ToUser(r.rows[0]);
+}
+
+bool StoreSession::AddUser(const UserRecord& user) {
+  const std::string disabled = user.disabled ? "1" : "0";
+  const std::array<std::string_view, 7> args{user.key,  user.name,    user.role,   user.passwordHash,
+                                             disabled, user.created, user.changed};
+  return RunAccess(AccessStatement::kAddUser, args).changed > 0;
+}
+
+bool StoreSession::UpdateUser(const UserRecord& user) {
+  const std::string disabled = user.disabled ? "1" : "0";
+  const std::array<std::string_view, 5> args{user.key, user.role, user.passwordHash, disabled, user.changed};
+  return RunAccess(AccessStatement::kUpdateUser, args).changed > 0;
+}
+
+std::vector<UserRecord> StoreSession::ListUsers() {
+  std::vector<UserRecord> users;
+  for (const auto& row : RunAccess(AccessStatement::kListUsers, {}).rows) users.push_back(ToUser(row));
+  return users;
+}
+
+int64_t StoreSession::CountUsers() {
+  const StatementRows r = RunAccess(AccessStatement::kCountUsers, {});
+  if (r.rows.size() != 1 || r.rows[0].empty()) throw EStoreError("the store answered no count of users");
+  return StoredNumber(r.rows[0][0], std::string("COUNT(*) of ") + UserTable().name);
+}
+
+void StoreSession::AddSession(const SessionRecord& session) {
+  const std::string started = std::to_string(session.started);
+  const std::string lastUsed = std::to_string(session.lastUsed);
+  const std::array<std::string_view, 7> args{session.tokenHash, session.key,    session.user,  session.role,
+                                             session.access,    started, lastUsed};
+  RunAccess(AccessStatement::kAddSession, args);
+}
+
+std::optional<SessionRecord> StoreSession::FindSession(std::string_view tokenHash) {
+  const std::array<std::string_view, 1> args{tokenHash};
+  const StatementRows r = RunAccess(AccessStatement::kFindSession, args);
+  if (r.rows.empty()) return std::nullopt;
+  const auto& row = r.rows[0];
+  const StoreTable& t = SessionTable();
+  if (row.size() != t.columns.size()) throw EStoreError("the store answered a session of the wrong width");
+  return SessionRecord{row[0], row[1], row[2], row[3], row[4], StoredNumber(row[5], t.Qualified(5)),
+                       StoredNumber(row[6], t.Qualified(6))};
+}
+
+void StoreSession::TouchSession(std::string_view tokenHash, int64_t lastUsed) {
+  const std::string time = std::to_string(lastUsed);
+  const std::array<std::string_view, 2> args{tokenHash, time};
+  RunAccess(AccessStatement::kTouchSession, args);
+}
+
+bool StoreSession::EndSession(std::string_view tokenHash) {
+  const std::array<std::string_view, 1> args{tokenHash};
+  return RunAccess(AccessStatement::kEndSession, args).changed > 0;
+}
+
+int64_t StoreSession::EndUserSessions(std::string_view key) {
+  const std::array<std::string_view, 1> args{key};
+  return RunAccess(AccessStatement::kEndUserSessions, args).changed;
+}
+
+int64_t StoreSession::EndOldSessions(int64_t idleBefore, int64_t startedBefore) {
+  const std::string idle = std::to_string(idleBefore), started = std::to_string(startedBefore);
+  const std::array<std::string_view, 2> args{idle, started};
+  return RunAccess(AccessStatement::kEndOldSessions, args).changed;
+}
+
+void StoreSession::AddFailedSignIn(std::string_view key, std::string_view address, int64_t time) {
+  const std::string at = std::to_string(time);
+  const std::array<std::string_view, 3> args{key, address, at};
+  RunAccess(AccessStatement::kAddFailure, args);
+}
+
+FailureCount StoreSession::FailuresOfName(std::string_view key, int64_t since) {
+  const std::string from = std::to_string(since);
+  const std::array<std::string_view, 2> args{key, from};
+  return ToFailures(RunAccess(AccessStatement::kFailuresOfName, args).rows);
+}
+
+FailureCount StoreSession::FailuresOfAddress(std::string_view address, int64_t since) {
+  const std::string from = std::to_string(since);
+  const std::array<std::string_view, 2> args{address, from};
+  return ToFailures(RunAccess(AccessStatement::kFailuresOfAddress, args).rows);
+}
+
+void StoreSession::ClearFailures(std::string_view key) {
+  const std::array<std::string_view, 1> args{key};
+  RunAccess(AccessStatement::kClearFailures, args);
+}
+
+void StoreSession::DropFailuresBefore(int64_t time) {
+  const std::string before = std::to_string(time);
+  const std::array<std::string_view, 1> args{before};
+  RunAccess(AccessStatement::kDropFailures, args);
 }
 
 int64_t StoredNumber(std::string_view text, std::string_view column) {

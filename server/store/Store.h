@@ -10,6 +10,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,6 +23,8 @@
 #include "server/store/StoreError.h"
 
 namespace server {
+
+enum class AccessStatement : size_t;  // StoreSchema.h
 
 // One applied change packet as the audit trail keeps it: when, which method, from which client
 // address, by which user (empty when the request carried none), and each change of the packet
@@ -38,6 +41,9 @@ struct AuditPacket {
   std::string method;  // "SetFornecedor"
   std::string client;  // "127.0.0.1:51234"
   std::string user;
+  // How the person was identified: "token" (the tokens file), "local" (a local user's session),
+  // "diretorio" (a directory user's session); empty when the server accepts anyone.
+  std::string access;
   std::vector<AuditChange> changes;
 
   // True when some change added or removed a stored row.
@@ -54,6 +60,36 @@ struct AuditPacket {
 struct AuditFilter {
   std::string since;
   std::string productKey;
+};
+
+// A local user as the store keeps it. key is the name in lower case (names are matched without
+// regard to case); name keeps the spelling it was added with.
+struct UserRecord {
+  std::string key;
+  std::string name;
+  std::string role;          // "edicao" or "consulta"
+  std::string passwordHash;  // an Argon2id string (see server/access/PasswordHash.h)
+  bool disabled = false;
+  std::string created;  // AuditTime texts
+  std::string changed;
+};
+
+// An open session: the hash of its token (never the token), whose it is, and its times in
+// milliseconds since the epoch.
+struct SessionRecord {
+  std::string tokenHash;
+  std::string key;     // the user's name in lower case
+  std::string user;    // the name as the directory or the local user spells it
+  std::string role;    // "edicao" or "consulta"
+  std::string access;  // "local" or "diretorio"
+  int64_t started = 0;
+  int64_t lastUsed = 0;
+};
+
+// Failed sign-ins counted since some time: how many, and when the latest was (0: none).
+struct FailureCount {
+  int64_t count = 0;
+  int64_t latest = 0;
 };
 
 // A forward-only reader of rows.
@@ -177,7 +213,7 @@ class StoreSession {
   // The audit trail, oldest packet first, one row per change (a packet without changes gives
   // one row whose change values are empty), values in this order:
   //   packet number, time, method, client, user, change number (1-based), operation,
-  //   product key, item key, item code, rows
+  //   product key, item key, item code, rows, access
   virtual std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) = 0;
 
   // The change history of one product, newest change first, at most kHistoryLimit rows (see
@@ -190,6 +226,49 @@ class StoreSession {
   virtual int64_t MasterDataVersion() = 0;
   // Raises the master-data version. REQUIRES: inside the write transaction that changed them.
   virtual void MasterDataChanged() = 0;
+
+  // ---- Access records: local users, sessions, failed sign-ins. Each runs on its own (in the
+  // transaction open, if any). Raise EStoreError.
+
+  // The user whose key (lower-case name) is given, or nothing.
+  std::optional<UserRecord> FindUser(std::string_view key);
+  // Adds a user; returns false, storing nothing, when one with the same key is stored.
+  bool AddUser(const UserRecord& user);
+  // Writes the role, password hash, disabled flag and change time of the stored user with the
+  // same key; returns false when there is none.
+  bool UpdateUser(const UserRecord& user);
+  // Every user, by key.
+  std::vector<UserRecord> ListUsers();
+  int64_t CountUsers();
+
+  void AddSession(const SessionRecord& session);
+  std::optional<SessionRecord> FindSession(std::string_view tokenHash);
+  // Records a later use of the session (an earlier time than the stored one is ignored).
+  void TouchSession(std::string_view tokenHash, int64_t lastUsed);
+  // Ends one session; returns false when it was not open.
+  bool EndSession(std::string_view tokenHash);
+  // Ends every session of the user with this key; returns how many.
+  int64_t EndUserSessions(std::string_view key);
+  // Ends the sessions last used before idleBefore or started before startedBefore.
+  int64_t EndOldSessions(int64_t idleBefore, int64_t startedBefore);
+
+  void AddFailedSignIn(std::string_view key, std::string_view address, int64_t time);
+  // The failed sign-ins at or after since, of one name (key) or from one address.
+  FailureCount FailuresOfName(std::string_view key, int64_t since);
+  FailureCount FailuresOfAddress(std::string_view address, int64_t since);
+  // Forgets the failed sign-ins of one name, or those before a time.
+  void ClearFailures(std::string_view key);
+  void DropFailuresBefore(int64_t time);
+
+ protected:
+  // The rows a statement answered, each value as text (NULL as empty), and how many rows it
+  // changed.
+  struct StatementRows {
+    std::vector<std::vector<std::string>> rows;
+    int64_t changed = 0;
+  };
+  // Runs one statement of the access records with its parameters as text. Raises EStoreError.
+  virtual StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) = 0;
 };
 
 // How a store is opened.
@@ -257,8 +336,9 @@ class Store {
   int Version() const { return version_; }
 
   // The schema version this release writes. Version 1 is the first release's schema, which
-  // recorded no version; 2 adds the master-data version (CONTROLE).
-  static constexpr int kSchemaVersion = 2;
+  // recorded no version; 2 adds the master-data version (CONTROLE); 3 the users, sessions and
+  // failed sign-ins, and how the person of an audit packet was identified (see SchemaSteps).
+  static constexpr int kSchemaVersion = 3;
 
   // Opens the store at location: a path to an SQLite file, or a postgresql:// (postgres://) URI
   // naming a database on a PostgreSQL server. A missing store is made only with options.create;

@@ -97,7 +97,21 @@ void CopyPostgres(const std::string& location, const std::string& part) {
       insert.Run();
     }
   }
-  // ReadAudit's rows: the packet's columns, then its change's but the packet number.
+  // Local users: a store of a release before version 3, read as it is, has none.
+  SqliteStatement user = copy.Prepare(Statements().Insert(UserTable()));
+  for (const UserRecord& u : source->Version() >= 3 ? session->ListUsers() : std::vector<UserRecord>{}) {
+    const std::string disabled = u.disabled ? "1" : "0";
+    int n = 0;
+    for (const std::string_view value :
+         {std::string_view(u.key), std::string_view(u.name), std::string_view(u.role),
+          std::string_view(u.passwordHash), std::string_view(disabled), std::string_view(u.created),
+          std::string_view(u.changed)}) {
+      user.Bind(++n, value);
+    }
+    user.Run();
+  }
+  // ReadAudit's rows: the packet's first columns, then its change's but the packet number, then
+  // the packet's last (see Store.h).
   SqliteStatement packet = copy.Prepare(Statements().Insert(AuditPacketTable()));
   SqliteStatement change = copy.Prepare(Statements().Insert(AuditChangeTable()));
   auto audit = session->ReadAudit({});
@@ -107,6 +121,7 @@ void CopyPostgres(const std::string& location, const std::string& part) {
     if (row[0] != lastPacket) {
       lastPacket = std::string(row[0]);
       for (int i = 0; i < 5; ++i) packet.Bind(i + 1, row[static_cast<size_t>(i)]);
+      packet.Bind(6, row[11]);
       packet.Run();
     }
     if (row[5].empty()) continue;  // a packet without changes
@@ -210,8 +225,19 @@ void StoreBackup::Restore(const std::string& backup, const std::string& location
       const bool coded = pairs.columns.size() == 3;  // branches have no typed code
       while (rows.Step()) session->InsertPair(kind, rows.Text(0), rows.Text(1), coded ? rows.Text(2) : "");
     }
-    // The audit trail's rows as ReadAudit gives them (see Store.h), every packet.
-    SqliteStatement audit = source.Prepare(Statements().AuditAll());
+    // Local users (a backup of a release before them has none).
+    if (version >= 3) {
+      const StoreTable& users = UserTable();
+      SqliteStatement rows = source.Prepare("SELECT " + users.ColumnList() + " FROM " + users.name);
+      while (rows.Step()) {
+        session->AddUser(UserRecord{std::string(rows.Text(0)), std::string(rows.Text(1)), std::string(rows.Text(2)),
+                                    std::string(rows.Text(3)), rows.Text(4) != "0", std::string(rows.Text(5)),
+                                    std::string(rows.Text(6))});
+      }
+    }
+    // The audit trail's rows as ReadAudit gives them (see Store.h), every packet; a backup of a
+    // release before version 3 has no access column.
+    SqliteStatement audit = source.Prepare(StoreStatements::AuditOf(Statements().AuditAll(), version));
     AuditPacket packet;
     std::string number;
     const auto flush = [&] {
@@ -226,6 +252,7 @@ void StoreBackup::Restore(const std::string& backup, const std::string& location
         packet.method = audit.Text(2);
         packet.client = audit.Text(3);
         packet.user = audit.Text(4);
+        packet.access = audit.Text(11);
       }
       if (audit.Text(5).empty()) continue;  // a packet without changes
       packet.changes.push_back({std::string(audit.Text(6)), std::string(audit.Text(7)), std::string(audit.Text(8)),

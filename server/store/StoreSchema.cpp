@@ -1,6 +1,7 @@
 #include "server/store/StoreSchema.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 #include "server/store/StoreError.h"
@@ -16,6 +17,7 @@ enum TableIndex : size_t {
   kProduct, kSupplier, kClient, kBranch,
   kSupplierPairs, kClientPairs, kBranchPairs,
   kPacket, kChange, kControl,
+  kUsers, kSessions, kFailures,
 };
 
 std::string Joined(const std::vector<const char*>& names, std::string_view separator = ", ") {
@@ -63,7 +65,8 @@ const std::vector<StoreTable>& StoreTables() {
         {"DTHRALTERACAO"},
         {"NMMETODO"},
         {"DSENDERECO", kText, kEmpty},
-        {"NMUSUARIO", kText, kEmpty}},
+        {"NMUSUARIO", kText, kEmpty},
+        {"IDACESSO", kText, kEmpty}},
        {"NRPACOTE"},
        {{"AUDITORIA_DTHRALTERACAO", {"DTHRALTERACAO"}}}},
       {"AUDITORIA_ITEM",
@@ -77,6 +80,34 @@ const std::vector<StoreTable>& StoreTables() {
        {"NRPACOTE", "NRITEM"},
        {{"AUDITORIA_ITEM_CDPRODUTO", {"CDPRODUTO"}}}},
       {"CONTROLE", {{"NMCHAVE"}, {"NRVALOR", ColumnKind::BigInteger}}, {"NMCHAVE"}, {}},
+      {"USUARIO",
+       {{"NMCHAVE"},
+        {"NMUSUARIO"},
+        {"IDPAPEL"},
+        {"DSSENHA"},
+        {"FLDESATIVADO", ColumnKind::Integer, "0"},
+        {"DTHRCRIACAO"},
+        {"DTHRALTERACAO"}},
+       {"NMCHAVE"},
+       {}},
+      {"SESSAO",
+       {{"CDSESSAO"},
+        {"NMCHAVE"},
+        {"NMUSUARIO"},
+        {"IDPAPEL"},
+        {"IDACESSO"},
+        {"NRINICIO", ColumnKind::BigInteger},
+        {"NRULTIMOUSO", ColumnKind::BigInteger}},
+       {"CDSESSAO"},
+       {{"SESSAO_NMCHAVE", {"NMCHAVE"}}}},
+      {"TENTATIVA_ACESSO",
+       {{"NRTENTATIVA", ColumnKind::Serial},
+        {"NMCHAVE"},
+        {"DSENDERECO"},
+        {"NRMOMENTO", ColumnKind::BigInteger}},
+       {"NRTENTATIVA"},
+       {{"TENTATIVA_ACESSO_NMCHAVE", {"NMCHAVE", "NRMOMENTO"}},
+        {"TENTATIVA_ACESSO_DSENDERECO", {"DSENDERECO", "NRMOMENTO"}}}},
   };
   return kTables;
 }
@@ -84,8 +115,12 @@ const std::vector<StoreTable>& StoreTables() {
 const std::vector<std::string>& FirstReleaseTables() {
   static const std::vector<std::string> kNames = [] {
     std::vector<std::string> names;
+    // Later versions added the control table (2) and the tables of users, sessions and failed
+    // sign-ins (3).
+    const std::array<const StoreTable*, 4> later = {&ControlTable(), &UserTable(), &SessionTable(),
+                                                    &FailedSignInTable()};
     for (const StoreTable& t : StoreTables()) {
-      if (&t != &ControlTable()) names.emplace_back(t.name);
+      if (std::find(later.begin(), later.end(), &t) == later.end()) names.emplace_back(t.name);
     }
     return names;
   }();
@@ -137,6 +172,19 @@ const StoreTable& RelationOf(ListKind kind) {
 const StoreTable& AuditPacketTable() { return StoreTables()[kPacket]; }
 const StoreTable& AuditChangeTable() { return StoreTables()[kChange]; }
 const StoreTable& ControlTable() { return StoreTables()[kControl]; }
+const StoreTable& UserTable() { return StoreTables()[kUsers]; }
+const StoreTable& SessionTable() { return StoreTables()[kSessions]; }
+const StoreTable& FailedSignInTable() { return StoreTables()[kFailures]; }
+
+const std::vector<SchemaStep>& SchemaSteps() {
+  // Version 2 added CONTROLE; version 3 the users, sessions and failed sign-ins, and how the
+  // person of an audit packet was identified.
+  static const std::vector<SchemaStep> kSteps = {
+      {2, {}},
+      {3, {{"AUDITORIA", "IDACESSO"}}},
+  };
+  return kSteps;
+}
 
 size_t MasterIndex(ListKind kind) { return static_cast<size_t>(kind); }
 
@@ -238,14 +286,95 @@ StoreStatements::StoreStatements(const SqlDialect& dialect) : dialect_(dialect) 
                           Parameters(packet, 1, packet.columns.size() - 1) + ")" + dialect.ReturningNumber(packet));
   auditChange_ = Make("audit_change", "", Insert(change));
 
-  std::string changeColumns;
-  for (size_t i = 1; i < change.columns.size(); ++i) changeColumns += std::string(", i.") + change.columns[i].name;
-  const std::string auditFrom = "SELECT " + packet.ColumnList("a.") + changeColumns + " FROM " + packet.name +
-                                " a LEFT JOIN " + change.name + " i ON i.NRPACOTE = a.NRPACOTE";
+  // ReadAudit's columns: the packet's first five, its change's but the packet number, then how the
+  // person was identified (a column later releases added to the packet).
+  std::string auditColumns;
+  for (size_t i = 0; i < kAuditPacketColumns; ++i) auditColumns += std::string(i ? ", a." : "a.") + packet.columns[i].name;
+  for (size_t i = 1; i < change.columns.size(); ++i) auditColumns += std::string(", i.") + change.columns[i].name;
+  for (size_t i = kAuditPacketColumns; i < packet.columns.size(); ++i) auditColumns += std::string(", a.") + packet.columns[i].name;
+  const std::string auditFrom = "SELECT " + auditColumns + " FROM " + packet.name + " a LEFT JOIN " + change.name +
+                                " i ON i.NRPACOTE = a.NRPACOTE";
   const std::string auditOrder = " ORDER BY a.NRPACOTE, i.NRITEM";
   auditAll_ = auditFrom + auditOrder;
   audit_ = auditFrom + " WHERE a.DTHRALTERACAO >= " + dialect.Parameter(1, kText) + " AND (" +
            dialect.Parameter(2, kText) + " = '' OR i.CDPRODUTO = " + dialect.Parameter(2, kText) + ")" + auditOrder;
+  MakeAccess();
+}
+
+void StoreStatements::MakeAccess() {
+  const StoreTable& users = UserTable();
+  const StoreTable& sessions = SessionTable();
+  const StoreTable& failures = FailedSignInTable();
+  const auto p = [this](int n, ColumnKind kind = kText) { return dialect_.Parameter(n, kind); };
+  const ColumnKind big = ColumnKind::BigInteger;
+  const auto set = [&](AccessStatement which, std::string purpose, std::string text) {
+    access_[static_cast<size_t>(which)] = Make(std::move(purpose), "", std::move(text));
+  };
+  const std::string u = std::string(" FROM ") + users.name;
+  set(AccessStatement::kFindUser, "find_user", "SELECT " + users.ColumnList() + u + " WHERE NMCHAVE = " + p(1));
+  set(AccessStatement::kAddUser, "add_user",
+      dialect_.InsertSkipping(users, users.ColumnList(), Parameters(users, 0, users.columns.size())));
+  set(AccessStatement::kUpdateUser, "update_user",
+      std::string("UPDATE ") + users.name + " SET IDPAPEL = " + p(2) + ", DSSENHA = " + p(3) +
+          ", FLDESATIVADO = " + p(4, ColumnKind::Integer) + ", DTHRALTERACAO = " + p(5) + " WHERE NMCHAVE = " + p(1));
+  set(AccessStatement::kListUsers, "list_users", "SELECT " + users.ColumnList() + u + " ORDER BY NMCHAVE");
+  set(AccessStatement::kCountUsers, "count_users", "SELECT COUNT(*)" + u);
+
+  const std::string s = std::string(" FROM ") + sessions.name;
+  set(AccessStatement::kAddSession, "add_session", Insert(sessions));
+  set(AccessStatement::kFindSession, "find_session",
+      "SELECT " + sessions.ColumnList() + s + " WHERE CDSESSAO = " + p(1));
+  set(AccessStatement::kTouchSession, "touch_session",
+      std::string("UPDATE ") + sessions.name + " SET NRULTIMOUSO = " + p(2, big) + " WHERE CDSESSAO = " + p(1) +
+          " AND NRULTIMOUSO < " + p(2, big));
+  set(AccessStatement::kEndSession, "end_session", "DELETE" + s + " WHERE CDSESSAO = " + p(1));
+  set(AccessStatement::kEndUserSessions, "end_user_sessions", "DELETE" + s + " WHERE NMCHAVE = " + p(1));
+  set(AccessStatement::kEndOldSessions, "end_old_sessions",
+      "DELETE" + s + " WHERE NRULTIMOUSO < " + p(1, big) + " OR NRINICIO < " + p(2, big));
+
+  const std::string f = std::string(" FROM ") + failures.name;
+  set(AccessStatement::kAddFailure, "add_failure",
+      std::string("INSERT INTO ") + failures.name + " (NMCHAVE, DSENDERECO, NRMOMENTO) VALUES (" + p(1) + ", " + p(2) +
+          ", " + p(3, big) + ")");
+  set(AccessStatement::kFailuresOfName, "failures_of_name",
+      "SELECT COUNT(*), COALESCE(MAX(NRMOMENTO), 0)" + f + " WHERE NMCHAVE = " + p(1) + " AND NRMOMENTO >= " + p(2, big));
+  set(AccessStatement::kFailuresOfAddress, "failures_of_address",
+      "SELECT COUNT(*), COALESCE(MAX(NRMOMENTO), 0)" + f + " WHERE DSENDERECO = " + p(1) +
+          " AND NRMOMENTO >= " + p(2, big));
+  set(AccessStatement::kClearFailures, "clear_failures", "DELETE" + f + " WHERE NMCHAVE = " + p(1));
+  set(AccessStatement::kDropFailures, "drop_failures", "DELETE" + f + " WHERE NRMOMENTO < " + p(1, big));
+}
+
+std::string StoreStatements::Upgrade(int from) const {
+  std::string out;
+  for (const SchemaStep& step : SchemaSteps()) {
+    if (step.version <= from) continue;
+    for (const auto& [tableName, columnName] : step.addedColumns) {
+      for (const StoreTable& t : StoreTables()) {
+        if (std::string_view(t.name) != tableName) continue;
+        for (const StoreColumn& c : t.columns) {
+          if (std::string_view(c.name) != columnName) continue;
+          out += std::string("ALTER TABLE ") + t.name + " ADD COLUMN " + c.name + " " + dialect_.ColumnType(c.kind) +
+                 " NOT NULL DEFAULT " + (c.defaultValue ? c.defaultValue : "''") + ";\n";
+        }
+      }
+    }
+  }
+  return out;
+}
+
+std::string StoreStatements::AuditOf(std::string sql, int version) {
+  for (const SchemaStep& step : SchemaSteps()) {
+    if (step.version <= version) continue;
+    for (const auto& [tableName, columnName] : step.addedColumns) {
+      if (std::string_view(tableName) != AuditPacketTable().name) continue;
+      const std::string column = std::string("a.") + columnName;
+      for (size_t at = sql.find(column); at != std::string::npos; at = sql.find(column, at + 2)) {
+        sql.replace(at, column.size(), "''");
+      }
+    }
+  }
+  return sql;
 }
 
 std::string StoreStatements::Insert(const StoreTable& table) const {

@@ -15,6 +15,12 @@
 //   CONTROLE                               named numbers: the master-data version (both stores)
 //                                          and the schema version (PostgreSQL; SQLite keeps it in
 //                                          user_version)
+//   USUARIO                                local users: name, role, password hash, disabled flag
+//   SESSAO                                 open sessions, keyed by a hash of their token
+//   TENTATIVA_ACESSO                       failed sign-ins of the last minutes (name, address)
+//
+// An older store is brought to this release by the steps of SchemaSteps (the columns a version
+// added to tables that older stores already have), then by Schema (the tables it lacks).
 //
 // Immutable after static initialization; safe to read from any thread.
 #pragma once
@@ -23,6 +29,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "server/store/ListCatalog.h"
@@ -97,8 +104,46 @@ const StoreTable& RelationOf(ListKind kind);
 const StoreTable& AuditPacketTable();
 const StoreTable& AuditChangeTable();
 const StoreTable& ControlTable();
+const StoreTable& UserTable();
+const StoreTable& SessionTable();
+const StoreTable& FailedSignInTable();
+// The columns of AUDITORIA that ReadAudit gives first (number, time, method, client, user); the
+// columns after them come at the end of its rows.
+inline constexpr size_t kAuditPacketColumns = 5;
 inline constexpr const char* kMasterVersionName = "VERSAO_CADASTRO";
 inline constexpr const char* kSchemaVersionName = "VERSAO_ESQUEMA";
+
+// One step of the schema's history: the version it makes, and the columns (table, column) it
+// added to tables older stores already have. Tables new in a version need no step: Schema makes
+// what a store lacks.
+struct SchemaStep {
+  int version;
+  std::vector<std::pair<const char*, const char*>> addedColumns;
+};
+// Every step after the first release's schema, oldest first; the last makes Store::kSchemaVersion.
+const std::vector<SchemaStep>& SchemaSteps();
+
+// The statements of the access records: users, sessions and failed sign-ins. Their parameters
+// are those of the StoreSession methods of the same names.
+enum class AccessStatement : size_t {
+  kFindUser,
+  kAddUser,
+  kUpdateUser,
+  kListUsers,
+  kCountUsers,
+  kAddSession,
+  kFindSession,
+  kTouchSession,
+  kEndSession,
+  kEndUserSessions,
+  kEndOldSessions,
+  kAddFailure,
+  kFailuresOfName,
+  kFailuresOfAddress,
+  kClearFailures,
+  kDropFailures,
+  kCount,
+};
 
 // The index of a master table (0..3) or related list (0..2) among its kind, for tables of
 // statements. RelatedIndex raises EStoreError for the product list.
@@ -144,10 +189,16 @@ class StoreStatements {
   // Creates what a store lacks of the schema (every statement is idempotent) and the
   // master-data version; run once in the transaction that records the schema version.
   const std::string& Schema() const { return schema_; }
+  // What brings a store of schema version `from` (1 or later) to this release before Schema runs:
+  // the columns of SchemaSteps after that version ("" when none).
+  std::string Upgrade(int from) const;
   // The audit trail as ReadAudit gives it; parameters: since, product key.
   const std::string& Audit() const { return audit_; }
   // The same, every packet and change.
   const std::string& AuditAll() const { return auditAll_; }
+  // An audit statement (Audit or AuditAll) as a store of schema `version` can run it: the packet's
+  // columns of later versions, which it lacks, read as ''.
+  static std::string AuditOf(std::string sql, int version);
   // A plain INSERT of every column of table (restores and copies).
   std::string Insert(const StoreTable& table) const;
   // Sets the master-data version; parameter: the version.
@@ -162,7 +213,8 @@ class StoreStatements {
   const StoreStatement& DeletePair(ListKind kind) const { return deletePair_[RelatedIndex(kind)]; }
   const StoreStatement& DeleteProductPairs(ListKind kind) const { return deleteProduct_[RelatedIndex(kind)]; }
   const StoreStatement& CountPairs(ListKind kind) const { return countPairs_[RelatedIndex(kind)]; }
-  // RecordAudit's: the packet (time, method, client, user) and each change (packet number,
+  const StoreStatement& Access(AccessStatement which) const { return access_[static_cast<size_t>(which)]; }
+  // RecordAudit's: the packet (time, method, client, user, access) and each change (packet number,
   // change number, operation, product key, item key, item code, rows).
   const StoreStatement& AuditPacket() const { return auditPacket_; }
   const StoreStatement& AuditChange() const { return auditChange_; }
@@ -173,6 +225,7 @@ class StoreStatements {
 
  private:
   StoreStatement Make(std::string purpose, std::string_view table, std::string text);
+  void MakeAccess();
   std::string Parameters(const StoreTable& table, size_t first, size_t count) const;
 
   const SqlDialect& dialect_;
@@ -181,6 +234,7 @@ class StoreStatements {
   std::array<StoreStatement, 4> putMaster_, masterCode_, countMaster_;
   std::array<StoreStatement, 3> pairStored_, insertPair_, deletePair_, deleteProduct_, countPairs_;
   StoreStatement productListed_, auditPacket_, auditChange_, masterVersion_, masterChanged_;
+  std::array<StoreStatement, static_cast<size_t>(AccessStatement::kCount)> access_;
 };
 
 // Statements the same in both stores (their one parameter, where they have one, is $1, which

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TestServer.h"
@@ -107,6 +108,60 @@ TEST_F(RunnerInterfaceTest, AnUnreachableServerFailsTheOpenWithAClearError) {
   EXPECT_EQ(status, 3) << log;
   EXPECT_NE(log.find("error: "), std::string::npos) << log;
   EXPECT_NE(log.find("127.0.0.1:1"), std::string::npos) << log;
+}
+
+// --user signs in at the server and sends the session: a consulta user finds Incluir disabled,
+// an edicao user's row is stored; a wrong password stops the run before the script.
+TEST(RunnerWithUsers, SignsInAndTheServerEnforcesTheRole) {
+  TestServer server;
+  testsupport::SeedSample(server);
+  for (const auto& [name, role, password] : {std::tuple{"joao", "consulta", "senha-do-joao"},
+                                             std::tuple{"maria", "edicao", "senha-da-maria"}}) {
+    const std::string add = std::string("printf '%s\\n' ") + password + " | " + testsupport::ServerBinary() + " user add --db '" +
+                            server.ServerDatabase().string() + "' " + name + " --role " + role + " --password-stdin";
+    ASSERT_EQ(testsupport::RunCommand({"/bin/sh", "-c", add}), 0) << add;
+  }
+  server.Restart();  // the store's first users: the server asks for sign-ins from now on
+  fs::path script = fs::path(PDI_SCENARIO_DIR) / "new_product_with_supplier.scn";
+  const fs::path passwordFile = server.Folder() / "senha";
+  const fs::path out = server.Folder() / "users.out";
+  const auto run = [&](const std::string& user) {
+    const int status = testsupport::RunCommand({testsupport::ScenarioBinary(), "--server", "127.0.0.1:" + std::to_string(server.Port()),
+                                                "--local", server.LocalDatabase().string(), "--user", user,
+                                                "--password-file", passwordFile.string(), script.string()},
+                                               out);
+    return RunResult{status, ReadFile(out)};
+  };
+
+  EXPECT_NE(RunScenario(server, script).output.find("HTTP 401"), std::string::npos) << "no session, no service";
+  std::ofstream(passwordFile) << "senha-errada\n";
+  const RunResult wrong = run("joao");
+  EXPECT_EQ(wrong.status, 4);
+  EXPECT_NE(wrong.output.find("entrada recusada: Usuário ou senha inválidos."), std::string::npos) << wrong.output;
+  EXPECT_EQ(wrong.output.find("call: "), std::string::npos) << wrong.output;
+
+  std::ofstream(passwordFile) << "senha-do-joao\n";
+  const RunResult joao = run("joao");
+  std::ofstream(server.Folder() / "looks.scn") << "open\nrow dbgPadrao 1\nappend dbgFornecedor\ndelete dbgFornecedor\n"
+                                                 "paste dbgFornecedor 45.723.174/0001-10\n";
+  script = server.Folder() / "looks.scn";
+  const RunResult looks = run("joao");
+  EXPECT_NE(looks.output.find("paste: 0 stored, 0 refused, stopped before code 1 of 1: o seu acesso é somente para "
+                              "consulta"),
+            std::string::npos)
+      << looks.output;
+  EXPECT_EQ(looks.output.find("call: Set"), std::string::npos) << looks.output;
+  script = fs::path(PDI_SCENARIO_DIR) / "new_product_with_supplier.scn";
+  EXPECT_NE(joao.output.find("conectado como joao (consulta)"), std::string::npos) << joao.output;
+  // Incluir stays disabled for a consulta user; were it clicked, the server would refuse the save.
+  EXPECT_NE(joao.output.find("disabled: sbtIncluir"), std::string::npos) << joao.output;
+  EXPECT_EQ(joao.output.find("call: SetFornecedor"), std::string::npos) << joao.output;
+
+  std::ofstream(passwordFile) << "senha-da-maria\n";
+  const RunResult maria = run("MARIA");
+  EXPECT_EQ(maria.status, 0) << maria.output;
+  EXPECT_NE(maria.output.find("conectado como maria (edicao)"), std::string::npos) << maria.output;
+  EXPECT_NE(maria.output.find("cdsProduto.ChangeCount = 0"), std::string::npos) << maria.output;
 }
 
 TEST(ScenarioAtScaleTest, BrowsingAThousandProductsOfAHundredThousandRowsCallsTheServerOnce) {

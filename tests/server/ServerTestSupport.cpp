@@ -87,10 +87,10 @@ std::string TestDatabase::One(const std::string& sql) const {
   return rows.empty() ? "" : rows[0];
 }
 
-CommandResult RunServerCommand(const std::vector<std::string>& args) {
+CommandResult RunServerCommand(const std::vector<std::string>& args, const std::string& input) {
   std::vector<std::string> argv = {ServerBinary()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return testsupport::RunProgram(argv, std::chrono::seconds(60));
+  return testsupport::RunProgram(argv, std::chrono::seconds(60), input);
 }
 
 CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args) {

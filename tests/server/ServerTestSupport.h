@@ -88,7 +88,8 @@ struct StoreParamName {
 // Runs the server binary with args; returns its exit status and what it wrote (stdout+stderr). A
 // command that should end but does not (a server started by mistake) is killed after a minute.
 using CommandResult = testsupport::ProgramResult;
-CommandResult RunServerCommand(const std::vector<std::string>& args);
+// input, when given, is what the command reads on its standard input (then the end of it).
+CommandResult RunServerCommand(const std::vector<std::string>& args, const std::string& input = {});
 // The same for another program (a path).
 CommandResult RunProgram(const std::string& program, const std::vector<std::string>& args);
 

@@ -17,7 +17,8 @@ class AccessTest : public ServiceFixture {
  protected:
   std::vector<std::string> ExtraArgs() override {
     WritePrivateFile(dir_.File("tokens.txt"),
-                     "# desktops\ntok-maria-7Qx2Lp9v Maria da Silva\ntok-joao-3Kd8Wm1z joao\n");
+                     "# desktops\ntok-maria-7Qx2Lp9v Maria da Silva\ntok-joao-3Kd8Wm1z joao\n"
+                     "tok-leitor-5Rt7Yq2w painel da diretoria consulta\n");
     return {"--tokens", dir_.File("tokens.txt")};
   }
   // Posts body with an Authorization header (none when empty).
@@ -65,7 +66,7 @@ TEST_P(AccessTest, RequestsWithoutAListedTokenGet401AndReachNothing) {
   EXPECT_EQ(check->status, 200);
   EXPECT_NE(check->body.find(R"("rows":[])"), std::string::npos) << check->body;
   const std::string log = process_->Log();
-  EXPECT_NE(log.find("accepts only requests carrying one of the 2 access tokens"), std::string::npos) << log;
+  EXPECT_NE(log.find("accepts only requests carrying one of the 3 access tokens"), std::string::npos) << log;
   EXPECT_NE(log.find("refused POST from 127.0.0.1:"), std::string::npos) << log;
   EXPECT_NE(log.find(": HTTP 401, no access token"), std::string::npos) << log;
   EXPECT_NE(log.find(": HTTP 401, unknown access token"), std::string::npos) << log;
@@ -93,6 +94,12 @@ TEST_P(AccessTest, ListedTokensAreServedAndTheirUsersGoToTheAuditTrail) {
   ASSERT_TRUE(second);
   EXPECT_EQ(second->status, 200);
   EXPECT_NE(second->body.find(R"("ok":true)"), std::string::npos) << second->body;
+  // A token of role consulta (the file's third column) looks but does not save.
+  const auto reader = Post("Bearer tok-leitor-5Rt7Yq2w", SaveBody("P4", "C1"));
+  ASSERT_TRUE(reader);
+  EXPECT_NE(reader->body.find(R"("ok":false,"error":"O usuário painel da diretoria tem acesso somente para consulta.")"),
+            std::string::npos)
+      << reader->body;
 
   const CommandResult audit = Audit();
   ASSERT_EQ(audit.status, 0) << audit.output;
@@ -101,6 +108,7 @@ TEST_P(AccessTest, ListedTokensAreServedAndTheirUsersGoToTheAuditTrail) {
       << audit.output;
   EXPECT_NE(audit.output.find("  user joao\n  insert  product P3  item C2"), std::string::npos) << audit.output;
   EXPECT_EQ(audit.output.find("product P1  item C2"), std::string::npos) << audit.output;
+  EXPECT_EQ(audit.output.find("product P4"), std::string::npos) << audit.output;
 }
 
 TEST(ServerAccess, WithoutTokensTheServerSaysItAcceptsAnyone) {

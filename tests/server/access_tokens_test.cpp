@@ -1,6 +1,6 @@
 // The tokens file and the Authorization header: what is read, what is refused, which user a
 // header stands for.
-#include "server/http/AccessTokens.h"
+#include "server/access/AccessTokens.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -36,6 +36,22 @@ TEST(AccessTokens, ReadsTokensAndUsersSkippingCommentsAndBlankLines) {
   EXPECT_EQ(tokens.UserFor("Bearer tok-maria-0123456"), "Maria da Silva");
   EXPECT_EQ(tokens.UserFor("bearer tok-joao-01234567"), "joao");
   EXPECT_EQ(tokens.UserFor("BEARER tok-last-01234567"), "last");
+}
+
+// A third column sets the token's role; without it the role is edicao, as before roles existed.
+TEST(AccessTokens, AnOptionalLastWordSetsTheRole) {
+  const AccessTokens tokens = AccessTokens::Parse(
+      "tok-maria-0123456 Maria da Silva consulta\ntok-joao-01234567 joao edicao\n"
+      "tok-robo-01234567 robo de carga\ntok-solo-01234567 consulta\n",
+      "tokens.txt");
+  const auto role = [&](const std::string& token) { return tokens.IdentityFor("Bearer " + token).value(); };
+  EXPECT_EQ(role("tok-maria-0123456").user, "Maria da Silva");
+  EXPECT_EQ(role("tok-maria-0123456").role, Role::kConsulta);
+  EXPECT_EQ(role("tok-joao-01234567").role, Role::kEdicao);
+  EXPECT_EQ(role("tok-robo-01234567").user, "robo de carga");
+  EXPECT_EQ(role("tok-robo-01234567").role, Role::kEdicao);
+  EXPECT_EQ(role("tok-solo-01234567").user, "consulta");  // a name alone is a name
+  EXPECT_EQ(role("tok-solo-01234567").access, AccessKind::kToken);
 }
 
 // Only "Bearer TOKEN" exactly: blanks, control characters or anything else around the token

@@ -58,7 +58,7 @@ struct BusySession {
   LiveConfig live{LiveConfig::Values{}};
   ServerMetrics metrics;
   SpoolBudget spool{0};
-  SessionHost host{limits, live, nullptr, service, log, notes, budget, calls, workers, metrics, spool};
+  SessionHost host{limits, live, nullptr, nullptr, service, log, notes, budget, calls, workers, metrics, spool};
   LanePool lanes{1, notes, [](const std::string&) {}};
   net::io_context listening;
   tcp::acceptor acceptor{listening, {net::ip::make_address("127.0.0.1"), 0}};

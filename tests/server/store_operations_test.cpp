@@ -1,6 +1,6 @@
 // Operating the stores: a missing store is refused unless asked to create one; an SQLite file
 // deleted or replaced under a running server makes every save fail (never a lost "ok"); stores of
-// the first release are migrated with every row and audit row intact (SQLite at start after a
+// earlier releases are migrated with every row and audit row intact (SQLite at start after a
 // copy, PostgreSQL by the migrate command) and newer ones refused; a backup taken while clients
 // save holds every save acknowledged before it began, and a restore gives the same store back.
 #include <gtest/gtest.h>
@@ -27,15 +27,22 @@ using host::wire::ChangeOp;
 const char* const kTables[] = {"PRODUTO",          "FORNECEDOR",       "CLIENTE",   "FILIAL",        "DESONERA_FORNECEDOR",
                                "DESONERA_CLIENTE", "DESONERA_FILIAL", "AUDITORIA", "AUDITORIA_ITEM"};
 
+const std::string kCurrent = std::to_string(Store::kSchemaVersion);
+
+// The columns every release has: the access column of AUDITORIA is new in version 3.
+std::string Columns(const std::string& table) {
+  return table == "AUDITORIA" ? "NRPACOTE, DTHRALTERACAO, NMMETODO, DSENDERECO, NMUSUARIO" : "*";
+}
+
 // Every row of a table, sorted, "a|b|c" each.
 std::vector<std::string> SortedRows(const TestDatabase& db, const std::string& table) {
-  auto rows = db.Rows("SELECT * FROM " + table);
+  auto rows = db.Rows("SELECT " + Columns(table) + " FROM " + table);
   std::sort(rows.begin(), rows.end());
   return rows;
 }
 std::vector<std::string> SortedSqliteRows(const std::string& path, const std::string& table) {
   SqliteDatabase db(path, SqliteDatabase::Mode::ReadOnly);
-  SqliteStatement s = db.Prepare("SELECT * FROM " + table);
+  SqliteStatement s = db.Prepare("SELECT " + Columns(table) + " FROM " + table);
   std::vector<std::string> rows;
   while (s.Step()) {
     std::string line;
@@ -51,17 +58,17 @@ std::string SqliteOne(const std::string& path, const std::string& sql) {
   return s.Step() ? std::string(s.Text(0)) : "";
 }
 
-// A copy of the store the first release wrote (tests/data), in dir. The store is in WAL mode, so
-// even a read-only open writes beside the file: tests open only copies, never the file itself.
-std::string ReleaseOneStore(const TempDir& dir) {
-  const std::string copy = dir.File("store-release1.db");
-  if (!std::filesystem::exists(copy)) {
-    std::filesystem::copy_file(std::string(PDI_TEST_DATA_DIR) + "/store-release1.db", copy);
-  }
+// A copy of the store release 1 or 2 wrote (tests/data), in dir. The stores are in WAL mode, so
+// even a read-only open writes beside the file: tests open only copies, never the files themselves.
+std::string ReleaseStore(int release, const TempDir& dir) {
+  const std::string name = "store-release" + std::to_string(release) + ".db";
+  const std::string copy = dir.File(name);
+  if (!std::filesystem::exists(copy)) std::filesystem::copy_file(std::string(PDI_TEST_DATA_DIR) + "/" + name, copy);
   return copy;
 }
-std::string ReleaseOneScript() {
-  std::ifstream in(std::string(PDI_TEST_DATA_DIR) + "/store-release1.pg.sql");
+// The PostgreSQL script of release 1 or 2 (tests/data).
+std::string ReleaseScript(int release) {
+  std::ifstream in(std::string(PDI_TEST_DATA_DIR) + "/store-release" + std::to_string(release) + ".pg.sql");
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
@@ -122,36 +129,44 @@ TEST_P(StoreKindTest, MissingStoreIsRefusedNamingItUnlessCreateIsGiven) {
 TEST_P(StoreKindTest, StoreNewerThanTheServerIsRefusedNamingBothVersions) {
   TestDatabase db(GetParam(), dir_);
   ASSERT_EQ(RunServerCommand({"init", "--db", db.Location()}).status, 0);
+  const std::string newer = std::to_string(Store::kSchemaVersion + 1);
   if (GetParam() == StoreKind::Sqlite) {
-    SqliteDatabase(db.Location(), SqliteDatabase::Mode::ReadWrite).Exec("PRAGMA user_version = 3");
+    SqliteDatabase(db.Location(), SqliteDatabase::Mode::ReadWrite).Exec("PRAGMA user_version = " + newer);
   } else {
-    PgConnection(db.Location()).Exec("UPDATE CONTROLE SET NRVALOR = 3 WHERE NMCHAVE = 'VERSAO_ESQUEMA'");
+    PgConnection(db.Location()).Exec("UPDATE CONTROLE SET NRVALOR = " + newer + " WHERE NMCHAVE = 'VERSAO_ESQUEMA'");
   }
   for (const char* command : {"serve", "audit", "migrate"}) {
     const CommandResult r = RunServerCommand({command, "--db", db.Location()});
     EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("schema version 3, newer than version 2"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("schema version " + newer + ", newer than version " + kCurrent), std::string::npos)
+        << r.output;
   }
 }
 
-// A store the first release wrote (tests/data), upgraded: every row of every table as it was.
-TEST(StoreUpgrade, SqliteStoreOfTheFirstReleaseIsCopiedThenMigratedAtStartKeepingEveryRow) {
+// The stores of earlier releases (tests/data), upgraded: every row of every table as it was.
+class StoreUpgrade : public ::testing::TestWithParam<int> {};
+INSTANTIATE_TEST_SUITE_P(Releases, StoreUpgrade, ::testing::Values(1, 2),
+                         [](const auto& p) { return "Release" + std::to_string(p.param); });
+
+TEST_P(StoreUpgrade, SqliteStoreIsCopiedThenMigratedAtStartKeepingEveryRow) {
+  const int release = GetParam();
   TempDir dir;
-  const std::string release1 = ReleaseOneStore(dir);
+  const std::string old = ReleaseStore(release, dir), version = std::to_string(release);
   const std::string db = dir.File("s.db");
-  std::filesystem::copy_file(release1, db);
-  ASSERT_EQ(SqliteOne(db, "PRAGMA user_version"), "0");
-  ASSERT_EQ(SqliteOne(db, "SELECT COUNT(*) FROM AUDITORIA_ITEM"), "4");
+  std::filesystem::copy_file(old, db);
+  const std::string packets = SqliteOne(db, "SELECT COUNT(*) FROM AUDITORIA");
 
   ServerProcess process(ServerBinary(), db);
-  EXPECT_NE(process.Log().find("migrated the schema of " + db + " from version 1 to 2"), std::string::npos)
+  EXPECT_NE(process.Log().find("migrated the schema of " + db + " from version " + version + " to " + kCurrent),
+            std::string::npos)
       << process.Log();
-  EXPECT_EQ(SqliteOne(db, "PRAGMA user_version"), "2");
-  EXPECT_EQ(SqliteOne(db + ".v1.backup", "PRAGMA user_version"), "0");
+  EXPECT_EQ(SqliteOne(db, "PRAGMA user_version"), kCurrent);
+  EXPECT_EQ(SqliteOne(db + ".v" + version + ".backup", "PRAGMA user_version"), release == 1 ? "0" : version);
   for (const char* table : kTables) {
-    EXPECT_EQ(SortedSqliteRows(db, table), SortedSqliteRows(release1, table)) << table;
-    EXPECT_EQ(SortedSqliteRows(db + ".v1.backup", table), SortedSqliteRows(release1, table)) << table;
+    EXPECT_EQ(SortedSqliteRows(db, table), SortedSqliteRows(old, table)) << table;
+    EXPECT_EQ(SortedSqliteRows(db + ".v" + version + ".backup", table), SortedSqliteRows(old, table)) << table;
   }
+  EXPECT_EQ(SqliteOne(db, "SELECT COUNT(*) FROM AUDITORIA WHERE IDACESSO <> ''"), "0");
   RpcClient rpc(process.Port());
   const Answer suppliers = rpc.Call("getFornecedor");
   ASSERT_TRUE(suppliers.ok);
@@ -162,39 +177,47 @@ TEST(StoreUpgrade, SqliteStoreOfTheFirstReleaseIsCopiedThenMigratedAtStartKeepin
 
   const CommandResult audit = RunServerCommand({"audit", "--db", db});
   EXPECT_EQ(audit.status, 0) << audit.output;
-  EXPECT_EQ(Count(audit.output, "  packet "), 4u) << audit.output;
-  EXPECT_NE(audit.output.find("packet 4  SetFilial"), std::string::npos) << audit.output;
+  const size_t next = std::stoul(packets) + 1;
+  EXPECT_EQ(Count(audit.output, "  packet "), next) << audit.output;
+  EXPECT_NE(audit.output.find("packet " + std::to_string(next) + "  SetFilial"), std::string::npos) << audit.output;
   // Opened again: nothing more to migrate, no second copy.
   EXPECT_EQ(RunServerCommand({"audit", "--db", db}).output.find("migrated"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(db + ".v1.backup.1"));
+  EXPECT_FALSE(std::filesystem::exists(db + ".v" + version + ".backup.1"));
 }
 
-TEST(StoreUpgrade, PostgresStoreOfTheFirstReleaseIsMigratedByTheMigrateCommandKeepingEveryRow) {
+TEST_P(StoreUpgrade, PostgresStoreIsMigratedByTheMigrateCommandKeepingEveryRow) {
   PDI_SKIP_UNLESS_STORE(StoreKind::Postgres);
+  const int release = GetParam();
+  const std::string version = std::to_string(release);
   TempDir dir;
   TestDatabase db(StoreKind::Postgres, dir);
-  PgConnection(db.Location()).Exec(ReleaseOneScript());
+  PgConnection(db.Location()).Exec(ReleaseScript(release));
 
   const CommandResult refused = RunServerCommand({"serve", "--db", db.Location(), "--listen", "127.0.0.1:0"});
   EXPECT_EQ(refused.status, 1) << refused.output;
-  EXPECT_NE(refused.output.find("has schema version 1; this server needs version 2"), std::string::npos) << refused.output;
+  EXPECT_NE(refused.output.find("has schema version " + version + "; this server needs version " + kCurrent),
+            std::string::npos)
+      << refused.output;
   EXPECT_NE(refused.output.find("pdi07310-server migrate --db"), std::string::npos) << refused.output;
 
   const CommandResult migrated = RunServerCommand({"migrate", "--db", db.Location()});
   ASSERT_EQ(migrated.status, 0) << migrated.output;
-  EXPECT_NE(migrated.output.find("migrated the schema from version 1 to 2"), std::string::npos) << migrated.output;
-  EXPECT_EQ(db.One("SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE = 'VERSAO_ESQUEMA'"), "2");
+  EXPECT_NE(migrated.output.find("migrated the schema from version " + version + " to " + kCurrent), std::string::npos)
+      << migrated.output;
+  EXPECT_EQ(db.One("SELECT NRVALOR FROM CONTROLE WHERE NMCHAVE = 'VERSAO_ESQUEMA'"), kCurrent);
   for (const char* table : kTables) {
-    EXPECT_EQ(SortedRows(db, table), SortedSqliteRows(ReleaseOneStore(dir), table)) << table;
+    EXPECT_EQ(SortedRows(db, table), SortedSqliteRows(ReleaseStore(release, dir), table)) << table;
   }
+  const std::string packets = db.One("SELECT COUNT(*) FROM AUDITORIA");
   ServerProcess process(ServerBinary(), db.Location());
   RpcClient rpc(process.Port());
   const Answer saved = rpc.Call("SetFilial", {Changes(BranchFields(), {{ChangeOp::Insert, {"P000000001", "CE01", ""}}})});
   EXPECT_TRUE(saved.ok) << saved.body;
   EXPECT_EQ(process.Stop(), 0);
   const CommandResult audit = RunServerCommand({"audit", "--db", db.Location()});
-  EXPECT_EQ(Count(audit.output, "  packet "), 4u) << audit.output;
-  EXPECT_NE(audit.output.find("packet 4  SetFilial"), std::string::npos) << audit.output;
+  const size_t next = std::stoul(packets) + 1;
+  EXPECT_EQ(Count(audit.output, "  packet "), next) << audit.output;
+  EXPECT_NE(audit.output.find("packet " + std::to_string(next) + "  SetFilial"), std::string::npos) << audit.output;
 }
 
 // What is not a store is refused by every command that takes one, naming what it is, and left
@@ -244,7 +267,7 @@ TEST(StoreRecognition, ADamagedStoreIsRefusedBeforeAnythingIsDoneToIt) {
   ASSERT_EQ(RunServerCommand({"demo", "--db", store, "--local", dir.File("l.db"), "--products", "300",
                               "--rows-per-product", "6"}).status, 0);
   const std::string old = dir.File("old.db");
-  std::filesystem::copy_file(ReleaseOneStore(dir), old);
+  std::filesystem::copy_file(ReleaseStore(1, dir), old);
   for (const std::string& file : {store, old}) {
     {
       std::fstream f(file, std::ios::binary | std::ios::in | std::ios::out);
@@ -309,11 +332,11 @@ TEST_P(StoreKindTest, ReadOnlyCommandsReadAnOlderStoreAsItIsAndNeverMigrateIt) {
   TestDatabase db(GetParam(), dir_);
   std::string before;
   if (GetParam() == StoreKind::Sqlite) {
-    std::filesystem::copy_file(ReleaseOneStore(dir_), db.Location());
+    std::filesystem::copy_file(ReleaseStore(1, dir_), db.Location());
     std::ifstream in(db.Location(), std::ios::binary);
     before.assign(std::istreambuf_iterator<char>(in), {});
   } else {
-    PgConnection(db.Location()).Exec(ReleaseOneScript());
+    PgConnection(db.Location()).Exec(ReleaseScript(1));
   }
   const CommandResult audit = RunServerCommand({"audit", "--db", db.Location()});
   EXPECT_EQ(audit.status, 0) << audit.output;

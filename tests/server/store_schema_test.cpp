@@ -94,24 +94,26 @@ INSTANTIATE_TEST_SUITE_P(Stores, StoreSchemaTest, ::testing::Values(StoreKind::S
 
 TEST_P(StoreSchemaTest, NewAndMigratedStoresHoldTheTablesTheSchemaDescribes) {
   const Catalog expected = Expected();
-  ASSERT_EQ(expected.size(), 10u);
+  ASSERT_EQ(expected.size(), 13u);
 
   TestDatabase made(GetParam(), dir_, "made");
   Store::Open(made.Location(), StoreOptions{.create = true});
   EXPECT_EQ(Read(made), expected);
 
-  // The first release's store, as it left it, then migrated.
-  TestDatabase old(GetParam(), dir_, "old");
-  const std::string data = std::string(PDI_TEST_DATA_DIR) + "/store-release1";
-  if (GetParam() == StoreKind::Sqlite) {
-    std::filesystem::copy_file(data + ".db", old.Location());
-  } else {
-    std::stringstream script;
-    script << std::ifstream(data + ".pg.sql").rdbuf();
-    PgConnection(old.Location()).Exec(script.str());
+  // The stores of the earlier releases, as they left them, then migrated.
+  for (const std::string release : {"1", "2"}) {
+    TestDatabase old(GetParam(), dir_, "old" + release);
+    const std::string data = std::string(PDI_TEST_DATA_DIR) + "/store-release" + release;
+    if (GetParam() == StoreKind::Sqlite) {
+      std::filesystem::copy_file(data + ".db", old.Location());
+    } else {
+      std::stringstream script;
+      script << std::ifstream(data + ".pg.sql").rdbuf();
+      PgConnection(old.Location()).Exec(script.str());
+    }
+    Store::Open(old.Location(), StoreOptions{.migrate = true});
+    EXPECT_EQ(Read(old), expected) << "release " << release;
   }
-  Store::Open(old.Location(), StoreOptions{.migrate = true});
-  EXPECT_EQ(Read(old), expected);
 }
 
 TEST(StoreNumbers, AMalformedNumberInTheStoreIsAStoreFailureNamingItsColumn) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct ProgramResult {
 // hanging. Never throws for the program's sake.
 ProgramResult RunProgram(const std::vector<std::string>& argv,
                          std::chrono::seconds timeout = std::chrono::seconds(240));
+// The same with input on its standard input (then the end of it) instead of /dev/null.
+ProgramResult RunProgram(const std::vector<std::string>& argv, std::chrono::seconds timeout,
+                         const std::optional<std::string>& input);
 
 // RunProgram, with the output written to outputFile when one is given; returns the status.
 int RunCommand(const std::vector<std::string>& argv, const std::filesystem::path& outputFile = {});

@@ -1,4 +1,4 @@
-#include "server/http/AccessTokens.h"
+#include "server/access/AccessTokens.h"
 
 #include <stdexcept>
 
@@ -49,7 +49,15 @@ AccessTokens AccessTokens::Parse(std::string_view text, const std::string& sourc
     size_t split = 0;
     while (split < line.size() && !Blank(line[split])) ++split;
     const std::string_view token = line.substr(0, split);
-    const std::string_view user = Trim(line.substr(split));
+    std::string_view user = Trim(line.substr(split));
+    // An optional last word names the role.
+    Role role = Role::kEdicao;
+    if (const size_t blank = user.find_last_of(" \t"); blank != std::string_view::npos) {
+      if (const auto named = ParseRole(user.substr(blank + 1))) {
+        role = *named;
+        user = Trim(user.substr(0, blank));
+      }
+    }
     for (const char c : token) {
       if (!TokenChar(c)) throw std::runtime_error(where() + ": a token holds only printable characters");
     }
@@ -66,13 +74,19 @@ AccessTokens AccessTokens::Parse(std::string_view text, const std::string& sourc
     for (const Entry& e : tokens.entries_) {
       if (e.token == token) throw std::runtime_error(where() + ": the token is listed twice");
     }
-    tokens.entries_.push_back({std::string(token), std::string(user)});
+    tokens.entries_.push_back({std::string(token), std::string(user), role});
   }
   if (tokens.entries_.empty()) throw std::runtime_error(source + ": no token listed; nobody could call the server");
   return tokens;
 }
 
 std::optional<std::string> AccessTokens::UserFor(std::string_view authorization) const {
+  const auto identity = IdentityFor(authorization);
+  if (!identity) return std::nullopt;
+  return identity->user;
+}
+
+std::optional<std::string_view> AccessTokens::BearerToken(std::string_view authorization) {
   constexpr std::string_view kScheme = "bearer";
   if (authorization.size() <= kScheme.size() + 1 || authorization[kScheme.size()] != ' ') return std::nullopt;
   for (size_t i = 0; i < kScheme.size(); ++i) {
@@ -85,11 +99,17 @@ std::optional<std::string> AccessTokens::UserFor(std::string_view authorization)
   for (const char c : token) {
     if (!TokenChar(c)) return std::nullopt;
   }
-  std::optional<std::string> user;
+  return token;
+}
+
+std::optional<Identity> AccessTokens::IdentityFor(std::string_view authorization) const {
+  const auto token = BearerToken(authorization);
+  if (!token) return std::nullopt;
+  std::optional<Identity> identity;
   for (const Entry& e : entries_) {
-    if (SameText(e.token, token) && !user) user = e.user;
+    if (SameText(e.token, *token) && !identity) identity = Identity{e.user, e.role, AccessKind::kToken};
   }
-  return user;
+  return identity;
 }
 
 }  // namespace server

@@ -1,9 +1,11 @@
 // AccessTokens is the list of access tokens a server accepts, read from a file with one
-// "TOKEN USER" per line: the token (at least 16 printable ASCII characters without blanks) and,
-// after blanks, the user name it stands for (the rest of the line, without control characters).
+// "TOKEN USER [ROLE]" per line: the token (at least 16 printable ASCII characters without blanks)
+// and, after blanks, the user name it stands for (the rest of the line, without control
+// characters). When the line's last word is "edicao" or "consulta" and a name comes before it,
+// that word is the token's role; without it the role is edicao, as before roles existed.
 // Blank lines and lines starting with '#' are ignored. The file is a secret: owned by the server's
-// user (mode 0600) or by root (0640 at most), never readable by others (see PrivateFile.h). A request
-// is let in when its Authorization header is exactly "Bearer TOKEN" with a listed token; the user
+// user (mode 0600) or by root (0640 at most), never readable by others (see PrivateFile.h). A
+// request is let in when its Authorization header is exactly "Bearer TOKEN" with a listed token; the user
 // name then goes to the audit trail.
 //
 // Immutable once loaded; safe to read from any thread. Intentionally copyable.
@@ -13,6 +15,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "server/access/Identity.h"
 
 namespace server {
 
@@ -36,13 +40,20 @@ class AccessTokens {
   // token, or the token is not listed. The comparison takes the same time whatever the tokens
   // have in common.
   std::optional<std::string> UserFor(std::string_view authorization) const;
+  // The same, with the token's role (access kToken).
+  std::optional<Identity> IdentityFor(std::string_view authorization) const;
 
   size_t Size() const { return entries_.size(); }
+
+  // The token of an Authorization header value that is exactly "Bearer TOKEN" (see UserFor),
+  // listed or not; nothing for any other value.
+  static std::optional<std::string_view> BearerToken(std::string_view authorization);
 
  private:
   struct Entry {
     std::string token;
     std::string user;
+    Role role = Role::kEdicao;
   };
   std::vector<Entry> entries_;
 };
