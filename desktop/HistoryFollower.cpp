@@ -12,6 +12,7 @@
 #include "host/controls/Form.h"
 #include "host/data/DataSet.h"
 #include "host/data/Field.h"
+#include "host/tools/ScreenLists.h"
 
 namespace desktop {
 
@@ -37,7 +38,7 @@ HistoryFollower::HistoryFollower(HistoryPanel& panel, std::function<FormWindow*(
 std::string HistoryFollower::CurrentKey() const {
   FormWindow* window = activeWindow_();
   if (!window || !window->Form()) return {};
-  host::TDBGrid* main = ListCommands::MainList(*window->Form());
+  host::TDBGrid* main = host::ScreenLists::MainList(*window->Form());
   host::TDataSet* ds = main ? main->DataSet() : nullptr;
   if (!ds || ds->State() != host::TDataSetState::dsBrowse || ds->IsEmpty()) return {};
   const host::TField* key = ds->FindField(kHistoryKeyField);
@@ -73,7 +74,7 @@ void HistoryFollower::Follow() {
 void HistoryFollower::Track() {
   GridTableModel* adapter = nullptr;
   if (FormWindow* window = activeWindow_(); window && window->Form()) {
-    if (host::TDBGrid* main = ListCommands::MainList(*window->Form())) {
+    if (host::TDBGrid* main = host::ScreenLists::MainList(*window->Form())) {
       for (GridView* view : window->Grids())
         if (view->Grid() == main) adapter = view->Adapter();
     }

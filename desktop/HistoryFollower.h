@@ -1,5 +1,5 @@
 // HistoryFollower keeps the "Histórico" panel on the current product: the history key field of
-// the active screen's main list (ListCommands::MainList) at its current record, while that list
+// the active screen's main list (host::ScreenLists::MainList) at its current record, while that list
 // is browsing a record (empty otherwise: inserting, editing, an empty list, no screen).
 //
 // Promises:

@@ -23,12 +23,11 @@
 #include "desktop/UserAction.h"
 #include "host/controls/DBGrid.h"
 #include "host/controls/Form.h"
-#include "host/controls/PageControl.h"
-#include "host/controls/TabSheet.h"
 #include "host/core/Component.h"
 #include "host/data/ClientDataSet.h"
 #include "host/services/HostLib.h"
 #include "host/tools/ListExport.h"
+#include "host/tools/ScreenLists.h"
 
 namespace desktop {
 
@@ -43,68 +42,14 @@ struct RunningGuard {
   ~RunningGuard() { running = false; }
 };
 
-std::vector<host::TDBGrid*> GridsOf(const host::TForm& form) {
-  std::vector<host::TDBGrid*> grids;
-  for (host::TComponent* c : form.Components())
-    if (auto* g = dynamic_cast<host::TDBGrid*>(c)) grids.push_back(g);
-  return grids;
-}
-
-host::TTabSheet* SheetOf(const host::TControl& control) {
-  for (host::TControl* p = control.Parent(); p; p = p->Parent())
-    if (auto* sheet = dynamic_cast<host::TTabSheet*>(p)) return sheet;
-  return nullptr;
-}
-
 }  // namespace
-
-bool ListCommands::IsDetailList(const host::TDBGrid& grid) {
-  const auto* ds = dynamic_cast<const host::TClientDataSet*>(grid.DataSet());
-  return ds && ds->Filtered() && !ds->Filter().empty();
-}
-
-host::TDBGrid* ListCommands::MainList(const host::TForm& form) {
-  for (host::TDBGrid* g : GridsOf(form))
-    if (g->DataSet() && !IsDetailList(*g)) return g;
-  return nullptr;
-}
-
-host::TDBGrid* ListCommands::DetailInView(const host::TForm& form) {
-  if (auto* active = dynamic_cast<host::TDBGrid*>(form.ActiveControl()); active && IsDetailList(*active)) return active;
-  for (host::TDBGrid* g : GridsOf(form)) {
-    if (!IsDetailList(*g)) continue;
-    host::TTabSheet* sheet = SheetOf(*g);
-    if (!sheet || (sheet->PageControl() && sheet->PageControl()->ActivePage() == sheet)) return g;
-  }
-  return nullptr;
-}
-
-QString ListCommands::ListName(const host::TDBGrid& grid) {
-  if (host::TTabSheet* sheet = SheetOf(grid); sheet && !sheet->Caption().empty()) {
-    QString caption = Q(sheet->Caption());
-    return caption.remove(QLatin1Char('&'));
-  }
-  return Q(grid.Name());
-}
 
 bool ListCommands::Running() { return running; }
 
 host::TDBGrid* ListCommands::PasteTarget(const host::TForm& form, QString* why) {
-  const auto say = [why](const QString& text) -> host::TDBGrid* {
-    if (why) *why = text;
-    return nullptr;
-  };
-  auto* grid = dynamic_cast<host::TDBGrid*>(form.ActiveControl());
-  if (!grid || !IsDetailList(*grid)) {
-    return say(QStringLiteral("Para colar uma lista, clique antes na lista de destino (uma das listas do registro atual)."));
-  }
-  if (grid->ReadOnly()) return say(QStringLiteral("A lista %1 não aceita inclusões agora.").arg(ListName(*grid)));
-  for (host::TComponent* c : form.Components()) {
-    auto* ds = dynamic_cast<host::TDataSet*>(c);
-    if (ds && ds->Active() && ds->State() != host::TDataSetState::dsBrowse) {
-      return say(QStringLiteral("Confirme ou cancele o registro em edição antes de colar uma lista."));
-    }
-  }
+  std::string reason;
+  host::TDBGrid* grid = host::ScreenLists::PasteTarget(form, &reason);
+  if (!grid && why) *why = Q(reason);
   return grid;
 }
 
@@ -112,7 +57,7 @@ host::PasteSummary ListCommands::Paste(QWidget* parent, host::TDBGrid& grid, con
   host::PasteSummary summary;
   if (running) return summary;
   const std::vector<std::string> codes = host::ListPaste::SplitCodes(text.toStdString());
-  const QString name = ListName(grid);
+  const QString name = Q(host::ScreenLists::ListName(grid));
   if (codes.empty()) {
     services.MessageDlg("A área de transferência não tem códigos para colar (um código por linha).",
                         host::TMsgDlgType::mtInformation, {host::mbOK}, 0);
@@ -162,14 +107,14 @@ host::PasteSummary ListCommands::Paste(QWidget* parent, host::TDBGrid& grid, con
 }
 
 void ListCommands::Export(QWidget* parent, const host::TForm* form, QtHostServices& services) {
-  host::TDBGrid* main = form ? MainList(*form) : nullptr;
+  host::TDBGrid* main = form ? host::ScreenLists::MainList(*form) : nullptr;
   if (!main) {
     services.ShowError("Abra a tela antes de exportar uma lista.");
     return;
   }
-  host::TDBGrid* detail = DetailInView(*form);
+  host::TDBGrid* detail = host::ScreenLists::DetailInView(*form);
   static QString lastFolder;
-  ExportDialog dialog(Q(form->Caption()), detail ? ListName(*detail) : QString(), lastFolder, parent);
+  ExportDialog dialog(Q(form->Caption()), detail ? Q(host::ScreenLists::ListName(*detail)) : QString(), lastFolder, parent);
   if (services.Exec(dialog) != QDialog::Accepted) return;
   // The dialog offers the detail choices only when a detail list is in view.
   const ExportDialog::Choice choice = detail ? dialog.Chosen() : ExportDialog::Choice::MainList;

@@ -2,10 +2,8 @@
 // in it: pasting a list of codes into a list (through host::ListPaste, so every row goes through
 // the screen's own rules) and exporting a list to CSV or XLSX (through host::ListExport).
 //
-// A screen's lists are told apart by their record sets, with no knowledge of the screen: the
-// main list is the first grid whose record set is not filtered; a detail list (the rows of the
-// main list's current record, e.g. a product's suppliers) is a grid over a filtered
-// TClientDataSet. A detail list is named by the caption of the tab sheet it lies on.
+// Which list is which (the main list; a detail list, the rows of the main list's current record,
+// e.g. a product's suppliers) and where a paste may go, host::ScreenLists says, as for every host.
 //
 // Promises of the paste:
 // - It runs only into a detail list that is not read-only while every record set of the form is
@@ -51,17 +49,7 @@ class ListCommands {
   // The most codes one paste takes; a longer clipboard is refused whole, with a message.
   static constexpr std::size_t kMaxPasteCodes = host::ListPaste::kMaxCodes;
 
-  // The form's main list (see the class comment); null when none.
-  static host::TDBGrid* MainList(const host::TForm& form);
-  // True for a grid over a filtered TClientDataSet.
-  static bool IsDetailList(const host::TDBGrid& grid);
-  // The detail list in view: the form's active control when it is one, else the first detail
-  // list whose tab sheet is the one shown. Null when none.
-  static host::TDBGrid* DetailInView(const host::TForm& form);
-  // The caption of the tab sheet holding the grid, else the grid's name.
-  static QString ListName(const host::TDBGrid& grid);
-
-  // The grid a list may be pasted into now (see the class comment); null with `why` set.
+  // host::ScreenLists::PasteTarget, its reason as a QString.
   static host::TDBGrid* PasteTarget(const host::TForm& form, QString* why);
   // Pastes `text` (one code per line) into grid, with the progress and summary dialogs, through
   // `services` (its dialog hook answers the summary in tests). Returns the summary; a paste with

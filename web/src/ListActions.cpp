@@ -5,26 +5,17 @@
 
 #include "host/controls/DBGrid.h"
 #include "host/controls/Form.h"
-#include "host/controls/PageControl.h"
-#include "host/controls/TabSheet.h"
 #include "host/data/ClientDataSet.h"
 #include "host/services/HostLib.h"
 #include "host/tools/ListExport.h"
 #include "host/tools/ListPaste.h"
+#include "host/tools/ScreenLists.h"
 #include "web/src/JsImports.h"
 #include "web/src/JsonOut.h"
 
 namespace web {
 
 namespace {
-
-host::TTabSheet* SheetOf(const host::TControl& control) {
-  for (host::TControl* p = control.Parent(); p; p = p->Parent())
-    if (auto* sheet = dynamic_cast<host::TTabSheet*>(p)) return sheet;
-  return nullptr;
-}
-
-std::vector<host::TDBGrid*> GridsOf(const host::TForm& form) { return ComponentsOf<host::TDBGrid>(form); }
 
 // A file name made of the list's name: letters and digits, the rest '-'.
 std::string Slug(const std::string& name) {
@@ -45,58 +36,9 @@ std::string Slug(const std::string& name) {
 
 }  // namespace
 
-bool ListActions::IsDetailList(const host::TDBGrid& grid) {
-  const auto* ds = dynamic_cast<const host::TClientDataSet*>(grid.DataSet());
-  return ds && ds->Filtered() && !ds->Filter().empty();
-}
-
-host::TDBGrid* ListActions::MainList(const host::TForm& form) {
-  for (host::TDBGrid* g : GridsOf(form))
-    if (g->DataSet() && !IsDetailList(*g)) return g;
-  return nullptr;
-}
-
-host::TDBGrid* ListActions::DetailInView(const host::TForm& form) {
-  if (auto* active = dynamic_cast<host::TDBGrid*>(form.ActiveControl()); active && IsDetailList(*active)) return active;
-  for (host::TDBGrid* g : GridsOf(form)) {
-    if (!IsDetailList(*g)) continue;
-    host::TTabSheet* sheet = SheetOf(*g);
-    if (!sheet || (sheet->PageControl() && sheet->PageControl()->ActivePage() == sheet)) return g;
-  }
-  return nullptr;
-}
-
-std::string ListActions::ListName(const host::TDBGrid& grid) {
-  if (host::TTabSheet* sheet = SheetOf(grid); sheet && !sheet->Caption().empty()) {
-    std::string caption = sheet->Caption();
-    std::erase(caption, '&');
-    return caption;
-  }
-  return grid.Name();
-}
-
-host::TDBGrid* ListActions::PasteTarget(const host::TForm& form, std::string* why) {
-  const auto say = [why](std::string text) -> host::TDBGrid* {
-    if (why) *why = std::move(text);
-    return nullptr;
-  };
-  auto* grid = dynamic_cast<host::TDBGrid*>(form.ActiveControl());
-  if (!grid || !IsDetailList(*grid)) {
-    return say("Para colar uma lista, clique antes na lista de destino (uma das listas do registro atual).");
-  }
-  if (grid->ReadOnly()) return say("A lista " + ListName(*grid) + " não aceita inclusões agora.");
-  for (host::TComponent* c : AllComponents(form)) {
-    auto* ds = dynamic_cast<host::TDataSet*>(c);
-    if (ds && ds->Active() && ds->State() != host::TDataSetState::dsBrowse) {
-      return say("Confirme ou cancele o registro em edição antes de colar uma lista.");
-    }
-  }
-  return grid;
-}
-
 void ListActions::Paste(const host::TForm& form, const std::string& text) {
   std::string why;
-  host::TDBGrid* grid = PasteTarget(form, &why);
+  host::TDBGrid* grid = host::ScreenLists::PasteTarget(form, &why);
   if (!grid) {
     host::MessageDlg(why, host::TMsgDlgType::mtInformation, {host::mbOK});
     return;
@@ -113,7 +55,7 @@ void ListActions::Paste(const host::TForm& form, const std::string& text) {
                      host::TMsgDlgType::mtWarning, {host::mbOK});
     return;
   }
-  const std::string name = ListName(*grid);
+  const std::string name = host::ScreenLists::ListName(*grid);
   const host::PasteSummary summary = host::ListPaste(*grid).Run(codes, [&](int done, int all) {
     JsonOut json;
     json.Begin()
@@ -136,9 +78,9 @@ void ListActions::Paste(const host::TForm& form, const std::string& text) {
 }
 
 std::string ListActions::Export(const host::TForm& form, const std::string& list, const std::string& format) {
-  host::TDBGrid* main = MainList(form);
+  host::TDBGrid* main = host::ScreenLists::MainList(form);
   if (!main) throw host::EPlatformError("Abra a tela antes de exportar uma lista.");
-  host::TDBGrid* detail = DetailInView(form);
+  host::TDBGrid* detail = host::ScreenLists::DetailInView(form);
   if (list != "main" && !detail) throw host::EPlatformError("Não há lista do registro atual à vista para exportar.");
   if (format != "csv" && format != "xlsx") throw host::EPlatformError("Formato de exportação desconhecido: " + format);
   host::ExportTable table;
@@ -148,10 +90,10 @@ std::string ListActions::Export(const host::TForm& form, const std::string& list
     name = "pdi07310-produtos";
   } else if (list == "detailAll") {
     table = host::ListExport::FromGridAllRows(*detail);
-    name = "pdi07310-" + Slug(ListName(*detail)) + "-todos";
+    name = "pdi07310-" + Slug(host::ScreenLists::ListName(*detail)) + "-todos";
   } else {
     table = host::ListExport::FromGrid(*detail);
-    name = "pdi07310-" + Slug(ListName(*detail));
+    name = "pdi07310-" + Slug(host::ScreenLists::ListName(*detail));
   }
   name += "." + format;
   const std::string path = "/tmp/" + name;

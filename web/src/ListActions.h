@@ -3,14 +3,14 @@
 // through the screen's own rules) and exporting a list to CSV or XLSX (host::ListExport), the file
 // then handed to the browser as a download.
 //
-// A screen's lists are told apart by their record sets: the main list is the first grid whose
-// record set is not filtered; a detail list is a grid over a filtered TClientDataSet, named by the
-// caption of the tab sheet it lies on.
+// Which list is which, and where a paste may go, host::ScreenLists says, for every host alike.
 //
 // Used on the page's one thread. Stateless; static members.
 #pragma once
 
 #include <string>
+
+#include "host/tools/ListPaste.h"
 
 namespace host {
 class TDBGrid;
@@ -24,15 +24,7 @@ class ListActions {
   ListActions() = delete;
 
   // The most codes one paste takes; a longer text is refused whole, with a message.
-  static constexpr std::size_t kMaxPasteCodes = 20000;
-
-  static host::TDBGrid* MainList(const host::TForm& form);
-  static host::TDBGrid* DetailInView(const host::TForm& form);
-  static bool IsDetailList(const host::TDBGrid& grid);
-  // The caption of the tab sheet holding the grid ('&' removed), else the grid's name.
-  static std::string ListName(const host::TDBGrid& grid);
-  // The grid a list may be pasted into now; null with *why set to the reason (Portuguese).
-  static host::TDBGrid* PasteTarget(const host::TForm& form, std::string* why);
+  static constexpr std::size_t kMaxPasteCodes = host::ListPaste::kMaxCodes;
 
   // Pastes text (one code per line) into the list in focus: the page shows the progress with
   // "Parar" between rows, then a summary of every code with its outcome. Says why when nothing can

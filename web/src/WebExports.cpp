@@ -13,6 +13,7 @@
 #include "host/controls/Form.h"
 #include "host/data/DataSet.h"
 #include "host/data/Field.h"
+#include "host/tools/ScreenLists.h"
 #include "pdi_version.h"
 #include "web/src/JsonOut.h"
 #include "web/src/ListActions.h"
@@ -94,14 +95,14 @@ EMSCRIPTEN_KEEPALIVE const char* pdi_context() {
   web::JsonOut json;
   json.Begin().Field("version", PDI_VERSION);
   const host::TForm* form = web::WebSession::Instance().Form();
-  const host::TDBGrid* main = form ? web::ListActions::MainList(*form) : nullptr;
+  const host::TDBGrid* main = form ? host::ScreenLists::MainList(*form) : nullptr;
   std::string product;
   if (main && main->DataSet() && main->DataSet()->State() == host::TDataSetState::dsBrowse) {
     if (host::TField* key = main->DataSet()->FindField("CDPRODUTO")) product = key->AsString();
   }
   json.Field("product", product);
-  const host::TDBGrid* detail = form ? web::ListActions::DetailInView(*form) : nullptr;
-  json.Field("detail", detail ? web::ListActions::ListName(*detail) : std::string());
+  const host::TDBGrid* detail = form ? host::ScreenLists::DetailInView(*form) : nullptr;
+  json.Field("detail", detail ? host::ScreenLists::ListName(*detail) : std::string());
   json.End();
   return Keep(slot, json.str());
 }
