@@ -1,8 +1,8 @@
 #include "desktop/DataSetTableModel.h"
 
-#include "desktop/RowReader.h"
 #include "host/data/DataSet.h"
 #include "host/data/Field.h"
+#include "host/data/RowReader.h"
 
 namespace desktop {
 
@@ -44,7 +44,7 @@ DataSetTableModel::DataSetTableModel(host::TDataSet& dataSet, QObject* parent)
   rows_.reserve(static_cast<std::size_t>(count));
   for (int r = 1; r <= count; ++r) {
     QStringList texts;
-    for (const std::string& t : RowReader::Texts(fields_, r)) texts.append(QString::fromStdString(t));
+    for (const std::string& t : host::RowReader::Texts(fields_, r)) texts.append(QString::fromStdString(t));
     rows_.push_back(std::move(texts));
   }
 }

@@ -1,7 +1,7 @@
 // DataSetTableModel lists the rows of a record set for the host's dialogs (pick list, search):
 // one column per visible field, titled by the field's display label, each cell the field's shown
 // text (through OnGetText, so taxpayer numbers appear formatted). The texts are read once, when
-// the model is built, through RowReader: the record set's current row does not move and no
+// the model is built, through host::RowReader: the record set's current row does not move and no
 // event of the screen runs. The dialogs are modal, so the record set cannot change under them.
 //
 // Used on the user-interface thread only. Not copyable (a QObject).

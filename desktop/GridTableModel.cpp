@@ -2,11 +2,11 @@
 
 #include <QString>
 
-#include "desktop/RowReader.h"
 #include "host/controls/Column.h"
 #include "host/controls/DBGrid.h"
 #include "host/data/DataSet.h"
 #include "host/data/Field.h"
+#include "host/data/RowReader.h"
 
 namespace desktop {
 
@@ -112,7 +112,7 @@ QVariant GridTableModel::data(const QModelIndex& index, int role) const {
   try {
     const host::TField* f = c->Field();
     if (!f) return {};
-    return QString::fromStdString(RowReader::Text(*f, index.row() + 1));
+    return QString::fromStdString(host::RowReader::Text(*f, index.row() + 1));
   } catch (...) {
     // Drawing never raises into Qt; a text that cannot be read is drawn empty.
     return {};

@@ -1,6 +1,6 @@
 // GridTableModel is the Qt item model of a data grid (host::TDBGrid): its rows are the grid's
 // visible rows, its columns the grid's columns, titled by the column titles; every cell is the
-// field's shown text (through OnGetText) read by RowReader, so the model holds no copy of the
+// field's shown text (through OnGetText) read by host::RowReader, so the model holds no copy of the
 // data. The vertical header shows the platform's row indicator on the current row ("▶" browsing,
 // "*" inserting, "I" editing).
 //

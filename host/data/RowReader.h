@@ -1,5 +1,5 @@
 // RowReader reads the shown texts of any visible row of a record set for drawing: a grid paints
-// every row on screen, a pick list lists every row, while the record set's fields read only its
+// every row on screen, a pick list lists every row (in the desktop and in the browser alike), while the record set's fields read only its
 // current row. It points the record set's field reads at the row being drawn for the duration of
 // one read (TDataSet::SetDisplayRow), so the current row does not move and no event of the
 // screen runs; OnGetText handlers (taxpayer numbers formatted by person type) see the drawn row.
@@ -15,12 +15,9 @@
 #include <vector>
 
 namespace host {
+
 class TDataSet;
 class TField;
-}  // namespace host
-
-
-namespace desktop {
 
 class RowReader {
  public:
@@ -28,11 +25,11 @@ class RowReader {
 
   // The shown text (TField::Text(true)) of `field` in visible row `row` (1-based) of its record
   // set; empty when the row does not exist or cannot be read.
-  static std::string Text(const host::TField& field, int row);
+  static std::string Text(const TField& field, int row);
   // The shown texts of `fields` (all of one record set) in visible row `row`.
-  static std::vector<std::string> Texts(const std::vector<host::TField*>& fields, int row);
+  static std::vector<std::string> Texts(const std::vector<TField*>& fields, int row);
   // True when rows other than the current one can be read.
-  static bool CanReadAnyRow(const host::TDataSet& dataSet);
+  static bool CanReadAnyRow(const TDataSet& dataSet);
 };
 
-}  // namespace desktop
+}  // namespace host

@@ -3,28 +3,11 @@
 #include "host/data/ClientDataSet.h"
 #include "host/data/DataSet.h"
 #include "host/data/Field.h"
+#include "host/data/RowReader.h"
 
 namespace web {
 
 namespace {
-
-// Points a record set's reads at `row` for its lifetime, then back at the current row.
-class DisplayRowScope {
- public:
-  DisplayRowScope(host::TClientDataSet& dataSet, int row) : dataSet_(dataSet) { dataSet_.SetDisplayRow(row); }
-  ~DisplayRowScope() {
-    try {
-      dataSet_.SetDisplayRow(0);
-    } catch (...) {
-      // Row 0 is always valid; a destructor never throws.
-    }
-  }
-  DisplayRowScope(const DisplayRowScope&) = delete;
-  DisplayRowScope& operator=(const DisplayRowScope&) = delete;
-
- private:
-  host::TClientDataSet& dataSet_;
-};
 
 std::string DigitsOf(const std::string& text) {
   std::string digits;
@@ -43,17 +26,8 @@ RowTexts::RowTexts(host::TDataSet& dataSet) : dataSet_(&dataSet) {
 int RowTexts::RowCount() const { return dataSet_->Active() ? dataSet_->RecordCount() : 0; }
 
 std::vector<std::string> RowTexts::Row(int row) const {
-  std::vector<std::string> out(fields_.size());
-  if (row < 1 || row > RowCount()) return out;
-  if (row == dataSet_->RecNo()) {
-    for (std::size_t i = 0; i < fields_.size(); ++i) out[i] = fields_[i]->Text(true);
-    return out;
-  }
-  auto* client = dynamic_cast<host::TClientDataSet*>(dataSet_);
-  if (!client) return out;
-  const DisplayRowScope scope(*client, row);
-  for (std::size_t i = 0; i < fields_.size(); ++i) out[i] = fields_[i]->Text(true);
-  return out;
+  if (fields_.empty()) return {};
+  return host::RowReader::Texts(fields_, row);
 }
 
 std::string RowTexts::Fold(const std::string& text) {

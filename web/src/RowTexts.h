@@ -1,7 +1,7 @@
 // RowTexts reads the shown texts of any visible row of a record set, for drawing a pick list or a
 // search over it, without moving its current row and without running the screen's events: the
-// record set's reads are pointed at the drawn row for the time of one read
-// (TClientDataSet::SetDisplayRow), as the desktop's row reader does. Of a record set that cannot
+// record set's reads are pointed at the drawn row for the time of one read (host::RowReader, as
+// the desktop's grids do). Of a record set that cannot
 // point its reads elsewhere, only the current row reads; other rows read empty.
 //
 // Find locates a row by the start of a cell's text, ignoring letter case and accents, and, for
