@@ -3,11 +3,6 @@
 // the screen, which stores rows at the server and reloads its lists.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QHeaderView>
 #include <QSettings>
@@ -41,6 +36,7 @@
 #include "host/net/NetConnection.h"
 #include "tests/desktop/DialogAnswers.h"
 #include "tests/desktop/ScreenDesktop.h"
+#include "tests/support/Programs.h"
 #include "tests/support/TestServer.h"
 
 namespace {
@@ -332,26 +328,13 @@ TEST_F(ScreenGuiTest, ColumnWidthsTheUserSetAreRememberedWithTheWindowsGeometry)
                    .RemembersLayout());
 }
 
-// A loopback port with nobody listening on it.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t length = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
 TEST(ScreenGuiStartTest, AMissingLocalDatabaseOrServerIsSaidClearlyAndNoScreenOpens) {
   PDI_SKIP_WITHOUT_PROGRAMS();
   const testsupport::TempDir temp("pdi-desktop");
   const auto& dir = temp.Path();
   const auto local = dir / "local.db";
   testsupport::WriteLocalDatabase(local, testsupport::SampleMasterData());
-  const int port = FreePort();
+  const int port = testsupport::FreePort();
   {
     Desktop desk(SettingsFor(port, (dir / "missing.db").string()));
     EXPECT_FALSE(desk.window->OpenScreen());

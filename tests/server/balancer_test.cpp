@@ -28,6 +28,8 @@ extern char** environ;
 namespace server::test {
 namespace {
 
+using testsupport::FreePort;
+
 using host::wire::ChangeOp;
 
 // The haproxy program, or "" when it is not installed.
@@ -36,22 +38,6 @@ std::string HaproxyBinary() {
     if (access(path, X_OK) == 0) return path;
   }
   return "";
-}
-
-// A loopback port free at the time of asking (the caller retries when someone takes it first).
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  if (fd >= 0) close(fd);
-  return port;
 }
 
 // HAProxy in front of servers on loopback ports: round robin, a health check on the service's

@@ -30,6 +30,8 @@ extern char** environ;
 namespace server::test {
 namespace {
 
+using testsupport::FreePort;
+
 using testsupport::RawConnection;
 using testsupport::RequestBytes;
 
@@ -88,21 +90,6 @@ std::string PgBin() {
     if (access((bin + "/initdb").c_str(), X_OK) == 0 && bin > best) best = bin;
   }
   return best;
-}
-
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  if (fd >= 0) close(fd);
-  return port;
 }
 
 // A primary and a synchronous streaming standby made with pg_basebackup -R, in a folder under

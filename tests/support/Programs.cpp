@@ -1,9 +1,12 @@
 #include "tests/support/Programs.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -102,6 +105,21 @@ int RunCommand(const std::vector<std::string>& argv, const std::filesystem::path
   const ProgramResult result = RunProgram(argv);
   if (!outputFile.empty()) std::ofstream(outputFile, std::ios::binary | std::ios::trunc) << result.output;
   return result.status;
+}
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = 0;
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  if (fd >= 0) close(fd);
+  return port;
 }
 
 }  // namespace testsupport

@@ -20,6 +20,10 @@ std::string ScenarioBinary();
 // The screen module (libPKG_PDI07310.so).
 std::string ScreenModule();
 
+// A loopback port nobody listens on at the time of asking (0 when none could be had); the caller
+// retries when someone takes it first.
+int FreePort();
+
 // What a program did: its exit status (128 + the signal when a signal ended it, -1 when it could
 // not be started) and everything it wrote on its standard output and error, in order.
 struct ProgramResult {
