@@ -512,7 +512,7 @@ bool TrickleUntilClosed(RawConnection& c, std::chrono::milliseconds deadline) {
 
 TEST_P(SlowReaderTest, AReaderTakingItSlowlyIsDroppedAtTheStreamLimitAndTheLogShrinksAfterIt) {
   // No spool: the answer goes at the reader's pace, holding its snapshot (as when the spool is full).
-  Start({"--stream-timeout", "4", "--wal-size-limit", "1048576", "--max-spool-bytes", "0"});
+  Start({"--stream-timeout", "10", "--wal-size-limit", "1048576", "--max-spool-bytes", "0"});
   RawConnection reader(Port(), "", 4096);
   ASSERT_TRUE(reader.Send(RequestBytes("POST", kPath, LoadBody())));
   std::this_thread::sleep_for(milliseconds(300));  // its snapshot is open
