@@ -1,11 +1,11 @@
 #include "host/net/SignIn.h"
 
-#include <arpa/inet.h>
 #include <httplib.h>
 #include <simdjson.h>
 
 #include <algorithm>
 
+#include "host/net/NetExchange.h"
 #include "host/wire/PacketWriter.h"
 
 namespace host {
@@ -13,41 +13,15 @@ namespace {
 
 constexpr size_t kMaxAnswerBytes = 16 * 1024;
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return text;
-}
-
-// True when host (without scheme) is this machine's loopback: "localhost", 127.0.0.0/8 or ::1.
-bool IsLoopback(std::string host) {
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  host = Lower(host);
-  if (host == "localhost") return true;
-  unsigned char v4[4];
-  if (::inet_pton(AF_INET, host.c_str(), v4) == 1) return v4[0] == 127;
-  unsigned char v6[16];
-  if (::inet_pton(AF_INET6, host.c_str(), v6) == 1) {
-    static const unsigned char kLoopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    return std::equal(v6, v6 + 16, kLoopback);
-  }
-  return false;
-}
-
 }  // namespace
 
 SignInAnswer SignIn(const SignInServer& server, const std::string& user, const std::string& password) {
   SignInAnswer answer;
-  std::string name = server.host;
-  bool tls = false;
-  if (Lower(name.substr(0, 8)) == "https://") {
-    tls = true;
-    name.erase(0, 8);
-  } else if (Lower(name.substr(0, 7)) == "http://") {
-    name.erase(0, 7);
-  }
-  if (!name.empty() && name.back() == '/') name.pop_back();
+  const ServerHost host = ServerHost::Parse(server.host);
+  const std::string& name = host.name;
+  const bool tls = host.tls;
   const std::string address = name + ":" + std::to_string(server.port);
-  if (!tls && !server.insecure && !IsLoopback(name)) {
+  if (!tls && !server.insecure && !host.IsLoopback()) {
     answer.message = "A senha não é enviada sem criptografia a um servidor fora desta máquina (" + address +
                      "); use https:// no endereço do servidor.";
     return answer;
