@@ -797,6 +797,26 @@ void TClientDataSet::RefreshRows(const Variant& packet, const std::string& field
     I.order.insert(I.order.begin() + static_cast<std::ptrdiff_t>(pos), added.begin(), added.end());
     for (const RowId row : added) I.IndexAdd(row);
   }
+  // The rows replaced stay in storage: once they outnumber the live ones (refreshes of a product
+  // that keeps growing, a long paste), the live rows are copied into fresh storage, in order.
+  if (I.store.RowCount() > 2 * I.order.size() + 4096) {
+    RowStore compact(I.store.Columns());
+    for (const RowId r : I.order) {
+      const RowId row = compact.AddEmptyRow();
+      for (int c = 0; c < compact.Columns(); ++c) {
+        const std::string_view text = I.store.Cell(r, c);
+        if (!text.empty()) compact.SetCell(row, c, text);
+      }
+    }
+    I.store = std::move(compact);
+    I.seq.assign(I.order.size(), 0);
+    I.status.assign(I.order.size(), RowStatus::Stored);
+    for (std::size_t i = 0; i < I.order.size(); ++i) I.order[i] = static_cast<RowId>(i);
+    I.Renumber();
+    for (auto& index : I.indexes) {
+      if (index) index->Build(I.store, I.order);
+    }
+  }
   SetState(TDataSetState::dsBrowse);
   ApplyFilterView();
   Fire(AfterOpen);

@@ -74,6 +74,26 @@ TEST_F(RefreshRowsTest, RowsPostedOutOfPlaceLeaveWithTheirKey) {
   EXPECT_EQ(All(), "a|b|b|c|d|f / 1|1|2|5|1|1");
 }
 
+TEST_F(RefreshRowsTest, RowsReplacedAgainAndAgainLeaveTheSetAsALoad) {
+  // Enough refreshes of one product that the rows replaced outnumber the live ones many times.
+  ds.SetFilter("P = 'b'");
+  ds.SetFiltered(true);
+  std::string json = R"({"fields":[{"name":"P","size":10},{"name":"V","size":4}],"rows":[)";
+  for (int n = 0; n < 200; ++n) {
+    json += std::string(n ? "," : "") + R"(["b",")" + std::to_string(1000 + n) + R"("])";
+  }
+  json += "]}";
+  for (int round = 0; round < 60; ++round) {
+    ds.RefreshRows(Variant::MakeDataPacket(json), "P", std::vector<std::string>{"b"});
+  }
+  EXPECT_EQ(ds.RecordCount(), 200);
+  EXPECT_EQ(ds.RecNo(), 1);
+  ds.SetFilter("P = 'd'");
+  EXPECT_EQ(Column(ds, "V"), "1");
+  ds.SetFiltered(false);
+  EXPECT_EQ(ds.RecordCount(), 203);
+}
+
 TEST_F(RefreshRowsTest, RefusalsChangeNothing) {
   const std::string before = All();
   const std::vector<std::string> b{"b"};
