@@ -813,8 +813,8 @@ void TClientDataSet::RefreshRows(const Variant& packet, const std::string& field
     I.status.assign(I.order.size(), RowStatus::Stored);
     for (std::size_t i = 0; i < I.order.size(); ++i) I.order[i] = static_cast<RowId>(i);
     I.Renumber();
-    for (auto& index : I.indexes) {
-      if (index) index->Build(I.store, I.order);
+    for (auto& built : I.indexes) {
+      if (built) built->Build(I.store, I.order);
     }
   }
   SetState(TDataSetState::dsBrowse);
