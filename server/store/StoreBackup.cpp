@@ -35,8 +35,6 @@ std::vector<size_t> PairPlaces(ListKind kind) {
 
 [[noreturn]] void Fail(const std::string& what, const std::exception& e) { throw EStoreError(what + ": " + e.what()); }
 
-// True when a and b name the same file: the same path once made absolute and free of links and
-// dots, or, when both exist, the same file under two names (a hard link).
 // Makes every list version a copy of a store holds too old for clients: a copy put in place of
 // its store (a restore, a backup moved over the file) may hold an earlier state than the lists
 // its clients were refreshed to, so none of them may be refreshed by changes across it. The list
@@ -56,6 +54,8 @@ void ForgetListVersions(const std::string& path) {
           "') WHERE NMCHAVE = '" + kOldestListVersionName + "'; COMMIT");
 }
 
+// True when a and b name the same file: the same path once made absolute and free of links and
+// dots, or, when both exist, the same file under two names (a hard link).
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   const auto pa = std::filesystem::weakly_canonical(a, ec);
