@@ -1,9 +1,10 @@
 // Pasting a list of supplier codes into the supplier grid (each through the screen's own path:
-// insert, typing, column exit, post with check, save and reload of the whole list), at 1,000 and
-// 1,000,000 related rows; and getHistorico's answer time for a product with 10,000 audit rows.
+// insert, typing, column exit, post with check, save and refresh of the list by its changes), at
+// 1,000 and 1,000,000 related rows; and getHistorico's answer time for a product with 10,000
+// audit rows.
 //
 //   bench_paste [--codes N] [SIZE...]   sizes in related rows (default 1000); pass 1000000 for the
-//                                       large case (slow: each row reloads the whole list)
+//                                       large case (its demo data take a while to write)
 //
 // Prints the time per pasted row and the medians of the history calls.
 #include <algorithm>

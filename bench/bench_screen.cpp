@@ -1,7 +1,8 @@
 // What a user waits for, measured on demo data of 1,000, 100,000 and 1,000,000 related rows: the
 // screen opening (connect, full load, filter), moving to another product, storing one supplier
-// row (local lookup, server check, save, reload of the whole list) and deleting one. The screen
-// runs in process with the scripted host services against a real server process on loopback.
+// row (local lookup, server check, save, refresh of the list by its changes) and deleting one.
+// The screen runs in process with the scripted host services against a real server process on
+// loopback.
 //
 //   bench_screen [--sync normal] [--rows-per-product N] [SIZE...]
 //       sizes in related rows (default 1000 100000 1000000); --sync normal runs the server with

@@ -289,7 +289,7 @@ void RelatedList::StateChange() {
   s.CopyButtonsToMenu();
 }
 
-void RelatedList::Reload() { screen_->LoadFrame(m_->reloadMethod, {cds_}); }
+void RelatedList::Reload() { screen_->ReloadFrame(*this); }
 
 void RelatedList::BeforeEdit() { host::Abort(); }
 

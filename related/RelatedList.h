@@ -112,8 +112,13 @@ class RelatedList {
   void Validate(bool emptyIsError);
   // The list's enabling rule (dtsFornecedorStateChange and its kin).
   void StateChange();
-  // Reloads the whole list from the server (getFornecedor and its kin).
+  // Reloads the list from the server (getFornecedor and its kin): the rows of the products changed
+  // since the list version it holds replace theirs, or, when the server cannot tell them, the
+  // whole list is read; either way the list ends as a load of the whole list would leave it.
   void Reload();
+  // The list version the list's rows are of ("" when unknown), from the last load that told it.
+  const std::string& Version() const { return version_; }
+  void SetVersion(std::string version) { version_ = std::move(version); }
 
   // Record-set handlers.
   void BeforeEdit();
@@ -146,6 +151,7 @@ class RelatedList {
   host::TADOIBQuery* pickQuery_ = nullptr;
   host::TDataSource* pickSource_ = nullptr;
   bool refusing_ = false;  // a refusal is moving the focus to the code column
+  std::string version_;
 };
 
 }  // namespace pdi07310

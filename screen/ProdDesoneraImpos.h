@@ -113,6 +113,10 @@ class TfrmProdDesoneraImpos : public host::TfrmPadraoGrid {
   template <class T>
   T* Find(const std::string& name);
 
+  // Test hook: reload related lists whole from now on, as at a server of an earlier release that
+  // does not answer their changes (so a test can compare the two ways of reloading).
+  void TEST_ReadListsWhole() { changesRefused_ = true; }
+
   // Components the rules use, resolved after the description is loaded.
   TClientDataSet* cdsProduto = nullptr;
   TClientDataSet* cdsFornecedor = nullptr;
@@ -149,8 +153,16 @@ class TfrmProdDesoneraImpos : public host::TfrmPadraoGrid {
   // Remote frames (remote/RemoteFrames.cpp).
   // Calls a method and passes its raw answer through the host's result check.
   host::Variant RemoteCall(const std::string& method, const std::vector<host::Variant>& args);
-  // The load frame: one list (its packet) or the full load (element i into targets[i]).
+  // The load frame: one list (its packet) or the full load (element i into targets[i]); after the
+  // full load the related lists hold the list version read before it, when the server tells one.
   void LoadFrame(const std::string& method, const std::vector<TClientDataSet*>& targets);
+  // The load frame of one related list after a save or a check: refreshed by the rows of the
+  // products changed since the list version it holds, or read whole (see RelatedList::Reload);
+  // the same frame, messages and resulting list either way.
+  void ReloadFrame(RelatedList& list);
+  // The list version now (getVersaoListas), or "" at a server that does not tell it (an earlier
+  // release), which is then not asked again.
+  std::string ListVersionNow();
   // The save frame: sends the pending changes of dataSet; on success runs onSuccess, then merges
   // dataSet's change log. Returns false, doing nothing, when there is no pending change.
   bool SaveFrame(TClientDataSet& dataSet, const std::string& method,
@@ -168,6 +180,7 @@ class TfrmProdDesoneraImpos : public host::TfrmPadraoGrid {
 
   std::array<RelatedList, 3> related_;
   bool refusingProduct_ = false;  // a refusal is moving the focus to the product code column
+  bool changesRefused_ = false;   // the server does not answer list versions: reload lists whole
 };
 
 }  // namespace pdi07310

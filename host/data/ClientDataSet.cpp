@@ -702,6 +702,127 @@ void TClientDataSet::SetData(const Variant& packet) {
   Commit(std::move(fresh), newFields);
 }
 
+void TClientDataSet::RefreshRows(const Variant& packet, const std::string& fieldName,
+                                 std::span<const std::string> values) {
+  RequireActive(*this, "refresh rows");
+  if (State() != TDataSetState::dsBrowse || !impl_->log.empty())
+    throw EDataSetError("Cannot refresh rows: record set '" + Name() + "' has changes not yet merged");
+  const TField* keyField = FindField(fieldName);
+  if (!keyField) throw EDataSetError("Record set '" + Name() + "' has no field '" + fieldName + "'");
+  const int column = keyField->Index();
+  if (packet.Kind() != VariantKind::DataPacket)
+    throw EPacketError(std::string("Record set '") + Name() + "' can only load a data packet, not " +
+                       VariantKindName(packet.Kind()));
+
+  // Everything that can refuse the refresh happens before anything changes: the packet read
+  // into storage of the set's columns, its rows grouped by value.
+  const auto defs = FieldDefsOf(*this);
+  RowStore incoming;
+  if (const DecodedPacket* decoded = packet.Decoded()) {
+    if (!decoded->error.empty()) throw EPacketError(decoded->error);
+    incoming = StoreFor(*decoded, defs);
+  } else {
+    const std::string_view json = packet.PacketJson();
+    incoming = PacketReader::ReadData(json, packet.PacketBuffer()->capacity() - packet.PacketOffset(), defs).store;
+  }
+  std::vector<std::string_view> keys(values.begin(), values.end());
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  std::vector<std::vector<RowId>> arriving(keys.size());
+  for (RowId r = 0; r < incoming.RowCount(); ++r) {
+    const std::string_view key = incoming.Cell(r, column);
+    const auto at = std::lower_bound(keys.begin(), keys.end(), key);
+    if (at == keys.end() || *at != key)
+      throw EPacketError("Record set '" + Name() + "' was sent a row of " + fieldName + " '" + std::string(key) +
+                         "', which it did not ask for");
+    arriving[static_cast<std::size_t>(at - keys.begin())].push_back(r);
+  }
+
+  Impl& I = *impl_;
+  if (I.indexes.size() < static_cast<std::size_t>(FieldCount())) I.indexes.resize(FieldCount());
+  auto& index = I.indexes[static_cast<std::size_t>(column)];
+  if (!index) {
+    index.emplace(column);
+    index->Build(I.store, I.order);
+  }
+  SetState(TDataSetState::dsInactive);
+  const auto keyOf = [&](RowId r) { return I.store.Cell(r, column); };
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    // The value's rows leave: removed from the indexes and from the row order (one range when
+    // they lie together, as a loaded list's rows do).
+    const std::span<const RowId> held = index->Rows(keys[k]);
+    const std::vector<RowId> leaving(held.begin(), held.end());
+    if (!leaving.empty()) {
+      const std::size_t first = I.OrderPos(leaving.front());
+      bool together = first + leaving.size() <= I.order.size();
+      for (std::size_t i = 0; together && i < leaving.size(); ++i) together = I.order[first + i] == leaving[i];
+      for (const RowId r : leaving) {
+        I.IndexRemove(r);
+        I.status[r] = RowStatus::Dead;
+      }
+      if (together) {
+        I.order.erase(I.order.begin() + static_cast<std::ptrdiff_t>(first),
+                      I.order.begin() + static_cast<std::ptrdiff_t>(first + leaving.size()));
+      } else {
+        std::erase_if(I.order, [&](RowId r) { return I.status[r] == RowStatus::Dead; });
+      }
+    }
+    // The packet's rows of the value arrive where the order of the field puts them.
+    const std::vector<RowId>& rows = arriving[k];
+    if (rows.empty()) continue;
+    const auto where = std::lower_bound(I.order.begin(), I.order.end(), keys[k],
+                                        [&](RowId r, std::string_view key) { return keyOf(r) < key; });
+    const auto pos = static_cast<std::size_t>(where - I.order.begin());
+    const auto gapOk = [&] {
+      const std::uint64_t before = pos > 0 ? I.seq[I.order[pos - 1]] : 0;
+      const std::uint64_t after = pos < I.order.size() ? I.seq[I.order[pos]] : before + (rows.size() + 1) * kSeqGap;
+      return after - before > rows.size() + 1;
+    };
+    if (!gapOk()) I.Renumber();
+    const std::uint64_t before = pos > 0 ? I.seq[I.order[pos - 1]] : 0;
+    const std::uint64_t after = pos < I.order.size() ? I.seq[I.order[pos]] : before + (rows.size() + 1) * kSeqGap;
+    const std::uint64_t step = (after - before) / (rows.size() + 1);
+    std::vector<RowId> added;
+    added.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const RowId row = I.store.AddEmptyRow();
+      for (int c = 0; c < I.store.Columns(); ++c) {
+        const std::string_view text = incoming.Cell(rows[i], c);
+        if (!text.empty()) I.store.SetCell(row, c, text);
+      }
+      I.seq.push_back(before + step * (i + 1));
+      I.status.push_back(RowStatus::Stored);
+      added.push_back(row);
+    }
+    I.order.insert(I.order.begin() + static_cast<std::ptrdiff_t>(pos), added.begin(), added.end());
+    for (const RowId row : added) I.IndexAdd(row);
+  }
+  // The rows replaced stay in storage: once they outnumber the live ones (refreshes of a product
+  // that keeps growing, a long paste), the live rows are copied into fresh storage, in order.
+  if (I.store.RowCount() > 2 * I.order.size() + 4096) {
+    RowStore compact(I.store.Columns());
+    for (const RowId r : I.order) {
+      const RowId row = compact.AddEmptyRow();
+      for (int c = 0; c < compact.Columns(); ++c) {
+        const std::string_view text = I.store.Cell(r, c);
+        if (!text.empty()) compact.SetCell(row, c, text);
+      }
+    }
+    I.store = std::move(compact);
+    I.seq.assign(I.order.size(), 0);
+    I.status.assign(I.order.size(), RowStatus::Stored);
+    for (std::size_t i = 0; i < I.order.size(); ++i) I.order[i] = static_cast<RowId>(i);
+    I.Renumber();
+    for (auto& built : I.indexes) {
+      if (built) built->Build(I.store, I.order);
+    }
+  }
+  SetState(TDataSetState::dsBrowse);
+  ApplyFilterView();
+  Fire(AfterOpen);
+  if (impl_->ViewSize() > 0) Fire(AfterScroll);
+}
+
 void TClientDataSet::Install(RowStore&& store, const std::vector<wire::FieldDef>* newFields) {
   Impl fresh;
   Prepare(fresh, std::move(store), newFields, PlanLoad());

@@ -99,6 +99,20 @@ class TClientDataSet : public TDataSet {
   // set is filtered on a field that the loaded set lacks. Either way nothing changes.
   void SetData(const Variant& packet);
 
+  // Replaces the rows of some values of one field by a data packet's rows, placed where a load of
+  // the whole content would put them: for a list loaded in ascending byte order of that field
+  // (related rows by product key), the rows of the values that changed are read again instead of
+  // the whole list. The set's rows of every other value stay as they are, and must already be in
+  // ascending order of the field (as a load of such a list leaves them); the packet's rows of one
+  // value keep the packet's order. Fields are matched and values cut as SetData does. Afterwards
+  // the set is as SetData leaves it: the filter and its indexes in place, data sources see the
+  // state go to dsInactive and back to dsBrowse, AfterOpen, AfterScroll when a row is visible,
+  // and the cursor on the first visible row.
+  // REQUIRES: the set is open, browsing, with no logged change; raises EDataSetError otherwise or
+  // when it has no field of that name, EPacketError when the packet is not a data packet, is
+  // malformed, or holds a row whose value is not one of values. Nothing changes then.
+  void RefreshRows(const Variant& packet, const std::string& fieldName, std::span<const std::string> values);
+
   // Runs the part of a large SetData that touches nothing of the set (reading the packet into new
   // storage, building the new rows' order and the filter indexes in use) for every record set: a
   // desktop host runs it on a worker thread while its user-interface thread keeps painting. The

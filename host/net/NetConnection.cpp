@@ -300,7 +300,9 @@ Variant TNetConnection::CallOnce(const std::string& what, const std::string& met
   const auto broken = [&](const std::string& detail) { Fail(what, "resposta inválida do servidor (" + detail + ")"); };
   if (!decoder.Finish()) broken(decoder.Failure());
   if (decoder.HasError()) {
-    Fail(what, "o servidor respondeu com o erro " + std::to_string(decoder.ErrorCode()) + ": " + decoder.ErrorMessage());
+    throw ENetError("Falha ao " + what + " em " + Address() + ": o servidor respondeu com o erro " +
+                        std::to_string(decoder.ErrorCode()) + ": " + decoder.ErrorMessage(),
+                    0, static_cast<int>(decoder.ErrorCode()));
   }
   if (!decoder.HasResult()) broken("sem \"result\"");
   if (decoder.Id() != id) broken("identificador da resposta não confere com o da chamada");

@@ -81,11 +81,16 @@ struct NetRequest;
 class ENetError : public EPlatformError {
  public:
   using EPlatformError::EPlatformError;
-  ENetError(const std::string& message, int status) : EPlatformError(message), status_(status) {}
+  ENetError(const std::string& message, int status, int rpcCode = 0)
+      : EPlatformError(message), status_(status), rpcCode_(rpcCode) {}
   int Status() const { return status_; }
+  // The code of the JSON-RPC error the server answered (-32601: no such method, at a server of an
+  // earlier release), or 0 when the call failed otherwise.
+  int RpcCode() const { return rpcCode_; }
 
  private:
   int status_ = 0;
+  int rpcCode_ = 0;
 };
 
 class TNetConnection : public TComponent {

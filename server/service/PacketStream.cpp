@@ -22,6 +22,26 @@ PacketStream::PacketStream(std::unique_ptr<StoreSession> session, std::string id
   if (!lists_.empty()) cursor_ = session_->ReadList(lists_[0]);
 }
 
+PacketStream::PacketStream(std::unique_ptr<StoreSession> session, std::string idJson,
+                           const std::function<Layout(StoreSession&)>& plan, size_t chunkBytes)
+    : session_(std::move(session)), idJson_(std::move(idJson)), asArray_(true), chunkBytes_(chunkBytes), writer_(buffer_) {
+  session_->BeginRead();
+  inTransaction_ = true;
+  try {
+    Layout layout = plan(*session_);
+    lists_ = std::move(layout.lists);
+    asArray_ = layout.asArray;
+    before_ = std::move(layout.before);
+    products_ = std::move(layout.products);
+    if (products_ && lists_.size() != 1) throw EStoreError("internal error: product rows of one list only");
+    if (!products_) session_->ReadAhead(lists_);
+  } catch (...) {
+    session_->Rollback();
+    inTransaction_ = false;
+    throw;
+  }
+}
+
 PacketStream::~PacketStream() {
   cursor_.reset();
   if (inTransaction_) session_->Rollback();
@@ -29,7 +49,7 @@ PacketStream::~PacketStream() {
 
 void PacketStream::OpenList() {
   if (index_ > 0 && asArray_) buffer_ += ',';
-  if (!cursor_) cursor_ = session_->ReadList(lists_[index_]);
+  if (!cursor_) cursor_ = products_ ? session_->ReadProductRows(lists_[index_], *products_) : session_->ReadList(lists_[index_]);
   writer_.BeginData(ListCatalog::Get(lists_[index_]).fields);
 }
 
@@ -43,6 +63,7 @@ bool PacketStream::Fill(std::string& out) {
     buffer_ += JsonRpcResponse::ResultPrefix(idJson_);
     buffer_ += RawResult::OkPrefix();
     if (asArray_) buffer_ += '[';
+    buffer_ += before_;
     started_ = true;
     if (!lists_.empty()) OpenList();
   }

@@ -6,7 +6,9 @@
 // Used by one thread at a time. Not copyable or movable.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,20 @@ class PacketStream : public ReplyStream {
   // grows to before Fill returns it.
   PacketStream(std::unique_ptr<StoreSession> session, std::string idJson, std::vector<ListKind> lists,
                bool asArray, size_t chunkBytes = 256 * 1024);
+
+  // What an answer holds, decided inside the read transaction (so that what it says and the rows
+  // it sends are one state): the lists, whether the data is an array, JSON values written in the
+  // array before the packets (each followed by a comma), and, when set, the products whose rows
+  // alone the one related list sends (StoreSession::ReadProductRows).
+  struct Layout {
+    std::vector<ListKind> lists;
+    bool asArray = true;
+    std::string before;
+    std::optional<std::vector<std::string>> products;
+  };
+  // The same, the layout given by plan, called once the read transaction has begun.
+  PacketStream(std::unique_ptr<StoreSession> session, std::string idJson,
+               const std::function<Layout(StoreSession&)>& plan, size_t chunkBytes = 256 * 1024);
   ~PacketStream() override;
 
   bool Fill(std::string& out) override;
@@ -35,6 +51,8 @@ class PacketStream : public ReplyStream {
   std::string idJson_;
   std::vector<ListKind> lists_;
   bool asArray_;
+  std::string before_;
+  std::optional<std::vector<std::string>> products_;
   size_t chunkBytes_;
   std::string buffer_;
   host::wire::PacketWriter writer_;

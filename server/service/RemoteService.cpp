@@ -1,7 +1,9 @@
 #include "server/service/RemoteService.h"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
+#include <set>
 #include <memory>
 #include <optional>
 #include <random>
@@ -16,6 +18,7 @@
 #include "host/wire/Utf8.h"
 #include "server/service/AuditTime.h"
 #include "server/service/PacketStream.h"
+#include "server/store/StoreSchema.h"
 #include "server/store/StoreTransaction.h"
 
 namespace server {
@@ -266,6 +269,18 @@ void ApplyChanges(StoreSession& session, const ListInfo& info, const ChangePacke
       InsertChange(session, row, done);
     }
   }
+  // The products whose rows changed take the next list version, so that clients holding the
+  // lists read their rows again (a product's deletion changes its rows of every list).
+  std::set<ListProduct> changed;
+  for (const AuditChange& done : audit.changes) {
+    if (done.rows == 0) continue;
+    if (info.kind != ListKind::Product) {
+      changed.insert({info.kind, done.productKey});
+    } else {
+      for (const ListKind kind : kRelatedLists) changed.insert({kind, done.productKey});
+    }
+  }
+  if (!changed.empty()) session.RecordListChanges(std::vector<ListProduct>(changed.begin(), changed.end()));
   audit.time = AuditTime::Now();
   session.RecordAudit(audit);
   transaction.Commit();
@@ -372,6 +387,63 @@ Answer LoadList(const MethodCall& call) {
                                                    std::vector<ListKind>{call.list}, false)};
 }
 
+// A list version as a JSON string (a client may hold it in a double-less number type).
+std::string VersionJson(int64_t version) { return '"' + std::to_string(version) + '"'; }
+
+// A version a client sent, or nothing when it is none (empty, not a number).
+std::optional<int64_t> ClientVersion(std::string_view text) {
+  int64_t version = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), version);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || version < 0) return std::nullopt;
+  return version;
+}
+
+// How many changed products a client is sent the rows of; past it, the whole list.
+constexpr size_t kMostChangedProducts = 2000;
+
+// The methods that answer a related list's changes, by RelatedIndex.
+constexpr std::array<std::string_view, 3> kSinceMethods = {"getFornecedorDesde", "getClienteDesde",
+                                                           "getFilialDesde"};
+
+// getVersaoListas: the list version now, as a string.
+Answer ListVersionNow(const MethodCall& call) {
+  ExpectTexts(call.request, 0);
+  auto session = call.store.OpenSession();
+  StoreTransaction transaction(*session, StoreTransaction::Kind::Read);
+  Answer answer{.data = VersionJson(session->ListVersion())};
+  transaction.Commit();
+  return answer;
+}
+
+// getFornecedorDesde(version) and its kin: [version now, whole, [product keys], packet]. whole
+// false: the packet holds, in the list's order, the rows of the products whose rows changed
+// after the client's version, by key (a product listed without rows has none left). whole true:
+// the packet is the whole list and no product is listed (a version that is not one, too old for
+// the store to tell, or too many products changed since).
+Answer LoadListSince(const MethodCall& call) {
+  ExpectTexts(call.request, 1);
+  const std::optional<int64_t> since = ClientVersion(call.request.Params()[0].value);
+  const ListKind kind = call.list;
+  return {.stream = std::make_unique<PacketStream>(
+              call.store.OpenSession(), call.request.IdJson(), [&](StoreSession& session) {
+                PacketStream::Layout layout;
+                layout.lists = {kind};
+                const int64_t version = session.ListVersion();
+                std::optional<std::vector<std::string>> changed;
+                if (since) changed = session.ChangedProducts(kind, *since, kMostChangedProducts);
+                layout.before = VersionJson(version) + (changed ? ",false,[" : ",true,[");
+                if (changed) {
+                  for (size_t i = 0; i < changed->size(); ++i) {
+                    if (i > 0) layout.before += ',';
+                    host::wire::PacketWriter::AppendJsonString(layout.before, (*changed)[i]);
+                  }
+                }
+                layout.before += "],";
+                layout.products = std::move(changed);
+                return layout;
+              })};
+}
+
 Answer Save(const MethodCall& call) {
   if (call.context.role == Role::kConsulta) {
     throw ERefusal("O usuário " + Shown(call.context.user, 64) + " tem acesso somente para consulta.");
@@ -447,6 +519,8 @@ const std::vector<Method>& Methods() {
     for (const ListKind kind : kLists) methods.push_back({ListCatalog::Get(kind).saveMethod, false, kind, &Save});
     for (const ListKind kind : kLists) methods.push_back({ListCatalog::Get(kind).checkMethod, false, kind, &Check, true});
     methods.push_back({"getHistorico", false, ListKind::Product, &History});
+    methods.push_back({"getVersaoListas", false, ListKind::Product, &ListVersionNow, true});
+    for (const ListKind kind : kRelatedLists) methods.push_back({kSinceMethods[RelatedIndex(kind)], true, kind, &LoadListSince});
     return methods;
   }();
   return kMethods;

@@ -5,6 +5,18 @@
 // complete body. One table of the methods (name, whether it streams, handler) drives both the
 // dispatch of calls and the description answered to a GET.
 //
+// Refresh by changes (methods added for clients that refresh a related list after a save without
+// reading it whole; the methods above answer as they always did):
+//   getVersaoListas() answers the list version now, a number as a string. Every save that adds or
+//     removes related rows takes the next version (StoreSession::RecordListChanges); a change of
+//     the master data moves it past every version handed out before.
+//   getFornecedorDesde(version), getClienteDesde(version), getFilialDesde(version) answer
+//     [version now, whole, [product keys], packet]. whole false: the packet holds, in the list's
+//     order, the rows of the products (by key) whose rows changed after the client's version, and
+//     the client replaces those products' rows with them (a product listed without rows has none
+//     left). whole true: the packet is the whole list and no product is listed (the version is
+//     not one, too old for the store to tell, or more than kMostChangedProducts products changed).
+//
 // getHistorico answers a data packet of the product's change history, newest change first, at
 // most kHistoryLimit rows: DTHRALTERACAO (UTC), NMUSUARIO, DSENDERECO (client address), NMLISTA
 // (fornecedor, cliente, filial, produto), IDOPERACAO (insert, delete), CDITEM (item key),

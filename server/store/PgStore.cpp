@@ -52,6 +52,9 @@ class PgDialect final : public SqlDialect {
   std::string ReturningNumber(const StoreTable& table) const override {
     return std::string(" RETURNING ") + table.key[0];
   }
+  std::string NowMicroseconds() const override {
+    return "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000000 AS BIGINT)";
+  }
 };
 
 const StoreStatements& Statements() {
@@ -226,11 +229,27 @@ class PgSession : public StoreSession {
   }
 
   int64_t MasterDataVersion() override { return Number(Statements().MasterVersion(), ControlTable().Qualified(1)); }
-  void MasterDataChanged() override { Run(Statements().MasterChanged(), {}); }
+  void MasterDataChanged() override {
+    Run(Statements().MasterChanged(), {});
+    // The names every list shows may have changed: no client list is refreshed by changes across.
+    ForgetListChanges(Store::FreshListVersion());
+  }
 
  protected:
   StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) override {
-    const PgResult r = Run(Statements().Access(which), args);
+    return Rows(Statements().Access(which), args);
+  }
+  StatementRows RunChange(ChangeStatement which, std::span<const std::string_view> args) override {
+    return Rows(Statements().Change(which), args);
+  }
+  StatementRows ProductRowsOf(ListKind kind, std::string_view productKey) override {
+    const std::array<std::string_view, 1> args{productKey};
+    return Rows(Statements().ProductRows(kind), args);
+  }
+
+ private:
+  StatementRows Rows(const StoreStatement& statement, std::span<const std::string_view> args) {
+    const PgResult r = Run(statement, args);
     StatementRows out;
     out.rows.resize(static_cast<size_t>(r.Rows()));
     for (int row = 0; row < r.Rows(); ++row) {
@@ -240,7 +259,6 @@ class PgSession : public StoreSession {
     return out;
   }
 
- private:
   // Runs step; when it failed because the connection was lost while no transaction was open
   // (so nothing of this session's work is lost with it), connects again and runs step once more.
   template <class Step>

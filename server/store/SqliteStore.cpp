@@ -30,6 +30,7 @@ class SqliteDialect final : public SqlDialect {
     return std::string("INSERT OR IGNORE INTO ") + table.name + " (" + columns + ") VALUES (" + values + ")";
   }
   std::string ReturningNumber(const StoreTable&) const override { return ""; }
+  std::string NowMicroseconds() const override { return "CAST(strftime('%s', 'now') AS INTEGER) * 1000000"; }
 };
 
 const StoreStatements& Statements() {
@@ -229,7 +230,11 @@ class SqliteSession : public StoreSession {
   }
 
   int64_t MasterDataVersion() override { return Number(Statements().MasterVersion(), ControlTable().Qualified(1)); }
-  void MasterDataChanged() override { Run(Statements().MasterChanged(), {}); }
+  void MasterDataChanged() override {
+    Run(Statements().MasterChanged(), {});
+    // The names every list shows may have changed: no client list is refreshed by changes across.
+    ForgetListChanges(Store::FreshListVersion());
+  }
 
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
@@ -243,8 +248,20 @@ class SqliteSession : public StoreSession {
 
  protected:
   StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) override {
+    return Rows(Statements().Access(which), args);
+  }
+  StatementRows RunChange(ChangeStatement which, std::span<const std::string_view> args) override {
+    return Rows(Statements().Change(which), args);
+  }
+  StatementRows ProductRowsOf(ListKind kind, std::string_view productKey) override {
+    const std::array<std::string_view, 1> args{productKey};
+    return Rows(Statements().ProductRows(kind), args);
+  }
+
+ private:
+  StatementRows Rows(const StoreStatement& statement, std::span<const std::string_view> args) {
     StatementRows out;
-    Query(Statements().Access(which), args, [&](SqliteStatement& s) {
+    Query(statement, args, [&](SqliteStatement& s) {
       std::vector<std::string>& row = out.rows.emplace_back();
       for (int i = 0; i < s.ColumnCount(); ++i) row.emplace_back(s.Text(i));
     });
@@ -252,7 +269,6 @@ class SqliteSession : public StoreSession {
     return out;
   }
 
- private:
   SqliteStatement& Statement(const StoreStatement& sql) {
     std::optional<SqliteStatement>& prepared = connection_->statements[sql.id];
     if (!prepared) prepared.emplace(db_->Prepare(sql.text));

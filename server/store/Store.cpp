@@ -2,6 +2,8 @@
 
 #include <array>
 #include <charconv>
+#include <chrono>
+#include <functional>
 
 #include "server/store/PgStore.h"
 #include "server/store/SqliteStore.h"
@@ -35,7 +37,100 @@ class RowByRowSink : public RowSink {
   int64_t stored_ = 0;
 };
 
+// The rows of some products of a related list: each product's rows read by one statement and
+// held until handed out (a product has a few rows).
+class ProductRowsCursor : public RowCursor {
+ public:
+  using ReadOne = std::function<std::vector<std::vector<std::string>>(std::string_view product)>;
+  ProductRowsCursor(std::vector<std::string> products, ReadOne read)
+      : products_(std::move(products)), read_(std::move(read)) {}
+
+  bool Next() override {
+    while (next_ == rows_.size()) {
+      if (product_ == products_.size()) return false;
+      rows_ = read_(products_[product_++]);
+      next_ = 0;
+    }
+    const std::vector<std::string>& row = rows_[next_++];
+    row_.assign(row.begin(), row.end());
+    return true;
+  }
+  std::span<const std::string_view> Row() const override { return row_; }
+
+ private:
+  std::vector<std::string> products_;
+  ReadOne read_;
+  size_t product_ = 0;
+  std::vector<std::vector<std::string>> rows_;
+  size_t next_ = 0;
+  std::vector<std::string_view> row_;
+};
+
+// The old changes are forgotten when a version is a multiple of this.
+constexpr int64_t kPruneEvery = 1024;
+
+// The one number a statement of the list versions answers.
+int64_t OneNumber(const std::vector<std::vector<std::string>>& rows, const char* name) {
+  const std::string column = std::string(ControlTable().name) + "." + name;
+  if (rows.size() != 1 || rows[0].size() != 1) throw EStoreError("the store holds no " + column);
+  return StoredNumber(rows[0][0], column);
+}
+
 }  // namespace
+
+int64_t StoreSession::ListVersion() {
+  return OneNumber(RunChange(ChangeStatement::kListVersion, {}).rows, kListVersionName);
+}
+
+std::optional<std::vector<std::string>> StoreSession::ChangedProducts(ListKind kind, int64_t since, size_t most) {
+  const int64_t oldest = OneNumber(RunChange(ChangeStatement::kOldestListVersion, {}).rows, kOldestListVersionName);
+  if (since < oldest || since > ListVersion()) return std::nullopt;
+  const std::string list = std::to_string(RelatedIndex(kind) + 1);
+  const std::string after = std::to_string(since);
+  const std::string limit = std::to_string(most + 1);
+  const std::array<std::string_view, 3> args{list, after, limit};
+  std::vector<std::string> products;
+  for (auto& row : RunChange(ChangeStatement::kChangedProducts, args).rows) {
+    if (row.size() != 1) throw EStoreError("the store answered a changed product of the wrong width");
+    products.push_back(std::move(row[0]));
+  }
+  if (products.size() > most) return std::nullopt;
+  return products;
+}
+
+std::unique_ptr<RowCursor> StoreSession::ReadProductRows(ListKind kind, std::vector<std::string> productKeys) {
+  RelatedIndex(kind);  // raises for the product list
+  return std::make_unique<ProductRowsCursor>(std::move(productKeys), [this, kind](std::string_view product) {
+    return ProductRowsOf(kind, product).rows;
+  });
+}
+
+int64_t StoreSession::RecordListChanges(std::span<const ListProduct> changed) {
+  const int64_t version = OneNumber(RunChange(ChangeStatement::kNextListVersion, {}).rows, kListVersionName);
+  const std::string number = std::to_string(version);
+  for (const ListProduct& change : changed) {
+    const std::string list = std::to_string(RelatedIndex(change.list) + 1);
+    const std::array<std::string_view, 3> args{list, change.productKey, number};
+    RunChange(ChangeStatement::kListChanged, args);
+  }
+  if (version % kPruneEvery == 0) {
+    const std::string oldest = std::to_string(version - kKeptListVersions);
+    const std::array<std::string_view, 1> args{oldest};
+    RunChange(ChangeStatement::kPruneListChanges, args);
+    RunChange(ChangeStatement::kRaiseOldestListVersion, args);
+  }
+  return version;
+}
+
+void StoreSession::ForgetListChanges(int64_t atLeast) {
+  const std::string least = std::to_string(atLeast);
+  const std::array<std::string_view, 1> args{least};
+  const int64_t version = OneNumber(RunChange(ChangeStatement::kListVersionAtLeast, args).rows, kListVersionName);
+  RunChange(ChangeStatement::kForgetListChanges, {});
+  const std::string oldest = std::to_string(version);
+  const std::array<std::string_view, 1> raise{oldest};
+  RunChange(ChangeStatement::kRaiseOldestListVersion, raise);
+}
 
 std::unique_ptr<RowSink> StoreSession::PutMasters(ListKind kind) {
   return std::make_unique<RowByRowSink>(*this, kind, false);
@@ -202,6 +297,11 @@ std::string Store::Redacted(const std::string& location) {
     out.replace(start, (end == std::string::npos ? out.size() : end) - start, "***");
   }
   return out;
+}
+
+int64_t Store::FreshListVersion() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 std::unique_ptr<Store> Store::Open(const std::string& location, const StoreOptions& options) {

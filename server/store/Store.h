@@ -25,6 +25,7 @@
 namespace server {
 
 enum class AccessStatement : size_t;  // StoreSchema.h
+enum class ChangeStatement : size_t;  // StoreSchema.h
 
 // One applied change packet as the audit trail keeps it: when, which method, from which client
 // address, by which user (empty when the request carried none), and each change of the packet
@@ -90,6 +91,13 @@ struct SessionRecord {
 struct FailureCount {
   int64_t count = 0;
   int64_t latest = 0;
+};
+
+// A related list and one product of it, whose rows a save added or removed.
+struct ListProduct {
+  ListKind list;
+  std::string productKey;
+  auto operator<=>(const ListProduct&) const = default;
 };
 
 // A forward-only reader of rows.
@@ -224,8 +232,39 @@ class StoreSession {
   // MasterDataChanged raises, so whoever caches something built from them (the local database
   // served to desktops) knows when to build it again, across every server sharing the store.
   virtual int64_t MasterDataVersion() = 0;
-  // Raises the master-data version. REQUIRES: inside the write transaction that changed them.
+  // Raises the master-data version. REQUIRES: inside the write transaction that changed them,
+  // which must also call ForgetListChanges (the names every list shows may have changed).
   virtual void MasterDataChanged() = 0;
+
+  // ---- List versions. Every save that adds or removes related rows takes the next list version
+  // (RecordListChanges); per related list and product the store keeps the version at which the
+  // product's rows last changed, for the last kKeptListVersions versions. A client holding the
+  // lists as of version V asks which products changed since (ChangedProducts) and reads their
+  // rows alone (ReadProductRows) instead of the whole list. Raise EStoreError.
+
+  // How many versions back the changes are kept; a client further behind reads whole lists.
+  static constexpr int64_t kKeptListVersions = 100'000;
+
+  // The list version as the transaction sees it.
+  int64_t ListVersion();
+  // The products of a related list whose rows changed after version since, by key, when the store
+  // can tell: since lies between the oldest version it keeps and ListVersion(), and at most `most`
+  // products changed. Nothing otherwise: the whole list must be read. REQUIRES: inside a read
+  // transaction, so that this, ListVersion and ReadProductRows see one state.
+  std::optional<std::vector<std::string>> ChangedProducts(ListKind kind, int64_t since, size_t most);
+  // The rows of a related list of the given products, one product after the other in the order
+  // given, each product's rows in ReadList's order and columns. The cursor reads through this
+  // session: nothing else runs on it meanwhile.
+  std::unique_ptr<RowCursor> ReadProductRows(ListKind kind, std::vector<std::string> productKeys);
+  // Takes the next list version and records that the rows of each (list, product) changed at it;
+  // returns the version. Every so many versions the changes older than kKeptListVersions are
+  // forgotten. REQUIRES: inside the write transaction that changed the rows, after its changes.
+  int64_t RecordListChanges(std::span<const ListProduct> changed);
+  // Forgets every change recorded and moves the list version past both its current value and
+  // atLeast, so that every version handed out before is too old: on a change of the master data,
+  // and in a store restored from a backup, whose clients may hold lists of a later state.
+  // REQUIRES: inside a write transaction.
+  void ForgetListChanges(int64_t atLeast = 0);
 
   // ---- Access records: local users, sessions, failed sign-ins. Each runs on its own (in the
   // transaction open, if any). Raise EStoreError.
@@ -269,6 +308,9 @@ class StoreSession {
   };
   // Runs one statement of the access records with its parameters as text. Raises EStoreError.
   virtual StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) = 0;
+  // The same for a statement of the list versions, and a related list's rows of one product.
+  virtual StatementRows RunChange(ChangeStatement which, std::span<const std::string_view> args) = 0;
+  virtual StatementRows ProductRowsOf(ListKind kind, std::string_view productKey) = 0;
 };
 
 // How a store is opened.
@@ -337,8 +379,9 @@ class Store {
 
   // The schema version this release writes. Version 1 is the first release's schema, which
   // recorded no version; 2 adds the master-data version (CONTROLE); 3 the users, sessions and
-  // failed sign-ins, and how the person of an audit packet was identified (see SchemaSteps).
-  static constexpr int kSchemaVersion = 3;
+  // failed sign-ins, and how the person of an audit packet was identified; 4 the list versions
+  // (ALTERACAO; see SchemaSteps).
+  static constexpr int kSchemaVersion = 4;
 
   // Opens the store at location: a path to an SQLite file, or a postgresql:// (postgres://) URI
   // naming a database on a PostgreSQL server. A missing store is made only with options.create;
@@ -355,6 +398,10 @@ class Store {
 
   // location fit to print: a password in a URI is replaced by "***".
   static std::string Redacted(const std::string& location);
+
+  // The time now in microseconds since 1970: a list version past every one a store made or copied
+  // earlier has handed out (a store takes one version a save, far fewer than a million a second).
+  static int64_t FreshListVersion();
 
  protected:
   int version_ = kSchemaVersion;

@@ -35,6 +35,25 @@ std::vector<size_t> PairPlaces(ListKind kind) {
 
 [[noreturn]] void Fail(const std::string& what, const std::exception& e) { throw EStoreError(what + ": " + e.what()); }
 
+// Makes every list version a copy of a store holds too old for clients: a copy put in place of
+// its store (a restore, a backup moved over the file) may hold an earlier state than the lists
+// its clients were refreshed to, so none of them may be refreshed by changes across it. The list
+// version moves past the time now in microseconds, which is past every version handed out before
+// (see Store::FreshListVersion). Copies of stores older than the list versions hold none.
+void ForgetListVersions(const std::string& path) {
+  SqliteDatabase db(path, SqliteDatabase::Mode::ReadWrite);
+  {
+    SqliteStatement version = db.Prepare("PRAGMA user_version");
+    if (!version.Step() || StoredNumber(version.Text(0), "user_version") < 4) return;
+  }
+  const std::string now = std::to_string(Store::FreshListVersion());
+  const std::string control = ControlTable().name;
+  db.Exec("BEGIN IMMEDIATE; UPDATE " + control + " SET NRVALOR = MAX(NRVALOR + 1, " + now + ") WHERE NMCHAVE = '" +
+          kListVersionName + "'; DELETE FROM " + ListChangeTable().name + "; UPDATE " + control +
+          " SET NRVALOR = (SELECT NRVALOR FROM " + control + " WHERE NMCHAVE = '" + kListVersionName +
+          "') WHERE NMCHAVE = '" + kOldestListVersionName + "'; COMMIT");
+}
+
 // True when a and b name the same file: the same path once made absolute and free of links and
 // dots, or, when both exist, the same file under two names (a hard link).
 bool SameFile(const std::string& a, const std::string& b) {
@@ -165,12 +184,13 @@ void StoreBackup::Write(const std::string& location, const std::string& target, 
   try {
     if (Store::IsPostgresLocation(location)) {
       CopyPostgres(location, part);
-      SqliteBackup::MakeSelfContained(part);
-      SqliteBackup::Sync(part);
     } else {
       SqliteDatabase source(location, SqliteDatabase::Mode::ReadOnly);
       SqliteBackup::CopyInto(source.Handle(), part);
     }
+    ForgetListVersions(part);
+    SqliteBackup::MakeSelfContained(part);
+    SqliteBackup::Sync(part);
     const std::string verdict = IntegrityCheck(part);
     if (verdict != "ok") throw EStoreError("the copy failed its integrity check: " + verdict);
     SqliteBackup::Publish(part, target, options.overwrite);
@@ -199,6 +219,9 @@ void StoreBackup::Restore(const std::string& backup, const std::string& location
                           "then move the new file into place)");
       }
       SqliteBackup::Copy(source.Handle(), location);
+      ForgetListVersions(location);
+      SqliteBackup::MakeSelfContained(location);
+      SqliteBackup::Sync(location);
       return;
     }
     const auto target = Store::Open(location, StoreOptions{.create = true});

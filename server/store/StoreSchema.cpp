@@ -17,7 +17,7 @@ enum TableIndex : size_t {
   kProduct, kSupplier, kClient, kBranch,
   kSupplierPairs, kClientPairs, kBranchPairs,
   kPacket, kChange, kControl,
-  kUsers, kSessions, kFailures,
+  kUsers, kSessions, kFailures, kListChanges,
 };
 
 std::string Joined(const std::vector<const char*>& names, std::string_view separator = ", ") {
@@ -30,6 +30,26 @@ std::string Lower(std::string_view name) {
   std::string out(name);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
+}
+
+// A related list: the relation's pairs joined to their master entries, by product key, then the
+// item's code (unless the code is the key), then the item key; oneProduct: only the rows of the
+// product key $1.
+std::string RelatedListSql(ListKind kind, bool oneProduct) {
+  const ListTables& list = TablesOf(kind);
+  const StoreTable& r = *list.relation;
+  const std::string m = list.alias;
+  std::string s;
+  for (const host::wire::FieldDef& f : ListCatalog::Get(kind).fields) {
+    s += (s.empty() ? "SELECT " : ", ") + (r.Has(f.name) ? std::string("d") : m) + "." + std::string(f.name);
+  }
+  s += std::string(" FROM ") + r.name + " d LEFT JOIN " + list.master.name + " " + m + " ON " + m + "." + list.Key() +
+       " = d." + r.key[1];
+  if (oneProduct) s += std::string(" WHERE d.") + r.key[0] + " = $1";
+  s += std::string(" ORDER BY d.") + r.key[0] + ", ";
+  if (std::string_view(list.code) != list.Key()) s += m + "." + list.code + " NULLS FIRST, ";
+  s += std::string("d.") + r.key[1];
+  return s;
 }
 
 }  // namespace
@@ -108,6 +128,10 @@ const std::vector<StoreTable>& StoreTables() {
        {"NRTENTATIVA"},
        {{"TENTATIVA_ACESSO_NMCHAVE", {"NMCHAVE", "NRMOMENTO"}},
         {"TENTATIVA_ACESSO_DSENDERECO", {"DSENDERECO", "NRMOMENTO"}}}},
+      {"ALTERACAO",
+       {{"CDLISTA", ColumnKind::Integer}, {"CDPRODUTO"}, {"NRVERSAO", ColumnKind::BigInteger}},
+       {"CDLISTA", "CDPRODUTO"},
+       {{"ALTERACAO_NRVERSAO", {"CDLISTA", "NRVERSAO"}}}},
   };
   return kTables;
 }
@@ -115,10 +139,10 @@ const std::vector<StoreTable>& StoreTables() {
 const std::vector<std::string>& FirstReleaseTables() {
   static const std::vector<std::string> kNames = [] {
     std::vector<std::string> names;
-    // Later versions added the control table (2) and the tables of users, sessions and failed
-    // sign-ins (3).
-    const std::array<const StoreTable*, 4> later = {&ControlTable(), &UserTable(), &SessionTable(),
-                                                    &FailedSignInTable()};
+    // Later versions added the control table (2), the tables of users, sessions and failed
+    // sign-ins (3) and the list changes (4).
+    const std::array<const StoreTable*, 5> later = {&ControlTable(), &UserTable(), &SessionTable(),
+                                                    &FailedSignInTable(), &ListChangeTable()};
     for (const StoreTable& t : StoreTables()) {
       if (std::find(later.begin(), later.end(), &t) == later.end()) names.emplace_back(t.name);
     }
@@ -175,13 +199,16 @@ const StoreTable& ControlTable() { return StoreTables()[kControl]; }
 const StoreTable& UserTable() { return StoreTables()[kUsers]; }
 const StoreTable& SessionTable() { return StoreTables()[kSessions]; }
 const StoreTable& FailedSignInTable() { return StoreTables()[kFailures]; }
+const StoreTable& ListChangeTable() { return StoreTables()[kListChanges]; }
 
 const std::vector<SchemaStep>& SchemaSteps() {
   // Version 2 added CONTROLE; version 3 the users, sessions and failed sign-ins, and how the
-  // person of an audit packet was identified.
+  // person of an audit packet was identified; version 4 the list changes (ALTERACAO and the list
+  // versions of CONTROLE, which Schema makes).
   static const std::vector<SchemaStep> kSteps = {
       {2, {}},
       {3, {{"AUDITORIA", "IDACESSO"}}},
+      {4, {}},
   };
   return kSteps;
 }
@@ -235,6 +262,13 @@ StoreStatements::StoreStatements(const SqlDialect& dialect) : dialect_(dialect) 
   const StoreTable& control = ControlTable();
   const std::string versionRow = std::string("'") + kMasterVersionName + "'";
   schema_ += dialect.InsertSkipping(control, control.ColumnList(), versionRow + ", 1") + ";\n";
+  // The list versions start at the time the store is made, in microseconds: past every version a
+  // store made earlier at the same place may have handed out to clients still running.
+  for (const char* name : {kListVersionName, kOldestListVersionName}) {
+    schema_ += dialect.InsertSkipping(control, control.ColumnList(),
+                                      std::string("'") + name + "', " + dialect.NowMicroseconds()) +
+               ";\n";
+  }
 
   const std::string masterVersionWhere = std::string(" WHERE ") + control.key[0] + " = " + versionRow;
   setMasterVersion_ = std::string("UPDATE ") + control.name + " SET " + control.columns[1].name + " = " +
@@ -271,6 +305,9 @@ StoreStatements::StoreStatements(const SqlDialect& dialect) : dialect_(dialect) 
     deletePair_[at] = Make("delete", r.name, std::string("DELETE FROM ") + r.name + " WHERE " + pair);
     deleteProduct_[at] = Make("delete_product", r.name, std::string("DELETE FROM ") + r.name + " WHERE " + product);
     countPairs_[at] = Make("count", r.name, std::string("SELECT COUNT(*) FROM ") + r.name);
+    std::string rows = RelatedListSql(kind, true);
+    rows.replace(rows.find("$1"), 2, dialect.Parameter(1, kText));
+    productRows_[at] = Make("product_rows", r.name, rows);
   }
   productListed_ = Make("listed", "", listed);
 
@@ -299,6 +336,44 @@ StoreStatements::StoreStatements(const SqlDialect& dialect) : dialect_(dialect) 
   audit_ = auditFrom + " WHERE a.DTHRALTERACAO >= " + dialect.Parameter(1, kText) + " AND (" +
            dialect.Parameter(2, kText) + " = '' OR i.CDPRODUTO = " + dialect.Parameter(2, kText) + ")" + auditOrder;
   MakeAccess();
+  MakeChanges();
+}
+
+void StoreStatements::MakeChanges() {
+  const StoreTable& control = ControlTable();
+  const StoreTable& changes = ListChangeTable();
+  const std::string value = control.columns[1].name;
+  const auto where = [&](const char* name) {
+    return std::string(" WHERE ") + control.key[0] + " = '" + name + "'";
+  };
+  const auto select = [&](const char* name) { return "SELECT " + value + " FROM " + control.name + where(name); };
+  const std::string update = std::string("UPDATE ") + control.name + " SET " + value + " = ";
+  // Numbers travel as text parameters; the casts make both stores compare them as numbers.
+  const auto number = [&](int n) { return "CAST(" + dialect_.Parameter(n, kText) + " AS BIGINT)"; };
+  const auto set = [&](ChangeStatement which, std::string purpose, std::string text) {
+    change_[static_cast<size_t>(which)] = Make(std::move(purpose), "", std::move(text));
+  };
+  set(ChangeStatement::kListVersion, "list_version", select(kListVersionName));
+  set(ChangeStatement::kOldestListVersion, "oldest_list_version", select(kOldestListVersionName));
+  // Taking the next version updates its row, which a PostgreSQL writer then holds locked until it
+  // commits: saves take their versions in the order they commit, so a reader that sees version V
+  // sees every save numbered V or less.
+  set(ChangeStatement::kNextListVersion, "next_list_version",
+      update + value + " + 1" + where(kListVersionName) + " RETURNING " + value);
+  set(ChangeStatement::kListChanged, "list_changed",
+      dialect_.InsertReplacing(changes, changes.ColumnList(),
+                               number(1) + ", " + dialect_.Parameter(2, kText) + ", " + number(3)));
+  set(ChangeStatement::kChangedProducts, "changed_products",
+      std::string("SELECT CDPRODUTO FROM ") + changes.name + " WHERE CDLISTA = " + number(1) +
+          " AND NRVERSAO > " + number(2) + " ORDER BY CDPRODUTO LIMIT " + number(3));
+  set(ChangeStatement::kPruneListChanges, "prune_list_changes",
+      std::string("DELETE FROM ") + changes.name + " WHERE NRVERSAO <= " + number(1));
+  set(ChangeStatement::kRaiseOldestListVersion, "raise_oldest_list_version",
+      update + number(1) + where(kOldestListVersionName) + " AND " + value + " < " + number(1));
+  set(ChangeStatement::kListVersionAtLeast, "list_version_at_least",
+      update + "CASE WHEN " + value + " + 1 > " + number(1) + " THEN " + value + " + 1 ELSE " + number(1) + " END" +
+          where(kListVersionName) + " RETURNING " + value);
+  set(ChangeStatement::kForgetListChanges, "forget_list_changes", std::string("DELETE FROM ") + changes.name);
 }
 
 void StoreStatements::MakeAccess() {
@@ -425,21 +500,7 @@ const std::string& ListSql(ListKind kind) {
                  " d WHERE d." + r.key[0] + " = " + p + "." + products.Key() + ")";
     }
     product += " ORDER BY " + p + "." + products.code + ", " + p + "." + products.Key();
-    // Related lists: the relation's pairs joined to their master entries, by product key, then
-    // the item's code (unless the code is the key), then the item key.
-    for (const ListKind k : kRelatedLists) {
-      const ListTables& list = TablesOf(k);
-      const StoreTable& r = *list.relation;
-      const std::string m = list.alias;
-      std::string& s = sql[MasterIndex(k)];
-      for (const host::wire::FieldDef& f : ListCatalog::Get(k).fields) {
-        s += (s.empty() ? "SELECT " : ", ") + (r.Has(f.name) ? std::string("d") : m) + "." + std::string(f.name);
-      }
-      s += std::string(" FROM ") + r.name + " d LEFT JOIN " + list.master.name + " " + m + " ON " + m + "." +
-           list.Key() + " = d." + r.key[1] + " ORDER BY d." + r.key[0] + ", ";
-      if (std::string_view(list.code) != list.Key()) s += m + "." + list.code + " NULLS FIRST, ";
-      s += std::string("d.") + r.key[1];
-    }
+    for (const ListKind k : kRelatedLists) sql[MasterIndex(k)] = RelatedListSql(k, false);
     return sql;
   }();
   return kSql[MasterIndex(kind)];

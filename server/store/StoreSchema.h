@@ -12,12 +12,17 @@
 //                                          typed code]), keyed by the pair
 //   AUDITORIA, AUDITORIA_ITEM              the audit trail: a row per applied change packet, a row
 //                                          per change that added or removed stored rows
-//   CONTROLE                               named numbers: the master-data version (both stores)
-//                                          and the schema version (PostgreSQL; SQLite keeps it in
-//                                          user_version)
+//   CONTROLE                               named numbers: the master-data version, the list
+//                                          version and the oldest list version still known (both
+//                                          stores), and the schema version (PostgreSQL; SQLite
+//                                          keeps it in user_version)
 //   USUARIO                                local users: name, role, password hash, disabled flag
 //   SESSAO                                 open sessions, keyed by a hash of their token
 //   TENTATIVA_ACESSO                       failed sign-ins of the last minutes (name, address)
+//   ALTERACAO                              per related list and product, the list version of the
+//                                          last save that added or removed its rows (a product
+//                                          whose rows are all gone keeps its row: the mark of
+//                                          the deletion)
 //
 // An older store is brought to this release by the steps of SchemaSteps (the columns a version
 // added to tables that older stores already have), then by Schema (the tables it lacks).
@@ -107,11 +112,14 @@ const StoreTable& ControlTable();
 const StoreTable& UserTable();
 const StoreTable& SessionTable();
 const StoreTable& FailedSignInTable();
+const StoreTable& ListChangeTable();
 // The columns of AUDITORIA that ReadAudit gives first (number, time, method, client, user); the
 // columns after them come at the end of its rows.
 inline constexpr size_t kAuditPacketColumns = 5;
 inline constexpr const char* kMasterVersionName = "VERSAO_CADASTRO";
 inline constexpr const char* kSchemaVersionName = "VERSAO_ESQUEMA";
+inline constexpr const char* kListVersionName = "VERSAO_LISTAS";
+inline constexpr const char* kOldestListVersionName = "VERSAO_LISTAS_MINIMA";
 
 // One step of the schema's history: the version it makes, and the columns (table, column) it
 // added to tables older stores already have. Tables new in a version need no step: Schema makes
@@ -145,6 +153,30 @@ enum class AccessStatement : size_t {
   kCount,
 };
 
+// The statements of the list versions (see StoreSession::ListVersion). Parameters:
+//   kListVersion, kOldestListVersion  none; answer the number
+//   kNextListVersion                  none; raises the list version by one and answers it
+//   kListChanged                      list number (1..3), product key, version
+//   kChangedProducts                  list number, version, most rows; answers product keys after
+//                                     that version, by key
+//   kPruneListChanges                 version: forgets the changes at or before it
+//   kRaiseOldestListVersion           version: the oldest known becomes it, unless already later
+//   kListVersionAtLeast               version: the list version becomes the larger of itself + 1
+//                                     and it; answers the new one
+//   kForgetListChanges                none: forgets every change
+enum class ChangeStatement : size_t {
+  kListVersion,
+  kOldestListVersion,
+  kNextListVersion,
+  kListChanged,
+  kChangedProducts,
+  kPruneListChanges,
+  kRaiseOldestListVersion,
+  kListVersionAtLeast,
+  kForgetListChanges,
+  kCount,
+};
+
 // The index of a master table (0..3) or related list (0..2) among its kind, for tables of
 // statements. RelatedIndex raises EStoreError for the product list.
 size_t MasterIndex(ListKind kind);
@@ -169,6 +201,8 @@ class SqlDialect {
   // What ends an INSERT into a Numbered table so that it answers the new row's number; empty
   // when the store learns it otherwise.
   virtual std::string ReturningNumber(const StoreTable& table) const = 0;
+  // An expression of the time now in microseconds since 1970 (a 64-bit number).
+  virtual std::string NowMicroseconds() const = 0;
 };
 
 // A statement a store runs often and keeps prepared on each connection.
@@ -214,6 +248,9 @@ class StoreStatements {
   const StoreStatement& DeleteProductPairs(ListKind kind) const { return deleteProduct_[RelatedIndex(kind)]; }
   const StoreStatement& CountPairs(ListKind kind) const { return countPairs_[RelatedIndex(kind)]; }
   const StoreStatement& Access(AccessStatement which) const { return access_[static_cast<size_t>(which)]; }
+  const StoreStatement& Change(ChangeStatement which) const { return change_[static_cast<size_t>(which)]; }
+  // A related list's rows of one product (parameter: the product key), in ReadList's order.
+  const StoreStatement& ProductRows(ListKind kind) const { return productRows_[RelatedIndex(kind)]; }
   // RecordAudit's: the packet (time, method, client, user, access) and each change (packet number,
   // change number, operation, product key, item key, item code, rows).
   const StoreStatement& AuditPacket() const { return auditPacket_; }
@@ -226,15 +263,17 @@ class StoreStatements {
  private:
   StoreStatement Make(std::string purpose, std::string_view table, std::string text);
   void MakeAccess();
+  void MakeChanges();
   std::string Parameters(const StoreTable& table, size_t first, size_t count) const;
 
   const SqlDialect& dialect_;
   size_t count_ = 0;
   std::string schema_, audit_, auditAll_, setMasterVersion_;
   std::array<StoreStatement, 4> putMaster_, masterCode_, countMaster_;
-  std::array<StoreStatement, 3> pairStored_, insertPair_, deletePair_, deleteProduct_, countPairs_;
+  std::array<StoreStatement, 3> pairStored_, insertPair_, deletePair_, deleteProduct_, countPairs_, productRows_;
   StoreStatement productListed_, auditPacket_, auditChange_, masterVersion_, masterChanged_;
   std::array<StoreStatement, static_cast<size_t>(AccessStatement::kCount)> access_;
+  std::array<StoreStatement, static_cast<size_t>(ChangeStatement::kCount)> change_;
 };
 
 // Statements the same in both stores (their one parameter, where they have one, is $1, which

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <tuple>
 
@@ -41,6 +42,13 @@ RunResult RunScenario(const TestServer& server, const fs::path& script) {
   return {status, ReadFile(output)};
 }
 
+// The log with the list versions the refreshes send masked: a version counts from the time its
+// store was made, so it differs from run to run.
+std::string WithoutListVersions(const std::string& log) {
+  static const std::regex version(R"((call: get(Fornecedor|Cliente|Filial)Desde) "\d+")");
+  return std::regex_replace(log, version, "$1 \"V\"");
+}
+
 class ScenarioTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ScenarioTest, LogMatchesTheExpectedOne) {
@@ -48,12 +56,13 @@ TEST_P(ScenarioTest, LogMatchesTheExpectedOne) {
   TestServer server;
   testsupport::SeedSample(server);
   const RunResult result = RunScenario(server, dir / (GetParam() + ".scn"));
+  const std::string log = WithoutListVersions(result.output);
   const fs::path expectedFile = dir / (GetParam() + ".expected");
   if (std::getenv("PDI_UPDATE_SCENARIOS") != nullptr) {
-    std::ofstream(expectedFile, std::ios::binary) << result.output;
+    std::ofstream(expectedFile, std::ios::binary) << log;
   }
   EXPECT_EQ(result.status, 0) << result.output;
-  EXPECT_EQ(result.output, ReadFile(expectedFile));
+  EXPECT_EQ(log, ReadFile(expectedFile));
 }
 
 std::vector<std::string> Scenarios() {
@@ -177,7 +186,8 @@ TEST(ScenarioAtScaleTest, BrowsingAThousandProductsOfAHundredThousandRowsCallsTh
   ASSERT_EQ(r.status, 0) << r.output.substr(0, 2000);
   std::size_t calls = 0;
   for (std::size_t at = r.output.find("call: "); at != std::string::npos; at = r.output.find("call: ", at + 1)) {
-    ++calls;
+    // The list version read before the load is no load.
+    if (r.output.compare(at, 21, "call: getVersaoListas") != 0) ++calls;
   }
   EXPECT_EQ(calls, 1u);
   EXPECT_NE(r.output.find("call: getDados\n"), std::string::npos);

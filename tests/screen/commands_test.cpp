@@ -14,7 +14,7 @@ TEST_F(CommandTest, ProductDeletionAnsweredNoStillReloadsAndKeepsTheFocus) {
   calls_.clear();
   host_.QueueAnswer(false);
   ASSERT_TRUE(Act([&] { s.sbtExcluir->Click(); }));
-  EXPECT_EQ(calls_, std::vector<std::string>{"getDados"});
+  EXPECT_EQ(calls_, (std::vector<std::string>{"getVersaoListas", "getDados"}));
   EXPECT_EQ(s.cdsProduto->RecordCount(), 3);
   EXPECT_EQ(s.ActiveControl(), s.dbgPadrao);
 }
@@ -25,7 +25,7 @@ TEST_F(CommandTest, ProductDeletionRemovesItsRelatedRowsAtTheServer) {
   calls_.clear();
   host_.QueueAnswer(true);
   ASSERT_TRUE(Act([&] { s.sbtExcluir->Click(); }));
-  EXPECT_EQ(calls_, (std::vector<std::string>{"SetProduto", "getDados"}));
+  EXPECT_EQ(calls_, (std::vector<std::string>{"SetProduto", "getVersaoListas", "getDados"}));
   EXPECT_EQ(Column(*s.cdsProduto, "CDPRODUTO"), (std::vector<std::string>{"200", "O'1"}));
   EXPECT_EQ(s.cdsProduto->ChangeCount(), 0);
 }
@@ -59,7 +59,7 @@ TEST_F(CommandTest, CancelOfARelatedRowAnsweredNoKeepsItAndYesReloadsTheList) {
   host_.QueueAnswer(true);
   ASSERT_TRUE(Act([&] { s.sbtCancelar->Click(); }));
   EXPECT_EQ(s.cdsFornecedor->State(), TDataSetState::dsBrowse);
-  EXPECT_EQ(calls_, std::vector<std::string>{"getFornecedor"});
+  EXPECT_EQ(calls_, std::vector<std::string>{"getFornecedorDesde"});
   EXPECT_TRUE(s.tshCliente->Enabled());
 }
 
@@ -69,7 +69,7 @@ TEST_F(CommandTest, VerifyReloadsShowsTheSupplierPageAndFocusesTheProductGrid) {
   s.dbgFilial->SetFocus();
   calls_.clear();
   ASSERT_TRUE(Act([&] { s.sbtVerificarClick(nullptr); }));
-  EXPECT_EQ(calls_, std::vector<std::string>{"getDados"});
+  EXPECT_EQ(calls_, (std::vector<std::string>{"getVersaoListas", "getDados"}));
   EXPECT_EQ(s.pgcGrade->ActivePage(), s.tshFornecedor);
   EXPECT_EQ(s.ActiveControl(), s.dbgPadrao);
 

@@ -9,7 +9,7 @@ using host::TDataSetState;
 
 TEST_F(ScreenTest, OpeningLoadsAllListsInOneCallAndFiltersToTheFirstProduct) {
   TfrmProdDesoneraImpos& s = Open();
-  EXPECT_EQ(calls_, std::vector<std::string>{"getDados"});
+  EXPECT_EQ(calls_, (std::vector<std::string>{"getVersaoListas", "getDados"}));
   EXPECT_TRUE(boIdCriado);
   EXPECT_EQ(s.Caption(), "Produtos para Desoneração de Impostos");
   EXPECT_EQ(Column(*s.cdsProduto, "CDPRODUTO"), (std::vector<std::string>{"100", "200", "O'1"}));
@@ -28,7 +28,7 @@ TEST_F(ScreenTest, ASecondOpenShowsTheSameScreenRestored) {
   TfrmProdDesoneraImpos& second = Open();
   EXPECT_EQ(&first, &second);
   EXPECT_EQ(second.WindowState(), host::TWindowState::wsNormal);
-  EXPECT_EQ(calls_.size(), 1u);
+  EXPECT_EQ(calls_.size(), 2u);
 }
 
 TEST_F(ScreenTest, AFailedCreationCanBeRetriedAndRestoresTheCursor) {

@@ -31,7 +31,7 @@ TEST_F(RelatedListTest, AStoredSupplierRowIsSentMergedAndTheListReloaded) {
   EXPECT_EQ(s.cdsFornecedor->FieldByName("NRINSJURFORN")->AsString(), "45723174000110");
   ASSERT_TRUE(Act([&] { s.dbgPadrao->SetFocus(); }));  // leaving the grid posts the row
 
-  EXPECT_EQ(calls_, (std::vector<std::string>{"getVd_Fornecedor", "SetFornecedor", "getFornecedor"}));
+  EXPECT_EQ(calls_, (std::vector<std::string>{"getVd_Fornecedor", "SetFornecedor", "getFornecedorDesde"}));
   EXPECT_EQ(s.cdsFornecedor->State(), TDataSetState::dsBrowse);
   EXPECT_EQ(s.cdsFornecedor->ChangeCount(), 0);
   EXPECT_EQ(Column(*s.cdsFornecedor, "CDFORNECED"), (std::vector<std::string>{"F001", "F002", "F003"}));
@@ -133,7 +133,7 @@ TEST_F(RelatedListTest, ARefusedSaveKeepsTheRowPendingAndTheNextSaveSendsBoth) {
   Type(s.dbgFornecedor, "45723174000110");
   calls_.clear();
   ASSERT_TRUE(Act([&] { s.dbgPadrao->SetFocus(); }));
-  EXPECT_EQ(calls_, (std::vector<std::string>{"getVd_Fornecedor", "SetFornecedor", "getFornecedor"}));
+  EXPECT_EQ(calls_, (std::vector<std::string>{"getVd_Fornecedor", "SetFornecedor", "getFornecedorDesde"}));
   EXPECT_EQ(s.cdsFornecedor->ChangeCount(), 0);
   EXPECT_EQ(Column(*s.cdsFornecedor, "CDFORNECED"), (std::vector<std::string>{"F001", "F009", "F002", "F003"}));
 }
@@ -150,7 +150,7 @@ TEST_F(RelatedListTest, TheFirstRelatedRowCarriesANewProductToTheServer) {
   Type(s.dbgCliente, "60701190000104");
   calls_.clear();
   ASSERT_TRUE(Act([&] { s.sbtConfirmar->Click(); }));
-  EXPECT_EQ(calls_, (std::vector<std::string>{"getVd_Cliente", "getVd_Produto", "getVd_Cliente", "SetCliente", "getCliente"}));
+  EXPECT_EQ(calls_, (std::vector<std::string>{"getVd_Cliente", "getVd_Produto", "getVd_Cliente", "SetCliente", "getClienteDesde"}));
   EXPECT_EQ(s.cdsProduto->State(), TDataSetState::dsBrowse);
   EXPECT_EQ(s.cdsProduto->ChangeCount(), 0);
   EXPECT_EQ(s.cdsProdutoCDPRODUTO->AsString(), "400");
@@ -173,7 +173,7 @@ TEST_F(RelatedListTest, AbandoningTheFirstRelatedRowOfANewProductAbandonsTheProd
   s.dbgFornecedor->Escape();
   EXPECT_EQ(s.cdsProduto->State(), TDataSetState::dsBrowse);
   EXPECT_EQ(s.cdsFornecedor->State(), TDataSetState::dsBrowse);
-  EXPECT_EQ(calls_, std::vector<std::string>{"getDados"});
+  EXPECT_EQ(calls_, (std::vector<std::string>{"getVersaoListas", "getDados"}));
   EXPECT_EQ(s.cdsProduto->RecordCount(), 3);
   EXPECT_EQ(s.ActiveControl(), s.dbgPadrao);
 }

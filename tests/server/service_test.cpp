@@ -25,7 +25,8 @@ TEST_P(ServiceTest, GetAnswersTheServiceDescription) {
   EXPECT_EQ(res->status, 200);
   EXPECT_EQ(res->body, R"({"service":"PDI07310.rdmProdDesoneraImpos","methods":["getDados","getFornecedor",)"
                        R"("getCliente","getFilial","SetProduto","SetFornecedor","SetCliente","SetFilial",)"
-                       R"("getVd_Produto","getVd_Fornecedor","getVd_Cliente","getVd_Filial","getHistorico"]})");
+                       R"("getVd_Produto","getVd_Fornecedor","getVd_Cliente","getVd_Filial","getHistorico","getVersaoListas",)"
+                       R"("getFornecedorDesde","getClienteDesde","getFilialDesde"]})");
 }
 
 TEST_P(ServiceTest, EmptyStoreLoadsFourEmptyPacketsWithTheRecordSetsFields) {

@@ -58,7 +58,7 @@ std::string SqliteOne(const std::string& path, const std::string& sql) {
   return s.Step() ? std::string(s.Text(0)) : "";
 }
 
-// A copy of the store release 1 or 2 wrote (tests/data), in dir. The stores are in WAL mode, so
+// A copy of the store release 1, 2 or 3 wrote (tests/data), in dir. Some are in WAL mode, so
 // even a read-only open writes beside the file: tests open only copies, never the files themselves.
 std::string ReleaseStore(int release, const TempDir& dir) {
   const std::string name = "store-release" + std::to_string(release) + ".db";
@@ -66,7 +66,7 @@ std::string ReleaseStore(int release, const TempDir& dir) {
   if (!std::filesystem::exists(copy)) std::filesystem::copy_file(std::string(PDI_TEST_DATA_DIR) + "/" + name, copy);
   return copy;
 }
-// The PostgreSQL script of release 1 or 2 (tests/data).
+// The PostgreSQL script of release 1, 2 or 3 (tests/data).
 std::string ReleaseScript(int release) {
   std::ifstream in(std::string(PDI_TEST_DATA_DIR) + "/store-release" + std::to_string(release) + ".pg.sql");
   std::stringstream text;
@@ -145,7 +145,7 @@ TEST_P(StoreKindTest, StoreNewerThanTheServerIsRefusedNamingBothVersions) {
 
 // The stores of earlier releases (tests/data), upgraded: every row of every table as it was.
 class StoreUpgrade : public ::testing::TestWithParam<int> {};
-INSTANTIATE_TEST_SUITE_P(Releases, StoreUpgrade, ::testing::Values(1, 2),
+INSTANTIATE_TEST_SUITE_P(Releases, StoreUpgrade, ::testing::Values(1, 2, 3),
                          [](const auto& p) { return "Release" + std::to_string(p.param); });
 
 TEST_P(StoreUpgrade, SqliteStoreIsCopiedThenMigratedAtStartKeepingEveryRow) {
@@ -171,8 +171,14 @@ TEST_P(StoreUpgrade, SqliteStoreIsCopiedThenMigratedAtStartKeepingEveryRow) {
   const Answer suppliers = rpc.Call("getFornecedor");
   ASSERT_TRUE(suppliers.ok);
   EXPECT_EQ(ReadPacket(suppliers.dataJson).rows.size(), std::stoul(SqliteOne(db, "SELECT COUNT(*) FROM DESONERA_FORNECEDOR")));
+  const Answer listVersion = rpc.Call("getVersaoListas");
+  ASSERT_TRUE(listVersion.ok) << listVersion.body;
   const Answer saved = rpc.Call("SetFilial", {Changes(BranchFields(), {{ChangeOp::Insert, {"P000000001", "CE01", ""}}})});
   EXPECT_TRUE(saved.ok) << saved.body;
+  // The migrated store tells the save's change to a client holding the version read before it.
+  const std::string since = listVersion.dataJson.substr(1, listVersion.dataJson.size() - 2);
+  const Answer changes = rpc.Call("getFilialDesde", {host::wire::JsonRpcParam::Text(since)});
+  EXPECT_NE(changes.dataJson.find(",false,[\"P000000001\"],"), std::string::npos) << changes.body;
   EXPECT_EQ(process.Stop(), 0);
 
   const CommandResult audit = RunServerCommand({"audit", "--db", db});

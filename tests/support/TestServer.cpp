@@ -103,6 +103,7 @@ void TestServer::MakeFolder() {
   if (std::getenv("PDI_KEEP_TEST_SERVER") != nullptr) dir_->Keep();
   localDb_ = dir_->Path() / "local.db";
   serverDb_ = dir_->Path() / "server.db";
+  if (db_.empty()) db_ = serverDb_.string();
   log_ = dir_->Path() / "server.log";
 }
 
@@ -118,13 +119,15 @@ void TestServer::RunServer(const std::vector<std::string>& args, const std::stri
 
 TestServer::TestServer(Demo demo) : sync_(demo.sync) {
   MakeFolder();
-  RunServer({"demo", "--db", serverDb_.string(), "--local", localDb_.string(), "--products",
+  RunServer({"demo", "--db", db_, "--local", localDb_.string(), "--products",
              std::to_string(demo.products), "--rows-per-product", std::to_string(demo.rowsPerProduct)},
             "demo.log");
   Start();
 }
 
-TestServer::TestServer(const MasterData& data) {
+TestServer::TestServer(const MasterData& data) : TestServer(data, std::string()) {}
+
+TestServer::TestServer(const MasterData& data, std::string database) : db_(std::move(database)) {
   MakeFolder();
   WriteLocalDatabase(localDb_, data);
   ImportMaster();
@@ -132,7 +135,7 @@ TestServer::TestServer(const MasterData& data) {
 }
 
 void TestServer::ImportMaster() const {
-  RunServer({"import-master", "--db", serverDb_.string(), localDb_.string()}, "import.log");
+  RunServer({"import-master", "--db", db_, localDb_.string()}, "import.log");
 }
 
 TestServer::~TestServer() { Stop(); }
@@ -146,7 +149,7 @@ void TestServer::Start() {
   std::vector<std::string> options = {"--sync", sync_};
   options.insert(options.end(), serveOptions_.begin(), serveOptions_.end());
   try {
-    process_ = std::make_unique<ServerProcess>(ServerBinary(), serverDb_.string(), options, std::chrono::seconds(20));
+    process_ = std::make_unique<ServerProcess>(ServerBinary(), db_, options, std::chrono::seconds(20));
   } catch (const std::exception& e) {
     std::ofstream(log_, std::ios::binary | std::ios::app) << e.what();
     throw;

@@ -52,6 +52,9 @@ class TestServer {
   // Creates a temporary folder with the local database and the server's database (masters
   // imported from the local one), then starts the server.
   explicit TestServer(const MasterData& data = SampleMasterData());
+  // The same over the store at database (a postgresql:// URI naming an empty schema, or a path)
+  // instead of the folder's SQLite file.
+  TestServer(const MasterData& data, std::string database);
   // Demo data of the server's own generator: `products` listed products with
   // `rowsPerProduct` related rows each.
   struct Demo {
@@ -95,6 +98,7 @@ class TestServer {
   std::unique_ptr<TempDir> dir_;
   std::filesystem::path localDb_;
   std::filesystem::path serverDb_;
+  std::string db_;  // the server's --db: serverDb_, or the database given
   std::filesystem::path log_;
   std::unique_ptr<ServerProcess> process_;
   int port_ = 0;
