@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "host/net/HttpTransport.h"
 #include "host/net/LocalDatabaseDownload.h"
 #include "host/net/SignIn.h"
 #include "host/wire/ServiceName.h"
@@ -16,7 +17,7 @@ void Usage(std::ostream& out) {
   out << "uso: pdi07310-scenario [--server [https://]HOST:PORT] [--local LOCAL_DB] [--product-mask MASK]\n"
          "                          [--module PATH] [--token TOKEN] [--ca FILE] [--insecure]\n"
          "                          [--user NOME [--password-file ARQUIVO]]\n"
-         "                          [--local-from-server] [--narrative] [SCRIPT]\n"
+         "                          [--local-from-server] [--narrative] [--no-compression] [SCRIPT]\n"
          "Executa o roteiro SCRIPT (ou a entrada padrão) na tela PDI07310 e imprime o registro.\n"
          "--server https://HOST:PORT fala com o servidor por TLS e verifica o seu certificado.\n"
          "--token TOKEN envia o token de acesso ao servidor (Authorization: Bearer TOKEN).\n"
@@ -27,6 +28,7 @@ void Usage(std::ostream& out) {
          "--local-from-server atualiza antes o banco local LOCAL_DB a partir do servidor (se o servidor\n"
          "não responder, a cópia anterior é usada e o aviso sai na saída de erros).\n"
          "--narrative imprime só a narração (linhas 'say') e as falhas, não o registro.\n"
+         "--no-compression pede as respostas do servidor sem compressão (para comparar).\n"
          "--version imprime a versão.\n"
          "Saída: 0 tudo certo; 1 uma expectativa (expect) falhou; 2 roteiro ou opções inválidos;\n"
          "3 algum passo não conseguiu falar com o servidor (o registro diz qual e o que ficou gravado);\n"
@@ -106,6 +108,8 @@ int main(int argc, char** argv) {
       options.caFile = value();
     } else if (arg == "--insecure") {
       options.insecure = true;
+    } else if (arg == "--no-compression") {
+      host::HttpTransport::SetCompressedAnswers(false);
     } else if (!arg.empty() && arg[0] == '-') {
       std::cerr << "pdi07310-scenario: opção desconhecida " << arg << "\n";
       Usage(std::cerr);

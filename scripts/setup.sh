@@ -17,6 +17,7 @@ PACKAGES=(
   libcli11-dev haproxy
   debhelper lintian
   libxlsxwriter-dev unzip
+  libzstd-dev zlib1g-dev
   emscripten chromium nodejs
   libsodium-dev libldap-dev
   # The tests' throwaway directory (scripts/test.sh starts its own slapd on a free port; the

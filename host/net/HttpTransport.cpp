@@ -4,9 +4,12 @@
 #include <openssl/x509_vfy.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
+
+#include "host/net/ContentDecoder.h"
 
 namespace host {
 
@@ -49,6 +52,8 @@ class InFlightGuard {
  private:
   httplib::Client* http_;
 };
+
+std::atomic<bool> compressedAnswers{true};
 
 // What an HTTP-level failure means, in the user's words.
 std::string Reason(httplib::Error error, bool timedOut) {
@@ -106,6 +111,8 @@ struct HttpTransport::Impl {
       if (!caFile.empty()) http.set_ca_cert_path(caFile);
     }
     http.set_keep_alive(true);
+    // A compressed body reaches Send undecoded: it is decoded there, capped, while it arrives.
+    http.set_decompress(false);
     // Headers and body go out in separate writes; without this each call waits for a delayed ACK.
     http.set_tcp_nodelay(true);
     http.set_connection_timeout(at.connectTimeout);
@@ -132,6 +139,8 @@ void HttpTransport::CancelAll() {
   }
 }
 
+void HttpTransport::SetCompressedAnswers(bool on) { compressedAnswers = on; }
+
 void HttpTransport::Cancel() {
   impl_->givenUp = true;
   std::lock_guard<std::mutex> lock(InFlightMutex());
@@ -153,18 +162,40 @@ ExchangeEnd HttpTransport::Send(NetRequest request, AnswerReceiver& receiver) {
     req.method = "GET";
   }
   if (!request.authorization.empty()) req.set_header("Authorization", request.authorization);
+  // Asked for explicitly either way: without the header the library would ask for codings of its own.
+  req.set_header("Accept-Encoding", compressedAnswers ? ContentDecoder::kAccepted : "identity");
   for (const auto& [name, value] : request.headers) req.set_header(name, value);
-  req.response_handler = [&receiver](const httplib::Response& response) {
+  std::unique_ptr<ContentDecoder> decoder;  // set when the answer comes compressed
+  req.response_handler = [&receiver, &decoder](const httplib::Response& response) {
     for (const auto& [name, ignored] : receiver.WantedHeaders()) {
       if (response.has_header(name)) receiver.KeepHeader(name, response.get_header_value(name));
     }
+    const std::string encoding = response.get_header_value("Content-Encoding");
+    const std::optional<ContentDecoder::Coding> coding = ContentDecoder::Named(encoding);
+    if (!coding) {
+      receiver.Refuse("o servidor enviou a resposta na codificação \"" + encoding.substr(0, 40) +
+                      "\", que este programa não lê");
+      return false;
+    }
+    if (*coding != ContentDecoder::Coding::Identity) decoder = std::make_unique<ContentDecoder>(*coding);
     std::optional<std::uint64_t> length;
     // Anything not a number reads as 0; a negative or overflowing one as a huge number.
     if (response.has_header("Content-Length")) length = response.get_header_value<std::uint64_t>("Content-Length");
     return receiver.Head(response.status, length);
   };
-  req.content_receiver = [&receiver](const char* data, std::size_t size, std::uint64_t, std::uint64_t) {
-    return receiver.Data(std::string_view(data, size));
+  req.content_receiver = [&receiver, &decoder](const char* data, std::size_t size, std::uint64_t, std::uint64_t) {
+    if (!decoder) return receiver.Data(std::string_view(data, size));
+    if (!receiver.Coded(size)) return false;
+    try {
+      if (decoder->Feed(std::string_view(data, size), [&receiver](std::string_view plain) { return receiver.Data(plain); })) {
+        return true;
+      }
+    } catch (const std::exception& e) {
+      receiver.Abandon(e);
+      return false;
+    }
+    if (!decoder->Failure().empty()) receiver.Refuse("resposta inválida do servidor (" + decoder->Failure() + ")");
+    return false;
   };
 
   httplib::Response res;
@@ -176,6 +207,10 @@ ExchangeEnd HttpTransport::Send(NetRequest request, AnswerReceiver& receiver) {
     const InFlightGuard registered(impl_->http, canceled);
     if (canceled || impl_->givenUp) return ExchangeEnd::Canceled();
     sent = impl_->http.send(req, res, error);
+  }
+  if (sent && decoder && !decoder->Finish()) {
+    receiver.Refuse("resposta inválida do servidor (" + decoder->Failure() + ")");
+    return ExchangeEnd::Failed(receiver.Failure());
   }
   if (sent) return ExchangeEnd::Answered(res.status);
   if (canceled) return ExchangeEnd::Canceled();

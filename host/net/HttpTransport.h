@@ -8,6 +8,12 @@
 // A failed exchange comes back as ExchangeEnd::How::Failed with its reason in the clerk's words
 // (refused, timeout, TLS verification, ...); Send raises only when the library does (memory).
 //
+// Every request asks for a compressed answer (Accept-Encoding: zstd, gzip) unless
+// SetCompressedAnswers(false) was called; a compressed answer is decoded here while it arrives
+// (ContentDecoder) and reaches the receiver as the plain one would, its coded bytes counted against
+// the receiver's cap too. A coding not asked for, or a body that does not decode, fails the
+// exchange with the reason kept by the receiver.
+//
 // The request's further header fields are sent as given; the answer's header fields that the
 // receiver wants (AnswerReceiver::WantHeader) are handed to it before its head.
 //
@@ -46,6 +52,9 @@ class HttpTransport {
   // back Canceled, unless its answer was already whole. An exchange that begins afterwards is
   // not affected.
   static void CancelAll();
+  // Whether exchanges ask for compressed answers; on by default. Off asks for answers as they
+  // stand (to compare the two). Process-wide: set it at start-up, before any exchange.
+  static void SetCompressedAnswers(bool on);
   // Gives this transport up: its exchange under way ends as with CancelAll, and every exchange
   // it is asked for afterwards comes back Canceled at once. Callable from any thread.
   void Cancel();

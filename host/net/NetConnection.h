@@ -34,7 +34,8 @@
 //
 // Answers: an answer larger than MaxAnswerBytes (default 2 GiB; a 10-million-row getDados is
 // about 1 GiB) is refused as it arrives, whether its Content-Length announces it or its body just
-// keeps coming; running out of memory while receiving fails the call too. Every failure is an
+// keeps coming (a compressed answer is held to it both as it travels and once decoded); running
+// out of memory while receiving fails the call too. Every failure is an
 // ENetError, never another exception.
 //
 // Connecting: Open runs BeforeConnect (where screens set Host and Port from the host settings),

@@ -111,6 +111,19 @@ bool AnswerReceiver::Data(std::string_view bytes) {
   return false;
 }
 
+bool AnswerReceiver::Coded(std::uint64_t bytes) {
+  if (coded_ + bytes > cap_) {
+    failure_ = TooLarge(cap_);
+    return false;
+  }
+  coded_ += bytes;
+  return true;
+}
+
+void AnswerReceiver::Refuse(std::string why) {
+  if (failure_.empty()) failure_ = std::move(why);
+}
+
 void AnswerReceiver::Abandon(const std::exception& e) {
   if (dynamic_cast<const std::bad_alloc*>(&e) || dynamic_cast<const std::length_error*>(&e)) {
     failure_ = kOutOfMemory;

@@ -3,7 +3,8 @@
 //
 // - NetRequest: what is sent (the service check, GET, or a call, POST of a JSON-RPC request).
 // - AnswerReceiver: takes the answer while it arrives, its head and then its body in pieces, and
-//   holds at most a cap of bytes. A successful answer (status 200) goes straight into the call's
+//   holds at most a cap of bytes (of the body as it travels, and again once decoded when it comes
+//   compressed: the transport decodes it and counts the coded bytes with Coded). A successful answer (status 200) goes straight into the call's
 //   AnswerDecoder (or a sink: a file being downloaded); of any other only the first bytes are
 //   kept, for the message.
 // - ServerHost: the server's name and whether it is reached over TLS, from a host's setting.
@@ -99,6 +100,11 @@ class AnswerReceiver {
   bool Data(std::string_view bytes);
   // The exchange ended by an exception inside the transport, the answer possibly begun: keeps why.
   void Abandon(const std::exception& e);
+  // Counts bytes of a compressed body as they travel (Data then takes them decoded). Returns false
+  // to stop the exchange: past the cap. Never raises.
+  bool Coded(std::uint64_t bytes);
+  // The transport cannot go on with the answer (a body that does not decode): keeps why.
+  void Refuse(std::string why);
 
   // Why receiving stopped or was abandoned; "" when it was not.
   const std::string& Failure() const { return failure_; }
@@ -124,6 +130,7 @@ class AnswerReceiver {
   bool decoding_ = false;
   bool sinking_ = false;
   std::uint64_t received_ = 0;
+  std::uint64_t coded_ = 0;
   std::string start_;
   std::string failure_;
 };

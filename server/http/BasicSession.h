@@ -29,6 +29,7 @@
 #include "server/http/SignInRoute.h"
 #include "server/http/SpoolAhead.h"
 #include "server/http/StreamPump.h"
+#include "server/service/AnswerCompression.h"
 #include "server/service/LocalDbPublisher.h"
 #include "server/service/RemoteService.h"
 
@@ -116,6 +117,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     std::string client;     // the client's address, or the one a trusted proxy named
     std::string requestId;  // the request's id: the reference of its failures
     int status = 200;       // the HTTP status answered
+    ContentCoding coding = ContentCoding::Identity;  // what the client accepts answers in
   };
 
   beast::tcp_stream& Lowest() { return beast::get_lowest_layer(stream_); }
@@ -277,6 +279,7 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     ex_.keepAlive = req.keep_alive();
     ex_.http10 = req.version() < 11;
     ex_.method = std::string(req.method_string());
+    ex_.coding = ChooseCoding(header::View(req[http::field::accept_encoding]));
 
     const auto live = host_.live.Current();
     IdentifyRequest(req, *live->proxies);
@@ -521,9 +524,20 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
       const size_t size = reply.body.size();
       // An empty answer (a batch of notifications only) is 204 No Content.
       const http::status status = size == 0 ? http::status::no_content : http::status::ok;
-      HandOver(size);
-      WriteWhole(status, std::move(reply.body), false, {}, [self = Self(), size](bool sent) {
-        self->EndCall(sent ? self->ex_.outcome : std::string("aborted: the answer could not be sent"), size);
+      Headers headers;
+      if (ex_.coding != ContentCoding::Identity && size >= kSmallestCompressed) {
+        try {
+          reply.body = Compress(reply.body, ex_.coding);
+          headers = {{"Content-Encoding", CodingName(ex_.coding)}, {"Vary", "Accept-Encoding"}};
+        } catch (const std::exception&) {
+          // Memory refused: the answer goes plain, as it stands.
+        }
+      }
+      // What travels, as a streamed answer counts it.
+      const size_t wire = reply.body.size();
+      HandOver(wire);
+      WriteWhole(status, std::move(reply.body), false, headers, [self = Self(), wire](bool sent) {
+        self->EndCall(sent ? self->ex_.outcome : std::string("aborted: the answer could not be sent"), wire);
       });
       return;
     }
@@ -534,10 +548,19 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     // The stream keeps its place; the call's is free for another call.
     ex_.call.Handed();
     if (ex_.http10) ex_.keepAlive = false;  // the answer ends with the connection
+    // Compressed while it is produced when the client asks, so that what waits for the client
+    // (in the spool, in the budget of answers not yet taken) is the coded bytes.
+    std::unique_ptr<ReplyStream> body = std::move(reply.stream);
+    Headers headers{{"X-Request-Id", ex_.requestId}};
+    if (ex_.coding != ContentCoding::Identity) {
+      body = std::make_unique<CompressedStream>(std::move(body), ex_.coding);
+      headers.emplace_back("Content-Encoding", CodingName(ex_.coding));
+      headers.emplace_back("Vary", "Accept-Encoding");
+    }
     // Read ahead of the client, so that a slow one holds no store session longer than the store
     // takes to produce the answer.
-    pump_.Start(SpoolAhead(std::move(reply.stream), host_.spool, stream_.get_executor()), ex_.http10,
-                ex_.keepAlive, Limits().streamTimeout, {{"X-Request-Id", ex_.requestId}});
+    pump_.Start(SpoolAhead(std::move(body), host_.spool, stream_.get_executor()), ex_.http10, ex_.keepAlive,
+                Limits().streamTimeout, headers);
   }
 
   // Every place for a streamed answer is taken, in all or for this address: 503.
@@ -591,8 +614,8 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     ex_.method = "GET local.db";
     if (bodyUnread) ex_.keepAlive = false;
     try {
-      host_.workers.Submit([self = Self(), ifNoneMatch = std::move(ifNoneMatch)] {
-        auto answer = std::make_shared<LocalDbAnswer>(self->host_.localDb->Answer(ifNoneMatch));
+      host_.workers.Submit([self = Self(), ifNoneMatch = std::move(ifNoneMatch), coding = ex_.coding] {
+        auto answer = std::make_shared<LocalDbAnswer>(self->host_.localDb->Answer(ifNoneMatch, coding));
         net::post(self->stream_.get_executor(), [self, answer] { self->WriteLocalDb(*answer); });
       });
     } catch (const std::exception& e) {
@@ -620,6 +643,10 @@ class BasicSession final : public SessionBase, public PumpOwner, public std::ena
     res->set(http::field::etag, answer.etag);
     res->set(http::field::cache_control, "no-cache");
     res->set("X-Request-Id", ex_.requestId);
+    if (answer.coding != ContentCoding::Identity) {
+      if (answer.status == 200) res->set(http::field::content_encoding, CodingName(answer.coding));
+      res->set(http::field::vary, "Accept-Encoding");
+    }
     ex_.status = answer.status;
     if (answer.status == 200) {
       res->set(http::field::content_type, "application/vnd.sqlite3");

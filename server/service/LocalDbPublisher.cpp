@@ -57,6 +57,7 @@ LocalDbCopy LocalDbPublisher::Current() {
       throw;
     }
     builds_.fetch_add(1, std::memory_order_relaxed);
+    for (auto& coded : coded_) coded.reset();
     version_ = version;
     built_ = true;
   }
@@ -73,15 +74,35 @@ bool LocalDbPublisher::Matches(const std::string& ifNoneMatch, const std::string
     if (tag == "*") return true;
     if (tag.rfind("W/", 0) == 0) tag = tag.substr(2);
     if (tag == etag) return true;
+    for (const ContentCoding coding : {ContentCoding::Zstd, ContentCoding::Gzip}) {
+      if (tag == CodedTag(etag, coding)) return true;
+    }
   }
   return false;
 }
 
-LocalDbAnswer LocalDbPublisher::Answer(const std::string& ifNoneMatch) {
+std::string LocalDbPublisher::CodedTag(const std::string& etag, ContentCoding coding) {
+  if (coding == ContentCoding::Identity || etag.size() < 2 || etag.back() != '"') return etag;
+  return etag.substr(0, etag.size() - 1) + "-" + CodingName(coding) + "\"";
+}
+
+LocalDbAnswer LocalDbPublisher::Answer(const std::string& ifNoneMatch, ContentCoding coding) {
   try {
     const LocalDbCopy copy = Current();
-    if (Matches(ifNoneMatch, copy.etag)) return LocalDbAnswer{304, copy.etag, nullptr};
-    return LocalDbAnswer{200, copy.etag, copy.bytes};
+    const std::string etag = CodedTag(copy.etag, coding);
+    if (Matches(ifNoneMatch, copy.etag)) return LocalDbAnswer{304, etag, nullptr, coding};
+    if (coding == ContentCoding::Identity) return LocalDbAnswer{200, copy.etag, copy.bytes};
+    std::shared_ptr<const std::string> coded;
+    {
+      // One compression of a copy at a time; the others wait for it and share it.
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto& kept = coded_[static_cast<int>(coding)];
+      // The copy may have been rebuilt meanwhile: what is kept then belongs to the newer one.
+      if (copy_.bytes != copy.bytes) return LocalDbAnswer{200, copy.etag, copy.bytes};
+      if (!kept) kept = std::make_shared<const std::string>(Compress(*copy.bytes, coding));
+      coded = kept;
+    }
+    return LocalDbAnswer{200, etag, std::move(coded), coding};
   } catch (const std::exception& e) {
     return LocalDbAnswer{503, "", std::make_shared<const std::string>(std::string("the local database cannot be built: ") + e.what())};
   }

@@ -7,6 +7,8 @@
 
 #include <fstream>
 
+#include <zstd.h>
+
 #include "ServiceFixture.h"
 #include "server/service/LocalDbPublisher.h"
 #include "server/store/SqliteDatabase.h"
@@ -22,10 +24,13 @@ class LocalDbRouteTest : public ServiceFixture {
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     return {"--tokens", dir_.File("tokens.txt")};
   }
-  httplib::Result Get(const std::string& token, const std::string& ifNoneMatch = "") {
+  httplib::Result Get(const std::string& token, const std::string& ifNoneMatch = "",
+                      const std::string& acceptEncoding = "") {
     httplib::Headers headers;
     if (!token.empty()) headers.emplace("Authorization", "Bearer " + token);
     if (!ifNoneMatch.empty()) headers.emplace("If-None-Match", ifNoneMatch);
+    if (!acceptEncoding.empty()) headers.emplace("Accept-Encoding", acceptEncoding);
+    rpc_->Http().set_decompress(false);
     return rpc_->Http().Get(ServerProcess::Path() + "/local.db", headers);
   }
   // The suppliers of a downloaded copy, "code|key" sorted.
@@ -67,6 +72,22 @@ TEST_P(LocalDbRouteTest, ServedBehindTheTokensWithAnETagAnd304UntilTheMasterData
   }
   EXPECT_EQ(Get("tok-maria-0123456789", "\"stale\"")->status, 200);
 
+  // Asked compressed: the same bytes once decoded, under a tag of their own that names the same
+  // copy, so a client keeps its copy whichever way it asks.
+  const auto coded = Get("tok-maria-0123456789", "", "zstd");
+  ASSERT_TRUE(coded);
+  ASSERT_EQ(coded->status, 200);
+  EXPECT_EQ(coded->get_header_value("Content-Encoding"), "zstd");
+  const std::string codedTag = coded->get_header_value("ETag");
+  EXPECT_EQ(codedTag, LocalDbPublisher::CodedTag(etag, ContentCoding::Zstd));
+  std::string decoded(first->body.size(), '\0');
+  decoded.resize(ZSTD_decompress(decoded.data(), decoded.size(), coded->body.data(), coded->body.size()));
+  EXPECT_EQ(decoded, first->body);
+  EXPECT_LT(coded->body.size(), first->body.size());
+  EXPECT_EQ(Get("tok-maria-0123456789", codedTag, "zstd")->status, 304);
+  EXPECT_EQ(Get("tok-maria-0123456789", etag, "gzip")->status, 304);
+  EXPECT_EQ(Get("tok-maria-0123456789", codedTag)->status, 304);
+
   // A supplier registered today reaches the next download, through another process.
   {
     SqliteDatabase master(dir_.File("more.db"), SqliteDatabase::Mode::CreatePlain);
@@ -94,6 +115,9 @@ TEST(LocalDbPublisherMatches, IfNoneMatchForms) {
   EXPECT_FALSE(LocalDbPublisher::Matches("", "\"a\""));
   EXPECT_FALSE(LocalDbPublisher::Matches("\"ab\"", "\"a\""));
   EXPECT_FALSE(LocalDbPublisher::Matches("a", "\"a\""));
+  EXPECT_TRUE(LocalDbPublisher::Matches("\"a-zstd\"", "\"a\""));
+  EXPECT_TRUE(LocalDbPublisher::Matches("W/\"a-gzip\"", "\"a\""));
+  EXPECT_FALSE(LocalDbPublisher::Matches("\"a-br\"", "\"a\""));
 }
 
 }  // namespace

@@ -50,6 +50,9 @@ HttpTransport::~HttpTransport() = default;
 
 void HttpTransport::CancelAll() { pdi_js_fetch_cancel_all(); }
 
+// The browser asks for compressed answers and decodes them itself.
+void HttpTransport::SetCompressedAnswers(bool) {}
+
 ExchangeEnd HttpTransport::Send(NetRequest request, AnswerReceiver& receiver) {
   const bool post = request.method == NetRequest::Method::Post;
   const int handle = pdi_js_fetch_open(post ? 1 : 0, request.path.c_str(), request.authorization.c_str(),
