@@ -99,7 +99,7 @@ TEST(ContentDecoderTest, DamagedCutEmptyOrTrailingDataFails) {
 struct CodedServer {
   std::string encoding;  // the Content-Encoding sent ("" none)
   std::string body;      // the body, already coded
-  std::string asked;     // the Accept-Encoding of the last call
+  std::string asked{};   // the Accept-Encoding of the last call
   testsupport::RawHttpStub stub{[this](int fd, const std::string& head, const std::string&) {
     const size_t at = head.find("Accept-Encoding: ");
     asked = at == std::string::npos ? "" : head.substr(at + 17, head.find("\r\n", at) - at - 17);
