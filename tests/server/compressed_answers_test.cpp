@@ -146,7 +146,9 @@ TEST_P(CompressedAnswersTest, GetDadosIsCompressedOnlyForAClientThatAsks) {
     ASSERT_TRUE(answer) << asked;
     EXPECT_EQ(answer->get_header_value("Content-Encoding"), coding) << asked;
     EXPECT_EQ(Decoded(answer->body, coding), plain->body) << asked;
-    if (!coding.empty()) EXPECT_EQ(answer->get_header_value("Vary"), "Accept-Encoding");
+    if (!coding.empty()) {
+      EXPECT_EQ(answer->get_header_value("Vary"), "Accept-Encoding");
+    }
   }
   // A small whole answer is not worth compressing.
   httplib::Headers headers{{"Accept-Encoding", "zstd"}};
