@@ -104,7 +104,7 @@ TEST_F(ScreenGuiTest, TheScreenOpensWithItsListsDrawnFromTheModels) {
   ASSERT_EQ(pages->Strip()->count(), 3);
   EXPECT_EQ(pages->Strip()->tabText(2), QStringLiteral("Filial"));
   EXPECT_FALSE(desktop_->services.Busy()->Running());
-  EXPECT_EQ(desktop_->Calls(), std::vector<std::string>{"getDados"});
+  EXPECT_EQ(desktop_->Calls(), (std::vector<std::string>{"getVersaoListas", "getDados"}));
   // Moving in the product grid follows the product: its suppliers and its name.
   ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(1, 0));
   EXPECT_EQ(ColumnTexts("dbgFornecedor", 0), (std::vector<std::string>{"45.723.174/0001-10"}));
@@ -125,7 +125,7 @@ TEST_F(ScreenGuiTest, ASupplierTypedWithTheKeyboardIsStoredAndTheListReloaded) {
   EXPECT_EQ(Model<host::TDBGrid>("dbgFornecedor")->SelectedIndex(), 1);
   ASSERT_TRUE(Grid("dbgPadrao")->ClickCell(0, 0));  // leaving the grid stores the row
   EXPECT_EQ(desktop_->Calls(),
-            (std::vector<std::string>{"getVd_Fornecedor", "getVd_Fornecedor", "SetFornecedor", "getFornecedor"}));
+            (std::vector<std::string>{"getVd_Fornecedor", "getVd_Fornecedor", "SetFornecedor", "getFornecedorDesde"}));
   EXPECT_EQ(list->State(), TDataSetState::dsBrowse);
   EXPECT_EQ(list->ChangeCount(), 0);
   EXPECT_EQ(ColumnTexts("dbgFornecedor", 0),
@@ -216,7 +216,7 @@ TEST_F(ScreenGuiTest, ClosingHidesTheScreenAndTheMenuEntryShowsItAgainAsItWas) {
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->Form(), form_);
   EXPECT_EQ(again->Grid("dbgPadrao")->currentIndex().row(), 1);
-  EXPECT_EQ(desktop_->Calls(), std::vector<std::string>{"getDados"});
+  EXPECT_EQ(desktop_->Calls(), (std::vector<std::string>{"getVersaoListas", "getDados"}));
 }
 
 TEST_F(ScreenGuiTest, TheScreenCursorModelShowsTheWaitCursor) {
@@ -236,7 +236,7 @@ TEST_F(ScreenGuiTest, ASecondChoiceOfTheMenuEntryRestoresTheSameScreen) {
   EXPECT_EQ(form_->WindowState(), host::TWindowState::wsNormal);
   EXPECT_FALSE(screen_->isMinimized());
   EXPECT_EQ(host::Application().Forms().size(), 1u);
-  EXPECT_EQ(desktop_->Calls(), std::vector<std::string>{"getDados"});  // not loaded again
+  EXPECT_EQ(desktop_->Calls(), (std::vector<std::string>{"getVersaoListas", "getDados"}));  // not loaded again
 }
 
 TEST_F(ScreenGuiTest, TheKeyboardFocusIsTheScreensFromOpeningOnAndTheKeysReachEveryList) {
