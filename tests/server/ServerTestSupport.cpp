@@ -1,5 +1,6 @@
 #include "ServerTestSupport.h"
 
+#include <thread>
 #include <gtest/gtest.h>
 #include <simdjson.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "host/wire/ServiceName.h"
 #include "server/store/PgConnection.h"
@@ -156,6 +158,15 @@ Answer RpcClient::Call(const std::string& method, const std::vector<host::wire::
 
 Answer RpcClient::Post(const std::string& body) {
   return Read(http_.Post(std::string(host::wire::kServicePath), body, "application/json"));
+}
+
+Answer RpcClient::CallRetryingBusy(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params) {
+  const std::string body = host::wire::JsonRpcRequest::Write(nextId_++, method, params);
+  for (int attempt = 1;; ++attempt) {
+    auto res = http_.Post(std::string(host::wire::kServicePath), body, "application/json");
+    if (!res || res->status != 503 || attempt == 50) return Read(res);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 * std::min(attempt, 10)));
+  }
 }
 
 Answer RpcClient::CallThroughProxy(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params) {

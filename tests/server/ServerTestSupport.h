@@ -127,6 +127,10 @@ class RpcClient {
   Answer Call(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params = {});
   // Posts body as it stands.
   Answer Post(const std::string& body);
+  // Call, but a "server busy" (503) answer is tried again after a pause, at most 50 times, as a
+  // client is told to: for tests of many clients at once from one address, whose calls may pass
+  // the address's share of the server.
+  Answer CallRetryingBusy(const std::string& method, const std::vector<host::wire::JsonRpcParam>& params = {});
   // Like Call, for a service behind a proxy whose server may die under the call: an answer that
   // is not HTTP 200 (a proxy's 502 or 503 page) is returned with its status and body, unread, and
   // adds no test failure. A transport failure gives httpStatus 0.

@@ -249,15 +249,15 @@ TEST_P(ServiceTest, ManyClientsSavingAtOnceLoseNothing) {
         const int n = t * kSavesPerClient + i;
         Answer a;
         if (n < 12) {
-          a = rpc.Call("SetFornecedor", {Changes(SupplierFields(), {{ChangeOp::Insert, SupplierRow(products[n % 4], suppliers[n / 4])}})});
+          a = rpc.CallRetryingBusy("SetFornecedor", {Changes(SupplierFields(), {{ChangeOp::Insert, SupplierRow(products[n % 4], suppliers[n / 4])}})});
         } else if (n < 20) {
           const int k = n - 12;
-          a = rpc.Call("SetCliente", {Changes(ClientFields(), {{ChangeOp::Insert, ClientRow(products[k % 4], clients[k / 4])}})});
+          a = rpc.CallRetryingBusy("SetCliente", {Changes(ClientFields(), {{ChangeOp::Insert, ClientRow(products[k % 4], clients[k / 4])}})});
         } else if (n < 28) {
           const int k = n - 20;
-          a = rpc.Call("SetFilial", {Changes(BranchFields(), {{ChangeOp::Insert, BranchRow(products[k % 4], k / 4 ? "SP01" : "0001")}})});
+          a = rpc.CallRetryingBusy("SetFilial", {Changes(BranchFields(), {{ChangeOp::Insert, BranchRow(products[k % 4], k / 4 ? "SP01" : "0001")}})});
         } else {
-          a = rpc.Call(n % 2 ? "getDados" : "getVd_Produto", n % 2 ? std::vector<JsonRpcParam>{} : std::vector<JsonRpcParam>{JsonRpcParam::Text("P1")});
+          a = rpc.CallRetryingBusy(n % 2 ? "getDados" : "getVd_Produto", n % 2 ? std::vector<JsonRpcParam>{} : std::vector<JsonRpcParam>{JsonRpcParam::Text("P1")});
         }
         if (!a.ok) ++failures;
       }
