@@ -57,7 +57,7 @@ class PgDialect final : public SqlDialect {
   }
 };
 
-const StoreStatements& Statements() {
+const StoreStatements& DialectStatements() {
   static const StoreStatements kStatements(PgStore::Dialect());
   return kStatements;
 }
@@ -72,7 +72,7 @@ const std::string& ListRowsSql(ListKind kind) {
 
 class PgSession : public StoreSession {
  public:
-  explicit PgSession(PgStore& store) : store_(store) {}
+  explicit PgSession(PgStore& store) : StoreSession(DialectStatements()), store_(store) {}
   ~PgSession() override {
     Rollback();
     store_.Release(std::move(connection_));
@@ -145,7 +145,7 @@ class PgSession : public StoreSession {
 
   void PutMaster(ListKind kind, std::span<const std::string_view> row) override {
     if (row.size() != TablesOf(kind).master.columns.size()) throw EStoreError("master row of the wrong width");
-    Run(Statements().PutMaster(kind), row);
+    Run(DialectStatements().PutMaster(kind), row);
   }
 
   std::unique_ptr<RowSink> PutMasters(ListKind kind) override { return PgCopySink::ForMasters(Conn(), kind); }
@@ -153,27 +153,27 @@ class PgSession : public StoreSession {
 
   std::optional<std::string> MasterCode(ListKind kind, std::string_view key) override {
     const std::array<std::string_view, 1> args{key};
-    const PgResult r = Check(Statements().MasterCode(kind), args);
+    const PgResult r = Check(DialectStatements().MasterCode(kind), args);
     if (r.Rows() == 0) return std::nullopt;
     return std::string(r.Text(0, 0));
   }
 
   bool ProductListed(std::string_view productKey) override {
     const std::array<std::string_view, 1> args{productKey};
-    const PgResult r = Check(Statements().ProductListed(), args);
+    const PgResult r = Check(DialectStatements().ProductListed(), args);
     return r.Rows() > 0 && r.Text(0, 0) == "t";
   }
 
   bool PairStored(ListKind kind, std::string_view productKey, std::string_view itemKey) override {
     const std::array<std::string_view, 2> args{productKey, itemKey};
-    return Check(Statements().PairStored(kind), args).Rows() > 0;
+    return Check(DialectStatements().PairStored(kind), args).Rows() > 0;
   }
 
   bool InsertPair(ListKind kind, std::string_view productKey, std::string_view itemKey,
                   std::string_view itemCode) override {
     const std::array<std::string_view, 3> args{productKey, itemKey, itemCode};
     try {
-      return Run(Statements().InsertPair(kind), std::span(args).first(RelationOf(kind).columns.size())).Affected() > 0;
+      return Run(DialectStatements().InsertPair(kind), std::span(args).first(RelationOf(kind).columns.size())).Affected() > 0;
     } catch (const EPgError& e) {
       // ON CONFLICT already turns a pair stored meanwhile into "nothing stored"; a unique
       // violation from any other path means the same. The transaction is spoiled either way,
@@ -185,27 +185,27 @@ class PgSession : public StoreSession {
 
   bool DeletePair(ListKind kind, std::string_view productKey, std::string_view itemKey) override {
     const std::array<std::string_view, 2> args{productKey, itemKey};
-    return Run(Statements().DeletePair(kind), args).Affected() > 0;
+    return Run(DialectStatements().DeletePair(kind), args).Affected() > 0;
   }
 
   int64_t DeleteProductPairs(std::string_view productKey) override {
     const std::array<std::string_view, 1> args{productKey};
     int64_t removed = 0;
-    for (const ListKind kind : kRelatedLists) removed += Run(Statements().DeleteProductPairs(kind), args).Affected();
+    for (const ListKind kind : kRelatedLists) removed += Run(DialectStatements().DeleteProductPairs(kind), args).Affected();
     return removed;
   }
 
   int64_t CountMaster(ListKind kind) override {
-    return Number(Statements().CountMaster(kind), std::string("COUNT(*) of ") + TablesOf(kind).master.name);
+    return Number(DialectStatements().CountMaster(kind), std::string("COUNT(*) of ") + TablesOf(kind).master.name);
   }
   int64_t CountPairs(ListKind kind) override {
-    return Number(Statements().CountPairs(kind), std::string("COUNT(*) of ") + RelationOf(kind).name);
+    return Number(DialectStatements().CountPairs(kind), std::string("COUNT(*) of ") + RelationOf(kind).name);
   }
 
   void RecordAudit(const AuditPacket& packet) override {
     if (!packet.ChangedRows()) return;
     const std::array<std::string_view, 5> head{packet.time, packet.method, packet.client, packet.user, packet.access};
-    const PgResult r = Run(Statements().AuditPacket(), head);
+    const PgResult r = Run(DialectStatements().AuditPacket(), head);
     if (r.Rows() != 1) throw EStoreError("the audit record was not written");
     const std::string id(r.Text(0, 0));
     for (size_t i = 0; i < packet.changes.size(); ++i) {
@@ -214,13 +214,13 @@ class PgSession : public StoreSession {
       const std::string number = std::to_string(i + 1);
       const std::string rows = std::to_string(c.rows);
       const std::array<std::string_view, 7> args{id, number, c.operation, c.productKey, c.itemKey, c.itemCode, rows};
-      Run(Statements().AuditChange(), args);
+      Run(DialectStatements().AuditChange(), args);
     }
   }
 
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
-    return Cursor(StoreStatements::AuditOf(Statements().Audit(), store_.Version()), args);
+    return Cursor(StoreStatements::AuditOf(DialectStatements().Audit(), store_.Version()), args);
   }
 
   std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) override {
@@ -228,27 +228,15 @@ class PgSession : public StoreSession {
     return Cursor(HistorySql(), args);
   }
 
-  int64_t MasterDataVersion() override { return Number(Statements().MasterVersion(), ControlTable().Qualified(1)); }
+  int64_t MasterDataVersion() override { return Number(DialectStatements().MasterVersion(), ControlTable().Qualified(1)); }
   void MasterDataChanged() override {
-    Run(Statements().MasterChanged(), {});
+    Run(DialectStatements().MasterChanged(), {});
     // The names every list shows may have changed: no client list is refreshed by changes across.
     ForgetListChanges(Store::FreshListVersion());
   }
 
  protected:
-  StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) override {
-    return Rows(Statements().Access(which), args);
-  }
-  StatementRows RunChange(ChangeStatement which, std::span<const std::string_view> args) override {
-    return Rows(Statements().Change(which), args);
-  }
-  StatementRows ProductRowsOf(ListKind kind, std::string_view productKey) override {
-    const std::array<std::string_view, 1> args{productKey};
-    return Rows(Statements().ProductRows(kind), args);
-  }
-
- private:
-  StatementRows Rows(const StoreStatement& statement, std::span<const std::string_view> args) {
+  StatementRows Rows(const StoreStatement& statement, std::span<const std::string_view> args) override {
     const PgResult r = Run(statement, args);
     StatementRows out;
     out.rows.resize(static_cast<size_t>(r.Rows()));
@@ -259,6 +247,7 @@ class PgSession : public StoreSession {
     return out;
   }
 
+ private:
   // Runs step; when it failed because the connection was lost while no transaction was open
   // (so nothing of this session's work is lost with it), connects again and runs step once more.
   template <class Step>
@@ -417,9 +406,9 @@ PgStore::PgStore(std::string uri, const StoreOptions& options, int maxConnection
     }
     if (options.readOnly) version_ = static_cast<int>(version);
     if (version < kSchemaVersion && !options.readOnly) {
-      const std::string upgrade = version > 0 ? Statements().Upgrade(static_cast<int>(version)) : std::string();
+      const std::string upgrade = version > 0 ? DialectStatements().Upgrade(static_cast<int>(version)) : std::string();
       if (!upgrade.empty()) connection->Exec(upgrade);
-      connection->Exec(Statements().Schema());
+      connection->Exec(DialectStatements().Schema());
       connection->Exec(Dialect().InsertReplacing(control, control.ColumnList(),
                                                  versionRow + ", " + std::to_string(kSchemaVersion)));
       if (version > 0) notes_ = "migrated the schema from version " + std::to_string(version) + " to " +

@@ -33,7 +33,7 @@ class SqliteDialect final : public SqlDialect {
   std::string NowMicroseconds() const override { return "CAST(strftime('%s', 'now') AS INTEGER) * 1000000"; }
 };
 
-const StoreStatements& Statements() {
+const StoreStatements& DialectStatements() {
   static const StoreStatements kStatements(SqliteStore::Dialect());
   return kStatements;
 }
@@ -57,7 +57,7 @@ struct SqliteStore::PooledConnection {
   SqliteDatabase db;
   // Prepared once, reused by every session; by StoreStatement::id.
   std::vector<std::optional<SqliteStatement>> statements =
-      std::vector<std::optional<SqliteStatement>>(Statements().Count());
+      std::vector<std::optional<SqliteStatement>>(DialectStatements().Count());
 };
 
 namespace {
@@ -116,7 +116,7 @@ class SqliteMasterLookup {
 class SqliteSession : public StoreSession {
  public:
   SqliteSession(SqliteStore& store, std::unique_ptr<SqliteStore::PooledConnection> connection)
-      : store_(store), connection_(std::move(connection)), db_(&connection_->db) {}
+      : StoreSession(DialectStatements()), store_(store), connection_(std::move(connection)), db_(&connection_->db) {}
   ~SqliteSession() override {
     Rollback();
     store_.Release(std::move(connection_));
@@ -160,40 +160,40 @@ class SqliteSession : public StoreSession {
 
   void PutMaster(ListKind kind, std::span<const std::string_view> row) override {
     if (row.size() != TablesOf(kind).master.columns.size()) throw EStoreError("master row of the wrong width");
-    Run(Statements().PutMaster(kind), row);
+    Run(DialectStatements().PutMaster(kind), row);
   }
 
   std::optional<std::string> MasterCode(ListKind kind, std::string_view key) override {
     const std::array<std::string_view, 1> args{key};
     std::optional<std::string> code;
-    Query(Statements().MasterCode(kind), args, [&](SqliteStatement& s) { code = std::string(s.Text(0)); });
+    Query(DialectStatements().MasterCode(kind), args, [&](SqliteStatement& s) { code = std::string(s.Text(0)); });
     return code;
   }
 
   bool ProductListed(std::string_view productKey) override {
     const std::array<std::string_view, 1> args{productKey};
     bool listed = false;
-    Query(Statements().ProductListed(), args, [&](SqliteStatement& s) { listed = s.Text(0) == "1"; });
+    Query(DialectStatements().ProductListed(), args, [&](SqliteStatement& s) { listed = s.Text(0) == "1"; });
     return listed;
   }
 
   bool PairStored(ListKind kind, std::string_view productKey, std::string_view itemKey) override {
     const std::array<std::string_view, 2> args{productKey, itemKey};
     bool stored = false;
-    Query(Statements().PairStored(kind), args, [&](SqliteStatement&) { stored = true; });
+    Query(DialectStatements().PairStored(kind), args, [&](SqliteStatement&) { stored = true; });
     return stored;
   }
 
   bool InsertPair(ListKind kind, std::string_view productKey, std::string_view itemKey,
                   std::string_view itemCode) override {
     const std::array<std::string_view, 3> args{productKey, itemKey, itemCode};
-    Run(Statements().InsertPair(kind), std::span(args).first(RelationOf(kind).columns.size()));
+    Run(DialectStatements().InsertPair(kind), std::span(args).first(RelationOf(kind).columns.size()));
     return sqlite3_changes(db_->Handle()) > 0;
   }
 
   bool DeletePair(ListKind kind, std::string_view productKey, std::string_view itemKey) override {
     const std::array<std::string_view, 2> args{productKey, itemKey};
-    Run(Statements().DeletePair(kind), args);
+    Run(DialectStatements().DeletePair(kind), args);
     return sqlite3_changes(db_->Handle()) > 0;
   }
 
@@ -201,23 +201,23 @@ class SqliteSession : public StoreSession {
     const std::array<std::string_view, 1> args{productKey};
     int64_t removed = 0;
     for (const ListKind kind : kRelatedLists) {
-      Run(Statements().DeleteProductPairs(kind), args);
+      Run(DialectStatements().DeleteProductPairs(kind), args);
       removed += sqlite3_changes(db_->Handle());
     }
     return removed;
   }
 
   int64_t CountMaster(ListKind kind) override {
-    return Number(Statements().CountMaster(kind), std::string("COUNT(*) of ") + TablesOf(kind).master.name);
+    return Number(DialectStatements().CountMaster(kind), std::string("COUNT(*) of ") + TablesOf(kind).master.name);
   }
   int64_t CountPairs(ListKind kind) override {
-    return Number(Statements().CountPairs(kind), std::string("COUNT(*) of ") + RelationOf(kind).name);
+    return Number(DialectStatements().CountPairs(kind), std::string("COUNT(*) of ") + RelationOf(kind).name);
   }
 
   void RecordAudit(const AuditPacket& packet) override {
     if (!packet.ChangedRows()) return;
     const std::array<std::string_view, 5> head{packet.time, packet.method, packet.client, packet.user, packet.access};
-    Run(Statements().AuditPacket(), head);
+    Run(DialectStatements().AuditPacket(), head);
     const std::string id = std::to_string(sqlite3_last_insert_rowid(db_->Handle()));
     for (size_t i = 0; i < packet.changes.size(); ++i) {
       const AuditChange& c = packet.changes[i];
@@ -225,20 +225,20 @@ class SqliteSession : public StoreSession {
       const std::string number = std::to_string(i + 1);
       const std::string rows = std::to_string(c.rows);
       const std::array<std::string_view, 7> args{id, number, c.operation, c.productKey, c.itemKey, c.itemCode, rows};
-      Run(Statements().AuditChange(), args);
+      Run(DialectStatements().AuditChange(), args);
     }
   }
 
-  int64_t MasterDataVersion() override { return Number(Statements().MasterVersion(), ControlTable().Qualified(1)); }
+  int64_t MasterDataVersion() override { return Number(DialectStatements().MasterVersion(), ControlTable().Qualified(1)); }
   void MasterDataChanged() override {
-    Run(Statements().MasterChanged(), {});
+    Run(DialectStatements().MasterChanged(), {});
     // The names every list shows may have changed: no client list is refreshed by changes across.
     ForgetListChanges(Store::FreshListVersion());
   }
 
   std::unique_ptr<RowCursor> ReadAudit(const AuditFilter& filter) override {
     const std::array<std::string_view, 2> args{filter.since, filter.productKey};
-    return std::make_unique<SqliteCursor>(*db_, StoreStatements::AuditOf(Statements().Audit(), store_.Version()), args);
+    return std::make_unique<SqliteCursor>(*db_, StoreStatements::AuditOf(DialectStatements().Audit(), store_.Version()), args);
   }
 
   std::unique_ptr<RowCursor> ReadHistory(std::string_view productKey) override {
@@ -247,19 +247,7 @@ class SqliteSession : public StoreSession {
   }
 
  protected:
-  StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) override {
-    return Rows(Statements().Access(which), args);
-  }
-  StatementRows RunChange(ChangeStatement which, std::span<const std::string_view> args) override {
-    return Rows(Statements().Change(which), args);
-  }
-  StatementRows ProductRowsOf(ListKind kind, std::string_view productKey) override {
-    const std::array<std::string_view, 1> args{productKey};
-    return Rows(Statements().ProductRows(kind), args);
-  }
-
- private:
-  StatementRows Rows(const StoreStatement& statement, std::span<const std::string_view> args) {
+  StatementRows Rows(const StoreStatement& statement, std::span<const std::string_view> args) override {
     StatementRows out;
     Query(statement, args, [&](SqliteStatement& s) {
       std::vector<std::string>& row = out.rows.emplace_back();
@@ -269,6 +257,7 @@ class SqliteSession : public StoreSession {
     return out;
   }
 
+ private:
   SqliteStatement& Statement(const StoreStatement& sql) {
     std::optional<SqliteStatement>& prepared = connection_->statements[sql.id];
     if (!prepared) prepared.emplace(db_->Prepare(sql.text));
@@ -350,8 +339,8 @@ SqliteStore::SqliteStore(std::string path, const StoreOptions& options) : path_(
     connection->db.Exec("BEGIN IMMEDIATE");
     // Another process may have made or migrated the store while this one waited for the lock.
     if (const int found = SchemaVersion(connection->db, path_); found < kSchemaVersion) {
-      if (found > 0 && !Statements().Upgrade(found).empty()) connection->db.Exec(Statements().Upgrade(found));
-      connection->db.Exec(Statements().Schema());
+      if (found > 0 && !DialectStatements().Upgrade(found).empty()) connection->db.Exec(DialectStatements().Upgrade(found));
+      connection->db.Exec(DialectStatements().Schema());
       connection->db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
     }
     connection->db.Exec("COMMIT");

@@ -78,6 +78,19 @@ int64_t OneNumber(const std::vector<std::vector<std::string>>& rows, const char*
 
 }  // namespace
 
+StoreSession::StatementRows StoreSession::RunAccess(AccessStatement which, std::span<const std::string_view> args) {
+  return Rows(statements_.Access(which), args);
+}
+
+StoreSession::StatementRows StoreSession::RunChange(ChangeStatement which, std::span<const std::string_view> args) {
+  return Rows(statements_.Change(which), args);
+}
+
+StoreSession::StatementRows StoreSession::ProductRowsOf(ListKind kind, std::string_view productKey) {
+  const std::array<std::string_view, 1> args{productKey};
+  return Rows(statements_.ProductRows(kind), args);
+}
+
 int64_t StoreSession::ListVersion() {
   return OneNumber(RunChange(ChangeStatement::kListVersion, {}).rows, kListVersionName);
 }

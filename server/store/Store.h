@@ -26,6 +26,8 @@ namespace server {
 
 enum class AccessStatement : size_t;  // StoreSchema.h
 enum class ChangeStatement : size_t;  // StoreSchema.h
+struct StoreStatement;                // StoreSchema.h
+class StoreStatements;                // StoreSchema.h
 
 // One applied change packet as the audit trail keeps it: when, which method, from which client
 // address, by which user (empty when the request carried none), and each change of the packet
@@ -136,7 +138,8 @@ class RowSink {
 
 class StoreSession {
  public:
-  StoreSession() = default;
+  // statements: every prepared statement of the store, in its dialect (outlives the session).
+  explicit StoreSession(const StoreStatements& statements) : statements_(statements) {}
   StoreSession(const StoreSession&) = delete;
   StoreSession& operator=(const StoreSession&) = delete;
   // Rolls back a transaction left open.
@@ -306,11 +309,18 @@ class StoreSession {
     std::vector<std::vector<std::string>> rows;
     int64_t changed = 0;
   };
-  // Runs one statement of the access records with its parameters as text. Raises EStoreError.
-  virtual StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args) = 0;
-  // The same for a statement of the list versions, and a related list's rows of one product.
-  virtual StatementRows RunChange(ChangeStatement which, std::span<const std::string_view> args) = 0;
-  virtual StatementRows ProductRowsOf(ListKind kind, std::string_view productKey) = 0;
+  // Runs one of the store's prepared statements with its parameters as text, all its rows read.
+  // Raises EStoreError.
+  virtual StatementRows Rows(const StoreStatement& statement, std::span<const std::string_view> args) = 0;
+
+ private:
+  // A statement of the access records, of the list versions, and a related list's rows of one
+  // product, through Rows.
+  StatementRows RunAccess(AccessStatement which, std::span<const std::string_view> args);
+  StatementRows RunChange(ChangeStatement which, std::span<const std::string_view> args);
+  StatementRows ProductRowsOf(ListKind kind, std::string_view productKey);
+
+  const StoreStatements& statements_;
 };
 
 // How a store is opened.
