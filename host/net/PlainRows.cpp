@@ -88,6 +88,29 @@ const char* ReadRow(const char* q, const char* end, const TextRoom& text, RowCel
   return q;
 }
 
+// A value equal to the one above it in the previous row (a related list's product key, repeated
+// on every row of the product) takes that value's text instead of a copy of its own: text is
+// never rewritten in place, so cells may share it. The row's other values move down over the
+// bytes given up. Returns the new end of the row's text, which begins at from.
+char* ShareRepeatedValues(const RowStore& store, const TextRoom& text, RowCells& cells, char* from) {
+  const auto above = store.RowCells(static_cast<RowId>(store.RowCount() - 1));
+  CellRef* const refs = cells.Refs();
+  char* w = from;
+  for (std::size_t column = 0; column < cells.Width(); ++column) {
+    CellRef& cell = refs[column];
+    if (cell.length == 0) continue;
+    const char* const value = text.room + (cell.offset - text.base);
+    if (above[column].length == cell.length && std::memcmp(store.Text(above[column]).data(), value, cell.length) == 0) {
+      cell = above[column];
+      continue;
+    }
+    if (w != value) std::memmove(w, value, cell.length);
+    cell = text.Cell(w, w + cell.length);
+    w += cell.length;
+  }
+  return w;
+}
+
 }  // namespace
 
 PlainRowsRead ReadPlainRows(const char* p, const char* end, DecodedPacket& packet, std::size_t width) {
@@ -113,13 +136,14 @@ PlainRowsRead ReadPlainRows(const char* p, const char* end, DecodedPacket& packe
     if (!q) break;
     // Values that start on characters and join into valid UTF-8 are each valid UTF-8.
     if (rowHigh && !simdjson::validate_utf8(out, static_cast<std::size_t>(w - out))) break;
-    lastRow = packet.store.AddRowWithText(std::span<const CellRef>(refs, width), static_cast<std::size_t>(w - out));
-    ++rows;
     for (std::size_t column = 0; column < width; ++column) {
       std::size_t chars = refs[column].length;
       if (highs[column]) chars = wire::Utf8CharCount({room + (refs[column].offset - text.base), chars});
       if (chars > widest[column]) widest[column] = chars;
     }
+    if (packet.store.RowCount() > 0) w = ShareRepeatedValues(packet.store, text, cells, out);
+    lastRow = packet.store.AddRowWithText(std::span<const CellRef>(refs, width), static_cast<std::size_t>(w - out));
+    ++rows;
     out = w;
     after = p = q;
     if (end - p < 2 || p[0] != ',' || p[1] != '[') break;
