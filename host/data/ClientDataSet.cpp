@@ -114,11 +114,11 @@ struct TClientDataSet::Impl {
 
   void IndexAdd(RowId row) {
     for (auto& index : indexes)
-      if (index) index->Add(row, store.Cell(row, index->Column()), seq);
+      if (index) index->Add(store, row, seq);
   }
   void IndexRemove(RowId row) {
     for (auto& index : indexes)
-      if (index) index->Remove(row, store.Cell(row, index->Column()), seq);
+      if (index) index->Remove(store, row, store.Cell(row, index->Column()), seq);
   }
 
   void EraseLogEntry(wire::ChangeOp op, RowId row) {
@@ -299,8 +299,8 @@ void TClientDataSet::Post() {
       const std::string_view before = I.store.Text(I.savedCells[index->Column()]);
       const std::string_view after = I.store.Cell(row, index->Column());
       if (before != after) {
-        index->Remove(row, before, I.seq);
-        index->Add(row, after, I.seq);
+        index->Remove(I.store, row, before, I.seq);
+        index->Add(I.store, row, I.seq);
       }
     }
     if (I.status[row] == RowStatus::Stored && logChanges_) {
@@ -544,7 +544,7 @@ void TClientDataSet::ApplyFilterView() {
       index->Build(I.store, live);
     }
     I.filterColumn = column;
-    const auto& rows = index->Rows(I.expression->Value());
+    const FieldIndex::RowList rows = index->Rows(I.store, I.expression->Value());
     I.filtered.assign(rows.begin(), rows.end());
     I.viewFiltered = true;
   } else {
@@ -750,7 +750,7 @@ void TClientDataSet::RefreshRows(const Variant& packet, const std::string& field
   for (std::size_t k = 0; k < keys.size(); ++k) {
     // The value's rows leave: removed from the indexes and from the row order (one range when
     // they lie together, as a loaded list's rows do).
-    const std::span<const RowId> held = index->Rows(keys[k]);
+    const FieldIndex::RowList held = index->Rows(I.store, keys[k]);
     const std::vector<RowId> leaving(held.begin(), held.end());
     if (!leaving.empty()) {
       const std::size_t first = I.OrderPos(leaving.front());
