@@ -10,6 +10,7 @@
 #include "host/data/FilterExpression.h"
 #include "host/data/PacketReader.h"
 #include "host/data/RowStore.h"
+#include "host/data/SeqNumbers.h"
 #include "host/data/TextLimit.h"
 #include "host/wire/PacketWriter.h"
 
@@ -33,7 +34,7 @@ struct Change {
 };
 
 // Spacing of sequence numbers, leaving room to insert rows between neighbours.
-constexpr std::uint64_t kSeqGap = std::uint64_t{1} << 20;
+constexpr std::uint64_t kSeqGap = SeqNumbers::kGap;
 constexpr RowId kNoRow = std::numeric_limits<RowId>::max();
 
 }  // namespace
@@ -41,7 +42,7 @@ constexpr RowId kNoRow = std::numeric_limits<RowId>::max();
 struct TClientDataSet::Impl {
   RowStore store;
   // Per physical row: sequence number (row order) and status.
-  std::vector<std::uint64_t> seq;
+  SeqNumbers seq;
   std::vector<RowStatus> status;
   // Live rows (and the row being inserted), ascending sequence number.
   std::vector<RowId> order;
@@ -87,7 +88,7 @@ struct TClientDataSet::Impl {
   }
 
   void Renumber() {
-    for (std::size_t i = 0; i < order.size(); ++i) seq[order[i]] = (i + 1) * kSeqGap;
+    seq.Renumber(order);
   }
 
   // Removes the row at view position pos from the view and from `order`.
@@ -238,7 +239,7 @@ void TClientDataSet::BeginInsertion(bool append) {
     if (!I.order.empty() &&
         I.seq[I.order.back()] > std::numeric_limits<std::uint64_t>::max() - 2 * kSeqGap)
       I.Renumber();
-    I.seq[row] = I.order.empty() ? kSeqGap : I.seq[I.order.back()] + kSeqGap;
+    I.seq.Set(row, I.order.empty() ? kSeqGap : I.seq[I.order.back()] + kSeqGap);
   } else {
     viewPos = static_cast<std::size_t>(I.cur);
     const RowId before = view[viewPos];
@@ -247,7 +248,7 @@ void TClientDataSet::BeginInsertion(bool append) {
     if (I.seq[before] - prevSeq() < 2) {
       I.Renumber();
     }
-    I.seq[row] = prevSeq() + (I.seq[before] - prevSeq()) / 2;
+    I.seq.Set(row, prevSeq() + (I.seq[before] - prevSeq()) / 2);
   }
   I.order.insert(I.order.begin() + static_cast<std::ptrdiff_t>(orderPos), row);
   if (I.viewFiltered)
@@ -809,10 +810,9 @@ void TClientDataSet::RefreshRows(const Variant& packet, const std::string& field
       }
     }
     I.store = std::move(compact);
-    I.seq.assign(I.order.size(), 0);
+    I.seq.Count(I.order.size());
     I.status.assign(I.order.size(), RowStatus::Stored);
     for (std::size_t i = 0; i < I.order.size(); ++i) I.order[i] = static_cast<RowId>(i);
-    I.Renumber();
     for (auto& built : I.indexes) {
       if (built) built->Build(I.store, I.order);
     }
@@ -851,12 +851,11 @@ void TClientDataSet::Prepare(Impl& fresh, RowStore&& store, const std::vector<wi
 
   const std::size_t rows = store.RowCount();
   fresh.store = std::move(store);
-  fresh.seq.resize(rows);
+  fresh.seq.Count(rows);
   fresh.status.assign(rows, RowStatus::Stored);
   fresh.order.resize(rows);
   for (std::size_t i = 0; i < rows; ++i) {
     fresh.order[i] = static_cast<RowId>(i);
-    fresh.seq[i] = (i + 1) * kSeqGap;
   }
   fresh.expression = plan.expression;
   fresh.indexes.resize(static_cast<std::size_t>(fresh.store.Columns()));

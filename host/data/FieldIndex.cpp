@@ -124,7 +124,7 @@ std::vector<RowId>& FieldIndex::Own(std::uint32_t e) {
   return owned_[static_cast<std::size_t>(entry.own)];
 }
 
-void FieldIndex::Add(const RowStore& store, RowId row, const std::vector<std::uint64_t>& seq) {
+void FieldIndex::Add(const RowStore& store, RowId row, const SeqNumbers& seq) {
   const CellRef cell = store.RowCells(row)[static_cast<std::size_t>(column_)];
   const std::string_view key = store.Text(cell);
   const std::size_t hash = HashOf(key);
@@ -136,7 +136,7 @@ void FieldIndex::Add(const RowStore& store, RowId row, const std::vector<std::ui
   rows.insert(pos, row);
 }
 
-void FieldIndex::Remove(const RowStore& store, RowId row, std::string_view key, const std::vector<std::uint64_t>& seq) {
+void FieldIndex::Remove(const RowStore& store, RowId row, std::string_view key, const SeqNumbers& seq) {
   const std::int64_t e = Find(store, key, HashOf(key));
   if (e < 0) return;
   auto& rows = Own(static_cast<std::uint32_t>(e));

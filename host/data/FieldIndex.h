@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "host/data/RowStore.h"
+#include "host/data/SeqNumbers.h"
 
 namespace host {
 
@@ -46,9 +47,9 @@ class FieldIndex {
   void Build(const RowStore& store, std::span<const RowId> rows);
   // Adds row under its value in store. REQUIRES: the row is not indexed; seq[row] is its sequence
   // number.
-  void Add(const RowStore& store, RowId row, const std::vector<std::uint64_t>& seq);
+  void Add(const RowStore& store, RowId row, const SeqNumbers& seq);
   // Removes row from under key (a no-op when absent).
-  void Remove(const RowStore& store, RowId row, std::string_view key, const std::vector<std::uint64_t>& seq);
+  void Remove(const RowStore& store, RowId row, std::string_view key, const SeqNumbers& seq);
 
   // The rows of one value in row order: ids held by the index, or a run of consecutive ids.
   class RowList {

@@ -1,5 +1,5 @@
 // The filter index against a plain scan: keys grouped or interleaved, enough keys to grow the
-// table many times, and rows added and removed after the build.
+// table many times, and rows added and removed after the build; and the rows' sequence numbers.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,13 +8,14 @@
 
 #include "host/data/FieldIndex.h"
 #include "host/data/RowStore.h"
+#include "host/data/SeqNumbers.h"
 
 namespace host {
 namespace {
 
 // Checks the index over rows against a plain scan, then after a row added between two others of
 // its key, a row removed, a new key, a missing row removed.
-void CheckAgainstScan(RowStore& store, const std::vector<RowId>& rows, std::vector<std::uint64_t> seq) {
+void CheckAgainstScan(RowStore& store, const std::vector<RowId>& rows, SeqNumbers seq) {
   std::map<std::string, std::vector<RowId>> expected;
   for (RowId row : rows) expected[std::string(store.Cell(row, 0))].push_back(row);
 
@@ -53,7 +54,7 @@ void CheckAgainstScan(RowStore& store, const std::vector<RowId>& rows, std::vect
 TEST(FieldIndex, EveryKeyListsItsRowsInRowOrderBeforeAndAfterChanges) {
   RowStore store(2);
   std::vector<RowId> rows;
-  std::vector<std::uint64_t> seq;
+  SeqNumbers seq;
   std::size_t firstPass = 0;
   // 20,000 keys: runs of a few rows (as a list is loaded: each key one run of consecutive rows),
   // then the same keys again interleaved.
@@ -73,6 +74,19 @@ TEST(FieldIndex, EveryKeyListsItsRowsInRowOrderBeforeAndAfterChanges) {
   RowStore copy = store;
   CheckAgainstScan(copy, grouped, seq);
   CheckAgainstScan(store, rows, seq);
+}
+
+TEST(SeqNumbers, LoadedRowsAreCountedUntilNumberedAnew) {
+  constexpr std::uint64_t gap = SeqNumbers::kGap;
+  SeqNumbers seq;
+  seq.Count(3);
+  seq.push_back(5);
+  EXPECT_EQ(seq.size(), 4u);
+  EXPECT_EQ(std::vector<std::uint64_t>({seq[0], seq[1], seq[2], seq[3]}), std::vector<std::uint64_t>({gap, 2 * gap, 3 * gap, 5}));
+  seq.Set(1, 7);  // a loaded row numbered anew: the others keep theirs
+  EXPECT_EQ(std::vector<std::uint64_t>({seq[0], seq[1], seq[2], seq[3]}), std::vector<std::uint64_t>({gap, 7, 3 * gap, 5}));
+  seq.Renumber(std::vector<RowId>{3, 0, 2});
+  EXPECT_EQ(std::vector<std::uint64_t>({seq[0], seq[1], seq[2], seq[3]}), std::vector<std::uint64_t>({2 * gap, 7, 3 * gap, gap}));
 }
 
 }  // namespace
