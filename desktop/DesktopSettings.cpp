@@ -149,6 +149,7 @@ std::string DesktopSettings::Usage() {
          "  --screenshot ARQUIVO    abre a tela, grava a janela principal em PNG e sai\n"
          "  --stall-timeout SEGUNDOS  desiste de uma chamada ao servidor que nada recebe por\n"
          "                          esse tempo (padrão 30)\n"
+         "  --no-compression        pede as respostas do servidor sem compressão\n"
          "  --focus-log ARQUIVO     (testes) registra cada mudança de foco do teclado\n"
          "  --window-size LxA       tamanho da janela principal ao iniciar (padrão 1024x768)\n"
          "  --tile                  dispõe as telas lado a lado ao abri-las\n"
@@ -174,7 +175,8 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
   const QCommandLineOption focusLog(QStringLiteral("focus-log"), {}, QStringLiteral("file"));
   const QCommandLineOption windowSize(QStringLiteral("window-size"), {}, QStringLiteral("WxH"));
   const QCommandLineOption tile(QStringLiteral("tile"));
-  parser.addOptions({stall, focusLog, windowSize, tile});
+  const QCommandLineOption noCompression(QStringLiteral("no-compression"));
+  parser.addOptions({stall, focusLog, windowSize, tile, noCompression});
   if (!parser.parse(arguments)) throw ESettingsError(Std(parser.errorText()));
   if (!parser.positionalArguments().isEmpty()) {
     throw ESettingsError("Argumento desconhecido: " + Std(parser.positionalArguments().first()));
@@ -233,6 +235,13 @@ DesktopSettings DesktopSettings::Load(const QStringList& arguments, bool* helpRe
   const QString iniStall = ini.value(QStringLiteral("Servidor/EsperaSemResposta")).toString();
   if (!iniStall.isEmpty()) s.SetStallTimeoutSeconds(seconds(iniStall, "[Servidor] EsperaSemResposta"));
   if (parser.isSet(stall)) s.SetStallTimeoutSeconds(seconds(parser.value(stall), "--stall-timeout"));
+  const QString iniCompression = ini.value(QStringLiteral("Servidor/Compressao")).toString().trimmed();
+  if (iniCompression == QLatin1String("0")) {
+    s.compressedAnswers_ = false;
+  } else if (!iniCompression.isEmpty() && iniCompression != QLatin1String("1")) {
+    throw ESettingsError("[Servidor] Compressao: esperado 0 ou 1, recebido \"" + Std(iniCompression) + "\"");
+  }
+  if (parser.isSet(noCompression)) s.compressedAnswers_ = false;
   s.focusLogPath_ = Std(parser.value(focusLog));
   if (parser.isSet(windowSize)) {
     const QStringList parts = parser.value(windowSize).split(QLatin1Char('x'));

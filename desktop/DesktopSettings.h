@@ -22,6 +22,8 @@
 //   --screenshot FILE     open the screen, wait for its load, save the main window to FILE, exit
 //   --stall-timeout SECS  [Servidor] EsperaSemResposta (default 30, 1..3600): a remote call
 //                                                       that receives nothing for this long fails
+//   --no-compression      [Servidor] Compressao=0      (default 1: answers are asked for compressed;
+//                                                       0 asks for them plain)
 //   --focus-log FILE      (for tests) append one line per keyboard focus change to FILE
 //   --window-size WxH     the main window's size at start (default 1024x768)
 //   --tile                tile the screens over the whole document area once opened
@@ -86,6 +88,8 @@ class DesktopSettings {
   const std::string& ScreenshotPath() const { return screenshotPath_; }
   // Seconds a remote call may receive nothing before it fails as a broken connection does.
   int StallTimeoutSeconds() const { return stallTimeoutSeconds_; }
+  // Whether remote calls ask for compressed answers (Accept-Encoding).
+  bool CompressedAnswers() const { return compressedAnswers_; }
   const std::string& FocusLogPath() const { return focusLogPath_; }
   int WindowWidth() const { return windowWidth_; }
   int WindowHeight() const { return windowHeight_; }
@@ -124,6 +128,7 @@ class DesktopSettings {
   bool openAtStart_ = false;
   std::string screenshotPath_;
   int stallTimeoutSeconds_ = 30;
+  bool compressedAnswers_ = true;
   std::string focusLogPath_;
   int windowWidth_ = 1024;
   int windowHeight_ = 768;

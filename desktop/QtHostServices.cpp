@@ -19,6 +19,7 @@
 #include "host/data/ClientDataSet.h"
 #include "host/data/DataSet.h"
 #include "host/data/DataSource.h"
+#include "host/net/HttpTransport.h"
 #include "host/net/NetConnection.h"
 #include "host/services/HostLib.h"
 #include "host/wire/ServiceName.h"
@@ -105,6 +106,7 @@ void QtHostServices::Install() {
   host::SetHostServices(this);
   installed = this;
   host::TNetConnection::SetDefaultReadTimeout(std::chrono::seconds(settings_.StallTimeoutSeconds()));
+  host::HttpTransport::SetCompressedAnswers(settings_.CompressedAnswers());
   CallRunner::SetCanceller([] { host::TNetConnection::CancelCalls(); });
   CallRunner::SetSlowCallObserver([this](bool slow) { SetCallSlow(slow); });
   host::TClientDataSet::SetLoadRunner([this](const std::function<void()>& work) { RunLoad(work); });

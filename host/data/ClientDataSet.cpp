@@ -10,6 +10,7 @@
 #include "host/data/FilterExpression.h"
 #include "host/data/PacketReader.h"
 #include "host/data/RowStore.h"
+#include "host/data/SeqNumbers.h"
 #include "host/data/TextLimit.h"
 #include "host/wire/PacketWriter.h"
 
@@ -33,7 +34,7 @@ struct Change {
 };
 
 // Spacing of sequence numbers, leaving room to insert rows between neighbours.
-constexpr std::uint64_t kSeqGap = std::uint64_t{1} << 20;
+constexpr std::uint64_t kSeqGap = SeqNumbers::kGap;
 constexpr RowId kNoRow = std::numeric_limits<RowId>::max();
 
 }  // namespace
@@ -41,7 +42,7 @@ constexpr RowId kNoRow = std::numeric_limits<RowId>::max();
 struct TClientDataSet::Impl {
   RowStore store;
   // Per physical row: sequence number (row order) and status.
-  std::vector<std::uint64_t> seq;
+  SeqNumbers seq;
   std::vector<RowStatus> status;
   // Live rows (and the row being inserted), ascending sequence number.
   std::vector<RowId> order;
@@ -87,7 +88,7 @@ struct TClientDataSet::Impl {
   }
 
   void Renumber() {
-    for (std::size_t i = 0; i < order.size(); ++i) seq[order[i]] = (i + 1) * kSeqGap;
+    seq.Renumber(order);
   }
 
   // Removes the row at view position pos from the view and from `order`.
@@ -114,11 +115,11 @@ struct TClientDataSet::Impl {
 
   void IndexAdd(RowId row) {
     for (auto& index : indexes)
-      if (index) index->Add(row, store.Cell(row, index->Column()), seq);
+      if (index) index->Add(store, row, seq);
   }
   void IndexRemove(RowId row) {
     for (auto& index : indexes)
-      if (index) index->Remove(row, store.Cell(row, index->Column()), seq);
+      if (index) index->Remove(store, row, store.Cell(row, index->Column()), seq);
   }
 
   void EraseLogEntry(wire::ChangeOp op, RowId row) {
@@ -238,7 +239,7 @@ void TClientDataSet::BeginInsertion(bool append) {
     if (!I.order.empty() &&
         I.seq[I.order.back()] > std::numeric_limits<std::uint64_t>::max() - 2 * kSeqGap)
       I.Renumber();
-    I.seq[row] = I.order.empty() ? kSeqGap : I.seq[I.order.back()] + kSeqGap;
+    I.seq.Set(row, I.order.empty() ? kSeqGap : I.seq[I.order.back()] + kSeqGap);
   } else {
     viewPos = static_cast<std::size_t>(I.cur);
     const RowId before = view[viewPos];
@@ -247,7 +248,7 @@ void TClientDataSet::BeginInsertion(bool append) {
     if (I.seq[before] - prevSeq() < 2) {
       I.Renumber();
     }
-    I.seq[row] = prevSeq() + (I.seq[before] - prevSeq()) / 2;
+    I.seq.Set(row, prevSeq() + (I.seq[before] - prevSeq()) / 2);
   }
   I.order.insert(I.order.begin() + static_cast<std::ptrdiff_t>(orderPos), row);
   if (I.viewFiltered)
@@ -299,8 +300,8 @@ void TClientDataSet::Post() {
       const std::string_view before = I.store.Text(I.savedCells[index->Column()]);
       const std::string_view after = I.store.Cell(row, index->Column());
       if (before != after) {
-        index->Remove(row, before, I.seq);
-        index->Add(row, after, I.seq);
+        index->Remove(I.store, row, before, I.seq);
+        index->Add(I.store, row, I.seq);
       }
     }
     if (I.status[row] == RowStatus::Stored && logChanges_) {
@@ -544,7 +545,7 @@ void TClientDataSet::ApplyFilterView() {
       index->Build(I.store, live);
     }
     I.filterColumn = column;
-    const auto& rows = index->Rows(I.expression->Value());
+    const FieldIndex::RowList rows = index->Rows(I.store, I.expression->Value());
     I.filtered.assign(rows.begin(), rows.end());
     I.viewFiltered = true;
   } else {
@@ -750,7 +751,7 @@ void TClientDataSet::RefreshRows(const Variant& packet, const std::string& field
   for (std::size_t k = 0; k < keys.size(); ++k) {
     // The value's rows leave: removed from the indexes and from the row order (one range when
     // they lie together, as a loaded list's rows do).
-    const std::span<const RowId> held = index->Rows(keys[k]);
+    const FieldIndex::RowList held = index->Rows(I.store, keys[k]);
     const std::vector<RowId> leaving(held.begin(), held.end());
     if (!leaving.empty()) {
       const std::size_t first = I.OrderPos(leaving.front());
@@ -809,10 +810,9 @@ void TClientDataSet::RefreshRows(const Variant& packet, const std::string& field
       }
     }
     I.store = std::move(compact);
-    I.seq.assign(I.order.size(), 0);
+    I.seq.Count(I.order.size());
     I.status.assign(I.order.size(), RowStatus::Stored);
     for (std::size_t i = 0; i < I.order.size(); ++i) I.order[i] = static_cast<RowId>(i);
-    I.Renumber();
     for (auto& built : I.indexes) {
       if (built) built->Build(I.store, I.order);
     }
@@ -851,12 +851,11 @@ void TClientDataSet::Prepare(Impl& fresh, RowStore&& store, const std::vector<wi
 
   const std::size_t rows = store.RowCount();
   fresh.store = std::move(store);
-  fresh.seq.resize(rows);
+  fresh.seq.Count(rows);
   fresh.status.assign(rows, RowStatus::Stored);
   fresh.order.resize(rows);
   for (std::size_t i = 0; i < rows; ++i) {
     fresh.order[i] = static_cast<RowId>(i);
-    fresh.seq[i] = (i + 1) * kSeqGap;
   }
   fresh.expression = plan.expression;
   fresh.indexes.resize(static_cast<std::size_t>(fresh.store.Columns()));

@@ -2,19 +2,21 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 
 #include "host/data/DataErrors.h"
 
 namespace host {
 
-std::int64_t FieldIndex::Find(std::string_view key, std::size_t hash) const {
+std::int64_t FieldIndex::Find(const RowStore& store, std::string_view key, std::size_t hash) const {
   if (slots_.empty()) return -1;
   const std::size_t mask = slots_.size() - 1;
+  const auto low = static_cast<std::uint32_t>(hash);
   for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
     const std::uint32_t slot = slots_[pos];
     if (slot == 0) return -1;
     const Entry& e = entries_[slot - 1];
-    if (e.hash == hash && KeyOf(e) == key) return slot - 1;
+    if (e.hash == low && e.key.length == key.size() && store.Text(e.key) == key) return slot - 1;
   }
 }
 
@@ -25,18 +27,17 @@ void FieldIndex::Place(std::uint32_t entry) {
   slots_[pos] = entry + 1;
 }
 
-std::uint32_t FieldIndex::Insert(std::string_view key, std::size_t hash) {
-  if (entries_.size() >= std::numeric_limits<std::uint32_t>::max() - 1 ||
-      keys_.size() + key.size() > std::numeric_limits<std::uint32_t>::max())
-    throw EDataSetError("A filter index holds at most 4 GiB of distinct values");
-  // At most 70% of the slots in use: a lookup stays a probe or two.
+std::uint32_t FieldIndex::Insert(CellRef cell, std::size_t hash) {
+  // At most 70% of the slots in use: a lookup stays a probe or two. The table never outgrows the
+  // 32 bits of hash an entry keeps, so the bits that place an entry are always known.
+  constexpr std::size_t kMaxEntries = (std::size_t{1} << 32) / 10 * 7;
+  if (entries_.size() >= kMaxEntries) throw EDataSetError("A filter index holds at most 3,006,477,103 distinct values");
   if ((entries_.size() + 1) * 10 > slots_.size() * 7) {
     slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), 0);
     for (std::uint32_t e = 0; e < entries_.size(); ++e) Place(e);
   }
   const auto entry = static_cast<std::uint32_t>(entries_.size());
-  entries_.push_back({hash, static_cast<std::uint32_t>(keys_.size()), static_cast<std::uint32_t>(key.size()), 0, 0, -1});
-  keys_.append(key);
+  entries_.push_back({static_cast<std::uint32_t>(hash), cell, 0, 0, -1});
   Place(entry);
   return entry;
 }
@@ -44,11 +45,13 @@ std::uint32_t FieldIndex::Insert(std::string_view key, std::size_t hash) {
 void FieldIndex::Build(const RowStore& store, std::span<const RowId> rows) {
   slots_.clear();
   entries_.clear();
-  keys_.clear();
+  runs_.clear();
   owned_.clear();
   // Related rows arrive grouped by key: each run of equal keys is one lookup. The first pass
-  // counts the rows of each key and notes each run's entry; the second gives each key its place
-  // and puts the rows in (in row order), with no second lookup.
+  // counts the runs and whether each run's row ids follow one another; the second notes each
+  // run's entry and counts each key's rows; the third gives each key its place and puts the rows
+  // in (in row order), with no second lookup. When every key is one run of consecutive ids (a
+  // list as loaded), a key keeps its first row instead, and there is no third pass.
   struct Run {
     std::uint32_t entry;
     std::uint32_t end;  // one past the run's last position in rows
@@ -56,33 +59,39 @@ void FieldIndex::Build(const RowStore& store, std::span<const RowId> rows) {
   // Sized once from the number of runs (at least the number of keys), so that nothing grows,
   // copies or rehashes while the index is built.
   std::size_t runCount = 0;
-  std::size_t keyBytes = 0;
+  bool consecutive = true;
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const std::string_view key = store.Cell(rows[r], column_);
     if (r == 0 || store.Cell(rows[r - 1], column_) != key) {
       ++runCount;
-      keyBytes += key.size();
+    } else if (rows[r] != rows[r - 1] + 1) {
+      consecutive = false;
     }
   }
   std::vector<Run> runList;
   runList.reserve(runCount);
   entries_.reserve(runCount);
-  keys_.reserve(keyBytes);
   std::size_t slotCount = 16;
   while (runCount * 10 > slotCount * 7) slotCount *= 2;
   slots_.assign(slotCount, 0);
   std::size_t i = 0;
   while (i < rows.size()) {
-    const std::string_view key = store.Cell(rows[i], column_);
+    const CellRef cell = store.RowCells(rows[i])[static_cast<std::size_t>(column_)];
+    const std::string_view key = store.Text(cell);
     std::size_t j = i + 1;
     while (j < rows.size() && store.Cell(rows[j], column_) == key) ++j;
     const std::size_t hash = HashOf(key);
-    std::int64_t e = Find(key, hash);
-    if (e < 0) e = Insert(key, hash);
+    std::int64_t e = Find(store, key, hash);
+    if (e < 0) {
+      e = Insert(cell, hash);
+      entries_[static_cast<std::size_t>(e)].begin = rows[i];
+    }
     entries_[static_cast<std::size_t>(e)].count += static_cast<std::uint32_t>(j - i);
     runList.push_back({static_cast<std::uint32_t>(e), static_cast<std::uint32_t>(j)});
     i = j;
   }
+  consecutive_ = consecutive && runList.size() == entries_.size();
+  if (consecutive_) return;
   std::uint32_t next = 0;
   for (Entry& e : entries_) {
     e.begin = next;
@@ -104,24 +113,31 @@ std::vector<RowId>& FieldIndex::Own(std::uint32_t e) {
   Entry& entry = entries_[e];
   if (entry.own < 0) {
     entry.own = static_cast<std::int32_t>(owned_.size());
-    owned_.emplace_back(runs_.begin() + entry.begin, runs_.begin() + entry.begin + entry.count);
+    auto& list = owned_.emplace_back(entry.count);
+    if (consecutive_) {
+      std::iota(list.begin(), list.end(), entry.begin);
+    } else {
+      std::copy(runs_.begin() + entry.begin, runs_.begin() + entry.begin + entry.count, list.begin());
+    }
     entry.count = 0;
   }
   return owned_[static_cast<std::size_t>(entry.own)];
 }
 
-void FieldIndex::Add(RowId row, std::string_view key, const std::vector<std::uint64_t>& seq) {
+void FieldIndex::Add(const RowStore& store, RowId row, const SeqNumbers& seq) {
+  const CellRef cell = store.RowCells(row)[static_cast<std::size_t>(column_)];
+  const std::string_view key = store.Text(cell);
   const std::size_t hash = HashOf(key);
-  std::int64_t e = Find(key, hash);
-  if (e < 0) e = Insert(key, hash);
+  std::int64_t e = Find(store, key, hash);
+  if (e < 0) e = Insert(cell, hash);
   auto& rows = Own(static_cast<std::uint32_t>(e));
   const auto pos = std::lower_bound(rows.begin(), rows.end(), seq[row],
                                     [&](RowId r, std::uint64_t s) { return seq[r] < s; });
   rows.insert(pos, row);
 }
 
-void FieldIndex::Remove(RowId row, std::string_view key, const std::vector<std::uint64_t>& seq) {
-  const std::int64_t e = Find(key, HashOf(key));
+void FieldIndex::Remove(const RowStore& store, RowId row, std::string_view key, const SeqNumbers& seq) {
+  const std::int64_t e = Find(store, key, HashOf(key));
   if (e < 0) return;
   auto& rows = Own(static_cast<std::uint32_t>(e));
   const auto pos = std::lower_bound(rows.begin(), rows.end(), seq[row],
@@ -129,12 +145,16 @@ void FieldIndex::Remove(RowId row, std::string_view key, const std::vector<std::
   if (pos != rows.end() && *pos == row) rows.erase(pos);
 }
 
-std::span<const RowId> FieldIndex::Rows(std::string_view key) const {
-  const std::int64_t e = Find(key, HashOf(key));
+FieldIndex::RowList FieldIndex::Rows(const RowStore& store, std::string_view key) const {
+  const std::int64_t e = Find(store, key, HashOf(key));
   if (e < 0) return {};
   const Entry& entry = entries_[static_cast<std::size_t>(e)];
-  if (entry.own >= 0) return owned_[static_cast<std::size_t>(entry.own)];
-  return {runs_.data() + entry.begin, entry.count};
+  if (entry.own >= 0) {
+    const auto& list = owned_[static_cast<std::size_t>(entry.own)];
+    return {list.data(), 0, list.size()};
+  }
+  if (consecutive_) return {nullptr, entry.begin, entry.count};
+  return {runs_.data() + entry.begin, 0, entry.count};
 }
 
 }  // namespace host

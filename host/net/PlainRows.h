@@ -12,6 +12,9 @@
 // the reading before that row, and the general tokenizer reads the row from its '[' with all its
 // checks, so every fault is found and worded as before.
 //
+// A value equal to the same column's value in the row above shares that value's text instead of
+// being copied again (a related list's product key repeats on every row of its product).
+//
 // Stateless; safe from any thread, on packets that no other thread touches.
 #pragma once
 

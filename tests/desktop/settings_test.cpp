@@ -6,6 +6,11 @@
 #include <fstream>
 
 #include "desktop/DesktopSettings.h"
+#include "desktop/QtHostServices.h"
+#include "host/net/HttpTransport.h"
+#include "host/net/NetConnection.h"
+#include "host/wire/ServiceName.h"
+#include "tests/support/RawHttpStub.h"
 
 namespace {
 
@@ -132,6 +137,36 @@ TEST_F(SettingsTest, TheStallTimeoutComesFromTheIniFileOrTheCommandLineAndIsBoun
     EXPECT_THROW(Load({"--config", ini, "--stall-timeout", bad}), ESettingsError) << bad;
   }
   EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nEsperaSemResposta=-1\n"))}), ESettingsError);
+}
+
+// A server that answers every call and remembers the Accept-Encoding of the last one.
+struct EncodingRecorder {
+  std::string asked;
+  testsupport::RawHttpStub stub{[this](int fd, const std::string& head, const std::string&) {
+    const size_t at = head.find("Accept-Encoding: ");
+    asked = at == std::string::npos ? "" : head.substr(at + 17, head.find("\r\n", at) - at - 17);
+    const std::string body = R"({"jsonrpc":"2.0","id":1,"result":{"ok":true,"data":"x"}})";
+    return stub.Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  }};
+};
+
+TEST_F(SettingsTest, CompressaoZeroOrNoCompressionMakesTheDesktopAskForPlainAnswers) {
+  EncodingRecorder server;
+  const auto askedWith = [&](const QStringList& args) {
+    desktop::QtHostServices services{Load(args)};
+    services.Install();
+    host::TNetConnection net{"netProdDeso"};
+    net.SetHost("127.0.0.1");
+    net.SetPort(server.stub.Port());
+    net.SetServerName(std::string(host::wire::kServiceName));
+    net.Call("getDados", {});
+    return server.asked;
+  };
+  EXPECT_NE(askedWith({"--config", Q(WriteIni("[Servidor]\nCompressao=1\n"))}).find("zstd"), std::string::npos);
+  EXPECT_EQ(askedWith({"--config", Q(WriteIni("[Servidor]\nCompressao=0\n"))}), "identity");
+  EXPECT_EQ(askedWith({"--config", Q(WriteIni("")), "--no-compression"}), "identity");
+  host::HttpTransport::SetCompressedAnswers(true);
+  EXPECT_THROW(Load({"--config", Q(WriteIni("[Servidor]\nCompressao=talvez\n"))}), ESettingsError);
 }
 
 }  // namespace
