@@ -30,8 +30,8 @@ void FieldIndex::Place(std::uint32_t entry) {
 std::uint32_t FieldIndex::Insert(CellRef cell, std::size_t hash) {
   // At most 70% of the slots in use: a lookup stays a probe or two. The table never outgrows the
   // 32 bits of hash an entry keeps, so the bits that place an entry are always known.
-  constexpr std::size_t kMaxEntries = (std::size_t{1} << 32) / 10 * 7;
-  if (entries_.size() >= kMaxEntries) throw EDataSetError("A filter index holds at most 3,006,477,103 distinct values");
+  constexpr std::uint64_t kMaxEntries = (std::uint64_t{1} << 32) / 10 * 7;
+  if (static_cast<std::uint64_t>(entries_.size()) >= kMaxEntries) throw EDataSetError("A filter index holds at most 3,006,477,103 distinct values");
   if ((entries_.size() + 1) * 10 > slots_.size() * 7) {
     slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), 0);
     for (std::uint32_t e = 0; e < entries_.size(); ++e) Place(e);
