@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <utility>
 
 #include "server/store/StoreSchema.h"
@@ -84,37 +85,84 @@ bool JoinedListCursor::Next() {
   return true;
 }
 
-const MasterEntry* MasterEntries::Find(std::string_view key) const {
+namespace {
+
+constexpr size_t kRecordHead = 5 * sizeof(uint32_t);
+
+}  // namespace
+
+const MasterEntry* MasterEntries::Read(uint32_t at) {
+  const char* record = records_.data() + size_t{at} * kAlign;
+  std::array<uint32_t, 5> head;
+  std::memcpy(head.data(), record, kRecordHead);
+  const char* text = record + kRecordHead;
+  current_.key = std::string_view(text, head[0]);
+  text += head[0];
+  for (size_t i = 0; i < current_.values.size(); ++i) {
+    current_.values[i] = std::string_view(text, head[i + 1]);
+    text += head[i + 1];
+  }
+  current_.found = head[4] != 0;
+  return &current_;
+}
+
+const MasterEntry* MasterEntries::Find(std::string_view key) {
   if (slots_.empty()) return nullptr;
-  for (size_t slot = std::hash<std::string_view>()(key) & (slots_.size() - 1); slots_[slot] != kEmpty;
-       slot = (slot + 1) & (slots_.size() - 1)) {
-    const MasterEntry& entry = entries_[slots_[slot]];
-    if (entry.key == key) return &entry;
+  const uint64_t hash = std::hash<std::string_view>()(key);
+  const auto tag = static_cast<uint32_t>(hash >> 32);
+  const size_t mask = slots_.size() - 1;
+  for (size_t slot = hash & mask; slots_[slot].at != kEmpty; slot = (slot + 1) & mask) {
+    if (slots_[slot].tag != tag) continue;
+    const MasterEntry* entry = Read(slots_[slot].at);
+    if (entry->key == key) return entry;
   }
   return nullptr;
 }
 
-const MasterEntry& MasterEntries::Add(MasterEntry entry) {
-  entries_.push_back(std::move(entry));
-  if (2 * entries_.size() > slots_.size()) {
-    // Grow: every entry is placed again, this one included.
-    slots_.assign(std::bit_ceil(std::max<size_t>(64, 4 * entries_.size())), kEmpty);
-    for (size_t i = 0; i < entries_.size(); ++i) Place(i);
+const MasterEntry* MasterEntries::Add(std::string_view key, const std::array<std::string_view, 3>& values,
+                                      bool found) {
+  const size_t start = records_.size();
+  if (start / kAlign >= kEmpty) throw EStoreError("too many master entries to hold in memory");
+  std::array<uint32_t, 5> head{};
+  const auto length = [](std::string_view text) {
+    if (text.size() > UINT32_MAX) throw EStoreError("a master entry's value is too long");
+    return static_cast<uint32_t>(text.size());
+  };
+  head[0] = length(key);
+  for (size_t i = 0; i < values.size(); ++i) head[i + 1] = length(values[i]);
+  head[4] = found ? 1 : 0;
+  records_.append(reinterpret_cast<const char*>(head.data()), kRecordHead);
+  records_.append(key);
+  for (const std::string_view v : values) records_.append(v);
+  records_.resize((records_.size() + kAlign - 1) / kAlign * kAlign);
+  const auto at = static_cast<uint32_t>(start / kAlign);
+  ++count_;
+  if (2 * count_ > slots_.size()) {
+    // Grow: every record is placed again, this one included.
+    slots_.assign(std::bit_ceil(std::max<size_t>(64, 4 * count_)), Slot{0, kEmpty});
+    for (size_t offset = 0; offset < records_.size();) {
+      const MasterEntry* entry = Read(static_cast<uint32_t>(offset / kAlign));
+      Place(std::hash<std::string_view>()(entry->key), static_cast<uint32_t>(offset / kAlign));
+      const char* end = entry->values.back().data() + entry->values.back().size();
+      offset = (static_cast<size_t>(end - records_.data()) + kAlign - 1) / kAlign * kAlign;
+    }
   } else {
-    Place(entries_.size() - 1);
+    Place(std::hash<std::string_view>()(key), at);
   }
-  return entries_.back();
+  return Read(at);
 }
 
-void MasterEntries::Place(size_t index) {
-  size_t slot = std::hash<std::string_view>()(entries_[index].key) & (slots_.size() - 1);
-  while (slots_[slot] != kEmpty) slot = (slot + 1) & (slots_.size() - 1);
-  slots_[slot] = static_cast<uint32_t>(index);
+void MasterEntries::Place(uint64_t hash, uint32_t at) {
+  const size_t mask = slots_.size() - 1;
+  size_t slot = hash & mask;
+  while (slots_[slot].at != kEmpty) slot = (slot + 1) & mask;
+  slots_[slot] = Slot{static_cast<uint32_t>(hash >> 32), at};
 }
 
 void MasterEntries::Clear() {
-  entries_.clear();
+  records_.clear();
   slots_.clear();
+  count_ = 0;
 }
 
 std::unique_ptr<RowCursor> ReadJoinedList(std::unique_ptr<RowCursor> relation, ListKind kind,

@@ -12,7 +12,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -46,11 +45,12 @@ bool IsJoinedList(ListKind kind);
 // REQUIRES: IsJoinedList(kind).
 const JoinedList& JoinedListOf(ListKind kind);
 
-// An item's master entry as a joined list shows it.
+// An item's master entry as a joined list shows it; its text belongs to the MasterEntries that
+// gave it out.
 struct MasterEntry {
-  std::string key;
-  std::array<std::string, 3> values;  // taxpayer number, name, person type
-  bool found = true;                   // false: remembered as missing from the master data
+  std::string_view key;
+  std::array<std::string_view, 3> values;  // taxpayer number, name, person type
+  bool found = true;                       // false: remembered as missing from the master data
 };
 
 // The rows of a joined list in the relation's order, each with a last column that is "0" when
@@ -71,22 +71,35 @@ class JoinedListCursor : public RowCursor {
   std::vector<std::string_view> row_;
 };
 
-// Master entries found by key through an open-addressing table of their indexes, a power of two
-// in size and at most half full: a joined list looks an entry up for every row, and a node-based
-// map's division and pointer chasing cost more than the rest of the row.
+// Master entries found by key through an open-addressing table, a power of two in size and at
+// most half full: a joined list looks an entry up for every row. With tens of thousands of
+// suppliers the lookups miss the processor's caches, so a lookup touches two places only: its
+// slot (which holds 32 bits of the key's hash, so that another key's slot is passed over
+// without reading its entry) and the entry's record, the key and values in one run of bytes.
 class MasterEntries {
  public:
-  const MasterEntry* Find(std::string_view key) const;
-  // Adds entry (whose key is not there yet) and returns it; it does not move afterwards.
-  const MasterEntry& Add(MasterEntry entry);
-  size_t Size() const { return entries_.size(); }
+  // The entry of key, or null. What it gives stays valid until the next call of Find, Add or Clear.
+  const MasterEntry* Find(std::string_view key);
+  // Adds the entry of key (not there yet) and returns it, valid as Find's.
+  const MasterEntry* Add(std::string_view key, const std::array<std::string_view, 3>& values, bool found = true);
+  size_t Size() const { return count_; }
   void Clear();
 
  private:
-  void Place(size_t index);
+  struct Slot {
+    uint32_t tag;  // the high 32 bits of the key's hash
+    uint32_t at;   // the record's offset in records_ in units of kAlign; kEmpty where none
+  };
   static constexpr uint32_t kEmpty = UINT32_MAX;
-  std::deque<MasterEntry> entries_;  // a deque, so that an entry handed out never moves
-  std::vector<uint32_t> slots_;      // indexes into entries_, kEmpty where none
+  static constexpr size_t kAlign = 8;
+  const MasterEntry* Read(uint32_t at);
+  void Place(uint64_t hash, uint32_t at);
+  // Records one after another, each kAlign-aligned: four 32-bit lengths (key and values), the
+  // found flag as 32 bits, then the key's and the values' bytes.
+  std::string records_;
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
+  MasterEntry current_;  // what Find and Add last gave out
 };
 
 // The joined list kind read from relation, its rows looked up through lookup and put in order.

@@ -313,7 +313,7 @@ class PgSession : public StoreSession {
     while (rows.Next()) {
       const auto row = rows.Row();
       if (row.size() != 4) throw EStoreError("PostgreSQL sent a master row of the wrong width");
-      masters->Add(MasterEntry{std::string(row[0]), {std::string(row[1]), std::string(row[2]), std::string(row[3])}});
+      masters->Add(row[0], {row[1], row[2], row[3]});
     }
     if (masters->Size() > kMostMasters) return nullptr;
     return masters;

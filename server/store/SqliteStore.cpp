@@ -91,16 +91,15 @@ class SqliteMasterLookup {
     const MasterEntry* entry = entries_.Find(key);
     if (!entry) {
       if (entries_.Size() >= kMostRemembered) entries_.Clear();
-      MasterEntry read;
-      read.key = key;
       statement_.Reset();
       statement_.Bind(1, key);
-      read.found = statement_.Step();
-      if (read.found) {
-        for (size_t i = 0; i < read.values.size(); ++i) read.values[i] = statement_.Text(static_cast<int>(i));
+      const bool found = statement_.Step();
+      std::array<std::string_view, 3> values;
+      if (found) {
+        for (size_t i = 0; i < values.size(); ++i) values[i] = statement_.Text(static_cast<int>(i));
       }
+      entry = entries_.Add(key, values, found);
       statement_.Reset();
-      entry = &entries_.Add(std::move(read));
     }
     return entry->found ? entry : nullptr;
   }
