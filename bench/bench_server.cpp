@@ -380,7 +380,7 @@ std::string WithSchema(const std::string& uri, const std::string& schema) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
   const long products = std::stol(Arg(argc, argv, "--products", "100000"));
   const long rows = std::stol(Arg(argc, argv, "--rows-per-product", "10"));
   const int runs = std::stoi(Arg(argc, argv, "--runs", "5"));
@@ -461,4 +461,15 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(dir);
   return ok ? 0 : 1;
+}
+
+// A failure is printed and the run ends normally, so that the servers it started are stopped
+// (an uncaught exception would end the process without stopping them).
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_server: %s\n", e.what());
+    return 1;
+  }
 }
