@@ -33,32 +33,18 @@ old=${builds[0]}
 new=${builds[1]}
 here=$(cd "$(dirname "$0")" && pwd)
 
-dir=$(mktemp -d /tmp/open_compressed.XXXXXX)
-server_pid=
+source "$here/demo_server.sh"
+bench_dir=$(mktemp -d /tmp/open_compressed.XXXXXX)
+dir=$bench_dir
 relay_pid=
-cleanup() {
-  [[ -n "$relay_pid" ]] && kill "$relay_pid" 2>/dev/null && wait "$relay_pid" 2>/dev/null || true
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-
-echo "demo data: $products products x $rows rows per product; link $mbit Mbit/s"
-"$new/server/pdi07310-server" demo --db "$dir/server.db" --local "$dir/local.db" --products "$products" \
-  --rows-per-product "$rows" >/dev/null
-port=$((20000 + RANDOM % 20000))
-"$new/server/pdi07310-server" serve --db "$dir/server.db" --listen "127.0.0.1:$port" >"$dir/server.log" 2>&1 &
-server_pid=$!
-url="http://127.0.0.1:$port/PDI07310.rdmProdDesoneraImpos"
-for _ in $(seq 100); do curl -s -o /dev/null "$url" && break; sleep 0.1; done
+bench_cleanup_add '[[ -n "$relay_pid" ]] && kill "$relay_pid" && wait "$relay_pid"'
+echo "link $mbit Mbit/s"
+serve_demo "$new/server/pdi07310-server" "$products" "$rows"
 python3 "$here/throttle_relay.py" "127.0.0.1:$port" --mbit "$mbit" >"$dir/relay.log" 2>&1 &
 relay_pid=$!
 for _ in $(seq 100); do grep -q listening "$dir/relay.log" 2>/dev/null && break; sleep 0.1; done
 relay_port=$(sed -n 's/.*127.0.0.1:\([0-9]*\).*/\1/p' "$dir/relay.log")
 
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-request='{"jsonrpc":"2.0","id":1,"method":"getDados","params":[]}'
-printf 'open\nclose\n' >"$dir/open.scn"
 declare -A times
 bytes=()
 # name, build, server port, runner options
@@ -76,7 +62,7 @@ runner() {
 for _ in $(seq "$runs"); do
   for coding in identity zstd; do
     out=$(curl -s -o /dev/null -w '%{time_total} %{size_download}' -X POST -H 'Content-Type: application/json' \
-      -H "Accept-Encoding: $coding" -d "$request" "$url")
+      -H "Accept-Encoding: $coding" -d "$getdados_request" "$url")
     times[curl-$coding]+="${out% *} "
     bytes[${#bytes[@]}]="$coding ${out#* }"
   done

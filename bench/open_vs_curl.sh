@@ -26,35 +26,18 @@ while (($#)); do
 done
 ((${#builds[@]})) || { echo "usage: $0 [--products N] [--rows-per-product M] [--runs R] BUILD_DIR..." >&2; exit 2; }
 
-server_bin="${builds[0]}/server/pdi07310-server"
-dir=$(mktemp -d /tmp/open_vs_curl.XXXXXX)
-server_pid=
-cleanup() {
-  [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/demo_server.sh"
+bench_dir=$(mktemp -d /tmp/open_vs_curl.XXXXXX)
+dir=$bench_dir
+serve_demo "${builds[0]}/server/pdi07310-server" "$products" "$rows"
 
-echo "demo data: $products products x $rows rows per product"
-"$server_bin" demo --db "$dir/server.db" --local "$dir/local.db" --products "$products" \
-  --rows-per-product "$rows" >/dev/null
-port=$((20000 + RANDOM % 20000))
-"$server_bin" serve --db "$dir/server.db" --listen "127.0.0.1:$port" >"$dir/server.log" 2>&1 &
-server_pid=$!
-url="http://127.0.0.1:$port/PDI07310.rdmProdDesoneraImpos"
-for _ in $(seq 100); do curl -s -o /dev/null "$url" && break; sleep 0.1; done
-
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-
-request='{"jsonrpc":"2.0","id":1,"method":"getDados","params":[]}'
-printf 'open\nclose\n' >"$dir/open.scn"
 # Rounds interleave curl and every build, so that a change in the machine's load while the bench
 # runs falls on all of them alike.
 curl_times=()
 declare -A times rss cpus
 for _ in $(seq "$runs"); do
   out=$(curl -s -o /dev/null -w '%{time_total} %{size_download}' -X POST -H 'Content-Type: application/json' \
-    -d "$request" "$url")
+    -d "$getdados_request" "$url")
   curl_times+=("${out% *}")
   bytes="${out#* }"
   for b in "${!builds[@]}"; do
