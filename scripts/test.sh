@@ -15,6 +15,13 @@
 # it, and stops and removes it when the run ends. PDI_TEST_NO_LDAP=1 skips those tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# A whole run writes about 9 GB (the build, the sanitizer build, the browser build, the tests'
+# stores). A full disk shows up as a compiler failing to write its output, far into the run:
+# say so first.
+free_kb=$(df -Pk . | awk 'NR == 2 { print $4 }')
+if [ "${free_kb:-0}" -lt $((12 * 1024 * 1024)) ]; then
+  echo "scripts/test.sh: warning: $((free_kb / 1024 / 1024)) GB free here; a whole run needs about 9 GB" >&2
+fi
 bash scripts/setup.sh
 bash scripts/build.sh
 BUILD_DIR=${PDI_BUILD_DIR:-build}
