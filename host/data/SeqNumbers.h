@@ -36,7 +36,11 @@ class SeqNumbers {
     stored_[row - counted_] = seq;
   }
   // Numbers the rows of order, in that order, kGap, 2 kGap, ...; other rows keep their numbers.
+  // Every row in row order is the numbering of a load again: computed, nothing stored.
   void Renumber(std::span<const RowId> order) {
+    bool rowOrder = order.size() == size();
+    for (std::size_t i = 0; rowOrder && i < order.size(); ++i) rowOrder = order[i] == i;
+    if (rowOrder) return Count(order.size());
     Store();
     for (std::size_t i = 0; i < order.size(); ++i) stored_[order[i]] = (i + 1) * kGap;
   }

@@ -87,6 +87,10 @@ TEST(SeqNumbers, LoadedRowsAreCountedUntilNumberedAnew) {
   EXPECT_EQ(std::vector<std::uint64_t>({seq[0], seq[1], seq[2], seq[3]}), std::vector<std::uint64_t>({gap, 7, 3 * gap, 5}));
   seq.Renumber(std::vector<RowId>{3, 0, 2});
   EXPECT_EQ(std::vector<std::uint64_t>({seq[0], seq[1], seq[2], seq[3]}), std::vector<std::uint64_t>({2 * gap, 7, 3 * gap, gap}));
+  seq.Renumber(std::vector<RowId>{0, 1, 2, 3});  // every row in row order: counted again
+  seq.push_back(9);
+  EXPECT_EQ(std::vector<std::uint64_t>({seq[0], seq[1], seq[2], seq[3], seq[4]}),
+            std::vector<std::uint64_t>({gap, 2 * gap, 3 * gap, 4 * gap, 9}));
 }
 
 }  // namespace
