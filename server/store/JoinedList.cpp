@@ -66,15 +66,48 @@ const JoinedList& JoinedListOf(ListKind kind) {
   throw EStoreError("internal error: not a joined list");
 }
 
-JoinedListCursor::JoinedListCursor(std::unique_ptr<RowCursor> relation, const JoinedList& list, Lookup lookup)
-    : relation_(std::move(relation)), list_(list), lookup_(std::move(lookup)) {
+JoinedListCursor::JoinedListCursor(std::unique_ptr<RowCursor> relation, const JoinedList& list, Lookup lookup,
+                                   const MasterEntries* hints)
+    : relation_(std::move(relation)), list_(list), lookup_(std::move(lookup)), hints_(hints) {
   row_.resize(list_.columns.size() + 1);
 }
 
+// Fills the rows read ahead up to kAhead (without hints, one row is enough), hinting the slot of
+// each new row's key.
+void JoinedListCursor::ReadAhead() {
+  const size_t want = hints_ ? kAhead : 1;
+  while (count_ < want && !relationDone_) {
+    if (!relation_->Next()) {
+      relationDone_ = true;
+      break;
+    }
+    const auto row = relation_->Row();
+    if (row.size() != 3) throw EStoreError("JoinedListCursor: a relation row of the wrong width");
+    Ahead& a = ahead_[(head_ + count_) % kAhead];
+    a.bytes.clear();
+    for (size_t i = 0; i < 3; ++i) {
+      a.bytes.append(row[i]);
+      a.ends[i] = a.bytes.size();
+    }
+    if (hints_) {
+      a.hash = MasterEntries::Hash(row[2]);
+      hints_->PrefetchSlot(a.hash);
+    }
+    ++count_;
+  }
+}
+
 bool JoinedListCursor::Next() {
-  if (!relation_->Next()) return false;
-  const auto relation = relation_->Row();
-  if (relation.size() != 3) throw EStoreError("JoinedListCursor: a relation row of the wrong width");
+  ReadAhead();
+  if (count_ == 0) return false;
+  // Half the window ahead, the slot hinted when that row was read is at hand: hint its record.
+  if (hints_ && count_ > kAhead / 2) hints_->PrefetchRecord(ahead_[(head_ + kAhead / 2) % kAhead].hash);
+  const Ahead& a = ahead_[head_];
+  head_ = (head_ + 1) % kAhead;
+  --count_;
+  const std::array<std::string_view, 3> relation = {std::string_view(a.bytes).substr(0, a.ends[0]),
+                                                   std::string_view(a.bytes).substr(a.ends[0], a.ends[1] - a.ends[0]),
+                                                   std::string_view(a.bytes).substr(a.ends[1], a.ends[2] - a.ends[1])};
   const MasterEntry* entry = lookup_(relation[2]);
   for (size_t i = 0; i < list_.columns.size(); ++i) {
     const ColumnSource c = list_.columns[i];
@@ -108,7 +141,7 @@ const MasterEntry* MasterEntries::Read(uint32_t at) {
 
 const MasterEntry* MasterEntries::Find(std::string_view key) {
   if (slots_.empty()) return nullptr;
-  const uint64_t hash = std::hash<std::string_view>()(key);
+  const uint64_t hash = Hash(key);
   const auto tag = static_cast<uint32_t>(hash >> 32);
   const size_t mask = slots_.size() - 1;
   for (size_t slot = hash & mask; slots_[slot].at != kEmpty; slot = (slot + 1) & mask) {
@@ -142,14 +175,26 @@ const MasterEntry* MasterEntries::Add(std::string_view key, const std::array<std
     slots_.assign(std::bit_ceil(std::max<size_t>(64, 4 * count_)), Slot{0, kEmpty});
     for (size_t offset = 0; offset < records_.size();) {
       const MasterEntry* entry = Read(static_cast<uint32_t>(offset / kAlign));
-      Place(std::hash<std::string_view>()(entry->key), static_cast<uint32_t>(offset / kAlign));
+      Place(Hash(entry->key), static_cast<uint32_t>(offset / kAlign));
       const char* end = entry->values.back().data() + entry->values.back().size();
       offset = (static_cast<size_t>(end - records_.data()) + kAlign - 1) / kAlign * kAlign;
     }
   } else {
-    Place(std::hash<std::string_view>()(key), at);
+    Place(Hash(key), at);
   }
   return Read(at);
+}
+
+void MasterEntries::PrefetchSlot(uint64_t hash) const {
+  if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+}
+
+void MasterEntries::PrefetchRecord(uint64_t hash) const {
+  if (slots_.empty()) return;
+  const Slot& slot = slots_[hash & (slots_.size() - 1)];
+  if (slot.at != kEmpty && slot.tag == static_cast<uint32_t>(hash >> 32)) {
+    __builtin_prefetch(records_.data() + size_t{slot.at} * kAlign);
+  }
 }
 
 void MasterEntries::Place(uint64_t hash, uint32_t at) {
@@ -166,10 +211,10 @@ void MasterEntries::Clear() {
 }
 
 std::unique_ptr<RowCursor> ReadJoinedList(std::unique_ptr<RowCursor> relation, ListKind kind,
-                                          JoinedListCursor::Lookup lookup) {
+                                          JoinedListCursor::Lookup lookup, const MasterEntries* hints) {
   const JoinedList& list = JoinedListOf(kind);
   const size_t flag = list.columns.size();
-  return std::make_unique<GroupSortCursor>(std::make_unique<JoinedListCursor>(std::move(relation), list, std::move(lookup)),
+  return std::make_unique<GroupSortCursor>(std::make_unique<JoinedListCursor>(std::move(relation), list, std::move(lookup), hints),
                                            std::vector<size_t>{flag, list.numberColumn}, flag);
 }
 

@@ -56,18 +56,38 @@ struct MasterEntry {
 // The rows of a joined list in the relation's order, each with a last column that is "0" when
 // the item has no master entry and "1" when it has one, for GroupSortCursor. lookup gives the
 // item's entry, or null when it has none; the entry must stay valid until the next lookup.
+// When the entries the lookup finds are held in a MasterEntries (hints), the cursor reads the
+// relation kAhead rows ahead and asks for the slots and records of their keys to be brought into
+// the processor's caches before they are looked up, so that the lookups' waits for memory overlap
+// instead of following one another.
+class MasterEntries;
 class JoinedListCursor : public RowCursor {
  public:
   using Lookup = std::function<const MasterEntry*(std::string_view key)>;
-  JoinedListCursor(std::unique_ptr<RowCursor> relation, const JoinedList& list, Lookup lookup);
+  JoinedListCursor(std::unique_ptr<RowCursor> relation, const JoinedList& list, Lookup lookup,
+                   const MasterEntries* hints = nullptr);
 
   bool Next() override;
   std::span<const std::string_view> Row() const override { return row_; }
 
  private:
+  static constexpr size_t kAhead = 16;
+  // A relation row read ahead: its three values one after another, and its item key's hash.
+  struct Ahead {
+    std::string bytes;
+    std::array<size_t, 3> ends{};
+    uint64_t hash = 0;
+  };
+  void ReadAhead();
+
   std::unique_ptr<RowCursor> relation_;
   const JoinedList& list_;
   Lookup lookup_;
+  const MasterEntries* hints_;
+  std::array<Ahead, kAhead> ahead_;
+  size_t head_ = 0;   // the next row to give out
+  size_t count_ = 0;  // rows read ahead, from head_ on
+  bool relationDone_ = false;
   std::vector<std::string_view> row_;
 };
 
@@ -84,6 +104,12 @@ class MasterEntries {
   const MasterEntry* Add(std::string_view key, const std::array<std::string_view, 3>& values, bool found = true);
   size_t Size() const { return count_; }
   void Clear();
+
+  // Hints that the key of hash will be looked up soon: first its slot, then (once the slot is
+  // at hand) the record it names. They change nothing and may be wrong.
+  static uint64_t Hash(std::string_view key) { return std::hash<std::string_view>()(key); }
+  void PrefetchSlot(uint64_t hash) const;
+  void PrefetchRecord(uint64_t hash) const;
 
  private:
   struct Slot {
@@ -103,8 +129,9 @@ class MasterEntries {
 };
 
 // The joined list kind read from relation, its rows looked up through lookup and put in order.
+// hints: as JoinedListCursor's.
 std::unique_ptr<RowCursor> ReadJoinedList(std::unique_ptr<RowCursor> relation, ListKind kind,
-                                          JoinedListCursor::Lookup lookup);
+                                          JoinedListCursor::Lookup lookup, const MasterEntries* hints = nullptr);
 
 // Puts the rows of each group of a cursor in order by some of their columns.
 class GroupSortCursor : public RowCursor {

@@ -103,6 +103,7 @@ class SqliteMasterLookup {
     }
     return entry->found ? entry : nullptr;
   }
+  const MasterEntries& Entries() const { return entries_; }
 
  private:
   // Enough for every supplier and client of a large company; past it the entries are
@@ -151,7 +152,7 @@ class SqliteSession : public StoreSession {
     const JoinedList& list = JoinedListOf(kind);
     auto lookup = std::make_shared<SqliteMasterLookup>(*db_, list);
     return ReadJoinedList(std::make_unique<SqliteCursor>(*db_, list.relationSql), kind,
-                          [lookup](std::string_view key) { return (*lookup)(key); });
+                          [lookup](std::string_view key) { return (*lookup)(key); }, &lookup->Entries());
   }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override {
     return std::make_unique<SqliteCursor>(*db_, MasterSql(kind));
