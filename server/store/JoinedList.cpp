@@ -67,16 +67,14 @@ const JoinedList& JoinedListOf(ListKind kind) {
 }
 
 JoinedListCursor::JoinedListCursor(std::unique_ptr<RowCursor> relation, const JoinedList& list, Lookup lookup,
-                                   const MasterEntries* hints)
+                                   const MasterEntries& hints)
     : relation_(std::move(relation)), list_(list), lookup_(std::move(lookup)), hints_(hints) {
   row_.resize(list_.columns.size() + 1);
 }
 
-// Fills the rows read ahead up to kAhead (without hints, one row is enough), hinting the slot of
-// each new row's key.
+// Fills the rows read ahead up to kAhead, hinting the slot of each new row's key.
 void JoinedListCursor::ReadAhead() {
-  const size_t want = hints_ ? kAhead : 1;
-  while (count_ < want && !relationDone_) {
+  while (count_ < kAhead && !relationDone_) {
     if (!relation_->Next()) {
       relationDone_ = true;
       break;
@@ -89,10 +87,8 @@ void JoinedListCursor::ReadAhead() {
       a.bytes.append(row[i]);
       a.ends[i] = a.bytes.size();
     }
-    if (hints_) {
-      a.hash = MasterEntries::Hash(row[2]);
-      hints_->PrefetchSlot(a.hash);
-    }
+    a.hash = MasterEntries::Hash(row[2]);
+    hints_.PrefetchSlot(a.hash);
     ++count_;
   }
 }
@@ -101,14 +97,14 @@ bool JoinedListCursor::Next() {
   ReadAhead();
   if (count_ == 0) return false;
   // Half the window ahead, the slot hinted when that row was read is at hand: hint its record.
-  if (hints_ && count_ > kAhead / 2) hints_->PrefetchRecord(ahead_[(head_ + kAhead / 2) % kAhead].hash);
+  if (count_ > kAhead / 2) hints_.PrefetchRecord(ahead_[(head_ + kAhead / 2) % kAhead].hash);
   const Ahead& a = ahead_[head_];
   head_ = (head_ + 1) % kAhead;
   --count_;
   const std::array<std::string_view, 3> relation = {std::string_view(a.bytes).substr(0, a.ends[0]),
                                                    std::string_view(a.bytes).substr(a.ends[0], a.ends[1] - a.ends[0]),
                                                    std::string_view(a.bytes).substr(a.ends[1], a.ends[2] - a.ends[1])};
-  const MasterEntry* entry = lookup_(relation[2]);
+  const MasterEntry* entry = lookup_(relation[2], a.hash);
   for (size_t i = 0; i < list_.columns.size(); ++i) {
     const ColumnSource c = list_.columns[i];
     const auto at = static_cast<size_t>(c.column);
@@ -139,9 +135,8 @@ const MasterEntry* MasterEntries::Read(uint32_t at) {
   return &current_;
 }
 
-const MasterEntry* MasterEntries::Find(std::string_view key) {
+const MasterEntry* MasterEntries::Find(std::string_view key, uint64_t hash) {
   if (slots_.empty()) return nullptr;
-  const uint64_t hash = Hash(key);
   const auto tag = static_cast<uint32_t>(hash >> 32);
   const size_t mask = slots_.size() - 1;
   for (size_t slot = hash & mask; slots_[slot].at != kEmpty; slot = (slot + 1) & mask) {
@@ -211,7 +206,7 @@ void MasterEntries::Clear() {
 }
 
 std::unique_ptr<RowCursor> ReadJoinedList(std::unique_ptr<RowCursor> relation, ListKind kind,
-                                          JoinedListCursor::Lookup lookup, const MasterEntries* hints) {
+                                          JoinedListCursor::Lookup lookup, const MasterEntries& hints) {
   const JoinedList& list = JoinedListOf(kind);
   const size_t flag = list.columns.size();
   return std::make_unique<GroupSortCursor>(std::make_unique<JoinedListCursor>(std::move(relation), list, std::move(lookup), hints),

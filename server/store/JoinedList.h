@@ -55,17 +55,17 @@ struct MasterEntry {
 
 // The rows of a joined list in the relation's order, each with a last column that is "0" when
 // the item has no master entry and "1" when it has one, for GroupSortCursor. lookup gives the
-// item's entry, or null when it has none; the entry must stay valid until the next lookup.
-// When the entries the lookup finds are held in a MasterEntries (hints), the cursor reads the
-// relation kAhead rows ahead and asks for the slots and records of their keys to be brought into
+// item's entry (given the key and its MasterEntries::Hash), or null when it has none; the entry
+// must stay valid until the next lookup. The entries the lookup finds are held in a
+// MasterEntries (hints): the cursor reads the relation kAhead rows ahead and asks for the slots and records of their keys to be brought into
 // the processor's caches before they are looked up, so that the lookups' waits for memory overlap
 // instead of following one another.
 class MasterEntries;
 class JoinedListCursor : public RowCursor {
  public:
-  using Lookup = std::function<const MasterEntry*(std::string_view key)>;
+  using Lookup = std::function<const MasterEntry*(std::string_view key, uint64_t hash)>;
   JoinedListCursor(std::unique_ptr<RowCursor> relation, const JoinedList& list, Lookup lookup,
-                   const MasterEntries* hints = nullptr);
+                   const MasterEntries& hints);
 
   bool Next() override;
   std::span<const std::string_view> Row() const override { return row_; }
@@ -83,7 +83,7 @@ class JoinedListCursor : public RowCursor {
   std::unique_ptr<RowCursor> relation_;
   const JoinedList& list_;
   Lookup lookup_;
-  const MasterEntries* hints_;
+  const MasterEntries& hints_;
   std::array<Ahead, kAhead> ahead_;
   size_t head_ = 0;   // the next row to give out
   size_t count_ = 0;  // rows read ahead, from head_ on
@@ -99,7 +99,9 @@ class JoinedListCursor : public RowCursor {
 class MasterEntries {
  public:
   // The entry of key, or null. What it gives stays valid until the next call of Find, Add or Clear.
-  const MasterEntry* Find(std::string_view key);
+  const MasterEntry* Find(std::string_view key) { return Find(key, Hash(key)); }
+  // The same, hash being Hash(key).
+  const MasterEntry* Find(std::string_view key, uint64_t hash);
   // Adds the entry of key (not there yet) and returns it, valid as Find's.
   const MasterEntry* Add(std::string_view key, const std::array<std::string_view, 3>& values, bool found = true);
   size_t Size() const { return count_; }
@@ -131,7 +133,7 @@ class MasterEntries {
 // The joined list kind read from relation, its rows looked up through lookup and put in order.
 // hints: as JoinedListCursor's.
 std::unique_ptr<RowCursor> ReadJoinedList(std::unique_ptr<RowCursor> relation, ListKind kind,
-                                          JoinedListCursor::Lookup lookup, const MasterEntries* hints = nullptr);
+                                          JoinedListCursor::Lookup lookup, const MasterEntries& hints);
 
 // Puts the rows of each group of a cursor in order by some of their columns.
 class GroupSortCursor : public RowCursor {

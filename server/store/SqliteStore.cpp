@@ -87,8 +87,8 @@ class SqliteMasterLookup {
  public:
   SqliteMasterLookup(SqliteDatabase& db, const JoinedList& list) : statement_(db.Prepare(list.masterSql)) {}
 
-  const MasterEntry* operator()(std::string_view key) {
-    const MasterEntry* entry = entries_.Find(key);
+  const MasterEntry* operator()(std::string_view key, uint64_t hash) {
+    const MasterEntry* entry = entries_.Find(key, hash);
     if (!entry) {
       if (entries_.Size() >= kMostRemembered) entries_.Clear();
       statement_.Reset();
@@ -152,7 +152,8 @@ class SqliteSession : public StoreSession {
     const JoinedList& list = JoinedListOf(kind);
     auto lookup = std::make_shared<SqliteMasterLookup>(*db_, list);
     return ReadJoinedList(std::make_unique<SqliteCursor>(*db_, list.relationSql), kind,
-                          [lookup](std::string_view key) { return (*lookup)(key); }, &lookup->Entries());
+                          [lookup](std::string_view key, uint64_t hash) { return (*lookup)(key, hash); },
+                          lookup->Entries());
   }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override {
     return std::make_unique<SqliteCursor>(*db_, MasterSql(kind));
