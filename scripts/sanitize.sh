@@ -42,8 +42,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 # clang makes and GCC does not.
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1:suppressions=$ROOT/fuzz/ubsan.supp}
 status=0
-ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" -L '^(host|screen|server|e2e)$' "$@" ||
-  status=$?
+bash scripts/ctest-run.sh sanitize "$BUILD_DIR" -L '^(host|screen|server|e2e)$' "$@" || status=$?
 t2=$(date +%s)
 
 echo "sanitize: build $((t1 - t0)) s, tests $((t2 - t1)) s, total $((t2 - t0)) s on $(nproc) cores"

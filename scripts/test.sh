@@ -50,6 +50,7 @@ stop_ldap() {
 
 # Everything this script started, stopped however the run ends.
 stop_all() {
+  [ -z "${PDI_TEST_SUMMARY:-}" ] || rm -f "$PDI_TEST_SUMMARY"
   stop_ldap
   stop_postgres
 }
@@ -184,13 +185,27 @@ if $sanitize; then
 else
   start_background web-build bash scripts/build-web.sh
 fi
+# What failed, or failed and then passed when run again alone, listed again at the end of the run.
+PDI_TEST_SUMMARY=$(mktemp /tmp/pdi-test-summary.XXXXXX)
+export PDI_TEST_SUMMARY
 status=0
-ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)" "$@" || status=$?
-wait_background || status=1
+bash scripts/ctest-run.sh suite "$BUILD_DIR" "$@" || status=$?
+if ! wait_background; then
+  status=1
+  echo "test: a build beside the suite failed (see $bg_log above)" >>"$PDI_TEST_SUMMARY"
+fi
 if $sanitize; then
   PDI_SANITIZE_STEP=test bash scripts/sanitize.sh || status=1
 fi
 
 # The browser client's tests in headless Chromium (its build above is reused).
-bash scripts/test-web.sh || status=1
+if ! bash scripts/test-web.sh; then
+  status=1
+  echo "test: browser tests failed" >>"$PDI_TEST_SUMMARY"
+fi
+if [ -s "$PDI_TEST_SUMMARY" ]; then
+  echo "test: the run's failures and second runs:"
+  sed 's/^/  /' "$PDI_TEST_SUMMARY"
+fi
+echo "test: $( ((status == 0)) && echo passed || echo FAILED)"
 exit "$status"
