@@ -189,7 +189,7 @@ fi
 PDI_TEST_SUMMARY=$(mktemp /tmp/pdi-test-summary.XXXXXX)
 export PDI_TEST_SUMMARY
 status=0
-bash scripts/ctest-run.sh suite "$BUILD_DIR" "$@" || status=$?
+PDI_RERUN_AFTER_PID=$bg_pid bash scripts/ctest-run.sh suite "$BUILD_DIR" "$@" || status=$?
 if ! wait_background; then
   status=1
   echo "test: a build beside the suite failed (see $bg_log above)" >>"$PDI_TEST_SUMMARY"
