@@ -5,6 +5,7 @@
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -46,7 +47,8 @@ size_t ValidSequenceLength(std::string_view s, size_t i) {
 // True when the text can go out as it stands: valid UTF-8 with no byte that is escaped (control
 // characters, a quote, a backslash) or that the writer would treat otherwise (DEL). Names with
 // accents are the common case of a value beyond ASCII, and need no trip through the writer.
-// Runs of plain ASCII are passed 16 bytes at a time; the bytes of a block holding anything else
+// Runs of plain ASCII are passed 16 bytes at a time (the last few bytes, and most values, which
+// are short, from a copy padded with plain bytes); the bytes of a block holding anything else
 // are looked at one by one, a character beyond ASCII checked whole.
 bool IsPlain(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
@@ -57,18 +59,25 @@ bool IsPlain(std::string_view s) {
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
   while (i < n) {
-    if (i + 16 <= n) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      // Signed, so bytes from 0x80 up count as below the space too.
-      const __m128i odd = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, del)),
-                                       _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
-      const int mask = _mm_movemask_epi8(odd);
-      if (mask == 0) {
-        i += 16;
-        continue;
-      }
-      i += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));  // the plain bytes before it
+    const size_t block = std::min<size_t>(16, n - i);
+    __m128i v;
+    if (block == 16) {
+      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    } else {
+      alignas(16) unsigned char tail[16];
+      std::memset(tail, 'x', sizeof tail);
+      std::memcpy(tail, p + i, block);
+      v = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
     }
+    // Signed, so bytes from 0x80 up count as below the space too.
+    const __m128i odd = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, del)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+    const int mask = _mm_movemask_epi8(odd);
+    if (mask == 0) {
+      i += block;
+      continue;
+    }
+    i += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));  // the plain bytes before it
     // One character: escaped or DEL means not plain; beyond ASCII it must be a valid sequence.
     const unsigned char b = p[i];
     if (b < 0x80) {

@@ -141,22 +141,26 @@ TEST(PacketWriter, ValidTextBeyondAsciiGoesOutAsItStandsAndFaultsInItAreStillCau
   EXPECT_NE(bad.find(R"(Ação\u0001)"), std::string::npos) << bad;
 }
 
-// Long values are passed 16 bytes at a time while they are plain ASCII. A byte to escape, an
-// accent or a bad byte anywhere (in a block, on its edge, in the tail) must come out exactly as
-// the writer's careful path writes it.
-TEST(PacketWriter, EveryFaultAtEveryPositionOfALongValueIsWrittenAsTheCarefulPathWritesIt) {
+// Values are passed 16 bytes at a time while they are plain ASCII (a short value or the tail
+// from a padded copy). A byte to escape, an accent or a bad byte anywhere (in a block, on its
+// edge, in the tail, in a value shorter than a block) must come out exactly as the writer's
+// careful path writes it.
+TEST(PacketWriter, EveryFaultAtEveryPositionOfAValueIsWrittenAsTheCarefulPathWritesIt) {
   const std::vector<std::string> faults = {"\"", "\\", std::string(1, '\0'), "\x1f", "\x7f", "\xC3\xA7",
                                            "\xE2\x82\xAC", "\xF0\x9D\x84\x9E", "\xC3", "\xFF", "\x80",
                                            "\xE2\x82", "\xED\xA0\x80"};
-  const std::string background(40, 'x');
-  for (const std::string& fault : faults) {
-    for (size_t at = 0; at <= background.size(); ++at) {
-      const std::string value = background.substr(0, at) + fault + background.substr(at);
-      const std::string out = OneRowPacket(value);
-      std::string expected = "[";
-      PacketWriter::AppendJsonString(expected, value);
-      expected += ",\"k\"]";
-      EXPECT_NE(out.find(expected), std::string::npos) << "fault " << testing::PrintToString(fault) << " at " << at;
+  for (const size_t length : std::initializer_list<size_t>{0, 1, 14, 15, 16, 17, 40}) {
+    const std::string background(length, 'x');
+    for (const std::string& fault : faults) {
+      for (size_t at = 0; at <= background.size(); ++at) {
+        const std::string value = background.substr(0, at) + fault + background.substr(at);
+        const std::string out = OneRowPacket(value);
+        std::string expected = "[";
+        PacketWriter::AppendJsonString(expected, value);
+        expected += ",\"k\"]";
+        EXPECT_NE(out.find(expected), std::string::npos)
+            << "fault " << testing::PrintToString(fault) << " at " << at << " of " << length;
+      }
     }
   }
 }
