@@ -209,8 +209,8 @@ std::unique_ptr<RowCursor> ReadJoinedList(std::unique_ptr<RowCursor> relation, L
                                           JoinedListCursor::Lookup lookup, const MasterEntries& hints) {
   const JoinedList& list = JoinedListOf(kind);
   const size_t flag = list.columns.size();
-  return std::make_unique<GroupSortCursor>(std::make_unique<JoinedListCursor>(std::move(relation), list, std::move(lookup), hints),
-                                           std::vector<size_t>{flag, list.numberColumn}, flag);
+  auto joined = std::make_unique<JoinedListCursor>(std::move(relation), list, std::move(lookup), hints);
+  return std::make_unique<GroupSortCursor>(std::move(joined), std::vector<size_t>{flag, list.numberColumn}, flag);
 }
 
 GroupSortCursor::GroupSortCursor(std::unique_ptr<RowCursor> in, std::vector<size_t> sortColumns,

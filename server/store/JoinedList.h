@@ -57,9 +57,9 @@ struct MasterEntry {
 // the item has no master entry and "1" when it has one, for GroupSortCursor. lookup gives the
 // item's entry (given the key and its MasterEntries::Hash), or null when it has none; the entry
 // must stay valid until the next lookup. The entries the lookup finds are held in a
-// MasterEntries (hints): the cursor reads the relation kAhead rows ahead and asks for the slots and records of their keys to be brought into
-// the processor's caches before they are looked up, so that the lookups' waits for memory overlap
-// instead of following one another.
+// MasterEntries (hints): the cursor reads the relation kAhead rows ahead and asks for the slots
+// and records of their keys to be brought into the processor's caches before they are looked up,
+// so that the lookups' waits for memory overlap instead of following one another.
 class MasterEntries;
 class JoinedListCursor : public RowCursor {
  public:
@@ -98,6 +98,8 @@ class JoinedListCursor : public RowCursor {
 // without reading its entry) and the entry's record, the key and values in one run of bytes.
 class MasterEntries {
  public:
+  // The hash a key is placed and found by.
+  static uint64_t Hash(std::string_view key) { return std::hash<std::string_view>()(key); }
   // The entry of key, or null. What it gives stays valid until the next call of Find, Add or Clear.
   const MasterEntry* Find(std::string_view key) { return Find(key, Hash(key)); }
   // The same, hash being Hash(key).
@@ -109,7 +111,6 @@ class MasterEntries {
 
   // Hints that the key of hash will be looked up soon: first its slot, then (once the slot is
   // at hand) the record it names. They change nothing and may be wrong.
-  static uint64_t Hash(std::string_view key) { return std::hash<std::string_view>()(key); }
   void PrefetchSlot(uint64_t hash) const;
   void PrefetchRecord(uint64_t hash) const;
 

@@ -139,8 +139,9 @@ class PgSession : public StoreSession {
       return Fresh(
           [&]() -> std::unique_ptr<RowCursor> { return std::make_unique<PgCopyCursor>(Conn(), ListSql(kind)); });
     }
-    return ReadJoinedList(ReadRows(kind), kind, [masters](std::string_view key, uint64_t hash) { return masters->Find(key, hash); },
-                          *masters);
+    return ReadJoinedList(
+        ReadRows(kind), kind,
+        [masters](std::string_view key, uint64_t hash) { return masters->Find(key, hash); }, *masters);
   }
   std::unique_ptr<RowCursor> ReadMaster(ListKind kind) override { return Cursor(MasterSql(kind), {}); }
 
