@@ -326,10 +326,8 @@ TEST(StoreDiskFull, AFullDiskIsSaidToTheClerkWithTheReference) {
   ASSERT_TRUE(std::regex_match(refusal, match, std::regex(R"(O servidor está sem espaço em disco; avise o suporte\. .*Referência ([0-9A-F]{8})\.)")))
       << refusal << "\n" << process.Log();
   const std::string reference = match[1];
-  for (int i = 0; i < 100 && process.Log().find("reference " + reference + ": disk full") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_NE(process.Log().find("reference " + reference + ": disk full"), std::string::npos) << process.Log();
+  const std::string log = process.LogOnceItHolds("reference " + reference + ": disk full");
+  EXPECT_NE(log.find("reference " + reference + ": disk full"), std::string::npos) << log;
 }
 
 // audit, export-local and backup only read: a store of the first release, which an older server
@@ -382,10 +380,7 @@ TEST_P(StoreFileTest, SavesAfterTheFileWasReplacedOrDeletedFailAndTheLogSaysSo) 
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db_ + suffix);
   const std::string deleted = Refused("SetCliente", ClientFields(), {{ChangeOp::Insert, ClientRow("P1", "C1")}});
   EXPECT_NE(deleted.find("removido ou substituído"), std::string::npos) << deleted;
-  // The log reaches the test through a pipe: give its last line a moment.
-  for (int i = 0; i < 100 && process_->Log().find(db_ + " was deleted") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  process_->LogOnceItHolds(db_ + " was deleted");
   EXPECT_NE(process_->Log().find("the server database file " + db_ + " was replaced by another file"),
             std::string::npos)
       << process_->Log();

@@ -279,11 +279,8 @@ TEST_P(ReloadUsersTest, AReloadRevokesATokenWhileSessionsAndSignInGoOn) {
 
   std::ofstream(tokens_, std::ios::trunc) << kNew << " servico\n";
   kill(process_->Pid(), SIGHUP);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (process_->Log().find("reloaded") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_NE(process_->Log().find("reloaded"), std::string::npos) << process_->Log();
+  const std::string log = process_->LogOnceItHolds("reloaded", std::chrono::seconds(20));
+  ASSERT_NE(log.find("reloaded"), std::string::npos) << log;
   EXPECT_EQ(status(kOld), 401);
   EXPECT_EQ(status(kNew), 200);
   EXPECT_EQ(status(joao.token), 200);

@@ -71,8 +71,11 @@ void ServerProcess::ReadLog(int fd) {
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n > 0) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      log_.append(buffer, static_cast<size_t>(n));
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.append(buffer, static_cast<size_t>(n));
+      }
+      grew_.notify_all();
     } else if (n == 0 || errno != EINTR) {
       break;
     }
@@ -112,6 +115,12 @@ bool ServerProcess::Running() { return !Reap(false); }
 
 std::string ServerProcess::Log() const {
   std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+std::string ServerProcess::LogOnceItHolds(std::string_view text, std::chrono::milliseconds deadline) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  grew_.wait_for(lock, deadline, [&] { return log_.find(text) != std::string::npos; });
   return log_;
 }
 

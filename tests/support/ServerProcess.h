@@ -11,9 +11,11 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -43,6 +45,10 @@ class ServerProcess {
 
   // Everything the server wrote on stderr so far.
   std::string Log() const;
+  // The log once it holds text, or as it is when deadline passes first: a line the server writes
+  // after answering reaches the test through a pipe some moments later.
+  std::string LogOnceItHolds(std::string_view text,
+                             std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
 
  private:
   void ReadLog(int fd);
@@ -53,6 +59,7 @@ class ServerProcess {
   std::optional<int> status_;
   std::thread reader_;
   mutable std::mutex mutex_;
+  mutable std::condition_variable grew_;  // log_ grew
   std::string log_;
 };
 
