@@ -55,17 +55,6 @@ class EdgeTest : public ::testing::Test {
   }
   int Port() const { return server_->Port(); }
 
-  // The server's log once it holds text (its lines reach the test through a pipe), within 10 s.
-  std::string LogWith(const std::string& text) {
-    std::string log;
-    for (int i = 0; i < 200; ++i) {
-      log = server_->Log();
-      if (log.find(text) != std::string::npos) break;
-      std::this_thread::sleep_for(milliseconds(50));
-    }
-    return log;
-  }
-
   // The server still answers a well-formed call at once.
   void ExpectServing(const std::string& from = "") {
     RawConnection c(Port(), from);
@@ -137,7 +126,7 @@ TEST_F(EdgeTest, BodiesOverTheLimitAreRefusedWhateverTheirFraming) {
     EXPECT_EQ(StatusOf(*response), 431);
   }
   ExpectServing();
-  EXPECT_NE(LogWith("HTTP 413").find("HTTP 413"), std::string::npos) << server_->Log();
+  EXPECT_NE(server_->LogOnceItHolds("HTTP 413").find("HTTP 413"), std::string::npos) << server_->Log();
 }
 
 TEST_F(EdgeTest, CodedBodiesAreRefusedUnread) {
@@ -179,7 +168,7 @@ TEST_F(EdgeTest, EveryPhaseHasADeadline) {
   EXPECT_TRUE(slowHead.ClosedWithin(seconds(10)));
   EXPECT_TRUE(slowBody.ClosedWithin(seconds(10)));
   ExpectServing();
-  EXPECT_NE(LogWith("not received in time").find("not received in time"), std::string::npos) << server_->Log();
+  EXPECT_NE(server_->LogOnceItHolds("not received in time").find("not received in time"), std::string::npos) << server_->Log();
 }
 
 TEST_F(EdgeTest, SlowAndIdleConnectionsDoNotHoldCallsBack) {
@@ -312,7 +301,7 @@ TEST_F(EdgeTest, AtTheConnectionCapConnectionsWaitingForARequestMakeRoom) {
   // A client arriving now is served: the oldest idle connection was closed for it.
   ExpectServing("127.0.0.4");
   EXPECT_TRUE(idle.front()->ClosedWithin(seconds(5)));
-  EXPECT_NE(LogWith("connection cap reached").find("connection cap reached"), std::string::npos) << server_->Log();
+  EXPECT_NE(server_->LogOnceItHolds("connection cap reached").find("connection cap reached"), std::string::npos) << server_->Log();
   // An address over its own share is still refused, idle connections or not.
   RawConnection extra(Port(), "127.0.0.3");
   EXPECT_EQ(StatusOf(extra.ReadUntilClosed(seconds(10))), 503);
@@ -342,7 +331,7 @@ TEST_F(EdgeTest, RunningOutOfDescriptorsPausesAcceptingWithoutStopping) {
   std::this_thread::sleep_for(milliseconds(500));
   ExpectServing();
   EXPECT_TRUE(server_->Running());
-  EXPECT_NE(LogWith("accept failed").find("accept failed"), std::string::npos) << server_->Log();
+  EXPECT_NE(server_->LogOnceItHolds("accept failed").find("accept failed"), std::string::npos) << server_->Log();
 }
 
 // ---- HTTP framing ---------------------------------------------------------------------------
@@ -483,7 +472,7 @@ TEST_P(SlowReaderTest, AReaderThatTakesNothingIsDroppedAndReleasesItsSnapshot) {
   RawConnection stalled(Port());
   ASSERT_TRUE(stalled.Send(RequestBytes("POST", kPath, LoadBody())));
   // Nothing is read from here on: the server's writes stop when the socket buffers fill.
-  const std::string log = LogWith("took nothing");
+  const std::string log = server_->LogOnceItHolds("took nothing");
   EXPECT_NE(log.find("call method=getDados"), std::string::npos) << log;
   EXPECT_NE(log.find("the client took nothing for too long"), std::string::npos) << log;
   // Both workers are free again: two loads in a row are served whole.
@@ -535,7 +524,7 @@ TEST_P(SlowReaderTest, AReaderTakingItSlowlyIsDroppedAtTheStreamLimitAndTheLogSh
   }
   // However steadily it reads, the reader is dropped at the limit, and its snapshot with it.
   EXPECT_TRUE(TrickleUntilClosed(reader, seconds(30)));
-  EXPECT_NE(LogWith("longer than its time limit").find("the answer took longer than its time limit"), std::string::npos)
+  EXPECT_NE(server_->LogOnceItHolds("longer than its time limit").find("the answer took longer than its time limit"), std::string::npos)
       << server_->Log();
   if (!sqlite) return;
   // With the snapshot gone a checkpoint empties the log, and the log is cut back to its limit.

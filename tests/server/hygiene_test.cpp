@@ -19,17 +19,6 @@ using host::wire::JsonRpcParam;
 
 class HygieneTest : public ServiceFixture {
  protected:
-  // The server's log once it holds text (the server writes a call's line after answering it), or
-  // as it stands after ten seconds.
-  std::string LogWith(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::string log = process_->Log();
-    while (log.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      log = process_->Log();
-    }
-    return log;
-  }
   // The lines of the server's log so far.
   std::vector<std::string> LogLines() {
     std::vector<std::string> lines;
@@ -133,9 +122,9 @@ TEST_P(HygieneTest, ClientTextCannotForgeOrColourALogLine) {
   Refused("SetFornecedor", SupplierFields(), {{ChangeOp::Insert, SupplierRow("P1", "F1\x1b[31m\\")}});
   // Each call's line is written when its answer has gone; the three calls may be answered on
   // different threads, so their lines may come in any order: wait for each.
-  LogWith("call method=x\\x0Acall method=SetProduto");
-  LogWith(R"(call method=getVd_Produto\x1B[2J\x0D request=)");
-  const std::string log = LogWith(R"(F1\\x1B[31m\\\\ contém)");
+  process_->LogOnceItHolds("call method=x\\x0Acall method=SetProduto");
+  process_->LogOnceItHolds(R"(call method=getVd_Produto\x1B[2J\x0D request=)");
+  const std::string log = process_->LogOnceItHolds(R"(F1\\x1B[31m\\\\ contém)");
   const std::vector<std::string> lines = LogLines();
   int calls = 0;
   const std::regex time(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )");
@@ -170,7 +159,7 @@ TEST_P(HygieneTest, AnInternalFailureIsAnsweredWithAReferenceAndItsDetailIsLogge
   EXPECT_EQ(message.find("AUDITORIA"), std::string::npos) << message;
   EXPECT_EQ(message.find("auditoria"), std::string::npos) << message;
   // The log has the detail under the same reference; nothing was stored.
-  const std::string log = LogWith("outcome=failed: reference " + reference + ": ");
+  const std::string log = process_->LogOnceItHolds("outcome=failed: reference " + reference + ": ");
   const size_t at = log.find("outcome=failed: reference " + reference + ": ");
   ASSERT_NE(at, std::string::npos) << log;
   std::string line = log.substr(at, log.find('\n', at) - at);
