@@ -49,6 +49,10 @@ class ServerProcess {
   // after answering reaches the test through a pipe some moments later.
   std::string LogOnceItHolds(std::string_view text,
                              std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
+  // Whether the log holds text by the deadline.
+  bool LogShows(std::string_view text, std::chrono::milliseconds deadline = std::chrono::seconds(10)) const {
+    return LogOnceItHolds(text, deadline).find(text) != std::string::npos;
+  }
 
  private:
   void ReadLog(int fd);
