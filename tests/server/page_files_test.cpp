@@ -115,7 +115,7 @@ TEST_F(PageFilesTest, TheServerServesThePageOverHttpsWithoutATokenAndTheServiceS
   ServerProcess process(ServerBinary(), dir_.File("s.db"),
                         {"--create", "--web", Folder().string(), "--tokens", dir_.File("tokens.txt"), "--tls-cert",
                          certs.ServerCert(), "--tls-key", certs.ServerKey()});
-  EXPECT_NE(process.Log().find("serves the screen for browsers at https://"), std::string::npos) << process.Log();
+  EXPECT_TRUE(process.LogShows("serves the screen for browsers at https://")) << process.Log();
   httplib::SSLClient client("localhost", process.Port());
   client.set_ca_cert_path(certs.CaCert());
   client.enable_server_certificate_verification(true);
